@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the headless display need.
+# Packages that are already installed are skipped; nothing else is downloaded.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake pkg-config git
+  libsdl2-dev libepoxy-dev libegl-dev libgl-dev libgl1-mesa-dri libegl-mesa0 libgbm1
+  libfreetype-dev libfontconfig-dev fonts-dejavu-core
+  zlib1g-dev libpng-dev libjpeg62-turbo-dev
+  libvorbis-dev libsndfile1-dev libopenmpt-dev
+  libcairo2-dev libfltk1.3-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth xdotool x11-xserver-utils x11-utils
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
