@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# One command for everything a new user needs:
+#   ./run.sh [switches/options...]   install what is missing, build, and start the show
+#   ./run.sh test                    install what is missing, build, and run every test
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$PWD
+JOBS=${JOBS:-$(nproc)}
+
+./scripts/deps.sh
+
+build() {  # build DIR [cmake args...]
+  local dir=$1; shift
+  cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j"$JOBS"
+}
+
+if [ "${1:-}" = "test" ]; then
+  shift
+  exec ./scripts/test.sh "$@"
+fi
+
+build "$ROOT/build"
+cd "$ROOT/build/run"
+exec ./Quorvanteplidusk "$@"
