@@ -1,0 +1,93 @@
+#pragma once
+// Backend selection, fault injection and the layer's own extensions (Vk...).
+// Nothing here exists on the original; tests, the capture options and the
+// start-up precompilation use it.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/gfx/d3d9.h"
+#include "platform/gfx/device_state.h"
+
+namespace vkgfx {
+
+enum class BackendKind { Gl, Recording };
+
+// Takes effect for the next Direct3DCreate9. The default is Gl.
+void SetBackendKind(BackendKind kind);
+BackendKind GetBackendKind();
+
+// Faults the next calls meet. Meant for the recording backend (tests of every
+// failure path); the checks sit in the shared device front end, so they also
+// apply to gl. Counters count down as the faults fire.
+struct Faults {
+  bool failDirect3DCreate = false;
+  int failCreateDevice = 0;                      // this many CreateDevice calls fail
+  HRESULT createDeviceError = D3DERR_NOTAVAILABLE;
+  std::vector<D3DFORMAT> unsupportedDepthFormats;  // depth-stencil probes of CheckDeviceFormat that fail
+  bool failGetDeviceCaps = false;
+  int failBeginScene = 0;                        // this many BeginScene calls fail
+  int presentDeviceLost = 0;                     // this many Present calls lose the device
+  // TestCooperativeLevel results while lost, one per call; the last one repeats.
+  // Empty means D3DERR_DEVICENOTRESET straight away.
+  std::vector<HRESULT> lostCooperativeLevels;
+  int failReset = 0;                             // this many Reset calls fail with D3DERR_DEVICELOST
+  int failLock = 0;                              // this many Lock / LockRect calls fail
+  int failCreateResource = 0;                    // this many Create... (texture, buffer, shader) calls fail
+};
+Faults& InjectedFaults();
+void ClearFaults();
+
+// The display modes adapter 0 reports (tests). An empty list restores the
+// default: SDL's modes of display 0, or a fixed list when headless.
+void VkSetDisplayModes(const std::vector<D3DDISPLAYMODE>& modes, const D3DDISPLAYMODE& desktop);
+void VkResetDisplayModes();
+
+// One draw as the recording backend saw it, with the whole state in force.
+struct DrawRecord {
+  enum class Kind { Primitive, IndexedPrimitive, PrimitiveUP, IndexedPrimitiveUP } kind;
+  D3DPRIMITIVETYPE type;
+  UINT primitiveCount;
+  UINT startVertex;      // first vertex (non-indexed) or base vertex index (indexed)
+  UINT startIndex;
+  UINT vertexCount;      // vertices read
+  UINT stride;
+  std::vector<std::uint8_t> vertices;  // the vertices read, copied (vertexCount * stride bytes)
+  std::vector<std::uint16_t> indexes;  // the 16-bit indexes read, for indexed draws
+  std::uint64_t programKey;            // hash of the fixed-function key in force
+  DeviceState state;
+};
+
+// The recording log. Calls are named as the device method plus its main
+// arguments, e.g. "SetRenderState 27 1", "Clear 1 ff000000", "Present".
+const std::vector<DrawRecord>& VkRecordedDraws(IDirect3DDevice9* device);
+const std::vector<std::string>& VkRecordedCalls(IDirect3DDevice9* device);
+void VkClearRecording(IDirect3DDevice9* device);
+
+struct Stats {
+  std::uint64_t draws = 0;
+  std::uint64_t frames = 0;             // Presents
+  std::uint64_t programsCompiled = 0;   // GLSL programs linked (gl)
+  std::uint64_t glCalls = 0;            // GL calls issued by the gl backend
+  std::uint64_t stateChanges = 0;       // Set... calls that changed a value and reached the backend
+  std::uint64_t redundantStates = 0;    // Set... calls with an unchanged value, filtered out
+};
+Stats VkGetStats(IDirect3DDevice9* device);
+void VkResetStats(IDirect3DDevice9* device);
+
+// The current back buffer as RGBA8, top row first (screenshots, tests).
+HRESULT VkReadBackBuffer(IDirect3DDevice9* device, std::vector<std::uint8_t>& rgba, UINT& width, UINT& height);
+// Any render-target surface (or a texture level) as RGBA8, top row first.
+HRESULT VkReadSurface(IDirect3DSurface9* surface, std::vector<std::uint8_t>& rgba, UINT& width, UINT& height);
+
+// Program precompilation (see docs/gfx.md). Every fixed-function key and
+// shader combination the device has drawn with, as opaque strings, can be
+// stored and handed back later so no frame waits for a compiler.
+std::vector<std::string> VkProgramKeys(IDirect3DDevice9* device);
+HRESULT VkPrecompile(IDirect3DDevice9* device, const std::vector<std::string>& keys);
+// While warm-up is on, draws prepare their programs and GL state but draw
+// nothing: a start-up pass through the scenes compiles what the show needs.
+void VkSetWarmUp(IDirect3DDevice9* device, bool on);
+
+}  // namespace vkgfx

@@ -1,0 +1,223 @@
+#pragma once
+// The Direct3D 9 interfaces the program draws through, with the original method
+// names and argument order. Counted interfaces are held by std::shared_ptr: an
+// out-parameter is a std::shared_ptr<T>&, and clearing the pointer releases.
+// Implementations live behind these abstract classes (recording or OpenGL
+// backend, see backend.h); callers never see which one is in use.
+
+#include <memory>
+
+#include "platform/gfx/d3d9types.h"
+
+class IDirect3D9;
+class IDirect3DDevice9;
+class IDirect3DResource9;
+class IDirect3DBaseTexture9;
+class IDirect3DTexture9;
+class IDirect3DCubeTexture9;
+class IDirect3DSurface9;
+class IDirect3DVertexBuffer9;
+class IDirect3DIndexBuffer9;
+class IDirect3DPixelShader9;
+class IDirect3DVertexShader9;
+
+using LPDIRECT3D9 = std::shared_ptr<IDirect3D9>;
+using LPDIRECT3DDEVICE9 = std::shared_ptr<IDirect3DDevice9>;
+using LPDIRECT3DRESOURCE9 = std::shared_ptr<IDirect3DResource9>;
+using LPDIRECT3DBASETEXTURE9 = std::shared_ptr<IDirect3DBaseTexture9>;
+using LPDIRECT3DTEXTURE9 = std::shared_ptr<IDirect3DTexture9>;
+using LPDIRECT3DCUBETEXTURE9 = std::shared_ptr<IDirect3DCubeTexture9>;
+using LPDIRECT3DSURFACE9 = std::shared_ptr<IDirect3DSurface9>;
+using LPDIRECT3DVERTEXBUFFER9 = std::shared_ptr<IDirect3DVertexBuffer9>;
+using LPDIRECT3DINDEXBUFFER9 = std::shared_ptr<IDirect3DIndexBuffer9>;
+using LPDIRECT3DPIXELSHADER9 = std::shared_ptr<IDirect3DPixelShader9>;
+using LPDIRECT3DVERTEXSHADER9 = std::shared_ptr<IDirect3DVertexShader9>;
+
+// Creates the Direct3D object (adapter 0 only). nullptr on failure, e.g. when
+// the recording backend was told to fail it.
+std::shared_ptr<IDirect3D9> Direct3DCreate9(UINT sdkVersion);
+
+class IDirect3DResource9 {
+ public:
+  virtual ~IDirect3DResource9() = default;
+  virtual D3DRESOURCETYPE GetType() = 0;
+  virtual HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) = 0;
+};
+
+class IDirect3DBaseTexture9 : public IDirect3DResource9 {
+ public:
+  virtual DWORD GetLevelCount() = 0;
+};
+
+class IDirect3DSurface9 : public IDirect3DResource9 {
+ public:
+  virtual HRESULT GetDesc(D3DSURFACE_DESC* desc) = 0;
+  // Surfaces of textures, and of a lockable back buffer, can be locked; the
+  // rows are top row first (Direct3D orientation) whatever the backend stores.
+  virtual HRESULT LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) = 0;
+  virtual HRESULT UnlockRect() = 0;
+};
+
+class IDirect3DTexture9 : public IDirect3DBaseTexture9 {
+ public:
+  virtual HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) = 0;
+  virtual HRESULT GetSurfaceLevel(UINT level, std::shared_ptr<IDirect3DSurface9>& surface) = 0;
+  virtual HRESULT LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) = 0;
+  virtual HRESULT UnlockRect(UINT level) = 0;
+};
+
+class IDirect3DCubeTexture9 : public IDirect3DBaseTexture9 {
+ public:
+  virtual HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) = 0;
+  virtual HRESULT GetCubeMapSurface(D3DCUBEMAP_FACES face, UINT level,
+                                    std::shared_ptr<IDirect3DSurface9>& surface) = 0;
+  virtual HRESULT LockRect(D3DCUBEMAP_FACES face, UINT level, D3DLOCKED_RECT* locked, const RECT* rect,
+                           DWORD flags) = 0;
+  virtual HRESULT UnlockRect(D3DCUBEMAP_FACES face, UINT level) = 0;
+};
+
+class IDirect3DVertexBuffer9 : public IDirect3DResource9 {
+ public:
+  // size 0 locks the whole buffer, as on the original.
+  virtual HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) = 0;
+  virtual HRESULT Unlock() = 0;
+  virtual HRESULT GetDesc(D3DVERTEXBUFFER_DESC* desc) = 0;
+};
+
+class IDirect3DIndexBuffer9 : public IDirect3DResource9 {
+ public:
+  virtual HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) = 0;
+  virtual HRESULT Unlock() = 0;
+  virtual HRESULT GetDesc(D3DINDEXBUFFER_DESC* desc) = 0;
+};
+
+// Shader objects hold GLSL (see docs/gfx.md) and keep uniform values by name.
+// Values are uploaded at draw time when they changed; unknown names are ignored.
+class IDirect3DShader9Base {
+ public:
+  virtual ~IDirect3DShader9Base() = default;
+  virtual void VkSetFloats(const char* name, const float* values, UINT count) = 0;
+  virtual void VkSetInts(const char* name, const int* values, UINT count) = 0;
+  virtual void VkSetMatrix(const char* name, const D3DMATRIX& matrix) = 0;
+  // The GLSL source the shader was created from.
+  virtual const char* VkSource() = 0;
+};
+
+class IDirect3DPixelShader9 : public IDirect3DShader9Base {
+ public:
+  virtual HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) = 0;
+};
+
+class IDirect3DVertexShader9 : public IDirect3DShader9Base {
+ public:
+  virtual HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) = 0;
+};
+
+class IDirect3DDevice9 {
+ public:
+  virtual ~IDirect3DDevice9() = default;
+
+  // Device and frame
+  virtual HRESULT TestCooperativeLevel() = 0;
+  virtual HRESULT GetDirect3D(std::shared_ptr<IDirect3D9>& d3d) = 0;
+  virtual HRESULT GetDeviceCaps(D3DCAPS9* caps) = 0;
+  virtual HRESULT GetDisplayMode(UINT swapChain, D3DDISPLAYMODE* mode) = 0;
+  virtual BOOL ShowCursor(BOOL show) = 0;
+  virtual HRESULT Reset(D3DPRESENT_PARAMETERS* params) = 0;
+  virtual HRESULT Present(const RECT* sourceRect, const RECT* destRect, HWND destWindowOverride,
+                          const void* dirtyRegion) = 0;
+  virtual HRESULT GetBackBuffer(UINT swapChain, UINT index, D3DBACKBUFFER_TYPE type,
+                                std::shared_ptr<IDirect3DSurface9>& surface) = 0;
+  virtual HRESULT BeginScene() = 0;
+  virtual HRESULT EndScene() = 0;
+  virtual HRESULT Clear(DWORD count, const RECT* rects, DWORD flags, D3DCOLOR color, float z,
+                        DWORD stencil) = 0;
+
+  // Resources
+  virtual HRESULT CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format,
+                                D3DPOOL pool, std::shared_ptr<IDirect3DTexture9>& texture,
+                                void* sharedHandle) = 0;
+  virtual HRESULT CreateCubeTexture(UINT edgeLength, UINT levels, DWORD usage, D3DFORMAT format,
+                                    D3DPOOL pool, std::shared_ptr<IDirect3DCubeTexture9>& texture,
+                                    void* sharedHandle) = 0;
+  virtual HRESULT CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                                     std::shared_ptr<IDirect3DVertexBuffer9>& buffer, void* sharedHandle) = 0;
+  virtual HRESULT CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                    std::shared_ptr<IDirect3DIndexBuffer9>& buffer, void* sharedHandle) = 0;
+  virtual HRESULT CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT format,
+                                            D3DMULTISAMPLE_TYPE multiSample, DWORD multiSampleQuality,
+                                            BOOL discard, std::shared_ptr<IDirect3DSurface9>& surface,
+                                            void* sharedHandle) = 0;
+
+  // Render targets and viewport
+  virtual HRESULT SetRenderTarget(DWORD index, const std::shared_ptr<IDirect3DSurface9>& surface) = 0;
+  virtual HRESULT GetRenderTarget(DWORD index, std::shared_ptr<IDirect3DSurface9>& surface) = 0;
+  virtual HRESULT SetDepthStencilSurface(const std::shared_ptr<IDirect3DSurface9>& surface) = 0;
+  virtual HRESULT GetDepthStencilSurface(std::shared_ptr<IDirect3DSurface9>& surface) = 0;
+  virtual HRESULT SetViewport(const D3DVIEWPORT9* viewport) = 0;
+  virtual HRESULT GetViewport(D3DVIEWPORT9* viewport) = 0;
+
+  // Fixed-function state
+  virtual HRESULT SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) = 0;
+  virtual HRESULT GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) = 0;
+  virtual HRESULT SetMaterial(const D3DMATERIAL9* material) = 0;
+  virtual HRESULT GetMaterial(D3DMATERIAL9* material) = 0;
+  virtual HRESULT SetLight(DWORD index, const D3DLIGHT9* light) = 0;
+  virtual HRESULT GetLight(DWORD index, D3DLIGHT9* light) = 0;
+  virtual HRESULT LightEnable(DWORD index, BOOL enable) = 0;
+  virtual HRESULT GetLightEnable(DWORD index, BOOL* enable) = 0;
+  virtual HRESULT SetRenderState(D3DRENDERSTATETYPE state, DWORD value) = 0;
+  virtual HRESULT GetRenderState(D3DRENDERSTATETYPE state, DWORD* value) = 0;
+  virtual HRESULT SetTexture(DWORD stage, const std::shared_ptr<IDirect3DBaseTexture9>& texture) = 0;
+  virtual HRESULT GetTexture(DWORD stage, std::shared_ptr<IDirect3DBaseTexture9>& texture) = 0;
+  virtual HRESULT SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) = 0;
+  virtual HRESULT GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value) = 0;
+  virtual HRESULT SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) = 0;
+  virtual HRESULT GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) = 0;
+
+  // Shaders
+  virtual HRESULT CreateVertexShader(const DWORD* function, std::shared_ptr<IDirect3DVertexShader9>& shader) = 0;
+  virtual HRESULT SetVertexShader(const std::shared_ptr<IDirect3DVertexShader9>& shader) = 0;
+  virtual HRESULT GetVertexShader(std::shared_ptr<IDirect3DVertexShader9>& shader) = 0;
+  virtual HRESULT CreatePixelShader(const DWORD* function, std::shared_ptr<IDirect3DPixelShader9>& shader) = 0;
+  virtual HRESULT SetPixelShader(const std::shared_ptr<IDirect3DPixelShader9>& shader) = 0;
+  virtual HRESULT GetPixelShader(std::shared_ptr<IDirect3DPixelShader9>& shader) = 0;
+
+  // Vertex input and drawing
+  virtual HRESULT SetFVF(DWORD fvf) = 0;
+  virtual HRESULT GetFVF(DWORD* fvf) = 0;
+  virtual HRESULT SetStreamSource(UINT stream, const std::shared_ptr<IDirect3DVertexBuffer9>& buffer,
+                                  UINT offsetInBytes, UINT stride) = 0;
+  virtual HRESULT GetStreamSource(UINT stream, std::shared_ptr<IDirect3DVertexBuffer9>& buffer,
+                                  UINT* offsetInBytes, UINT* stride) = 0;
+  virtual HRESULT SetIndices(const std::shared_ptr<IDirect3DIndexBuffer9>& buffer) = 0;
+  virtual HRESULT GetIndices(std::shared_ptr<IDirect3DIndexBuffer9>& buffer) = 0;
+  virtual HRESULT DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) = 0;
+  virtual HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertexIndex, UINT minVertexIndex,
+                                       UINT numVertices, UINT startIndex, UINT primitiveCount) = 0;
+  // Like Direct3D 9, the UP calls leave the stream source and index buffer unset afterwards.
+  virtual HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* vertexData,
+                                  UINT stride) = 0;
+  virtual HRESULT DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minVertexIndex, UINT numVertices,
+                                         UINT primitiveCount, const void* indexData, D3DFORMAT indexFormat,
+                                         const void* vertexData, UINT stride) = 0;
+};
+
+class IDirect3D9 {
+ public:
+  virtual ~IDirect3D9() = default;
+  virtual UINT GetAdapterCount() = 0;
+  virtual UINT GetAdapterModeCount(UINT adapter, D3DFORMAT format) = 0;
+  virtual HRESULT EnumAdapterModes(UINT adapter, D3DFORMAT format, UINT mode, D3DDISPLAYMODE* displayMode) = 0;
+  virtual HRESULT GetAdapterDisplayMode(UINT adapter, D3DDISPLAYMODE* mode) = 0;
+  virtual HRESULT CheckDeviceType(UINT adapter, D3DDEVTYPE type, D3DFORMAT adapterFormat,
+                                  D3DFORMAT backBufferFormat, BOOL windowed) = 0;
+  virtual HRESULT CheckDeviceFormat(UINT adapter, D3DDEVTYPE type, D3DFORMAT adapterFormat, DWORD usage,
+                                    D3DRESOURCETYPE resourceType, D3DFORMAT checkFormat) = 0;
+  virtual HRESULT CheckDeviceMultiSampleType(UINT adapter, D3DDEVTYPE type, D3DFORMAT surfaceFormat,
+                                             BOOL windowed, D3DMULTISAMPLE_TYPE multiSample,
+                                             DWORD* qualityLevels) = 0;
+  virtual HRESULT GetDeviceCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS9* caps) = 0;
+  virtual HRESULT CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focusWindow, DWORD behaviorFlags,
+                               D3DPRESENT_PARAMETERS* params, std::shared_ptr<IDirect3DDevice9>& device) = 0;
+};
