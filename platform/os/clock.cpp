@@ -1,0 +1,36 @@
+#include "platform/os/clock.h"
+
+#include <ctime>
+#include <thread>
+
+namespace os {
+namespace {
+
+ClockSource g_clock = nullptr;
+SleepHook g_sleep = nullptr;
+
+uint32_t SystemMilliseconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  // Milliseconds since boot, truncated to 32 bits: the same wrap-around as the original's clock.
+  const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+  return static_cast<uint32_t>(ms);
+}
+
+}  // namespace
+
+uint32_t TimeGetTime() { return g_clock ? g_clock() : SystemMilliseconds(); }
+
+void SetClockSource(ClockSource source) { g_clock = source; }
+
+void Sleep(uint32_t ms) {
+  if (g_sleep) {
+    g_sleep(ms);
+    return;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void SetSleepHook(SleepHook hook) { g_sleep = hook; }
+
+}  // namespace os

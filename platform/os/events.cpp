@@ -1,0 +1,203 @@
+#include <csignal>
+
+#include "platform/os/internal.h"
+#include "platform/os/system.h"
+
+namespace os {
+namespace detail {
+namespace {
+
+volatile std::sig_atomic_t g_signalled = 0;
+
+LPARAM KeyLParam(const SDL_KeyboardEvent& key, bool down) {
+  // Repeat count 1, the scan code in bits 16..23, "was down" in bit 30, "being released" in bit 31:
+  // the packing the original's key messages had.
+  uint32_t v = 1u | ((static_cast<uint32_t>(key.keysym.scancode) & 0xFFu) << 16);
+  if (!down || key.repeat) v |= 1u << 30;
+  if (!down) v |= 1u << 31;
+  return static_cast<LPARAM>(v);
+}
+
+void PostKey(HWND window, const SDL_KeyboardEvent& key, bool down) {
+  const uint32_t vk = VirtualKeyOf(key.keysym.scancode, key.keysym.sym);
+  if (vk == 0) return;
+  SetKeyDown(vk, down);
+  // The generic modifier codes follow their left and right keys.
+  if (vk == VK_LSHIFT || vk == VK_RSHIFT) SetKeyDown(VK_SHIFT, down);
+  if (vk == VK_LCONTROL || vk == VK_RCONTROL) SetKeyDown(VK_CONTROL, down);
+  if (vk == VK_LMENU || vk == VK_RMENU) SetKeyDown(VK_MENU, down);
+  uint32_t reported = vk;
+  if (vk == VK_LSHIFT || vk == VK_RSHIFT) reported = VK_SHIFT;
+  if (vk == VK_LCONTROL || vk == VK_RCONTROL) reported = VK_CONTROL;
+  if (vk == VK_LMENU || vk == VK_RMENU) reported = VK_MENU;
+  if (window) PostMessage(window, down ? WM_KEYDOWN : WM_KEYUP, reported, KeyLParam(key, down));
+}
+
+// Code points of a UTF-8 string; malformed bytes are passed on one by one.
+void PostText(HWND window, const char* text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  while (*p) {
+    uint32_t cp = *p;
+    int extra = 0;
+    if (cp >= 0xF0 && cp < 0xF8) { cp &= 0x07; extra = 3; }
+    else if (cp >= 0xE0) { cp &= 0x0F; extra = 2; }
+    else if (cp >= 0xC0) { cp &= 0x1F; extra = 1; }
+    int i = 1;
+    for (; i <= extra && (p[i] & 0xC0) == 0x80; ++i) cp = (cp << 6) | (p[i] & 0x3F);
+    if (i <= extra) { cp = *p; i = 1; }
+    PostMessage(window, WM_CHAR, cp, 1);
+    p += i;
+  }
+}
+
+void PostMouse(HWND window, uint32_t message, int x, int y, uint32_t buttons) {
+  const LPARAM lp = MakeLParam(static_cast<uint32_t>(x), static_cast<uint32_t>(y));
+  PostMessage(window, message, MouseKeyFlags(buttons), lp);
+}
+
+void OnSignal(int) { g_signalled = 1; }
+
+}  // namespace
+
+uint32_t MouseKeyFlags(uint32_t buttons) {
+  uint32_t flags = 0;
+  if (buttons & SDL_BUTTON_LMASK) flags |= MK_LBUTTON;
+  if (buttons & SDL_BUTTON_RMASK) flags |= MK_RBUTTON;
+  if (buttons & SDL_BUTTON_MMASK) flags |= MK_MBUTTON;
+  uint8_t keys[256];
+  GetKeyboardState(keys);
+  if (keys[VK_SHIFT] & 0x80) flags |= MK_SHIFT;
+  if (keys[VK_CONTROL] & 0x80) flags |= MK_CONTROL;
+  return flags;
+}
+
+uint32_t VirtualKeyOf(SDL_Scancode scancode, SDL_Keycode key) {
+  if (scancode >= SDL_SCANCODE_A && scancode <= SDL_SCANCODE_Z) return 'A' + (scancode - SDL_SCANCODE_A);
+  if (scancode >= SDL_SCANCODE_1 && scancode <= SDL_SCANCODE_9) return '1' + (scancode - SDL_SCANCODE_1);
+  if (scancode >= SDL_SCANCODE_F1 && scancode <= SDL_SCANCODE_F12) return VK_F1 + (scancode - SDL_SCANCODE_F1);
+  if (scancode >= SDL_SCANCODE_KP_1 && scancode <= SDL_SCANCODE_KP_9) return VK_NUMPAD1 + (scancode - SDL_SCANCODE_KP_1);
+  switch (scancode) {
+    case SDL_SCANCODE_0: return '0';
+    case SDL_SCANCODE_KP_0: return VK_NUMPAD0;
+    case SDL_SCANCODE_ESCAPE: return VK_ESCAPE;
+    case SDL_SCANCODE_RETURN: return VK_RETURN;
+    case SDL_SCANCODE_KP_ENTER: return VK_RETURN;
+    case SDL_SCANCODE_BACKSPACE: return VK_BACK;
+    case SDL_SCANCODE_TAB: return VK_TAB;
+    case SDL_SCANCODE_SPACE: return VK_SPACE;
+    case SDL_SCANCODE_LSHIFT: return VK_LSHIFT;
+    case SDL_SCANCODE_RSHIFT: return VK_RSHIFT;
+    case SDL_SCANCODE_LCTRL: return VK_LCONTROL;
+    case SDL_SCANCODE_RCTRL: return VK_RCONTROL;
+    case SDL_SCANCODE_LALT: return VK_LMENU;
+    case SDL_SCANCODE_RALT: return VK_RMENU;
+    case SDL_SCANCODE_PAUSE: return VK_PAUSE;
+    case SDL_SCANCODE_CAPSLOCK: return VK_CAPITAL;
+    case SDL_SCANCODE_PAGEUP: return VK_PRIOR;
+    case SDL_SCANCODE_PAGEDOWN: return VK_NEXT;
+    case SDL_SCANCODE_END: return VK_END;
+    case SDL_SCANCODE_HOME: return VK_HOME;
+    case SDL_SCANCODE_LEFT: return VK_LEFT;
+    case SDL_SCANCODE_UP: return VK_UP;
+    case SDL_SCANCODE_RIGHT: return VK_RIGHT;
+    case SDL_SCANCODE_DOWN: return VK_DOWN;
+    case SDL_SCANCODE_INSERT: return VK_INSERT;
+    case SDL_SCANCODE_DELETE: return VK_DELETE;
+    case SDL_SCANCODE_KP_MULTIPLY: return VK_MULTIPLY;
+    case SDL_SCANCODE_KP_PLUS: return VK_ADD;
+    case SDL_SCANCODE_KP_MINUS: return VK_SUBTRACT;
+    case SDL_SCANCODE_KP_PERIOD: return VK_DECIMAL;
+    case SDL_SCANCODE_KP_DIVIDE: return VK_DIVIDE;
+    default: break;
+  }
+  // Punctuation keeps no virtual-key code of its own here; the typed character arrives as WM_CHAR.
+  (void)key;
+  return 0;
+}
+
+void TranslateEvent(const SDL_Event& event) {
+  switch (event.type) {
+    case SDL_QUIT:
+      CloseAllWindows();
+      break;
+    case SDL_WINDOWEVENT: {
+      HWND window = WindowFromSdlId(event.window.windowID);
+      if (!window) break;
+      switch (event.window.event) {
+        case SDL_WINDOWEVENT_CLOSE: PostMessage(window, WM_CLOSE, 0, 0); break;
+        case SDL_WINDOWEVENT_EXPOSED: PostMessage(window, WM_PAINT, 0, 0); break;
+        case SDL_WINDOWEVENT_FOCUS_GAINED: PostMessage(window, WM_ACTIVATEAPP, 1, 0); break;
+        case SDL_WINDOWEVENT_FOCUS_LOST: PostMessage(window, WM_ACTIVATEAPP, 0, 0); break;
+        case SDL_WINDOWEVENT_MINIMIZED: PostMessage(window, WM_SYSCOMMAND, SC_MINIMIZE, 0); break;
+        case SDL_WINDOWEVENT_RESTORED: PostMessage(window, WM_SYSCOMMAND, SC_RESTORE, 0); break;
+        default: break;
+      }
+      break;
+    }
+    case SDL_KEYDOWN:
+    case SDL_KEYUP:
+      PostKey(WindowFromSdlId(event.key.windowID), event.key, event.type == SDL_KEYDOWN);
+      break;
+    case SDL_TEXTINPUT:
+      if (HWND window = WindowFromSdlId(event.text.windowID)) PostText(window, event.text.text);
+      break;
+    case SDL_MOUSEMOTION:
+      if (HWND window = WindowFromSdlId(event.motion.windowID)) {
+        SendMessage(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), MakeLParam(1, WM_MOUSEMOVE));
+        PostMouse(window, WM_MOUSEMOVE, event.motion.x, event.motion.y, event.motion.state);
+      }
+      break;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+      if (HWND window = WindowFromSdlId(event.button.windowID)) {
+        const bool down = event.type == SDL_MOUSEBUTTONDOWN;
+        const bool twice = down && event.button.clicks == 2;
+        uint32_t message = 0;
+        switch (event.button.button) {
+          case SDL_BUTTON_LEFT: message = twice ? WM_LBUTTONDBLCLK : down ? WM_LBUTTONDOWN : WM_LBUTTONUP; break;
+          case SDL_BUTTON_RIGHT: message = twice ? WM_RBUTTONDBLCLK : down ? WM_RBUTTONDOWN : WM_RBUTTONUP; break;
+          case SDL_BUTTON_MIDDLE: message = down ? WM_MBUTTONDOWN : WM_MBUTTONUP; break;
+          default: break;
+        }
+        if (message) PostMouse(window, message, event.button.x, event.button.y, SDL_GetMouseState(nullptr, nullptr));
+      }
+      break;
+    case SDL_MOUSEWHEEL:
+      if (HWND window = WindowFromSdlId(event.wheel.windowID)) {
+        int y = event.wheel.y;
+        if (event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) y = -y;
+        int mx = 0, my = 0;
+        const uint32_t buttons = SDL_GetMouseState(&mx, &my);
+        const auto delta = static_cast<uint16_t>(static_cast<int16_t>(y * 120));
+        const WPARAM wp = (static_cast<WPARAM>(delta) << 16) | MouseKeyFlags(buttons);
+        PostMessage(window, WM_MOUSEWHEEL, wp, MakeLParam(static_cast<uint32_t>(mx), static_cast<uint32_t>(my)));
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void InstallSignalHandlers() {
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  // One request to stop closes the show like its close box; a second one, should the first not
+  // be enough, ends the process the default way.
+  sa.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
+void PumpEvents() {
+  if (g_signalled) {
+    g_signalled = 0;
+    CloseAllWindows();
+  }
+  if (!VideoAvailable()) return;
+  SDL_Event event;
+  while (SDL_PollEvent(&event)) TranslateEvent(event);
+}
+
+}  // namespace detail
+}  // namespace os

@@ -1,0 +1,38 @@
+#pragma once
+// Start and end of the window system, the mouse cursor and message boxes.
+
+#include <string>
+
+#include "platform/os/window.h"
+
+namespace os {
+
+// Starts the window system. Headless (SetHeadless(true) first), nothing is started. Without a
+// display it fails with a message that says how to run without one; it never aborts the process.
+// Ctrl+C and SIGTERM are turned into a close of every open window from here on (a second one ends
+// the process the usual way). Safe to call more than once.
+bool Init();
+const std::string& InitError();
+bool VideoAvailable();  // the window system is up (false headless)
+// Frees every window and stops the window system.
+void Shutdown();
+
+// Cursor shown over the program's windows. Cursor::None hides it.
+void SetCursor(Cursor cursor);
+Cursor CurrentCursor();
+
+// Button sets and icons of a message box (values of the original's flags).
+constexpr unsigned MB_OK = 0x0000;
+constexpr unsigned MB_ICONERROR = 0x0010;
+constexpr unsigned MB_ICONWARNING = 0x0030;
+constexpr unsigned MB_ICONINFORMATION = 0x0040;
+constexpr int IDOK = 1;
+
+// Shows a modal message box and writes the same text to standard error (only the latter when
+// headless or without a display). A lone carriage return in the text starts a new line.
+int MessageBox(HWND owner, const std::string& text, const std::string& caption, unsigned flags);
+// Replaces the box (not the standard-error line) by a call, for tests; nullptr restores the box.
+using MessageBoxHook = int (*)(const std::string& text, const std::string& caption, unsigned flags);
+void SetMessageBoxHook(MessageBoxHook hook);
+
+}  // namespace os

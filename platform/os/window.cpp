@@ -1,0 +1,142 @@
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "platform/os/internal.h"
+#include "platform/os/system.h"
+
+namespace os {
+namespace {
+
+bool g_headless = false;
+std::map<std::string, WindowClass> g_classes;
+
+// Every window ever created lives here until Shutdown, so handles stay valid after a close.
+std::vector<std::unique_ptr<Window>>& Windows() {
+  static std::vector<std::unique_ptr<Window>> windows;
+  return windows;
+}
+
+bool Known(HWND window) {
+  if (!window) return false;
+  for (const auto& w : Windows())
+    if (w.get() == window) return true;
+  return false;
+}
+
+}  // namespace
+
+bool Headless() { return g_headless; }
+void SetHeadless(bool headless) { g_headless = headless; }
+
+SDL_Window* SdlWindowOf(HWND window) { return Known(window) ? window->sdl : nullptr; }
+int ClientWidth(HWND window) { return Known(window) ? window->width : 0; }
+int ClientHeight(HWND window) { return Known(window) ? window->height : 0; }
+
+bool RegisterClass(const WindowClass& windowClass) {
+  if (windowClass.name.empty() || !windowClass.proc) return false;
+  g_classes[windowClass.name] = windowClass;
+  return true;
+}
+
+bool ClassRegistered(const std::string& name) { return g_classes.count(name) != 0; }
+
+HWND CreateWindow(const std::string& className, const std::string& caption, uint32_t style,
+                  uint32_t exStyle, int x, int y, int width, int height) {
+  auto cls = g_classes.find(className);
+  if (cls == g_classes.end() || width <= 0 || height <= 0) return nullptr;
+
+  auto window = std::make_unique<Window>();
+  window->className = className;
+  window->caption = caption;
+  window->proc = cls->second.proc;
+  window->cursor = cls->second.cursor;
+  window->style = style;
+  window->exStyle = exStyle;
+  window->width = width;
+  window->height = height;
+  window->fullScreen = (style & WS_POPUP) != 0 && width >= ScreenWidth() && height >= ScreenHeight();
+  window->visible = (style & WS_VISIBLE) != 0;
+
+  if (!g_headless) {
+    if (!Init()) return nullptr;
+    Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_ALLOW_HIGHDPI;
+    flags |= window->visible ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN;
+    if (style & WS_POPUP) flags |= SDL_WINDOW_BORDERLESS;
+    if (window->fullScreen) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+    if ((style & WS_THICKFRAME) && !(style & WS_POPUP)) flags |= SDL_WINDOW_RESIZABLE;
+    window->sdl = SDL_CreateWindow(caption.c_str(), x, y, width, height, flags);
+    if (!window->sdl) return nullptr;
+    SDL_SetWindowData(window->sdl, "os::Window", window.get());
+  }
+  Windows().push_back(std::move(window));
+  return Windows().back().get();
+}
+
+bool DestroyWindow(HWND window) {
+  if (!IsWindow(window)) return false;
+  SendMessage(window, WM_DESTROY, 0, 0);
+  window->destroyed = true;
+  window->visible = false;
+  if (window->sdl) SDL_HideWindow(window->sdl);
+  detail::DropMessagesFor(window);
+  return true;
+}
+
+bool IsWindow(HWND window) { return Known(window) && !window->destroyed; }
+
+void ShowWindow(HWND window, bool visible) {
+  if (!IsWindow(window)) return;
+  window->visible = visible;
+  if (window->sdl) {
+    if (visible)
+      SDL_ShowWindow(window->sdl);
+    else
+      SDL_HideWindow(window->sdl);
+  }
+}
+
+void UpdateWindow(HWND window) {
+  if (IsWindow(window)) SendMessage(window, WM_PAINT, 0, 0);
+}
+
+std::string WindowCaption(HWND window) { return Known(window) ? window->caption : std::string(); }
+bool WindowFullScreen(HWND window) { return Known(window) && window->fullScreen; }
+bool WindowVisible(HWND window) { return IsWindow(window) && window->visible; }
+
+int ScreenWidth() {
+  SDL_DisplayMode mode;
+  if (!g_headless && VideoAvailable() && SDL_GetDesktopDisplayMode(0, &mode) == 0) return mode.w;
+  return 1920;
+}
+
+int ScreenHeight() {
+  SDL_DisplayMode mode;
+  if (!g_headless && VideoAvailable() && SDL_GetDesktopDisplayMode(0, &mode) == 0) return mode.h;
+  return 1080;
+}
+
+int BorderWidth() { return 0; }
+
+namespace detail {
+
+HWND WindowFromSdlId(uint32_t id) {
+  SDL_Window* sdl = SDL_GetWindowFromID(id);
+  if (!sdl) return nullptr;
+  auto* window = static_cast<Window*>(SDL_GetWindowData(sdl, "os::Window"));
+  return IsWindow(window) ? window : nullptr;
+}
+
+void CloseAllWindows() {
+  for (const auto& w : Windows())
+    if (!w->destroyed) PostMessage(w.get(), WM_CLOSE, 0, 0);
+}
+
+void FreeAllWindows() {
+  for (const auto& w : Windows())
+    if (w->sdl) SDL_DestroyWindow(w->sdl);
+  Windows().clear();
+}
+
+}  // namespace detail
+}  // namespace os
