@@ -1,0 +1,66 @@
+#pragma once
+// The sound output: one device, streams and modules played on it, a master
+// volume. Output goes through SDL2 audio (only SDL's audio subsystem is
+// initialised here); decoding runs ahead on a worker thread, so no call made by
+// the frame loop waits for a decoder and the device callback never touches a
+// file.
+//
+// Handles are non-zero integers; 0 is never a valid handle and every call given
+// it fails without effect. Calls made before Init (or after a failed Init) fail.
+// All calls are meant for one thread (the program's main thread).
+
+#include <cstdint>
+#include <string>
+
+namespace audio {
+
+using Handle = std::uint32_t;
+
+// Channel flags. The values are those the original program passes on.
+constexpr std::uint32_t kFlagLoop = 0x4;      // a stream starts over at its end
+constexpr std::uint32_t kFlagEffects = 0x80;  // accepted; no effects are offered
+constexpr std::uint32_t kFlagRamp = 0x200;    // accepted; modules always ramp
+
+constexpr int kDefaultRate = 44100;
+
+// device: 1 (or -1) is the default output device, n >= 2 the (n-1)th device SDL
+// lists. `window` is accepted for the caller's sake; output is not tied to it.
+// 44.1 kHz, 16-bit stereo. False with LastError() set when no device opens.
+bool Init(int device, int frequency, void* window = nullptr);
+bool IsInitialised();
+// Closes the device, stops the worker and frees every channel.
+bool Free();
+// Resumes / pauses the whole output.
+bool Start();
+bool Stop();
+
+// Decode-ahead per channel, applied to channels created afterwards.
+bool SetBufferLength(int milliseconds);
+int BufferLength();
+
+// A channel from a sampled file (Ogg Vorbis, WAV, FLAC ...); 0 when the file
+// cannot be read as one.
+Handle StreamCreateFile(const std::string& path, std::uint32_t flags);
+// A channel from a tracker module; 0 when the file is not one.
+Handle ModuleLoad(const std::string& path, std::uint32_t flags);
+// Each frees only a channel of its own kind.
+bool StreamFree(Handle h);
+bool ModuleFree(Handle h);
+
+// Starts (or resumes) a channel; with `restart` from its beginning. A channel
+// that played to its end starts over either way.
+bool ChannelPlay(Handle h, bool restart);
+bool ChannelStop(Handle h);
+bool ChannelIsPlaying(Handle h);
+// Bytes of 16-bit stereo data played so far (wrapping for a looping stream);
+// UINT64_MAX on failure.
+std::uint64_t ChannelGetPosition(Handle h);
+
+// Master volume 0..100, linear gain.
+bool SetVolume(int volume);
+int GetVolume();
+
+// What the last failing call ran into, for diagnostics.
+std::string LastError();
+
+}  // namespace audio
