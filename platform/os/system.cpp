@@ -96,3 +96,33 @@ int MessageBox(HWND owner, const std::string& text, const std::string& caption, 
 void SetMessageBoxHook(MessageBoxHook hook) { g_boxHook = hook; }
 
 }  // namespace os
+
+namespace os {
+namespace {
+
+std::vector<std::string>& ParamList() {
+  static std::vector<std::string> params;
+  return params;
+}
+
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+}  // namespace
+
+void SetParams(const std::vector<std::string>& params) { ParamList() = params; }
+
+const std::vector<std::string>& Params() { return ParamList(); }
+
+bool HasParamPrefix(const std::string& name) {
+  for (const auto& param : ParamList()) {
+    // The first Length(name) characters, upper-cased, against the upper-cased name; a shorter
+    // parameter compares what it has and so cannot match a longer name.
+    if (param.size() < name.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < name.size() && same; ++i) same = Upper(param[i]) == Upper(name[i]);
+    if (same) return true;
+  }
+  return false;
+}
+
+}  // namespace os

@@ -2,6 +2,7 @@
 // Start and end of the window system, the mouse cursor and message boxes.
 
 #include <string>
+#include <vector>
 
 #include "platform/os/window.h"
 
@@ -34,5 +35,16 @@ int MessageBox(HWND owner, const std::string& text, const std::string& caption, 
 // Replaces the box (not the standard-error line) by a call, for tests; nullptr restores the box.
 using MessageBoxHook = int (*)(const std::string& text, const std::string& caption, unsigned flags);
 void SetMessageBoxHook(MessageBoxHook hook);
+
+}  // namespace os
+
+namespace os {
+
+// The program's parameters as the show's switches see them (the program name excluded).
+void SetParams(const std::vector<std::string>& params);
+const std::vector<std::string>& Params();
+// True when some parameter begins with `name`, ignoring letter case; the first match ends the
+// search. Nothing is stripped from the parameters, so "-name" or "/name" does not match.
+bool HasParamPrefix(const std::string& name);
 
 }  // namespace os

@@ -118,6 +118,21 @@ int ScreenHeight() {
 
 int BorderWidth() { return 0; }
 
+int WindowBitsPerPixel(HWND window) {
+  if (window && !IsWindow(window)) return 0;
+  Uint32 format = SDL_PIXELFORMAT_UNKNOWN;
+  if (window && window->sdl) {
+    format = SDL_GetWindowPixelFormat(window->sdl);
+  } else if (!g_headless && VideoAvailable()) {
+    SDL_DisplayMode mode;
+    if (SDL_GetDesktopDisplayMode(0, &mode) == 0) format = mode.format;
+  }
+  if (format == SDL_PIXELFORMAT_UNKNOWN) return 32;
+  const int bits = SDL_BITSPERPIXEL(format);
+  // 24-bit visuals are stored in 32-bit pixels.
+  return bits == 24 ? 32 : bits;
+}
+
 namespace detail {
 
 HWND WindowFromSdlId(uint32_t id) {

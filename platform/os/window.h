@@ -82,6 +82,9 @@ bool WindowVisible(HWND window);
 // Size of the desktop (the primary display); headless, a virtual screen of 1920 x 1080.
 int ScreenWidth();
 int ScreenHeight();
+// Colour depth of a window's surface in bits per pixel; a null handle asks about the screen.
+// 0 when the window is gone (there is nothing to ask).
+int WindowBitsPerPixel(HWND window);
 // Width of a window border inside client coordinates: client coordinates here already start at the
 // client area, so this is 0.
 int BorderWidth();

@@ -1,0 +1,206 @@
+#include "demo/Entry.h"
+
+#include <cstdio>
+#include <exception>
+#include <stdexcept>
+#include <utility>
+
+#include "demo/Hooks.h"
+#include "demo/Options.h"
+#include "demo/Random.h"
+#include "demo/Setup.h"
+#include "engine/vokEngine.h"
+#include "platform/gfx/backend.h"
+#include "platform/os/clock.h"
+#include "platform/os/system.h"
+
+int ScreenWidth = 0;
+int ScreenHeight = 0;
+int ScreenRefresh = 0;
+bool FullScreenMode = false;
+bool VSyncMode = false;
+D3DMULTISAMPLE_TYPE MultiSampleMode = D3DMULTISAMPLE_NONE;
+bool PostEffectsAvailable = false;
+std::string StartupMessage;
+
+const char* const ShowTitle = "Quorvanteplidusk";
+const char* const ArchiveFileName = "Quorvanteplidusk.vkr";
+const char* const MusicFileName = "Quorvanteplidusk.ogg";
+
+namespace {
+
+// The resolution of the "DEBUG" settings (--size changes it for small test runs).
+int DebugWidth = 1280;
+int DebugHeight = 720;
+
+template <typename Routine, typename... Args>
+void Call(Routine Hook, Args&&... Arguments) {
+  if (Hook) Hook(std::forward<Args>(Arguments)...);
+}
+
+// Scene one's drawing until the show's scenes are plugged in: an empty black frame.
+void ClearToBlack(int) {
+  if (Engine && Engine->D3D) Engine->D3D->ClearTarget(0xFF000000u);
+}
+
+void NoMove(int) {}
+
+class TCursorRestore {
+ public:
+  TCursorRestore() = default;
+  ~TCursorRestore() { os::SetCursor(os::Cursor::Arrow); }
+  TCursorRestore(const TCursorRestore&) = delete;
+  TCursorRestore& operator=(const TCursorRestore&) = delete;
+};
+
+// Releases in the fixed order: the scenes' objects, the shared textures and the shaders all go
+// before the engine and its device wrapper.
+void Cleanup() {
+  Call(DemoHooks.FreePart1);
+  Call(DemoHooks.FreePart2);
+  Call(DemoHooks.FreePart3);
+  Call(DemoHooks.FreePart4);
+  Call(DemoHooks.FreePart5);
+  Call(DemoHooks.FreeTextures);
+  Call(DemoHooks.FreePostShaders);
+  delete Engine;
+  Engine = nullptr;
+  // The player outlives the engine only to stop the sound cleanly at the very end.
+  Call(DemoHooks.FreeMusic);
+}
+
+void ReportFatal(const std::string& Text) {
+  os::MessageBox(nullptr, Text.empty() ? std::string("The show stopped on an unexpected error.") : Text, "Error",
+                 os::MB_OK | os::MB_ICONERROR);
+}
+
+}  // namespace
+
+bool HasSwitch(const std::string& Name) { return os::HasParamPrefix(Name); }
+
+void ShowStartupWarning(const std::string& Text) {
+  os::MessageBox(nullptr, Text + "\r Demo will be run with lower details.", ShowTitle, os::MB_OK);
+}
+
+void CheckPixelShader() {
+  LPDIRECT3D9 Direct3D = Direct3DCreate9(VokSdkVersion);
+  D3DCAPS9 Caps{};
+  if (!Direct3D || FAILED(Direct3D->GetDeviceCaps(0, D3DDEVTYPE_HAL, &Caps))) {
+    StartupMessage = "Error during GetDeviceCaps!";
+    ShowStartupWarning(StartupMessage);
+  } else {
+    PostEffectsAvailable = static_cast<DWORD>(Caps.PixelShaderVersion) >= D3DPS_VERSION(2, 0);
+    if (!PostEffectsAvailable) StartupMessage += "\r PixelShader 2.0 not supported.";
+  }
+  Direct3D.reset();
+}
+
+bool ChooseDisplayMode() {
+  CheckPixelShader();
+  // The post effects follow what the device really offers; the capability result is kept on
+  // every path rather than switched on regardless.
+  if (HasSwitch("DEBUG") || os::Headless()) {
+    // Without a display there is no dialog to ask; the "DEBUG" settings apply.
+    ScreenWidth = DebugWidth;
+    ScreenHeight = DebugHeight;
+    ScreenRefresh = 0;
+    MultiSampleMode = D3DMULTISAMPLE_NONE;
+    FullScreenMode = false;
+    VSyncMode = false;
+    return true;
+  }
+  MultiSampleMode = D3DMULTISAMPLE_NONE;
+  return RunSetupDialog();
+}
+
+void HideCursorInFullScreen() {
+  if (FullScreenMode) Engine->ShowCursor(false);
+}
+
+void LoadDemo() {
+  os::SetCursor(os::Cursor::Wait);
+  {
+    TCursorRestore Restore;
+    try {
+      Call(DemoHooks.OpenResource, std::string(ArchiveFileName));
+      Call(DemoHooks.CreatePostTarget);
+      Call(DemoHooks.LoadTextures);
+      Call(DemoHooks.LoadPart2);
+      Call(DemoHooks.LoadPart3);
+      Call(DemoHooks.LoadPart4);
+      Call(DemoHooks.LoadPart5);
+      Call(DemoHooks.LoadPostShaders);
+      Call(DemoHooks.LoadPart1);
+      Call(DemoHooks.CloseResource);
+    } catch (...) {
+      Call(DemoHooks.FreeResource);
+      throw;
+    }
+    Call(DemoHooks.FreeResource);
+
+    Engine->D3D->SetProjection(Engine->D3D->Aspect, 0.1f, 1000.0f, SinglePi / 4.0f);
+    Call(DemoHooks.LoadMusic, Engine->Handle, std::string(MusicFileName));
+    os::Sleep(1000);
+  }
+  HideCursorInFullScreen();
+  Call(DemoHooks.PlayMusic);
+  Engine->ResetClock();
+}
+
+int RunDemo(const TOptions& Options) {
+  os::SetParams(Options.Switches);
+  os::SetHeadless(Options.Headless);
+  vkgfx::SetBackendKind(Options.Backend == "recording" ? vkgfx::BackendKind::Recording : vkgfx::BackendKind::Gl);
+  DebugWidth = Options.Width;
+  DebugHeight = Options.Height;
+
+  if (!os::Init()) {
+    std::fprintf(stderr, "%s: %s\n", ShowTitle, os::InitError().c_str());
+    return 1;
+  }
+  if (!ChooseDisplayMode()) {
+    os::Shutdown();
+    return 0;
+  }
+
+  int ExitCode = 0;
+  TRunTools Tools;
+  try {
+    std::string Error;
+    if (!Tools.Start(Options, Error)) throw std::runtime_error(Error);
+    Randomize(Options.HasSeed ? Options.Seed : os::TimeGetTime());
+    Engine = new TvokEngine(nullptr, ScreenWidth, ScreenHeight, ScreenRefresh, true, ShowTitle,
+                            DemoHooks.MovePart1 ? DemoHooks.MovePart1 : NoMove,
+                            DemoHooks.RenderPart1 ? DemoHooks.RenderPart1 : ClearToBlack, FullScreenMode, true, true,
+                            false, VSyncMode, true, MultiSampleMode, 0);
+    Engine->ShowFps = HasSwitch("SHOWFPS");
+    Tools.Attach(*Engine);
+    if (Engine->Ok) {
+      LoadDemo();
+      Engine->Run();
+    } else {
+      os::MessageBox(nullptr, Engine->ErrorText, "Error", os::MB_OK);
+      ExitCode = 1;
+    }
+  } catch (const std::exception& Error) {
+    ReportFatal(Error.what());
+    ExitCode = 1;
+  } catch (...) {
+    ReportFatal("");
+    ExitCode = 1;
+  }
+
+  try {
+    Cleanup();
+  } catch (const std::exception& Error) {
+    ReportFatal(Error.what());
+    ExitCode = 1;
+  }
+  std::string Problems;
+  if (!Tools.Finish(Problems)) {
+    std::fprintf(stderr, "%s: %s\n", ShowTitle, Problems.c_str());
+    if (ExitCode == 0) ExitCode = 1;
+  }
+  os::Shutdown();
+  return ExitCode;
+}

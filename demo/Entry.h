@@ -1,0 +1,38 @@
+#pragma once
+// The program's start: capability check, display settings, the engine, loading, the run and the
+// release of everything in a fixed order.
+
+#include <string>
+
+#include "platform/gfx/d3d9types.h"
+
+struct TOptions;
+
+// Start-up settings, written by the "DEBUG" settings or the setup dialog, read when the engine is made.
+extern int ScreenWidth;
+extern int ScreenHeight;
+extern int ScreenRefresh;  // Hz; 0 = adapter default
+extern bool FullScreenMode;
+extern bool VSyncMode;
+extern D3DMULTISAMPLE_TYPE MultiSampleMode;
+extern bool PostEffectsAvailable;  // the pixel-shader post effects may run
+extern std::string StartupMessage;
+
+// The caption of the show's window and message boxes.
+extern const char* const ShowTitle;
+// File names of the archive and the music, resolved against the working directory.
+extern const char* const ArchiveFileName;
+extern const char* const MusicFileName;
+
+// True when a parameter of the command line (long options and their values excluded) begins with
+// Name, in any letter case.
+bool HasSwitch(const std::string& Name);
+void CheckPixelShader();
+void ShowStartupWarning(const std::string& Text);
+// Fills the start-up settings; false when the user left the setup dialog without starting.
+bool ChooseDisplayMode();
+void LoadDemo();
+void HideCursorInFullScreen();
+
+// The whole run from the display choice to the last release; the process exit status.
+int RunDemo(const TOptions& Options);

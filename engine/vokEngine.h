@@ -1,0 +1,122 @@
+#pragma once
+// The engine: the render window, the message loop, the millisecond demo clock, the frame-rate
+// counter and lost-device recovery. The show plugs in two plain routines per scene, OnMove and
+// OnRender, and reaches everything else through the global Engine (Engine->Time,
+// Engine->D3D->Device).
+
+#include <cstdint>
+#include <string>
+
+#include "engine/vokD3D.h"
+#include "engine/vokObject.h"
+#include "engine/vokShadow.h"
+#include "platform/os/messages.h"
+#include "platform/os/window.h"
+
+using TvokFrameProc = void (*)(int DeltaTime);
+using TvokNotifyProc = void (*)();
+
+// The mouse as the window procedure last saw it.
+struct TvokMouseState {
+  int32_t X;
+  int32_t Y;
+  bool Left;
+  bool Right;
+  bool Middle;
+  bool Shift;
+  bool Control;
+  int16_t Wheel;
+  bool DoubleClick;
+};
+
+// The window style used for a created window in windowed mode when none is given:
+// visible, caption, close box, sizing frame.
+constexpr uint32_t DefaultWindowStyle = 0x10CC0000u;
+
+// Class name of the engine's window.
+constexpr const char* EngineWindowClass = "vokEngine";
+
+class TvokEngine : public TvokObject {
+ public:
+  os::Message Msg{};
+  void* Icon = nullptr;  // no icon: the class gets a null icon handle
+  bool Terminated = false;
+  bool Rendering = false;
+  bool DeviceLost = false;
+  int DeltaTime = 0;
+  uint32_t FpsWindowStart = 0;
+  uint32_t LastTick = 0;
+  int FpsFrames = 0;
+  int Fps = 0;
+  bool MeasureFps = true;
+  TvokFrameProc OnMove = nullptr;
+  TvokFrameProc OnRender = nullptr;
+  std::string Caption;
+  bool Windowed = true;
+  bool FullScreen = false;
+  TvokNotifyProc OnDeviceLost = nullptr;
+  TvokNotifyProc OnDeviceReset = nullptr;
+  bool CursorVisible = true;
+  bool ShowFps = false;
+  uint32_t Time = 0;
+  bool FixedStep = false;
+  HWND Handle = nullptr;
+  TvokD3D* D3D = nullptr;  // owned
+  int FpsTextY = 0;
+  bool StopRequested = false;
+  const RECT* PresentSourceRect = nullptr;
+  const RECT* PresentDestRect = nullptr;
+
+  // Length of one fixed step in ms (40 unless a run asks for another step length).
+  uint32_t FixedStepLength = 40;
+  // Called after every presented frame (capture, tracing, run limits); nil in a plain run.
+  TvokNotifyProc OnFramePresented = nullptr;
+
+  TvokEngine(HWND Window, int Width, int Height, int RefreshRate, bool TrueColor, const std::string& Caption,
+             TvokFrameProc OnMove, TvokFrameProc OnRender, bool FullScreen, bool HardwareVertexProcessing,
+             bool DepthBuffer, bool Stencil, bool VSync, bool VertexShader20, D3DMULTISAMPLE_TYPE MultiSample,
+             uint32_t WindowStyle);
+  ~TvokEngine();
+  TvokEngine(const TvokEngine&) = delete;
+  TvokEngine& operator=(const TvokEngine&) = delete;
+
+  // The message loop: returns once the window is gone (WM_QUIT), StopRequested is set, or an
+  // exception with an empty message reached it. Exceptions with a message propagate.
+  void Run();
+  // One frame; skipped while inactive or already inside a frame.
+  void RenderFrame();
+  // The next frame's DeltaTime counts from now; Time is kept.
+  void ResetClock();
+  // Both routines at once; inside OnMove the new OnRender already draws the current frame.
+  void SetScene(TvokFrameProc OnMove, TvokFrameProc OnRender);
+  // Closes the window the way its close box does.
+  void Quit();
+  void ShowCursor(bool Visible);
+
+  void UpdateClock();
+  void RestoreDevice();
+
+ private:
+  void CreateEngineWindow(int Width, int Height, uint32_t WindowStyle);
+};
+
+// The window procedure of the engine's window class.
+os::LRESULT EngineWindowProc(HWND Window, uint32_t Message, os::WPARAM WParam, os::LPARAM LParam);
+
+extern TvokEngine* Engine;
+extern TShadowVolume* ShadowVolume;
+extern bool AppActive;
+extern bool EngineWindowed;
+extern bool CursorHidden;
+extern uint8_t KeyState[256];
+constexpr int KeyFlagCount = 13;
+extern bool KeyFlags[KeyFlagCount];
+extern uint8_t LastChar;
+extern TvokMouseState MouseLive;
+extern TvokMouseState MouseState;
+extern TvokMouseState MousePrevState;
+
+// KeyFlags index of a virtual key, -1 for keys the engine does not track.
+int KeyFlagIndex(uint32_t VirtualKey);
+// Round half to even, as the frame rate is rounded.
+int RoundHalfEven(double Value);
