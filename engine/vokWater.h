@@ -1,0 +1,153 @@
+#pragma once
+// The water of scene one: a 64 x 64 height field on a torus grid (TWater), turned
+// every step into a refracting surface mesh and a caustics mesh, and the effect
+// that draws it (TWaterEffect) with a camera of its own.
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/gfx/d3d9.h"
+#include "platform/gfx/d3dx9.h"
+
+class TvokD3D;
+
+struct TWaterCell {
+  float Height;
+  float Velocity;
+};
+
+struct TRefractEntry {
+  float Refract;
+  float Scale;
+  D3DCOLOR Diffuse;  // only the alpha byte is used: the share of reflected light
+};
+
+// Surface vertex, FVF XYZ | NORMAL | DIFFUSE | TEX1.
+struct TWaterVertex {
+  float x, y, z;
+  float nx, ny, nz;
+  D3DCOLOR Diffuse;
+  float u, v;
+};
+static_assert(sizeof(TWaterVertex) == 36);
+
+// Caustics vertex, FVF XYZ | DIFFUSE; y is always 0 (the floor plane).
+struct TCausticVertex {
+  float x, y, z;
+  D3DCOLOR Diffuse;
+};
+static_assert(sizeof(TCausticVertex) == 16);
+
+constexpr DWORD WaterVertexFVF = 0x152;
+constexpr DWORD CausticVertexFVF = 0x42;
+constexpr int WaterGridSide = 64;
+constexpr int WaterVertexCount = 4096;
+constexpr int WaterIndexCount = 8192;
+constexpr int WaterPrimitiveCount = WaterIndexCount - 2;
+
+// Tables shared by every surface. RefractTable is filled by the first Init;
+// CausticShades by the first update that builds caustics.
+extern TRefractEntry RefractTable[256];
+extern D3DCOLOR CausticShades[8];
+
+// Cell index of (x, y) on the wrapping grid: both coordinates taken modulo 64,
+// negative ones included.
+inline int WaterCellIndex(int x, int y) {
+  return static_cast<int>(((static_cast<uint32_t>(y) << 6) & 0xFFFu) | (static_cast<uint32_t>(x) & 0x3Fu));
+}
+
+// Fills RefractTable (the same values every time).
+void FillRefractTable();
+
+// Writes the 8192 indices of the strip that walks the grid in rings from the
+// outside in (0, 64, 1, 65, 2, 66 ...).
+void FillWaterIndices(uint16_t* Indices);
+
+class TWater {
+ public:
+  float Size = 0.0f;
+  float InvSize = 1.0f;
+  float AverageHeight = 0.0f;
+  int IndexCount = 0;
+  int VertexCount = 0;
+  std::unique_ptr<TWaterCell[]> Cells;
+  const TRefractEntry* Refraction = nullptr;
+  LPDIRECT3DDEVICE9 Device;
+  LPDIRECT3DINDEXBUFFER9 IndexBuffer;
+  LPDIRECT3DVERTEXBUFFER9 SurfaceBuffer;
+  LPDIRECT3DVERTEXBUFFER9 CausticsBuffer;
+
+  explicit TWater(TvokD3D* D3D);
+  ~TWater();
+  TWater(const TWater&) = delete;
+  TWater& operator=(const TWater&) = delete;
+
+  HRESULT Init(float NewSize);
+  HRESULT CreateBuffers();
+  HRESULT Drop(int X, int Y);
+  HRESULT Update(const D3DXVECTOR3& Eye, const D3DXVECTOR3& Light, bool WithCaustics);
+  HRESULT DrawSurface();
+  HRESULT DrawCaustics();
+
+  // The three passes of Update, without the device, in the order Update runs
+  // them. They need Init to have run.
+  void Simulate();
+  void BuildSurface(TWaterVertex* Out, const D3DXVECTOR3& Eye);
+  void BuildCaustics(const TWaterVertex* Surface, TCausticVertex* Out, const D3DXVECTOR3& Light);
+
+ private:
+  HRESULT DrawMesh(DWORD FVF, const LPDIRECT3DVERTEXBUFFER9& Buffer, UINT Stride);
+};
+
+// The pool as scene one shows it: the surface drawn through an effect, an
+// optional caustics texture rendered from above, and a smoothed camera whose
+// position is the viewer of the refraction.
+class TWaterEffect {
+ public:
+  TvokD3D* D3D;
+  LPD3DXEFFECT Effect;
+  LPD3DXRENDERTOSURFACE RenderToSurface;
+  LPDIRECT3DTEXTURE9 FloorTexture;
+  const void* CubeData;
+  int CubeSize;
+  LPDIRECT3DTEXTURE9 CausticsTexture;
+  LPDIRECT3DSURFACE9 CausticsSurface;
+  LPDIRECT3DCUBETEXTURE9 EnvCube;
+  float Speed = 25.0f;
+  float SpinSpeed = 1.0f;
+  D3DXMATRIX Projection;
+  D3DXVECTOR3 Velocity{0, 0, 0};
+  D3DXVECTOR3 Spin{0, 0, 0};
+  uint32_t LastTime = 0;
+  float Size;
+  const void* EffectData;
+  int EffectSize;
+  D3DXMATRIX View;
+  D3DXMATRIX Camera;
+  bool Enabled = true;
+  bool CausticsEnabled = true;
+  int Technique = 0;
+  std::unique_ptr<TWater> Water;
+  D3DXVECTOR3 Position{0, 0, 0};
+  D3DXVECTOR3 Rotation{0, 0, 0};
+  D3DXVECTOR3 Orbit{0, 0, 0};
+
+  TWaterEffect(TvokD3D* D3D, float Size, const void* EffectData, int EffectSize, const void* CubeData,
+               int CubeSize, LPDIRECT3DTEXTURE9 FloorTexture);
+  ~TWaterEffect();
+  TWaterEffect(const TWaterEffect&) = delete;
+  TWaterEffect& operator=(const TWaterEffect&) = delete;
+
+  HRESULT SelectTechnique(int Step, bool AcceptAny);
+  HRESULT SetWorld();
+  HRESULT Update(const D3DXVECTOR3& TargetVelocity, const D3DXVECTOR3& TargetSpin);
+  HRESULT Render(bool KeepCamera);
+
+  // The world matrix SetWorld sets, without the device.
+  D3DXMATRIX WorldMatrix() const;
+
+ private:
+  HRESULT CreateDeviceObjects();
+  HRESULT RenderCaustics();
+  bool EffectUses(const char* Parameter) const;
+};

@@ -1,0 +1,29 @@
+#pragma once
+// A device wrapper on a headless window, on the backend a test asks for.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "engine/vokD3D.h"
+#include "platform/gfx/backend.h"
+#include "platform/os/window.h"
+
+namespace vktest {
+
+inline os::LRESULT IgnoreMessages(HWND, uint32_t, os::WPARAM, os::LPARAM) { return 0; }
+
+inline std::unique_ptr<TvokD3D> MakeD3D(vkgfx::BackendKind kind, int width = 64, int height = 64) {
+  os::SetHeadless(true);
+  os::WindowClass wc;
+  wc.name = "vokModelsTest";
+  wc.proc = IgnoreMessages;
+  os::RegisterClass(wc);
+  HWND window = os::CreateWindow("vokModelsTest", "models", 0, 0, 0, 0, width, height);
+  vkgfx::ClearFaults();
+  vkgfx::SetBackendKind(kind);
+  return std::make_unique<TvokD3D>(window, width, height, 0, true, false, false, true, false, false, false,
+                                   D3DMULTISAMPLE_NONE);
+}
+
+}  // namespace vktest
