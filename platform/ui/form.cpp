@@ -164,7 +164,7 @@ int ShowModal(Form& form) {
     switch (c.Kind) {
       case ControlKind::Label: {
         auto* box = new Fl_Box(FL_NO_BOX, x, y, cw, ch, nullptr);
-        box->align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
+        box->align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE);
         widget = box;
         break;
       }

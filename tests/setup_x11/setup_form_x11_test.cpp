@@ -1,0 +1,256 @@
+// The setup form on a private Xvfb, driven the way a user would: keys and clicks through
+// xdotool, the close box as a window manager sends it. Each dialog runs in a forked child
+// (the form is modal and owns its thread) and reports what starting would choose.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "demo/Setup.h"
+#include "tests/setup_x11/xvfb.h"
+
+namespace {
+
+std::unique_ptr<xtest::Xvfb> gServer;
+
+struct Outcome {
+  bool exited = false;
+  int status = -1;
+  int modalResult = -1;
+  bool started = false;
+  TSetupChoice choice;
+  int itemIndex = -2;
+};
+
+// Starts the dialog in a child; `prepare` fills the form (or the mode list) before it shows.
+class DialogChild {
+ public:
+  explicit DialogChild(std::function<void(TfrmSetup&)> prepare) {
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(fds[0]);
+      setenv("DISPLAY", gServer->Display().c_str(), 1);
+      TfrmSetup setup;
+      prepare(setup);
+      const int result = setup.ShowModal();
+      TSetupChoice choice;
+      choice.ScreenWidth = choice.ScreenHeight = choice.ScreenRefresh = -1;
+      const bool started = SetupChoiceFromForm(setup, result, choice);
+      std::ostringstream out;
+      out << result << ' ' << started << ' ' << choice.ScreenWidth << ' ' << choice.ScreenHeight
+          << ' ' << choice.ScreenRefresh << ' ' << choice.FullScreenMode << ' ' << choice.VSyncMode
+          << ' ' << setup.cmbResolution().Items.ItemIndex << '\n';
+      const std::string s = out.str();
+      if (write(fds[1], s.data(), s.size()) < 0) _exit(3);
+      _exit(0);
+    }
+    close(fds[1]);
+    fd_ = fds[0];
+  }
+  ~DialogChild() {
+    if (pid_ > 0 && !reaped_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (fd_ >= 0) close(fd_);
+  }
+
+  Outcome Finish(int timeoutMs = 5000) {
+    Outcome o;
+    std::istringstream in(xtest::ReadAll(fd_, timeoutMs));
+    in >> o.modalResult >> o.started >> o.choice.ScreenWidth >> o.choice.ScreenHeight >>
+        o.choice.ScreenRefresh >> o.choice.FullScreenMode >> o.choice.VSyncMode >> o.itemIndex;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        reaped_ = true;
+        o.exited = WIFEXITED(status);
+        o.status = o.exited ? WEXITSTATUS(status) : -1;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return o;
+  }
+
+  // True while the child is still running (the dialog did not close).
+  bool Running() {
+    int status = 0;
+    return waitpid(pid_, &status, WNOHANG) == 0;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int fd_ = -1;
+  bool reaped_ = false;
+};
+
+void TwoFullHdModes(TfrmSetup& s) {
+  s.ModeList = {{1280, 1024, 60}, {1920, 1080, 60}, {1920, 1080, 75}, {800, 600, 60}};
+  s.cmbResolution().Items.Items = {"1280x1024 60Hz", "1920x1080 60Hz", "1920x1080 75Hz", "800x600 60Hz"};
+  s.cmbResolution().Items.ItemIndex = 2;
+}
+
+void NoneSelected(TfrmSetup& s) {
+  TwoFullHdModes(s);
+  s.cmbResolution().Items.ItemIndex = -1;
+}
+
+class SetupFormX11 : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    gServer = std::make_unique<xtest::Xvfb>();
+  }
+  static void TearDownTestSuite() { gServer.reset(); }
+
+  void SetUp() override {
+    if (!gServer->Ok()) GTEST_SKIP() << "needs Xvfb: " << gServer->Error();
+    std::string ignored;
+    if (gServer->Run("command -v xdotool", &ignored) != 0) GTEST_SKIP() << "needs xdotool";
+  }
+
+  unsigned long WaitForDialog() { return gServer->WaitForWindow(SetupCaption, 10000); }
+};
+
+TEST_F(SetupFormX11, EnterRightAfterOpeningStartsWithThePreselectedMode) {
+  DialogChild child(TwoFullHdModes);
+  const unsigned long w = WaitForDialog();
+  ASSERT_NE(w, 0u);
+  ASSERT_TRUE(gServer->Keys(w, "Return"));
+  Outcome o = child.Finish();
+  ASSERT_TRUE(o.exited);
+  EXPECT_EQ(o.modalResult, ui::mrOk);
+  EXPECT_TRUE(o.started);
+  EXPECT_EQ(o.choice.ScreenWidth, 1920);
+  EXPECT_EQ(o.choice.ScreenHeight, 1080);
+  EXPECT_EQ(o.choice.ScreenRefresh, 75);
+  EXPECT_TRUE(o.choice.FullScreenMode);
+  EXPECT_TRUE(o.choice.VSyncMode);
+  EXPECT_TRUE(gServer->Windows(SetupCaption).empty());
+}
+
+TEST_F(SetupFormX11, CloseBoxLeavesAndRemovesTheWindow) {
+  DialogChild child(TwoFullHdModes);
+  const unsigned long w = WaitForDialog();
+  ASSERT_NE(w, 0u);
+  ASSERT_TRUE(gServer->SendCloseBox(w));
+  Outcome o = child.Finish();
+  ASSERT_TRUE(o.exited);
+  EXPECT_EQ(o.modalResult, ui::mrCancel);
+  EXPECT_FALSE(o.started);
+  EXPECT_TRUE(gServer->Windows(SetupCaption).empty());
+}
+
+TEST_F(SetupFormX11, EscapeDoesNotCloseTheDialog) {
+  DialogChild child(TwoFullHdModes);
+  const unsigned long w = WaitForDialog();
+  ASSERT_NE(w, 0u);
+  ASSERT_TRUE(gServer->Keys(w, "Escape"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  EXPECT_TRUE(child.Running());
+  EXPECT_FALSE(gServer->Windows(SetupCaption).empty());
+  gServer->SendCloseBox(w);
+  EXPECT_EQ(child.Finish().modalResult, ui::mrCancel);
+}
+
+TEST_F(SetupFormX11, EnterPressesTheFocusedButtonNotADefaultOne) {
+  // Tab moves the focus from "&Demo" to "Die"; Enter then leaves.
+  DialogChild child(TwoFullHdModes);
+  const unsigned long w = WaitForDialog();
+  ASSERT_NE(w, 0u);
+  ASSERT_TRUE(gServer->Keys(w, "Tab Return"));
+  Outcome o = child.Finish();
+  EXPECT_EQ(o.modalResult, ui::mrCancel);
+  EXPECT_FALSE(o.started);
+}
+
+TEST_F(SetupFormX11, AltDStartsWhereverTheFocusIs) {
+  DialogChild child(TwoFullHdModes);
+  const unsigned long w = WaitForDialog();
+  ASSERT_NE(w, 0u);
+  ASSERT_TRUE(gServer->Keys(w, "Tab alt+d"));
+  Outcome o = child.Finish();
+  EXPECT_EQ(o.modalResult, ui::mrOk);
+  EXPECT_EQ(o.choice.ScreenRefresh, 75);
+}
+
+TEST_F(SetupFormX11, UncheckedBoxesReachTheChoice) {
+  DialogChild child(TwoFullHdModes);
+  const unsigned long w = WaitForDialog();
+  ASSERT_NE(w, 0u);
+  // The check marks sit at the left end of each box (96 dpi: no scaling).
+  ASSERT_TRUE(gServer->Click(w, 270 + 8, 40 + 8));
+  ASSERT_TRUE(gServer->Click(w, 270 + 8, 65 + 8));
+  ASSERT_TRUE(gServer->Click(w, 10 + 37, 125 + 12));  // "&Demo"
+  Outcome o = child.Finish();
+  EXPECT_EQ(o.modalResult, ui::mrOk);
+  EXPECT_FALSE(o.choice.FullScreenMode);
+  EXPECT_FALSE(o.choice.VSyncMode);
+}
+
+TEST_F(SetupFormX11, ClientAreaIsTheDesignSizeCentredAt96Dpi) {
+  DialogChild child(TwoFullHdModes);
+  const unsigned long w = WaitForDialog();
+  ASSERT_NE(w, 0u);
+  xtest::Xvfb::Geometry g;
+  ASSERT_TRUE(gServer->GetGeometry(w, g));
+  EXPECT_EQ(g.width, 398);
+  EXPECT_EQ(g.height, 197);
+  EXPECT_EQ(g.x, (1920 - 398) / 2);
+  EXPECT_EQ(g.y, (1080 - 197) / 2);
+  // Kept for the documentation: the dialog as it opens.
+  EXPECT_TRUE(gServer->SavePng(w, std::string(VK_BINARY_DIR) + "/tests/setup-dialog.png"));
+  gServer->SendCloseBox(w);
+  child.Finish();
+}
+
+TEST_F(SetupFormX11, TypedItemTextSelectsThatItem) {
+  DialogChild child(TwoFullHdModes);
+  const unsigned long w = WaitForDialog();
+  ASSERT_NE(w, 0u);
+  ASSERT_TRUE(gServer->Click(w, 10 + 60, 45 + 12));
+  ASSERT_TRUE(gServer->Keys(w, "ctrl+a BackSpace 8 0 0 x 6 0 0 space 6 0 H z alt+d"));
+  Outcome o = child.Finish();
+  EXPECT_EQ(o.modalResult, ui::mrOk);
+  EXPECT_EQ(o.itemIndex, 3);
+  EXPECT_EQ(o.choice.ScreenWidth, 800);
+  EXPECT_EQ(o.choice.ScreenHeight, 600);
+}
+
+TEST_F(SetupFormX11, TextMatchingNoItemIsNeverParsed) {
+  // "1024x768" looks like a mode but is none of the items: nothing is selected and
+  // starting takes the first listed mode.
+  DialogChild child(TwoFullHdModes);
+  const unsigned long w = WaitForDialog();
+  ASSERT_NE(w, 0u);
+  ASSERT_TRUE(gServer->Click(w, 10 + 60, 45 + 12));
+  ASSERT_TRUE(gServer->Keys(w, "ctrl+a BackSpace 1 0 2 4 x 7 6 8 alt+d"));
+  Outcome o = child.Finish();
+  EXPECT_EQ(o.modalResult, ui::mrOk);
+  EXPECT_EQ(o.itemIndex, -1);
+  EXPECT_EQ(o.choice.ScreenWidth, 1280);
+  EXPECT_EQ(o.choice.ScreenHeight, 1024);
+}
+
+TEST_F(SetupFormX11, NothingSelectedStartsWithTheFirstListedMode) {
+  DialogChild child(NoneSelected);
+  const unsigned long w = WaitForDialog();
+  ASSERT_NE(w, 0u);
+  ASSERT_TRUE(gServer->Keys(w, "Return"));
+  Outcome o = child.Finish();
+  EXPECT_EQ(o.modalResult, ui::mrOk);
+  EXPECT_EQ(o.choice.ScreenWidth, 1280);
+  EXPECT_EQ(o.choice.ScreenRefresh, 60);
+}
+
+}  // namespace

@@ -1,0 +1,280 @@
+#include "tests/setup_x11/xvfb.h"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <fcntl.h>
+#include <png.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+namespace xtest {
+
+namespace {
+
+bool OnPath(const char* program) {
+  const char* path = std::getenv("PATH");
+  std::string p = path ? path : "/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= p.size()) {
+    size_t end = p.find(':', start);
+    if (end == std::string::npos) end = p.size();
+    std::string file = p.substr(start, end - start) + "/" + program;
+    if (access(file.c_str(), X_OK) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+struct DisplayCloser {
+  void operator()(::Display* d) const {
+    if (d) XCloseDisplay(d);
+  }
+};
+using DisplayPtr = std::unique_ptr<::Display, DisplayCloser>;
+
+// Windows come and go under the tests' feet; a request on a vanished one must fail the
+// test, not end the test program (Xlib's default handler exits).
+int IgnoreXError(::Display*, XErrorEvent*) { return 0; }
+
+DisplayPtr Open(const std::string& name) {
+  XSetErrorHandler(IgnoreXError);
+  return DisplayPtr(XOpenDisplay(name.c_str()));
+}
+
+std::string NameOf(::Display* d, Window w) {
+  Atom netName = XInternAtom(d, "_NET_WM_NAME", False);
+  Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char* data = nullptr;
+  std::string name;
+  if (XGetWindowProperty(d, w, netName, 0, 1024, False, utf8, &type, &format, &count, &after,
+                         &data) == Success &&
+      data) {
+    name.assign(reinterpret_cast<char*>(data), count);
+    XFree(data);
+    if (!name.empty()) return name;
+  }
+  char* old = nullptr;
+  if (XFetchName(d, w, &old) && old) {
+    name = old;
+    XFree(old);
+  }
+  return name;
+}
+
+}  // namespace
+
+std::string ReadAll(int fd, int timeoutMs) {
+  std::string out;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+    char buf[256];
+    ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  return out;
+}
+
+Xvfb::Xvfb() {
+  if (!OnPath("Xvfb")) {
+    error_ = "Xvfb is not installed (package xvfb)";
+    return;
+  }
+  int fds[2];
+  if (pipe(fds) != 0) {
+    error_ = "pipe failed";
+    return;
+  }
+  pid_t pid = fork();
+  if (pid < 0) {
+    error_ = "fork failed";
+    close(fds[0]);
+    close(fds[1]);
+    return;
+  }
+  if (pid == 0) {
+    close(fds[0]);
+    int null = open("/dev/null", O_RDWR);
+    if (null >= 0) {
+      dup2(null, 1);
+      dup2(null, 2);
+    }
+    // A fresh process group, so a failing test never leaves the server behind its back.
+    setpgid(0, 0);
+    std::string fd = std::to_string(fds[1]);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0",
+           "1920x1080x24", "-dpi", "96", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string number = ReadAll(fds[0], 15000);
+  close(fds[0]);
+  while (!number.empty() && (number.back() == '\n' || number.back() == ' ')) number.pop_back();
+  if (number.empty()) {
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    error_ = "Xvfb did not start";
+    return;
+  }
+  pid_ = pid;
+  display_ = ":" + number;
+}
+
+Xvfb::~Xvfb() {
+  if (pid_ > 0) {
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+int Xvfb::Run(const std::string& command, std::string* out) const {
+  std::string full = "DISPLAY=" + display_ + " " + command;
+  if (!out) full += " >/dev/null";
+  FILE* p = popen(full.c_str(), "r");
+  if (!p) return -1;
+  char buf[256];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+    if (out) out->append(buf, n);
+  int status = pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool Xvfb::AddMode(int width, int height, int refresh) {
+  // Timings with a whole number of hertz, so the refresh rate reads back exactly.
+  const int hTotal = width + 280, vTotal = height + 45;
+  char line[512];
+  const std::string name = std::to_string(width) + "x" + std::to_string(height) + "_" +
+                           std::to_string(refresh);
+  std::snprintf(line, sizeof line, "xrandr --newmode %s %.6f %d %d %d %d %d %d %d %d +hsync +vsync",
+                name.c_str(), double(hTotal) * vTotal * refresh / 1e6, width, width + 88,
+                width + 132, hTotal, height, height + 4, height + 9, vTotal);
+  if (Run(std::string(line) + " 2>/dev/null") != 0) return false;
+  return Run("xrandr --addmode screen " + name + " 2>/dev/null") == 0;
+}
+
+std::vector<unsigned long> Xvfb::Windows(const std::string& prefix) const {
+  std::vector<unsigned long> found;
+  DisplayPtr d = Open(display_);
+  if (!d) return found;
+  Window root = DefaultRootWindow(d.get()), parent = 0, *children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(d.get(), root, &root, &parent, &children, &count)) return found;
+  for (unsigned i = 0; i < count; ++i) {
+    XWindowAttributes a;
+    if (!XGetWindowAttributes(d.get(), children[i], &a) || a.map_state != IsViewable) continue;
+    if (NameOf(d.get(), children[i]).rfind(prefix, 0) == 0) found.push_back(children[i]);
+  }
+  if (children) XFree(children);
+  return found;
+}
+
+unsigned long Xvfb::WaitForWindow(const std::string& prefix, int timeoutMs) const {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  do {
+    auto w = Windows(prefix);
+    if (!w.empty()) {
+      // Give the client a moment to draw and settle its focus.
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      return w.front();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  } while (std::chrono::steady_clock::now() < deadline);
+  return 0;
+}
+
+bool Xvfb::GetGeometry(unsigned long window, Geometry& g) const {
+  DisplayPtr d = Open(display_);
+  if (!d) return false;
+  XWindowAttributes a;
+  if (!XGetWindowAttributes(d.get(), window, &a)) return false;
+  Window child;
+  XTranslateCoordinates(d.get(), window, DefaultRootWindow(d.get()), 0, 0, &g.x, &g.y, &child);
+  g.width = a.width;
+  g.height = a.height;
+  return true;
+}
+
+bool Xvfb::SendCloseBox(unsigned long window) const {
+  DisplayPtr d = Open(display_);
+  if (!d) return false;
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = window;
+  e.xclient.message_type = XInternAtom(d.get(), "WM_PROTOCOLS", False);
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = static_cast<long>(XInternAtom(d.get(), "WM_DELETE_WINDOW", False));
+  e.xclient.data.l[1] = CurrentTime;
+  XSendEvent(d.get(), window, False, NoEventMask, &e);
+  XSync(d.get(), False);
+  return true;
+}
+
+bool Xvfb::Keys(unsigned long window, const std::string& keys) const {
+  const std::string id = std::to_string(window);
+  return Run("xdotool windowfocus --sync " + id + " sleep 0.2 key --delay 30 " + keys) == 0;
+}
+
+bool Xvfb::Click(unsigned long window, int x, int y) const {
+  const std::string id = std::to_string(window);
+  // No --sync: it waits for the pointer to move, forever when it already sits there.
+  return Run("xdotool mousemove --window " + id + " " + std::to_string(x) + " " +
+             std::to_string(y) + " sleep 0.1 click 1") == 0;
+}
+
+bool Xvfb::SavePng(unsigned long window, const std::string& file) const {
+  DisplayPtr d = Open(display_);
+  if (!d) return false;
+  XWindowAttributes a;
+  if (!XGetWindowAttributes(d.get(), window, &a)) return false;
+  XImage* image = XGetImage(d.get(), window, 0, 0, a.width, a.height, AllPlanes, ZPixmap);
+  if (!image) return false;
+  std::vector<unsigned char> rgb(static_cast<size_t>(a.width) * a.height * 3);
+  for (int y = 0; y < a.height; ++y)
+    for (int x = 0; x < a.width; ++x) {
+      unsigned long p = XGetPixel(image, x, y);
+      unsigned char* o = &rgb[(static_cast<size_t>(y) * a.width + x) * 3];
+      o[0] = (p >> 16) & 0xFF;
+      o[1] = (p >> 8) & 0xFF;
+      o[2] = p & 0xFF;
+    }
+  XDestroyImage(image);
+
+  FILE* volatile f = std::fopen(file.c_str(), "wb");
+  if (!f) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  volatile bool ok = false;
+  if (png && info && !setjmp(png_jmpbuf(png))) {
+    png_init_io(png, f);
+    png_set_IHDR(png, info, a.width, a.height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < a.height; ++y) png_write_row(png, &rgb[static_cast<size_t>(y) * a.width * 3]);
+    png_write_end(png, nullptr);
+    ok = true;
+  }
+  png_destroy_write_struct(&png, &info);
+  std::fclose(f);
+  return ok;
+}
+
+}  // namespace xtest

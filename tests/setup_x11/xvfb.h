@@ -1,0 +1,60 @@
+#pragma once
+// A private X server for the dialog tests: Xvfb on a display number it picks itself
+// (never the caller's DISPLAY), plus the few X requests the tests need to drive windows.
+
+#include <string>
+#include <vector>
+
+namespace xtest {
+
+class Xvfb {
+ public:
+  // Starts Xvfb with one 1920x1080 screen at 96 dpi; -noreset keeps xrandr modes alive
+  // after the last client leaves. Ok() is false when Xvfb is missing or fails to start.
+  Xvfb();
+  ~Xvfb();
+  Xvfb(const Xvfb&) = delete;
+  Xvfb& operator=(const Xvfb&) = delete;
+
+  bool Ok() const { return pid_ > 0; }
+  const std::string& Error() const { return error_; }
+  const std::string& Display() const { return display_; }  // ":N"
+
+  // Adds a mode with exact timings for `refresh` Hz to the server's output via xrandr.
+  bool AddMode(int width, int height, int refresh);
+
+  // Runs a shell command with DISPLAY set to this server; returns its exit status and stdout.
+  int Run(const std::string& command, std::string* out = nullptr) const;
+
+  // The first mapped top-level window whose name starts with `prefix`, waiting up to
+  // `timeoutMs`; 0 when none appears.
+  unsigned long WaitForWindow(const std::string& prefix, int timeoutMs) const;
+  // Mapped top-level windows whose name starts with `prefix`.
+  std::vector<unsigned long> Windows(const std::string& prefix) const;
+
+  struct Geometry {
+    int x = 0, y = 0, width = 0, height = 0;
+  };
+  bool GetGeometry(unsigned long window, Geometry& g) const;
+
+  // What a window manager sends when the close box is clicked.
+  bool SendCloseBox(unsigned long window) const;
+
+  // Types keys (xdotool key names) into the window after giving it the keyboard focus.
+  bool Keys(unsigned long window, const std::string& keys) const;
+  // Clicks the left button at a point of the window's client area.
+  bool Click(unsigned long window, int x, int y) const;
+
+  // Saves the window's client area as an RGB PNG.
+  bool SavePng(unsigned long window, const std::string& file) const;
+
+ private:
+  int pid_ = -1;
+  std::string display_;
+  std::string error_;
+};
+
+// Reads everything a child wrote into `fd` until it closes it or `timeoutMs` passes.
+std::string ReadAll(int fd, int timeoutMs);
+
+}  // namespace xtest
