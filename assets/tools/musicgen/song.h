@@ -1,0 +1,18 @@
+#pragma once
+// The show's soundtrack: 130 BPM, bars of four beats, laid out so that the
+// scene cuts fall on downbeats and the picture's white flashes on accented
+// off-beats.
+
+#include <vector>
+
+namespace musicgen {
+
+constexpr double kBpm = 130.0;
+constexpr double kBeatSeconds = 60.0 / kBpm;
+constexpr int kSongBars = 57;  // about 105 s: the show's whole run
+
+// Renders the song, interleaved stereo floats at kRate, normalised.
+// `seconds` < 0 renders all of it; otherwise the song is cut there.
+std::vector<float> RenderSong(double seconds = -1.0);
+
+}  // namespace musicgen
