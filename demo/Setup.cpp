@@ -3,10 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#if __has_include("demo/Entry.h")
 #include "demo/Entry.h"
-#define VK_SETUP_WRITES_GLOBALS 1
-#endif
 #include "platform/gfx/d3d9.h"
 
 const char* const SetupCaption = "Quorvanteplidusk - by the vok crew";
@@ -120,12 +117,10 @@ bool RunSetupDialog() {
   FillModeList(setup.cmbResolution().Items, setup.ModeList);
   TSetupChoice choice;
   if (!SetupChoiceFromForm(setup, setup.ShowModal(), choice)) return false;
-#ifdef VK_SETUP_WRITES_GLOBALS
   ScreenWidth = choice.ScreenWidth;
   ScreenHeight = choice.ScreenHeight;
   ScreenRefresh = choice.ScreenRefresh;
   FullScreenMode = choice.FullScreenMode;
   VSyncMode = choice.VSyncMode;
-#endif
   return true;
 }
