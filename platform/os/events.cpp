@@ -115,14 +115,37 @@ uint32_t VirtualKeyOf(SDL_Scancode scancode, SDL_Keycode key) {
   return 0;
 }
 
+uint32_t WindowIdOf(const SDL_Event& event) {
+  switch (event.type) {
+    case SDL_WINDOWEVENT: return event.window.windowID;
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: return event.key.windowID;
+    case SDL_TEXTINPUT: return event.text.windowID;
+    case SDL_MOUSEMOTION: return event.motion.windowID;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP: return event.button.windowID;
+    case SDL_MOUSEWHEEL: return event.wheel.windowID;
+    default: return 0;
+  }
+}
+
 void TranslateEvent(const SDL_Event& event) {
+  if (event.type == SDL_QUIT) {
+    CloseAllWindows();
+    return;
+  }
+  HWND window = WindowFromSdlId(WindowIdOf(event));
+  // Keys still count for the keyboard state when no window of ours has the focus.
+  if (!window && event.type != SDL_KEYDOWN && event.type != SDL_KEYUP) return;
+  TranslateWindowEvent(event, window);
+}
+
+void TranslateWindowEvent(const SDL_Event& event, HWND window) {
   switch (event.type) {
     case SDL_QUIT:
       CloseAllWindows();
       break;
-    case SDL_WINDOWEVENT: {
-      HWND window = WindowFromSdlId(event.window.windowID);
-      if (!window) break;
+    case SDL_WINDOWEVENT:
       switch (event.window.event) {
         case SDL_WINDOWEVENT_CLOSE: PostMessage(window, WM_CLOSE, 0, 0); break;
         case SDL_WINDOWEVENT_EXPOSED: PostMessage(window, WM_PAINT, 0, 0); break;
@@ -133,46 +156,45 @@ void TranslateEvent(const SDL_Event& event) {
         default: break;
       }
       break;
-    }
     case SDL_KEYDOWN:
     case SDL_KEYUP:
-      PostKey(WindowFromSdlId(event.key.windowID), event.key, event.type == SDL_KEYDOWN);
+      PostKey(window, event.key, event.type == SDL_KEYDOWN);
       break;
     case SDL_TEXTINPUT:
-      if (HWND window = WindowFromSdlId(event.text.windowID)) PostText(window, event.text.text);
+      PostText(window, event.text.text);
       break;
     case SDL_MOUSEMOTION:
-      if (HWND window = WindowFromSdlId(event.motion.windowID)) {
-        SendMessage(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), MakeLParam(1, WM_MOUSEMOVE));
-        PostMouse(window, WM_MOUSEMOVE, event.motion.x, event.motion.y, event.motion.state);
-      }
+      SendMessage(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window), MakeLParam(1, WM_MOUSEMOVE));
+      PostMouse(window, WM_MOUSEMOVE, event.motion.x, event.motion.y, event.motion.state);
       break;
     case SDL_MOUSEBUTTONDOWN:
-    case SDL_MOUSEBUTTONUP:
-      if (HWND window = WindowFromSdlId(event.button.windowID)) {
-        const bool down = event.type == SDL_MOUSEBUTTONDOWN;
-        const bool twice = down && event.button.clicks == 2;
-        uint32_t message = 0;
-        switch (event.button.button) {
-          case SDL_BUTTON_LEFT: message = twice ? WM_LBUTTONDBLCLK : down ? WM_LBUTTONDOWN : WM_LBUTTONUP; break;
-          case SDL_BUTTON_RIGHT: message = twice ? WM_RBUTTONDBLCLK : down ? WM_RBUTTONDOWN : WM_RBUTTONUP; break;
-          case SDL_BUTTON_MIDDLE: message = down ? WM_MBUTTONDOWN : WM_MBUTTONUP; break;
-          default: break;
-        }
-        if (message) PostMouse(window, message, event.button.x, event.button.y, SDL_GetMouseState(nullptr, nullptr));
+    case SDL_MOUSEBUTTONUP: {
+      const bool down = event.type == SDL_MOUSEBUTTONDOWN;
+      const bool twice = down && event.button.clicks == 2;
+      uint32_t message = 0;
+      switch (event.button.button) {
+        case SDL_BUTTON_LEFT: message = twice ? WM_LBUTTONDBLCLK : down ? WM_LBUTTONDOWN : WM_LBUTTONUP; break;
+        case SDL_BUTTON_RIGHT: message = twice ? WM_RBUTTONDBLCLK : down ? WM_RBUTTONDOWN : WM_RBUTTONUP; break;
+        case SDL_BUTTON_MIDDLE: message = down ? WM_MBUTTONDOWN : WM_MBUTTONUP; break;
+        default: break;
       }
+      // The button state after this event: SDL's own state may not have caught up.
+      uint32_t buttons = VideoAvailable() ? SDL_GetMouseState(nullptr, nullptr) : 0;
+      const uint32_t mask = SDL_BUTTON(event.button.button);
+      buttons = down ? (buttons | mask) : (buttons & ~mask);
+      if (message) PostMouse(window, message, event.button.x, event.button.y, buttons);
       break;
-    case SDL_MOUSEWHEEL:
-      if (HWND window = WindowFromSdlId(event.wheel.windowID)) {
-        int y = event.wheel.y;
-        if (event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) y = -y;
-        int mx = 0, my = 0;
-        const uint32_t buttons = SDL_GetMouseState(&mx, &my);
-        const auto delta = static_cast<uint16_t>(static_cast<int16_t>(y * 120));
-        const WPARAM wp = (static_cast<WPARAM>(delta) << 16) | MouseKeyFlags(buttons);
-        PostMessage(window, WM_MOUSEWHEEL, wp, MakeLParam(static_cast<uint32_t>(mx), static_cast<uint32_t>(my)));
-      }
+    }
+    case SDL_MOUSEWHEEL: {
+      int y = event.wheel.y;
+      if (event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED) y = -y;
+      int mx = 0, my = 0;
+      const uint32_t buttons = VideoAvailable() ? SDL_GetMouseState(&mx, &my) : 0;
+      const auto delta = static_cast<uint16_t>(static_cast<int16_t>(y * 120));
+      const WPARAM wp = (static_cast<WPARAM>(delta) << 16) | MouseKeyFlags(buttons);
+      PostMessage(window, WM_MOUSEWHEEL, wp, MakeLParam(static_cast<uint32_t>(mx), static_cast<uint32_t>(my)));
       break;
+    }
     default:
       break;
   }

@@ -31,6 +31,8 @@ namespace detail {
 
 // Turns one SDL event into zero or more posted messages; keeps the keyboard state up to date.
 void TranslateEvent(const SDL_Event& event);
+// The same for an event already known to concern `window` (tests use it with headless windows).
+void TranslateWindowEvent(const SDL_Event& event, HWND window);
 // Virtual-key code of an SDL key, 0 when it has none.
 uint32_t VirtualKeyOf(SDL_Scancode scancode, SDL_Keycode key);
 // MK_* flags of the current mouse buttons and modifier keys.
