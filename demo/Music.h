@@ -1,0 +1,19 @@
+#pragma once
+// The show's music: one player bound to the engine window and the channel of the music file.
+
+#include <cstdint>
+#include <string>
+
+#include "platform/os/window.h"
+
+class TvokBassPlayer;
+
+extern TvokBassPlayer* MusicPlayer;
+extern uint32_t MusicChannel;
+
+// Creates the player for the window, loads the file (a missing or unplayable file leaves a
+// silent show) and sets the volume to 100.
+void LoadMusic(HWND Window, const std::string& FileName);
+void PlayMusic();
+void StopMusic();
+void FreeMusic();
