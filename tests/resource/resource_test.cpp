@@ -1,0 +1,324 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+
+#include "engine/vokResource.h"
+#include "tests/resource/archive_builder.h"
+
+using namespace vktest;
+
+namespace {
+
+const TempDir& Dir() {
+  static TempDir dir;
+  return dir;
+}
+
+std::string DataOf(const TResourceEntry& e) {
+  return e.Data ? std::string(static_cast<const char*>(e.Data), size_t(e.Size)) : std::string();
+}
+
+bool AllZero(const TResourceEntry& e) {
+  const auto* p = reinterpret_cast<const unsigned char*>(&e);
+  for (size_t i = 0; i < offsetof(TResourceEntry, Data); ++i)
+    if (p[i]) return false;
+  return e.Data == nullptr;
+}
+
+// The outcome of one lookup on a possibly damaged archive: found, not found or refused.
+enum class Outcome { Found, NotFound, Refused };
+
+Outcome LookupIn(const Bytes& archive, const std::string& name, std::string* data = nullptr) {
+  const std::string file = Dir().Write("case.vkr", archive);
+  TvokResource r;
+  r.Open(file);
+  TResourceEntry e{};
+  Outcome o;
+  try {
+    o = r.ReadByName(name, e) ? Outcome::Found : Outcome::NotFound;
+    if (o == Outcome::Found && data) *data = DataOf(e);
+  } catch (const EResourceError&) {
+    o = Outcome::Refused;
+  }
+  r.FreeEntry(e);
+  return o;
+}
+
+}  // namespace
+
+TEST(ResourceReader, FindsEntriesWhateverTheLetterCaseAndInflatesCompressedOnes) {
+  const std::string file = Dir().Write(
+      "basic.vkr", Archive({Stored("texEye", ToBytes("eye bytes")), Compressed("Ticket-7", ToBytes(std::string(5000, 'x') + "end")),
+                            Stored("fog", ToBytes("fog"))}));
+  TvokResource r;
+  ASSERT_TRUE(r.Open(file));
+  EXPECT_EQ(r.EntryCount, 3);
+  TResourceEntry e{};
+  ASSERT_TRUE(r.ReadByName("TEXEYE", e));
+  EXPECT_EQ(DataOf(e), "eye bytes");
+  EXPECT_EQ(e.Kind, 4);
+  ASSERT_TRUE(r.ReadByName("ticket-7", e));
+  EXPECT_EQ(e.Size, 5003);
+  EXPECT_EQ(DataOf(e), std::string(5000, 'x') + "end");
+  EXPECT_EQ(r.Index, 2);
+  ASSERT_TRUE(r.ReadByName("Fog", e));
+  EXPECT_EQ(DataOf(e), "fog");
+  EXPECT_EQ(r.Index, 3);
+  // Only ASCII letters fold: a name with a different byte elsewhere is another name.
+  EXPECT_FALSE(r.ReadByName("Ticket_7", e));
+  r.FreeEntry(e);
+  EXPECT_EQ(e.Data, nullptr);
+}
+
+TEST(ResourceReader, FirstOfEqualNamesWinsEveryTime) {
+  const std::string file =
+      Dir().Write("dupe.vkr", Archive({Stored("a", ToBytes("1")), Stored("Same", ToBytes("first")),
+                                       Compressed("SAME", ToBytes("second")), Stored("same", ToBytes("third"))}));
+  TvokResource r;
+  r.Open(file);
+  TResourceEntry e{};
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(r.ReadByName("same", e));
+    EXPECT_EQ(DataOf(e), "first");
+    EXPECT_EQ(r.Index, 2);
+  }
+  r.FreeEntry(e);
+}
+
+TEST(ResourceReader, ZeroSizeEntryGivesAnEmptyBlockAndSuccess) {
+  const std::string file = Dir().Write("zero.vkr", Archive({Stored("empty", {}), Compressed("packed", {}), Stored("after", ToBytes("ok"))}));
+  TvokResource r;
+  r.Open(file);
+  TResourceEntry e{};
+  ASSERT_TRUE(r.ReadByName("empty", e));
+  EXPECT_EQ(e.Size, 0);
+  EXPECT_NE(e.Data, nullptr);
+  ASSERT_TRUE(r.ReadByName("packed", e));
+  EXPECT_EQ(e.Size, 0);
+  EXPECT_NE(e.Data, nullptr);
+  ASSERT_TRUE(r.ReadByName("after", e));  // the skips over both empty payloads land right
+  EXPECT_EQ(DataOf(e), "ok");
+  r.FreeEntry(e);
+}
+
+TEST(ResourceReader, ReadingIntoTheSameRecordReplacesItsBlock) {
+  const std::string file = Dir().Write("twice.vkr", Archive({Compressed("big", Bytes(100000, 7)), Stored("small", ToBytes("abc"))}));
+  TvokResource r;
+  r.Open(file);
+  TResourceEntry e{};
+  ASSERT_TRUE(r.ReadByName("big", e));
+  ASSERT_TRUE(r.ReadByName("big", e));  // the first block is freed (the leak checker sees it)
+  EXPECT_EQ(static_cast<unsigned char*>(e.Data)[99999], 7);
+  ASSERT_TRUE(r.ReadByName("small", e));
+  EXPECT_EQ(DataOf(e), "abc");
+
+  // Kept blocks are reused only when the entry fits; a larger entry gets a block of its own.
+  r.FreeBeforeRead = false;
+  void* kept = e.Data;
+  ASSERT_TRUE(r.ReadByName("small", e));
+  EXPECT_EQ(e.Data, kept);
+  ASSERT_TRUE(r.ReadByName("big", e));
+  EXPECT_EQ(static_cast<unsigned char*>(e.Data)[99999], 7);
+  r.FreeEntry(e);
+}
+
+TEST(ResourceReader, OpenTwiceKeepsTheFirstFile) {
+  const std::string first = Dir().Write("first.vkr", Archive({Stored("one", ToBytes("1"))}));
+  const std::string second = Dir().Write("second.vkr", Archive({Stored("two", ToBytes("2")), Stored("three", ToBytes("3"))}));
+  TvokResource r;
+  ASSERT_TRUE(r.Open(first));
+  EXPECT_TRUE(r.Open(second));
+  EXPECT_TRUE(r.Open(Dir().File("does-not-exist.vkr").string()));
+  EXPECT_EQ(r.FileName, first);
+  EXPECT_EQ(r.EntryCount, 1);
+  TResourceEntry e{};
+  EXPECT_TRUE(r.ReadByName("one", e));
+  EXPECT_FALSE(r.ReadByName("two", e));
+  r.FreeEntry(e);
+}
+
+TEST(ResourceReader, CloseThenReadReopensTheSameFile) {
+  const std::string file = Dir().Write("reopen.vkr", Archive({Stored("x", ToBytes("xyz"))}));
+  TvokResource r;
+  r.Open(file);
+  r.Close();
+  EXPECT_EQ(r.Stream, nullptr);
+  EXPECT_EQ(r.EntryCount, 0);
+  TResourceEntry e{};
+  ASSERT_TRUE(r.ReadByName("x", e));
+  EXPECT_EQ(DataOf(e), "xyz");
+  r.FreeEntry(e);
+}
+
+TEST(ResourceReader, WrongMagicLeavesAnArchiveWithNoEntries) {
+  for (const char* magic : {"VOKRESOURCE1.00", "vokresource1.00", "vokResource1.01"}) {
+    const std::string file = Dir().Write("magic.vkr", Archive({Stored("x", ToBytes("x"))}, std::nullopt, magic));
+    TvokResource r;
+    EXPECT_FALSE(r.Open(file)) << magic;
+    EXPECT_EQ(r.ErrorText, "Not vok resource file! (Open/Load)");
+    EXPECT_NE(r.Stream, nullptr);
+    EXPECT_EQ(r.EntryCount, 0);
+    TResourceEntry e{};
+    EXPECT_FALSE(r.ReadByName("x", e));
+    EXPECT_TRUE(AllZero(e));
+  }
+  // Files too short to hold a header get the same answer.
+  for (size_t len : {0, 5, 15, 18}) {
+    Bytes a = Archive({});
+    a.resize(len);
+    TvokResource r;
+    EXPECT_FALSE(r.Open(Dir().Write("short.vkr", a))) << len;
+    EXPECT_EQ(r.ErrorText, "Not vok resource file! (Open/Load)");
+  }
+}
+
+TEST(ResourceReader, MissingEntryZeroesTheRecordAndSaysSo) {
+  const std::string file = Dir().Write("missing.vkr", Archive({Stored("here", ToBytes("data"))}));
+  TvokResource r;
+  r.Open(file);
+  TResourceEntry e{};
+  ASSERT_TRUE(r.ReadByName("here", e));
+  EXPECT_FALSE(r.ReadByName("Ticket-7", e));  // the block held is released, not lost
+  EXPECT_TRUE(AllZero(e));
+  EXPECT_EQ(r.ErrorText, "Ticket-7 resource not found! (ReadByName, ReadByNumber)");
+}
+
+TEST(ResourceReader, MissingFileRaisesNamingTheFile) {
+  TvokResource r;
+  try {
+    r.Open(Dir().File("nowhere.vkr").string());
+    FAIL() << "no exception";
+  } catch (const EResourceError& e) {
+    EXPECT_NE(std::string(e.what()).find("nowhere.vkr"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(r.Stream, nullptr);
+  EXPECT_THROW(r.Open(Dir().File("").string()), EResourceError);  // a folder is no archive
+}
+
+TEST(ResourceReader, CountsThatDisagreeWithTheFile) {
+  const Bytes two = Archive({Stored("a", ToBytes("A")), Stored("b", ToBytes("B"))}, std::nullopt);
+  // Negative: no entries at all.
+  Bytes neg = two;
+  const int32_t minus = -5;
+  std::memcpy(neg.data() + 15, &minus, 4);
+  EXPECT_EQ(LookupIn(neg, "a"), Outcome::NotFound);
+  // Larger than the file: the entries there are found, the scan stops cleanly at the end.
+  Bytes huge = two;
+  const int32_t big = 0x7fffffff;
+  std::memcpy(huge.data() + 15, &big, 4);
+  std::string data;
+  EXPECT_EQ(LookupIn(huge, "b", &data), Outcome::Found);
+  EXPECT_EQ(data, "B");
+  EXPECT_EQ(LookupIn(huge, "c"), Outcome::NotFound);
+  // Smaller: entries beyond the count do not exist.
+  Bytes one = two;
+  const int32_t single = 1;
+  std::memcpy(one.data() + 15, &single, 4);
+  EXPECT_EQ(LookupIn(one, "b"), Outcome::NotFound);
+}
+
+TEST(ResourceReader, NameLengthAboveFortyNeverMatches) {
+  const std::string forty(40, 'n');
+  RawEntry bad = Stored(forty, ToBytes("bad"));
+  bad.nameLength = 41;
+  RawEntry worse = Stored(forty, ToBytes("worse"));
+  worse.nameLength = 255;
+  std::string data;
+  EXPECT_EQ(LookupIn(Archive({bad, worse, Stored(forty, ToBytes("good"))}), forty, &data), Outcome::Found);
+  EXPECT_EQ(data, "good");
+  EXPECT_EQ(LookupIn(Archive({bad}), forty + "n"), Outcome::NotFound);
+}
+
+TEST(ResourceReader, RefusesSizesTheFileCannotHold) {
+  auto with = [](RawEntry e) { return Archive({e, Stored("next", ToBytes("n"))}); };
+  RawEntry negative = Stored("e", ToBytes("abc"));
+  negative.size = -3;
+  RawEntry beyond = Stored("e", ToBytes("abc"));
+  beyond.size = 1 << 30;
+  RawEntry storedNegative = Compressed("e", ToBytes("abc"));
+  storedNegative.storedSize = -1;
+  RawEntry storedBeyond = Compressed("e", ToBytes("abc"));
+  storedBeyond.storedSize = 1 << 30;
+  RawEntry bomb = Compressed("e", ToBytes("abc"));
+  bomb.size = 0x7fffffff;  // no allocation of 2 GiB from an 11-byte payload
+  for (const RawEntry& e : {negative, beyond, storedNegative, storedBeyond, bomb}) {
+    EXPECT_EQ(LookupIn(with(e), "e"), Outcome::Refused) << e.size << " " << e.storedSize;
+    EXPECT_EQ(LookupIn(with(e), "next"), e.size == 0x7fffffff ? Outcome::Found : Outcome::Refused);
+  }
+}
+
+TEST(ResourceReader, RefusesPayloadsThatDoNotInflateToTheirSize) {
+  const Bytes text = ToBytes(std::string(3000, 'q') + "tail");
+  RawEntry shorter = Compressed("e", text);
+  shorter.size += 10;  // would leave ten bytes never written
+  RawEntry longer = Compressed("e", text);
+  longer.size -= 10;   // would cut the data silently
+  RawEntry notZlib = Compressed("e", text);
+  notZlib.payload = ToBytes("this is no zlib stream at all");
+  notZlib.storedSize = int32_t(notZlib.payload.size());
+  RawEntry badChecksum = Compressed("e", text);
+  badChecksum.payload.back() ^= 0x55;
+  RawEntry cut = Compressed("e", text);
+  cut.payload.resize(cut.payload.size() / 2);
+  cut.storedSize = int32_t(cut.payload.size());
+  for (const RawEntry& e : {shorter, longer, notZlib, badChecksum, cut}) {
+    const std::string file = Dir().Write("inflate.vkr", Archive({e}));
+    TvokResource r;
+    r.Open(file);
+    TResourceEntry rec{};
+    try {
+      r.ReadByName("E", rec);
+      ADD_FAILURE() << "accepted a damaged payload";
+    } catch (const EResourceError& err) {
+      const std::string msg = err.what();
+      EXPECT_NE(msg.find("inflate.vkr"), std::string::npos) << msg;
+      EXPECT_NE(msg.find("\"e\""), std::string::npos) << msg;
+    }
+    EXPECT_EQ(rec.Data, nullptr);  // nothing half-filled is handed on
+  }
+}
+
+TEST(ResourceReader, EveryTruncationIsFoundNotFoundOrRefused) {
+  const Bytes full = Archive({Stored("alpha", ToBytes("first entry")), Compressed("beta", ToBytes(std::string(400, 'b'))),
+                              Stored("gamma", ToBytes("g"))});
+  const std::map<std::string, std::string> expected = {
+      {"alpha", "first entry"}, {"beta", std::string(400, 'b')}, {"gamma", "g"}};
+  for (size_t len = 0; len <= full.size(); ++len) {
+    const Bytes cut(full.begin(), full.begin() + long(len));
+    for (const char* name : {"alpha", "beta", "gamma", "delta"}) {
+      std::string data;
+      const Outcome o = LookupIn(cut, name, &data);
+      if (len == full.size()) {
+        EXPECT_EQ(o, std::string(name) == "delta" ? Outcome::NotFound : Outcome::Found);
+      }
+      if (o == Outcome::Found) {
+        EXPECT_EQ(data, expected.at(name)) << len << name;
+      }
+    }
+  }
+}
+
+TEST(ResourceReader, RandomDamageNeverCrashes) {
+  const Bytes full = Archive({Compressed("alpha", ToBytes(std::string(700, 'a') + "zz")), Stored("beta", ToBytes("bb")),
+                              Compressed("gamma", ToBytes(std::string(90, 'g')))});
+  std::mt19937 rng(12345);
+  int refused = 0;
+  for (int round = 0; round < 200; ++round) {
+    Bytes b = full;
+    const int flips = 1 + int(rng() % 4);
+    for (int i = 0; i < flips; ++i) b[rng() % b.size()] ^= uint8_t(1u << (rng() % 8));
+    for (const char* name : {"alpha", "beta", "gamma"}) refused += LookupIn(b, name) == Outcome::Refused;
+  }
+  EXPECT_GT(refused, 0);
+}
+
+TEST(ResourceReader, GlobalsStartEmpty) {
+  EXPECT_EQ(Resource, nullptr);
+  EXPECT_TRUE(AllZero(ResourceData));
+  TvokResource r;
+  EXPECT_TRUE(r.FreeBeforeRead);
+  EXPECT_EQ(r.EntryCount, 0);
+  EXPECT_EQ(r.Index, 0);
+  EXPECT_EQ(r.Stream, nullptr);
+}
