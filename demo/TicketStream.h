@@ -35,6 +35,7 @@ class TTicketStream {
 
   explicit TTicketStream(float LaneY) : LaneY(LaneY) {}
 
+  // Every entry inactive and the timers and the beat grid as at start-up.
   void Clear();
   // Ten tickets from Z = 70 down to Z = 7, so the stream is full from the first frame.
   void FirstTickets(uint32_t Time);
