@@ -6,12 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "demo/Setup.h"
 #include "tests/setup_x11/xvfb.h"
@@ -27,6 +29,7 @@ struct Outcome {
   bool started = false;
   TSetupChoice choice;
   int itemIndex = -2;
+  std::vector<std::string> items;
 };
 
 // Starts the dialog in a child; `prepare` fills the form (or the mode list) before it shows.
@@ -49,6 +52,8 @@ class DialogChild {
       out << result << ' ' << started << ' ' << choice.ScreenWidth << ' ' << choice.ScreenHeight
           << ' ' << choice.ScreenRefresh << ' ' << choice.FullScreenMode << ' ' << choice.VSyncMode
           << ' ' << setup.cmbResolution().Items.ItemIndex << '\n';
+      for (const std::string& item : setup.cmbResolution().Items.Items) out << item << '|';
+      out << '\n';
       const std::string s = out.str();
       if (write(fds[1], s.data(), s.size()) < 0) _exit(3);
       _exit(0);
@@ -69,6 +74,11 @@ class DialogChild {
     std::istringstream in(xtest::ReadAll(fd_, timeoutMs));
     in >> o.modalResult >> o.started >> o.choice.ScreenWidth >> o.choice.ScreenHeight >>
         o.choice.ScreenRefresh >> o.choice.FullScreenMode >> o.choice.VSyncMode >> o.itemIndex;
+    std::string items;
+    in >> std::ws;
+    std::getline(in, items);
+    for (size_t start = 0, bar; (bar = items.find('|', start)) != std::string::npos; start = bar + 1)
+      o.items.push_back(items.substr(start, bar - start));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     int status = 0;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -110,6 +120,11 @@ class SetupFormX11 : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     gServer = std::make_unique<xtest::Xvfb>();
+    if (!gServer->Ok()) return;
+    // What the display offers, as xrandr adds it; 320x240 is too narrow for the list.
+    for (auto [w, h, hz] : {std::tuple{1920, 1080, 60}, {1920, 1080, 75}, {1280, 1024, 60},
+                            {800, 600, 60}, {320, 240, 60}})
+      gServer->AddMode(w, h, hz);
   }
   static void TearDownTestSuite() { gServer.reset(); }
 
@@ -251,6 +266,30 @@ TEST_F(SetupFormX11, NothingSelectedStartsWithTheFirstListedMode) {
   EXPECT_EQ(o.modalResult, ui::mrOk);
   EXPECT_EQ(o.choice.ScreenWidth, 1280);
   EXPECT_EQ(o.choice.ScreenRefresh, 60);
+}
+
+TEST_F(SetupFormX11, TheDisplaysOwnModesFillTheList) {
+  DialogChild child([](TfrmSetup& s) { FillModeList(s.cmbResolution().Items, s.ModeList); });
+  const unsigned long w = WaitForDialog();
+  ASSERT_NE(w, 0u);
+  ASSERT_TRUE(gServer->Keys(w, "Return"));
+  Outcome o = child.Finish();
+  ASSERT_EQ(o.modalResult, ui::mrOk);
+  auto has = [&](const char* text) {
+    return std::find(o.items.begin(), o.items.end(), text) != o.items.end();
+  };
+  EXPECT_TRUE(has("1920x1080 60Hz"));
+  EXPECT_TRUE(has("1920x1080 75Hz"));
+  EXPECT_TRUE(has("1280x1024 60Hz"));
+  EXPECT_TRUE(has("800x600 60Hz"));
+  EXPECT_FALSE(has("320x240 60Hz"));
+  // Whatever order the display reports, the last 1920-wide item is the one started with.
+  int last1920 = -1;
+  for (int i = 0; i < static_cast<int>(o.items.size()); ++i)
+    if (o.items[i].rfind("1920x", 0) == 0) last1920 = i;
+  EXPECT_EQ(o.itemIndex, last1920);
+  EXPECT_EQ(o.choice.ScreenWidth, 1920);
+  EXPECT_EQ(o.choice.ScreenHeight, 1080);
 }
 
 }  // namespace

@@ -171,7 +171,23 @@ bool Xvfb::AddMode(int width, int height, int refresh) {
   return Run("xrandr --addmode screen " + name + " 2>/dev/null") == 0;
 }
 
-std::vector<unsigned long> Xvfb::Windows(const std::string& prefix) const {
+std::vector<std::string> Xvfb::WindowNames() const {
+  std::vector<std::string> names;
+  DisplayPtr d = Open(display_);
+  if (!d) return names;
+  Window root = DefaultRootWindow(d.get()), parent = 0, *children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(d.get(), root, &root, &parent, &children, &count)) return names;
+  for (unsigned i = 0; i < count; ++i) {
+    XWindowAttributes a;
+    if (XGetWindowAttributes(d.get(), children[i], &a) && a.map_state == IsViewable)
+      names.push_back(NameOf(d.get(), children[i]));
+  }
+  if (children) XFree(children);
+  return names;
+}
+
+std::vector<unsigned long> Xvfb::Windows(const std::string& prefix, bool exact) const {
   std::vector<unsigned long> found;
   DisplayPtr d = Open(display_);
   if (!d) return found;
@@ -181,16 +197,17 @@ std::vector<unsigned long> Xvfb::Windows(const std::string& prefix) const {
   for (unsigned i = 0; i < count; ++i) {
     XWindowAttributes a;
     if (!XGetWindowAttributes(d.get(), children[i], &a) || a.map_state != IsViewable) continue;
-    if (NameOf(d.get(), children[i]).rfind(prefix, 0) == 0) found.push_back(children[i]);
+    const std::string name = NameOf(d.get(), children[i]);
+    if (exact ? name == prefix : name.rfind(prefix, 0) == 0) found.push_back(children[i]);
   }
   if (children) XFree(children);
   return found;
 }
 
-unsigned long Xvfb::WaitForWindow(const std::string& prefix, int timeoutMs) const {
+unsigned long Xvfb::WaitForWindow(const std::string& prefix, int timeoutMs, bool exact) const {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   do {
-    auto w = Windows(prefix);
+    auto w = Windows(prefix, exact);
     if (!w.empty()) {
       // Give the client a moment to draw and settle its focus.
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -275,6 +292,77 @@ bool Xvfb::SavePng(unsigned long window, const std::string& file) const {
   png_destroy_write_struct(&png, &info);
   std::fclose(f);
   return ok;
+}
+
+Process::Process(const Xvfb& server, const std::string& program, const std::vector<std::string>& args,
+                 const std::string& workingDir) {
+  int fds[2];
+  if (pipe(fds) != 0) return;
+  pid_t pid = fork();
+  if (pid < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    return;
+  }
+  if (pid == 0) {
+    close(fds[0]);
+    dup2(fds[1], 2);
+    int null = open("/dev/null", O_RDWR);
+    if (null >= 0) {
+      dup2(null, 0);
+      dup2(null, 1);
+    }
+    if (chdir(workingDir.c_str()) != 0) _exit(126);
+    setenv("DISPLAY", server.Display().c_str(), 1);
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  errFd_ = fds[0];
+  fcntl(errFd_, F_SETFL, fcntl(errFd_, F_GETFL) | O_NONBLOCK);
+  pid_ = pid;
+}
+
+Process::~Process() {
+  if (pid_ > 0 && !reaped_) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (errFd_ >= 0) close(errFd_);
+}
+
+bool Process::Running() {
+  if (pid_ <= 0 || reaped_) return false;
+  int status = 0;
+  if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
+  reaped_ = true;
+  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return false;
+}
+
+int Process::Wait(int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (Running()) {
+    if (std::chrono::steady_clock::now() >= deadline) return -1;
+    Stderr();  // keep the pipe drained so a chatty program never blocks
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return status_;
+}
+
+const std::string& Process::Stderr() {
+  if (errFd_ >= 0) {
+    char buf[1024];
+    ssize_t n;
+    while ((n = read(errFd_, buf, sizeof buf)) > 0) err_.append(buf, static_cast<size_t>(n));
+  }
+  return err_;
 }
 
 }  // namespace xtest

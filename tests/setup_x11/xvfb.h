@@ -26,11 +26,13 @@ class Xvfb {
   // Runs a shell command with DISPLAY set to this server; returns its exit status and stdout.
   int Run(const std::string& command, std::string* out = nullptr) const;
 
-  // The first mapped top-level window whose name starts with `prefix`, waiting up to
-  // `timeoutMs`; 0 when none appears.
-  unsigned long WaitForWindow(const std::string& prefix, int timeoutMs) const;
-  // Mapped top-level windows whose name starts with `prefix`.
-  std::vector<unsigned long> Windows(const std::string& prefix) const;
+  // The first mapped top-level window whose name starts with `prefix` (or is exactly
+  // `prefix`), waiting up to `timeoutMs`; 0 when none appears.
+  unsigned long WaitForWindow(const std::string& prefix, int timeoutMs, bool exact = false) const;
+  // Mapped top-level windows whose name starts with (or is) `prefix`.
+  std::vector<unsigned long> Windows(const std::string& prefix, bool exact = false) const;
+  // Names of all mapped top-level windows.
+  std::vector<std::string> WindowNames() const;
 
   struct Geometry {
     int x = 0, y = 0, width = 0, height = 0;
@@ -52,6 +54,29 @@ class Xvfb {
   int pid_ = -1;
   std::string display_;
   std::string error_;
+};
+
+// A program started on the server's display, its stderr kept in a string.
+class Process {
+ public:
+  Process(const Xvfb& server, const std::string& program, const std::vector<std::string>& args,
+          const std::string& workingDir);
+  ~Process();  // kills the program if it still runs
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+  bool Running();
+  // Waits for the end; the exit status, or -1 on a signal or a timeout.
+  int Wait(int timeoutMs);
+  const std::string& Stderr();
+
+ private:
+  int pid_ = -1;
+  int errFd_ = -1;
+  bool reaped_ = false;
+  int status_ = -1;
+  std::string err_;
 };
 
 // Reads everything a child wrote into `fd` until it closes it or `timeoutMs` passes.
