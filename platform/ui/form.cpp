@@ -134,7 +134,9 @@ double ScreenScale() {
   Fl::screen_dpi(h, v, 0);
   // Servers without physical dimensions report nonsense; such screens get the design size.
   if (!(v >= 24.0f && v <= 960.0f)) return 1.0;
-  return v / 96.0;
+  // X derives dpi from a size in whole millimetres; dpi settings are whole numbers, so
+  // 119.79 was meant as 120.
+  return std::round(v) / 96.0;
 }
 
 int ShowModal(Form& form) {

@@ -268,6 +268,26 @@ TEST_F(SetupFormX11, NothingSelectedStartsWithTheFirstListedMode) {
   EXPECT_EQ(o.choice.ScreenRefresh, 60);
 }
 
+TEST(SetupFormX11Dpi, ScreensAbove96DpiGetAScaledForm) {
+  auto server = std::make_unique<xtest::Xvfb>(120);
+  if (!server->Ok()) GTEST_SKIP() << "needs Xvfb: " << server->Error();
+  std::swap(server, gServer);
+  {
+    DialogChild child(TwoFullHdModes);
+    const unsigned long w = gServer->WaitForWindow(SetupCaption, 10000);
+    xtest::Xvfb::Geometry g;
+    if (w && gServer->GetGeometry(w, g)) {
+      EXPECT_EQ(g.width, 498);   // 398 * 1.25 = 497.5
+      EXPECT_EQ(g.height, 246);  // 197 * 1.25 = 246.25
+      gServer->SendCloseBox(w);
+      child.Finish();
+    } else {
+      ADD_FAILURE() << "no dialog on the 120 dpi server";
+    }
+  }
+  std::swap(server, gServer);
+}
+
 TEST_F(SetupFormX11, TheDisplaysOwnModesFillTheList) {
   DialogChild child([](TfrmSetup& s) { FillModeList(s.cmbResolution().Items, s.ModeList); });
   const unsigned long w = WaitForDialog();

@@ -93,7 +93,7 @@ std::string ReadAll(int fd, int timeoutMs) {
   return out;
 }
 
-Xvfb::Xvfb() {
+Xvfb::Xvfb(int dpi) {
   if (!OnPath("Xvfb")) {
     error_ = "Xvfb is not installed (package xvfb)";
     return;
@@ -120,8 +120,9 @@ Xvfb::Xvfb() {
     // A fresh process group, so a failing test never leaves the server behind its back.
     setpgid(0, 0);
     std::string fd = std::to_string(fds[1]);
+    std::string dots = std::to_string(dpi);
     execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0",
-           "1920x1080x24", "-dpi", "96", static_cast<char*>(nullptr));
+           "1920x1080x24", "-dpi", dots.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   close(fds[1]);

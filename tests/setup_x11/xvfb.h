@@ -9,9 +9,9 @@ namespace xtest {
 
 class Xvfb {
  public:
-  // Starts Xvfb with one 1920x1080 screen at 96 dpi; -noreset keeps xrandr modes alive
+  // Starts Xvfb with one 1920x1080 screen at `dpi`; -noreset keeps xrandr modes alive
   // after the last client leaves. Ok() is false when Xvfb is missing or fails to start.
-  Xvfb();
+  explicit Xvfb(int dpi = 96);
   ~Xvfb();
   Xvfb(const Xvfb&) = delete;
   Xvfb& operator=(const Xvfb&) = delete;
