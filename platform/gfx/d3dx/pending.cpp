@@ -2,30 +2,11 @@
 
 #include "platform/gfx/d3dx9.h"
 
-HRESULT D3DXGetImageInfoFromFileInMemory(LPCVOID, UINT, D3DXIMAGE_INFO*) { return E_NOTIMPL; }
-HRESULT D3DXCreateTexture(const LPDIRECT3DDEVICE9&, UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL,
-                          LPDIRECT3DTEXTURE9& t) { t.reset(); return E_NOTIMPL; }
-HRESULT D3DXCreateTextureFromFileInMemory(const LPDIRECT3DDEVICE9&, LPCVOID, UINT, LPDIRECT3DTEXTURE9& t) {
-  t.reset();
-  return E_NOTIMPL;
-}
-HRESULT D3DXCreateTextureFromFileInMemoryEx(const LPDIRECT3DDEVICE9&, LPCVOID, UINT, UINT, UINT, UINT, DWORD,
-                                            D3DFORMAT, D3DPOOL, DWORD, DWORD, D3DCOLOR, D3DXIMAGE_INFO*, void*,
-                                            LPDIRECT3DTEXTURE9& t) {
-  t.reset();
-  return E_NOTIMPL;
-}
-HRESULT D3DXCreateCubeTextureFromFileInMemory(const LPDIRECT3DDEVICE9&, LPCVOID, UINT, LPDIRECT3DCUBETEXTURE9& t) {
-  t.reset();
-  return E_NOTIMPL;
-}
-HRESULT D3DXFillTexture(const LPDIRECT3DTEXTURE9&, LPD3DXFILL2D, LPVOID) { return E_NOTIMPL; }
 HRESULT D3DXCreateSprite(const LPDIRECT3DDEVICE9&, LPD3DXSPRITE& s) { s.reset(); return E_NOTIMPL; }
 HRESULT D3DXCreateFontIndirectA(const LPDIRECT3DDEVICE9&, const D3DXFONT_DESCA*, LPD3DXFONT& f) {
   f.reset();
   return E_NOTIMPL;
 }
-HRESULT D3DXCreateBuffer(DWORD, LPD3DXBUFFER& b) { b.reset(); return E_NOTIMPL; }
 HRESULT D3DXCompileShader(LPCSTR, UINT, const D3DXMACRO*, LPD3DXINCLUDE, LPCSTR, LPCSTR, DWORD, LPD3DXBUFFER* s,
                           LPD3DXBUFFER* e, LPD3DXCONSTANTTABLE* c) {
   if (s) s->reset();

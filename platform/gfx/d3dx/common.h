@@ -1,0 +1,23 @@
+#pragma once
+// Small helpers shared by the D3DX units.
+
+#include <string>
+
+#include "platform/gfx/d3dx9.h"
+
+namespace vkd3dx {
+
+// Messages of failed loads and compiles go to standard error in debug builds,
+// or whenever the environment variable VK_D3DX_VERBOSE is set.
+bool Verbose();
+void DebugLog(const std::string& message);
+
+// A buffer holding a copy of the given bytes (plus a terminating NUL that the size leaves out
+// when text is true, so GetBufferPointer() can be read as a C string).
+LPD3DXBUFFER MakeBuffer(const void* data, std::size_t size, bool text);
+inline LPD3DXBUFFER MakeTextBuffer(const std::string& text) { return MakeBuffer(text.data(), text.size(), true); }
+
+// The device's capabilities; zeroed when the device cannot tell.
+D3DCAPS9 DeviceCaps(IDirect3DDevice9* device);
+
+}  // namespace vkd3dx

@@ -1,0 +1,751 @@
+#include "platform/gfx/device.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/gfx/display_modes.h"
+#include "platform/gfx/formats.h"
+
+namespace vkgfx {
+
+Device::Device(std::shared_ptr<IDirect3D9> d3d, BackendKind kind, std::unique_ptr<Backend> backend)
+    : d3d_(std::move(d3d)), kind_(kind), backend_(std::move(backend)) {}
+
+Device::~Device() {
+  // Bound objects first: their GPU copies go while the backend still exists.
+  state_ = DeviceState{};
+  backBuffer_.reset();
+  autoDepth_.reset();
+}
+
+HRESULT Device::ResolveSize(HWND window, D3DPRESENT_PARAMETERS& p) {
+  if (p.Windowed) {
+    // A windowed device takes the client area when no size is given, and
+    // tells the caller what it took, as the original does.
+    HWND w = p.hDeviceWindow ? p.hDeviceWindow : window;
+    if (p.BackBufferWidth == 0) p.BackBufferWidth = UINT(std::max(0, os::ClientWidth(w)));
+    if (p.BackBufferHeight == 0) p.BackBufferHeight = UINT(std::max(0, os::ClientHeight(w)));
+    if (p.BackBufferFormat == D3DFMT_UNKNOWN) p.BackBufferFormat = DesktopMode().Format;
+  }
+  if (p.BackBufferCount == 0) p.BackBufferCount = 1;
+  if (p.BackBufferWidth == 0 || p.BackBufferHeight == 0) return D3DERR_INVALIDCALL;
+  switch (p.BackBufferFormat) {
+    case D3DFMT_X8R8G8B8:
+    case D3DFMT_A8R8G8B8:
+    case D3DFMT_R5G6B5:
+    case D3DFMT_X1R5G5B5:
+    case D3DFMT_A1R5G5B5:
+      break;
+    default:
+      return D3DERR_NOTAVAILABLE;
+  }
+  if (p.EnableAutoDepthStencil && !SupportsDepthFormat(kind_, p.AutoDepthStencilFormat)) return D3DERR_NOTAVAILABLE;
+  if (p.MultiSampleType > D3DMULTISAMPLE_16_SAMPLES) return D3DERR_NOTAVAILABLE;
+  return D3D_OK;
+}
+
+HRESULT Device::CreateBackBuffer() {
+  D3DSURFACE_DESC desc{};
+  desc.Format = params_.BackBufferFormat;
+  desc.Type = D3DRTYPE_SURFACE;
+  desc.Usage = D3DUSAGE_RENDERTARGET;
+  desc.Pool = D3DPOOL_DEFAULT;
+  desc.MultiSampleType = params_.MultiSampleType;
+  desc.Width = params_.BackBufferWidth;
+  desc.Height = params_.BackBufferHeight;
+  backBuffer_ = std::make_shared<Surface>(Surface::Kind::BackBuffer, weak_from_this(), desc);
+  HRESULT hr = backend_->CreateSurface(*backBuffer_);
+  if (FAILED(hr)) return hr;
+  autoDepth_.reset();
+  if (params_.EnableAutoDepthStencil) {
+    desc.Format = params_.AutoDepthStencilFormat;
+    desc.Usage = D3DUSAGE_DEPTHSTENCIL;
+    autoDepth_ = std::make_shared<Surface>(Surface::Kind::DepthStencil, weak_from_this(), desc);
+    hr = backend_->CreateSurface(*autoDepth_);
+    if (FAILED(hr)) return hr;
+  }
+  return D3D_OK;
+}
+
+HRESULT Device::Open(HWND window, D3DPRESENT_PARAMETERS& params) {
+  HRESULT hr = ResolveSize(window, params);
+  if (FAILED(hr)) return hr;
+  params_ = params;
+  window_ = params.hDeviceWindow ? params.hDeviceWindow : window;
+  hr = backend_->Open(window_, params_.BackBufferWidth, params_.BackBufferHeight, params_);
+  if (FAILED(hr)) return hr;
+  hr = CreateBackBuffer();
+  if (FAILED(hr)) return hr;
+  state_.SetDefaults(params_.EnableAutoDepthStencil, params_.BackBufferWidth, params_.BackBufferHeight);
+  state_.renderTarget = backBuffer_;
+  state_.depthStencil = autoDepth_;
+  backend_->StateChanged(StateKind::All, 0, 0, 0);
+  return D3D_OK;
+}
+
+void Device::Changed(StateKind kind, DWORD index, DWORD type, DWORD value) {
+  ++stats_.stateChanges;
+  backend_->StateChanged(kind, index, type, value);
+}
+
+// ---------------------------------------------------------------------------
+// Device and frame
+
+HRESULT Device::TestCooperativeLevel() {
+  if (!lost_) return D3D_OK;
+  const auto& levels = InjectedFaults().lostCooperativeLevels;
+  if (levels.empty()) return D3DERR_DEVICENOTRESET;
+  HRESULT hr = levels[std::min(lostCallIndex_, levels.size() - 1)];
+  ++lostCallIndex_;
+  return hr;
+}
+
+HRESULT Device::GetDirect3D(std::shared_ptr<IDirect3D9>& d3d) {
+  d3d = d3d_;
+  return d3d ? D3D_OK : D3DERR_INVALIDCALL;
+}
+
+HRESULT Device::GetDeviceCaps(D3DCAPS9* caps) {
+  if (!caps) return D3DERR_INVALIDCALL;
+  FillCaps(kind_, *caps);
+  return D3D_OK;
+}
+
+HRESULT Device::GetDisplayMode(UINT swapChain, D3DDISPLAYMODE* mode) {
+  if (!mode || swapChain != 0) return D3DERR_INVALIDCALL;
+  if (params_.Windowed) {
+    *mode = DesktopMode();
+  } else {
+    mode->Width = params_.BackBufferWidth;
+    mode->Height = params_.BackBufferHeight;
+    mode->RefreshRate = params_.FullScreen_RefreshRateInHz;
+    mode->Format = params_.BackBufferFormat;
+  }
+  return D3D_OK;
+}
+
+BOOL Device::ShowCursor(BOOL show) {
+  // The device cursor is a hardware overlay that was never given an image
+  // here; only its visibility flag is kept, the OS layer owns the real cursor.
+  BOOL previous = cursorShown_;
+  cursorShown_ = show ? 1 : 0;
+  backend_->Note(show ? "ShowCursor 1" : "ShowCursor 0");
+  return previous;
+}
+
+HRESULT Device::Reset(D3DPRESENT_PARAMETERS* params) {
+  if (!params) return D3DERR_INVALIDCALL;
+  backend_->Note("Reset");
+  auto& faults = InjectedFaults();
+  if (faults.failReset > 0) {
+    --faults.failReset;
+    lost_ = true;
+    return D3DERR_DEVICELOST;
+  }
+  D3DPRESENT_PARAMETERS p = *params;
+  HRESULT hr = ResolveSize(window_, p);
+  if (FAILED(hr)) return hr;
+  // Reset brings every state back to its default and drops bindings, so the
+  // caller's default-pool resources can go.
+  state_ = DeviceState{};
+  backBuffer_.reset();
+  autoDepth_.reset();
+  params_ = p;
+  *params = p;
+  hr = backend_->Resize(p.BackBufferWidth, p.BackBufferHeight, p);
+  if (SUCCEEDED(hr)) hr = CreateBackBuffer();
+  if (FAILED(hr)) {
+    lost_ = true;
+    return hr;
+  }
+  state_.SetDefaults(p.EnableAutoDepthStencil, p.BackBufferWidth, p.BackBufferHeight);
+  state_.renderTarget = backBuffer_;
+  state_.depthStencil = autoDepth_;
+  backend_->StateChanged(StateKind::All, 0, 0, 0);
+  lost_ = false;
+  lostCallIndex_ = 0;
+  inScene_ = false;
+  return D3D_OK;
+}
+
+HRESULT Device::Present(const RECT*, const RECT*, HWND, const void*) {
+  backend_->Note("Present");
+  if (inScene_) return D3DERR_INVALIDCALL;
+  auto& faults = InjectedFaults();
+  if (!lost_ && faults.presentDeviceLost > 0) {
+    --faults.presentDeviceLost;
+    lost_ = true;
+    lostCallIndex_ = 0;
+  }
+  if (lost_) return D3DERR_DEVICELOST;
+  ++stats_.frames;
+  return backend_->Present();
+}
+
+HRESULT Device::GetBackBuffer(UINT swapChain, UINT index, D3DBACKBUFFER_TYPE type,
+                              std::shared_ptr<IDirect3DSurface9>& surface) {
+  if (swapChain != 0 || index != 0 || type != D3DBACKBUFFER_TYPE_MONO || !backBuffer_) {
+    surface.reset();
+    return D3DERR_INVALIDCALL;
+  }
+  surface = backBuffer_;
+  return D3D_OK;
+}
+
+HRESULT Device::BeginScene() {
+  if (inScene_) return D3DERR_INVALIDCALL;
+  auto& faults = InjectedFaults();
+  if (faults.failBeginScene > 0) {
+    --faults.failBeginScene;
+    backend_->Note("BeginScene failed");
+    return D3DERR_INVALIDCALL;
+  }
+  inScene_ = true;
+  backend_->Note("BeginScene");
+  return D3D_OK;
+}
+
+HRESULT Device::EndScene() {
+  if (!inScene_) return D3DERR_INVALIDCALL;
+  inScene_ = false;
+  backend_->Note("EndScene");
+  return D3D_OK;
+}
+
+HRESULT Device::Clear(DWORD count, const RECT* rects, DWORD flags, D3DCOLOR color, float z, DWORD stencil) {
+  if ((count != 0) != (rects != nullptr)) return D3DERR_INVALIDCALL;
+  if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) && !state_.depthStencil) return D3DERR_INVALIDCALL;
+  if (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) return D3DERR_INVALIDCALL;
+  char note[64];
+  std::snprintf(note, sizeof note, "Clear %u %08x", flags, color);
+  backend_->Note(note);
+  backend_->Clear(state_, count, rects, flags, color, z, stencil);
+  return D3D_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Resources
+
+static bool FailResource() {
+  auto& faults = InjectedFaults();
+  if (faults.failCreateResource > 0) {
+    --faults.failCreateResource;
+    return true;
+  }
+  return false;
+}
+
+static HRESULT CheckTextureArgs(UINT width, UINT height, UINT& levels, DWORD usage, D3DFORMAT format, D3DPOOL pool) {
+  if (width == 0 || height == 0 || width > 8192 || height > 8192) return D3DERR_INVALIDCALL;
+  if (!IsTextureFormat(format)) return D3DERR_INVALIDCALL;
+  if ((usage & D3DUSAGE_RENDERTARGET) && pool != D3DPOOL_DEFAULT) return D3DERR_INVALIDCALL;
+  if (usage & ~(D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC | D3DUSAGE_AUTOGENMIPMAP)) return D3DERR_INVALIDCALL;
+  UINT full = FullMipCount(width, height);
+  if (levels == 0) levels = full;
+  if (levels > full) return D3DERR_INVALIDCALL;
+  if (pool > D3DPOOL_SCRATCH) return D3DERR_INVALIDCALL;
+  return D3D_OK;
+}
+
+HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                              std::shared_ptr<IDirect3DTexture9>& texture, void*) {
+  texture.reset();
+  HRESULT hr = CheckTextureArgs(width, height, levels, usage, format, pool);
+  if (FAILED(hr)) return hr;
+  if (FailResource()) return D3DERR_OUTOFVIDEOMEMORY;
+  TextureStore store;
+  store.type = D3DRTYPE_TEXTURE;
+  store.format = format, store.usage = usage, store.pool = pool;
+  store.width = width, store.height = height, store.levels = levels, store.faces = 1;
+  store.Allocate();
+  auto t = std::make_shared<Texture>(weak_from_this(), std::move(store));
+  hr = backend_->CreateTexture(t->core.store);
+  if (FAILED(hr)) return hr;
+  texture = t;
+  return D3D_OK;
+}
+
+HRESULT Device::CreateCubeTexture(UINT edge, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                  std::shared_ptr<IDirect3DCubeTexture9>& texture, void*) {
+  texture.reset();
+  HRESULT hr = CheckTextureArgs(edge, edge, levels, usage, format, pool);
+  if (FAILED(hr)) return hr;
+  if (FailResource()) return D3DERR_OUTOFVIDEOMEMORY;
+  TextureStore store;
+  store.type = D3DRTYPE_CUBETEXTURE;
+  store.format = format, store.usage = usage, store.pool = pool;
+  store.width = edge, store.height = edge, store.levels = levels, store.faces = 6;
+  store.Allocate();
+  auto t = std::make_shared<CubeTexture>(weak_from_this(), std::move(store));
+  hr = backend_->CreateTexture(t->core.store);
+  if (FAILED(hr)) return hr;
+  texture = t;
+  return D3D_OK;
+}
+
+HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
+                                   std::shared_ptr<IDirect3DVertexBuffer9>& buffer, void*) {
+  buffer.reset();
+  if (length == 0 || length > (256u << 20)) return D3DERR_INVALIDCALL;
+  if (FailResource()) return D3DERR_OUTOFVIDEOMEMORY;
+  BufferStore store;
+  store.type = D3DRTYPE_VERTEXBUFFER;
+  store.usage = usage, store.pool = pool, store.fvf = fvf;
+  store.data.assign(length, 0);
+  buffer = std::make_shared<VertexBuffer>(weak_from_this(), std::move(store));
+  return D3D_OK;
+}
+
+HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                  std::shared_ptr<IDirect3DIndexBuffer9>& buffer, void*) {
+  buffer.reset();
+  // Only 16-bit indexes: the program uses nothing else and GL draws them as they are.
+  if (length == 0 || length > (256u << 20) || format != D3DFMT_INDEX16) return D3DERR_INVALIDCALL;
+  if (FailResource()) return D3DERR_OUTOFVIDEOMEMORY;
+  BufferStore store;
+  store.type = D3DRTYPE_INDEXBUFFER;
+  store.usage = usage, store.pool = pool, store.format = format;
+  store.data.assign(length, 0);
+  buffer = std::make_shared<IndexBuffer>(weak_from_this(), std::move(store));
+  return D3D_OK;
+}
+
+HRESULT Device::CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE ms,
+                                          DWORD, BOOL, std::shared_ptr<IDirect3DSurface9>& surface, void*) {
+  surface.reset();
+  if (width == 0 || height == 0 || !SupportsDepthFormat(kind_, format)) return D3DERR_INVALIDCALL;
+  if (FailResource()) return D3DERR_OUTOFVIDEOMEMORY;
+  D3DSURFACE_DESC desc{};
+  desc.Format = format, desc.Type = D3DRTYPE_SURFACE, desc.Usage = D3DUSAGE_DEPTHSTENCIL;
+  desc.Pool = D3DPOOL_DEFAULT, desc.MultiSampleType = ms, desc.Width = width, desc.Height = height;
+  auto s = std::make_shared<Surface>(Surface::Kind::DepthStencil, weak_from_this(), desc);
+  HRESULT hr = backend_->CreateSurface(*s);
+  if (FAILED(hr)) return hr;
+  surface = s;
+  return D3D_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Render targets and viewport
+
+HRESULT Device::SetRenderTarget(DWORD index, const std::shared_ptr<IDirect3DSurface9>& surface) {
+  if (index != 0) return surface ? D3DERR_INVALIDCALL : D3D_OK;  // one render target only
+  auto s = std::dynamic_pointer_cast<Surface>(surface);
+  if (!s || !(s->desc.Usage & D3DUSAGE_RENDERTARGET)) return D3DERR_INVALIDCALL;
+  // Setting a render target resets the viewport to cover it, as on the original.
+  D3DVIEWPORT9 vp{0, 0, s->desc.Width, s->desc.Height, 0.0f, 1.0f};
+  if (std::memcmp(&vp, &state_.viewport, sizeof vp) != 0) {
+    state_.viewport = vp;
+    Changed(StateKind::Viewport, 0, 0, 0);
+  }
+  if (state_.renderTarget == s) return Unchanged();
+  state_.renderTarget = s;
+  Changed(StateKind::RenderTarget, 0, 0, DWORD(s->serial));
+  return D3D_OK;
+}
+
+HRESULT Device::GetRenderTarget(DWORD index, std::shared_ptr<IDirect3DSurface9>& surface) {
+  surface.reset();
+  if (index != 0) return D3DERR_NOTFOUND;
+  surface = state_.renderTarget;
+  return surface ? D3D_OK : D3DERR_NOTFOUND;
+}
+
+HRESULT Device::SetDepthStencilSurface(const std::shared_ptr<IDirect3DSurface9>& surface) {
+  auto s = std::dynamic_pointer_cast<Surface>(surface);
+  if (surface && (!s || s->kind != Surface::Kind::DepthStencil)) return D3DERR_INVALIDCALL;
+  if (state_.depthStencil == s) return Unchanged();
+  state_.depthStencil = s;
+  Changed(StateKind::DepthStencil, 0, 0, s ? DWORD(s->serial) : 0);
+  return D3D_OK;
+}
+
+HRESULT Device::GetDepthStencilSurface(std::shared_ptr<IDirect3DSurface9>& surface) {
+  surface = state_.depthStencil;
+  return surface ? D3D_OK : D3DERR_NOTFOUND;
+}
+
+HRESULT Device::SetViewport(const D3DVIEWPORT9* vp) {
+  if (!vp || !state_.renderTarget) return D3DERR_INVALIDCALL;
+  const auto& rt = static_cast<Surface*>(state_.renderTarget.get())->desc;
+  if (vp->Width == 0 || vp->Height == 0 || vp->X + vp->Width > rt.Width || vp->Y + vp->Height > rt.Height ||
+      !(vp->MinZ >= 0.0f && vp->MinZ <= 1.0f && vp->MaxZ >= 0.0f && vp->MaxZ <= 1.0f))
+    return D3DERR_INVALIDCALL;
+  if (std::memcmp(vp, &state_.viewport, sizeof *vp) == 0) return Unchanged();
+  state_.viewport = *vp;
+  Changed(StateKind::Viewport, 0, 0, 0);
+  return D3D_OK;
+}
+
+HRESULT Device::GetViewport(D3DVIEWPORT9* vp) {
+  if (!vp) return D3DERR_INVALIDCALL;
+  *vp = state_.viewport;
+  return D3D_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Fixed-function state
+
+static D3DMATRIX* TransformSlot(DeviceState& s, D3DTRANSFORMSTATETYPE t) {
+  switch (t) {
+    case D3DTS_WORLD: return &s.world;
+    case D3DTS_VIEW: return &s.view;
+    case D3DTS_PROJECTION: return &s.projection;
+    default:
+      if (t >= D3DTS_TEXTURE0 && t <= D3DTS_TEXTURE7) return &s.textureTransform[t - D3DTS_TEXTURE0];
+      return nullptr;
+  }
+}
+
+HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE t, const D3DMATRIX* m) {
+  D3DMATRIX* slot = TransformSlot(state_, t);
+  if (!slot || !m) return D3DERR_INVALIDCALL;
+  if (std::memcmp(slot, m, sizeof *m) == 0) return Unchanged();
+  *slot = *m;
+  Changed(StateKind::Transform, 0, t, 0);
+  return D3D_OK;
+}
+
+HRESULT Device::GetTransform(D3DTRANSFORMSTATETYPE t, D3DMATRIX* m) {
+  D3DMATRIX* slot = TransformSlot(state_, t);
+  if (!slot || !m) return D3DERR_INVALIDCALL;
+  *m = *slot;
+  return D3D_OK;
+}
+
+HRESULT Device::SetMaterial(const D3DMATERIAL9* material) {
+  if (!material) return D3DERR_INVALIDCALL;
+  if (std::memcmp(material, &state_.material, sizeof *material) == 0) return Unchanged();
+  state_.material = *material;
+  Changed(StateKind::Material, 0, 0, 0);
+  return D3D_OK;
+}
+
+HRESULT Device::GetMaterial(D3DMATERIAL9* material) {
+  if (!material) return D3DERR_INVALIDCALL;
+  *material = state_.material;
+  return D3D_OK;
+}
+
+HRESULT Device::SetLight(DWORD index, const D3DLIGHT9* light) {
+  if (!light || index >= kMaxLights) return D3DERR_INVALIDCALL;
+  if (light->Type < D3DLIGHT_POINT || light->Type > D3DLIGHT_DIRECTIONAL) return D3DERR_INVALIDCALL;
+  if (state_.lightSet[index] && std::memcmp(light, &state_.lights[index], sizeof *light) == 0)
+    return Unchanged();
+  state_.lights[index] = *light;
+  state_.lightSet[index] = true;
+  Changed(StateKind::Light, index, 0, 0);
+  return D3D_OK;
+}
+
+HRESULT Device::GetLight(DWORD index, D3DLIGHT9* light) {
+  if (!light || index >= kMaxLights || !state_.lightSet[index]) return D3DERR_INVALIDCALL;
+  *light = state_.lights[index];
+  return D3D_OK;
+}
+
+HRESULT Device::LightEnable(DWORD index, BOOL enable) {
+  if (index >= kMaxLights) return D3DERR_INVALIDCALL;
+  if (!state_.lightSet[index]) {
+    // Enabling a light never set gives it the default light: white directional along +Z.
+    D3DLIGHT9 light{};
+    light.Type = D3DLIGHT_DIRECTIONAL;
+    light.Diffuse = {1.0f, 1.0f, 1.0f, 0.0f};
+    light.Direction = {0.0f, 0.0f, 1.0f};
+    state_.lights[index] = light;
+    state_.lightSet[index] = true;
+    Changed(StateKind::Light, index, 0, 0);
+  }
+  bool on = enable != 0;
+  if (state_.lightEnabled[index] == on) return Unchanged();
+  state_.lightEnabled[index] = on;
+  Changed(StateKind::LightEnable, index, 0, on);
+  return D3D_OK;
+}
+
+HRESULT Device::GetLightEnable(DWORD index, BOOL* enable) {
+  if (!enable || index >= kMaxLights || !state_.lightSet[index]) return D3DERR_INVALIDCALL;
+  *enable = state_.lightEnabled[index] ? 128 : 0;  // the original reports TRUE as 128
+  return D3D_OK;
+}
+
+HRESULT Device::SetRenderState(D3DRENDERSTATETYPE s, DWORD value) {
+  if (DWORD(s) >= VK_RENDERSTATE_COUNT) return D3DERR_INVALIDCALL;
+  if (state_.render[s] == value) return Unchanged();
+  state_.render[s] = value;
+  Changed(StateKind::Render, 0, s, value);
+  return D3D_OK;
+}
+
+HRESULT Device::GetRenderState(D3DRENDERSTATETYPE s, DWORD* value) {
+  if (DWORD(s) >= VK_RENDERSTATE_COUNT || !value) return D3DERR_INVALIDCALL;
+  *value = state_.render[s];
+  return D3D_OK;
+}
+
+HRESULT Device::SetTexture(DWORD stage, const std::shared_ptr<IDirect3DBaseTexture9>& texture) {
+  if (stage >= kMaxStages) return D3DERR_INVALIDCALL;
+  if (texture && !CoreOf(texture.get())) return D3DERR_INVALIDCALL;
+  if (state_.textures[stage] == texture) return Unchanged();
+  state_.textures[stage] = texture;
+  Changed(StateKind::Texture, stage, 0, texture ? DWORD(CoreOf(texture.get())->store.serial) : 0);
+  return D3D_OK;
+}
+
+HRESULT Device::GetTexture(DWORD stage, std::shared_ptr<IDirect3DBaseTexture9>& texture) {
+  texture.reset();
+  if (stage >= kMaxStages) return D3DERR_INVALIDCALL;
+  texture = state_.textures[stage];
+  return D3D_OK;
+}
+
+HRESULT Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) {
+  if (stage >= kMaxStages || DWORD(type) >= VK_TEXTURESTAGESTATE_COUNT) return D3DERR_INVALIDCALL;
+  if (state_.stage[stage][type] == value) return Unchanged();
+  state_.stage[stage][type] = value;
+  Changed(StateKind::Stage, stage, type, value);
+  return D3D_OK;
+}
+
+HRESULT Device::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value) {
+  if (stage >= kMaxStages || DWORD(type) >= VK_TEXTURESTAGESTATE_COUNT || !value) return D3DERR_INVALIDCALL;
+  *value = state_.stage[stage][type];
+  return D3D_OK;
+}
+
+HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) {
+  if (sampler >= kMaxStages || DWORD(type) >= VK_SAMPLERSTATE_COUNT) return D3DERR_INVALIDCALL;
+  if (state_.sampler[sampler][type] == value) return Unchanged();
+  state_.sampler[sampler][type] = value;
+  Changed(StateKind::Sampler, sampler, type, value);
+  return D3D_OK;
+}
+
+HRESULT Device::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) {
+  if (sampler >= kMaxStages || DWORD(type) >= VK_SAMPLERSTATE_COUNT || !value) return D3DERR_INVALIDCALL;
+  *value = state_.sampler[sampler][type];
+  return D3D_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Shaders
+
+static bool ReadSource(const DWORD* function, std::string& out) {
+  if (!function) return false;
+  // The buffer is NUL-terminated GLSL; refuse anything absurdly long rather
+  // than walking through memory looking for the end.
+  const char* text = reinterpret_cast<const char*>(function);
+  size_t n = strnlen(text, 1u << 20);
+  if (n == 0 || n == (1u << 20)) return false;
+  out.assign(text, n);
+  return true;
+}
+
+HRESULT Device::CreateVertexShader(const DWORD* function, std::shared_ptr<IDirect3DVertexShader9>& shader) {
+  shader.reset();
+  ShaderStore store;
+  store.pixel = false;
+  if (!ReadSource(function, store.source)) return D3DERR_INVALIDCALL;
+  if (FailResource()) return D3DERR_OUTOFVIDEOMEMORY;
+  auto s = std::make_shared<VertexShader>(weak_from_this(), std::move(store));
+  HRESULT hr = backend_->CreateShader(s->store);
+  if (FAILED(hr)) return hr;
+  shader = s;
+  return D3D_OK;
+}
+
+HRESULT Device::SetVertexShader(const std::shared_ptr<IDirect3DVertexShader9>& shader) {
+  if (shader && !std::dynamic_pointer_cast<VertexShader>(shader)) return D3DERR_INVALIDCALL;
+  if (state_.vertexShader == shader) return Unchanged();
+  state_.vertexShader = shader;
+  Changed(StateKind::VertexShader, 0, 0, 0);
+  return D3D_OK;
+}
+
+HRESULT Device::GetVertexShader(std::shared_ptr<IDirect3DVertexShader9>& shader) {
+  shader = state_.vertexShader;
+  return D3D_OK;
+}
+
+HRESULT Device::CreatePixelShader(const DWORD* function, std::shared_ptr<IDirect3DPixelShader9>& shader) {
+  shader.reset();
+  ShaderStore store;
+  store.pixel = true;
+  if (!ReadSource(function, store.source)) return D3DERR_INVALIDCALL;
+  if (FailResource()) return D3DERR_OUTOFVIDEOMEMORY;
+  auto s = std::make_shared<PixelShader>(weak_from_this(), std::move(store));
+  HRESULT hr = backend_->CreateShader(s->store);
+  if (FAILED(hr)) return hr;
+  shader = s;
+  return D3D_OK;
+}
+
+HRESULT Device::SetPixelShader(const std::shared_ptr<IDirect3DPixelShader9>& shader) {
+  if (shader && !std::dynamic_pointer_cast<PixelShader>(shader)) return D3DERR_INVALIDCALL;
+  if (state_.pixelShader == shader) return Unchanged();
+  state_.pixelShader = shader;
+  Changed(StateKind::PixelShader, 0, 0, 0);
+  return D3D_OK;
+}
+
+HRESULT Device::GetPixelShader(std::shared_ptr<IDirect3DPixelShader9>& shader) {
+  shader = state_.pixelShader;
+  return D3D_OK;
+}
+
+// ---------------------------------------------------------------------------
+// Vertex input and drawing
+
+HRESULT Device::SetFVF(DWORD fvf) {
+  if (state_.fvf == fvf) return Unchanged();
+  state_.fvf = fvf;
+  Changed(StateKind::Fvf, 0, 0, fvf);
+  return D3D_OK;
+}
+
+HRESULT Device::GetFVF(DWORD* fvf) {
+  if (!fvf) return D3DERR_INVALIDCALL;
+  *fvf = state_.fvf;
+  return D3D_OK;
+}
+
+HRESULT Device::SetStreamSource(UINT stream, const std::shared_ptr<IDirect3DVertexBuffer9>& buffer, UINT offset,
+                                UINT stride) {
+  if (stream != 0) return buffer ? D3DERR_INVALIDCALL : D3D_OK;  // one stream is all the program uses
+  if (buffer && !std::dynamic_pointer_cast<VertexBuffer>(buffer)) return D3DERR_INVALIDCALL;
+  if (state_.streamBuffer == buffer && state_.streamOffset == offset && state_.streamStride == stride)
+    return Unchanged();
+  state_.streamBuffer = buffer;
+  state_.streamOffset = offset;
+  state_.streamStride = stride;
+  Changed(StateKind::Stream, 0, 0, 0);
+  return D3D_OK;
+}
+
+HRESULT Device::GetStreamSource(UINT stream, std::shared_ptr<IDirect3DVertexBuffer9>& buffer, UINT* offset,
+                                UINT* stride) {
+  if (stream != 0 || !offset || !stride) return D3DERR_INVALIDCALL;
+  buffer = state_.streamBuffer;
+  *offset = state_.streamOffset;
+  *stride = state_.streamStride;
+  return D3D_OK;
+}
+
+HRESULT Device::SetIndices(const std::shared_ptr<IDirect3DIndexBuffer9>& buffer) {
+  if (buffer && !std::dynamic_pointer_cast<IndexBuffer>(buffer)) return D3DERR_INVALIDCALL;
+  if (state_.indices == buffer) return Unchanged();
+  state_.indices = buffer;
+  Changed(StateKind::Indices, 0, 0, 0);
+  return D3D_OK;
+}
+
+HRESULT Device::GetIndices(std::shared_ptr<IDirect3DIndexBuffer9>& buffer) {
+  buffer = state_.indices;
+  return D3D_OK;
+}
+
+HRESULT Device::ValidDraw(D3DPRIMITIVETYPE type, UINT primitiveCount) const {
+  if (VertexCountOf(type, 1) == 0) return D3DERR_INVALIDCALL;
+  if (primitiveCount > (1u << 24)) return D3DERR_INVALIDCALL;
+  if (!state_.vertexShader && LayoutOf(state_.fvf).position < 0) return D3DERR_INVALIDCALL;
+  return D3D_OK;
+}
+
+HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) {
+  HRESULT hr = ValidDraw(type, primitiveCount);
+  if (FAILED(hr)) return hr;
+  auto* vb = static_cast<VertexBuffer*>(state_.streamBuffer.get());
+  if (!vb || state_.streamStride == 0) return D3DERR_INVALIDCALL;
+  DrawCall call;
+  call.kind = DrawRecord::Kind::Primitive;
+  call.type = type;
+  call.primitiveCount = primitiveCount;
+  call.vertexCount = VertexCountOf(type, primitiveCount);
+  call.startVertex = startVertex;
+  // Never let a draw read past the end of its vertex buffer.
+  std::uint64_t end = std::uint64_t(state_.streamOffset) +
+                      (std::uint64_t(startVertex) + call.vertexCount) * state_.streamStride;
+  if (end > vb->store.data.size()) return D3DERR_INVALIDCALL;
+  if (primitiveCount == 0) return D3D_OK;
+  ++stats_.draws;
+  return backend_->Draw(state_, call);
+}
+
+HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT minIndex, UINT numVertices,
+                                     UINT startIndex, UINT primitiveCount) {
+  HRESULT hr = ValidDraw(type, primitiveCount);
+  if (FAILED(hr)) return hr;
+  auto* vb = static_cast<VertexBuffer*>(state_.streamBuffer.get());
+  auto* ib = static_cast<IndexBuffer*>(state_.indices.get());
+  if (!vb || !ib || state_.streamStride == 0) return D3DERR_INVALIDCALL;
+  DrawCall call;
+  call.kind = DrawRecord::Kind::IndexedPrimitive;
+  call.type = type;
+  call.primitiveCount = primitiveCount;
+  call.vertexCount = VertexCountOf(type, primitiveCount);
+  call.baseVertex = baseVertex;
+  call.minIndex = minIndex;
+  call.numVertices = numVertices;
+  call.startIndex = startIndex;
+  if ((std::uint64_t(startIndex) + call.vertexCount) * 2 > ib->store.data.size()) return D3DERR_INVALIDCALL;
+  // Every index must name a vertex inside the buffer; GL would otherwise read
+  // whatever lies behind it.
+  std::int64_t vertices = (std::int64_t(vb->store.data.size()) - state_.streamOffset) / state_.streamStride;
+  const auto* idx = reinterpret_cast<const std::uint16_t*>(ib->store.data.data()) + startIndex;
+  std::int64_t lo = 0xFFFF, hi = 0;
+  for (UINT i = 0; i < call.vertexCount; ++i) lo = std::min<std::int64_t>(lo, idx[i]), hi = std::max<std::int64_t>(hi, idx[i]);
+  if (call.vertexCount && (baseVertex + hi >= vertices || baseVertex + lo < 0)) return D3DERR_INVALIDCALL;
+  if (primitiveCount == 0) return D3D_OK;
+  ++stats_.draws;
+  return backend_->Draw(state_, call);
+}
+
+HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* data, UINT stride) {
+  HRESULT hr = ValidDraw(type, primitiveCount);
+  if (FAILED(hr)) return hr;
+  if (!data || stride == 0) return D3DERR_INVALIDCALL;
+  DrawCall call;
+  call.kind = DrawRecord::Kind::PrimitiveUP;
+  call.type = type;
+  call.primitiveCount = primitiveCount;
+  call.vertexCount = VertexCountOf(type, primitiveCount);
+  call.userVertices = data;
+  call.userStride = stride;
+  if (primitiveCount) {
+    ++stats_.draws;
+    hr = backend_->Draw(state_, call);
+  }
+  // The user-pointer calls leave stream 0 unset.
+  SetStreamSource(0, nullptr, 0, 0);
+  return hr;
+}
+
+HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices, UINT primitiveCount,
+                                       const void* indexData, D3DFORMAT indexFormat, const void* data, UINT stride) {
+  HRESULT hr = ValidDraw(type, primitiveCount);
+  if (FAILED(hr)) return hr;
+  if (!data || !indexData || stride == 0 || indexFormat != D3DFMT_INDEX16) return D3DERR_INVALIDCALL;
+  DrawCall call;
+  call.kind = DrawRecord::Kind::IndexedPrimitiveUP;
+  call.type = type;
+  call.primitiveCount = primitiveCount;
+  call.vertexCount = VertexCountOf(type, primitiveCount);
+  call.minIndex = minIndex;
+  call.numVertices = numVertices;
+  call.userVertices = data;
+  call.userStride = stride;
+  call.userIndices = indexData;
+  const auto* idx = static_cast<const std::uint16_t*>(indexData);
+  for (UINT i = 0; i < call.vertexCount; ++i)
+    if (idx[i] < minIndex || idx[i] >= minIndex + numVertices) return D3DERR_INVALIDCALL;
+  if (primitiveCount) {
+    ++stats_.draws;
+    hr = backend_->Draw(state_, call);
+  }
+  SetStreamSource(0, nullptr, 0, 0);
+  SetIndices(nullptr);
+  return hr;
+}
+
+}  // namespace vkgfx

@@ -1,0 +1,76 @@
+// The layer's own entry points (backend.h), reaching through to the device.
+
+#include "platform/gfx/backend.h"
+#include "platform/gfx/device.h"
+
+namespace vkgfx {
+
+static Device* Dev(IDirect3DDevice9* device) { return dynamic_cast<Device*>(device); }
+
+const std::vector<DrawRecord>& VkRecordedDraws(IDirect3DDevice9* device) {
+  static const std::vector<DrawRecord> kNone;
+  Device* d = Dev(device);
+  auto* draws = d ? d->backend().RecordedDraws() : nullptr;
+  return draws ? *draws : kNone;
+}
+
+const std::vector<std::string>& VkRecordedCalls(IDirect3DDevice9* device) {
+  static const std::vector<std::string> kNone;
+  Device* d = Dev(device);
+  auto* calls = d ? d->backend().RecordedCalls() : nullptr;
+  return calls ? *calls : kNone;
+}
+
+void VkClearRecording(IDirect3DDevice9* device) {
+  Device* d = Dev(device);
+  if (!d) return;
+  if (auto* draws = d->backend().RecordedDraws()) draws->clear();
+  if (auto* calls = d->backend().RecordedCalls()) calls->clear();
+}
+
+Stats VkGetStats(IDirect3DDevice9* device) {
+  Device* d = Dev(device);
+  if (!d) return {};
+  Stats s = d->stats();
+  d->backend().AddStats(s);
+  return s;
+}
+
+void VkResetStats(IDirect3DDevice9* device) {
+  Device* d = Dev(device);
+  if (!d) return;
+  d->stats() = Stats{};
+  d->backend().ResetStats();
+}
+
+HRESULT VkReadBackBuffer(IDirect3DDevice9* device, std::vector<std::uint8_t>& rgba, UINT& width, UINT& height) {
+  Device* d = Dev(device);
+  if (!d || !d->backBuffer()) return D3DERR_INVALIDCALL;
+  return VkReadSurface(d->backBuffer().get(), rgba, width, height);
+}
+
+HRESULT VkReadSurface(IDirect3DSurface9* surface, std::vector<std::uint8_t>& rgba, UINT& width, UINT& height) {
+  auto* s = dynamic_cast<Surface*>(surface);
+  if (!s) return D3DERR_INVALIDCALL;
+  auto device = s->device.lock();
+  if (!device) return D3DERR_INVALIDCALL;
+  width = s->desc.Width;
+  height = s->desc.Height;
+  return device->backend().ReadSurface(*s, rgba);
+}
+
+std::vector<std::string> VkProgramKeys(IDirect3DDevice9* device) {
+  Device* d = Dev(device);
+  return d ? d->backend().ProgramKeys() : std::vector<std::string>{};
+}
+
+HRESULT VkPrecompile(IDirect3DDevice9* device, const std::vector<std::string>& keys) {
+  Device* d = Dev(device);
+  return d ? d->backend().Precompile(d->state(), keys) : D3DERR_INVALIDCALL;
+}
+
+void VkSetWarmUp(IDirect3DDevice9* device, bool on) {
+  if (Device* d = Dev(device)) d->backend().SetWarmUp(on);
+}
+
+}  // namespace vkgfx

@@ -1,0 +1,182 @@
+#include "platform/gfx/ff_key.h"
+
+#include <cstring>
+
+#include "platform/gfx/formats.h"
+#include "platform/gfx/resources.h"
+
+namespace vkgfx {
+
+namespace {
+
+bool ReadsTexture(DWORD arg) { return (arg & D3DTA_SELECTMASK) == D3DTA_TEXTURE; }
+
+// How many arguments an operation reads: bit 0 = arg1, bit 1 = arg2, bit 2 = arg0.
+unsigned ArgsOf(DWORD op) {
+  switch (op) {
+    case D3DTOP_SELECTARG1: return 1;
+    case D3DTOP_SELECTARG2: return 2;
+    case D3DTOP_MULTIPLYADD:
+    case D3DTOP_LERP: return 7;
+    default: return 3;
+  }
+}
+
+bool KnownOp(DWORD op) { return (op >= D3DTOP_SELECTARG1 && op <= D3DTOP_BLENDCURRENTALPHA) || op == D3DTOP_MODULATE; }
+
+// Fills op and arguments of one channel. A stage whose operation reads an
+// unbound texture passes the current value on unchanged.
+void Channel(DWORD op, DWORD a1, DWORD a2, DWORD a0, bool textureBound, std::uint8_t& outOp,
+             std::uint8_t* outArgs, bool& readsTexture) {
+  if (!KnownOp(op)) op = D3DTOP_SELECTARG1, a1 = D3DTA_CURRENT;  // unsupported operations pass through
+  unsigned used = ArgsOf(op);
+  DWORD args[3] = {a1, a2, a0};
+  bool texture = false;
+  for (int i = 0; i < 3; ++i)
+    if ((used >> i) & 1) texture |= ReadsTexture(args[i]);
+  // Texture-alpha blends read the texture implicitly.
+  if (op == D3DTOP_BLENDTEXTUREALPHA) texture = true;
+  if (texture && !textureBound) {
+    op = D3DTOP_SELECTARG1, used = 1, args[0] = D3DTA_CURRENT;
+    texture = false;
+  }
+  readsTexture |= texture;
+  outOp = std::uint8_t(op);
+  for (int i = 0; i < 3; ++i) outArgs[i] = ((used >> i) & 1) ? std::uint8_t(args[i] & 0x3F) : 0;
+}
+
+}  // namespace
+
+void BuildKey(const DeviceState& s, FixedFunctionKey& key) {
+  std::memset(&key, 0, sizeof key);
+  const auto& r = s.render;
+  FvfLayout layout = LayoutOf(s.fvf);
+
+  key.customVertex = s.vertexShader != nullptr;
+  key.customPixel = s.pixelShader != nullptr;
+
+  if (!key.customVertex) {
+    key.position = layout.position < 0 ? kPosNone : (layout.rhw ? kPosRhw : kPosXyz);
+    key.hasNormal = layout.normal >= 0;
+    key.hasDiffuse = layout.diffuse >= 0;
+    key.hasSpecular = layout.specular >= 0;
+    key.texSets = std::uint8_t(layout.texCount);
+    for (UINT i = 0; i < layout.texCount; ++i) key.texSize[i] = std::uint8_t(layout.texSize[i]);
+  }
+
+  bool transformed = !key.customVertex && key.position == kPosXyz;
+  if (transformed && r[D3DRS_LIGHTING]) {
+    key.lighting = 1;
+    for (DWORD i = 0; i < kMaxLights; ++i)
+      if (s.lightEnabled[i] && s.lights[i].Type == D3DLIGHT_DIRECTIONAL) ++key.lightCount;
+    key.normalize = r[D3DRS_NORMALIZENORMALS] != 0 && key.hasNormal;
+    key.specular = r[D3DRS_SPECULARENABLE] != 0 && key.lightCount > 0;
+    key.localViewer = r[D3DRS_LOCALVIEWER] != 0 && key.specular;
+    // A material source naming a colour the vertex lacks (or with COLORVERTEX
+    // off) falls back to the material.
+    auto source = [&](DWORD v) -> std::uint8_t {
+      if (!r[D3DRS_COLORVERTEX]) return D3DMCS_MATERIAL;
+      if (v == D3DMCS_COLOR1) return key.hasDiffuse ? D3DMCS_COLOR1 : D3DMCS_MATERIAL;
+      if (v == D3DMCS_COLOR2) return key.hasSpecular ? D3DMCS_COLOR2 : D3DMCS_MATERIAL;
+      return D3DMCS_MATERIAL;
+    };
+    key.diffuseSource = source(r[D3DRS_DIFFUSEMATERIALSOURCE]);
+    key.ambientSource = source(r[D3DRS_AMBIENTMATERIALSOURCE]);
+    key.emissiveSource = source(r[D3DRS_EMISSIVEMATERIALSOURCE]);
+    key.specularSource = key.specular ? source(r[D3DRS_SPECULARMATERIALSOURCE]) : 0;
+  }
+
+  if (!key.lighting && !key.customVertex)
+    key.specular = r[D3DRS_SPECULARENABLE] != 0 && key.hasSpecular;  // unlit: the vertex specular is added
+  if (key.customVertex) key.specular = r[D3DRS_SPECULARENABLE] != 0;
+
+  if (r[D3DRS_FOGENABLE]) {
+    DWORD table = r[D3DRS_FOGTABLEMODE], vertex = r[D3DRS_FOGVERTEXMODE];
+    if (table >= D3DFOG_EXP && table <= D3DFOG_LINEAR) {
+      key.fog = kFogTable, key.fogMode = std::uint8_t(table);
+    } else if (vertex >= D3DFOG_EXP && vertex <= D3DFOG_LINEAR && transformed) {
+      key.fog = kFogVertex, key.fogMode = std::uint8_t(vertex);
+      key.rangeFog = r[D3DRS_RANGEFOGENABLE] != 0;
+    } else if (key.customVertex) {
+      key.fog = kFogVertex;  // the vertex shader supplies vk_Fog
+    }
+  }
+
+  key.flatShade = r[D3DRS_SHADEMODE] == D3DSHADE_FLAT && !key.customPixel;
+  if (r[D3DRS_ALPHATESTENABLE] && r[D3DRS_ALPHAFUNC] != D3DCMP_ALWAYS && r[D3DRS_ALPHAFUNC] >= D3DCMP_NEVER &&
+      r[D3DRS_ALPHAFUNC] <= D3DCMP_ALWAYS)
+    key.alphaFunc = std::uint8_t(r[D3DRS_ALPHAFUNC]);
+
+  if (key.customPixel) return;  // the pixel shader replaces the stages
+
+  for (DWORD i = 0; i < kMaxStages; ++i) {
+    const auto& st = s.stage[i];
+    if (st[D3DTSS_COLOROP] == D3DTOP_DISABLE || st[D3DTSS_COLOROP] == 0) break;
+    StageKey& k = key.stages[i];
+    bool bound = s.textures[i] != nullptr;
+    bool reads = false;
+    Channel(st[D3DTSS_COLOROP], st[D3DTSS_COLORARG1], st[D3DTSS_COLORARG2], st[D3DTSS_COLORARG0], bound, k.colorOp,
+            k.colorArg, reads);
+    // A disabled alpha operation passes the current alpha on (except stage 0,
+    // where current is the diffuse alpha: same thing).
+    DWORD aop = st[D3DTSS_ALPHAOP];
+    if (aop == D3DTOP_DISABLE || aop == 0)
+      Channel(D3DTOP_SELECTARG1, D3DTA_CURRENT, 0, 0, bound, k.alphaOp, k.alphaArg, reads);
+    else
+      Channel(aop, st[D3DTSS_ALPHAARG1], st[D3DTSS_ALPHAARG2], st[D3DTSS_ALPHAARG0], bound, k.alphaOp, k.alphaArg,
+              reads);
+    if (reads) {
+      auto* core = CoreOf(s.textures[i].get());
+      k.texture = core && core->store.type == D3DRTYPE_CUBETEXTURE ? kTexCube : kTex2D;
+      DWORD tci = st[D3DTSS_TEXCOORDINDEX];
+      k.coordGen = std::uint8_t((tci >> 16) & 0xF);
+      k.coordSet = k.coordGen ? 0 : std::uint8_t(tci & 7);
+      if (!key.customVertex) {
+        DWORD ttff = st[D3DTSS_TEXTURETRANSFORMFLAGS];
+        // Pre-transformed vertices skip the texture transform as they skip every transform.
+        if (key.position == kPosXyz && (ttff & 7))
+          k.transform = std::uint8_t((ttff & 7) | ((ttff & D3DTTFF_PROJECTED) ? 0x80 : 0));
+        if (key.position != kPosXyz) k.coordGen = 0;
+      } else {
+        k.coordGen = 0, k.coordSet = std::uint8_t(i);
+      }
+    }
+    key.stageCount = std::uint8_t(i + 1);
+  }
+}
+
+std::uint64_t HashKey(const FixedFunctionKey& key) {
+  const auto* p = reinterpret_cast<const std::uint8_t*>(&key);
+  std::uint64_t h = 1469598103934665603ull;
+  for (size_t i = 0; i < sizeof key; ++i) h = (h ^ p[i]) * 1099511628211ull;
+  return h;
+}
+
+bool operator==(const FixedFunctionKey& a, const FixedFunctionKey& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+std::string KeyToString(const FixedFunctionKey& key) {
+  static const char* kHex = "0123456789abcdef";
+  const auto* p = reinterpret_cast<const std::uint8_t*>(&key);
+  std::string out;
+  out.reserve(sizeof key * 2);
+  for (size_t i = 0; i < sizeof key; ++i) out += kHex[p[i] >> 4], out += kHex[p[i] & 15];
+  return out;
+}
+
+bool KeyFromString(const std::string& text, FixedFunctionKey& key) {
+  if (text.size() != sizeof key * 2) return false;
+  auto nibble = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  };
+  auto* p = reinterpret_cast<std::uint8_t*>(&key);
+  for (size_t i = 0; i < sizeof key; ++i) {
+    int hi = nibble(text[i * 2]), lo = nibble(text[i * 2 + 1]);
+    if (hi < 0 || lo < 0) return false;
+    p[i] = std::uint8_t(hi << 4 | lo);
+  }
+  return true;
+}
+
+}  // namespace vkgfx

@@ -1,0 +1,39 @@
+#pragma once
+// Facts about the pixel formats the layer stores.
+
+#include "platform/gfx/d3d9types.h"
+
+namespace vkgfx {
+
+// Bytes per pixel of a colour format the layer can hold; 0 for one it cannot.
+UINT BytesPerPixel(D3DFORMAT format);
+bool IsDepthFormat(D3DFORMAT format);
+// Colour formats textures and render targets may have.
+bool IsTextureFormat(D3DFORMAT format);
+
+// One pixel of a stored format as RGBA8 (alpha 255 for formats without alpha).
+void PixelToRgba8(D3DFORMAT format, const std::uint8_t* pixel, std::uint8_t rgba[4]);
+
+// Levels of a full mip chain down to 1x1.
+UINT FullMipCount(UINT width, UINT height);
+
+// Vertex layout of a flexible vertex format.
+struct FvfLayout {
+  UINT stride = 0;
+  int position = -1;   // byte offsets, -1 when absent
+  int normal = -1;
+  int diffuse = -1;
+  int specular = -1;
+  int psize = -1;
+  int tex[8] = {-1, -1, -1, -1, -1, -1, -1, -1};
+  UINT texSize[8] = {};  // components per texture coordinate set
+  UINT texCount = 0;
+  bool rhw = false;      // pre-transformed positions
+  UINT positionFloats = 0;
+};
+FvfLayout LayoutOf(DWORD fvf);
+
+// Vertices read by a draw of primitiveCount primitives; 0 for an unknown type.
+UINT VertexCountOf(D3DPRIMITIVETYPE type, UINT primitiveCount);
+
+}  // namespace vkgfx

@@ -1,0 +1,4 @@
+#include "platform/gfx/backend_impl.h"
+namespace vkgfx {
+std::unique_ptr<Backend> MakeGlBackend() { return MakeRecordingBackend(); }
+}

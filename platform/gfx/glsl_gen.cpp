@@ -1,0 +1,309 @@
+// GLSL for the fixed-function pipeline, following the formulas Direct3D 9
+// documents: vertex lighting with directional lights, material sources,
+// linear/exp fog, generated texture coordinates with the texture transform,
+// and the texture stage cascade.
+
+#include "platform/gfx/glsl_gen.h"
+
+#include <cstdio>
+
+namespace vkgfx {
+
+namespace {
+
+// D3D9 samples at integer pixel coordinates, GL at half-integers. Shifting by a
+// hair under half a pixel reproduces D3D's coverage without ties on edges.
+constexpr const char* kHeader = "#version 330 core\n";
+
+std::string Fmt(const char* fmt, int a, int b = 0) {
+  char buf[512];
+  std::snprintf(buf, sizeof buf, fmt, a, b);
+  return buf;
+}
+
+const char* kToGl =
+    "uniform vec4 vk_PixelAdjust;\n"
+    "vec4 vk_ToGl(vec4 c) {\n"
+    "  return vec4(c.x + c.w * vk_PixelAdjust.x, -c.y + c.w * vk_PixelAdjust.y, 2.0 * c.z - c.w, c.w);\n"
+    "}\n";
+
+const char* kVaryings =
+    "out vec4 vk_Color0;\nout vec4 vk_Color1;\nout float vk_Fog;\n"
+    "out vec4 vk_Tex0;\nout vec4 vk_Tex1;\nout vec4 vk_Tex2;\nout vec4 vk_Tex3;\n"
+    "out vec4 vk_Tex4;\nout vec4 vk_Tex5;\nout vec4 vk_Tex6;\nout vec4 vk_Tex7;\n";
+
+// Missing components of a coordinate set read as Direct3D pads them before the
+// texture transform: the one after the last given is 1, the rest 0.
+std::string Padded(int set, int size) {
+  std::string in = "vk_TexCoord" + std::to_string(set);
+  switch (size) {
+    case 1: return "vec4(" + in + ".x, 1.0, 0.0, 0.0)";
+    case 2: return "vec4(" + in + ".xy, 1.0, 0.0)";
+    case 3: return "vec4(" + in + ".xyz, 1.0)";
+    default: return in;
+  }
+}
+
+int AttributeLocation(int set) { return set == 0 ? 3 : 4 + set; }
+
+std::string FogFactor(int mode, const std::string& d) {
+  switch (mode) {
+    case 1: return "exp(-(" + d + ") * vk_FogParams.z)";
+    case 2: return "exp(-((" + d + ") * vk_FogParams.z) * ((" + d + ") * vk_FogParams.z))";
+    default: return "(vk_FogParams.y - (" + d + ")) / (vk_FogParams.y - vk_FogParams.x)";
+  }
+}
+
+std::string Arg(int arg, int stage) {
+  std::string v;
+  switch (arg & 0xF) {
+    case 0: v = "vk_Color0"; break;                            // D3DTA_DIFFUSE
+    case 1: v = stage == 0 ? "vk_Color0" : "cur"; break;       // D3DTA_CURRENT
+    case 2: v = "tex" + std::to_string(stage); break;          // D3DTA_TEXTURE
+    case 3: v = "vk_TFactor"; break;                           // D3DTA_TFACTOR
+    case 4: v = "vk_Color1"; break;                            // D3DTA_SPECULAR
+    default: v = "vec4(0.0)"; break;                           // TEMP / CONSTANT: not kept
+  }
+  if (arg & 0x20) v = "(" + v + ").aaaa";
+  if (arg & 0x10) v = "(vec4(1.0) - " + v + ")";
+  return v;
+}
+
+std::string Op(int op, const std::string& a1, const std::string& a2, int stage) {
+  std::string s = std::to_string(stage);
+  switch (op) {
+    case 2: return a1;
+    case 3: return a2;
+    case 4: return a1 + " * " + a2;
+    case 5: return "2.0 * " + a1 + " * " + a2;
+    case 6: return "4.0 * " + a1 + " * " + a2;
+    case 7: return a1 + " + " + a2;
+    case 8: return a1 + " + " + a2 + " - vec4(0.5)";
+    case 9: return "2.0 * (" + a1 + " + " + a2 + " - vec4(0.5))";
+    case 10: return a1 + " - " + a2;
+    case 11: return a1 + " + " + a2 + " - " + a1 + " * " + a2;
+    case 12: return "mix(" + a2 + ", " + a1 + ", vk_Color0.a)";
+    case 13: return "mix(" + a2 + ", " + a1 + ", tex" + s + ".a)";
+    case 14: return "mix(" + a2 + ", " + a1 + ", vk_TFactor.a)";
+    case 15: return a1 + " + " + a2 + " * (1.0 - tex" + s + ".a)";
+    case 16: return "mix(" + a2 + ", " + a1 + ", " + (stage == 0 ? std::string("vk_Color0") : "cur") + ".a)";
+    default: return a1;
+  }
+}
+
+}  // namespace
+
+std::string FixedVertexShader(const FixedFunctionKey& k) {
+  std::string s = kHeader;
+  s += "layout(location = 0) in vec4 vk_Position;\n";
+  if (k.hasNormal) s += "layout(location = 1) in vec3 vk_Normal;\n";
+  if (k.hasDiffuse) s += "layout(location = 2) in vec4 vk_Diffuse;\n";
+  if (k.hasSpecular) s += "layout(location = 4) in vec4 vk_Specular;\n";
+  for (int i = 0; i < k.texSets; ++i)
+    s += Fmt("layout(location = %d) in vec4 vk_TexCoord%d;\n", AttributeLocation(i), i);
+  s += kVaryings;
+  s += kToGl;
+  s += "uniform vec4 vk_Viewport;\n";
+  bool xyz = k.position == kPosXyz;
+  if (xyz) s += "uniform mat4 vk_WorldView;\nuniform mat4 vk_Projection;\nuniform mat4 vk_NormalMatrix;\n";
+  if (k.lighting) {
+    s += "uniform vec4 vk_MatDiffuse;\nuniform vec4 vk_MatAmbient;\nuniform vec4 vk_MatSpecular;\n"
+         "uniform vec4 vk_MatEmissive;\nuniform float vk_MatPower;\nuniform vec4 vk_GlobalAmbient;\n";
+    if (k.lightCount)
+      s += Fmt("uniform vec3 vk_LightDir[%d];\nuniform vec4 vk_LightDiffuse[%d];\n", k.lightCount, k.lightCount) +
+           Fmt("uniform vec4 vk_LightSpecular[%d];\nuniform vec4 vk_LightAmbient[%d];\n", k.lightCount, k.lightCount);
+  }
+  if (k.fog) s += "uniform vec4 vk_FogParams;\n";
+  for (int i = 0; i < k.stageCount; ++i)
+    if (k.stages[i].transform) s += Fmt("uniform mat4 vk_TexMatrix%d;\n", i);
+
+  s += "void main() {\n";
+  if (xyz) {
+    s += "  vec4 eye = vk_WorldView * vec4(vk_Position.xyz, 1.0);\n"
+         "  gl_Position = vk_ToGl(vk_Projection * eye);\n";
+    s += k.hasNormal ? "  vec3 n = mat3(vk_NormalMatrix) * vk_Normal;\n" : "  vec3 n = vec3(0.0);\n";
+    if (k.normalize) s += "  n = normalize(n);\n";
+  } else {
+    // Pre-transformed: screen pixels with D3D's centres, depth as given, 1/rhw for perspective.
+    s += "  float w = vk_Position.w != 0.0 ? 1.0 / vk_Position.w : 1.0;\n"
+         "  vec2 ndc = (vk_Position.xy + vec2(63.0 / 128.0) - vk_Viewport.xy) / vk_Viewport.zw * 2.0 - 1.0;\n"
+         "  gl_Position = vec4(ndc * w, (2.0 * vk_Position.z - 1.0) * w, w);\n";
+  }
+  std::string diffuse = k.hasDiffuse ? "vk_Diffuse" : "vec4(1.0)";
+  std::string specular = k.hasSpecular ? "vk_Specular" : "vec4(0.0)";
+  if (k.lighting) {
+    auto src = [&](int source, const char* material) -> std::string {
+      if (source == 1) return diffuse;
+      if (source == 2) return specular;
+      return material;
+    };
+    s += "  vec4 cd = " + src(k.diffuseSource, "vk_MatDiffuse") + ";\n";
+    s += "  vec4 ca = " + src(k.ambientSource, "vk_MatAmbient") + ";\n";
+    s += "  vec4 ce = " + src(k.emissiveSource, "vk_MatEmissive") + ";\n";
+    s += "  vec3 amb = vk_GlobalAmbient.rgb;\n  vec3 dif = vec3(0.0);\n  vec3 spe = vec3(0.0);\n";
+    if (k.lightCount) {
+      s += Fmt("  for (int i = 0; i < %d; ++i) {\n", k.lightCount);
+      s += "    vec3 l = vk_LightDir[i];\n"
+           "    amb += vk_LightAmbient[i].rgb;\n"
+           "    float nl = dot(n, l);\n"
+           "    dif += vk_LightDiffuse[i].rgb * max(nl, 0.0);\n";
+      if (k.specular) {
+        s += k.localViewer ? "    vec3 h = normalize(normalize(-eye.xyz) + l);\n"
+                           : "    vec3 h = normalize(vec3(0.0, 0.0, -1.0) + l);\n";
+        s += "    if (nl > 0.0) spe += vk_LightSpecular[i].rgb * pow(max(dot(n, h), 0.0), vk_MatPower);\n";
+      }
+      s += "  }\n";
+    }
+    s += "  vk_Color0 = vec4(clamp(ca.rgb * amb + cd.rgb * dif + ce.rgb, 0.0, 1.0), cd.a);\n";
+    if (k.specular)
+      s += "  vk_Color1 = vec4(clamp(" + src(k.specularSource, "vk_MatSpecular") + ".rgb * spe, 0.0, 1.0), 0.0);\n";
+    else
+      s += "  vk_Color1 = " + specular + ";\n";
+  } else {
+    s += "  vk_Color0 = " + diffuse + ";\n  vk_Color1 = " + specular + ";\n";
+  }
+
+  if (k.fog == kFogVertex && xyz) {
+    std::string d = k.rangeFog ? "length(eye.xyz)" : "eye.z";
+    s += "  vk_Fog = clamp(" + FogFactor(k.fogMode, d) + ", 0.0, 1.0);\n";
+  } else if (k.fog == kFogTable && xyz) {
+    s += "  vk_Fog = eye.z;\n";  // the factor is taken per pixel
+  } else if (k.fog == kFogTable) {
+    s += "  vk_Fog = w;\n";
+  } else {
+    s += "  vk_Fog = 1.0;\n";
+  }
+
+  if (k.customPixel) {
+    // A pixel shader reads the coordinate sets as they are.
+    for (int i = 0; i < (k.texSets ? k.texSets : 1); ++i) {
+      std::string value = i < k.texSets ? Padded(i, k.texSize[i]) : "vec4(0.0, 0.0, 0.0, 1.0)";
+      s += "  vk_Tex" + std::to_string(i) + " = " + value + ";\n";
+    }
+  } else {
+    for (int i = 0; i < k.stageCount; ++i) {
+      const StageKey& st = k.stages[i];
+      if (!st.texture) continue;
+      std::string tc;
+      bool gen = xyz && st.coordGen;
+      if (gen && st.coordGen == 1) {
+        tc = "vec4(n, 1.0)";
+      } else if (gen && st.coordGen == 2) {
+        tc = "vec4(eye.xyz, 1.0)";
+      } else if (gen && (st.coordGen == 3 || st.coordGen == 4)) {
+        // Reflection of the view direction about the normal, in camera space.
+        std::string e = "e" + std::to_string(i), r = "r" + std::to_string(i);
+        s += "  vec3 " + e + " = normalize(-eye.xyz);\n";
+        s += "  vec3 " + r + " = 2.0 * dot(" + e + ", n) * n - " + e + ";\n";
+        if (st.coordGen == 3) {
+          tc = "vec4(r" + std::to_string(i) + ", 1.0)";
+        } else {
+          // Sphere map: the reflection folded onto the unit disc, v pointing down.
+          s += "  float m" + std::to_string(i) + " = 2.0 * sqrt(" + r + ".x * " + r + ".x + " + r + ".y * " + r +
+               ".y + (" + r + ".z - 1.0) * (" + r + ".z - 1.0));\n";
+          std::string m = "max(m" + std::to_string(i) + ", 1e-6)";
+          tc = "vec4(" + r + ".x / " + m + " + 0.5, -" + r + ".y / " + m + " + 0.5, 1.0, 0.0)";
+        }
+      } else if (st.coordSet < k.texSets) {
+        tc = Padded(st.coordSet, k.texSize[st.coordSet]);
+      } else {
+        tc = "vec4(0.0, 0.0, 0.0, 1.0)";
+      }
+      if (st.transform && xyz) tc = Fmt("(vk_TexMatrix%d * ", i) + tc + ")";
+      s += Fmt("  vk_Tex%d = ", i) + tc + ";\n";
+    }
+  }
+  s += "}\n";
+  return s;
+}
+
+static std::string AlphaTest(int func, const std::string& alpha) {
+  static const char* kOps[] = {"", "false", "<", "==", "<=", ">", "!=", ">=", "true"};
+  if (func <= 0 || func > 8) return "";
+  std::string cmp = func == 1 ? "false" : "ai " + std::string(kOps[func]) + " vk_AlphaRef";
+  return "  int ai = int(clamp(" + alpha + ", 0.0, 1.0) * 255.0 + 0.5);\n  if (!(" + cmp + ")) discard;\n";
+}
+
+static std::string FogApply(const FixedFunctionKey& k, const std::string& color, const std::string& fogIn) {
+  if (!k.fog) return "";
+  std::string f = fogIn;
+  if (k.fog == kFogTable) f = "clamp(" + FogFactor(k.fogMode, fogIn) + ", 0.0, 1.0)";
+  return "  " + color + ".rgb = mix(vk_FogColor, " + color + ".rgb, " + f + ");\n";
+}
+
+std::string FixedFragmentShader(const FixedFunctionKey& k) {
+  std::string s = kHeader;
+  const char* interp = k.flatShade ? "flat " : "";
+  s += std::string(interp) + "in vec4 vk_Color0;\n" + interp + "in vec4 vk_Color1;\n";
+  if (k.fog) s += "in float vk_Fog;\nuniform vec3 vk_FogColor;\nuniform vec4 vk_FogParams;\n";
+  s += "uniform vec4 vk_TFactor;\nuniform int vk_AlphaRef;\nout vec4 vk_FragColor;\n";
+  for (int i = 0; i < k.stageCount; ++i) {
+    if (!k.stages[i].texture) continue;
+    s += Fmt("in vec4 vk_Tex%d;\n", i);
+    s += std::string("uniform ") + (k.stages[i].texture == kTexCube ? "samplerCube" : "sampler2D") +
+         Fmt(" vk_Sampler%d;\n", i);
+  }
+  s += "void main() {\n  vec4 cur = vk_Color0;\n";
+  for (int i = 0; i < k.stageCount; ++i) {
+    const StageKey& st = k.stages[i];
+    std::string n = std::to_string(i);
+    if (st.texture) {
+      std::string tc = "vk_Tex" + n;
+      int count = st.transform & 7;
+      bool projected = (st.transform & 0x80) != 0 && count >= 2;
+      if (st.texture == kTexCube) {
+        s += "  vec4 tex" + n + " = texture(vk_Sampler" + n + ", " + tc + ".xyz);\n";
+      } else if (projected) {
+        const char* last = count == 2 ? "y" : count == 3 ? "z" : "w";
+        s += "  vec4 tex" + n + " = texture(vk_Sampler" + n + ", " + tc + ".xy / " + tc + "." + last + ");\n";
+      } else {
+        s += "  vec4 tex" + n + " = texture(vk_Sampler" + n + ", " + tc + ".xy);\n";
+      }
+    }
+    std::string c = Op(st.colorOp, Arg(st.colorArg[0], i), Arg(st.colorArg[1], i), i);
+    std::string a = Op(st.alphaOp, Arg(st.alphaArg[0], i), Arg(st.alphaArg[1], i), i);
+    s += "  cur = clamp(vec4((" + c + ").rgb, (" + a + ").a), 0.0, 1.0);\n";
+  }
+  if (k.specular) s += "  cur.rgb = clamp(cur.rgb + vk_Color1.rgb, 0.0, 1.0);\n";
+  s += AlphaTest(k.alphaFunc, "cur.a");
+  s += FogApply(k, "cur", "vk_Fog");
+  s += "  vk_FragColor = cur;\n}\n";
+  return s;
+}
+
+// Puts "#define main vk_user_main" right after the #version line so the
+// device's own main can run the user's first.
+static std::string RenameMain(const std::string& source, const char* prelude) {
+  std::string out;
+  size_t pos = source.find("#version");
+  if (pos == std::string::npos) {
+    out = std::string(kHeader) + "#define main vk_user_main\n" + prelude + "#line 1\n" + source;
+  } else {
+    size_t eol = source.find('\n', pos);
+    if (eol == std::string::npos) eol = source.size();
+    out = source.substr(0, eol) + "\n#define main vk_user_main\n" + prelude + "#line 2\n" +
+          (eol < source.size() ? source.substr(eol + 1) : std::string());
+  }
+  return out + "\n#undef main\n";
+}
+
+std::string WrapPixelShader(const std::string& source, const FixedFunctionKey& k) {
+  std::string s = RenameMain(source, "");
+  bool fog = k.fog != 0;
+  if (fog) s += "in float vk_Fog;\nuniform vec3 vk_FogColor;\nuniform vec4 vk_FogParams;\n";
+  if (k.alphaFunc) s += "uniform int vk_AlphaRef;\n";
+  s += "void main() {\n  vk_user_main();\n";
+  s += AlphaTest(k.alphaFunc, "vk_FragColor.a");
+  s += FogApply(k, "vk_FragColor", "vk_Fog");
+  s += "}\n";
+  return s;
+}
+
+std::string WrapVertexShader(const std::string& source) {
+  std::string s = RenameMain(source, "vec4 vk_ClipPos;\n");
+  s += kToGl;
+  s += "void main() {\n  vk_user_main();\n  gl_Position = vk_ToGl(vk_ClipPos);\n}\n";
+  return s;
+}
+
+}  // namespace vkgfx

@@ -1,0 +1,216 @@
+#pragma once
+// The device's resources as the front end keeps them: pixels and vertices in
+// system memory (what Lock hands out), plus an opaque object the backend hangs
+// its GPU copy on. Both backends share this code, so locking behaves alike.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/gfx/d3d9.h"
+
+namespace vkgfx {
+
+class Device;
+
+// What a backend attaches to a resource (GL names...). Destroyed with it.
+struct GpuObject {
+  virtual ~GpuObject() = default;
+};
+
+std::uint64_t NextSerial();
+
+struct Image {
+  UINT width = 0;
+  UINT height = 0;
+  INT pitch = 0;
+  std::vector<std::uint8_t> pixels;  // top row first, empty for render targets
+  bool locked = false;
+};
+
+// Storage shared by 2D and cube textures. Images are face-major.
+struct TextureStore {
+  D3DRESOURCETYPE type = D3DRTYPE_TEXTURE;
+  D3DFORMAT format = D3DFMT_UNKNOWN;
+  DWORD usage = 0;
+  D3DPOOL pool = D3DPOOL_MANAGED;
+  UINT width = 0, height = 0, levels = 0, faces = 1;
+  std::vector<Image> images;
+  std::uint64_t serial = NextSerial();
+  std::unique_ptr<GpuObject> gpu;
+
+  bool IsRenderTarget() const { return (usage & D3DUSAGE_RENDERTARGET) != 0; }
+  Image& At(UINT face, UINT level) { return images[face * levels + level]; }
+  void Allocate();
+};
+
+class Surface;
+
+// Shared behaviour of the two texture kinds (locking, surfaces, descriptions).
+class TextureCore {
+ public:
+  TextureCore(std::weak_ptr<Device> device, TextureStore store);
+  TextureStore store;
+  std::weak_ptr<Device> device;
+  std::vector<std::weak_ptr<Surface>> surfaces;  // cached so one level is one surface object
+
+  HRESULT Desc(UINT level, D3DSURFACE_DESC* desc);
+  HRESULT Lock(UINT face, UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags);
+  HRESULT Unlock(UINT face, UINT level);
+  HRESULT SurfaceOf(const std::shared_ptr<IDirect3DBaseTexture9>& self, UINT face, UINT level,
+                    std::shared_ptr<IDirect3DSurface9>& out);
+};
+
+class Texture final : public IDirect3DTexture9, public std::enable_shared_from_this<Texture> {
+ public:
+  Texture(std::weak_ptr<Device> device, TextureStore store) : core(std::move(device), std::move(store)) {}
+  TextureCore core;
+
+  D3DRESOURCETYPE GetType() override { return D3DRTYPE_TEXTURE; }
+  HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) override;
+  DWORD GetLevelCount() override { return core.store.levels; }
+  HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override { return core.Desc(level, desc); }
+  HRESULT GetSurfaceLevel(UINT level, std::shared_ptr<IDirect3DSurface9>& surface) override;
+  HRESULT LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override {
+    return core.Lock(0, level, locked, rect, flags);
+  }
+  HRESULT UnlockRect(UINT level) override { return core.Unlock(0, level); }
+};
+
+class CubeTexture final : public IDirect3DCubeTexture9, public std::enable_shared_from_this<CubeTexture> {
+ public:
+  CubeTexture(std::weak_ptr<Device> device, TextureStore store) : core(std::move(device), std::move(store)) {}
+  TextureCore core;
+
+  D3DRESOURCETYPE GetType() override { return D3DRTYPE_CUBETEXTURE; }
+  HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) override;
+  DWORD GetLevelCount() override { return core.store.levels; }
+  HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override { return core.Desc(level, desc); }
+  HRESULT GetCubeMapSurface(D3DCUBEMAP_FACES face, UINT level, std::shared_ptr<IDirect3DSurface9>& surface) override;
+  HRESULT LockRect(D3DCUBEMAP_FACES face, UINT level, D3DLOCKED_RECT* locked, const RECT* rect,
+                   DWORD flags) override;
+  HRESULT UnlockRect(D3DCUBEMAP_FACES face, UINT level) override;
+};
+
+// The texture core behind a base texture of either kind (nullptr for others).
+TextureCore* CoreOf(IDirect3DBaseTexture9* texture);
+
+class Surface final : public IDirect3DSurface9 {
+ public:
+  enum class Kind { TextureLevel, BackBuffer, DepthStencil };
+  Surface(Kind kind, std::weak_ptr<Device> device, const D3DSURFACE_DESC& desc)
+      : kind(kind), device(std::move(device)), desc(desc) {}
+
+  Kind kind;
+  std::weak_ptr<Device> device;
+  D3DSURFACE_DESC desc;
+  std::shared_ptr<IDirect3DBaseTexture9> container;  // keeps the texture alive
+  TextureCore* texture = nullptr;
+  UINT face = 0, level = 0;
+  std::uint64_t serial = NextSerial();
+  std::unique_ptr<GpuObject> gpu;  // backend render buffer or framebuffer
+
+  D3DRESOURCETYPE GetType() override { return D3DRTYPE_SURFACE; }
+  HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) override;
+  HRESULT GetDesc(D3DSURFACE_DESC* out) override;
+  HRESULT LockRect(D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override;
+  HRESULT UnlockRect() override;
+};
+
+struct BufferStore {
+  D3DRESOURCETYPE type = D3DRTYPE_VERTEXBUFFER;
+  DWORD usage = 0;
+  D3DPOOL pool = D3DPOOL_DEFAULT;
+  DWORD fvf = 0;
+  D3DFORMAT format = D3DFMT_VERTEXDATA;
+  std::vector<std::uint8_t> data;
+  bool locked = false;
+  // Bytes changed since the backend last copied them ([dirtyBegin, dirtyEnd)).
+  UINT dirtyBegin = 0, dirtyEnd = 0;
+  bool discarded = false;  // the whole buffer was replaced (DISCARD)
+  std::uint64_t serial = NextSerial();
+  std::unique_ptr<GpuObject> gpu;
+
+  HRESULT Lock(UINT offset, UINT size, void** out, DWORD flags);
+  HRESULT Unlock();
+  bool Dirty() const { return dirtyEnd > dirtyBegin; }
+  void MarkClean() { dirtyBegin = dirtyEnd = 0, discarded = false; }
+};
+
+class VertexBuffer final : public IDirect3DVertexBuffer9 {
+ public:
+  VertexBuffer(std::weak_ptr<Device> device, BufferStore store) : device(std::move(device)), store(std::move(store)) {}
+  std::weak_ptr<Device> device;
+  BufferStore store;
+  D3DRESOURCETYPE GetType() override { return D3DRTYPE_VERTEXBUFFER; }
+  HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) override;
+  HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override;
+  HRESULT Unlock() override { return store.Unlock(); }
+  HRESULT GetDesc(D3DVERTEXBUFFER_DESC* desc) override;
+};
+
+class IndexBuffer final : public IDirect3DIndexBuffer9 {
+ public:
+  IndexBuffer(std::weak_ptr<Device> device, BufferStore store) : device(std::move(device)), store(std::move(store)) {}
+  std::weak_ptr<Device> device;
+  BufferStore store;
+  D3DRESOURCETYPE GetType() override { return D3DRTYPE_INDEXBUFFER; }
+  HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) override;
+  HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override;
+  HRESULT Unlock() override { return store.Unlock(); }
+  HRESULT GetDesc(D3DINDEXBUFFER_DESC* desc) override;
+};
+
+// Uniform values of a shader object, kept by name.
+struct UniformValue {
+  std::string name;
+  std::vector<float> floats;
+  std::vector<int> ints;
+  bool isInt = false;
+  bool isMatrix = false;
+  std::uint64_t version = 1;
+};
+
+struct ShaderStore {
+  bool pixel = true;
+  std::string source;
+  std::vector<UniformValue> uniforms;
+  std::uint64_t layoutVersion = 1;  // grows when a new name appears
+  std::uint64_t serial = NextSerial();
+  std::unique_ptr<GpuObject> gpu;
+
+  UniformValue& Slot(const char* name);
+  void SetFloats(const char* name, const float* values, UINT count, bool matrix);
+  void SetInts(const char* name, const int* values, UINT count);
+};
+
+class PixelShader final : public IDirect3DPixelShader9 {
+ public:
+  PixelShader(std::weak_ptr<Device> device, ShaderStore store) : device(std::move(device)), store(std::move(store)) {}
+  std::weak_ptr<Device> device;
+  ShaderStore store;
+  void VkSetFloats(const char* name, const float* values, UINT count) override {
+    store.SetFloats(name, values, count, false);
+  }
+  void VkSetInts(const char* name, const int* values, UINT count) override { store.SetInts(name, values, count); }
+  void VkSetMatrix(const char* name, const D3DMATRIX& m) override { store.SetFloats(name, &m._11, 16, true); }
+  const char* VkSource() override { return store.source.c_str(); }
+  HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) override;
+};
+
+class VertexShader final : public IDirect3DVertexShader9 {
+ public:
+  VertexShader(std::weak_ptr<Device> device, ShaderStore store) : device(std::move(device)), store(std::move(store)) {}
+  std::weak_ptr<Device> device;
+  ShaderStore store;
+  void VkSetFloats(const char* name, const float* values, UINT count) override {
+    store.SetFloats(name, values, count, false);
+  }
+  void VkSetInts(const char* name, const int* values, UINT count) override { store.SetInts(name, values, count); }
+  void VkSetMatrix(const char* name, const D3DMATRIX& m) override { store.SetFloats(name, &m._11, 16, true); }
+  const char* VkSource() override { return store.source.c_str(); }
+  HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) override;
+};
+
+}  // namespace vkgfx
