@@ -1,0 +1,275 @@
+// Image decoders on files the tests make, and fuzz-style runs of every parser
+// over truncated and corrupted copies of small valid files.
+
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "platform/gfx/d3dx/image.h"
+#include "tests/d3dx/test_images.h"
+
+namespace {
+
+using d3dxtest::Bytes;
+using vkd3dx::Image;
+
+std::uint32_t Checker(std::uint32_t x, std::uint32_t y) {
+  static const std::uint32_t colors[4] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF};
+  return colors[(x + 2 * y) % 4];
+}
+
+// Texel as 0xAARRGGBB.
+std::uint32_t At(const Image& img, std::uint32_t x, std::uint32_t y) {
+  const std::uint8_t* t = img.Texel(x, y);
+  return (std::uint32_t(t[3]) << 24) | (std::uint32_t(t[2]) << 16) | (std::uint32_t(t[1]) << 8) | t[0];
+}
+
+void ExpectPattern(const Image& img, std::uint32_t w, std::uint32_t h, const d3dxtest::Pattern& p) {
+  ASSERT_EQ(img.width, w);
+  ASSERT_EQ(img.height, h);
+  for (std::uint32_t y = 0; y < h; ++y)
+    for (std::uint32_t x = 0; x < w; ++x) ASSERT_EQ(At(img, x, y), p(x, y)) << "texel " << x << "," << y;
+}
+
+TEST(D3dxImage, BitmapsOfEveryDepthAndRowOrder) {
+  for (int bits : {8, 24, 32})
+    for (bool topDown : {false, true}) {
+      SCOPED_TRACE(testing::Message() << bits << " bits, top-down " << topDown);
+      // Width 5 makes every depth but 32 need row padding.
+      const Bytes file = d3dxtest::MakeBmp(5, 3, bits, topDown, Checker);
+      Image img;
+      std::string error;
+      ASSERT_TRUE(vkd3dx::DecodeBmp(file.data(), file.size(), img, error)) << error;
+      EXPECT_FALSE(img.hasAlpha);
+      ExpectPattern(img, 5, 3, Checker);
+    }
+}
+
+TEST(D3dxImage, BitmapWithAlphaMaskKeepsAlpha) {
+  auto pattern = [](std::uint32_t x, std::uint32_t y) { return ((x * 60) << 24) | (y == 0 ? 0xFF8000u : 0x0080FFu); };
+  const Bytes file = d3dxtest::MakeBmpWithAlpha(4, 2, pattern);
+  Image img;
+  std::string error;
+  ASSERT_TRUE(vkd3dx::DecodeBmp(file.data(), file.size(), img, error)) << error;
+  EXPECT_TRUE(img.hasAlpha);
+  ExpectPattern(img, 4, 2, pattern);
+}
+
+TEST(D3dxImage, BitmapRejectsBadHeaders) {
+  Bytes file = d3dxtest::MakeBmp(4, 4, 24, false, Checker);
+  std::string error;
+  Image img;
+  Bytes rle = file;
+  rle[30] = 1;  // BI_RLE8
+  EXPECT_FALSE(vkd3dx::DecodeBmp(rle.data(), rle.size(), img, error));
+  Bytes huge = file;
+  huge[18] = 0xFF; huge[19] = 0xFF; huge[20] = 0xFF; huge[21] = 0x7F;  // width 2^31 - 1
+  EXPECT_FALSE(vkd3dx::DecodeBmp(huge.data(), huge.size(), img, error));
+  Bytes badOffset = file;
+  badOffset[10] = 0xF0; badOffset[11] = 0xFF; badOffset[12] = 0xFF; badOffset[13] = 0xFF;
+  EXPECT_FALSE(vkd3dx::DecodeBmp(badOffset.data(), badOffset.size(), img, error));
+  Bytes zeroWidth = file;
+  zeroWidth[18] = zeroWidth[19] = zeroWidth[20] = zeroWidth[21] = 0;
+  EXPECT_FALSE(vkd3dx::DecodeBmp(zeroWidth.data(), zeroWidth.size(), img, error));
+}
+
+TEST(D3dxImage, PngWithAndWithoutAlpha) {
+  auto pattern = [](std::uint32_t x, std::uint32_t y) { return (std::uint32_t(x * 40 + 10) << 24) | (Checker(x, y) & 0xFFFFFF); };
+  Image img;
+  std::string error;
+  Bytes file = d3dxtest::EncodePng(6, 4, true, pattern);
+  ASSERT_TRUE(vkd3dx::DecodePng(file.data(), file.size(), img, error)) << error;
+  EXPECT_TRUE(img.hasAlpha);
+  ExpectPattern(img, 6, 4, pattern);
+
+  file = d3dxtest::EncodePng(6, 4, false, Checker);
+  ASSERT_TRUE(vkd3dx::DecodePng(file.data(), file.size(), img, error)) << error;
+  EXPECT_FALSE(img.hasAlpha);
+  ExpectPattern(img, 6, 4, Checker);
+}
+
+TEST(D3dxImage, JpegDecodesCloseToTheOriginal) {
+  auto pattern = [](std::uint32_t x, std::uint32_t y) { return x < 8 ? 0xFFC03020u : 0xFF2040E0u; };
+  const Bytes file = d3dxtest::EncodeJpeg(16, 8, 95, pattern);
+  Image img;
+  std::string error;
+  ASSERT_TRUE(vkd3dx::DecodeJpeg(file.data(), file.size(), img, error)) << error;
+  ASSERT_EQ(img.width, 16u);
+  ASSERT_EQ(img.height, 8u);
+  EXPECT_FALSE(img.hasAlpha);
+  for (std::uint32_t y = 0; y < 8; ++y)
+    for (std::uint32_t x : {0u, 3u, 12u, 15u}) {
+      const std::uint32_t want = pattern(x, y), got = At(img, x, y);
+      EXPECT_EQ(got >> 24, 0xFFu);
+      for (int shift : {0, 8, 16})
+        EXPECT_NEAR(int((got >> shift) & 0xFF), int((want >> shift) & 0xFF), 12) << x << "," << y;
+    }
+}
+
+TEST(D3dxImage, DetectsFileKinds) {
+  const Bytes bmp = d3dxtest::MakeBmp(2, 2, 24, false, Checker);
+  const Bytes png = d3dxtest::EncodePng(2, 2, false, Checker);
+  const Bytes jpg = d3dxtest::EncodeJpeg(8, 8, 80, Checker);
+  const Bytes dds = d3dxtest::MakeDds(4, 1, 1, 32, false, Checker);
+  EXPECT_EQ(vkd3dx::DetectFileKind(bmp.data(), bmp.size()), vkd3dx::FileKind::Bmp);
+  EXPECT_EQ(vkd3dx::DetectFileKind(png.data(), png.size()), vkd3dx::FileKind::Png);
+  EXPECT_EQ(vkd3dx::DetectFileKind(jpg.data(), jpg.size()), vkd3dx::FileKind::Jpeg);
+  EXPECT_EQ(vkd3dx::DetectFileKind(dds.data(), dds.size()), vkd3dx::FileKind::Dds);
+  const std::uint8_t text[] = "hello";
+  EXPECT_EQ(vkd3dx::DetectFileKind(text, sizeof text), vkd3dx::FileKind::Unknown);
+  EXPECT_EQ(vkd3dx::DetectFileKind(nullptr, 0), vkd3dx::FileKind::Unknown);
+}
+
+TEST(D3dxImage, DdsCubeMapFacesAndLevelsInFileOrder) {
+  for (int bits : {24, 32}) {
+    SCOPED_TRACE(bits);
+    const Bytes file = d3dxtest::MakeDds(8, 6, 3, bits, false, Checker);
+    vkd3dx::DdsFile dds;
+    std::string error;
+    ASSERT_TRUE(vkd3dx::DecodeDds(file.data(), file.size(), dds, error)) << error;
+    EXPECT_TRUE(dds.cube);
+    EXPECT_FALSE(dds.hasAlpha);
+    ASSERT_EQ(dds.faces.size(), 6u);
+    for (std::uint32_t f = 0; f < 6; ++f) {
+      ASSERT_EQ(dds.faces[f].size(), 3u);
+      for (std::uint32_t l = 0; l < 3; ++l) {
+        const Image& img = dds.faces[f][l];
+        ASSERT_EQ(img.width, 8u >> l);
+        EXPECT_EQ(At(img, 1, 1), (Checker(1, 1) & 0xFFFFFF00u) | d3dxtest::BlueTag(f, l) | 0xFF000000u);
+      }
+    }
+  }
+  const Bytes withAlpha = d3dxtest::MakeDds(4, 6, 1, 32, true, [](std::uint32_t, std::uint32_t) { return 0x80102030u; });
+  vkd3dx::DdsFile dds;
+  std::string error;
+  ASSERT_TRUE(vkd3dx::DecodeDds(withAlpha.data(), withAlpha.size(), dds, error)) << error;
+  EXPECT_TRUE(dds.hasAlpha);
+  EXPECT_EQ(At(dds.faces[5][0], 0, 0), 0x80102000u | d3dxtest::BlueTag(5, 0));
+}
+
+TEST(D3dxImage, DdsRejectsCompressedPartialAndOversizedFiles) {
+  vkd3dx::DdsFile dds;
+  std::string error;
+  Bytes compressed = d3dxtest::MakeDds(4, 6, 1, 32, false, Checker);
+  compressed[80] = 0x4;  // DDPF_FOURCC
+  compressed[84] = 'D'; compressed[85] = 'X'; compressed[86] = 'T'; compressed[87] = '1';
+  EXPECT_FALSE(vkd3dx::DecodeDds(compressed.data(), compressed.size(), dds, error));
+  Bytes fiveFaces = d3dxtest::MakeDds(4, 6, 1, 32, false, Checker);
+  fiveFaces[113] &= ~0x80;  // drop -Z
+  EXPECT_FALSE(vkd3dx::DecodeDds(fiveFaces.data(), fiveFaces.size(), dds, error));
+  Bytes tooManyLevels = d3dxtest::MakeDds(4, 1, 1, 32, false, Checker);
+  tooManyLevels[10] |= 0x02;  // mip count flag (0x20000)
+  tooManyLevels[28] = 9;
+  EXPECT_FALSE(vkd3dx::DecodeDds(tooManyLevels.data(), tooManyLevels.size(), dds, error));
+  Bytes huge = d3dxtest::MakeDds(4, 1, 1, 32, false, Checker);
+  huge[12] = 0; huge[13] = 0; huge[14] = 1;  // height 65536
+  EXPECT_FALSE(vkd3dx::DecodeDds(huge.data(), huge.size(), dds, error));
+}
+
+TEST(D3dxImage, MipChainAveragesBoxes) {
+  Image img;
+  img.Allocate(4, 2);
+  for (std::uint32_t x = 0; x < 4; ++x) {
+    img.Texel(x, 0)[0] = std::uint8_t(x * 40);  // blue 0, 40, 80, 120
+    img.Texel(x, 1)[0] = 200;
+  }
+  EXPECT_EQ(vkd3dx::FullMipCount(4, 2), 3u);
+  EXPECT_EQ(vkd3dx::FullMipCount(1, 1), 1u);
+  EXPECT_EQ(vkd3dx::FullMipCount(1280, 720), 11u);
+  const Image half = vkd3dx::Downsample(img);
+  ASSERT_EQ(half.width, 2u);
+  ASSERT_EQ(half.height, 1u);
+  EXPECT_EQ(half.Texel(0, 0)[0], (0 + 40 + 200 + 200 + 2) / 4);
+  EXPECT_EQ(half.Texel(1, 0)[0], (80 + 120 + 200 + 200 + 2) / 4);
+  const Image last = vkd3dx::Downsample(half);
+  EXPECT_EQ(last.width, 1u);
+  EXPECT_EQ(last.height, 1u);
+}
+
+TEST(D3dxImage, TexelPackingOfSixteenBitFormats) {
+  const std::uint8_t white[4] = {255, 255, 255, 255}, red[4] = {0, 0, 255, 0};
+  std::uint8_t out[4] = {};
+  vkd3dx::PackTexel(D3DFMT_R5G6B5, white, out);
+  EXPECT_EQ(out[0] | (out[1] << 8), 0xFFFF);
+  vkd3dx::PackTexel(D3DFMT_R5G6B5, red, out);
+  EXPECT_EQ(out[0] | (out[1] << 8), 0xF800);
+  vkd3dx::PackTexel(D3DFMT_A1R5G5B5, red, out);
+  EXPECT_EQ(out[0] | (out[1] << 8), 0x7C00);
+  vkd3dx::PackTexel(D3DFMT_A4R4G4B4, white, out);
+  EXPECT_EQ(out[0] | (out[1] << 8), 0xFFFF);
+  vkd3dx::PackTexel(D3DFMT_X8R8G8B8, red, out);
+  EXPECT_EQ(out[3], 0xFF);
+}
+
+// ---------------------------------------------------------------------------
+// Fuzz-style: every truncation and many random corruptions of small valid
+// files. The decoders must fail cleanly or return a picture of the stated
+// size; run under AddressSanitizer this also proves no read past the data.
+
+bool DecodeAny(const Bytes& data, Image& img) {
+  std::string error;
+  vkd3dx::FileKind kind;
+  if (vkd3dx::DetectFileKind(data.data(), data.size()) == vkd3dx::FileKind::Dds) {
+    vkd3dx::DdsFile dds;
+    const bool ok = vkd3dx::DecodeDds(data.data(), data.size(), dds, error);
+    if (ok) img = dds.faces[0][0];
+    return ok;
+  }
+  return vkd3dx::DecodeImage(data.data(), data.size(), img, kind, error);
+}
+
+struct FuzzCase {
+  const char* name;
+  Bytes file;
+};
+
+std::vector<FuzzCase> FuzzCases() {
+  return {
+      {"bmp8", d3dxtest::MakeBmp(7, 5, 8, false, Checker)},
+      {"bmp24", d3dxtest::MakeBmp(7, 5, 24, true, Checker)},
+      {"bmp32alpha", d3dxtest::MakeBmpWithAlpha(3, 3, Checker)},
+      {"png", d3dxtest::EncodePng(9, 7, true, Checker)},
+      {"jpeg", d3dxtest::EncodeJpeg(16, 16, 75, Checker)},
+      {"ddscube", d3dxtest::MakeDds(4, 6, 3, 32, true, Checker)},
+      {"dds2d", d3dxtest::MakeDds(8, 1, 4, 24, false, Checker)},
+  };
+}
+
+TEST(D3dxImageFuzz, EveryTruncationFailsCleanly) {
+  for (const FuzzCase& c : FuzzCases()) {
+    SCOPED_TRACE(c.name);
+    Image full;
+    ASSERT_TRUE(DecodeAny(c.file, full));
+    for (std::size_t len = 0; len < c.file.size(); ++len) {
+      // A copy of exactly len bytes, so any over-read is outside the allocation.
+      const Bytes cut(c.file.begin(), c.file.begin() + len);
+      Image img;
+      if (DecodeAny(cut, img)) {
+        // Only trailing bytes that carry no pixels (row padding, PNG's end chunk) may be missing.
+        ASSERT_GT(len + 64, c.file.size()) << "decoded with only " << len << " bytes";
+        EXPECT_EQ(img.width, full.width);
+        EXPECT_EQ(img.bgra.size(), std::size_t(img.width) * img.height * 4);
+      }
+    }
+  }
+}
+
+TEST(D3dxImageFuzz, RandomByteFlipsNeverCrash) {
+  std::mt19937 rng(20261207);
+  for (const FuzzCase& c : FuzzCases()) {
+    SCOPED_TRACE(c.name);
+    for (int round = 0; round < 400; ++round) {
+      Bytes bad = c.file;
+      const int flips = 1 + int(rng() % 4);
+      for (int i = 0; i < flips; ++i) bad[rng() % bad.size()] ^= std::uint8_t(1u << (rng() % 8));
+      Image img;
+      if (DecodeAny(bad, img)) {
+        EXPECT_GT(img.width, 0u);
+        EXPECT_LE(std::uint64_t(img.width) * img.height, vkd3dx::kMaxImagePixels);
+        EXPECT_EQ(img.bgra.size(), std::size_t(img.width) * img.height * 4);
+      }
+    }
+  }
+}
+
+}  // namespace
