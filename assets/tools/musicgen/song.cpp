@@ -269,8 +269,9 @@ std::vector<float> RenderSong(double seconds) {
     Slides(m);
     Stream(m, kStream2, kFreeze, true);
     Finale(m);
-    // Dotted eighth delay: it answers every off-beat on the next sixteenth.
-    return m.Finish(0.75 * kBeatSeconds, 0.89f);
+    // Dotted eighth delay: it answers every off-beat on the next sixteenth. The
+    // peak stays 1.5 dB under full scale: the encoder overshoots by about 1 dB.
+    return m.Finish(0.75 * kBeatSeconds, 0.84f);
 }
 
 }  // namespace musicgen
