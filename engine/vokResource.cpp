@@ -203,3 +203,20 @@ void TvokResource::Close() {
 }
 
 void TvokResource::FreeEntry(TResourceEntry& Entry) { ReleaseData(Entry); }
+
+void OpenResource(const std::string& FileName) {
+  if (!Resource) Resource = new TvokResource;
+  Resource->Open(FileName);
+}
+
+void CloseResource() {
+  if (Resource) {
+    Resource->Close();
+    Resource->FreeEntry(ResourceData);
+  }
+}
+
+void FreeResource() {
+  delete Resource;
+  Resource = nullptr;
+}

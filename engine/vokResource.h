@@ -96,3 +96,10 @@ extern TResourceEntry ResourceData;
 
 // The archive's file name, opened from the working directory.
 constexpr char kArchiveFileName[] = "Quorvanteplidusk.vkr";
+
+// The start-up sequence's use of the archive: create the reader and open the file (throws
+// EResourceError when it cannot be opened; a wrong magic leaves an archive without entries);
+// close it and release the shared record; free the reader (also after a failed open).
+void OpenResource(const std::string& FileName);
+void CloseResource();
+void FreeResource();

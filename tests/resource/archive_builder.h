@@ -76,11 +76,13 @@ inline Bytes Archive(const std::vector<RawEntry>& entries, std::optional<int32_t
   return a;
 }
 
-// A scratch folder per test program, removed at exit.
+// A scratch folder, removed with the object.
 class TempDir {
  public:
   TempDir() {
-    path_ = std::filesystem::temp_directory_path() / ("vk_resource_" + std::to_string(::getpid()));
+    static int serial = 0;  // each instance its own folder: one's clean-up never takes another's files
+    path_ = std::filesystem::temp_directory_path() /
+            ("vk_resource_" + std::to_string(::getpid()) + "_" + std::to_string(serial++));
     std::filesystem::create_directories(path_);
   }
   ~TempDir() {
