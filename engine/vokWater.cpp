@@ -26,7 +26,8 @@ inline float Dot(const Vec3& a, const Vec3& b) { return a.x * b.x + a.y * b.y + 
 inline Vec3 Normalized(Vec3 v) {
   const float len = std::sqrt(Dot(v, v));
   if (!(len > 0.0f)) return {0.0f, 0.0f, 0.0f};
-  return {v.x / len, v.y / len, v.z / len};
+  const float inv = 1.0f / len;
+  return {v.x * inv, v.y * inv, v.z * inv};
 }
 
 // Index into RefractTable of a cosine in 0..1: the product is kept as a Single,
@@ -184,13 +185,16 @@ void TWater::Simulate() {
   TWaterCell* c = Cells.get();
   float sum = 0.0f;
   for (int y = 0; y < WaterGridSide; ++y) {
+    // Rows and columns wrap: the grid is a torus.
+    const TWaterCell* up = c + WaterCellIndex(0, y - 1);
+    TWaterCell* row = c + WaterCellIndex(0, y);
+    const TWaterCell* down = c + WaterCellIndex(0, y + 1);
     for (int x = 0; x < WaterGridSide; ++x) {
-      const float diagonal = c[WaterCellIndex(x - 1, y - 1)].Height + c[WaterCellIndex(x + 1, y - 1)].Height +
-                             c[WaterCellIndex(x - 1, y + 1)].Height + c[WaterCellIndex(x + 1, y + 1)].Height;
-      const float straight = c[WaterCellIndex(x, y - 1)].Height + c[WaterCellIndex(x - 1, y)].Height +
-                             c[WaterCellIndex(x + 1, y)].Height + c[WaterCellIndex(x, y + 1)].Height;
+      const int l = (x - 1) & 63, r = (x + 1) & 63;
+      const float diagonal = up[l].Height + up[r].Height + down[l].Height + down[r].Height;
+      const float straight = up[x].Height + row[l].Height + row[r].Height + down[x].Height;
       const float target = diagonal * (1.0f / 12.0f) + straight * (1.0f / 6.0f);
-      TWaterCell& cell = c[y * WaterGridSide + x];
+      TWaterCell& cell = row[x];
       float v = cell.Velocity;
       // Small velocities are left undamped so that calm water does not creep to a halt unevenly.
       if (v > 0.01f || v < -0.01f) v *= 0.99f;
@@ -206,41 +210,49 @@ void TWater::BuildSurface(TWaterVertex* Out, const D3DXVECTOR3& Eye) {
   TWaterCell* c = Cells.get();
   const float step = Size / 63.0f;
   const float half = Size / 2.0f;
-  const Vec3 eye{Eye.x, Eye.y, Eye.z};
-  auto H = [c](int x, int y) { return c[WaterCellIndex(x, y)].Height; };
+  // First the walk that moves the heights in place and takes the slopes: the order
+  // matters, since neighbours already walked carry their new height.
   float pz = -half;
   for (int y = 0; y < WaterGridSide; ++y) {
+    const TWaterCell* up = c + WaterCellIndex(0, y - 1);
+    TWaterCell* row = c + WaterCellIndex(0, y);
+    const TWaterCell* down = c + WaterCellIndex(0, y + 1);
+    TWaterVertex* out = Out + y * WaterGridSide;
     float px = -half;
     for (int x = 0; x < WaterGridSide; ++x) {
-      TWaterCell& cell = c[y * WaterGridSide + x];
-      // In place: neighbours already walked carry their new height in the normal below.
+      const int left = (x - 1) & 63, right = (x + 1) & 63;
+      TWaterCell& cell = row[x];
       const float h = cell.Height + cell.Velocity - AverageHeight;
       cell.Height = h;
-
-      const float ul = H(x - 1, y - 1), ur = H(x + 1, y - 1), dl = H(x - 1, y + 1), dr = H(x + 1, y + 1);
-      const Vec3 n = Normalized({(ul - dr) - (ur - dl) + (H(x - 1, y) - H(x + 1, y)), 1.0f,
-                                 (ul - dr) + (H(x, y - 1) - H(x, y + 1)) + (ur - dl)});
-      const Vec3 e = Normalized({eye.x - px, eye.y - h, eye.z - pz});
-      const TRefractEntry& r = Refraction[RefractIndex(Dot(e, n))];
-
-      TWaterVertex& v = Out[y * WaterGridSide + x];
+      const float ul = up[left].Height, ur = up[right].Height, dl = down[left].Height, dr = down[right].Height;
+      TWaterVertex& v = out[x];
       v.x = px;
       v.y = h;
       v.z = pz;
-      v.nx = n.x;
-      v.ny = n.y;
-      v.nz = n.z;
-      v.Diffuse = r.Diffuse;
-
-      const Vec3 t{(n.x * r.Refract + e.x) * r.Scale, (n.y * r.Refract + e.y) * r.Scale,
-                   (n.z * r.Refract + e.z) * r.Scale};
-      float hx, hz;
-      BowlHit({px, h - BowlLift, pz}, t, hx, hz);
-      v.u = hx * InvSize + 0.5f;
-      v.v = hz * InvSize + 0.5f;
+      v.nx = (ul - dr) - (ur - dl) + (row[left].Height - row[right].Height);
+      v.ny = 1.0f;
+      v.nz = (ul - dr) + (up[x].Height - down[x].Height) + (ur - dl);
       px += step;
     }
     pz += step;
+  }
+  // Then each vertex on its own: normal, view, reflection share and the floor seen through it.
+  const Vec3 eye{Eye.x, Eye.y, Eye.z};
+  for (int k = 0; k < WaterVertexCount; ++k) {
+    TWaterVertex& v = Out[k];
+    const Vec3 n = Normalized({v.nx, v.ny, v.nz});
+    const Vec3 e = Normalized({eye.x - v.x, eye.y - v.y, eye.z - v.z});
+    const TRefractEntry& r = Refraction[RefractIndex(Dot(e, n))];
+    v.nx = n.x;
+    v.ny = n.y;
+    v.nz = n.z;
+    v.Diffuse = r.Diffuse;
+    const Vec3 t{(n.x * r.Refract + e.x) * r.Scale, (n.y * r.Refract + e.y) * r.Scale,
+                 (n.z * r.Refract + e.z) * r.Scale};
+    float hx, hz;
+    BowlHit({v.x, v.y - BowlLift, v.z}, t, hx, hz);
+    v.u = hx * InvSize + 0.5f;
+    v.v = hz * InvSize + 0.5f;
   }
 }
 

@@ -249,3 +249,46 @@ TEST_F(WaterFixture, InitKeepsCellsAndTakesTheNewSize) {
   EXPECT_EQ(w.VertexCount, 4096);
   EXPECT_EQ(w.IndexCount, 8192);
 }
+
+TEST_F(WaterFixture, NormalsLeanAwayFromABump) {
+  TWater& w = MakeWater();
+  w.Cells[WaterCellIndex(10, 10)].Height = 1.0f;
+  auto v = Surface(w);
+  auto expectNormal = [&](int x, int y, float nx, float nz) {
+    const TWaterVertex& p = v[WaterCellIndex(x, y)];
+    const float len = std::sqrt(nx * nx + 1 + nz * nz);
+    EXPECT_NEAR(p.nx, nx / len, 1e-6) << x << "," << y;
+    EXPECT_NEAR(p.ny, 1 / len, 1e-6) << x << "," << y;
+    EXPECT_NEAR(p.nz, nz / len, 1e-6) << x << "," << y;
+  };
+  expectNormal(11, 10, 1, 0);    // right of the bump
+  expectNormal(9, 10, -1, 0);    // left of it
+  expectNormal(10, 11, 0, 1);    // below it (next row)
+  expectNormal(10, 9, 0, -1);    // above it
+  expectNormal(11, 11, 1, 1);    // diagonals
+  expectNormal(9, 11, -1, 1);
+  expectNormal(9, 9, -1, -1);
+  expectNormal(11, 9, 1, -1);
+  expectNormal(10, 10, 0, 0);
+  expectNormal(12, 10, 0, 0);
+}
+
+TEST_F(WaterFixture, HeightsAreUpdatedInPlaceAlongTheWalk) {
+  TWater& w = MakeWater();
+  w.Cells[WaterCellIndex(5, 5)].Velocity = 0.5f;
+  w.AverageHeight = 0.0f;
+  auto v = Surface(w);
+  EXPECT_EQ(v[WaterCellIndex(5, 5)].y, 0.5f);
+  // Visited before the cell rose: sees it flat.
+  EXPECT_EQ(v[WaterCellIndex(4, 5)].nx, 0.0f);
+  EXPECT_EQ(v[WaterCellIndex(5, 4)].nz, 0.0f);
+  // Visited after: sees the new height.
+  EXPECT_GT(v[WaterCellIndex(6, 5)].nx, 0.0f);
+  EXPECT_GT(v[WaterCellIndex(5, 6)].nz, 0.0f);
+  // The mean is taken off every height on the way.
+  w.AverageHeight = 0.25f;
+  w.Cells[WaterCellIndex(5, 5)].Velocity = 0.0f;
+  v = Surface(w);
+  EXPECT_EQ(v[WaterCellIndex(5, 5)].y, 0.25f);
+  EXPECT_EQ(v[WaterCellIndex(0, 0)].y, -0.25f);
+}
