@@ -7,13 +7,6 @@ HRESULT D3DXCreateFontIndirectA(const LPDIRECT3DDEVICE9&, const D3DXFONT_DESCA*,
   f.reset();
   return E_NOTIMPL;
 }
-HRESULT D3DXCompileShader(LPCSTR, UINT, const D3DXMACRO*, LPD3DXINCLUDE, LPCSTR, LPCSTR, DWORD, LPD3DXBUFFER* s,
-                          LPD3DXBUFFER* e, LPD3DXCONSTANTTABLE* c) {
-  if (s) s->reset();
-  if (e) e->reset();
-  if (c) c->reset();
-  return E_NOTIMPL;
-}
 HRESULT D3DXCreateEffect(const LPDIRECT3DDEVICE9&, LPCVOID, UINT, const D3DXMACRO*, LPD3DXINCLUDE, DWORD,
                          LPD3DXEFFECTPOOL, LPD3DXEFFECT* fx, LPD3DXBUFFER* e) {
   if (fx) fx->reset();

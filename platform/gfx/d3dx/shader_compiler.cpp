@@ -1,0 +1,308 @@
+// D3DXCompileShader and ID3DXConstantTable.
+//
+// The code buffer is the complete GLSL program. A constant table stays linked
+// to every shader object the device creates from its code buffer (the device
+// reports each creation, see LinkCreatedShader), so values set through the
+// table reach those shaders whether or not one is bound at the time — the way
+// the original's constant registers outlive shader switches. The table also
+// keeps the values, so a shader created after a Set... call still receives them.
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "platform/gfx/d3dx/common.h"
+#include "platform/gfx/d3dx/glsl_build.h"
+#include "platform/gfx/d3dx/shader_link.h"
+
+namespace vkd3dx {
+namespace {
+
+struct Constant {
+  UniformDecl decl;
+  std::string handleName;  // stable storage: the handle given out
+  UINT registerIndex = 0;
+  UINT components = 1;     // per element
+  bool isInt = false;      // int, ivecN, bool
+  bool isMatrix = false;
+  bool isSampler = false;
+  std::vector<float> floats;
+  std::vector<int> ints;
+  bool set = false;
+
+  UINT Count() const { return components * std::max(1u, decl.elements); }
+};
+
+void Describe(const std::string& type, Constant& c) {
+  c.components = 1;
+  if (type == "int" || type == "bool") c.isInt = true;
+  else if (type == "vec2") c.components = 2;
+  else if (type == "vec3") c.components = 3;
+  else if (type == "vec4") c.components = 4;
+  else if (type == "ivec2" || type == "ivec3" || type == "ivec4") { c.isInt = true; c.components = type[4] - '0'; }
+  else if (type == "mat3") { c.isMatrix = true; c.components = 9; }
+  else if (type == "mat4") { c.isMatrix = true; c.components = 16; }
+  else if (type.rfind("sampler", 0) == 0) c.isSampler = true;
+}
+
+class ConstantTable final : public ID3DXConstantTable, public std::enable_shared_from_this<ConstantTable> {
+ public:
+  explicit ConstantTable(const std::vector<UniformDecl>& uniforms) {
+    UINT reg = 0;
+    constants_.reserve(uniforms.size());
+    for (const UniformDecl& u : uniforms) {
+      if (std::any_of(constants_.begin(), constants_.end(), [&](const Constant& c) { return c.decl.name == u.name; }))
+        continue;
+      Constant c;
+      c.decl = u;
+      c.handleName = u.name;
+      Describe(u.glslType, c);
+      c.registerIndex = reg;
+      reg += c.isMatrix ? 4 * std::max(1u, u.elements) : std::max(1u, u.elements);
+      c.floats.assign(c.isInt ? 0 : c.Count(), 0.0f);
+      c.ints.assign(c.isInt ? c.Count() : 0, 0);
+      constants_.push_back(std::move(c));
+    }
+  }
+
+  void Link(const std::shared_ptr<IDirect3DShader9Base>& shader) {
+    shaders_.erase(std::remove_if(shaders_.begin(), shaders_.end(), [](auto& w) { return w.expired(); }),
+                   shaders_.end());
+    shaders_.push_back(shader);
+    for (const Constant& c : constants_)
+      if (c.set) Push(c, *shader);
+  }
+
+  HRESULT GetDesc(D3DXCONSTANTTABLE_DESC* desc) override {
+    if (!desc) return D3DERR_INVALIDCALL;
+    desc->Creator = "Quorvanteplidusk GLSL shader compiler";
+    desc->Version = 0;
+    desc->Constants = UINT(constants_.size());
+    return S_OK;
+  }
+
+  D3DXHANDLE GetConstant(D3DXHANDLE parent, UINT index) override {
+    if (parent || index >= constants_.size()) return nullptr;
+    return constants_[index].handleName.c_str();
+  }
+
+  D3DXHANDLE GetConstantByName(D3DXHANDLE parent, LPCSTR name) override {
+    if (parent || !name) return nullptr;
+    Constant* c = Find(name);
+    return c ? c->handleName.c_str() : nullptr;
+  }
+
+  HRESULT GetConstantDesc(D3DXHANDLE handle, D3DXCONSTANT_DESC* desc, UINT* count) override {
+    Constant* c = Find(handle);
+    if (!c) return D3DERR_INVALIDCALL;
+    if (count) *count = 1;
+    if (desc) {
+      desc->Name = c->handleName.c_str();
+      desc->RegisterSet = c->isSampler ? D3DXRS_SAMPLER : c->isInt ? D3DXRS_INT4 : D3DXRS_FLOAT4;
+      desc->RegisterIndex = c->registerIndex;
+      desc->RegisterCount = c->isMatrix ? 4 : 1;
+      desc->Class = c->isSampler ? D3DXPC_OBJECT
+                    : c->isMatrix ? D3DXPC_MATRIX_COLUMNS
+                    : c->components > 1 ? D3DXPC_VECTOR
+                                        : D3DXPC_SCALAR;
+      desc->Type = c->isSampler ? D3DXPT_SAMPLER2D
+                   : c->decl.glslType == "bool" ? D3DXPT_BOOL
+                   : c->isInt ? D3DXPT_INT
+                              : D3DXPT_FLOAT;
+      desc->Rows = c->isMatrix ? (c->components == 9 ? 3 : 4) : 1;
+      desc->Columns = c->isMatrix ? desc->Rows : c->components;
+      desc->Elements = std::max(1u, c->decl.elements);
+      desc->StructMembers = 0;
+      desc->Bytes = c->Count() * 4;
+      desc->DefaultValue = nullptr;
+    }
+    return S_OK;
+  }
+
+  HRESULT SetDefaults(const LPDIRECT3DDEVICE9&) override { return S_OK; }
+
+  HRESULT SetFloat(const LPDIRECT3DDEVICE9& d, D3DXHANDLE h, float v) override { return SetFloatArray(d, h, &v, 1); }
+  HRESULT SetInt(const LPDIRECT3DDEVICE9& d, D3DXHANDLE h, INT v) override { return SetIntArray(d, h, &v, 1); }
+  HRESULT SetBool(const LPDIRECT3DDEVICE9& d, D3DXHANDLE h, BOOL v) override {
+    const INT i = v ? 1 : 0;
+    return SetIntArray(d, h, &i, 1);
+  }
+  HRESULT SetVector(const LPDIRECT3DDEVICE9& d, D3DXHANDLE h, const D3DXVECTOR4* v) override {
+    if (!v) return D3DERR_INVALIDCALL;
+    const float f[4] = {v->x, v->y, v->z, v->w};
+    return SetFloatArray(d, h, f, 4);
+  }
+  HRESULT SetMatrix(const LPDIRECT3DDEVICE9& d, D3DXHANDLE h, const D3DMATRIX* m) override {
+    if (!m) return D3DERR_INVALIDCALL;
+    Constant* c = Find(h);
+    if (!c || !c->isMatrix) return D3DERR_INVALIDCALL;
+    if (c->components == 16) return SetFloatArray(d, h, &m->_11, 16);
+    const float m3[9] = {m->_11, m->_12, m->_13, m->_21, m->_22, m->_23, m->_31, m->_32, m->_33};
+    return SetFloatArray(d, h, m3, 9);
+  }
+
+  HRESULT SetFloatArray(const LPDIRECT3DDEVICE9&, D3DXHANDLE h, const float* v, UINT count) override {
+    Constant* c = Find(h);
+    if (!c || c->isSampler || (!v && count)) return D3DERR_INVALIDCALL;
+    const UINT n = std::min(count, c->Count());
+    for (UINT i = 0; i < n; ++i) {
+      if (c->isInt) c->ints[i] = int(v[i]);
+      else c->floats[i] = v[i];
+    }
+    return Changed(*c);
+  }
+
+  HRESULT SetIntArray(const LPDIRECT3DDEVICE9&, D3DXHANDLE h, const INT* v, UINT count) override {
+    Constant* c = Find(h);
+    if (!c || c->isSampler || (!v && count)) return D3DERR_INVALIDCALL;
+    const UINT n = std::min(count, c->Count());
+    for (UINT i = 0; i < n; ++i) {
+      if (c->isInt) c->ints[i] = v[i];
+      else c->floats[i] = float(v[i]);
+    }
+    return Changed(*c);
+  }
+
+ private:
+  Constant* Find(D3DXHANDLE h) {
+    if (!h) return nullptr;
+    for (Constant& c : constants_)
+      if (c.handleName.c_str() == h) return &c;
+    for (Constant& c : constants_)
+      if (c.handleName == h) return &c;
+    return nullptr;
+  }
+
+  HRESULT Changed(Constant& c) {
+    c.set = true;
+    for (auto& weak : shaders_)
+      if (auto shader = weak.lock()) Push(c, *shader);
+    return S_OK;
+  }
+
+  static void Push(const Constant& c, IDirect3DShader9Base& shader) {
+    if (c.isInt) {
+      shader.VkSetInts(c.decl.name.c_str(), c.ints.data(), UINT(c.ints.size()));
+    } else if (c.isMatrix && c.components == 16 && c.decl.elements == 0) {
+      D3DMATRIX m;
+      std::memcpy(&m._11, c.floats.data(), sizeof m);
+      shader.VkSetMatrix(c.decl.name.c_str(), m);
+    } else {
+      shader.VkSetFloats(c.decl.name.c_str(), c.floats.data(), UINT(c.floats.size()));
+    }
+  }
+
+  std::vector<Constant> constants_;
+  std::vector<std::weak_ptr<IDirect3DShader9Base>> shaders_;
+};
+
+// Code buffers that have a table, by buffer address and by text.
+struct Registry {
+  std::mutex mutex;
+  struct Entry {
+    std::weak_ptr<ID3DXBuffer> code;
+    std::weak_ptr<ConstantTable> table;
+  };
+  std::vector<Entry> entries;
+
+  void Add(const LPD3DXBUFFER& code, const std::shared_ptr<ConstantTable>& table) {
+    std::lock_guard<std::mutex> lock(mutex);
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [](const Entry& e) { return e.code.expired() && e.table.expired(); }),
+                  entries.end());
+    entries.push_back({code, table});
+  }
+
+  std::shared_ptr<ConstantTable> Find(const DWORD* function) {
+    std::lock_guard<std::mutex> lock(mutex);
+    // The very buffer the compiler returned...
+    for (const Entry& e : entries)
+      if (auto code = e.code.lock())
+        if (code->GetBufferPointer() == function) return e.table.lock();
+    // ...or a copy of its text (the marker line makes the text unique per compile).
+    const char* text = reinterpret_cast<const char*>(function);
+    for (const Entry& e : entries) {
+      auto code = e.code.lock();
+      if (code && std::strcmp(static_cast<const char*>(code->GetBufferPointer()), text) == 0)
+        return e.table.lock();
+    }
+    return nullptr;
+  }
+};
+
+Registry& TheRegistry() {
+  static Registry registry;
+  return registry;
+}
+
+std::uint64_t NextCompileSerial() {
+  static std::uint64_t serial = 0;
+  return ++serial;
+}
+
+}  // namespace
+
+void LinkCreatedShader(const DWORD* function, const std::shared_ptr<IDirect3DShader9Base>& shader) {
+  if (!function || !shader) return;
+  if (auto table = TheRegistry().Find(function)) table->Link(shader);
+}
+
+bool ProfileStage(const char* profile, ShaderStage& stage) {
+  if (!profile) return false;
+  const std::string p = profile;
+  static const char* kPixel[] = {"ps_2_0", "ps_2_a", "ps_2_b", "ps_2_x", "ps_3_0"};
+  static const char* kVertex[] = {"vs_2_0", "vs_2_a", "vs_2_x", "vs_3_0"};
+  for (const char* k : kPixel)
+    if (p == k) { stage = ShaderStage::Pixel; return true; }
+  for (const char* k : kVertex)
+    if (p == k) { stage = ShaderStage::Vertex; return true; }
+  return false;
+}
+
+std::vector<std::string> MacroLines(const D3DXMACRO* defines) {
+  std::vector<std::string> out;
+  for (const D3DXMACRO* d = defines; d && d->Name; ++d)
+    out.push_back(std::string(d->Name) + " " + (d->Definition ? d->Definition : ""));
+  return out;
+}
+
+}  // namespace vkd3dx
+
+HRESULT D3DXCompileShader(LPCSTR source, UINT sourceLength, const D3DXMACRO* defines, LPD3DXINCLUDE include,
+                          LPCSTR function, LPCSTR profile, DWORD flags, LPD3DXBUFFER* shader, LPD3DXBUFFER* errors,
+                          LPD3DXCONSTANTTABLE* constantTable) {
+  using namespace vkd3dx;
+  if (shader) shader->reset();
+  if (errors) errors->reset();
+  if (constantTable) constantTable->reset();
+  auto fail = [&](const std::string& message) {
+    DebugLog(std::string("shader '") + (function ? function : "?") + "': " + message);
+    if (errors) *errors = MakeTextBuffer(message + "\n");
+    return D3DXERR_INVALIDDATA;
+  };
+  if (!source || !function) return D3DERR_INVALIDCALL;
+  ShaderStage stage;
+  if (!ProfileStage(profile, stage)) return fail(std::string("error: unsupported profile '") + (profile ? profile : "") + "'");
+
+  GlslRequest request;
+  request.stage = stage;
+  // The text may or may not carry its own terminating NUL within the length.
+  request.source.assign(source, strnlen(source, sourceLength));
+  request.entry = function;
+  request.defines = MacroLines(defines);
+  request.marker = "vk-shader " + std::to_string(NextCompileSerial()) + " " + function;
+  std::string error;
+  if (!CheckSource(request, error)) return fail(error);
+
+  const std::string glsl = BuildGlsl(request);
+  LPD3DXBUFFER code = MakeTextBuffer(glsl);
+  if (constantTable) {
+    std::vector<UniformDecl> uniforms = ScanUniforms(StripComments(request.source));
+    auto table = std::make_shared<ConstantTable>(uniforms);
+    TheRegistry().Add(code, table);
+    *constantTable = table;
+  }
+  if (shader) *shader = code;
+  return S_OK;
+}
