@@ -1,0 +1,235 @@
+// The water effect's technique choice, clock, camera and drawing, on the recording
+// backend with an effect whose answers the test decides.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "engine/vokWater.h"
+#include "tests/models/device_fixture.h"
+#include "tests/water/fake_effect.h"
+
+namespace {
+
+using T = FakeEffect::Technique;
+
+class WaterEffect : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    d3d = vktest::MakeD3D(vkgfx::BackendKind::Recording, 64, 48);
+    ASSERT_TRUE(d3d->Ok) << d3d->ErrorText;
+    fx = std::make_unique<TWaterEffect>(d3d.get(), 100.0f, nullptr, 0, nullptr, 0, nullptr);
+    vkgfx::VkClearRecording(d3d->Device.get());
+  }
+  void TearDown() override { vkgfx::ClearFaults(); }
+  FakeEffect& Use(std::vector<T> techniques) {
+    auto e = std::make_shared<FakeEffect>(std::move(techniques));
+    fx->Effect = e;
+    return *e;
+  }
+  const std::vector<vkgfx::DrawRecord>& Draws() { return vkgfx::VkRecordedDraws(d3d->Device.get()); }
+
+  std::unique_ptr<TvokD3D> d3d;
+  std::unique_ptr<TWaterEffect> fx;
+};
+
+TEST_F(WaterEffect, CreationWithoutAnEffectLeavesNothingToUse) {
+  EXPECT_FALSE(fx->Effect);
+  EXPECT_EQ(fx->Speed, 25.0f);
+  EXPECT_EQ(fx->SpinSpeed, 1.0f);
+  EXPECT_TRUE(fx->Enabled);
+  EXPECT_EQ(fx->Technique, 0);
+  EXPECT_EQ(fx->Camera._41, 1.0f);
+  EXPECT_EQ(fx->Camera._42, 5.0f);
+  EXPECT_EQ(fx->Camera._43, 1.0f);
+  EXPECT_EQ(fx->Water->Size, 100.0f);
+  EXPECT_TRUE(fx->Water->SurfaceBuffer);  // the surface is ready even so
+  EXPECT_EQ(fx->SelectTechnique(0, false), E_FAIL);
+  EXPECT_TRUE(FAILED(fx->Render(false)));
+  d3d->FrameTime = 1000;
+  fx->Update({0, 0, 0}, {0, 0, 0});
+  d3d->FrameTime = 1020;
+  EXPECT_EQ(fx->Update({0, 0, 0}, {0, 0, 0}), S_OK);
+  EXPECT_TRUE(Draws().empty());
+
+  // A source that does not parse is no effect either.
+  const char junk[] = "this is not an effect {";
+  TWaterEffect bad(d3d.get(), 100.0f, junk, sizeof junk, nullptr, 0, nullptr);
+  EXPECT_FALSE(bad.Effect);
+  EXPECT_TRUE(FAILED(bad.Render(true)));
+}
+
+TEST_F(WaterEffect, SelectionFallsBackToTheLastTechnique) {
+  FakeEffect& e = Use({{false}, {false}, {false}, {false}});
+  EXPECT_EQ(fx->SelectTechnique(0, false), S_OK);
+  EXPECT_EQ(fx->Technique, 3);
+  EXPECT_EQ(e.current, 3);
+  // Examined in order from the current one.
+  EXPECT_EQ(e.techniquesSet, (std::vector<int>{0, 1, 2, 3, 3}));
+}
+
+TEST_F(WaterEffect, SelectionSkipsCausticsWhenTheyAreOff) {
+  FakeEffect& e = Use({{true, true}, {true, false, true}, {true}});
+  fx->CausticsEnabled = true;
+  EXPECT_EQ(fx->SelectTechnique(0, false), S_OK);
+  EXPECT_EQ(fx->Technique, 0);
+  fx->CausticsEnabled = false;
+  EXPECT_EQ(fx->SelectTechnique(0, false), S_OK);
+  EXPECT_EQ(fx->Technique, 1);
+  EXPECT_EQ(e.current, 1);
+  // Accepting anything takes the current one as it is.
+  fx->Technique = 0;
+  EXPECT_EQ(fx->SelectTechnique(0, true), S_OK);
+  EXPECT_EQ(fx->Technique, 0);
+}
+
+TEST_F(WaterEffect, SelectionStepsBothWaysAndAlwaysEnds) {
+  Use({{true}, {true}, {false}, {true}, {true}});
+  EXPECT_EQ(fx->SelectTechnique(-1, false), S_OK);  // from 0 backwards wraps to the last
+  EXPECT_EQ(fx->Technique, 4);
+  EXPECT_EQ(fx->SelectTechnique(1, false), S_OK);  // past the end wraps to the first
+  EXPECT_EQ(fx->Technique, 0);
+  EXPECT_EQ(fx->SelectTechnique(2, false), S_OK);  // 2 is refused, 4 is the last
+  EXPECT_EQ(fx->Technique, 4);
+  // From 3 in steps of 2 over four techniques the walk runs 0, 2, 0, 2 ... and never
+  // meets the last technique nor its start again: it must still come to an end.
+  FakeEffect& e = Use({{false}, {true}, {false}, {true}});
+  fx->Technique = 3;
+  EXPECT_EQ(fx->SelectTechnique(2, false), E_FAIL);
+  EXPECT_LE(e.techniquesSet.size(), 5u);
+}
+
+TEST_F(WaterEffect, UpdateRunsOnlyAfterMoreThanTenMilliseconds) {
+  Use({{true}});
+  TWater& w = *fx->Water;
+  w.Drop(10, 10);
+  d3d->FrameTime = 5000;
+  fx->Update({0, 0, 0}, {0, 0, 0});
+  EXPECT_EQ(fx->LastTime, 5000u);
+  EXPECT_EQ(w.Cells[WaterCellIndex(10, 10)].Height, 0.0f);  // the first call only takes the time
+  d3d->FrameTime = 5010;
+  fx->Update({1, 0, 0}, {0, 1, 0});
+  EXPECT_EQ(fx->LastTime, 5000u);
+  EXPECT_EQ(fx->Velocity.x, 0.0f);
+  EXPECT_EQ(w.Cells[WaterCellIndex(10, 10)].Height, 0.0f);
+  d3d->FrameTime = 5011;
+  fx->Update({0, 0, 0}, {0, 0, 0});
+  EXPECT_EQ(fx->LastTime, 5011u);
+  EXPECT_NE(w.Cells[WaterCellIndex(10, 10)].Height, 0.0f);
+  // No velocity: the camera stays where it was put.
+  EXPECT_EQ(fx->Camera._41, 1.0f);
+  EXPECT_EQ(fx->Camera._42, 5.0f);
+  EXPECT_EQ(fx->Camera._43, 1.0f);
+  EXPECT_NEAR(fx->View._41, -1.0f, 1e-6);
+  EXPECT_NEAR(fx->View._42, -5.0f, 1e-6);
+
+  // Velocity is smoothed: a tenth of the target the first time, then moved by dt * Speed.
+  d3d->FrameTime = 5031;
+  fx->Update({0.01f, 0, 0}, {0, 0, 0});
+  EXPECT_FLOAT_EQ(fx->Velocity.x, 0.001f);
+  EXPECT_FLOAT_EQ(fx->Camera._41, 1.0f + 0.001f * 20 * 25);
+
+  // Disabled water still moves the camera but is not simulated.
+  fx->Enabled = false;
+  const float h = w.Cells[WaterCellIndex(10, 10)].Height;
+  d3d->FrameTime = 5100;
+  fx->Update({0.01f, 0, 0}, {0, 0, 0});
+  EXPECT_GT(fx->Camera._41, 1.5f);
+  EXPECT_EQ(w.Cells[WaterCellIndex(10, 10)].Height, h);
+}
+
+TEST_F(WaterEffect, RenderDrawsEveryPassWithTheEnvironmentMatrix) {
+  FakeEffect& e = Use({{true, false, true, 2}});
+  d3d->FrameTime = 100;
+  fx->Update({0, 0, 0}, {0, 0, 0});
+  d3d->FrameTime = 120;
+  fx->Update({0, 0, 0}, {0, 0, 0});
+  EXPECT_EQ(fx->Render(true), S_OK);
+  EXPECT_EQ(e.begins, 1);
+  EXPECT_EQ(e.passesBegun, 2);
+  EXPECT_EQ(e.commits, 2);
+  EXPECT_EQ(e.ends, 1);
+  ASSERT_EQ(Draws().size(), 2u);
+  EXPECT_EQ(Draws()[0].state.fvf, 0x152u);
+  EXPECT_EQ(Draws()[0].primitiveCount, 8190u);
+  // Camera turned into the environment: rotation kept, z mirrored, pushed 0.4 back.
+  const D3DMATRIX& m = e.matrices.at("mENV");
+  EXPECT_EQ(m._11, 1.0f);
+  EXPECT_EQ(m._33, -1.0f);
+  EXPECT_EQ(m._41, 0.0f);
+  EXPECT_EQ(m._42, 0.0f);
+  EXPECT_FLOAT_EQ(m._43, 0.4f);
+  EXPECT_EQ(m._44, 1.0f);
+
+  // Its own camera when asked: view is the inverse camera, a right-handed projection.
+  EXPECT_EQ(fx->Render(false), S_OK);
+  D3DMATRIX view{}, proj{};
+  d3d->Device->GetTransform(D3DTS_VIEW, &view);
+  d3d->Device->GetTransform(D3DTS_PROJECTION, &proj);
+  EXPECT_EQ(std::memcmp(&view, &fx->View, sizeof view), 0);
+  EXPECT_LT(proj._34, 0.0f);  // right-handed: w = -z
+
+  fx->Enabled = false;
+  EXPECT_EQ(fx->Render(true), S_OK);
+  EXPECT_EQ(e.begins, 2);
+}
+
+TEST_F(WaterEffect, FailedCausticsSwitchThemOffForGood) {
+  FakeEffect& e = Use({{true, true}, {true, false}, {true}});
+  fx->CausticsEnabled = true;
+  fx->Technique = 0;
+  fx->RenderToSurface.reset();  // the caustics target cannot begin a scene
+  d3d->FrameTime = 100;
+  fx->Update({0, 0, 0}, {0, 0, 0});
+  d3d->FrameTime = 120;
+  EXPECT_EQ(fx->Update({0, 0, 0}, {0, 0, 0}), S_OK);
+  EXPECT_FALSE(fx->CausticsEnabled);
+  EXPECT_EQ(fx->Technique, 1);
+  EXPECT_FALSE(e.textures.at("tCAU"));
+  EXPECT_TRUE(Draws().empty());
+}
+
+TEST_F(WaterEffect, CausticsPassRendersFromAboveAndLeavesTheShortProjection) {
+  if (!fx->RenderToSurface) GTEST_SKIP() << "no render-to-surface on this build";
+  Use({{true, true}, {true}});
+  fx->CausticsEnabled = true;
+  fx->Water->Drop(20, 20);
+  d3d->FrameTime = 100;
+  fx->Update({0, 0, 0}, {0, 0, 0});
+  d3d->FrameTime = 120;
+  EXPECT_EQ(fx->Update({0, 0, 0}, {0, 0, 0}), S_OK);
+  EXPECT_TRUE(fx->CausticsEnabled);
+  ASSERT_EQ(Draws().size(), 1u);
+  const auto& d = Draws()[0];
+  EXPECT_EQ(d.state.fvf, 0x42u);
+  EXPECT_EQ(d.state.render[D3DRS_ZENABLE], DWORD(FALSE));
+  EXPECT_EQ(d.state.render[D3DRS_ALPHABLENDENABLE], DWORD(TRUE));
+  EXPECT_EQ(d.state.render[D3DRS_CULLMODE], DWORD(D3DCULL_NONE));
+  EXPECT_EQ(d.state.view._43, -50.0f);
+  D3DXMATRIX expected;
+  D3DXMatrixPerspectiveFovLH(&expected, SinglePi / 4, d3d->Aspect, 0.01f, 100.0f);
+  D3DMATRIX proj{};
+  d3d->Device->GetTransform(D3DTS_PROJECTION, &proj);
+  EXPECT_EQ(std::memcmp(&proj, &expected, sizeof proj), 0);
+  DWORD v = 0;
+  d3d->Device->GetRenderState(D3DRS_ALPHABLENDENABLE, &v);
+  EXPECT_EQ(v, DWORD(FALSE));
+  d3d->Device->GetRenderState(D3DRS_ZENABLE, &v);
+  EXPECT_EQ(v, DWORD(TRUE));  // this device has a depth buffer
+}
+
+TEST_F(WaterEffect, WorldIsRotationThenTranslationThenOrbit) {
+  fx->Position = {0, -1, 0};
+  EXPECT_EQ(fx->SetWorld(), S_OK);
+  D3DMATRIX w{};
+  d3d->Device->GetTransform(D3DTS_WORLD, &w);
+  EXPECT_EQ(w._42, -1.0f);
+  EXPECT_EQ(w._11, 1.0f);
+  fx->Position = {1, 0, 0};
+  fx->Orbit = {0, SinglePi / 2, 0};
+  D3DXMATRIX m = fx->WorldMatrix();
+  EXPECT_NEAR(m._41, 0.0f, 1e-6);
+  EXPECT_NEAR(m._43, -1.0f, 1e-6);
+}
+
+}  // namespace
