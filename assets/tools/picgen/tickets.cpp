@@ -236,12 +236,47 @@ void DrawTicket(cairo_t* cr, int n) {
   cairo_line_to(cr, kStubX - 40, 90);
   cairo_stroke(cr);
 
-  // The large number, with a shadow.
+  // The large number in one of three treatments, so the tickets differ in more than colour.
   const double numX = 112;
-  SetColor(cr, {0, 0, 0}, 0.4);
-  TextCentered(cr, num, numX + 4, 224, 140, 170, "DejaVu Serif", true);
-  SetColor(cr, s.ink);
-  TextCentered(cr, num, numX, 220, 140, 170, "DejaVu Serif", true);
+  switch (n % 3) {
+    case 1:  // plain, with a drop shadow
+      SetColor(cr, {0, 0, 0}, 0.4);
+      TextCentered(cr, num, numX + 4, 224, 140, 170, "DejaVu Serif", true);
+      SetColor(cr, s.ink);
+      TextCentered(cr, num, numX, 220, 140, 170, "DejaVu Serif", true);
+      break;
+    case 2: {  // on a round badge with a ring of dots
+      cairo_arc(cr, numX, 166, 62, 0, 2 * M_PI);
+      SetColor(cr, s.ink);
+      cairo_fill(cr);
+      for (int i = 0; i < 36; ++i) {
+        const double a = i * M_PI / 18;
+        cairo_arc(cr, numX + 70 * std::cos(a), 166 + 70 * std::sin(a), 2, 0, 2 * M_PI);
+        cairo_fill(cr);
+      }
+      SetColor(cr, s.paper2);
+      TextCentered(cr, num, numX, 202, 100, 100, "DejaVu Sans", true);
+      break;
+    }
+    default:  // outlined
+      cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+      cairo_set_font_size(cr, 150);
+      {
+        cairo_text_extents_t ext;
+        cairo_text_extents(cr, num, &ext);
+        const double k = ext.x_advance > 180 ? 180 / ext.x_advance : 1.0;
+        cairo_set_font_size(cr, 150 * k);
+        cairo_text_extents(cr, num, &ext);
+        cairo_move_to(cr, numX - ext.x_advance / 2, 222);
+      }
+      cairo_text_path(cr, num);
+      SetColor(cr, s.ink, 0.25);
+      cairo_fill_preserve(cr);
+      SetColor(cr, s.ink);
+      cairo_set_line_width(cr, 4);
+      cairo_stroke(cr);
+      break;
+  }
 
   // Admission text.
   const double textX = 278;
