@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -255,12 +256,25 @@ std::unique_ptr<Decoder> AtRate(std::unique_ptr<D> d, int rate) {
 
 }  // namespace
 
+namespace {
+// An Ogg file whose first packet is a Vorbis identification header.
+bool LooksLikeOggVorbis(const std::string& path) {
+    char head[35] = {};
+    std::ifstream in(path, std::ios::binary);
+    in.read(head, sizeof head);
+    return in.gcount() == sizeof head && std::memcmp(head, "OggS", 4) == 0 && std::memcmp(head + 28, "\x01vorbis", 7) == 0;
+}
+}  // namespace
+
 std::unique_ptr<Decoder> OpenStreamDecoder(const std::string& path, int rate) {
     if (rate <= 0) return nullptr;
     {
         auto v = std::make_unique<VorbisDecoder>();
         if (v->Open(path)) return AtRate(std::move(v), rate);
     }
+    // libvorbisfile has refused a damaged Ogg Vorbis file; libsndfile would only
+    // refuse it too, and leaks memory on the way (other Ogg codecs still go to it).
+    if (LooksLikeOggVorbis(path)) return nullptr;
     {
         auto s = std::make_unique<SndfileDecoder>();
         if (s->Open(path)) return AtRate(std::move(s), rate);
