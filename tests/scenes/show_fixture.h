@@ -1,0 +1,101 @@
+#pragma once
+// The whole show in this process: a headless engine on the recording backend (or the gl one),
+// the real archive of the run folder, every loader in the start-up order, and a record of the
+// show's state after each presented frame.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "demo/Globals.h"
+#include "demo/Hooks.h"
+#include "demo/Parts.h"
+#include "demo/Random.h"
+#include "demo/Scenes.h"
+#include "demo/Show.h"
+#include "engine/vokEngine.h"
+#include "engine/vokResource.h"
+#include "platform/gfx/backend.h"
+#include "platform/os/window.h"
+
+namespace vktest {
+
+struct FrameRecord {
+  uint32_t Time;
+  int Scene;
+  int Step;
+  uint32_t SceneStart;
+  uint8_t Flash;
+  uint8_t Fade;
+  uint8_t PostEffect;
+  int LiveTickets2;
+  int LiveTickets4;
+};
+
+inline std::vector<FrameRecord>* Recording = nullptr;
+
+inline void RecordFrame() {
+  if (Recording == nullptr) return;
+  Recording->push_back({Engine->Time, CurrentScene, Step, SceneStart,
+                        FlashSprite ? FlashSprite->Alpha : uint8_t(0), FadeSprite ? FadeSprite->Alpha : uint8_t(0),
+                        PostEffect, Part2Stream().ActiveCount(), Part4Stream().ActiveCount()});
+}
+
+class WholeShow : public ::testing::Test {
+ protected:
+  virtual vkgfx::BackendKind Kind() const { return vkgfx::BackendKind::Recording; }
+  virtual std::string ArchivePath() const { return std::string(VK_RUN_DIR) + "/Quorvanteplidusk.vkr"; }
+
+  void SetUp() override {
+    os::SetHeadless(true);
+    vkgfx::ClearFaults();
+    vkgfx::SetBackendKind(Kind());
+    InstallShowHooks();
+    Randomize(1234);
+    Engine = new TvokEngine(nullptr, 160, 90, 0, true, "show", MovePart1, RenderPart1, false, true, true, false,
+                            false, true, D3DMULTISAMPLE_NONE, 0);
+    ASSERT_TRUE(Engine->Ok) << Engine->ErrorText;
+    Engine->FixedStep = true;
+    Engine->OnFramePresented = RecordFrame;
+    PostEffectsAvailable = true;
+    Resource = new TvokResource();
+    Resource->Open(ArchivePath());
+    CreatePostTarget();
+    LoadTextures();
+    LoadPart2();
+    LoadPart3();
+    LoadPart4();
+    LoadPart5();
+    LoadPostShaders();
+    LoadPart1();
+    Resource->Close();
+    Resource->FreeEntry(ResourceData);
+    delete Resource;
+    Resource = nullptr;
+    Engine->D3D->SetProjection(Engine->D3D->Aspect, 0.1f, 1000.0f, 3.14159274f / 4.0f);
+    Engine->ResetClock();
+    Recording = &Frames;
+  }
+
+  void TearDown() override {
+    Recording = nullptr;
+    FreePart1();
+    FreePart2();
+    FreePart3();
+    FreePart4();
+    FreePart5();
+    FreeTextures();
+    FreePostShaders();
+    delete PostTarget;
+    PostTarget = nullptr;
+    delete Engine;
+    Engine = nullptr;
+    vkgfx::ClearFaults();
+  }
+
+  std::vector<FrameRecord> Frames;
+};
+
+}  // namespace vktest

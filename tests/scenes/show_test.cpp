@@ -1,0 +1,117 @@
+// The whole show driven frame by frame on the recording backend: the scene order, the step
+// schedule, the hand-overs, the fades and the end.
+
+#include <algorithm>
+#include <map>
+
+#include "tests/scenes/show_fixture.h"
+
+namespace vktest {
+namespace {
+
+constexpr uint32_t Scene1Steps[] = {3692, 11077, 13615, 13864, 14077, 16864, 17192, 17308, 17538, 17769, 18461};
+constexpr uint32_t Scene2Steps[] = {7384, 14769, 22153, 29538};
+constexpr uint32_t Scene3Steps[] = {3692, 7385, 11077, 14769};
+constexpr uint32_t Scene4Steps[] = {7385, 14769, 22154, 29539};
+
+class ShowRun : public WholeShow {
+ protected:
+  void SetUp() override {
+    WholeShow::SetUp();
+    if (HasFatalFailure()) return;
+    Engine->Run();
+  }
+
+  // The frames during which a scene was current with its first frame done.
+  std::vector<FrameRecord> SceneFrames(int Scene) const {
+    std::vector<FrameRecord> Out;
+    for (const auto& F : Frames)
+      if (F.Scene == Scene && F.Step > 0) Out.push_back(F);
+    return Out;
+  }
+
+  // Checks that each step of a scene ended in the first frame at or after its end time.
+  void ExpectStepSchedule(int Scene, std::span<const uint32_t> StepEnd) const {
+    const auto List = SceneFrames(Scene);
+    ASSERT_FALSE(List.empty());
+    const uint32_t Start = List.front().SceneStart;
+    for (const auto& F : List) {
+      const uint32_t T = F.Time - Start;
+      ASSERT_GE(F.Step, 1);
+      ASSERT_LE(F.Step, static_cast<int>(StepEnd.size()));
+      // After a frame the scene time lies within the step the frame left the scene in.
+      if (F.Step > 1) EXPECT_GE(T, StepEnd[F.Step - 2]) << "scene " << Scene << " step " << F.Step;
+      EXPECT_LT(T, StepEnd[F.Step - 1]) << "scene " << Scene << " step " << F.Step;
+    }
+  }
+};
+
+TEST_F(ShowRun, ScenesFollowEachOtherAndTheShowEndsByItself) {
+  ASSERT_TRUE(Engine->Terminated);
+  std::vector<int> Order;
+  for (const auto& F : Frames)
+    if (Order.empty() || Order.back() != F.Scene) Order.push_back(F.Scene);
+  EXPECT_EQ(Order, (std::vector<int>{1, 2, 3, 4, 5}));
+
+  // Nominal length: the four scenes, scene five's ten seconds and a fade of 2555 ms, plus a
+  // frame or so per hand-over.
+  const uint32_t End = Frames.back().Time;
+  EXPECT_GE(End, 18461u + 29538u + 14769u + 29539u + 10000u + 2555u);
+  EXPECT_LE(End, 18461u + 29538u + 14769u + 29539u + 10000u + 2555u + 6 * 40u);
+}
+
+TEST_F(ShowRun, EachSceneStartsOneFrameAfterThePreviousEnded) {
+  for (int Scene = 2; Scene <= 5; ++Scene) {
+    const auto Previous = SceneFrames(Scene - 1);
+    const auto Next = SceneFrames(Scene);
+    ASSERT_FALSE(Previous.empty());
+    ASSERT_FALSE(Next.empty());
+    // The hand-over frame belongs to no scene's drawing; the next frame is the new scene's first.
+    EXPECT_EQ(Next.front().SceneStart, Next.front().Time);
+    EXPECT_EQ(Next.front().Time, Previous.back().Time + 2 * 40) << "scene " << Scene;
+  }
+}
+
+TEST_F(ShowRun, StepsEndOnTheirSchedule) {
+  ExpectStepSchedule(1, Scene1Steps);
+  ExpectStepSchedule(2, Scene2Steps);
+  ExpectStepSchedule(3, Scene3Steps);
+  ExpectStepSchedule(4, Scene4Steps);
+}
+
+TEST_F(ShowRun, FlashesAndFadesFollowTheScenes) {
+  const auto One = SceneFrames(1);
+  EXPECT_EQ(One.front().Flash, 255);  // the show opens in white
+  const auto Two = SceneFrames(2);
+  // Beat flashes only from the third step of scene two: full white 231 ms after the step begins.
+  std::map<int, int> FullFlashes;
+  for (const auto& F : Two)
+    if (F.Flash >= 250 && F.Step >= 3) ++FullFlashes[F.Step];
+  EXPECT_GT(FullFlashes[3], 5);
+  EXPECT_GT(FullFlashes[4], 5);
+  for (const auto& F : SceneFrames(3)) EXPECT_EQ(F.Flash, 0);
+  const auto Five = SceneFrames(5);
+  EXPECT_EQ(Five.back().Fade, 255);  // ends in black
+  EXPECT_EQ(Five.front().PostEffect, 0);
+  for (const auto& F : Two) EXPECT_EQ(F.PostEffect, 1);
+}
+
+TEST_F(ShowRun, TicketStreamsFillUpAndFreezeInSceneFour) {
+  int Most = 0;
+  for (const auto& F : SceneFrames(2)) Most = std::max(Most, F.LiveTickets2);
+  // 3600 ms of life with a ticket every 210 ms.
+  EXPECT_GE(Most, 16);
+  EXPECT_LE(Most, 20);
+  const auto Four = SceneFrames(4);
+  int Frozen = -1;
+  for (const auto& F : Four) {
+    if (F.Time - F.SceneStart >= 27692) {
+      if (Frozen < 0) Frozen = F.LiveTickets4;
+      EXPECT_EQ(F.LiveTickets4, Frozen);  // nothing spawns or retires after the freeze
+    }
+  }
+  EXPECT_GT(Frozen, 0);
+}
+
+}  // namespace
+}  // namespace vktest
