@@ -1,0 +1,295 @@
+#include <png.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <stdexcept>
+
+#include "demo/Entry.h"
+#include "demo/Hooks.h"
+#include "demo/Options.h"
+#include "demo/Trace.h"
+#include "tests/engine/engine_fixture.h"
+
+namespace {
+
+using enginetest::Log;
+
+TOptions Parse(const std::vector<std::string>& args) {
+  TOptions options;
+  std::string error;
+  EXPECT_TRUE(ParseOptions(args, options, error)) << error;
+  return options;
+}
+
+std::string ParseError(const std::vector<std::string>& args) {
+  TOptions options;
+  std::string error;
+  EXPECT_FALSE(ParseOptions(args, options, error));
+  return error;
+}
+
+TEST(EntrySwitches, HasSwitchIsACaseInsensitivePrefixTestOfTheBareWords) {
+  os::SetParams(Parse({"showfps", "DEBUG2", "--screenshot", "100", "novsync.png"}).Switches);
+  EXPECT_TRUE(HasSwitch("SHOWFPS"));
+  EXPECT_TRUE(HasSwitch("DEBUG"));  // continues with more characters
+  // An option's value is not a switch, even when it spells one.
+  EXPECT_FALSE(HasSwitch("NOVSYNC"));
+  os::SetParams(Parse({"-DEBUG", "/SHOWFPS", "DEB"}).Switches);
+  EXPECT_FALSE(HasSwitch("DEBUG"));
+  EXPECT_FALSE(HasSwitch("SHOWFPS"));
+  os::SetParams({});
+}
+
+TEST(EntryOptions, ValuesAreParsedAndCheckedStrictly) {
+  const TOptions o = Parse({"DEBUG", "--headless", "--size", "320x180", "--until=2000", "--fixed-step", "20",
+                            "--screenshot", "0", "a.png", "--screenshot", "1000", "b.png", "--trace", "t.jsonl",
+                            "--seed", "4294967295", "--backend", "recording", "--", "--not-an-option"});
+  EXPECT_TRUE(o.Headless);
+  EXPECT_EQ(o.Width, 320);
+  EXPECT_EQ(o.Height, 180);
+  EXPECT_TRUE(o.HasUntil);
+  EXPECT_EQ(o.Until, 2000u);
+  EXPECT_EQ(o.FixedStep, 20u);
+  ASSERT_EQ(o.Screenshots.size(), 2u);
+  EXPECT_EQ(o.Screenshots[1].Time, 1000u);
+  EXPECT_EQ(o.Screenshots[1].File, "b.png");
+  EXPECT_EQ(o.TraceFile, "t.jsonl");
+  EXPECT_EQ(o.Seed, 4294967295u);
+  EXPECT_EQ(o.Backend, "recording");
+  EXPECT_EQ(o.Switches, (std::vector<std::string>{"DEBUG", "--not-an-option"}));
+
+  EXPECT_NE(ParseError({"--frobnicate"}).find("unknown option --frobnicate"), std::string::npos);
+  EXPECT_NE(ParseError({"--until"}).find("--until"), std::string::npos);
+  ParseError({"--until", "-5"});
+  ParseError({"--until", "4294967296"});
+  ParseError({"--size", "320"});
+  ParseError({"--size", "0x100"});
+  ParseError({"--size", "320x180x2"});
+  ParseError({"--fixed-step", "0"});
+  ParseError({"--screenshot", "100"});
+  ParseError({"--backend", "vulkan"});
+  ParseError({"--headless=yes"});
+  ParseError({"--seed", ""});
+  EXPECT_NE(HelpText().find("--screenshot MS FILE"), std::string::npos);
+  EXPECT_NE(HelpText().find("SHOWFPS"), std::string::npos);
+}
+
+void AppendScene(std::string& json) {
+  TraceInt(json, "scene", 3);
+  TraceVec3(json, "cam_pos", 1.5f, -2.0f, NAN);
+  TraceString(json, "note", "a \"b\"\n\x01");
+}
+
+TEST(EntryTrace, FieldsAreValidJsonWithTheShowsAdditions) {
+  ClearTraceAppenders();
+  AddTraceAppender(AppendScene);
+  AddTraceAppender(AppendScene);  // registered once
+  const std::string line = TraceFrameFields(7, 280, 40, 25) + "}";
+  EXPECT_EQ(line,
+            "{\"frame\":7,\"time\":280,\"delta\":40,\"fps\":25,\"scene\":3,\"cam_pos\":[1.5,-2,null],"
+            "\"note\":\"a \\\"b\\\"\\n\\u0001\"}");
+  ClearTraceAppenders();
+  std::string json;
+  TraceNumber(json, "x", 0.1f);
+  EXPECT_EQ(json, ",\"x\":0.100000001");  // enough digits to read back the same single
+}
+
+bool ReadPng(const std::string& file, unsigned& w, unsigned& h, std::vector<uint8_t>& rgba) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, file.c_str())) return false;
+  image.format = PNG_FORMAT_RGBA;
+  rgba.resize(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr)) return false;
+  w = image.width;
+  h = image.height;
+  return true;
+}
+
+TEST(EntryPng, WrittenPicturesReadBackTheSame) {
+  std::vector<uint8_t> rgba(3 * 2 * 4);
+  for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = static_cast<uint8_t>(i * 9);
+  const std::string file = testing::TempDir() + "entry_png_test.png";
+  std::string error;
+  ASSERT_TRUE(WritePng(file, rgba, 3, 2, error)) << error;
+  unsigned w = 0, h = 0;
+  std::vector<uint8_t> back;
+  ASSERT_TRUE(ReadPng(file, w, h, back));
+  EXPECT_EQ(w, 3u);
+  EXPECT_EQ(h, 2u);
+  EXPECT_EQ(back, rgba);
+  std::remove(file.c_str());
+
+  EXPECT_FALSE(WritePng(testing::TempDir() + "no/such/dir/x.png", rgba, 3, 2, error));
+  EXPECT_NE(error.find("no/such/dir/x.png"), std::string::npos);
+  EXPECT_FALSE(WritePng(file, rgba, 4, 4, error));  // too few pixels for the size
+}
+
+// ---------------------------------------------------------------------------------------------
+// The main sequence with every hook recording its call.
+
+#define HOOK(name) \
+  void name() { Log().push_back(#name); }
+HOOK(CreatePostTarget)
+HOOK(LoadTextures)
+HOOK(LoadPart1)
+HOOK(LoadPart2)
+HOOK(LoadPart3)
+HOOK(LoadPart4)
+HOOK(LoadPart5)
+HOOK(LoadPostShaders)
+HOOK(CloseResource)
+HOOK(FreeResource)
+HOOK(PlayMusic)
+HOOK(FreePart1)
+HOOK(FreePart2)
+HOOK(FreePart3)
+HOOK(FreePart4)
+HOOK(FreePart5)
+HOOK(FreeTextures)
+HOOK(FreePostShaders)
+#undef HOOK
+void OpenResource(const std::string& name) { Log().push_back("OpenResource " + name); }
+void OpenMissing(const std::string& name) {
+  Log().push_back("OpenResource " + name);
+  throw std::runtime_error(name + ": file not found");
+}
+void LoadMusic(HWND window, const std::string& name) {
+  Log().push_back(std::string("LoadMusic ") + (window ? "window " : "none ") + name);
+}
+void FreeMusic() { Log().push_back(Engine ? "FreeMusic with engine" : "FreeMusic"); }
+void FreePart1WithEngine() { Log().push_back(Engine && Engine->D3D->Device ? "FreePart1" : "FreePart1 no device"); }
+int g_frames = 0;
+void Move(int) { ++g_frames; }
+void Render(int) {}
+std::vector<std::string> g_boxes;
+int FakeBox(const std::string& text, const std::string& caption, unsigned) {
+  g_boxes.push_back(caption + "|" + text);
+  return os::IDOK;
+}
+
+class RunDemoTest : public enginetest::EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    saved = DemoHooks;
+    DemoHooks = TDemoHooks{};
+    DemoHooks.MovePart1 = Move;
+    DemoHooks.RenderPart1 = Render;
+    DemoHooks.OpenResource = OpenResource;
+    DemoHooks.CloseResource = CloseResource;
+    DemoHooks.FreeResource = FreeResource;
+    DemoHooks.CreatePostTarget = CreatePostTarget;
+    DemoHooks.LoadTextures = LoadTextures;
+    DemoHooks.LoadPart1 = LoadPart1;
+    DemoHooks.LoadPart2 = LoadPart2;
+    DemoHooks.LoadPart3 = LoadPart3;
+    DemoHooks.LoadPart4 = LoadPart4;
+    DemoHooks.LoadPart5 = LoadPart5;
+    DemoHooks.LoadPostShaders = LoadPostShaders;
+    DemoHooks.LoadMusic = LoadMusic;
+    DemoHooks.PlayMusic = PlayMusic;
+    DemoHooks.FreeMusic = FreeMusic;
+    DemoHooks.FreePart1 = FreePart1WithEngine;
+    DemoHooks.FreePart2 = FreePart2;
+    DemoHooks.FreePart3 = FreePart3;
+    DemoHooks.FreePart4 = FreePart4;
+    DemoHooks.FreePart5 = FreePart5;
+    DemoHooks.FreeTextures = FreeTextures;
+    DemoHooks.FreePostShaders = FreePostShaders;
+    g_frames = 0;
+    g_boxes.clear();
+    os::SetMessageBoxHook(FakeBox);
+  }
+  void TearDown() override {
+    DemoHooks = saved;
+    os::SetMessageBoxHook(nullptr);
+    EngineTest::TearDown();
+  }
+  TOptions Options(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args{"--headless", "--backend", "recording", "--size", "160x90", "--fixed-step", "40"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return Parse(args);
+  }
+  TDemoHooks saved;
+};
+
+TEST_F(RunDemoTest, LoadsRunsAndReleasesInTheFixedOrder) {
+  EXPECT_EQ(RunDemo(Options({"--until", "200"})), 0);
+  const std::vector<std::string> expected{
+      "OpenResource Quorvanteplidusk.vkr", "CreatePostTarget", "LoadTextures", "LoadPart2", "LoadPart3",
+      "LoadPart4", "LoadPart5", "LoadPostShaders", "LoadPart1", "CloseResource", "FreeResource",
+      "LoadMusic window Quorvanteplidusk.ogg", "PlayMusic", "FreePart1", "FreePart2", "FreePart3", "FreePart4",
+      "FreePart5", "FreeTextures", "FreePostShaders", "FreeMusic"};
+  EXPECT_EQ(Log(), expected);
+  EXPECT_EQ(g_frames, 5);  // 40, 80, ... 200: quits at the first frame at or after 200 ms
+  EXPECT_EQ(enginetest::SleptMs(), 1000u);  // the pause with the wait cursor
+  EXPECT_EQ(ScreenWidth, 160);
+  EXPECT_EQ(ScreenHeight, 90);
+  EXPECT_FALSE(FullScreenMode);
+  EXPECT_FALSE(VSyncMode);
+  EXPECT_EQ(Engine, nullptr);
+  EXPECT_TRUE(g_boxes.empty());
+}
+
+TEST_F(RunDemoTest, MissingArchiveEndsWithCleanupAndAFailureStatus) {
+  DemoHooks.OpenResource = OpenMissing;
+  EXPECT_EQ(RunDemo(Options({"--until", "200"})), 1);
+  const std::vector<std::string> expected{"OpenResource Quorvanteplidusk.vkr", "FreeResource", "FreePart1",
+                                          "FreePart2", "FreePart3", "FreePart4", "FreePart5", "FreeTextures",
+                                          "FreePostShaders", "FreeMusic"};
+  EXPECT_EQ(Log(), expected);
+  EXPECT_EQ(g_frames, 0);
+  ASSERT_EQ(g_boxes.size(), 1u);
+  EXPECT_EQ(g_boxes[0], "Error|Quorvanteplidusk.vkr: file not found");
+  EXPECT_EQ(os::CurrentCursor(), os::Cursor::Arrow);  // the wait cursor did not stay
+}
+
+TEST_F(RunDemoTest, DeviceFailureShowsTheErrorBoxAndLoadsNothing) {
+  vkgfx::InjectedFaults().failCreateDevice = 2;
+  EXPECT_EQ(RunDemo(Options()), 1);
+  ASSERT_EQ(g_boxes.size(), 1u);
+  EXPECT_EQ(g_boxes[0], "Error|D3D device create error.");
+  EXPECT_EQ(Log().front(), "FreePart1 no device");
+  EXPECT_EQ(std::count(Log().begin(), Log().end(), "LoadTextures"), 0);
+}
+
+TEST_F(RunDemoTest, CapabilityCheckWarnsOnlyWhenCapsCannotBeRead) {
+  StartupMessage.clear();
+  vkgfx::InjectedFaults().failGetDeviceCaps = true;
+  CheckPixelShader();
+  ASSERT_EQ(g_boxes.size(), 1u);
+  EXPECT_EQ(g_boxes[0], "Quorvanteplidusk|Error during GetDeviceCaps!\r Demo will be run with lower details.");
+  vkgfx::ClearFaults();
+  g_boxes.clear();
+  StartupMessage.clear();
+  CheckPixelShader();
+  EXPECT_TRUE(g_boxes.empty());
+  EXPECT_TRUE(PostEffectsAvailable);  // the recording device offers pixel shader 2.0
+}
+
+TEST_F(RunDemoTest, TraceHasOneLinePerFrameAndAMissedScreenshotFailsTheRun) {
+  const std::string trace = testing::TempDir() + "run_demo_trace.jsonl";
+  const std::string shot = testing::TempDir() + "run_demo_shot.png";
+  const std::string late = testing::TempDir() + "run_demo_late.png";
+  std::remove(shot.c_str());
+  // A screenshot after the end cannot be taken: the run reports it.
+  EXPECT_EQ(RunDemo(Options({"--until", "120", "--trace", trace, "--screenshot", "80", shot,
+                             "--screenshot", "5000", late})),
+            1);
+  std::ifstream in(trace);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "{\"frame\":1,\"time\":40,\"delta\":40,\"fps\":0}");
+  EXPECT_EQ(lines[2].rfind("{\"frame\":3,\"time\":120,", 0), 0u);
+  std::remove(trace.c_str());
+  std::FILE* f = std::fopen(shot.c_str(), "rb");
+  if (f) {
+    std::fclose(f);
+    std::remove(shot.c_str());
+  }
+}
+
+}  // namespace
