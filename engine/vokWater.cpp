@@ -514,6 +514,26 @@ HRESULT TWaterEffect::RenderCaustics() {
   view._43 = -50.0f;
   device->SetTransform(D3DTS_VIEW, &view);
   device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 0.0f, 0);
+  // The caustics mesh lies in the pool's own coordinates and carries its light in
+  // its vertex colours: drawn unlit, untextured, unfogged and added up, whatever
+  // the frame had set. Those states are handed back as they were.
+  D3DMATRIX world{};
+  DWORD lighting = 0, fog = 0, srcBlend = 0, destBlend = 0;
+  LPDIRECT3DBASETEXTURE9 texture;
+  device->GetTransform(D3DTS_WORLD, &world);
+  device->GetRenderState(D3DRS_LIGHTING, &lighting);
+  device->GetRenderState(D3DRS_FOGENABLE, &fog);
+  device->GetRenderState(D3DRS_SRCBLEND, &srcBlend);
+  device->GetRenderState(D3DRS_DESTBLEND, &destBlend);
+  device->GetTexture(0, texture);
+  D3DXMATRIX identity;
+  D3DXMatrixIdentity(&identity);
+  device->SetTransform(D3DTS_WORLD, &identity);
+  device->SetRenderState(D3DRS_LIGHTING, FALSE);
+  device->SetRenderState(D3DRS_FOGENABLE, FALSE);
+  device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_ONE);
+  device->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+  device->SetTexture(0, nullptr);
   device->SetRenderState(D3DRS_ZENABLE, FALSE);
   device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
   device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
@@ -521,6 +541,12 @@ HRESULT TWaterEffect::RenderCaustics() {
   device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
   device->SetRenderState(D3DRS_CULLMODE, D3DCULL_CW);
   if (D3D->DepthBuffer) device->SetRenderState(D3DRS_ZENABLE, TRUE);
+  device->SetTexture(0, texture);
+  device->SetRenderState(D3DRS_DESTBLEND, destBlend);
+  device->SetRenderState(D3DRS_SRCBLEND, srcBlend);
+  device->SetRenderState(D3DRS_FOGENABLE, fog);
+  device->SetRenderState(D3DRS_LIGHTING, lighting);
+  device->SetTransform(D3DTS_WORLD, &world);
   RenderToSurface->EndScene(0);
   D3D->SetProjection(D3D->Aspect, 0.01f, 100.0f, SinglePi / 4);
   return S_OK;

@@ -194,6 +194,10 @@ TEST_F(WaterEffect, CausticsPassRendersFromAboveAndLeavesTheShortProjection) {
   Use({{true, true}, {true}});
   fx->CausticsEnabled = true;
   fx->Water->Drop(20, 20);
+  fx->Position = {5, -1, 0};
+  fx->SetWorld();
+  d3d->Device->SetRenderState(D3DRS_LIGHTING, TRUE);
+  d3d->Device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
   d3d->FrameTime = 100;
   fx->Update({0, 0, 0}, {0, 0, 0});
   d3d->FrameTime = 120;
@@ -206,6 +210,14 @@ TEST_F(WaterEffect, CausticsPassRendersFromAboveAndLeavesTheShortProjection) {
   EXPECT_EQ(d.state.render[D3DRS_ALPHABLENDENABLE], DWORD(TRUE));
   EXPECT_EQ(d.state.render[D3DRS_CULLMODE], DWORD(D3DCULL_NONE));
   EXPECT_EQ(d.state.view._43, -50.0f);
+  // Drawn in the pool's own coordinates, unlit, adding up.
+  EXPECT_EQ(d.state.world._41, 0.0f);
+  EXPECT_EQ(d.state.render[D3DRS_LIGHTING], DWORD(FALSE));
+  EXPECT_EQ(d.state.render[D3DRS_SRCBLEND], DWORD(D3DBLEND_ONE));
+  EXPECT_EQ(d.state.render[D3DRS_DESTBLEND], DWORD(D3DBLEND_ONE));
+  D3DMATRIX world{};
+  d3d->Device->GetTransform(D3DTS_WORLD, &world);
+  EXPECT_EQ(world._41, 5.0f);
   D3DXMATRIX expected;
   D3DXMatrixPerspectiveFovLH(&expected, SinglePi / 4, d3d->Aspect, 0.01f, 100.0f);
   D3DMATRIX proj{};
@@ -216,6 +228,10 @@ TEST_F(WaterEffect, CausticsPassRendersFromAboveAndLeavesTheShortProjection) {
   EXPECT_EQ(v, DWORD(FALSE));
   d3d->Device->GetRenderState(D3DRS_ZENABLE, &v);
   EXPECT_EQ(v, DWORD(TRUE));  // this device has a depth buffer
+  d3d->Device->GetRenderState(D3DRS_LIGHTING, &v);
+  EXPECT_EQ(v, DWORD(TRUE));
+  d3d->Device->GetRenderState(D3DRS_SRCBLEND, &v);
+  EXPECT_EQ(v, DWORD(D3DBLEND_SRCALPHA));
 }
 
 TEST_F(WaterEffect, WorldIsRotationThenTranslationThenOrbit) {
