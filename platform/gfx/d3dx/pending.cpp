@@ -7,12 +7,6 @@ HRESULT D3DXCreateFontIndirectA(const LPDIRECT3DDEVICE9&, const D3DXFONT_DESCA*,
   f.reset();
   return E_NOTIMPL;
 }
-HRESULT D3DXCreateEffect(const LPDIRECT3DDEVICE9&, LPCVOID, UINT, const D3DXMACRO*, LPD3DXINCLUDE, DWORD,
-                         LPD3DXEFFECTPOOL, LPD3DXEFFECT* fx, LPD3DXBUFFER* e) {
-  if (fx) fx->reset();
-  if (e) e->reset();
-  return E_NOTIMPL;
-}
 HRESULT D3DXCreateRenderToSurface(const LPDIRECT3DDEVICE9&, UINT, UINT, D3DFORMAT, BOOL, D3DFORMAT,
                                   LPD3DXRENDERTOSURFACE& r) {
   r.reset();

@@ -1,4 +1,0 @@
-#include "platform/gfx/backend_impl.h"
-namespace vkgfx {
-std::unique_ptr<Backend> MakeGlBackend() { return MakeRecordingBackend(); }
-}

@@ -1,0 +1,99 @@
+#include "platform/gfx/program_cache.h"
+
+namespace vkgfx {
+
+GLuint CompileShader(GLenum type, const std::string& source, std::string& log) {
+  GLuint s = glCreateShader(type);
+  const char* text = source.c_str();
+  glShaderSource(s, 1, &text, nullptr);
+  glCompileShader(s);
+  GLint ok = GL_FALSE;
+  glGetShaderiv(s, GL_COMPILE_STATUS, &ok);
+  if (!ok) {
+    GLint length = 0;
+    glGetShaderiv(s, GL_INFO_LOG_LENGTH, &length);
+    log.assign(size_t(length > 0 ? length : 1), '\0');
+    glGetShaderInfoLog(s, length, nullptr, log.data());
+    glDeleteShader(s);
+    return 0;
+  }
+  return s;
+}
+
+static void LookUp(GlProgram& p) {
+  GLint count = 0;
+  glGetProgramiv(p.id, GL_ACTIVE_UNIFORMS, &count);
+  for (GLint i = 0; i < count; ++i) {
+    char name[256];
+    GLsizei length = 0;
+    GLint size = 0;
+    GLenum type = 0;
+    glGetActiveUniform(p.id, GLuint(i), sizeof name, &length, &size, &type, name);
+    std::string n(name, size_t(length));
+    if (n.size() > 3 && n.compare(n.size() - 3, 3, "[0]") == 0) n.resize(n.size() - 3);
+    p.active[n] = ActiveUniform{glGetUniformLocation(p.id, name), type, size};
+  }
+  auto loc = [&](const char* name) {
+    auto it = p.active.find(name);
+    return it == p.active.end() ? -1 : it->second.location;
+  };
+  auto& l = p.loc;
+  l.worldView = loc("vk_WorldView"), l.projection = loc("vk_Projection"), l.normalMatrix = loc("vk_NormalMatrix");
+  l.world = loc("vk_World"), l.view = loc("vk_View");
+  l.pixelAdjust = loc("vk_PixelAdjust"), l.viewport = loc("vk_Viewport");
+  l.matDiffuse = loc("vk_MatDiffuse"), l.matAmbient = loc("vk_MatAmbient"), l.matSpecular = loc("vk_MatSpecular");
+  l.matEmissive = loc("vk_MatEmissive"), l.matPower = loc("vk_MatPower"), l.globalAmbient = loc("vk_GlobalAmbient");
+  l.lightDir = loc("vk_LightDir"), l.lightDiffuse = loc("vk_LightDiffuse");
+  l.lightSpecular = loc("vk_LightSpecular"), l.lightAmbient = loc("vk_LightAmbient");
+  l.fogParams = loc("vk_FogParams"), l.fogColor = loc("vk_FogColor"), l.tfactor = loc("vk_TFactor");
+  l.alphaRef = loc("vk_AlphaRef");
+  for (DWORD i = 0; i < kMaxStages; ++i) l.texMatrix[i] = loc(("vk_TexMatrix" + std::to_string(i)).c_str());
+  // Samplers read the stage of the same number, once and for all.
+  glUseProgram(p.id);
+  for (DWORD i = 0; i < kMaxStages; ++i) {
+    GLint s = loc(("vk_Sampler" + std::to_string(i)).c_str());
+    if (s >= 0) glUniform1i(s, GLint(i));
+  }
+}
+
+std::unique_ptr<GlProgram> LinkProgram(const std::string& vsSource, const std::string& fsSource, std::string& log) {
+  auto p = std::make_unique<GlProgram>();
+  GLuint vs = CompileShader(GL_VERTEX_SHADER, vsSource, log);
+  if (!vs) return p;
+  GLuint fs = CompileShader(GL_FRAGMENT_SHADER, fsSource, log);
+  if (!fs) {
+    glDeleteShader(vs);
+    return p;
+  }
+  GLuint id = glCreateProgram();
+  glAttachShader(id, vs);
+  glAttachShader(id, fs);
+  // Custom vertex shaders may leave out layout qualifiers; the names fix the slots.
+  glBindAttribLocation(id, 0, "vk_Position");
+  glBindAttribLocation(id, 1, "vk_Normal");
+  glBindAttribLocation(id, 2, "vk_Diffuse");
+  glBindAttribLocation(id, 3, "vk_TexCoord0");
+  glBindAttribLocation(id, 4, "vk_Specular");
+  glBindFragDataLocation(id, 0, "vk_FragColor");
+  glLinkProgram(id);
+  glDetachShader(id, vs);
+  glDetachShader(id, fs);
+  glDeleteShader(vs);
+  glDeleteShader(fs);
+  GLint ok = GL_FALSE;
+  glGetProgramiv(id, GL_LINK_STATUS, &ok);
+  if (!ok) {
+    GLint length = 0;
+    glGetProgramiv(id, GL_INFO_LOG_LENGTH, &length);
+    log.assign(size_t(length > 0 ? length : 1), '\0');
+    glGetProgramInfoLog(id, length, nullptr, log.data());
+    glDeleteProgram(id);
+    return p;
+  }
+  p->id = id;
+  p->ok = true;
+  LookUp(*p);
+  return p;
+}
+
+}  // namespace vkgfx
