@@ -138,20 +138,6 @@ TEST_F(SetupChoiceTest, NoOrBrokenSelectionFallsBackToTheFirstListedMode) {
   }
 }
 
-TEST(SetupForm, OpensWithTheDemoButtonFocusedAndNoCancelButton) {
-  TfrmSetup setup;
-  EXPECT_EQ(setup.Form.ClientWidth, 398);
-  EXPECT_EQ(setup.Form.ClientHeight, 197);
-  EXPECT_EQ(setup.Form.ActiveControl, "btnGo");
-  ASSERT_NE(setup.Form.Find("btnGo"), nullptr);
-  EXPECT_EQ(setup.Form.Find("btnGo"), &setup.btnGo());
-  EXPECT_EQ(setup.btnGo().ModalResult, ui::mrOk);
-  EXPECT_EQ(setup.btnExit().ModalResult, ui::mrCancel);
-  EXPECT_TRUE(setup.chbFullScreen().Checked);
-  EXPECT_TRUE(setup.chbVSync().Checked);
-  EXPECT_NE(std::string(SetupCaption).find("Quorvanteplidusk"), std::string::npos);
-}
-
 TEST(SetupFormSelection, FollowsTheEditFieldText) {
   ui::ComboItems items;
   items.Items = {"800x600 60Hz", "1920x1080 60Hz", "800x600 60Hz"};
