@@ -16,6 +16,9 @@ Faults g_faults;
 std::vector<D3DDISPLAYMODE> g_modes;
 D3DDISPLAYMODE g_desktop{};
 bool g_modesSet = false;
+}  // namespace
+
+namespace {
 
 void DefaultModes(std::vector<D3DDISPLAYMODE>& modes, D3DDISPLAYMODE& desktop) {
   modes.clear();
@@ -45,7 +48,11 @@ void DefaultModes(std::vector<D3DDISPLAYMODE>& modes, D3DDISPLAYMODE& desktop) {
 }
 }  // namespace
 
+ShaderCreatedHook g_shaderHook = nullptr;
+
 void SetBackendKind(BackendKind kind) { g_kind = kind; }
+void VkSetShaderCreatedHook(ShaderCreatedHook hook) { g_shaderHook = hook; }
+ShaderCreatedHook VkShaderCreatedHook() { return g_shaderHook; }
 BackendKind GetBackendKind() { return g_kind; }
 
 Faults& InjectedFaults() { return g_faults; }

@@ -552,6 +552,7 @@ HRESULT Device::CreateVertexShader(const DWORD* function, std::shared_ptr<IDirec
   HRESULT hr = backend_->CreateShader(s->store);
   if (FAILED(hr)) return hr;
   shader = s;
+  if (auto hook = VkShaderCreatedHook()) hook(function, s);
   return D3D_OK;
 }
 
@@ -578,6 +579,7 @@ HRESULT Device::CreatePixelShader(const DWORD* function, std::shared_ptr<IDirect
   HRESULT hr = backend_->CreateShader(s->store);
   if (FAILED(hr)) return hr;
   shader = s;
+  if (auto hook = VkShaderCreatedHook()) hook(function, s);
   return D3D_OK;
 }
 
@@ -646,6 +648,8 @@ HRESULT Device::GetIndices(std::shared_ptr<IDirect3DIndexBuffer9>& buffer) {
 }
 
 HRESULT Device::ValidDraw(D3DPRIMITIVETYPE type, UINT primitiveCount) const {
+  // As on the original, nothing is drawn outside BeginScene / EndScene.
+  if (!inScene_) return D3DERR_INVALIDCALL;
   if (VertexCountOf(type, 1) == 0) return D3DERR_INVALIDCALL;
   if (primitiveCount > (1u << 24)) return D3DERR_INVALIDCALL;
   if (!state_.vertexShader && LayoutOf(state_.fvf).position < 0) return D3DERR_INVALIDCALL;
