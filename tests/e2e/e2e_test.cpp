@@ -1,0 +1,193 @@
+// The built program, run as a user would run it (headless, so no display is needed).
+
+#include <gtest/gtest.h>
+#include <png.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const std::string Program = VK_RUN_DIR "/Quorvanteplidusk";
+
+struct Outcome {
+  int status = -1;  // exit status, or 128 + signal, or -1 on timeout
+  std::string out;
+  std::string err;
+};
+
+std::string ReadAll(const std::string& file) {
+  std::ifstream in(file);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Runs the program in `dir`; `unsetDisplay` removes every way to reach a display; `signalAfterMs`
+// sends SIGTERM that long after the start.
+Outcome RunProgram(const std::vector<std::string>& args, const std::string& dir = VK_RUN_DIR, bool unsetDisplay = false,
+            int signalAfterMs = -1, int timeoutMs = 60000) {
+  const std::string outFile = testing::TempDir() + "e2e_stdout.txt";
+  const std::string errFile = testing::TempDir() + "e2e_stderr.txt";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(126);
+    if (!freopen(outFile.c_str(), "w", stdout) || !freopen(errFile.c_str(), "w", stderr)) _exit(126);
+    if (unsetDisplay) {
+      unsetenv("DISPLAY");
+      unsetenv("WAYLAND_DISPLAY");
+      setenv("SDL_VIDEODRIVER", "x11", 1);  // no fallback to an offscreen driver
+    }
+    std::vector<char*> argv{const_cast<char*>(Program.c_str())};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(Program.c_str(), argv.data());
+    _exit(127);
+  }
+  Outcome outcome;
+  const auto start = std::chrono::steady_clock::now();
+  bool signalled = false;
+  for (;;) {
+    int status = 0;
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) {
+      outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      break;
+    }
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    if (!signalled && signalAfterMs >= 0 && ms >= signalAfterMs) {
+      kill(pid, SIGTERM);
+      signalled = true;
+    }
+    if (ms > timeoutMs) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  outcome.out = ReadAll(outFile);
+  outcome.err = ReadAll(errFile);
+  return outcome;
+}
+
+bool PngSize(const std::string& file, unsigned& w, unsigned& h, std::vector<uint8_t>& rgba) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, file.c_str())) return false;
+  image.format = PNG_FORMAT_RGBA;
+  rgba.resize(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr)) return false;
+  w = image.width;
+  h = image.height;
+  return true;
+}
+
+TEST(EndToEnd, HelpVersionAndBadOptions) {
+  Outcome help = RunProgram({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--headless"), std::string::npos);
+  EXPECT_NE(help.out.find("DEBUG"), std::string::npos);
+  Outcome version = RunProgram({"--version"});
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out.rfind("Quorvanteplidusk ", 0), 0u);
+  Outcome bad = RunProgram({"--frobnicate"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("unknown option --frobnicate"), std::string::npos);
+  Outcome missing = RunProgram({"--size"});
+  EXPECT_EQ(missing.status, 2);
+}
+
+TEST(EndToEnd, HeadlessRunWritesTheScreenshotAndTheTraceAndEndsCleanly) {
+  const std::string shot = testing::TempDir() + "e2e_shot.png";
+  const std::string trace = testing::TempDir() + "e2e_trace.jsonl";
+  std::remove(shot.c_str());
+  Outcome run = RunProgram({"--headless", "--size", "320x180", "--until", "2000", "--screenshot", "1000", shot, "--trace",
+                     trace, "--seed", "1"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  unsigned w = 0, h = 0;
+  std::vector<uint8_t> rgba;
+  ASSERT_TRUE(PngSize(shot, w, h, rgba));
+  EXPECT_EQ(w, 320u);
+  EXPECT_EQ(h, 180u);
+  // Every pixel is opaque: the back buffer was really drawn.
+  for (size_t i = 3; i < rgba.size(); i += 4) ASSERT_EQ(rgba[i], 255) << "pixel " << i / 4;
+
+  std::ifstream in(trace);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_FALSE(lines.empty());
+  long lastTime = -1;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string& l = lines[i];
+    ASSERT_EQ(l.rfind("{\"frame\":" + std::to_string(i + 1) + ",", 0), 0u) << l;
+    ASSERT_EQ(l.back(), '}');
+    const auto t = l.find("\"time\":");
+    ASSERT_NE(t, std::string::npos);
+    const long time = std::strtol(l.c_str() + t + 7, nullptr, 10);
+    EXPECT_GE(time, lastTime);
+    lastTime = time;
+  }
+  EXPECT_GE(lastTime, 2000);
+  std::remove(shot.c_str());
+  std::remove(trace.c_str());
+}
+
+TEST(EndToEnd, FixedStepRunIsRepeatable) {
+  const std::string a = testing::TempDir() + "e2e_a.jsonl", b = testing::TempDir() + "e2e_b.jsonl";
+  for (const auto& file : {a, b}) {
+    Outcome run = RunProgram({"--headless", "--size", "160x90", "--fixed-step", "40", "--until", "1000", "--seed", "7",
+                       "--trace", file});
+    ASSERT_EQ(run.status, 0) << run.err;
+  }
+  // The frame rate is measured on the real clock and may differ; everything else is the same.
+  auto strip = [](std::string text) {
+    std::string out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+      const auto f = line.find(",\"fps\":");
+      const auto end = line.find_first_of(",}", f + 7);
+      out += line.substr(0, f) + line.substr(end) + "\n";
+    }
+    return out;
+  };
+  const std::string ta = strip(ReadAll(a)), tb = strip(ReadAll(b));
+  EXPECT_EQ(ta, tb);
+  EXPECT_EQ(std::count(ta.begin(), ta.end(), '\n'), 25);  // 40, 80, ... 1000
+  std::remove(a.c_str());
+  std::remove(b.c_str());
+}
+
+TEST(EndToEnd, WithoutADisplayItSaysHowToRunHeadless) {
+  Outcome run = RunProgram({"DEBUG"}, VK_RUN_DIR, /*unsetDisplay*/ true);
+  EXPECT_NE(run.status, 0);
+  EXPECT_LT(run.status, 128) << "crashed";
+  EXPECT_NE(run.err.find("--headless"), std::string::npos) << run.err;
+}
+
+TEST(EndToEnd, TerminationSignalEndsTheShowLikeTheCloseBox) {
+  const auto start = std::chrono::steady_clock::now();
+  Outcome run = RunProgram({"--headless", "--size", "160x90"}, VK_RUN_DIR, false, /*signalAfterMs*/ 2500, 30000);
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_LT(seconds, 20);
+}
+
+TEST(EndToEnd, MissingArchiveIsNamedAndFailsTheRun) {
+  Outcome run = RunProgram({"--headless", "--size", "160x90", "--until", "500"}, testing::TempDir());
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(run.err.find("Quorvanteplidusk.vkr"), std::string::npos) << run.err;
+}
+
+}  // namespace
