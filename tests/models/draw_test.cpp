@@ -18,8 +18,12 @@ class ModelDraw : public ::testing::Test {
     ASSERT_TRUE(d3d->Ok) << d3d->ErrorText;
     dev = d3d->Device.get();
     vkgfx::VkClearRecording(dev);
+    ASSERT_EQ(dev->BeginScene(), S_OK);
   }
-  void TearDown() override { vkgfx::ClearFaults(); }
+  void TearDown() override {
+    dev->EndScene();
+    vkgfx::ClearFaults();
+  }
 
   const std::vector<DrawRecord>& Draws() { return vkgfx::VkRecordedDraws(dev); }
   DWORD RS(D3DRENDERSTATETYPE s) {

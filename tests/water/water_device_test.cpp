@@ -16,8 +16,12 @@ class WaterDevice : public ::testing::Test {
     ASSERT_TRUE(d3d->Ok) << d3d->ErrorText;
     dev = d3d->Device.get();
     vkgfx::VkClearRecording(dev);
+    ASSERT_EQ(dev->BeginScene(), S_OK);
   }
-  void TearDown() override { vkgfx::ClearFaults(); }
+  void TearDown() override {
+    dev->EndScene();
+    vkgfx::ClearFaults();
+  }
   const std::vector<vkgfx::DrawRecord>& Draws() { return vkgfx::VkRecordedDraws(dev); }
 
   std::unique_ptr<TvokD3D> d3d;

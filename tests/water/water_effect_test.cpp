@@ -28,6 +28,13 @@ class WaterEffect : public ::testing::Test {
     return *e;
   }
   const std::vector<vkgfx::DrawRecord>& Draws() { return vkgfx::VkRecordedDraws(d3d->Device.get()); }
+  // Drawing happens inside a device scene, as in a frame.
+  HRESULT RenderInScene(bool keepCamera) {
+    d3d->Device->BeginScene();
+    const HRESULT hr = fx->Render(keepCamera);
+    d3d->Device->EndScene();
+    return hr;
+  }
 
   std::unique_ptr<TvokD3D> d3d;
   std::unique_ptr<TWaterEffect> fx;
@@ -45,7 +52,7 @@ TEST_F(WaterEffect, CreationWithoutAnEffectLeavesNothingToUse) {
   EXPECT_EQ(fx->Water->Size, 100.0f);
   EXPECT_TRUE(fx->Water->SurfaceBuffer);  // the surface is ready even so
   EXPECT_EQ(fx->SelectTechnique(0, false), E_FAIL);
-  EXPECT_TRUE(FAILED(fx->Render(false)));
+  EXPECT_TRUE(FAILED(RenderInScene(false)));
   d3d->FrameTime = 1000;
   fx->Update({0, 0, 0}, {0, 0, 0});
   d3d->FrameTime = 1020;
@@ -144,7 +151,7 @@ TEST_F(WaterEffect, RenderDrawsEveryPassWithTheEnvironmentMatrix) {
   fx->Update({0, 0, 0}, {0, 0, 0});
   d3d->FrameTime = 120;
   fx->Update({0, 0, 0}, {0, 0, 0});
-  EXPECT_EQ(fx->Render(true), S_OK);
+  EXPECT_EQ(RenderInScene(true), S_OK);
   EXPECT_EQ(e.begins, 1);
   EXPECT_EQ(e.passesBegun, 2);
   EXPECT_EQ(e.commits, 2);
@@ -162,7 +169,7 @@ TEST_F(WaterEffect, RenderDrawsEveryPassWithTheEnvironmentMatrix) {
   EXPECT_EQ(m._44, 1.0f);
 
   // Its own camera when asked: view is the inverse camera, a right-handed projection.
-  EXPECT_EQ(fx->Render(false), S_OK);
+  EXPECT_EQ(RenderInScene(false), S_OK);
   D3DMATRIX view{}, proj{};
   d3d->Device->GetTransform(D3DTS_VIEW, &view);
   d3d->Device->GetTransform(D3DTS_PROJECTION, &proj);
@@ -170,7 +177,7 @@ TEST_F(WaterEffect, RenderDrawsEveryPassWithTheEnvironmentMatrix) {
   EXPECT_LT(proj._34, 0.0f);  // right-handed: w = -z
 
   fx->Enabled = false;
-  EXPECT_EQ(fx->Render(true), S_OK);
+  EXPECT_EQ(RenderInScene(true), S_OK);
   EXPECT_EQ(e.begins, 2);
 }
 
