@@ -122,7 +122,9 @@ TEST_F(RenderTargetTest, DrawSetsTextureFvfCullAndNothingElse) {
   Device()->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
   vkgfx::VkClearRecording(Device());
 
+  Device()->BeginScene();
   ASSERT_EQ(Target.Draw(), D3D_OK);
+  Device()->EndScene();
   const auto& Draws = vkgfx::VkRecordedDraws(Device());
   ASSERT_EQ(Draws.size(), 1u);
   const auto& D = Draws[0];
@@ -159,7 +161,9 @@ TEST_F(RenderTargetTest, RefusedTextureLeavesTheScreenAlone) {
   EXPECT_EQ(CurrentTarget(Device()), Screen);
   Target.EndRender();
   EXPECT_EQ(CurrentTarget(Device()), Screen);
+  Device()->BeginScene();
   EXPECT_TRUE(FAILED(Target.Draw()));
+  Device()->EndScene();
   EXPECT_TRUE(vkgfx::VkRecordedDraws(Device()).empty());
 }
 
@@ -183,7 +187,9 @@ TEST_F(ScreenPlaneTest, HoldsItsTextureAndDrawsItFullScreen) {
     ExpectCorners(Plane.Vertices, 0, 0, 63, 47);
     ExpectTexCoords(Plane.Vertices, 0, 0, 1, 1);
     vkgfx::VkClearRecording(Device());
+    Device()->BeginScene();
     ASSERT_EQ(Plane.Draw(), D3D_OK);
+    Device()->EndScene();
     const auto& Draws = vkgfx::VkRecordedDraws(Device());
     ASSERT_EQ(Draws.size(), 1u);
     EXPECT_EQ(Draws[0].state.textures[0], Picture);
@@ -198,7 +204,9 @@ TEST_F(ScreenPlaneTest, HoldsItsTextureAndDrawsItFullScreen) {
 TEST_F(ScreenPlaneTest, MissingPictureDrawsNothing) {
   TvokScreenPlane Plane(D3D(), nullptr);
   vkgfx::VkClearRecording(Device());
+  Device()->BeginScene();
   EXPECT_TRUE(FAILED(Plane.Draw()));
+  Device()->EndScene();
   EXPECT_TRUE(vkgfx::VkRecordedDraws(Device()).empty());
 }
 
@@ -317,12 +325,14 @@ TEST_F(SpriteTest, DrawGoesThroughTheSpriteAndRestoresTheState) {
   Device()->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
   vkgfx::VkClearRecording(Device());
 
+  Device()->BeginScene();
   S.Visible = false;
   S.Draw();
   EXPECT_TRUE(vkgfx::VkRecordedDraws(Device()).empty());
 
   S.Visible = true;
   S.Draw();
+  Device()->EndScene();
   const auto& Draws = vkgfx::VkRecordedDraws(Device());
   ASSERT_EQ(Draws.size(), 1u);
   EXPECT_EQ(Draws[0].state.textures[0], S.Texture);

@@ -311,11 +311,13 @@ TEST_F(SceneFrameTest, LayersAreFadedThroughSetAlphaAndDrawnOnlyWhenVisible) {
   EXPECT_EQ(FlashSprite->Alpha, 0);
   EXPECT_EQ(FlashSprite->Color, 0x00FFFFFFu);
   vkgfx::VkClearRecording(Device());
+  Device()->BeginScene();
   DrawLayer(FlashSprite);
   EXPECT_TRUE(vkgfx::VkRecordedDraws(Device()).empty());
   ShortFlashLayer(FlashSprite, 1);
   EXPECT_EQ(FlashSprite->Alpha, 199);
   DrawLayer(FlashSprite);
+  Device()->EndScene();
   EXPECT_EQ(vkgfx::VkRecordedDraws(Device()).size(), 1u);
   FadeInLayer(FlashSprite, 2000, 1);
   EXPECT_EQ(FlashSprite->Alpha, 255);
