@@ -166,3 +166,37 @@ TEST_F(GlConformancePost, BlurStrengthFollowsTheLevel) {
     Previous = Diff;
   }
 }
+
+TEST_F(GlConformancePost, RadialBlurChoosesItsShaderTechniqueAndStreaksThePicture) {
+  CreatePostTarget();
+  PostTarget->SetTexCoords(0, 0, 1, 1);
+  OpenShaderArchive();
+  LoadPostShaders();
+  ASSERT_TRUE(RadialBlurEffect);
+  ASSERT_NE(RadialBlurTechnique, nullptr);
+  EXPECT_EQ(RadialBlurEffect->GetTechniqueByName("RadialBlur"), RadialBlurTechnique);
+  EXPECT_EQ(RadialBlurEffect->ValidateTechnique(RadialBlurTechnique), D3D_OK);
+  CaptureTestPicture();
+  const Picture Plain = ShowCapture();
+
+  ASSERT_EQ(RadialBlurEffect->SetTexture("tFrame", PostTarget->Texture), D3D_OK);
+  Device()->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFFFFFF, 1.0f, 0);
+  Device()->BeginScene();
+  UINT Passes = 0;
+  ASSERT_EQ(RadialBlurEffect->Begin(&Passes, 0), D3D_OK);
+  ASSERT_EQ(Passes, 1u);
+  RadialBlurEffect->BeginPass(0);
+  PostTarget->Draw();
+  RadialBlurEffect->EndPass();
+  RadialBlurEffect->End();
+  Device()->EndScene();
+  Picture Streaked;
+  ASSERT_EQ(vkgfx::VkReadBackBuffer(Device(), Streaked.Rgba, Streaked.Width, Streaked.Height), D3D_OK);
+  const double Diff = MeanDifference(Streaked, Plain);
+  EXPECT_GT(Diff, 2.0);
+  EXPECT_LT(Diff, 60.0);
+  // The effect put the pixel shader back as it found it.
+  LPDIRECT3DPIXELSHADER9 Bound;
+  Device()->GetPixelShader(Bound);
+  EXPECT_FALSE(Bound);
+}
