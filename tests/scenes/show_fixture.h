@@ -43,15 +43,34 @@ inline void RecordFrame() {
                         PostEffect, Part2Stream().ActiveCount(), Part4Stream().ActiveCount()});
 }
 
-class WholeShow : public ::testing::Test {
- protected:
-  virtual vkgfx::BackendKind Kind() const { return vkgfx::BackendKind::Recording; }
-  virtual std::string ArchivePath() const { return std::string(VK_RUN_DIR) + "/Quorvanteplidusk.vkr"; }
+// The shared scene state as the program image has it, so that a process can run the show again.
+inline void ResetShowState() {
+  StepStart = 0;
+  SceneStart = 0;
+  CurrentScene = 1;
+  Step = 0;
+  FrameCount = 0;
+  PostEffect = 0;
+  BlurLevel = 4.0f;
+  PostCapturing = false;
+}
 
-  void SetUp() override {
+// Loads the show on a fresh engine, runs it to its end with the fixed 40 ms step, and releases it.
+class WholeShow {
+ public:
+  explicit WholeShow(vkgfx::BackendKind Kind = vkgfx::BackendKind::Recording,
+                     std::string ArchivePath = std::string(VK_RUN_DIR) + "/Quorvanteplidusk.vkr")
+      : Kind(Kind), ArchivePath(std::move(ArchivePath)) {}
+
+  vkgfx::BackendKind Kind;
+  std::string ArchivePath;
+  std::vector<FrameRecord> Frames;
+
+  void Load() {
     os::SetHeadless(true);
     vkgfx::ClearFaults();
-    vkgfx::SetBackendKind(Kind());
+    vkgfx::SetBackendKind(Kind);
+    ResetShowState();
     InstallShowHooks();
     Randomize(1234);
     Engine = new TvokEngine(nullptr, 160, 90, 0, true, "show", MovePart1, RenderPart1, false, true, true, false,
@@ -61,7 +80,7 @@ class WholeShow : public ::testing::Test {
     Engine->OnFramePresented = RecordFrame;
     PostEffectsAvailable = true;
     Resource = new TvokResource();
-    Resource->Open(ArchivePath());
+    Resource->Open(ArchivePath);
     CreatePostTarget();
     LoadTextures();
     LoadPart2();
@@ -79,7 +98,17 @@ class WholeShow : public ::testing::Test {
     Recording = &Frames;
   }
 
-  void TearDown() override {
+  void Run() {
+    Load();
+    if (::testing::Test::HasFatalFailure()) return;
+    Engine->Run();
+    Terminated = Engine->Terminated;
+    Release();
+  }
+
+  bool Terminated = false;
+
+  void Release() {
     Recording = nullptr;
     FreePart1();
     FreePart2();
@@ -93,9 +122,8 @@ class WholeShow : public ::testing::Test {
     delete Engine;
     Engine = nullptr;
     vkgfx::ClearFaults();
+    ResetShowState();
   }
-
-  std::vector<FrameRecord> Frames;
 };
 
 }  // namespace vktest
