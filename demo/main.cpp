@@ -4,6 +4,7 @@
 
 #include "demo/Entry.h"
 #include "demo/Options.h"
+#include "demo/Show.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> Args(argv + 1, argv + argc);
@@ -22,5 +23,6 @@ int main(int argc, char** argv) {
     std::fputs(VersionText().c_str(), stdout);
     return 0;
   }
+  InstallShowHooks();
   return RunDemo(Options);
 }
