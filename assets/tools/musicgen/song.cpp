@@ -164,6 +164,8 @@ void Intro(Mixdown& m) {
             for (int beat : {0, 2}) Kick(m, At(bar * 4 + beat), beat == 0 ? 0.85f : 0.7f);
         for (int j = 0; j < 4; ++j) HatClosed(m, At(bar * 4 + j + 0.5), 0.45f);
     }
+    // A dark pulse joins the pads halfway, opening up towards the first stream.
+    for (int bar = 4; bar < 8; ++bar) Arp(m, bar, 0.22f + 0.03f * (bar - 4), 0.12f + 0.04f * (bar - 4), 4);
     Arp(m, 8, 0.35f, 0.3f, 2);
     Arp(m, 9, 0.45f, 0.4f, 2);
 
