@@ -247,7 +247,7 @@ class Effect final : public ID3DXEffect {
     Param* p = FindParam(h);
     if (!p || !v || !p->desc.IsNumeric() || p->desc.type == ParamType::Matrix) return D3DERR_INVALIDCALL;
     float f[4] = {0, 0, 0, 0};
-    std::copy(p->values.begin(), p->values.end(), f);
+    for (std::size_t i = 0; i < p->values.size() && i < 4; ++i) f[i] = p->values[i];
     *v = D3DXVECTOR4(f[0], f[1], f[2], f[3]);
     return S_OK;
   }
