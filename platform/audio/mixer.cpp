@@ -167,9 +167,10 @@ void Mixer::FillChannel(Channel& c, std::size_t limit) {
             emptyLoops = 0;
             continue;
         }
-        // End of the data.
-        if (c.length.load(std::memory_order_relaxed) == 0 && c.sinceRewind > 0)
-            c.length.store(c.sinceRewind, std::memory_order_relaxed);
+        // End of the data. What was actually decoded beats what the header
+        // promised (a damaged file, rounding in rate conversion), and a loop
+        // position must wrap where the data really does.
+        if (c.sinceRewind > 0) c.length.store(c.sinceRewind, std::memory_order_relaxed);
         // A looping channel starts over, unless it is empty or cannot seek: that
         // would spin forever producing nothing.
         if (c.loop && c.sinceRewind > 0 && ++emptyLoops < 2 && c.decoder->Rewind()) {

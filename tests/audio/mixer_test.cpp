@@ -222,3 +222,19 @@ TEST(AudioMixer, InvalidHandlesFailHarmlessly) {
     EXPECT_FALSE(m.Play(h, false));
     EXPECT_EQ(m.ChannelCount(), 0u);
 }
+
+TEST(AudioMixer, ConvertedLoopWrapsWhereItsDataDoes) {
+    TempDir dir;
+    std::vector<std::int16_t> ramp(1000);
+    for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<std::int16_t>(100 + i * 20);
+    WriteWav(dir.File("r.wav"), ramp, 1, 22050);
+    audio::Mixer m(44100, 100);
+    auto h = m.Add(audio::OpenStreamDecoder(dir.File("r.wav"), 44100), audio::ChannelKind::Stream, true);
+    m.Play(h, false);
+    auto out = MixFrames(m, 5000);
+    std::size_t period = 0;
+    for (std::size_t i = 1; i < 5000 && !period; ++i)
+        if (out[2 * i] == 100) period = i;
+    ASSERT_NEAR(static_cast<double>(period), 2000.0, 2.0);
+    EXPECT_EQ(m.PositionFrames(h), 5000 % period);
+}
