@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/gfx/backend.h"
 #include "platform/gfx/d3dx/common.h"
 #include "platform/gfx/d3dx/glsl_build.h"
 #include "platform/gfx/d3dx/shader_link.h"
@@ -282,6 +283,9 @@ HRESULT D3DXCompileShader(LPCSTR source, UINT sourceLength, const D3DXMACRO* def
     return D3DXERR_INVALIDDATA;
   };
   if (!source || !function) return D3DERR_INVALIDCALL;
+  // From the first compile on, the device reports the shaders it creates.
+  static const bool hooked = (vkgfx::VkSetShaderCreatedHook(&LinkCreatedShader), true);
+  (void)hooked;
   ShaderStage stage;
   if (!ProfileStage(profile, stage)) return fail(std::string("error: unsupported profile '") + (profile ? profile : "") + "'");
 
