@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <memory>
+#include <thread>
+#include <utility>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -22,7 +26,8 @@ std::unique_ptr<xtest::Xvfb> gServer;
 class SetupProgramX11 : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    gServer = std::make_unique<xtest::Xvfb>();
+    // Larger than every mode offered, so a full-screen show and its resolution differ.
+    gServer = std::make_unique<xtest::Xvfb>(96, "2560x1440");
     if (!gServer->Ok()) return;
     for (auto [w, h, hz] : {std::tuple{1920, 1080, 60}, {1920, 1080, 75}, {800, 600, 60}})
       gServer->AddMode(w, h, hz);
@@ -37,24 +42,44 @@ class SetupProgramX11 : public ::testing::Test {
   }
 
   // A fixed step keeps the show light on a software renderer; the limit is only a safety net.
+  // The first frame's back buffer is saved: its size is the resolution the show runs at.
   std::unique_ptr<xtest::Process> Start() {
-    auto p = std::make_unique<xtest::Process>(
-        *gServer, kProgram, std::vector<std::string>{"--fixed-step", "40", "--until", "100000"},
+    std::remove(shot_.c_str());
+    return std::make_unique<xtest::Process>(
+        *gServer, kProgram,
+        std::vector<std::string>{"--fixed-step", "40", "--until", "100000", "--screenshot", "0", shot_},
         VK_RUN_DIR);
-    return p;
   }
 
-  // Waits for the show's window, checks its client size, then closes it as a user would.
-  void ExpectShowWindowOfSize(xtest::Process& p, int width, int height) {
+  // Waits for the show's window, checks its client size and the size the show renders at,
+  // then closes it as a user would.
+  void ExpectShow(xtest::Process& p, int width, int height, int backWidth, int backHeight) {
     const unsigned long show = gServer->WaitForWindow(kShowWindow, 60000, true);
     ASSERT_NE(show, 0u) << p.Stderr();
     xtest::Xvfb::Geometry g;
     ASSERT_TRUE(gServer->GetGeometry(show, g));
     EXPECT_EQ(g.width, width);
     EXPECT_EQ(g.height, height);
+    for (int i = 0; i < 300 && PngSize(shot_).first == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(PngSize(shot_), std::make_pair(backWidth, backHeight));
     gServer->SendCloseBox(show);
     EXPECT_EQ(p.Wait(30000), 0) << p.Stderr();
   }
+
+  // Width and height from a PNG's header; zeros when the file is not (yet) a PNG.
+  static std::pair<int, int> PngSize(const std::string& file) {
+    unsigned char h[24] = {};
+    std::FILE* f = std::fopen(file.c_str(), "rb");
+    if (!f) return {0, 0};
+    const size_t n = std::fread(h, 1, sizeof h, f);
+    std::fclose(f);
+    if (n < sizeof h || h[1] != 'P' || h[2] != 'N' || h[3] != 'G') return {0, 0};
+    auto be = [&](int at) { return (h[at] << 24) | (h[at + 1] << 16) | (h[at + 2] << 8) | h[at + 3]; };
+    return {be(16), be(20)};
+  }
+
+  const std::string shot_ = VK_BINARY_DIR "/tests/setup-program-first-frame.png";
 };
 
 TEST_F(SetupProgramX11, CloseBoxEndsTheProgramWithNoWindowAndNoMessage) {
@@ -73,7 +98,8 @@ TEST_F(SetupProgramX11, EnterRightAfterOpeningStartsFullScreenInThePreselectedMo
   const unsigned long dialog = gServer->WaitForWindow(SetupCaption, 20000);
   ASSERT_NE(dialog, 0u) << p->Stderr();
   ASSERT_TRUE(gServer->Keys(dialog, "Return"));
-  ExpectShowWindowOfSize(*p, 1920, 1080);
+  // The show covers the whole screen and renders at the chosen mode.
+  ExpectShow(*p, 2560, 1440, 1920, 1080);
 }
 
 TEST_F(SetupProgramX11, UncheckingFullScreenGivesAWindowOfTheChosenSize) {
@@ -83,7 +109,7 @@ TEST_F(SetupProgramX11, UncheckingFullScreenGivesAWindowOfTheChosenSize) {
   ASSERT_TRUE(gServer->Click(dialog, 270 + 8, 40 + 8));  // "fullscreen"
   ASSERT_TRUE(gServer->Click(dialog, 10 + 60, 45 + 12));  // the combo box's edit field
   ASSERT_TRUE(gServer->Keys(dialog, "ctrl+a BackSpace 8 0 0 x 6 0 0 space 6 0 H z alt+d"));
-  ExpectShowWindowOfSize(*p, 800, 600);
+  ExpectShow(*p, 800, 600, 800, 600);
 }
 
 }  // namespace

@@ -93,7 +93,7 @@ std::string ReadAll(int fd, int timeoutMs) {
   return out;
 }
 
-Xvfb::Xvfb(int dpi) {
+Xvfb::Xvfb(int dpi, const std::string& size) {
   if (!OnPath("Xvfb")) {
     error_ = "Xvfb is not installed (package xvfb)";
     return;
@@ -121,8 +121,9 @@ Xvfb::Xvfb(int dpi) {
     setpgid(0, 0);
     std::string fd = std::to_string(fds[1]);
     std::string dots = std::to_string(dpi);
+    std::string screen = size + "x24";
     execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0",
-           "1920x1080x24", "-dpi", dots.c_str(), static_cast<char*>(nullptr));
+           screen.c_str(), "-dpi", dots.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   close(fds[1]);
@@ -229,6 +230,14 @@ bool Xvfb::GetGeometry(unsigned long window, Geometry& g) const {
   g.width = a.width;
   g.height = a.height;
   return true;
+}
+
+std::string Xvfb::ScreenSize() const {
+  DisplayPtr d = Open(display_);
+  if (!d) return "";
+  // Xlib caches the screen size per connection, so a fresh connection is asked each time.
+  Screen* screen = DefaultScreenOfDisplay(d.get());
+  return std::to_string(WidthOfScreen(screen)) + "x" + std::to_string(HeightOfScreen(screen));
 }
 
 bool Xvfb::SendCloseBox(unsigned long window) const {

@@ -9,9 +9,9 @@ namespace xtest {
 
 class Xvfb {
  public:
-  // Starts Xvfb with one 1920x1080 screen at `dpi`; -noreset keeps xrandr modes alive
-  // after the last client leaves. Ok() is false when Xvfb is missing or fails to start.
-  explicit Xvfb(int dpi = 96);
+  // Starts Xvfb with one screen of `size` ("WxH") at `dpi`; -noreset keeps xrandr modes
+  // alive after the last client leaves. Ok() is false when Xvfb is missing or fails to start.
+  explicit Xvfb(int dpi = 96, const std::string& size = "1920x1080");
   ~Xvfb();
   Xvfb(const Xvfb&) = delete;
   Xvfb& operator=(const Xvfb&) = delete;
@@ -38,6 +38,8 @@ class Xvfb {
     int x = 0, y = 0, width = 0, height = 0;
   };
   bool GetGeometry(unsigned long window, Geometry& g) const;
+  // The screen's current size as "WxH" (it follows a full-screen mode switch).
+  std::string ScreenSize() const;
 
   // What a window manager sends when the close box is clicked.
   bool SendCloseBox(unsigned long window) const;
