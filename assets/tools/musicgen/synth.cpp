@@ -180,6 +180,10 @@ std::vector<float> Mixdown::Finish(double delaySeconds, float peak) {
     std::vector<float> out(2 * frames_);
     float maxAbs = 0;
     std::size_t di = 0;
+    // Nothing useful lives below 25 Hz; taking it out leaves headroom for the rest.
+    Svf subL, subR;
+    subL.Set(25.0f, 0.7f);
+    subR.Set(25.0f, 0.7f);
     for (std::size_t i = 0; i < frames_; ++i) {
         float dl = lineL[di], dr = lineR[di];
         lpL += (dl - lpL) * lpk;
@@ -193,6 +197,8 @@ std::vector<float> Mixdown::Finish(double delaySeconds, float peak) {
 
         float l = dryL_[i] + duckL_[i] * duckGain[i] + 0.55f * dl + 0.9f * rl;
         float r = dryR_[i] + duckR_[i] * duckGain[i] + 0.55f * dr + 0.9f * rr;
+        l = subL.High(l);
+        r = subR.High(r);
         out[2 * i] = l;
         out[2 * i + 1] = r;
         maxAbs = std::max({maxAbs, std::fabs(l), std::fabs(r)});
@@ -239,36 +245,39 @@ void Clap(Mixdown& m, double t, float vel) {
 
 void Snare(Mixdown& m, double t, float vel) {
     Noise nz(SeedAt(t, 4));
-    Svf hp;
+    Svf hp, lp;
     hp.Set(1800, 0.7f);
+    lp.Set(9000, 0.7f);
     double p1 = 0, p2 = 0;
     Render(m, t, 0.45, Route{0.6f * vel, 0, 0.22f, 0.02f, false}, [&](double s, float& l, float& r) {
         p1 += 188.0 / kRate;
         p2 += 331.0 / kRate;
         float tone = (Sine(p1) + 0.5f * Sine(p2)) * static_cast<float>(std::exp(-s / 0.055)) * 0.55f;
-        float noise = hp.High(nz.Next()) * static_cast<float>(std::exp(-s / 0.13));
+        float noise = lp.Low(hp.High(nz.Next())) * static_cast<float>(std::exp(-s / 0.13));
         l = r = tone + noise;
     });
 }
 
 void HatClosed(Mixdown& m, double t, float vel) {
     Noise nz(SeedAt(t, 5));
-    Svf hp;
-    hp.Set(7800, 0.8f);
-    Render(m, t, 0.1, Route{0.3f * vel, 0.25f, 0.05f, 0, false}, [&](double s, float& l, float& r) {
-        l = r = hp.High(nz.Next()) * static_cast<float>(std::exp(-s / 0.028));
+    Svf hp, lp;
+    hp.Set(7000, 0.8f);
+    lp.Set(11500, 0.7f);  // white noise straight up to 22 kHz only hisses
+    Render(m, t, 0.1, Route{0.34f * vel, 0.25f, 0.05f, 0, false}, [&](double s, float& l, float& r) {
+        l = r = lp.Low(hp.High(nz.Next())) * static_cast<float>(std::exp(-s / 0.028));
     });
 }
 
 void HatOpen(Mixdown& m, double t, float vel) {
     Noise nz(SeedAt(t, 6));
-    Svf hp, bp;
-    hp.Set(6800, 0.8f);
-    bp.Set(9500, 3.0f);
-    Render(m, t, 0.5, Route{0.38f * vel, -0.3f, 0.14f, 0.1f, false}, [&](double s, float& l, float& r) {
+    Svf hp, bp, lp;
+    hp.Set(6000, 0.8f);
+    bp.Set(9000, 3.0f);
+    lp.Set(11000, 0.7f);
+    Render(m, t, 0.5, Route{0.44f * vel, -0.3f, 0.14f, 0.1f, false}, [&](double s, float& l, float& r) {
         float n = nz.Next();
         float e = static_cast<float>(std::exp(-s / 0.17) * std::min(1.0, s / 0.002));
-        l = r = (hp.High(n) + 0.5f * bp.Band(n)) * e;
+        l = r = lp.Low(hp.High(n) + 0.5f * bp.Band(n)) * e;
     });
 }
 
@@ -305,16 +314,18 @@ void Tom(Mixdown& m, double t, float vel, double hz) {
 
 void Crash(Mixdown& m, double t, float vel) {
     Noise nl(SeedAt(t, 9)), nr(SeedAt(t, 10));
-    Svf hl, hr, bl, br;
+    Svf hl, hr, bl, br, ll, lr;
     hl.Set(4200, 0.7f);
     hr.Set(4400, 0.7f);
     bl.Set(7800, 2.0f);
     br.Set(8300, 2.0f);
+    ll.Set(11000, 0.7f);
+    lr.Set(11500, 0.7f);
     Render(m, t, 3.2, Route{0.34f * vel, 0, 0.3f, 0, false}, [&](double s, float& l, float& r) {
         float e = static_cast<float>(std::exp(-s / 1.0) * std::min(1.0, s / 0.002));
         float a = nl.Next(), b = nr.Next();
-        l = (hl.High(a) + 0.6f * bl.Band(a)) * e;
-        r = (hr.High(b) + 0.6f * br.Band(b)) * e;
+        l = ll.Low(hl.High(a) + 0.6f * bl.Band(a)) * e;
+        r = lr.Low(hr.High(b) + 0.6f * br.Band(b)) * e;
     });
 }
 
@@ -467,7 +478,7 @@ void Lead(Mixdown& m, double t, double len, int note, float vel, double release)
     int k = 0;
     Render(m, t, len + release, Route{0.6f * vel, 0, 0.28f, 0.32f, false}, [&](double s, float& l, float& r) {
         if ((k++ & 15) == 0) {
-            float c = static_cast<float>(1700.0 + 2600.0 * std::exp(-s / 0.12));
+            float c = static_cast<float>(2200.0 + 2600.0 * std::exp(-s / 0.12));
             fl.Set(c, 1.3f);
             fr.Set(c, 1.3f);
         }
