@@ -150,8 +150,7 @@ int ShowModal(Form& form) {
 
   FormWindow fw;
   const int w = S(form.ClientWidth), h = S(form.ClientHeight);
-  fw.labels.reserve(form.Controls.size() + 1);
-  fw.labels.push_back(form.Caption);
+  fw.labels.reserve(form.Controls.size());
   fw.window = std::make_unique<Fl_Double_Window>(w, h);
   fw.window->copy_label(form.Caption.c_str());
   fw.window->callback(WindowCallback, &fw);

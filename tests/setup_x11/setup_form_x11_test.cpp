@@ -208,6 +208,7 @@ TEST(SetupFormX11Dpi, ScreensAbove96DpiGetAScaledForm) {
     if (w && gServer->GetGeometry(w, g)) {
       EXPECT_EQ(g.width, 498);   // 398 * 1.25 = 497.5
       EXPECT_EQ(g.height, 246);  // 197 * 1.25 = 246.25
+      gServer->SavePng(w, std::string(VK_BINARY_DIR) + "/tests/setup-dialog-120dpi.png");
       gServer->SendCloseBox(w);
       child.Finish();
     } else {
