@@ -257,13 +257,14 @@ bool Xvfb::SendCloseBox(unsigned long window) const {
 
 bool Xvfb::Keys(unsigned long window, const std::string& keys) const {
   const std::string id = std::to_string(window);
-  return Run("xdotool windowfocus --sync " + id + " sleep 0.2 key --delay 30 " + keys) == 0;
+  // A bounded wait: --sync would hang for good if the focus never arrives.
+  return Run("timeout 20 xdotool windowfocus --sync " + id + " sleep 0.2 key --delay 30 " + keys) == 0;
 }
 
 bool Xvfb::Click(unsigned long window, int x, int y) const {
   const std::string id = std::to_string(window);
   // No --sync: it waits for the pointer to move, forever when it already sits there.
-  return Run("xdotool mousemove --window " + id + " " + std::to_string(x) + " " +
+  return Run("timeout 20 xdotool mousemove --window " + id + " " + std::to_string(x) + " " +
              std::to_string(y) + " sleep 0.1 click 1") == 0;
 }
 
