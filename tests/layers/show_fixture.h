@@ -1,9 +1,10 @@
 #pragma once
 // A headless engine on the backend a test asks for, with the shared scene state of the show
-// back at its starting values, and archives of shader sources built on the fly.
+// back at its starting values, and an archive of the post-processing sources built on the fly.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -20,50 +21,9 @@ namespace vktest {
 
 inline void NoFrame(int) {}
 
-// The shared scene state as the program image has it.
-inline void ResetShowState() {
-  StepStart = 0;
-  SceneStart = 0;
-  CurrentScene = 1;
-  Step = 0;
-  FrameCount = 0;
-  PostEffect = 0;
-  BlurLevel = 4.0f;
-  DreamLevel = 3.0f;
-  DreamCount = 12;
-  GhostLevel = 0.0f;
-  PostEffectsAvailable = false;
-  PostCapturing = false;
-}
-
-inline std::string ReadSourceFile(const std::string& RelativePath) {
-  std::ifstream In(std::string(VK_SOURCE_DIR) + "/" + RelativePath, std::ios::binary);
-  std::stringstream S;
-  S << In.rdbuf();
-  return S.str();
-}
-
-// The six post-processing entries from their sources, as the archive holds them.
-struct ShaderSource {
-  const char* Entry;
-  const char* File;
-};
-inline const std::vector<ShaderSource>& PostShaderSources() {
-  static const std::vector<ShaderSource> List{
-      {"pshBlur", "assets/shaders/pshBlur.psh"},
-      {"pshDream", "assets/shaders/pshDream.psh"},
-      {"pshDream2", "assets/shaders/pshDream2.psh"},
-      {"pshGhostDream", "assets/shaders/pshGhostDream.psh"},
-      {"pshContrastDream", "assets/shaders/pshContrastDream.psh"},
-      {"fxRadialBlur", "assets/shaders/fxRadialBlur.fx"},
-  };
-  return List;
-}
-
 class ShowTest : public ::testing::Test {
  protected:
   virtual vkgfx::BackendKind Kind() const { return vkgfx::BackendKind::Recording; }
-  virtual int ScreenWidth() const { return 64; }
   virtual int ScreenHeight() const { return 48; }
 
   void SetUp() override {
@@ -71,8 +31,8 @@ class ShowTest : public ::testing::Test {
     vkgfx::ClearFaults();
     vkgfx::SetBackendKind(Kind());
     ResetShowState();
-    Engine = new TvokEngine(nullptr, ScreenWidth(), ScreenHeight(), 0, true, "layers", NoFrame, NoFrame, false,
-                            true, true, false, false, true, D3DMULTISAMPLE_NONE, 0);
+    Engine = new TvokEngine(nullptr, 64, ScreenHeight(), 0, true, "layers", NoFrame, NoFrame, false, true, true,
+                            false, false, true, D3DMULTISAMPLE_NONE, 0);
     ASSERT_TRUE(Engine->Ok) << Engine->ErrorText;
     Engine->FixedStep = true;
   }
@@ -80,40 +40,55 @@ class ShowTest : public ::testing::Test {
   void TearDown() override {
     FreePostShaders();
     delete PostTarget;
-    PostTarget = nullptr;
     delete FlashSprite;
-    FlashSprite = nullptr;
     delete FadeSprite;
-    FadeSprite = nullptr;
-    CloseArchive();
+    PostTarget = nullptr, FlashSprite = FadeSprite = nullptr;
+    if (Resource) {
+      Resource->Close();
+      Resource->FreeEntry(ResourceData);
+      delete Resource;
+      Resource = nullptr;
+    }
     delete Engine;
     Engine = nullptr;
     vkgfx::ClearFaults();
     ResetShowState();
   }
 
+  // The shared scene state as the program image has it.
+  static void ResetShowState() {
+    StepStart = SceneStart = 0;
+    CurrentScene = 1;
+    Step = FrameCount = 0;
+    PostEffect = 0;
+    BlurLevel = 4.0f, DreamLevel = 3.0f, DreamCount = 12, GhostLevel = 0.0f;
+    PostEffectsAvailable = PostCapturing = false;
+  }
+
+  // Opens an archive of the post-processing sources as the show packs them, minus Skip.
+  void OpenShaderArchive(const std::vector<std::string>& Skip = {}) {
+    static const char* const Entries[][2] = {
+        {"pshBlur", "pshBlur.psh"},         {"pshDream", "pshDream.psh"},
+        {"pshDream2", "pshDream2.psh"},     {"pshGhostDream", "pshGhostDream.psh"},
+        {"pshContrastDream", "pshContrastDream.psh"}, {"fxRadialBlur", "fxRadialBlur.fx"}};
+    std::vector<RawEntry> Raw;
+    for (const auto& E : Entries) {
+      if (std::find(Skip.begin(), Skip.end(), E[0]) != Skip.end()) continue;
+      std::ifstream In(std::string(VK_SOURCE_DIR) + "/assets/shaders/" + E[1], std::ios::binary);
+      std::stringstream Text;
+      Text << In.rdbuf();
+      Raw.push_back(Compressed(E[0], ToBytes(Text.str())));
+    }
+    OpenArchive(Raw);
+  }
+
+  void OpenArchive(const std::vector<RawEntry>& Raw) {
+    Resource = new TvokResource();
+    ASSERT_TRUE(Resource->Open(Temp.Write("shaders.vkr", Archive(Raw))));
+  }
+
   IDirect3DDevice9* Device() const { return Engine->D3D->Device.get(); }
   TvokD3D* D3D() const { return Engine->D3D; }
-
-  // Opens an archive holding the post-processing sources, minus the entries named in Skip.
-  void OpenShaderArchive(const std::vector<std::string>& Skip = {}) {
-    std::vector<RawEntry> Entries;
-    for (const auto& S : PostShaderSources()) {
-      if (std::find(Skip.begin(), Skip.end(), S.Entry) != Skip.end()) continue;
-      Entries.push_back(Compressed(S.Entry, ToBytes(ReadSourceFile(S.File))));
-    }
-    const std::string Path = Temp.Write("shaders.vkr", Archive(Entries));
-    Resource = new TvokResource();
-    ASSERT_TRUE(Resource->Open(Path));
-  }
-
-  void CloseArchive() {
-    if (!Resource) return;
-    Resource->Close();
-    Resource->FreeEntry(ResourceData);
-    delete Resource;
-    Resource = nullptr;
-  }
 
   TempDir Temp;
 };
