@@ -53,11 +53,14 @@ void SDLCALL Callback(void* user, Uint8* stream, int len) {
 
 void WorkerLoop(Output* out) {
     while (!out->quit.load(std::memory_order_acquire)) {
+        // From here on a callback's signal means "more room since this pass began".
+        out->wakePending.store(false, std::memory_order_release);
         if (out->mixer->Fill()) continue;
         // Rings are full: sleep until the callback has taken a block, or a short
         // while so that channels added or restarted in between get filled too.
-        (void)out->wake.try_acquire_for(std::chrono::milliseconds(10));
-        out->wakePending.store(false, std::memory_order_release);
+        if (out->wake.try_acquire_for(std::chrono::milliseconds(10)))
+            while (out->wake.try_acquire()) {
+            }
     }
 }
 
