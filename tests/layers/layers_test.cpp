@@ -164,24 +164,33 @@ TEST_F(SpriteTest, FailuresReportTheirMessages) {
   EXPECT_FALSE(Out);
 }
 
-TEST_F(SpriteTest, DrawGoesThroughTheSpriteAndRestoresTheState) {
+TEST_F(SpriteTest, DrawsTheRequestedRectangleInItsColourOnlyWhileVisible) {
   TvokSprite S(D3D());
   LPDIRECT3DTEXTURE9 Out;
-  S.CreateTexture(64, 48, D3DFMT_A8R8G8B8, Out);
-  Device()->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+  S.CreateTexture(50, 30, D3DFMT_A8R8G8B8, Out);
+  S.SetAlpha(0x40);
+  S.SetX(5);
   vkgfx::VkClearRecording(Device());
   Device()->BeginScene();
   S.Visible = false;
   S.Draw();
-  EXPECT_TRUE(vkgfx::VkRecordedDraws(Device()).empty());
   S.Visible = true;
   S.Draw();
   Device()->EndScene();
   const auto& Draws = vkgfx::VkRecordedDraws(Device());
   ASSERT_EQ(Draws.size(), 1u);
   EXPECT_EQ(Draws[0].state.textures[0], S.Texture);
-  EXPECT_EQ(Draws[0].state.render[D3DRS_ALPHABLENDENABLE], DWORD(TRUE));
-  DWORD Blend = 1;
-  Device()->GetRenderState(D3DRS_ALPHABLENDENABLE, &Blend);
-  EXPECT_EQ(Blend, DWORD(FALSE));
+  // Pre-transformed corners x, y, z, rhw, colour, u, v: the size asked for, not the texture's.
+  struct V { float X, Y, Z, Rhw; D3DCOLOR C; float U, W; };
+  ASSERT_EQ(Draws[0].stride, sizeof(V));
+  float MinX = 1e9f, MaxX = -1e9f, MaxY = -1e9f;
+  for (size_t i = 0; i < Draws[0].vertexCount; ++i) {
+    V Vertex;
+    std::memcpy(&Vertex, Draws[0].vertices.data() + i * sizeof(V), sizeof(V));
+    EXPECT_EQ(Vertex.C, 0x40FFFFFFu);
+    MinX = std::min(MinX, Vertex.X), MaxX = std::max(MaxX, Vertex.X), MaxY = std::max(MaxY, Vertex.Y);
+  }
+  EXPECT_NEAR(MaxX - MinX, 50.0f, 1.0f);
+  EXPECT_NEAR(MinX, 5.0f, 1.0f);
+  EXPECT_NEAR(MaxY, 30.0f, 1.0f);
 }
