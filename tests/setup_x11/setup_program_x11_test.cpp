@@ -79,7 +79,9 @@ class SetupProgramX11 : public ::testing::Test {
     return {be(16), be(20)};
   }
 
-  const std::string shot_ = VK_BINARY_DIR "/tests/setup-program-first-frame.png";
+  // One file per test: ctest may run them side by side.
+  const std::string shot_ = std::string(VK_BINARY_DIR "/tests/setup-first-frame-") +
+                            ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".png";
 };
 
 TEST_F(SetupProgramX11, CloseBoxEndsTheProgramWithNoWindowAndNoMessage) {
