@@ -24,3 +24,9 @@ void FreeMusic() {
   MusicPlayer = nullptr;
   MusicChannel = 0;
 }
+
+uint32_t MusicPosition() {
+  if (MusicPlayer == nullptr || MusicChannel == 0) return 0;
+  const uint32_t Position = MusicPlayer->GetPosition(MusicChannel);
+  return Position == 0xFFFFFFFFu ? 0 : Position;
+}

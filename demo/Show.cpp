@@ -4,6 +4,7 @@
 #include "demo/Hooks.h"
 #include "demo/Music.h"
 #include "demo/Parts.h"
+#include "demo/Trace.h"
 #include "engine/vokResource.h"
 
 namespace {
@@ -25,9 +26,13 @@ void FreeArchive() {
   Resource = nullptr;
 }
 
+// The music's progress in the frame trace, so that a run can show when the music played.
+void TraceMusic(std::string& Json) { TraceInt(Json, "music_pos", MusicPosition()); }
+
 }  // namespace
 
 void InstallShowHooks() {
+  AddTraceAppender(TraceMusic);
   DemoHooks.MovePart1 = MovePart1;
   DemoHooks.RenderPart1 = RenderPart1;
   DemoHooks.OpenResource = OpenArchive;

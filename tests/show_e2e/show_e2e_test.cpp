@@ -1,0 +1,270 @@
+// The built program, run from start to end as a user would capture it: headless, at a fixed step
+// of 40 ms, with a seed, writing a trace and a screenshot inside every scene, and with SDL's disk
+// audio driver standing in for a sound card.
+
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+const std::string Program = VK_RUN_DIR "/Quorvanteplidusk";
+
+struct RunResult {
+  int Status = -1;
+  std::string Err;
+};
+
+std::string ReadAll(const fs::path& File) {
+  std::ifstream In(File, std::ios::binary);
+  std::stringstream S;
+  S << In.rdbuf();
+  return S.str();
+}
+
+// Runs the program in Dir with the environment additions Env; waits for it to end.
+RunResult RunProgram(const std::vector<std::string>& Args, const fs::path& Dir,
+               const std::map<std::string, std::string>& Env = {}) {
+  const fs::path ErrFile = Dir / "stderr.txt";
+  const pid_t Pid = fork();
+  if (Pid == 0) {
+    if (chdir(Dir.c_str()) != 0) _exit(126);
+    if (!freopen("/dev/null", "w", stdout) || !freopen(ErrFile.c_str(), "w", stderr)) _exit(126);
+    for (const auto& [Name, Value] : Env) setenv(Name.c_str(), Value.c_str(), 1);
+    std::vector<char*> Argv{const_cast<char*>(Program.c_str())};
+    for (const auto& A : Args) Argv.push_back(const_cast<char*>(A.c_str()));
+    Argv.push_back(nullptr);
+    execv(Program.c_str(), Argv.data());
+    _exit(127);
+  }
+  int Status = 0;
+  waitpid(Pid, &Status, 0);
+  RunResult Result;
+  Result.Status = WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
+  Result.Err = ReadAll(ErrFile);
+  return Result;
+}
+
+// One frame of the trace: the numbers the checks need, pulled out by key.
+struct Frame {
+  double Time = 0, Scene = 0, Step = 0, Flash = 0, Fade = 0, MusicPos = 0;
+};
+
+double Number(const std::string& Line, const std::string& Key) {
+  const auto At = Line.find("\"" + Key + "\":");
+  if (At == std::string::npos) return -1;
+  return std::strtod(Line.c_str() + At + Key.size() + 3, nullptr);
+}
+
+std::vector<Frame> ReadTrace(const fs::path& File) {
+  std::vector<Frame> Frames;
+  std::ifstream In(File);
+  for (std::string Line; std::getline(In, Line);) {
+    Frame F;
+    F.Time = Number(Line, "time");
+    F.Scene = Number(Line, "scene");
+    F.Step = Number(Line, "step");
+    F.Flash = Number(Line, "flash");
+    F.Fade = Number(Line, "fade");
+    F.MusicPos = Number(Line, "music_pos");
+    Frames.push_back(F);
+  }
+  return Frames;
+}
+
+struct Picture {
+  int Width = 0, Height = 0;
+  std::vector<uint8_t> Rgba;
+};
+
+Picture ReadPng(const fs::path& File) {
+  Picture P;
+  png_image Image{};
+  Image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&Image, File.c_str())) return P;
+  Image.format = PNG_FORMAT_RGBA;
+  P.Rgba.resize(PNG_IMAGE_SIZE(Image));
+  if (png_image_finish_read(&Image, nullptr, P.Rgba.data(), 0, nullptr)) {
+    P.Width = static_cast<int>(Image.width);
+    P.Height = static_cast<int>(Image.height);
+  }
+  return P;
+}
+
+// Mean absolute difference of two pictures' colour channels, 0..255.
+double Difference(const Picture& A, const Picture& B) {
+  if (A.Rgba.size() != B.Rgba.size() || A.Rgba.empty()) return 255;
+  double Sum = 0;
+  for (size_t i = 0; i < A.Rgba.size(); ++i)
+    if (i % 4 != 3) Sum += std::abs(int(A.Rgba[i]) - int(B.Rgba[i]));
+  return Sum / (A.Rgba.size() * 3 / 4);
+}
+
+// Standard deviation of the brightness: 0 for a flat picture.
+double Contrast(const Picture& P) {
+  double Sum = 0, Sum2 = 0;
+  const size_t N = P.Rgba.size() / 4;
+  for (size_t i = 0; i < N; ++i) {
+    const double Y = (P.Rgba[4 * i] + P.Rgba[4 * i + 1] + P.Rgba[4 * i + 2]) / 3.0;
+    Sum += Y;
+    Sum2 += Y * Y;
+  }
+  const double Mean = Sum / N;
+  return std::sqrt(std::max(0.0, Sum2 / N - Mean * Mean));
+}
+
+// A moment inside each scene (engine time, ms, at the fixed step; scene one ends near 18.5 s,
+// two near 48 s, three near 62.9 s, four near 92.5 s).
+const std::vector<std::pair<int, int>> Moments = {{1, 9000}, {2, 30000}, {3, 55000}, {4, 75000}, {5, 97000}};
+
+class ShowEndToEnd : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    Dir = new fs::path(fs::path(testing::TempDir()) / ("show_e2e_" + std::to_string(getpid())));
+    fs::create_directories(*Dir);
+    std::vector<std::string> Args{"DEBUG",    "--headless", "--size",  "320x180", "--fixed-step", "40",
+                                  "--seed",   "7",          "--trace", (*Dir / "trace.jsonl").string()};
+    for (const auto& [Scene, Ms] : Moments) {
+      Args.push_back("--screenshot");
+      Args.push_back(std::to_string(Ms));
+      Args.push_back((*Dir / ("scene" + std::to_string(Scene) + ".png")).string());
+    }
+    Outcome = new RunResult(RunProgram(Args, VK_RUN_DIR,
+                                 {{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", (*Dir / "audio.raw").string()}}));
+    Frames = new std::vector<Frame>(ReadTrace(*Dir / "trace.jsonl"));
+  }
+  static void TearDownTestSuite() {
+    fs::remove_all(*Dir);
+    delete Dir;
+    delete Outcome;
+    delete Frames;
+  }
+  static inline fs::path* Dir = nullptr;
+  static inline RunResult* Outcome = nullptr;
+  static inline std::vector<Frame>* Frames = nullptr;
+};
+
+TEST_F(ShowEndToEnd, EndsByItselfWithStatusZero) {
+  EXPECT_EQ(Outcome->Status, 0) << Outcome->Err;
+  ASSERT_FALSE(Frames->empty());
+  EXPECT_GT(Frames->back().Time, 105000);
+  EXPECT_LT(Frames->back().Time, 105600);
+  EXPECT_EQ(Frames->back().Fade, 255);
+}
+
+TEST_F(ShowEndToEnd, TraceShowsTheScenesInOrderOnTheirSchedule) {
+  const std::map<int, std::vector<int>> StepEnds = {
+      {1, {3692, 11077, 13615, 13864, 14077, 16864, 17192, 17308, 17538, 17769, 18461}},
+      {2, {7384, 14769, 22153, 29538}},
+      {3, {3692, 7385, 11077, 14769}},
+      {4, {7385, 14769, 22154, 29539}}};
+  int Scene = 1;
+  double SceneStart = -1, PreviousEnd = -1;
+  size_t Ended = 0;  // steps of the current scene seen to end
+  // A step ends in the first frame at or after its end time (ms after the scene's first frame).
+  auto ExpectEnd = [&](double Time) {
+    ASSERT_LT(Ended, StepEnds.at(Scene).size()) << "scene " << Scene;
+    const double End = StepEnds.at(Scene)[Ended];
+    EXPECT_GE(Time - SceneStart, End) << "scene " << Scene << " step " << Ended + 1;
+    EXPECT_LT(Time - SceneStart, End + 40) << "scene " << Scene << " step " << Ended + 1;
+    ++Ended;
+  };
+  int LastStep = 1;
+  for (const Frame& F : *Frames) {
+    if (SceneStart < 0) SceneStart = F.Time;
+    if (F.Step == 0) {  // the hand-over frame: the last step of the scene ended
+      ExpectEnd(F.Time);
+      EXPECT_EQ(Ended, StepEnds.at(Scene).size()) << "every step of scene " << Scene;
+      PreviousEnd = F.Time;
+      LastStep = 0;
+      continue;
+    }
+    if (F.Scene != Scene) {
+      ASSERT_EQ(F.Scene, Scene + 1) << "at " << F.Time;
+      EXPECT_EQ(F.Time, PreviousEnd + 40) << "scene " << F.Scene << " starts one frame after the hand-over";
+      Scene = static_cast<int>(F.Scene);
+      SceneStart = F.Time;
+      Ended = 0;
+      LastStep = static_cast<int>(F.Step);
+      continue;
+    }
+    if (F.Step != LastStep) {
+      ASSERT_EQ(F.Step, LastStep + 1) << "scene " << Scene << " at " << F.Time;
+      ExpectEnd(F.Time);
+      LastStep = static_cast<int>(F.Step);
+    }
+  }
+  EXPECT_EQ(Scene, 5);
+}
+
+TEST_F(ShowEndToEnd, ScreenshotsInsideEachSceneDifferAndAreNotBlank) {
+  std::vector<Picture> Pictures;
+  for (const auto& [Scene, Ms] : Moments) {
+    Pictures.push_back(ReadPng(*Dir / ("scene" + std::to_string(Scene) + ".png")));
+    ASSERT_EQ(Pictures.back().Width, 320) << "scene " << Scene;
+    ASSERT_EQ(Pictures.back().Height, 180);
+    EXPECT_GT(Contrast(Pictures.back()), 8.0) << "scene " << Scene << " looks blank";
+  }
+  for (size_t i = 0; i < Pictures.size(); ++i)
+    for (size_t j = i + 1; j < Pictures.size(); ++j)
+      EXPECT_GT(Difference(Pictures[i], Pictures[j]), 10.0) << "scenes " << i + 1 << " and " << j + 1;
+}
+
+TEST_F(ShowEndToEnd, MusicPlaysFromTheStartAndStopsInSceneFive) {
+  ASSERT_FALSE(Frames->empty());
+  // Playing from the first frame: the position moves within the first frames.
+  double Early = -1;
+  for (const Frame& F : *Frames)
+    if (F.Time <= 2000 && F.MusicPos > 0) Early = F.MusicPos;
+  EXPECT_GT(Early, 0);
+  // 7300 ms into scene five it stops: from then on the position stands still.
+  double SceneFiveStart = -1, Stopped = -1;
+  for (const Frame& F : *Frames) {
+    if (F.Scene != 5 || F.Step == 0) continue;
+    if (SceneFiveStart < 0) SceneFiveStart = F.Time;
+    const double T = F.Time - SceneFiveStart;
+    if (T > 7300 + 200) {
+      if (Stopped < 0) Stopped = F.MusicPos;
+      EXPECT_EQ(F.MusicPos, Stopped) << "at " << T << " ms into scene five";
+    }
+  }
+  EXPECT_GT(Stopped, 0);
+}
+
+TEST(ShowFaults, AMissingArchiveEndsWithAClearMessage) {
+  const fs::path Dir = fs::path(testing::TempDir()) / ("show_noarchive_" + std::to_string(getpid()));
+  fs::create_directories(Dir);
+  const RunResult R = RunProgram({"DEBUG", "--headless", "--size", "160x90", "--until", "500"}, Dir,
+                           {{"SDL_AUDIODRIVER", "dummy"}});
+  EXPECT_NE(R.Status, 0);
+  EXPECT_NE(R.Err.find("Quorvanteplidusk.vkr"), std::string::npos) << R.Err;
+  fs::remove_all(Dir);
+}
+
+TEST(ShowFaults, AMissingMusicFileGivesASilentShow) {
+  const fs::path Dir = fs::path(testing::TempDir()) / ("show_nomusic_" + std::to_string(getpid()));
+  fs::create_directories(Dir);
+  fs::copy_file(VK_RUN_DIR "/Quorvanteplidusk.vkr", Dir / "Quorvanteplidusk.vkr");
+  const RunResult R = RunProgram({"DEBUG", "--headless", "--size", "160x90", "--fixed-step", "40", "--until", "3000",
+                            "--trace", (Dir / "trace.jsonl").string()},
+                           Dir, {{"SDL_AUDIODRIVER", "dummy"}});
+  EXPECT_EQ(R.Status, 0) << R.Err;
+  const auto Frames = ReadTrace(Dir / "trace.jsonl");
+  ASSERT_FALSE(Frames.empty());
+  for (const Frame& F : Frames) EXPECT_EQ(F.MusicPos, 0);
+  fs::remove_all(Dir);
+}
+
+}  // namespace
