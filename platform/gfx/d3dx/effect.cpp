@@ -173,9 +173,9 @@ class Effect final : public ID3DXEffect {
 
   // ---- techniques
   HRESULT SetTechnique(D3DXHANDLE h) override {
-    TechniqueRuntime* t = FindTechnique(h);
-    if (!t || begun_) return D3DERR_INVALIDCALL;
-    current_ = std::size_t(t - &techniques_[0]);
+    const int i = TechniqueIndex(h);
+    if (i < 0 || begun_) return D3DERR_INVALIDCALL;
+    current_ = std::size_t(i);
     return S_OK;
   }
   D3DXHANDLE GetCurrentTechnique() override { return techniques_[current_].handle.c_str(); }
@@ -189,9 +189,9 @@ class Effect final : public ID3DXEffect {
     *next = nullptr;
     std::size_t start = 0;
     if (h) {
-      TechniqueRuntime* t = FindTechnique(h);
-      if (!t) return D3DERR_INVALIDCALL;
-      start = std::size_t(t - &techniques_[0]) + 1;
+      const int i = TechniqueIndex(h);
+      if (i < 0) return D3DERR_INVALIDCALL;
+      start = std::size_t(i) + 1;
     }
     for (std::size_t i = start; i < techniques_.size(); ++i)
       if (techniques_[i].valid) {
@@ -201,10 +201,9 @@ class Effect final : public ID3DXEffect {
     return S_FALSE;
   }
   BOOL IsParameterUsed(D3DXHANDLE param, D3DXHANDLE technique) override {
-    Param* p = FindParam(param);
+    const int index = ParamIndex(param);
     TechniqueRuntime* t = technique ? FindTechnique(technique) : &techniques_[current_];
-    if (!p || !t) return FALSE;
-    const int index = int(p - &params_[0]);
+    if (index < 0 || !t) return FALSE;
     for (const PassRuntime& pass : t->passes)
       if (pass.usedParams.count(index)) return TRUE;
     return FALSE;
@@ -336,13 +335,18 @@ class Effect final : public ID3DXEffect {
     return v;
   }
 
+  // Index of a technique handle (pointer first, then name); -1 when unknown.
+  int TechniqueIndex(D3DXHANDLE h) const {
+    if (!h) return -1;
+    for (std::size_t i = 0; i < techniques_.size(); ++i)
+      if (techniques_[i].handle.c_str() == h) return int(i);
+    for (std::size_t i = 0; i < techniques_.size(); ++i)
+      if (!techniques_[i].handle.empty() && techniques_[i].handle == h) return int(i);
+    return -1;
+  }
   TechniqueRuntime* FindTechnique(D3DXHANDLE h) {
-    if (!h) return nullptr;
-    for (TechniqueRuntime& t : techniques_)
-      if (t.handle.c_str() == h) return &t;
-    for (TechniqueRuntime& t : techniques_)
-      if (!t.handle.empty() && t.handle == h) return &t;
-    return nullptr;
+    const int i = TechniqueIndex(h);
+    return i < 0 ? nullptr : &techniques_[std::size_t(i)];
   }
   PassRuntime* FindPass(D3DXHANDLE h) {
     if (!h) return nullptr;
@@ -351,13 +355,17 @@ class Effect final : public ID3DXEffect {
         if (p.handle.c_str() == h) return &p;
     return nullptr;
   }
+  int ParamIndex(D3DXHANDLE h) const {
+    if (!h) return -1;
+    for (std::size_t i = 0; i < params_.size(); ++i)
+      if (params_[i].desc.name.c_str() == h) return int(i);
+    for (std::size_t i = 0; i < params_.size(); ++i)
+      if (params_[i].desc.name == h) return int(i);
+    return -1;
+  }
   Param* FindParam(D3DXHANDLE h) {
-    if (!h) return nullptr;
-    for (Param& p : params_)
-      if (p.desc.name.c_str() == h) return &p;
-    for (Param& p : params_)
-      if (p.desc.name == h) return &p;
-    return nullptr;
+    const int i = ParamIndex(h);
+    return i < 0 ? nullptr : &params_[std::size_t(i)];
   }
 
   void PreparePass(PassRuntime& p, const D3DCAPS9& caps) {
