@@ -304,12 +304,13 @@ Image EnvMap() {
     const double nz = std::sqrt(1 - rr);
     // Mirror-sphere reflection of the viewing ray.
     const Vec r{2 * nz * nx, 2 * nz * ny, 1 - 2 * nz * nz};
-    Rgb col;
-    if (r.y >= 0)
-      col = Mix(Rgb{0.85, 0.70, 0.55}, Rgb{0.08, 0.10, 0.24}, std::pow(r.y, 0.6));
-    else
-      col = Mix(Rgb{0.40, 0.28, 0.22}, Rgb{0.05, 0.04, 0.05}, std::pow(-r.y, 0.5));
-    col = Mix(col, Rgb{1.0, 0.95, 0.85}, 0.6 * std::exp(-std::abs(r.y) * 40));  // horizon line
+    // A dim studio: the sky side and the floor side meet at the horizon in one soft band, so
+    // flat surfaces that reflect across the horizon show no hard edge.
+    const Rgb horizon{0.36, 0.30, 0.28};
+    const Rgb ceiling = Mix(horizon, Rgb{0.05, 0.06, 0.14}, std::pow(Smooth(0.0, 1.0, r.y), 0.6));
+    const Rgb ground = Mix(horizon, Rgb{0.04, 0.03, 0.04}, std::pow(Smooth(0.0, 1.0, -r.y), 0.5));
+    Rgb col = Mix(ground, ceiling, Smooth(-0.15, 0.15, r.y));
+    col = Mix(col, Rgb{0.95, 0.85, 0.70}, 0.25 * std::exp(-std::abs(r.y) * 25));  // horizon glow
     for (const auto& l : lights) {
       const double d = std::max(0.0, Dot(r, l));
       const double spot = std::pow(d, 60) * 1.2 + std::pow(d, 8) * 0.15;
