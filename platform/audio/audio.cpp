@@ -18,12 +18,12 @@ namespace {
 constexpr int kDeviceFrames = 1024;  // SDL's own buffer, about 23 ms at 44.1 kHz
 
 struct Output {
-    SDL_AudioDeviceID device = 0;
-    std::unique_ptr<Mixer> mixer;
-    std::thread worker;
-    std::atomic<bool> quit{false};
-    std::atomic<bool> wakePending{false};
-    std::counting_semaphore<> wake{0};
+  SDL_AudioDeviceID device = 0;
+  std::unique_ptr<Mixer> mixer;
+  std::thread worker;
+  std::atomic<bool> quit{false};
+  std::atomic<bool> wakePending{false};
+  std::counting_semaphore<> wake{0};
 };
 
 Output* g_out = nullptr;
@@ -31,185 +31,185 @@ int g_bufferMs = 500;
 std::string g_error;
 
 bool Fail(const std::string& what) {
-    g_error = what;
-    return false;
+  g_error = what;
+  return false;
 }
 
 bool Ready() {
-    if (g_out) return true;
-    return Fail("audio output not initialised");
+  if (g_out) return true;
+  return Fail("audio output not initialised");
 }
 
 // One pending signal is enough; this keeps the semaphore's count bounded.
 void Wake(Output* out) {
-    if (!out->wakePending.exchange(true, std::memory_order_acq_rel)) out->wake.release();
+  if (!out->wakePending.exchange(true, std::memory_order_acq_rel)) out->wake.release();
 }
 
 void SDLCALL Callback(void* user, Uint8* stream, int len) {
-    auto* out = static_cast<Output*>(user);
-    out->mixer->Mix(reinterpret_cast<std::int16_t*>(stream), static_cast<std::size_t>(len) / 4);
-    Wake(out);  // there is room in the rings again
+  auto* out = static_cast<Output*>(user);
+  out->mixer->Mix(reinterpret_cast<std::int16_t*>(stream), static_cast<std::size_t>(len) / 4);
+  Wake(out);  // there is room in the rings again
 }
 
 void WorkerLoop(Output* out) {
-    while (!out->quit.load(std::memory_order_acquire)) {
-        // From here on a callback's signal means "more room since this pass began".
-        out->wakePending.store(false, std::memory_order_release);
-        if (out->mixer->Fill()) continue;
-        // Rings are full: sleep until the callback has taken a block, or a short
-        // while so that channels added or restarted in between get filled too.
-        if (out->wake.try_acquire_for(std::chrono::milliseconds(10)))
-            while (out->wake.try_acquire()) {
-            }
-    }
+  while (!out->quit.load(std::memory_order_acquire)) {
+    // From here on a callback's signal means "more room since this pass began".
+    out->wakePending.store(false, std::memory_order_release);
+    if (out->mixer->Fill()) continue;
+    // Rings are full: sleep until the callback has taken a block, or a short
+    // while so that channels added or restarted in between get filled too.
+    if (out->wake.try_acquire_for(std::chrono::milliseconds(10)))
+      while (out->wake.try_acquire()) {
+      }
+  }
 }
 
 }  // namespace
 
 bool Init(int device, int frequency, void* /*window*/) {
-    if (g_out) return Fail("audio output already initialised");
-    if (frequency <= 0) frequency = kDefaultRate;
-    if (device == 0 || device < -1) return Fail("no such output device");
+  if (g_out) return Fail("audio output already initialised");
+  if (frequency <= 0) frequency = kDefaultRate;
+  if (device == 0 || device < -1) return Fail("no such output device");
 
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return Fail(std::string("audio init: ") + SDL_GetError());
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return Fail(std::string("audio init: ") + SDL_GetError());
 
-    const char* name = nullptr;
-    if (device >= 2) {
-        name = SDL_GetAudioDeviceName(device - 2, 0);
-        if (!name) {
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
-            return Fail("no such output device");
-        }
+  const char* name = nullptr;
+  if (device >= 2) {
+    name = SDL_GetAudioDeviceName(device - 2, 0);
+    if (!name) {
+      SDL_QuitSubSystem(SDL_INIT_AUDIO);
+      return Fail("no such output device");
     }
+  }
 
-    auto out = std::make_unique<Output>();
-    out->mixer = std::make_unique<Mixer>(frequency, g_bufferMs);
+  auto out = std::make_unique<Output>();
+  out->mixer = std::make_unique<Mixer>(frequency, g_bufferMs);
 
-    SDL_AudioSpec want{};
-    want.freq = frequency;
-    want.format = AUDIO_S16SYS;
-    want.channels = 2;
-    want.samples = kDeviceFrames;
-    want.callback = Callback;
-    want.userdata = out.get();
-    SDL_AudioSpec have{};
-    out->device = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
-    if (out->device == 0) {
-        std::string why = SDL_GetError();
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        return Fail("audio device: " + why);
-    }
+  SDL_AudioSpec want{};
+  want.freq = frequency;
+  want.format = AUDIO_S16SYS;
+  want.channels = 2;
+  want.samples = kDeviceFrames;
+  want.callback = Callback;
+  want.userdata = out.get();
+  SDL_AudioSpec have{};
+  out->device = SDL_OpenAudioDevice(name, 0, &want, &have, 0);
+  if (out->device == 0) {
+    std::string why = SDL_GetError();
+    SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    return Fail("audio device: " + why);
+  }
 
-    out->worker = std::thread(WorkerLoop, out.get());
-    g_out = out.release();
-    SDL_PauseAudioDevice(g_out->device, 0);
-    return true;
+  out->worker = std::thread(WorkerLoop, out.get());
+  g_out = out.release();
+  SDL_PauseAudioDevice(g_out->device, 0);
+  return true;
 }
 
 bool IsInitialised() { return g_out != nullptr; }
 
 bool Free() {
-    if (!Ready()) return false;
-    // Closing the device waits for a running callback, so nothing mixes after it.
-    SDL_CloseAudioDevice(g_out->device);
-    g_out->quit.store(true);
-    g_out->wake.release();
-    g_out->worker.join();
-    delete g_out;
-    g_out = nullptr;
-    SDL_QuitSubSystem(SDL_INIT_AUDIO);
-    return true;
+  if (!Ready()) return false;
+  // Closing the device waits for a running callback, so nothing mixes after it.
+  SDL_CloseAudioDevice(g_out->device);
+  g_out->quit.store(true);
+  g_out->wake.release();
+  g_out->worker.join();
+  delete g_out;
+  g_out = nullptr;
+  SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  return true;
 }
 
 bool Start() {
-    if (!Ready()) return false;
-    SDL_PauseAudioDevice(g_out->device, 0);
-    return true;
+  if (!Ready()) return false;
+  SDL_PauseAudioDevice(g_out->device, 0);
+  return true;
 }
 
 bool Stop() {
-    if (!Ready()) return false;
-    SDL_PauseAudioDevice(g_out->device, 1);
-    return true;
+  if (!Ready()) return false;
+  SDL_PauseAudioDevice(g_out->device, 1);
+  return true;
 }
 
 bool SetBufferLength(int milliseconds) {
-    if (milliseconds < 10 || milliseconds > 5000) return Fail("buffer length out of range");
-    g_bufferMs = milliseconds;
-    if (g_out) g_out->mixer->SetBufferMs(milliseconds);
-    return true;
+  if (milliseconds < 10 || milliseconds > 5000) return Fail("buffer length out of range");
+  g_bufferMs = milliseconds;
+  if (g_out) g_out->mixer->SetBufferMs(milliseconds);
+  return true;
 }
 
 int BufferLength() { return g_bufferMs; }
 
 namespace {
 bool Readable(const std::string& path) {
-    std::error_code ec;
-    if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return Fail("file not found: " + path);
-    return true;
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) return Fail("file not found: " + path);
+  return true;
 }
 }  // namespace
 
 Handle StreamCreateFile(const std::string& path, std::uint32_t flags) {
-    if (!Ready() || !Readable(path)) return 0;
-    auto decoder = OpenStreamDecoder(path, g_out->mixer->Rate());
-    if (!decoder) {
-        Fail("not a stream: " + path);
-        return 0;
-    }
-    return g_out->mixer->Add(std::move(decoder), ChannelKind::Stream, (flags & kFlagLoop) != 0);
+  if (!Ready() || !Readable(path)) return 0;
+  auto decoder = OpenStreamDecoder(path, g_out->mixer->Rate());
+  if (!decoder) {
+    Fail("not a stream: " + path);
+    return 0;
+  }
+  return g_out->mixer->Add(std::move(decoder), ChannelKind::Stream, (flags & kFlagLoop) != 0);
 }
 
 Handle ModuleLoad(const std::string& path, std::uint32_t flags) {
-    if (!Ready() || !Readable(path)) return 0;
-    bool loop = (flags & kFlagLoop) != 0;
-    auto decoder = OpenModuleDecoder(path, g_out->mixer->Rate(), loop);
-    if (!decoder) {
-        Fail("not a module: " + path);
-        return 0;
-    }
-    return g_out->mixer->Add(std::move(decoder), ChannelKind::Module, loop);
+  if (!Ready() || !Readable(path)) return 0;
+  bool loop = (flags & kFlagLoop) != 0;
+  auto decoder = OpenModuleDecoder(path, g_out->mixer->Rate(), loop);
+  if (!decoder) {
+    Fail("not a module: " + path);
+    return 0;
+  }
+  return g_out->mixer->Add(std::move(decoder), ChannelKind::Module, loop);
 }
 
 bool StreamFree(Handle h) {
-    if (!Ready()) return false;
-    return g_out->mixer->Remove(h, ChannelKind::Stream) || Fail("not a stream handle");
+  if (!Ready()) return false;
+  return g_out->mixer->Remove(h, ChannelKind::Stream) || Fail("not a stream handle");
 }
 
 bool ModuleFree(Handle h) {
-    if (!Ready()) return false;
-    return g_out->mixer->Remove(h, ChannelKind::Module) || Fail("not a module handle");
+  if (!Ready()) return false;
+  return g_out->mixer->Remove(h, ChannelKind::Module) || Fail("not a module handle");
 }
 
 bool ChannelPlay(Handle h, bool restart) {
-    if (!Ready()) return false;
-    if (!g_out->mixer->Play(h, restart)) return Fail("invalid handle");
-    Wake(g_out);  // a restarted channel wants its ring refilled now
-    return true;
+  if (!Ready()) return false;
+  if (!g_out->mixer->Play(h, restart)) return Fail("invalid handle");
+  Wake(g_out);  // a restarted channel wants its ring refilled now
+  return true;
 }
 
 bool ChannelStop(Handle h) {
-    if (!Ready()) return false;
-    return g_out->mixer->Stop(h) || Fail("invalid handle");
+  if (!Ready()) return false;
+  return g_out->mixer->Stop(h) || Fail("invalid handle");
 }
 
 bool ChannelIsPlaying(Handle h) { return g_out && g_out->mixer->IsPlaying(h); }
 
 std::uint64_t ChannelGetPosition(Handle h) {
-    if (!Ready()) return UINT64_MAX;
-    std::uint64_t frames = g_out->mixer->PositionFrames(h);
-    if (frames == UINT64_MAX) {
-        Fail("invalid handle");
-        return UINT64_MAX;
-    }
-    return frames * 4;
+  if (!Ready()) return UINT64_MAX;
+  std::uint64_t frames = g_out->mixer->PositionFrames(h);
+  if (frames == UINT64_MAX) {
+    Fail("invalid handle");
+    return UINT64_MAX;
+  }
+  return frames * 4;
 }
 
 bool SetVolume(int volume) {
-    if (!Ready()) return false;
-    if (volume < 0 || volume > 100) return Fail("volume out of range");
-    g_out->mixer->SetVolume(volume);
-    return true;
+  if (!Ready()) return false;
+  if (volume < 0 || volume > 100) return Fail("volume out of range");
+  g_out->mixer->SetVolume(volume);
+  return true;
 }
 
 int GetVolume() { return g_out ? g_out->mixer->Volume() : -1; }

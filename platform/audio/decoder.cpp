@@ -14,16 +14,16 @@
 namespace audio {
 
 void ToStereo(const std::int16_t* in, int channels, std::size_t frames, std::int16_t* out) {
-    if (channels == 1) {
-        for (std::size_t i = 0; i < frames; ++i) out[2 * i] = out[2 * i + 1] = in[i];
-    } else {
-        // Surround layouts keep their front pair; the rest is dropped rather than
-        // folded in, which would need the layout to do well.
-        for (std::size_t i = 0; i < frames; ++i) {
-            out[2 * i] = in[i * channels];
-            out[2 * i + 1] = in[i * channels + 1];
-        }
+  if (channels == 1) {
+    for (std::size_t i = 0; i < frames; ++i) out[2 * i] = out[2 * i + 1] = in[i];
+  } else {
+    // Surround layouts keep their front pair; the rest is dropped rather than
+    // folded in, which would need the layout to do well.
+    for (std::size_t i = 0; i < frames; ++i) {
+      out[2 * i] = in[i * channels];
+      out[2 * i + 1] = in[i * channels + 1];
     }
+  }
 }
 
 namespace {
@@ -32,226 +32,228 @@ namespace {
 // output rate with linear interpolation, which is plenty for a file that is
 // almost always at the output rate already.
 class Resampler final : public Decoder {
-public:
-    Resampler(std::unique_ptr<Decoder> inner, int from, int to)
-        : inner_(std::move(inner)), from_(from), to_(to),
-          step_(static_cast<double>(from) / to), buf_(2 * (kChunk + 1)) {}
+ public:
+  Resampler(std::unique_ptr<Decoder> inner, int from, int to)
+      : inner_(std::move(inner)), from_(from), to_(to), step_(static_cast<double>(from) / to), buf_(2 * (kChunk + 1)) {}
 
-    std::size_t Read(std::int16_t* out, std::size_t frames) override {
-        std::size_t done = 0;
-        while (done < frames) {
-            // Need frames idx_ and idx_+1 of the buffer.
-            if (idx_ + 1 >= have_) {
-                if (!Refill()) break;
-                continue;
-            }
-            const std::int16_t* a = &buf_[2 * idx_];
-            const std::int16_t* b = a + 2;
-            for (int c = 0; c < 2; ++c) {
-                double v = a[c] + (b[c] - a[c]) * phase_;
-                out[2 * done + c] = static_cast<std::int16_t>(v < 0 ? v - 0.5 : v + 0.5);
-            }
-            ++done;
-            phase_ += step_;
-            while (phase_ >= 1.0) { phase_ -= 1.0; ++idx_; }
-        }
-        return done;
+  std::size_t Read(std::int16_t* out, std::size_t frames) override {
+    std::size_t done = 0;
+    while (done < frames) {
+      // Need frames idx_ and idx_+1 of the buffer.
+      if (idx_ + 1 >= have_) {
+        if (!Refill()) break;
+        continue;
+      }
+      const std::int16_t* a = &buf_[2 * idx_];
+      const std::int16_t* b = a + 2;
+      for (int c = 0; c < 2; ++c) {
+        double v = a[c] + (b[c] - a[c]) * phase_;
+        out[2 * done + c] = static_cast<std::int16_t>(v < 0 ? v - 0.5 : v + 0.5);
+      }
+      ++done;
+      phase_ += step_;
+      while (phase_ >= 1.0) {
+        phase_ -= 1.0;
+        ++idx_;
+      }
     }
+    return done;
+  }
 
-    bool Rewind() override {
-        have_ = idx_ = 0;
-        phase_ = 0.0;
-        ended_ = false;
-        return inner_->Rewind();
+  bool Rewind() override {
+    have_ = idx_ = 0;
+    phase_ = 0.0;
+    ended_ = false;
+    return inner_->Rewind();
+  }
+
+  std::uint64_t LengthFrames() const override {
+    return inner_->LengthFrames() * static_cast<std::uint64_t>(to_) / static_cast<std::uint64_t>(from_);
+  }
+
+ private:
+  static constexpr std::size_t kChunk = 2048;
+
+  bool Refill() {
+    if (ended_) return false;
+    // Keep the last frame: it is the left neighbour of the next interpolation.
+    std::size_t keep = 0;
+    if (have_ > 0 && idx_ < have_) {
+      keep = have_ - idx_;
+      std::copy(buf_.begin() + 2 * idx_, buf_.begin() + 2 * have_, buf_.begin());
     }
-
-    std::uint64_t LengthFrames() const override {
-        return inner_->LengthFrames() * static_cast<std::uint64_t>(to_) / static_cast<std::uint64_t>(from_);
+    idx_ = 0;
+    std::size_t got = inner_->Read(buf_.data() + 2 * keep, kChunk + 1 - keep);
+    if (got == 0) {
+      ended_ = true;
+      have_ = keep;
+      return false;
     }
+    have_ = keep + got;
+    return true;
+  }
 
-private:
-    static constexpr std::size_t kChunk = 2048;
-
-    bool Refill() {
-        if (ended_) return false;
-        // Keep the last frame: it is the left neighbour of the next interpolation.
-        std::size_t keep = 0;
-        if (have_ > 0 && idx_ < have_) {
-            keep = have_ - idx_;
-            std::copy(buf_.begin() + 2 * idx_, buf_.begin() + 2 * have_, buf_.begin());
-        }
-        idx_ = 0;
-        std::size_t got = inner_->Read(buf_.data() + 2 * keep, kChunk + 1 - keep);
-        if (got == 0) {
-            ended_ = true;
-            have_ = keep;
-            return false;
-        }
-        have_ = keep + got;
-        return true;
-    }
-
-    std::unique_ptr<Decoder> inner_;
-    int from_, to_;
-    double step_;
-    std::vector<std::int16_t> buf_;
-    std::size_t have_ = 0, idx_ = 0;
-    double phase_ = 0.0;
-    bool ended_ = false;
+  std::unique_ptr<Decoder> inner_;
+  int from_, to_;
+  double step_;
+  std::vector<std::int16_t> buf_;
+  std::size_t have_ = 0, idx_ = 0;
+  double phase_ = 0.0;
+  bool ended_ = false;
 };
 
 class VorbisDecoder final : public Decoder {
-public:
-    ~VorbisDecoder() override {
-        if (open_) ov_clear(&vf_);
+ public:
+  ~VorbisDecoder() override {
+    if (open_) ov_clear(&vf_);
+  }
+
+  bool Open(const std::string& path) {
+    if (ov_fopen(path.c_str(), &vf_) != 0) return false;
+    open_ = true;
+    const vorbis_info* vi = ov_info(&vf_, -1);
+    if (!vi || vi->channels < 1 || vi->rate <= 0) return false;
+    rate_ = static_cast<int>(vi->rate);
+    ogg_int64_t total = ov_pcm_total(&vf_, -1);
+    length_ = total > 0 ? static_cast<std::uint64_t>(total) : 0;
+    return true;
+  }
+
+  int Rate() const { return rate_; }
+
+  std::size_t Read(std::int16_t* out, std::size_t frames) override {
+    std::size_t done = 0;
+    while (done < frames) {
+      const vorbis_info* vi = ov_info(&vf_, -1);
+      int channels = vi ? vi->channels : 2;
+      std::size_t want = std::min(frames - done, kChunk / static_cast<std::size_t>(channels));
+      int link = 0;
+      long got =
+          ov_read(&vf_, reinterpret_cast<char*>(scratch_), static_cast<int>(want * channels * 2), 0, 2, 1, &link);
+      if (got == OV_HOLE) {
+        // A gap in the data: skip it and carry on, as players do.
+        if (++holes_ > 64) break;
+        continue;
+      }
+      if (got <= 0) break;  // end of file or a damaged stream: stop cleanly
+      vi = ov_info(&vf_, link);
+      channels = vi ? vi->channels : channels;
+      std::size_t n = static_cast<std::size_t>(got) / (2 * static_cast<std::size_t>(channels));
+      ToStereo(scratch_, channels, n, out + 2 * done);
+      done += n;
     }
+    return done;
+  }
 
-    bool Open(const std::string& path) {
-        if (ov_fopen(path.c_str(), &vf_) != 0) return false;
-        open_ = true;
-        const vorbis_info* vi = ov_info(&vf_, -1);
-        if (!vi || vi->channels < 1 || vi->rate <= 0) return false;
-        rate_ = static_cast<int>(vi->rate);
-        ogg_int64_t total = ov_pcm_total(&vf_, -1);
-        length_ = total > 0 ? static_cast<std::uint64_t>(total) : 0;
-        return true;
-    }
+  bool Rewind() override {
+    holes_ = 0;
+    return ov_pcm_seek(&vf_, 0) == 0 || ov_raw_seek(&vf_, 0) == 0;
+  }
 
-    int Rate() const { return rate_; }
+  std::uint64_t LengthFrames() const override { return length_; }
 
-    std::size_t Read(std::int16_t* out, std::size_t frames) override {
-        std::size_t done = 0;
-        while (done < frames) {
-            const vorbis_info* vi = ov_info(&vf_, -1);
-            int channels = vi ? vi->channels : 2;
-            std::size_t want = std::min(frames - done, kChunk / static_cast<std::size_t>(channels));
-            int link = 0;
-            long got = ov_read(&vf_, reinterpret_cast<char*>(scratch_), static_cast<int>(want * channels * 2),
-                               0, 2, 1, &link);
-            if (got == OV_HOLE) {
-                // A gap in the data: skip it and carry on, as players do.
-                if (++holes_ > 64) break;
-                continue;
-            }
-            if (got <= 0) break;  // end of file or a damaged stream: stop cleanly
-            vi = ov_info(&vf_, link);
-            channels = vi ? vi->channels : channels;
-            std::size_t n = static_cast<std::size_t>(got) / (2 * static_cast<std::size_t>(channels));
-            ToStereo(scratch_, channels, n, out + 2 * done);
-            done += n;
-        }
-        return done;
-    }
-
-    bool Rewind() override {
-        holes_ = 0;
-        return ov_pcm_seek(&vf_, 0) == 0 || ov_raw_seek(&vf_, 0) == 0;
-    }
-
-    std::uint64_t LengthFrames() const override { return length_; }
-
-private:
-    static constexpr std::size_t kChunk = 8192;  // samples
-    OggVorbis_File vf_{};
-    bool open_ = false;
-    int rate_ = 0;
-    int holes_ = 0;
-    std::uint64_t length_ = 0;
-    std::int16_t scratch_[kChunk];
+ private:
+  static constexpr std::size_t kChunk = 8192;  // samples
+  OggVorbis_File vf_{};
+  bool open_ = false;
+  int rate_ = 0;
+  int holes_ = 0;
+  std::uint64_t length_ = 0;
+  std::int16_t scratch_[kChunk];
 };
 
 class SndfileDecoder final : public Decoder {
-public:
-    ~SndfileDecoder() override {
-        if (file_) sf_close(file_);
+ public:
+  ~SndfileDecoder() override {
+    if (file_) sf_close(file_);
+  }
+
+  bool Open(const std::string& path) {
+    file_ = sf_open(path.c_str(), SFM_READ, &info_);
+    if (!file_) return false;
+    if (info_.channels < 1 || info_.samplerate <= 0) return false;
+    scratch_.resize(kChunk * static_cast<std::size_t>(info_.channels));
+    return true;
+  }
+
+  int Rate() const { return info_.samplerate; }
+
+  std::size_t Read(std::int16_t* out, std::size_t frames) override {
+    std::size_t done = 0;
+    while (done < frames) {
+      sf_count_t want = static_cast<sf_count_t>(std::min(frames - done, kChunk));
+      sf_count_t got = sf_readf_short(file_, scratch_.data(), want);
+      if (got <= 0) break;
+      ToStereo(scratch_.data(), info_.channels, static_cast<std::size_t>(got), out + 2 * done);
+      done += static_cast<std::size_t>(got);
     }
+    return done;
+  }
 
-    bool Open(const std::string& path) {
-        file_ = sf_open(path.c_str(), SFM_READ, &info_);
-        if (!file_) return false;
-        if (info_.channels < 1 || info_.samplerate <= 0) return false;
-        scratch_.resize(kChunk * static_cast<std::size_t>(info_.channels));
-        return true;
-    }
+  bool Rewind() override { return sf_seek(file_, 0, SEEK_SET) == 0; }
 
-    int Rate() const { return info_.samplerate; }
+  std::uint64_t LengthFrames() const override {
+    return info_.frames > 0 ? static_cast<std::uint64_t>(info_.frames) : 0;
+  }
 
-    std::size_t Read(std::int16_t* out, std::size_t frames) override {
-        std::size_t done = 0;
-        while (done < frames) {
-            sf_count_t want = static_cast<sf_count_t>(std::min(frames - done, kChunk));
-            sf_count_t got = sf_readf_short(file_, scratch_.data(), want);
-            if (got <= 0) break;
-            ToStereo(scratch_.data(), info_.channels, static_cast<std::size_t>(got), out + 2 * done);
-            done += static_cast<std::size_t>(got);
-        }
-        return done;
-    }
-
-    bool Rewind() override { return sf_seek(file_, 0, SEEK_SET) == 0; }
-
-    std::uint64_t LengthFrames() const override {
-        return info_.frames > 0 ? static_cast<std::uint64_t>(info_.frames) : 0;
-    }
-
-private:
-    static constexpr std::size_t kChunk = 4096;  // frames
-    SNDFILE* file_ = nullptr;
-    SF_INFO info_{};
-    std::vector<std::int16_t> scratch_;
+ private:
+  static constexpr std::size_t kChunk = 4096;  // frames
+  SNDFILE* file_ = nullptr;
+  SF_INFO info_{};
+  std::vector<std::int16_t> scratch_;
 };
 
 class ModuleDecoder final : public Decoder {
-public:
-    ModuleDecoder(int rate, bool loop) : rate_(rate), loop_(loop) {}
-    ~ModuleDecoder() override {
-        if (mod_) openmpt_module_destroy(mod_);
+ public:
+  ModuleDecoder(int rate, bool loop) : rate_(rate), loop_(loop) {}
+  ~ModuleDecoder() override {
+    if (mod_) openmpt_module_destroy(mod_);
+  }
+
+  bool Open(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (data.empty()) return false;
+    int error = 0;
+    mod_ = openmpt_module_create_from_memory2(data.data(), data.size(), openmpt_log_func_silent, nullptr,
+                                              openmpt_error_func_ignore, nullptr, &error, nullptr, nullptr);
+    if (!mod_) return false;
+    openmpt_module_set_repeat_count(mod_, loop_ ? -1 : 0);
+    double seconds = openmpt_module_get_duration_seconds(mod_);
+    length_ = (!loop_ && seconds > 0) ? static_cast<std::uint64_t>(seconds * rate_ + 0.5) : 0;
+    return true;
+  }
+
+  std::size_t Read(std::int16_t* out, std::size_t frames) override {
+    std::size_t done = 0;
+    while (done < frames) {
+      std::size_t got = openmpt_module_read_interleaved_stereo(mod_, rate_, frames - done, out + 2 * done);
+      if (got == 0) break;
+      done += got;
     }
+    return done;
+  }
 
-    bool Open(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) return false;
-        std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (data.empty()) return false;
-        int error = 0;
-        mod_ = openmpt_module_create_from_memory2(data.data(), data.size(), openmpt_log_func_silent, nullptr,
-                                                  openmpt_error_func_ignore, nullptr, &error, nullptr, nullptr);
-        if (!mod_) return false;
-        openmpt_module_set_repeat_count(mod_, loop_ ? -1 : 0);
-        double seconds = openmpt_module_get_duration_seconds(mod_);
-        length_ = (!loop_ && seconds > 0) ? static_cast<std::uint64_t>(seconds * rate_ + 0.5) : 0;
-        return true;
-    }
+  bool Rewind() override {
+    openmpt_module_set_position_seconds(mod_, 0.0);
+    return true;
+  }
 
-    std::size_t Read(std::int16_t* out, std::size_t frames) override {
-        std::size_t done = 0;
-        while (done < frames) {
-            std::size_t got = openmpt_module_read_interleaved_stereo(mod_, rate_, frames - done, out + 2 * done);
-            if (got == 0) break;
-            done += got;
-        }
-        return done;
-    }
+  std::uint64_t LengthFrames() const override { return length_; }
 
-    bool Rewind() override {
-        openmpt_module_set_position_seconds(mod_, 0.0);
-        return true;
-    }
-
-    std::uint64_t LengthFrames() const override { return length_; }
-
-private:
-    openmpt_module* mod_ = nullptr;
-    int rate_;
-    bool loop_;
-    std::uint64_t length_ = 0;
+ private:
+  openmpt_module* mod_ = nullptr;
+  int rate_;
+  bool loop_;
+  std::uint64_t length_ = 0;
 };
 
 template <class D>
 std::unique_ptr<Decoder> AtRate(std::unique_ptr<D> d, int rate) {
-    int from = d->Rate();
-    if (from == rate) return d;
-    return std::make_unique<Resampler>(std::move(d), from, rate);
+  int from = d->Rate();
+  if (from == rate) return d;
+  return std::make_unique<Resampler>(std::move(d), from, rate);
 }
 
 }  // namespace
@@ -259,34 +261,35 @@ std::unique_ptr<Decoder> AtRate(std::unique_ptr<D> d, int rate) {
 namespace {
 // An Ogg file whose first packet is a Vorbis identification header.
 bool LooksLikeOggVorbis(const std::string& path) {
-    char head[35] = {};
-    std::ifstream in(path, std::ios::binary);
-    in.read(head, sizeof head);
-    return in.gcount() == sizeof head && std::memcmp(head, "OggS", 4) == 0 && std::memcmp(head + 28, "\x01vorbis", 7) == 0;
+  char head[35] = {};
+  std::ifstream in(path, std::ios::binary);
+  in.read(head, sizeof head);
+  return in.gcount() == sizeof head && std::memcmp(head, "OggS", 4) == 0 &&
+         std::memcmp(head + 28, "\x01vorbis", 7) == 0;
 }
 }  // namespace
 
 std::unique_ptr<Decoder> OpenStreamDecoder(const std::string& path, int rate) {
-    if (rate <= 0) return nullptr;
-    {
-        auto v = std::make_unique<VorbisDecoder>();
-        if (v->Open(path)) return AtRate(std::move(v), rate);
-    }
-    // libvorbisfile has refused a damaged Ogg Vorbis file; libsndfile would only
-    // refuse it too, and leaks memory on the way (other Ogg codecs still go to it).
-    if (LooksLikeOggVorbis(path)) return nullptr;
-    {
-        auto s = std::make_unique<SndfileDecoder>();
-        if (s->Open(path)) return AtRate(std::move(s), rate);
-    }
-    return nullptr;
+  if (rate <= 0) return nullptr;
+  {
+    auto v = std::make_unique<VorbisDecoder>();
+    if (v->Open(path)) return AtRate(std::move(v), rate);
+  }
+  // libvorbisfile has refused a damaged Ogg Vorbis file; libsndfile would only
+  // refuse it too, and leaks memory on the way (other Ogg codecs still go to it).
+  if (LooksLikeOggVorbis(path)) return nullptr;
+  {
+    auto s = std::make_unique<SndfileDecoder>();
+    if (s->Open(path)) return AtRate(std::move(s), rate);
+  }
+  return nullptr;
 }
 
 std::unique_ptr<Decoder> OpenModuleDecoder(const std::string& path, int rate, bool loop) {
-    if (rate <= 0) return nullptr;
-    auto m = std::make_unique<ModuleDecoder>(rate, loop);
-    if (!m->Open(path)) return nullptr;
-    return m;
+  if (rate <= 0) return nullptr;
+  auto m = std::make_unique<ModuleDecoder>(rate, loop);
+  if (!m->Open(path)) return nullptr;
+  return m;
 }
 
 }  // namespace audio

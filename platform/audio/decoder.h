@@ -11,15 +11,15 @@
 namespace audio {
 
 class Decoder {
-public:
-    virtual ~Decoder() = default;
-    // Fills up to `frames` interleaved stereo frames; returns how many were written.
-    // 0 means the end of the data (or an unrecoverable decoding error).
-    virtual std::size_t Read(std::int16_t* stereo, std::size_t frames) = 0;
-    // Back to the first frame; false when the source cannot seek.
-    virtual bool Rewind() = 0;
-    // Length in output frames, 0 when not known in advance.
-    virtual std::uint64_t LengthFrames() const { return 0; }
+ public:
+  virtual ~Decoder() = default;
+  // Fills up to `frames` interleaved stereo frames; returns how many were written.
+  // 0 means the end of the data (or an unrecoverable decoding error).
+  virtual std::size_t Read(std::int16_t* stereo, std::size_t frames) = 0;
+  // Back to the first frame; false when the source cannot seek.
+  virtual bool Rewind() = 0;
+  // Length in output frames, 0 when not known in advance.
+  virtual std::uint64_t LengthFrames() const { return 0; }
 };
 
 // A sampled stream: Ogg Vorbis first, then whatever libsndfile reads (WAV, FLAC,

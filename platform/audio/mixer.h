@@ -22,56 +22,56 @@ using Handle = std::uint32_t;
 enum class ChannelKind { Stream, Module };
 
 class Mixer {
-public:
-    // `rate` in frames per second; `bufferMs` is the decode-ahead of each channel
-    // created from now on.
-    explicit Mixer(int rate, int bufferMs = 500);
-    ~Mixer();
-    Mixer(const Mixer&) = delete;
-    Mixer& operator=(const Mixer&) = delete;
+ public:
+  // `rate` in frames per second; `bufferMs` is the decode-ahead of each channel
+  // created from now on.
+  explicit Mixer(int rate, int bufferMs = 500);
+  ~Mixer();
+  Mixer(const Mixer&) = delete;
+  Mixer& operator=(const Mixer&) = delete;
 
-    int Rate() const { return rate_; }
-    void SetBufferMs(int ms);
-    int BufferMs() const { return bufferMs_; }
+  int Rate() const { return rate_; }
+  void SetBufferMs(int ms);
+  int BufferMs() const { return bufferMs_; }
 
-    // Takes the decoder; returns the new channel's handle (never 0).
-    Handle Add(std::unique_ptr<Decoder> decoder, ChannelKind kind, bool loop);
-    // False for handle 0, an unknown handle or one of the other kind.
-    bool Remove(Handle h, ChannelKind kind);
-    void RemoveAll();
-    bool Play(Handle h, bool restart);
-    bool Stop(Handle h);
-    bool IsPlaying(Handle h) const;
-    // Frames played since the start; wraps at the length for a looping channel.
-    // UINT64_MAX for an unknown handle.
-    std::uint64_t PositionFrames(Handle h) const;
-    std::size_t ChannelCount() const;
+  // Takes the decoder; returns the new channel's handle (never 0).
+  Handle Add(std::unique_ptr<Decoder> decoder, ChannelKind kind, bool loop);
+  // False for handle 0, an unknown handle or one of the other kind.
+  bool Remove(Handle h, ChannelKind kind);
+  void RemoveAll();
+  bool Play(Handle h, bool restart);
+  bool Stop(Handle h);
+  bool IsPlaying(Handle h) const;
+  // Frames played since the start; wraps at the length for a looping channel.
+  // UINT64_MAX for an unknown handle.
+  std::uint64_t PositionFrames(Handle h) const;
+  std::size_t ChannelCount() const;
 
-    void SetVolume(int percent);  // clamped to 0..100
-    int Volume() const { return volume_.load(std::memory_order_relaxed); }
+  void SetVolume(int percent);  // clamped to 0..100
+  int Volume() const { return volume_.load(std::memory_order_relaxed); }
 
-    // Decodes into every channel's ring until full. True when anything was decoded.
-    bool Fill();
-    // Mixes `frames` stereo frames into `out` (overwrites it).
-    void Mix(std::int16_t* out, std::size_t frames);
+  // Decodes into every channel's ring until full. True when anything was decoded.
+  bool Fill();
+  // Mixes `frames` stereo frames into `out` (overwrites it).
+  void Mix(std::int16_t* out, std::size_t frames);
 
-private:
-    struct Channel;
-    std::shared_ptr<Channel> Find(Handle h) const;
-    void FillChannel(Channel& c, std::size_t limit);
+ private:
+  struct Channel;
+  std::shared_ptr<Channel> Find(Handle h) const;
+  void FillChannel(Channel& c, std::size_t limit);
 
-    const int rate_;
-    std::atomic<int> bufferMs_;
-    std::atomic<int> volume_{100};
-    Handle next_ = 1;
+  const int rate_;
+  std::atomic<int> bufferMs_;
+  std::atomic<int> volume_{100};
+  Handle next_ = 1;
 
-    mutable std::mutex listMutex_;  // the channel list (control thread and worker)
-    std::vector<std::shared_ptr<Channel>> channels_;
+  mutable std::mutex listMutex_;  // the channel list (control thread and worker)
+  std::vector<std::shared_ptr<Channel>> channels_;
 
-    // What the callback walks. Changed only while holding mixMutex_, which the
-    // callback holds for its whole run: control calls never wait for decoding.
-    std::mutex mixMutex_;
-    std::vector<Channel*> mixing_;
+  // What the callback walks. Changed only while holding mixMutex_, which the
+  // callback holds for its whole run: control calls never wait for decoding.
+  std::mutex mixMutex_;
+  std::vector<Channel*> mixing_;
 };
 
 }  // namespace audio

@@ -10,14 +10,14 @@ namespace audiotest {
 
 // A fresh folder under the system temp dir, removed by the destructor.
 class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::filesystem::path& Path() const { return path_; }
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
+ public:
+  TempDir();
+  ~TempDir();
+  const std::filesystem::path& Path() const { return path_; }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
 
-private:
-    std::filesystem::path path_;
+ private:
+  std::filesystem::path path_;
 };
 
 // Interleaved 16-bit samples with `channels` per frame.

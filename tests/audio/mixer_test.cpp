@@ -14,194 +14,194 @@ using namespace audiotest;
 namespace {
 
 std::vector<std::int16_t> ReadAll(audio::Decoder& d, std::size_t limit = 1 << 22) {
-    std::vector<std::int16_t> out;
-    std::int16_t buf[2 * 1000];
-    while (out.size() / 2 < limit) {
-        std::size_t n = d.Read(buf, 1000);
-        if (n == 0) break;
-        out.insert(out.end(), buf, buf + 2 * n);
-    }
-    return out;
+  std::vector<std::int16_t> out;
+  std::int16_t buf[2 * 1000];
+  while (out.size() / 2 < limit) {
+    std::size_t n = d.Read(buf, 1000);
+    if (n == 0) break;
+    out.insert(out.end(), buf, buf + 2 * n);
+  }
+  return out;
 }
 
 std::vector<std::int16_t> MixFrames(audio::Mixer& m, std::size_t frames) {
-    std::vector<std::int16_t> out(2 * frames);
-    m.Fill();
-    m.Mix(out.data(), frames);
-    return out;
+  std::vector<std::int16_t> out(2 * frames);
+  m.Fill();
+  m.Mix(out.data(), frames);
+  return out;
 }
 
 }  // namespace
 
 TEST(AudioDecoder, WavDecodesExactlyAndRewinds) {
-    TempDir dir;
-    auto pcm = MarkedStereo(3000);
-    WriteWav(dir.File("a.wav"), pcm, 2, 44100);
-    auto d = audio::OpenStreamDecoder(dir.File("a.wav"), 44100);
-    ASSERT_TRUE(d);
-    EXPECT_EQ(d->LengthFrames(), 3000u);
-    EXPECT_EQ(ReadAll(*d), pcm);
-    ASSERT_TRUE(d->Rewind());
-    EXPECT_EQ(ReadAll(*d), pcm);
+  TempDir dir;
+  auto pcm = MarkedStereo(3000);
+  WriteWav(dir.File("a.wav"), pcm, 2, 44100);
+  auto d = audio::OpenStreamDecoder(dir.File("a.wav"), 44100);
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->LengthFrames(), 3000u);
+  EXPECT_EQ(ReadAll(*d), pcm);
+  ASSERT_TRUE(d->Rewind());
+  EXPECT_EQ(ReadAll(*d), pcm);
 }
 
 TEST(AudioDecoder, MonoBecomesStereoAndOtherRatesAreConverted) {
-    TempDir dir;
-    std::vector<std::int16_t> mono(1000);
-    for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = static_cast<std::int16_t>(i * 10);
-    WriteWav(dir.File("m.wav"), mono, 1, 44100);
-    auto d = audio::OpenStreamDecoder(dir.File("m.wav"), 44100);
-    ASSERT_TRUE(d);
-    auto s = ReadAll(*d);
-    ASSERT_EQ(s.size(), 2000u);
-    EXPECT_EQ(s[2 * 500], 5000);
-    EXPECT_EQ(s[2 * 500 + 1], 5000);
+  TempDir dir;
+  std::vector<std::int16_t> mono(1000);
+  for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = static_cast<std::int16_t>(i * 10);
+  WriteWav(dir.File("m.wav"), mono, 1, 44100);
+  auto d = audio::OpenStreamDecoder(dir.File("m.wav"), 44100);
+  ASSERT_TRUE(d);
+  auto s = ReadAll(*d);
+  ASSERT_EQ(s.size(), 2000u);
+  EXPECT_EQ(s[2 * 500], 5000);
+  EXPECT_EQ(s[2 * 500 + 1], 5000);
 
-    // Half the rate: twice the frames, the ramp interpolated in between.
-    WriteWav(dir.File("h.wav"), mono, 1, 22050);
-    auto h = audio::OpenStreamDecoder(dir.File("h.wav"), 44100);
-    ASSERT_TRUE(h);
-    EXPECT_EQ(h->LengthFrames(), 2000u);
-    auto r = ReadAll(*h);
-    EXPECT_NEAR(static_cast<double>(r.size() / 2), 2000.0, 2.0);
-    EXPECT_EQ(r[2 * 100], 500);
-    EXPECT_EQ(r[2 * 101], 505);
+  // Half the rate: twice the frames, the ramp interpolated in between.
+  WriteWav(dir.File("h.wav"), mono, 1, 22050);
+  auto h = audio::OpenStreamDecoder(dir.File("h.wav"), 44100);
+  ASSERT_TRUE(h);
+  EXPECT_EQ(h->LengthFrames(), 2000u);
+  auto r = ReadAll(*h);
+  EXPECT_NEAR(static_cast<double>(r.size() / 2), 2000.0, 2.0);
+  EXPECT_EQ(r[2 * 100], 500);
+  EXPECT_EQ(r[2 * 101], 505);
 }
 
 TEST(AudioDecoder, RefusesWhatIsNotItsKind) {
-    TempDir dir;
-    WriteBytes(dir.File("empty.ogg"), {});
-    const std::string text = "This is a text file, not music at all.\n";
-    WriteBytes(dir.File("text.ogg"), std::vector<std::uint8_t>(text.begin(), text.end()));
-    WriteBytes(dir.File("tiny.mod"), TinyModule());
-    for (const char* f : {"empty.ogg", "text.ogg", "missing.ogg"}) {
-        EXPECT_FALSE(audio::OpenStreamDecoder(dir.File(f), 44100)) << f;
-        EXPECT_FALSE(audio::OpenModuleDecoder(dir.File(f), 44100, false)) << f;
-    }
-    // A module is not a stream, but the module decoder plays it.
-    EXPECT_FALSE(audio::OpenStreamDecoder(dir.File("tiny.mod"), 44100));
-    auto m = audio::OpenModuleDecoder(dir.File("tiny.mod"), 44100, false);
-    ASSERT_TRUE(m);
-    auto s = ReadAll(*m, 44100);
-    ASSERT_GT(s.size(), 2000u);
-    int peak = 0;
-    for (auto v : s) peak = std::max(peak, std::abs(static_cast<int>(v)));
-    EXPECT_GT(peak, 500);
+  TempDir dir;
+  WriteBytes(dir.File("empty.ogg"), {});
+  const std::string text = "This is a text file, not music at all.\n";
+  WriteBytes(dir.File("text.ogg"), std::vector<std::uint8_t>(text.begin(), text.end()));
+  WriteBytes(dir.File("tiny.mod"), TinyModule());
+  for (const char* f : {"empty.ogg", "text.ogg", "missing.ogg"}) {
+    EXPECT_FALSE(audio::OpenStreamDecoder(dir.File(f), 44100)) << f;
+    EXPECT_FALSE(audio::OpenModuleDecoder(dir.File(f), 44100, false)) << f;
+  }
+  // A module is not a stream, but the module decoder plays it.
+  EXPECT_FALSE(audio::OpenStreamDecoder(dir.File("tiny.mod"), 44100));
+  auto m = audio::OpenModuleDecoder(dir.File("tiny.mod"), 44100, false);
+  ASSERT_TRUE(m);
+  auto s = ReadAll(*m, 44100);
+  ASSERT_GT(s.size(), 2000u);
+  int peak = 0;
+  for (auto v : s) peak = std::max(peak, std::abs(static_cast<int>(v)));
+  EXPECT_GT(peak, 500);
 }
 
 TEST(AudioDecoder, TruncatedVorbisPlaysWhatItHasThenEnds) {
-    TempDir dir;
-    // Noise, so that the audio pages far outweigh the headers.
-    std::vector<float> noise(2 * 88200);
-    std::uint32_t x = 1;
-    for (float& v : noise) {
-        x = x * 1664525u + 1013904223u;
-        v = 0.3f * (static_cast<float>(x >> 8) / 8388608.0f - 1.0f);
-    }
-    WriteOgg(dir.File("full.ogg"), noise, 44100);
-    auto bytes = ReadBytes(dir.File("full.ogg"));
-    bytes.resize(bytes.size() / 2);
-    WriteBytes(dir.File("half.ogg"), bytes);
-    auto d = audio::OpenStreamDecoder(dir.File("half.ogg"), 44100);
-    ASSERT_TRUE(d);
-    auto s = ReadAll(*d);
-    EXPECT_GT(s.size() / 2, 10000u);
-    EXPECT_LT(s.size() / 2, 88200u);
-    // A looping channel over it keeps going without spinning or crashing.
-    EXPECT_TRUE(d->Rewind());
-    EXPECT_FALSE(ReadAll(*d, 1000).empty());
+  TempDir dir;
+  // Noise, so that the audio pages far outweigh the headers.
+  std::vector<float> noise(2 * 88200);
+  std::uint32_t x = 1;
+  for (float& v : noise) {
+    x = x * 1664525u + 1013904223u;
+    v = 0.3f * (static_cast<float>(x >> 8) / 8388608.0f - 1.0f);
+  }
+  WriteOgg(dir.File("full.ogg"), noise, 44100);
+  auto bytes = ReadBytes(dir.File("full.ogg"));
+  bytes.resize(bytes.size() / 2);
+  WriteBytes(dir.File("half.ogg"), bytes);
+  auto d = audio::OpenStreamDecoder(dir.File("half.ogg"), 44100);
+  ASSERT_TRUE(d);
+  auto s = ReadAll(*d);
+  EXPECT_GT(s.size() / 2, 10000u);
+  EXPECT_LT(s.size() / 2, 88200u);
+  // A looping channel over it keeps going without spinning or crashing.
+  EXPECT_TRUE(d->Rewind());
+  EXPECT_FALSE(ReadAll(*d, 1000).empty());
 }
 
 TEST(AudioMixer, LoopingStreamWrapsItsPosition) {
-    TempDir dir;
-    WriteWav(dir.File("l.wav"), MarkedStereo(1000), 2, 44100);
-    audio::Mixer m(44100, 100);
-    auto h = m.Add(audio::OpenStreamDecoder(dir.File("l.wav"), 44100), audio::ChannelKind::Stream, true);
-    ASSERT_NE(h, 0u);
-    ASSERT_TRUE(m.Play(h, false));
-    auto out = MixFrames(m, 2500);
-    // The data goes on seamlessly across both ends of the stream.
-    for (std::size_t i = 0; i < 2500; ++i) ASSERT_EQ(out[2 * i], Marker(i % 1000)) << i;
-    EXPECT_EQ(m.PositionFrames(h), 500u);
-    EXPECT_TRUE(m.IsPlaying(h));
+  TempDir dir;
+  WriteWav(dir.File("l.wav"), MarkedStereo(1000), 2, 44100);
+  audio::Mixer m(44100, 100);
+  auto h = m.Add(audio::OpenStreamDecoder(dir.File("l.wav"), 44100), audio::ChannelKind::Stream, true);
+  ASSERT_NE(h, 0u);
+  ASSERT_TRUE(m.Play(h, false));
+  auto out = MixFrames(m, 2500);
+  // The data goes on seamlessly across both ends of the stream.
+  for (std::size_t i = 0; i < 2500; ++i) ASSERT_EQ(out[2 * i], Marker(i % 1000)) << i;
+  EXPECT_EQ(m.PositionFrames(h), 500u);
+  EXPECT_TRUE(m.IsPlaying(h));
 }
 
 TEST(AudioMixer, OneShotStreamEndsAndStartsOverOnPlay) {
-    TempDir dir;
-    WriteWav(dir.File("o.wav"), MarkedStereo(800), 2, 44100);
-    audio::Mixer m(44100, 100);
-    auto h = m.Add(audio::OpenStreamDecoder(dir.File("o.wav"), 44100), audio::ChannelKind::Stream, false);
-    ASSERT_TRUE(m.Play(h, false));
-    auto out = MixFrames(m, 1000);
-    EXPECT_EQ(out[2 * 799], Marker(799));
-    EXPECT_EQ(out[2 * 800], 0);  // silence after the end, not the start again
-    EXPECT_FALSE(m.IsPlaying(h));
-    EXPECT_EQ(m.PositionFrames(h), 800u);
-    ASSERT_TRUE(m.Play(h, false));
-    out = MixFrames(m, 10);
-    EXPECT_EQ(out[0], Marker(0));
+  TempDir dir;
+  WriteWav(dir.File("o.wav"), MarkedStereo(800), 2, 44100);
+  audio::Mixer m(44100, 100);
+  auto h = m.Add(audio::OpenStreamDecoder(dir.File("o.wav"), 44100), audio::ChannelKind::Stream, false);
+  ASSERT_TRUE(m.Play(h, false));
+  auto out = MixFrames(m, 1000);
+  EXPECT_EQ(out[2 * 799], Marker(799));
+  EXPECT_EQ(out[2 * 800], 0);  // silence after the end, not the start again
+  EXPECT_FALSE(m.IsPlaying(h));
+  EXPECT_EQ(m.PositionFrames(h), 800u);
+  ASSERT_TRUE(m.Play(h, false));
+  out = MixFrames(m, 10);
+  EXPECT_EQ(out[0], Marker(0));
 }
 
 TEST(AudioMixer, StopKeepsThePlaceAndRestartGoesBack) {
-    TempDir dir;
-    WriteWav(dir.File("s.wav"), MarkedStereo(5000), 2, 44100);
-    audio::Mixer m(44100, 100);
-    auto h = m.Add(audio::OpenStreamDecoder(dir.File("s.wav"), 44100), audio::ChannelKind::Stream, true);
-    // Not playing yet: mixing gives silence and the position stays at 0.
-    auto out = MixFrames(m, 100);
-    EXPECT_EQ(out[0], 0);
-    EXPECT_EQ(m.PositionFrames(h), 0u);
+  TempDir dir;
+  WriteWav(dir.File("s.wav"), MarkedStereo(5000), 2, 44100);
+  audio::Mixer m(44100, 100);
+  auto h = m.Add(audio::OpenStreamDecoder(dir.File("s.wav"), 44100), audio::ChannelKind::Stream, true);
+  // Not playing yet: mixing gives silence and the position stays at 0.
+  auto out = MixFrames(m, 100);
+  EXPECT_EQ(out[0], 0);
+  EXPECT_EQ(m.PositionFrames(h), 0u);
 
-    m.Play(h, false);
-    MixFrames(m, 300);
-    ASSERT_TRUE(m.Stop(h));
-    MixFrames(m, 300);
-    EXPECT_EQ(m.PositionFrames(h), 300u);
-    m.Play(h, false);
-    out = MixFrames(m, 1);
-    EXPECT_EQ(out[0], Marker(300));
-    m.Play(h, true);
-    EXPECT_EQ(m.PositionFrames(h), 0u);
-    out = MixFrames(m, 1);
-    EXPECT_EQ(out[0], Marker(0));
+  m.Play(h, false);
+  MixFrames(m, 300);
+  ASSERT_TRUE(m.Stop(h));
+  MixFrames(m, 300);
+  EXPECT_EQ(m.PositionFrames(h), 300u);
+  m.Play(h, false);
+  out = MixFrames(m, 1);
+  EXPECT_EQ(out[0], Marker(300));
+  m.Play(h, true);
+  EXPECT_EQ(m.PositionFrames(h), 0u);
+  out = MixFrames(m, 1);
+  EXPECT_EQ(out[0], Marker(0));
 }
 
 TEST(AudioMixer, VolumeScalesAndChannelsSumWithClipping) {
-    TempDir dir;
-    WriteWav(dir.File("q.wav"), SquareStereo(4000, 8000, 100), 2, 44100);
-    WriteWav(dir.File("loud.wav"), SquareStereo(4000, 30000, 100), 2, 44100);
-    audio::Mixer m(44100, 100);
-    auto a = m.Add(audio::OpenStreamDecoder(dir.File("q.wav"), 44100), audio::ChannelKind::Stream, true);
-    m.Play(a, false);
-    m.SetVolume(50);
-    auto out = MixFrames(m, 1000);
-    for (std::size_t i = 0; i < out.size(); ++i) ASSERT_EQ(std::abs(out[i]), 4000) << i;
-    m.SetVolume(0);
-    out = MixFrames(m, 100);
-    for (auto v : out) ASSERT_EQ(v, 0);
-    m.SetVolume(250);
-    EXPECT_EQ(m.Volume(), 100);
+  TempDir dir;
+  WriteWav(dir.File("q.wav"), SquareStereo(4000, 8000, 100), 2, 44100);
+  WriteWav(dir.File("loud.wav"), SquareStereo(4000, 30000, 100), 2, 44100);
+  audio::Mixer m(44100, 100);
+  auto a = m.Add(audio::OpenStreamDecoder(dir.File("q.wav"), 44100), audio::ChannelKind::Stream, true);
+  m.Play(a, false);
+  m.SetVolume(50);
+  auto out = MixFrames(m, 1000);
+  for (std::size_t i = 0; i < out.size(); ++i) ASSERT_EQ(std::abs(out[i]), 4000) << i;
+  m.SetVolume(0);
+  out = MixFrames(m, 100);
+  for (auto v : out) ASSERT_EQ(v, 0);
+  m.SetVolume(250);
+  EXPECT_EQ(m.Volume(), 100);
 
-    auto b = m.Add(audio::OpenStreamDecoder(dir.File("loud.wav"), 44100), audio::ChannelKind::Stream, true);
-    m.Play(b, true);
-    m.Play(a, true);
-    out = MixFrames(m, 100);
-    EXPECT_EQ(out[0], 32767);
-    EXPECT_EQ(out[2 * 50], -32768);
+  auto b = m.Add(audio::OpenStreamDecoder(dir.File("loud.wav"), 44100), audio::ChannelKind::Stream, true);
+  m.Play(b, true);
+  m.Play(a, true);
+  out = MixFrames(m, 100);
+  EXPECT_EQ(out[0], 32767);
+  EXPECT_EQ(out[2 * 50], -32768);
 }
 
 TEST(AudioMixer, ConvertedLoopWrapsWhereItsDataDoes) {
-    TempDir dir;
-    std::vector<std::int16_t> ramp(1000);
-    for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<std::int16_t>(100 + i * 20);
-    WriteWav(dir.File("r.wav"), ramp, 1, 22050);
-    audio::Mixer m(44100, 100);
-    auto h = m.Add(audio::OpenStreamDecoder(dir.File("r.wav"), 44100), audio::ChannelKind::Stream, true);
-    m.Play(h, false);
-    auto out = MixFrames(m, 5000);
-    std::size_t period = 0;
-    for (std::size_t i = 1; i < 5000 && !period; ++i)
-        if (out[2 * i] == 100) period = i;
-    ASSERT_NEAR(static_cast<double>(period), 2000.0, 2.0);
-    EXPECT_EQ(m.PositionFrames(h), 5000 % period);
+  TempDir dir;
+  std::vector<std::int16_t> ramp(1000);
+  for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<std::int16_t>(100 + i * 20);
+  WriteWav(dir.File("r.wav"), ramp, 1, 22050);
+  audio::Mixer m(44100, 100);
+  auto h = m.Add(audio::OpenStreamDecoder(dir.File("r.wav"), 44100), audio::ChannelKind::Stream, true);
+  m.Play(h, false);
+  auto out = MixFrames(m, 5000);
+  std::size_t period = 0;
+  for (std::size_t i = 1; i < 5000 && !period; ++i)
+    if (out[2 * i] == 100) period = i;
+  ASSERT_NEAR(static_cast<double>(period), 2000.0, 2.0);
+  EXPECT_EQ(m.PositionFrames(h), 5000 % period);
 }

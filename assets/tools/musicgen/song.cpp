@@ -18,8 +18,8 @@ constexpr int kFreeze = 49;
 constexpr int kEnd = 50;
 
 struct Chord {
-    std::vector<int> pad;  // voicing around middle C
-    int root;              // bass note
+  std::vector<int> pad;  // voicing around middle C
+  int root;              // bass note
 };
 
 const Chord kAm{{57, 60, 64, 71}, 33};
@@ -29,251 +29,250 @@ const Chord kG{{55, 59, 62, 67}, 31};
 const Chord kE{{52, 56, 59, 64}, 28};
 
 const Chord* ChordOfBar(int bar) {
-    static const Chord* intro[10] = {&kAm, &kAm, &kF, &kF, &kC, &kC, &kG, &kG, &kF, &kG};
-    static const Chord* cycle[4] = {&kAm, &kF, &kC, &kG};
-    static const Chord* slides[8] = {&kF, &kC, &kG, &kAm, &kF, &kC, &kG, &kG};
-    static const Chord* close[4] = {&kAm, &kF, &kG, &kE};
-    if (bar < kStream1) return intro[bar];
-    if (bar < kSlides) return cycle[(bar - kStream1) % 4];
-    if (bar < kStream2) return slides[bar - kSlides];
-    if (bar < kStream2 + 12) return cycle[(bar - kStream2) % 4];
-    if (bar < kEnd) return close[bar - (kStream2 + 12)];
-    return &kAm;
+  static const Chord* intro[10] = {&kAm, &kAm, &kF, &kF, &kC, &kC, &kG, &kG, &kF, &kG};
+  static const Chord* cycle[4] = {&kAm, &kF, &kC, &kG};
+  static const Chord* slides[8] = {&kF, &kC, &kG, &kAm, &kF, &kC, &kG, &kG};
+  static const Chord* close[4] = {&kAm, &kF, &kG, &kE};
+  if (bar < kStream1) return intro[bar];
+  if (bar < kSlides) return cycle[(bar - kStream1) % 4];
+  if (bar < kStream2) return slides[bar - kSlides];
+  if (bar < kStream2 + 12) return cycle[(bar - kStream2) % 4];
+  if (bar < kEnd) return close[bar - (kStream2 + 12)];
+  return &kAm;
 }
 
 struct Note {
-    double beat, len;
-    int note;
+  double beat, len;
+  int note;
 };
 
 // The tune: a question over Am F C G and its answer.
-const std::vector<Note> kPhraseA = {{0, 1.5, 76},  {1.5, 0.5, 74}, {2, 1, 72},    {3, 0.5, 71},  {3.5, 0.5, 72},
-                                    {4, 2, 69},    {6, 1, 72},     {7, 1, 74},    {8, 1.5, 76},  {9.5, 1, 79},
-                                    {10.5, 0.5, 76}, {11, 1, 74},  {12, 1.5, 74}, {13.5, 0.5, 71}, {14, 1, 74},
-                                    {15, 1, 76}};
-const std::vector<Note> kPhraseB = {{0, 1.5, 81},  {1.5, 0.5, 79}, {2, 1, 76},    {3, 1, 72},    {4, 1.5, 77},
-                                    {5.5, 0.5, 76}, {6, 1, 72},    {7, 1, 69},    {8, 1.5, 79},  {9.5, 0.5, 76},
-                                    {10, 1, 79},   {11, 1, 84},    {12, 2, 83},   {14, 1, 79},   {15, 1, 74}};
+const std::vector<Note> kPhraseA = {{0, 1.5, 76},   {1.5, 0.5, 74},  {2, 1, 72},      {3, 0.5, 71},
+                                    {3.5, 0.5, 72}, {4, 2, 69},      {6, 1, 72},      {7, 1, 74},
+                                    {8, 1.5, 76},   {9.5, 1, 79},    {10.5, 0.5, 76}, {11, 1, 74},
+                                    {12, 1.5, 74},  {13.5, 0.5, 71}, {14, 1, 74},     {15, 1, 76}};
+const std::vector<Note> kPhraseB = {{0, 1.5, 81},   {1.5, 0.5, 79}, {2, 1, 76},  {3, 1, 72},   {4, 1.5, 77},
+                                    {5.5, 0.5, 76}, {6, 1, 72},     {7, 1, 69},  {8, 1.5, 79}, {9.5, 0.5, 76},
+                                    {10, 1, 79},    {11, 1, 84},    {12, 2, 83}, {14, 1, 79},  {15, 1, 74}};
 
 double At(double beat) { return beat * kBeatSeconds; }
 
 // A small, repeatable variation of loudness, so repeated hits are not identical.
 float Human(double beat, int salt) {
-    std::uint32_t h = static_cast<std::uint32_t>(std::llround(beat * 4.0)) * 2654435761u + salt * 40503u;
-    h ^= h >> 15;
-    h *= 2246822519u;
-    h ^= h >> 13;
-    return 0.9f + 0.1f * static_cast<float>(h & 1023) / 1023.0f;
+  std::uint32_t h = static_cast<std::uint32_t>(std::llround(beat * 4.0)) * 2654435761u + salt * 40503u;
+  h ^= h >> 15;
+  h *= 2246822519u;
+  h ^= h >> 13;
+  return 0.9f + 0.1f * static_cast<float>(h & 1023) / 1023.0f;
 }
 
 void Phrase(Mixdown& m, const std::vector<Note>& p, double startBeat, int transpose, float vel,
             std::size_t count = 99) {
-    for (std::size_t i = 0; i < p.size() && i < count; ++i) {
-        const Note& n = p[i];
-        double b = startBeat + n.beat;
-        Lead(m, At(b), n.len * kBeatSeconds * 0.92, n.note + transpose, vel * Human(b, 3));
-    }
+  for (std::size_t i = 0; i < p.size() && i < count; ++i) {
+    const Note& n = p[i];
+    double b = startBeat + n.beat;
+    Lead(m, At(b), n.len * kBeatSeconds * 0.92, n.note + transpose, vel * Human(b, 3));
+  }
 }
 
 // Sixteenths over the chord, rising and falling.
 void Arp(Mixdown& m, int bar, float vel, float bright, int step = 1) {
-    static const int pattern[8] = {0, 1, 2, 3, 2, 1, 3, 2};
-    const Chord* c = ChordOfBar(bar);
-    for (int j = 0; j < 16; j += step) {
-        double b = bar * 4 + j * 0.25;
-        int note = c->pad[pattern[j % 8] % c->pad.size()] + 12;
-        float v = vel * ((j % 4 == 2) ? 1.0f : 0.75f) * Human(b, 5);
-        Pluck(m, At(b), note, v, (j % 2) ? 0.45f : -0.45f, bright);
-    }
+  static const int pattern[8] = {0, 1, 2, 3, 2, 1, 3, 2};
+  const Chord* c = ChordOfBar(bar);
+  for (int j = 0; j < 16; j += step) {
+    double b = bar * 4 + j * 0.25;
+    int note = c->pad[pattern[j % 8] % c->pad.size()] + 12;
+    float v = vel * ((j % 4 == 2) ? 1.0f : 0.75f) * Human(b, 5);
+    Pluck(m, At(b), note, v, (j % 2) ? 0.45f : -0.45f, bright);
+  }
 }
 
 void RollingBass(Mixdown& m, int bar, float vel, float bright) {
-    const Chord* c = ChordOfBar(bar);
-    for (int j = 0; j < 8; ++j) {
-        double b = bar * 4 + j * 0.5;
-        bool off = (j % 2) == 1;
-        Bass(m, At(b), 0.42 * kBeatSeconds, c->root + (off ? 12 : 0), vel * (off ? 1.0f : 0.8f) * Human(b, 7),
-             bright);
-    }
+  const Chord* c = ChordOfBar(bar);
+  for (int j = 0; j < 8; ++j) {
+    double b = bar * 4 + j * 0.5;
+    bool off = (j % 2) == 1;
+    Bass(m, At(b), 0.42 * kBeatSeconds, c->root + (off ? 12 : 0), vel * (off ? 1.0f : 0.8f) * Human(b, 7), bright);
+  }
 }
 
 // Closed hats on sixteenths; with `accents` the off-beats after beats one and
 // three (where the picture flashes) get an open hat and a chord stab.
 void Hats(Mixdown& m, int bar, bool accents, float vel) {
-    static const float closed[4] = {0.35f, 0.2f, 0.8f, 0.2f};
-    for (int j = 0; j < 16; ++j) {
-        double b = bar * 4 + j * 0.25;
-        bool flashSlot = accents && (j == 2 || j == 10);
-        if (flashSlot) continue;
-        HatClosed(m, At(b), vel * closed[j % 4] * Human(b, 11));
+  static const float closed[4] = {0.35f, 0.2f, 0.8f, 0.2f};
+  for (int j = 0; j < 16; ++j) {
+    double b = bar * 4 + j * 0.25;
+    bool flashSlot = accents && (j == 2 || j == 10);
+    if (flashSlot) continue;
+    HatClosed(m, At(b), vel * closed[j % 4] * Human(b, 11));
+  }
+  if (accents) {
+    const Chord* c = ChordOfBar(bar);
+    std::vector<int> stab;
+    for (int n : c->pad) stab.push_back(n + 12);
+    for (double off : {0.5, 2.5}) {
+      double b = bar * 4 + off;
+      HatOpen(m, At(b), vel * Human(b, 13));
+      Stab(m, At(b), stab, 0.85f * Human(b, 17));
     }
-    if (accents) {
-        const Chord* c = ChordOfBar(bar);
-        std::vector<int> stab;
-        for (int n : c->pad) stab.push_back(n + 12);
-        for (double off : {0.5, 2.5}) {
-            double b = bar * 4 + off;
-            HatOpen(m, At(b), vel * Human(b, 13));
-            Stab(m, At(b), stab, 0.85f * Human(b, 17));
-        }
-    }
+  }
 }
 
 void SnareRoll(Mixdown& m, double fromBeat, double toBeat, float v0, float v1) {
-    int n = static_cast<int>(std::lround((toBeat - fromBeat) * 4));
-    for (int i = 0; i < n; ++i) {
-        double x = n > 1 ? static_cast<double>(i) / (n - 1) : 1.0;
-        Snare(m, At(fromBeat + i * 0.25), static_cast<float>(v0 + (v1 - v0) * x));
-    }
+  int n = static_cast<int>(std::lround((toBeat - fromBeat) * 4));
+  for (int i = 0; i < n; ++i) {
+    double x = n > 1 ? static_cast<double>(i) / (n - 1) : 1.0;
+    Snare(m, At(fromBeat + i * 0.25), static_cast<float>(v0 + (v1 - v0) * x));
+  }
 }
 
 // Consecutive bars on the same chord are held as one pad note.
 void Pads(Mixdown& m, int fromBar, int toBar, float vel, float cutoffFrom, float cutoffTo, double attack) {
-    int bar = fromBar;
-    while (bar < toBar) {
-        int end = bar + 1;
-        while (end < toBar && ChordOfBar(end) == ChordOfBar(bar)) ++end;
-        double x = toBar - fromBar > 1 ? static_cast<double>(bar - fromBar) / (toBar - fromBar - 1) : 0.0;
-        float cutoff = static_cast<float>(cutoffFrom * std::pow(cutoffTo / cutoffFrom, x));
-        Pad(m, At(bar * 4), (end - bar) * 4 * kBeatSeconds - 0.05, ChordOfBar(bar)->pad, vel, cutoff, attack, 0.9,
-            true);
-        bar = end;
-    }
+  int bar = fromBar;
+  while (bar < toBar) {
+    int end = bar + 1;
+    while (end < toBar && ChordOfBar(end) == ChordOfBar(bar)) ++end;
+    double x = toBar - fromBar > 1 ? static_cast<double>(bar - fromBar) / (toBar - fromBar - 1) : 0.0;
+    float cutoff = static_cast<float>(cutoffFrom * std::pow(cutoffTo / cutoffFrom, x));
+    Pad(m, At(bar * 4), (end - bar) * 4 * kBeatSeconds - 0.05, ChordOfBar(bar)->pad, vel, cutoff, attack, 0.9, true);
+    bar = end;
+  }
 }
 
 void Intro(Mixdown& m) {
-    Pads(m, 0, kStream1, 0.9f, 380.0f, 2400.0f, 1.6);
+  Pads(m, 0, kStream1, 0.9f, 380.0f, 2400.0f, 1.6);
 
-    // Drops of water falling into the pool, echoing away.
-    static const Note drops[6] = {{0, 0, 88}, {1.5, 0, 84}, {3, 0, 81}, {4.5, 0, 83}, {5.5, 0, 79}, {6.5, 0, 76}};
-    for (int bar = 0; bar < kStream1; bar += 2)
-        for (int i = 0; i < 6; ++i) {
-            double b = bar * 4 + drops[i].beat;
-            Drop(m, At(b), drops[i].note, (0.7f + 0.03f * bar) * Human(b, 19), (i % 2) ? 0.5f : -0.5f);
-        }
-
-    // The picture's cuts: a soft impact at bar 2, the beat at bar 6.
-    Crash(m, At(8), 0.55f);
-    Boom(m, At(8), 0.5f);
-    Crash(m, At(24), 0.9f);
-    Boom(m, At(24), 0.8f);
-    for (int bar = 6; bar < kStream1; ++bar) {
-        const Chord* c = ChordOfBar(bar);
-        Bass(m, At(bar * 4), 4 * kBeatSeconds - 0.08, c->root, 0.8f, 0.25f);
-        if (bar < 9)
-            for (int beat : {0, 2}) Kick(m, At(bar * 4 + beat), beat == 0 ? 0.85f : 0.7f);
-        for (int j = 0; j < 4; ++j) HatClosed(m, At(bar * 4 + j + 0.5), 0.45f);
+  // Drops of water falling into the pool, echoing away.
+  static const Note drops[6] = {{0, 0, 88}, {1.5, 0, 84}, {3, 0, 81}, {4.5, 0, 83}, {5.5, 0, 79}, {6.5, 0, 76}};
+  for (int bar = 0; bar < kStream1; bar += 2)
+    for (int i = 0; i < 6; ++i) {
+      double b = bar * 4 + drops[i].beat;
+      Drop(m, At(b), drops[i].note, (0.7f + 0.03f * bar) * Human(b, 19), (i % 2) ? 0.5f : -0.5f);
     }
-    // A dark pulse joins the pads halfway, opening up towards the first stream.
-    for (int bar = 4; bar < 8; ++bar) Arp(m, bar, 0.22f + 0.03f * (bar - 4), 0.12f + 0.04f * (bar - 4), 4);
-    Arp(m, 8, 0.35f, 0.3f, 2);
-    Arp(m, 9, 0.45f, 0.4f, 2);
 
-    // Hits under the quick flashes at the end of the intro.
-    Tom(m, At(29.5), 0.85f, 190);
-    Snare(m, At(29.5), 0.4f);
-    Tom(m, At(30.0), 0.85f, 140);
-    Tom(m, At(30.5), 0.95f, 100);
-    Crash(m, At(30.5), 0.8f);
-    Kick(m, At(30.5), 0.8f);
-    Snare(m, At(36.5), 0.7f);
-    Snare(m, At(37.25), 0.55f);
-    Snare(m, At(37.5), 0.75f);
-    Tom(m, At(37.5), 0.6f, 160);
-    Snare(m, At(38.0), 0.85f);
-    Tom(m, At(38.0), 0.7f, 120);
-    Kick(m, At(38.5), 0.85f);
-    Crash(m, At(38.5), 0.7f);
-    SnareRoll(m, 38.75, 40.0, 0.3f, 0.95f);
-    Riser(m, At(32), 8 * kBeatSeconds, 0.9f);
+  // The picture's cuts: a soft impact at bar 2, the beat at bar 6.
+  Crash(m, At(8), 0.55f);
+  Boom(m, At(8), 0.5f);
+  Crash(m, At(24), 0.9f);
+  Boom(m, At(24), 0.8f);
+  for (int bar = 6; bar < kStream1; ++bar) {
+    const Chord* c = ChordOfBar(bar);
+    Bass(m, At(bar * 4), 4 * kBeatSeconds - 0.08, c->root, 0.8f, 0.25f);
+    if (bar < 9)
+      for (int beat : {0, 2}) Kick(m, At(bar * 4 + beat), beat == 0 ? 0.85f : 0.7f);
+    for (int j = 0; j < 4; ++j) HatClosed(m, At(bar * 4 + j + 0.5), 0.45f);
+  }
+  // A dark pulse joins the pads halfway, opening up towards the first stream.
+  for (int bar = 4; bar < 8; ++bar) Arp(m, bar, 0.22f + 0.03f * (bar - 4), 0.12f + 0.04f * (bar - 4), 4);
+  Arp(m, 8, 0.35f, 0.3f, 2);
+  Arp(m, 9, 0.45f, 0.4f, 2);
+
+  // Hits under the quick flashes at the end of the intro.
+  Tom(m, At(29.5), 0.85f, 190);
+  Snare(m, At(29.5), 0.4f);
+  Tom(m, At(30.0), 0.85f, 140);
+  Tom(m, At(30.5), 0.95f, 100);
+  Crash(m, At(30.5), 0.8f);
+  Kick(m, At(30.5), 0.8f);
+  Snare(m, At(36.5), 0.7f);
+  Snare(m, At(37.25), 0.55f);
+  Snare(m, At(37.5), 0.75f);
+  Tom(m, At(37.5), 0.6f, 160);
+  Snare(m, At(38.0), 0.85f);
+  Tom(m, At(38.0), 0.7f, 120);
+  Kick(m, At(38.5), 0.85f);
+  Crash(m, At(38.5), 0.7f);
+  SnareRoll(m, 38.75, 40.0, 0.3f, 0.95f);
+  Riser(m, At(32), 8 * kBeatSeconds, 0.9f);
 }
 
 void Stream(Mixdown& m, int fromBar, int toBar, bool peak) {
-    for (int bar = fromBar; bar < toBar; ++bar) {
-        const int rel = bar - fromBar;
-        const bool accents = peak || rel >= 8;  // the flashes run in the second half of the first stream
-        if (rel % 4 == 0) Crash(m, At(bar * 4), rel == 0 ? 1.0f : 0.8f);
-        for (int beat = 0; beat < 4; ++beat) Kick(m, At(bar * 4 + beat), beat == 0 ? 1.0f : 0.92f);
-        for (int beat : {1, 3}) Clap(m, At(bar * 4 + beat), (peak || rel >= 4 ? 0.95f : 0.7f) * Human(bar * 4 + beat, 23));
-        Hats(m, bar, accents, peak ? 1.0f : 0.85f);
-        RollingBass(m, bar, peak ? 1.0f : 0.9f, peak ? 0.85f : 0.55f + 0.02f * rel);
-        Arp(m, bar, peak ? 0.75f : 0.6f, peak ? 0.9f : 0.55f + 0.02f * rel);
-    }
-    Pads(m, fromBar, toBar, peak ? 0.75f : 0.6f, peak ? 2600.0f : 1500.0f, peak ? 3000.0f : 2400.0f, 0.08);
-    Boom(m, At(fromBar * 4), peak ? 0.9f : 0.7f);
+  for (int bar = fromBar; bar < toBar; ++bar) {
+    const int rel = bar - fromBar;
+    const bool accents = peak || rel >= 8;  // the flashes run in the second half of the first stream
+    if (rel % 4 == 0) Crash(m, At(bar * 4), rel == 0 ? 1.0f : 0.8f);
+    for (int beat = 0; beat < 4; ++beat) Kick(m, At(bar * 4 + beat), beat == 0 ? 1.0f : 0.92f);
+    for (int beat : {1, 3}) Clap(m, At(bar * 4 + beat), (peak || rel >= 4 ? 0.95f : 0.7f) * Human(bar * 4 + beat, 23));
+    Hats(m, bar, accents, peak ? 1.0f : 0.85f);
+    RollingBass(m, bar, peak ? 1.0f : 0.9f, peak ? 0.85f : 0.55f + 0.02f * rel);
+    Arp(m, bar, peak ? 0.75f : 0.6f, peak ? 0.9f : 0.55f + 0.02f * rel);
+  }
+  Pads(m, fromBar, toBar, peak ? 0.75f : 0.6f, peak ? 2600.0f : 1500.0f, peak ? 3000.0f : 2400.0f, 0.08);
+  Boom(m, At(fromBar * 4), peak ? 0.9f : 0.7f);
 }
 
 void Slides(Mixdown& m) {
-    for (int bar = kSlides; bar < kStream2; ++bar) {
-        const Chord* c = ChordOfBar(bar);
-        for (int beat = 0; beat < 4; ++beat) {
-            double b = bar * 4 + beat;
-            if (beat == 0 || beat == 2) Kick(m, At(b), 0.75f);
-            else Rim(m, At(b), 0.8f * Human(b, 29));
-            // A pluck on every beat, as each picture slides in.
-            Pluck(m, At(b), c->pad[(beat + bar) % c->pad.size()] + 24, 0.55f * Human(b, 31), beat % 2 ? 0.3f : -0.3f,
-                  0.6f);
-            Bass(m, At(b), 0.5 * kBeatSeconds, c->root + (beat == 3 ? 12 : 0), 0.75f, 0.3f);
-            HatClosed(m, At(b + 0.5), 0.5f * Human(b, 37));
-        }
-        for (int j = 0; j < 16; ++j) Shaker(m, At(bar * 4 + j * 0.25), (j % 2 ? 0.5f : 0.8f) * Human(bar * 4 + j, 41));
-        Arp(m, bar, 0.35f, 0.35f, 2);
-        if (bar % 2 == 1) Drop(m, At(bar * 4 + 3.5), 88, 0.6f, 0.4f);
+  for (int bar = kSlides; bar < kStream2; ++bar) {
+    const Chord* c = ChordOfBar(bar);
+    for (int beat = 0; beat < 4; ++beat) {
+      double b = bar * 4 + beat;
+      if (beat == 0 || beat == 2)
+        Kick(m, At(b), 0.75f);
+      else
+        Rim(m, At(b), 0.8f * Human(b, 29));
+      // A pluck on every beat, as each picture slides in.
+      Pluck(m, At(b), c->pad[(beat + bar) % c->pad.size()] + 24, 0.55f * Human(b, 31), beat % 2 ? 0.3f : -0.3f, 0.6f);
+      Bass(m, At(b), 0.5 * kBeatSeconds, c->root + (beat == 3 ? 12 : 0), 0.75f, 0.3f);
+      HatClosed(m, At(b + 0.5), 0.5f * Human(b, 37));
     }
-    Crash(m, At(kSlides * 4), 0.5f);
-    Pads(m, kSlides, kStream2, 0.55f, 1200.0f, 1800.0f, 0.3);
-    Riser(m, At((kStream2 - 2) * 4), 8 * kBeatSeconds, 0.8f);
-    SnareRoll(m, (kStream2 - 1) * 4 + 2, kStream2 * 4, 0.35f, 0.9f);
+    for (int j = 0; j < 16; ++j) Shaker(m, At(bar * 4 + j * 0.25), (j % 2 ? 0.5f : 0.8f) * Human(bar * 4 + j, 41));
+    Arp(m, bar, 0.35f, 0.35f, 2);
+    if (bar % 2 == 1) Drop(m, At(bar * 4 + 3.5), 88, 0.6f, 0.4f);
+  }
+  Crash(m, At(kSlides * 4), 0.5f);
+  Pads(m, kSlides, kStream2, 0.55f, 1200.0f, 1800.0f, 0.3);
+  Riser(m, At((kStream2 - 2) * 4), 8 * kBeatSeconds, 0.8f);
+  SnareRoll(m, (kStream2 - 1) * 4 + 2, kStream2 * 4, 0.35f, 0.9f);
 }
 
 void Finale(Mixdown& m) {
-    // The tune over the second stream: question, answer, question an octave
-    // up, then the answer cut short into the held dominant.
-    Phrase(m, kPhraseA, kStream2 * 4, 0, 0.85f);
-    Phrase(m, kPhraseB, (kStream2 + 4) * 4, 0, 0.9f);
-    Phrase(m, kPhraseA, (kStream2 + 8) * 4, 12, 0.8f);
-    Phrase(m, kPhraseB, (kStream2 + 12) * 4, 0, 0.95f, 8);  // over Am and F
-    for (const Note& n : kPhraseA)
-        if (n.beat >= 12) Lead(m, At((kStream2 + 14) * 4 + n.beat - 12), n.len * kBeatSeconds * 0.92, n.note, 0.9f);
-    SnareRoll(m, (kFreeze - 1) * 4 + 2, kFreeze * 4, 0.3f, 0.8f);
+  // The tune over the second stream: question, answer, question an octave
+  // up, then the answer cut short into the held dominant.
+  Phrase(m, kPhraseA, kStream2 * 4, 0, 0.85f);
+  Phrase(m, kPhraseB, (kStream2 + 4) * 4, 0, 0.9f);
+  Phrase(m, kPhraseA, (kStream2 + 8) * 4, 12, 0.8f);
+  Phrase(m, kPhraseB, (kStream2 + 12) * 4, 0, 0.95f, 8);  // over Am and F
+  for (const Note& n : kPhraseA)
+    if (n.beat >= 12) Lead(m, At((kStream2 + 14) * 4 + n.beat - 12), n.len * kBeatSeconds * 0.92, n.note, 0.9f);
+  SnareRoll(m, (kFreeze - 1) * 4 + 2, kFreeze * 4, 0.3f, 0.8f);
 
-    // The freeze: drums out, the dominant held, the air rising.
-    Pad(m, At(kFreeze * 4), 4 * kBeatSeconds, kE.pad, 0.9f, 3200.0f, 0.02, 0.3, false);
-    Lead(m, At(kFreeze * 4), 3.75 * kBeatSeconds, 80, 0.85f, 0.1);
-    Bass(m, At(kFreeze * 4), 4 * kBeatSeconds - 0.06, kE.root, 0.7f, 0.2f);
-    Riser(m, At(kFreeze * 4), 4 * kBeatSeconds, 1.0f);
-    SnareRoll(m, kFreeze * 4 + 2, kEnd * 4, 0.4f, 1.0f);
+  // The freeze: drums out, the dominant held, the air rising.
+  Pad(m, At(kFreeze * 4), 4 * kBeatSeconds, kE.pad, 0.9f, 3200.0f, 0.02, 0.3, false);
+  Lead(m, At(kFreeze * 4), 3.75 * kBeatSeconds, 80, 0.85f, 0.1);
+  Bass(m, At(kFreeze * 4), 4 * kBeatSeconds - 0.06, kE.root, 0.7f, 0.2f);
+  Riser(m, At(kFreeze * 4), 4 * kBeatSeconds, 1.0f);
+  SnareRoll(m, kFreeze * 4 + 2, kEnd * 4, 0.4f, 1.0f);
 
-    // The end: one last chord that rings out before the music is stopped.
-    const double t = At(kEnd * 4);
-    Kick(m, t, 1.0f);
-    Boom(m, t, 1.0f);
-    Crash(m, t, 1.0f);
-    Pad(m, t, 1.5, {45, 57, 60, 64, 69, 71, 76}, 1.4f, 2600.0f, 0.01, 5.3, false);
-    Stab(m, t, {69, 72, 76, 83}, 1.0f);
-    Lead(m, t, 0.5, 81, 0.9f, 3.5);
-    Bass(m, t, 1.2, kAm.root, 0.9f, 0.3f);
-    Drop(m, At(kEnd * 4 + 2.5), 88, 0.6f, -0.5f);
-    Drop(m, At(kEnd * 4 + 4), 84, 0.5f, 0.5f);
-    Drop(m, At(kEnd * 4 + 5.5), 81, 0.4f, -0.3f);
+  // The end: one last chord that rings out before the music is stopped.
+  const double t = At(kEnd * 4);
+  Kick(m, t, 1.0f);
+  Boom(m, t, 1.0f);
+  Crash(m, t, 1.0f);
+  Pad(m, t, 1.5, {45, 57, 60, 64, 69, 71, 76}, 1.4f, 2600.0f, 0.01, 5.3, false);
+  Stab(m, t, {69, 72, 76, 83}, 1.0f);
+  Lead(m, t, 0.5, 81, 0.9f, 3.5);
+  Bass(m, t, 1.2, kAm.root, 0.9f, 0.3f);
+  Drop(m, At(kEnd * 4 + 2.5), 88, 0.6f, -0.5f);
+  Drop(m, At(kEnd * 4 + 4), 84, 0.5f, 0.5f);
+  Drop(m, At(kEnd * 4 + 5.5), 81, 0.4f, -0.3f);
 }
 
 }  // namespace
 
 std::vector<float> RenderSong(double seconds) {
-    const double full = kSongBars * 4 * kBeatSeconds;
-    Mixdown m(seconds < 0 ? full : std::min(seconds, full));
-    Intro(m);
-    Stream(m, kStream1, kSlides, false);
-    Phrase(m, kPhraseA, (kStream1 + 8) * 4, 0, 0.75f);
-    Phrase(m, kPhraseB, (kStream1 + 12) * 4, 0, 0.8f);
-    SnareRoll(m, (kSlides - 1) * 4 + 3, kSlides * 4, 0.3f, 0.7f);
-    Slides(m);
-    Stream(m, kStream2, kFreeze, true);
-    Finale(m);
-    // Dotted eighth delay: it answers every off-beat on the next sixteenth. The
-    // peak stays 1.5 dB under full scale: the encoder overshoots by about 1 dB.
-    return m.Finish(0.75 * kBeatSeconds, 0.84f);
+  const double full = kSongBars * 4 * kBeatSeconds;
+  Mixdown m(seconds < 0 ? full : std::min(seconds, full));
+  Intro(m);
+  Stream(m, kStream1, kSlides, false);
+  Phrase(m, kPhraseA, (kStream1 + 8) * 4, 0, 0.75f);
+  Phrase(m, kPhraseB, (kStream1 + 12) * 4, 0, 0.8f);
+  SnareRoll(m, (kSlides - 1) * 4 + 3, kSlides * 4, 0.3f, 0.7f);
+  Slides(m);
+  Stream(m, kStream2, kFreeze, true);
+  Finale(m);
+  // Dotted eighth delay: it answers every off-beat on the next sixteenth. The
+  // peak stays 1.5 dB under full scale: the encoder overshoots by about 1 dB.
+  return m.Finish(0.75 * kBeatSeconds, 0.84f);
 }
 
 }  // namespace musicgen
