@@ -20,6 +20,7 @@ class ShowRun : public ::testing::Test {
   static void SetUpTestSuite() {
     Show = new WholeShow();
     Show->Run();
+    ASSERT_TRUE(Show->Error.empty()) << Show->Error;
   }
   static void TearDownTestSuite() {
     delete Show;

@@ -1,0 +1,36 @@
+#!/usr/bin/env python3
+"""Frame-time report of a traced run: median and 99th percentile of the wall-clock frame time per
+scene, from the "wall_ms" field that --trace writes for every frame.
+
+    build/run/Quorvanteplidusk DEBUG --headless --fixed-step 40 --seed 1 --trace /tmp/t.jsonl
+    scripts/frame_report.py /tmp/t.jsonl
+"""
+import json
+import statistics
+import sys
+
+
+def percentile(values, p):
+    values = sorted(values)
+    k = (len(values) - 1) * p / 100.0
+    lo, hi = int(k), min(int(k) + 1, len(values) - 1)
+    return values[lo] + (values[hi] - values[lo]) * (k - lo)
+
+
+def main(path):
+    per_scene = {}
+    with open(path) as f:
+        frames = [json.loads(line) for line in f if line.strip()]
+    for previous, frame in zip(frames, frames[1:]):
+        # A frame belongs to the scene that was current when it began.
+        per_scene.setdefault(previous.get("scene", 0), []).append(frame["wall_ms"])
+    print(f"{'scene':>5} {'frames':>7} {'median ms':>10} {'p99 ms':>8} {'p99/median':>10}")
+    for scene in sorted(per_scene):
+        times = per_scene[scene][3:] if scene == 1 else per_scene[scene]  # the first frames warm up
+        med = statistics.median(times)
+        p99 = percentile(times, 99)
+        print(f"{scene:>5} {len(times):>7} {med:>10.2f} {p99:>8.2f} {p99 / med:>10.2f}")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1] if len(sys.argv) > 1 else "trace.jsonl")
