@@ -181,7 +181,7 @@ void TvokResource::ReadData(TResourceEntry& Entry) {
   zs.avail_out = uInt(size);
   const int ret = inflate(&zs, Z_FINISH);
   const uLong produced = zs.total_out;
-  const bool outputFull = zs.avail_out == 0;
+  const bool inputLeft = zs.avail_in > 0;
   const std::string zmsg = zs.msg ? zs.msg : "not a zlib stream";
   inflateEnd(&zs);
   if (ret == Z_STREAM_END && produced == uLong(size)) return;
@@ -191,9 +191,10 @@ void TvokResource::ReadData(TResourceEntry& Entry) {
   ReleaseData(Entry);
   if (ret == Z_DATA_ERROR || ret == Z_NEED_DICT || ret == Z_STREAM_ERROR)
     Fail(what + ": compressed data is corrupt (" + zmsg + ")");
-  if (ret == Z_BUF_ERROR && outputFull)
+  if (ret == Z_BUF_ERROR && inputLeft)
     Fail(what + ": inflates to more than its size of " + std::to_string(size) + " bytes");
-  Fail(what + ": inflates to " + std::to_string(produced) + " bytes instead of " + std::to_string(size));
+  Fail(what + ": compressed data ends after " + std::to_string(produced) + " of " + std::to_string(size) +
+       " bytes");
 }
 
 void TvokResource::Close() {

@@ -262,7 +262,12 @@ TEST(ResourceReader, RefusesPayloadsThatDoNotInflateToTheirSize) {
   RawEntry cut = Compressed("e", text);
   cut.payload.resize(cut.payload.size() / 2);
   cut.storedSize = int32_t(cut.payload.size());
-  for (const RawEntry& e : {shorter, longer, notZlib, badChecksum, cut}) {
+  const std::pair<RawEntry, const char*> cases[] = {{shorter, "ends after 3004 of 3014 bytes"},
+                                                    {longer, "more than its size"},
+                                                    {notZlib, "corrupt"},
+                                                    {badChecksum, "corrupt"},
+                                                    {cut, "ends after"}};
+  for (const auto& [e, why] : cases) {
     const std::string file = Dir().Write("inflate.vkr", Archive({e}));
     TvokResource r;
     r.Open(file);
@@ -274,6 +279,7 @@ TEST(ResourceReader, RefusesPayloadsThatDoNotInflateToTheirSize) {
       const std::string msg = err.what();
       EXPECT_NE(msg.find("inflate.vkr"), std::string::npos) << msg;
       EXPECT_NE(msg.find("\"e\""), std::string::npos) << msg;
+      EXPECT_NE(msg.find(why), std::string::npos) << msg;
     }
     EXPECT_EQ(rec.Data, nullptr);  // nothing half-filled is handed on
   }
