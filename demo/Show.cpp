@@ -11,23 +11,6 @@
 
 namespace {
 
-void OpenArchive(const std::string& FileName) {
-  Resource = new TvokResource();
-  // A wrong magic is not fatal: it leaves an archive in which no entry is found.
-  Resource->Open(FileName);
-}
-
-void CloseArchive() {
-  if (Resource == nullptr) return;
-  Resource->Close();
-  Resource->FreeEntry(ResourceData);
-}
-
-void FreeArchive() {
-  delete Resource;
-  Resource = nullptr;
-}
-
 // The music's progress in the frame trace, so that a run can show when the music played.
 void TraceMusic(std::string& Json) { TraceInt(Json, "music_pos", MusicPosition()); }
 
@@ -49,9 +32,9 @@ void InstallShowHooks() {
   AddTraceAppender(TraceWallTime);
   DemoHooks.MovePart1 = MovePart1;
   DemoHooks.RenderPart1 = RenderPart1;
-  DemoHooks.OpenResource = OpenArchive;
-  DemoHooks.CloseResource = CloseArchive;
-  DemoHooks.FreeResource = FreeArchive;
+  DemoHooks.OpenResource = OpenResource;
+  DemoHooks.CloseResource = CloseResource;
+  DemoHooks.FreeResource = FreeResource;
   DemoHooks.CreatePostTarget = CreatePostTarget;
   DemoHooks.LoadTextures = LoadTextures;
   DemoHooks.LoadPart2 = LoadPart2;
