@@ -30,15 +30,26 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-void WriteWav(const std::string& path, const std::vector<std::int16_t>& samples, int channels, int rate) {
+namespace {
+void WriteSndfile(const std::string& path, const std::vector<std::int16_t>& samples, int channels, int rate,
+                  int format) {
   SF_INFO info{};
   info.samplerate = rate;
   info.channels = channels;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  info.format = format;
   SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-  if (!f) throw std::runtime_error("cannot write wav");
+  if (!f) throw std::runtime_error("cannot write " + path);
   sf_write_short(f, samples.data(), static_cast<sf_count_t>(samples.size()));
   sf_close(f);
+}
+}  // namespace
+
+void WriteWav(const std::string& path, const std::vector<std::int16_t>& samples, int channels, int rate) {
+  WriteSndfile(path, samples, channels, rate, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+}
+
+void WriteFlac(const std::string& path, const std::vector<std::int16_t>& samples, int channels, int rate) {
+  WriteSndfile(path, samples, channels, rate, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
 }
 
 void WriteOgg(const std::string& path, const std::vector<float>& stereo, int rate) {

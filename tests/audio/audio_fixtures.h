@@ -22,6 +22,8 @@ class TempDir {
 
 // Interleaved 16-bit samples with `channels` per frame.
 void WriteWav(const std::string& path, const std::vector<std::int16_t>& samples, int channels, int rate);
+// The same as lossless FLAC.
+void WriteFlac(const std::string& path, const std::vector<std::int16_t>& samples, int channels, int rate);
 // Stereo float frames in -1..1 encoded as Ogg Vorbis.
 void WriteOgg(const std::string& path, const std::vector<float>& stereo, int rate);
 void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);

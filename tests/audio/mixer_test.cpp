@@ -33,16 +33,19 @@ std::vector<std::int16_t> MixFrames(audio::Mixer& m, std::size_t frames) {
 
 }  // namespace
 
-TEST(AudioDecoder, WavDecodesExactlyAndRewinds) {
+TEST(AudioDecoder, WavAndFlacDecodeExactlyAndRewind) {
   TempDir dir;
   auto pcm = MarkedStereo(3000);
   WriteWav(dir.File("a.wav"), pcm, 2, 44100);
-  auto d = audio::OpenStreamDecoder(dir.File("a.wav"), 44100);
-  ASSERT_TRUE(d);
-  EXPECT_EQ(d->LengthFrames(), 3000u);
-  EXPECT_EQ(ReadAll(*d), pcm);
-  ASSERT_TRUE(d->Rewind());
-  EXPECT_EQ(ReadAll(*d), pcm);
+  WriteFlac(dir.File("a.flac"), pcm, 2, 44100);
+  for (const char* name : {"a.wav", "a.flac"}) {
+    auto d = audio::OpenStreamDecoder(dir.File(name), 44100);
+    ASSERT_TRUE(d) << name;
+    EXPECT_EQ(d->LengthFrames(), 3000u);
+    EXPECT_EQ(ReadAll(*d), pcm) << name;
+    ASSERT_TRUE(d->Rewind());
+    EXPECT_EQ(ReadAll(*d), pcm) << name;
+  }
 }
 
 TEST(AudioDecoder, MonoBecomesStereoAndOtherRatesAreConverted) {
