@@ -162,3 +162,23 @@ TEST(ShowArchive, IsTheSameByteForByteWhenBuiltAgain) {
   ASSERT_FALSE(a.empty());
   EXPECT_TRUE(a == b) << "sizes " << a.size() << " and " << b.size();
 }
+
+// A missing or damaged archive ends the program with a message naming it, not with a crash.
+TEST(ShowArchive, TheProgramStopsCleanlyWithoutAUsableArchive) {
+  const std::string program = std::string(VK_RUN_DIR) + "/Quorvanteplidusk";
+  const fs::path empty = Dir().File("no-archive");
+  fs::create_directories(empty);
+  const std::string run = "SDL_AUDIODRIVER=dummy " + program + " --headless --backend recording --size 64x48 --fixed-step 40 --until 100";
+  ToolRun missing = Execute("cd " + empty.string() + " && " + run);
+  EXPECT_EQ(missing.status, 1) << missing.output;
+  EXPECT_NE(missing.output.find("Quorvanteplidusk.vkr"), std::string::npos) << missing.output;
+
+  const fs::path damaged = Dir().File("damaged");
+  fs::create_directories(damaged);
+  Bytes a = ReadFileBytes(kArchive);
+  a.resize(a.size() / 3);
+  Dir().Write("damaged/Quorvanteplidusk.vkr", a);
+  ToolRun cut = Execute("cd " + damaged.string() + " && " + run);
+  EXPECT_EQ(cut.status, 1) << cut.output;
+  EXPECT_NE(cut.output.find("entry \""), std::string::npos) << cut.output;
+}
