@@ -10,6 +10,9 @@
 #include <exception>
 #include <string>
 
+#include <cairo.h>
+#include <fontconfig/fontconfig.h>
+
 #include "assets/tools/picgen/pictures.h"
 
 using namespace picgen;
@@ -87,5 +90,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "picgen: %s\n", e.what());
     return 1;
   }
+  // Hand back the font caches, so a leak checker sees only what we lose.
+  cairo_debug_reset_static_data();
+  FcFini();
   return 0;
 }
