@@ -246,7 +246,9 @@ void TRunTools::Attach(TvokEngine& Engine) {
     Engine.FixedStep = true;
     Engine.FixedStepLength = Options.FixedStep;
   }
-  if (Trace || Options.HasUntil || !Options.Screenshots.empty()) {
+  // The recording backend keeps every draw it saw; over a whole show that must be let go per frame.
+  Recording = vkgfx::GetBackendKind() == vkgfx::BackendKind::Recording;
+  if (Trace || Options.HasUntil || !Options.Screenshots.empty() || Recording) {
     ActiveTools = this;
     Engine.OnFramePresented = ::OnFramePresented;
   }
@@ -273,6 +275,7 @@ void TRunTools::FramePresented(TvokEngine& Engine) {
     std::fwrite(Line.data(), 1, Line.size(), Trace);
   }
   if (Options.HasUntil && Engine.Time >= Options.Until) Engine.Quit();
+  if (Recording && Engine.D3D && Engine.D3D->Device) vkgfx::VkClearRecording(Engine.D3D->Device.get());
 }
 
 bool TRunTools::Finish(std::string& Problems) {

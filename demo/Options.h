@@ -66,5 +66,6 @@ class TRunTools {
   TOptions Options;
   std::FILE* Trace = nullptr;
   unsigned long long Frames = 0;
+  bool Recording = false;
   std::vector<std::string> Failures;
 };
