@@ -9,7 +9,7 @@
 
 namespace {
 
-using vkgfx::DrawRecord;
+using vkgfx::DeviceState;
 
 class ModelDraw : public ::testing::Test {
  protected:
@@ -25,7 +25,14 @@ class ModelDraw : public ::testing::Test {
     vkgfx::ClearFaults();
   }
 
-  const std::vector<DrawRecord>& Draws() { return vkgfx::VkRecordedDraws(dev); }
+  size_t Draws() { return vkgfx::VkRecordedDraws(dev).size(); }
+  const DeviceState& Drawn(size_t i) { return vkgfx::VkRecordedDraws(dev).at(i).state; }
+  std::vector<TModelVertex> DrawnVertices(size_t i) {
+    const auto& bytes = vkgfx::VkRecordedDraws(dev).at(i).vertices;
+    std::vector<TModelVertex> v(bytes.size() / sizeof(TModelVertex));
+    std::memcpy(v.data(), bytes.data(), v.size() * sizeof(TModelVertex));
+    return v;
+  }
   DWORD RS(D3DRENDERSTATETYPE s) {
     DWORD v = 0;
     dev->GetRenderState(s, &v);
@@ -36,16 +43,9 @@ class ModelDraw : public ::testing::Test {
     dev->GetTextureStageState(0, s, &v);
     return v;
   }
-  static std::vector<TModelVertex> VerticesOf(const DrawRecord& d) {
-    std::vector<TModelVertex> v(d.vertices.size() / sizeof(TModelVertex));
-    std::memcpy(v.data(), d.vertices.data(), v.size() * sizeof(TModelVertex));
-    return v;
-  }
   std::unique_ptr<TzanObject> MakePlane() {
     auto o = std::make_unique<TzanObject>(d3d.get());
-    o->Param1 = 2;
-    o->Param2 = 2;
-    o->Param3 = 2;
+    o->Param1 = o->Param2 = o->Param3 = 2;
     o->Param4 = 1;
     o->BuildPlane();
     return o;
@@ -55,7 +55,7 @@ class ModelDraw : public ::testing::Test {
     dev->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, t, nullptr);
     return t;
   }
-  // Distinct values the draw must hand back.
+  // Values no draw would choose, which a draw must hand back.
   void SetMarkers() {
     dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_ADD);
     dev->SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_CURRENT);
@@ -82,47 +82,27 @@ class ModelDraw : public ::testing::Test {
   IDirect3DDevice9* dev = nullptr;
 };
 
-TEST_F(ModelDraw, BuildUploadsTheGeometryAndDrawUsesIt) {
+TEST_F(ModelDraw, BuiltGeometryIsDrawnAndMissingGeometryIsSkipped) {
   auto o = MakePlane();
   ASSERT_TRUE(o->VertexBuffer);
-  EXPECT_EQ(o->FVF, 0x112u);
-  EXPECT_EQ(o->Stride, 32);
-  EXPECT_EQ(o->CullMode, DWORD(D3DCULL_NONE));
   o->Position = {1, 2, 3};
   o->UpdateWorld();
   o->DrawObject(false);
-  ASSERT_EQ(Draws().size(), 1u);
-  const DrawRecord& d = Draws()[0];
+  ASSERT_EQ(Draws(), 1u);
+  const auto& d = vkgfx::VkRecordedDraws(dev)[0];
   EXPECT_EQ(d.type, D3DPT_TRIANGLELIST);
   EXPECT_EQ(d.primitiveCount, 4u);
   EXPECT_EQ(d.stride, 32u);
   EXPECT_EQ(d.state.fvf, 0x112u);
-  EXPECT_EQ(d.state.world._41, 1.0f);
   EXPECT_EQ(d.state.world._43, 3.0f);
-  const auto v = VerticesOf(d);
-  const auto g = o->PlaneGeometry();
-  ASSERT_EQ(v.size(), g.Vertices.size());
-  EXPECT_EQ(std::memcmp(v.data(), g.Vertices.data(), v.size() * sizeof(TModelVertex)), 0);
-  EXPECT_EQ(RS(D3DRS_CULLMODE), DWORD(D3DCULL_NONE));  // left as the object set it
-}
+  const auto built = o->PlaneGeometry().Vertices;
+  EXPECT_EQ(std::memcmp(DrawnVertices(0).data(), built.data(), built.size() * sizeof(TModelVertex)), 0);
 
-TEST_F(ModelDraw, ObjectWithoutGeometryIsSkipped) {
-  auto o = MakePlane();
-  ASSERT_TRUE(o->VertexBuffer);
-  o->Param3 = 0;  // refused: the old plane must not be drawn in its place
+  // Refused counts drop the old plane: it must not be drawn in the new one's place.
+  o->Param3 = 0;
   o->BuildPlane();
   EXPECT_FALSE(o->VertexBuffer);
   EXPECT_EQ(o->PrimitiveCount, 0);
-  SetMarkers();
-  dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_CW);
-  o->UpdateWorld();
-  o->DrawObject(false);
-  o->SphereMapped = true;
-  o->DrawObject(false);
-  EXPECT_TRUE(Draws().empty());
-  ExpectMarkers();
-  EXPECT_EQ(RS(D3DRS_CULLMODE), DWORD(D3DCULL_CW));
-
   // Creation and lock failures leave no buffer either.
   o->Param3 = 2;
   vkgfx::InjectedFaults().failCreateResource = 1;
@@ -132,20 +112,23 @@ TEST_F(ModelDraw, ObjectWithoutGeometryIsSkipped) {
   vkgfx::InjectedFaults().failLock = 1;
   o->BuildCylinder();
   EXPECT_FALSE(o->VertexBuffer);
+  SetMarkers();
+  o->SphereMapped = true;
   o->DrawObject(false);
-  EXPECT_TRUE(Draws().empty());
-  o->Rescale(2, 2, 2);  // nothing to scale: nothing changes
+  EXPECT_EQ(Draws(), 1u);
+  ExpectMarkers();  // skipped without touching any state
+  o->Rescale(2, 2, 2);
   EXPECT_EQ(o->Scale.x, 1.0f);
 }
 
 TEST_F(ModelDraw, TranslucentDrawRestoresWhatItSaved) {
   auto o = MakePlane();
   o->Material.Diffuse.a = 0.5f;
+  o->CullMode = D3DCULL_CCW;
   SetMarkers();
-  o->UpdateWorld();
   o->DrawObject(false);
-  ASSERT_EQ(Draws().size(), 1u);
-  const auto& s = Draws()[0].state;
+  ASSERT_EQ(Draws(), 1u);
+  const auto& s = Drawn(0);
   EXPECT_EQ(s.render[D3DRS_ALPHABLENDENABLE], DWORD(TRUE));
   EXPECT_EQ(s.render[D3DRS_SRCBLEND], DWORD(D3DBLEND_SRCALPHA));
   EXPECT_EQ(s.render[D3DRS_DESTBLEND], DWORD(D3DBLEND_INVSRCALPHA));
@@ -157,70 +140,59 @@ TEST_F(ModelDraw, TranslucentDrawRestoresWhatItSaved) {
   EXPECT_EQ(TSS(D3DTSS_ALPHAARG1), DWORD(D3DTA_TFACTOR));
   EXPECT_EQ(TSS(D3DTSS_ALPHAOP), DWORD(D3DTOP_ADD));
   EXPECT_EQ(RS(D3DRS_DIFFUSEMATERIALSOURCE), DWORD(D3DMCS_COLOR2));
+  EXPECT_EQ(RS(D3DRS_CULLMODE), DWORD(D3DCULL_CCW));  // modes stay as the object set them
   EXPECT_FALSE(o->Translucent);
+
+  // Nested: the caller's states are in force, nothing translucent of its own.
+  dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_CW);
+  o->DrawObject(true);
+  EXPECT_EQ(Drawn(1).render[D3DRS_CULLMODE], DWORD(D3DCULL_CW));
+  EXPECT_EQ(Drawn(1).render[D3DRS_SRCBLEND], DWORD(D3DBLEND_DESTALPHA));
 }
 
-TEST_F(ModelDraw, AlphaTestAndModesAreLeftSet) {
+TEST_F(ModelDraw, AlphaTestAndBlendFactors) {
   auto o = MakePlane();
   o->AlphaRef = 0xAB000080;  // only the low 24 bits count
-  o->ShadeMode = D3DSHADE_FLAT;
   o->FillMode = D3DFILL_WIREFRAME;
-  o->CullMode = D3DCULL_CCW;
-  const bool canTest = d3d->Caps.AlphaCmpCaps & D3DPCMPCAPS_GREATEREQUAL;
   SetMarkers();
-  o->UpdateWorld();
   o->DrawObject(false);
-  ASSERT_EQ(Draws().size(), 1u);
-  const auto& s = Draws()[0].state;
-  EXPECT_EQ(s.render[D3DRS_ALPHATESTENABLE], DWORD(canTest));
+  const bool canTest = d3d->Caps.AlphaCmpCaps & D3DPCMPCAPS_GREATEREQUAL;
+  EXPECT_EQ(Drawn(0).render[D3DRS_ALPHATESTENABLE], DWORD(canTest));
+  EXPECT_EQ(Drawn(0).render[D3DRS_ALPHABLENDENABLE], DWORD(FALSE));
   if (canTest) {
-    EXPECT_EQ(s.render[D3DRS_ALPHAREF], 0x80u);
-    EXPECT_EQ(s.render[D3DRS_ALPHAFUNC], DWORD(D3DCMP_GREATEREQUAL));
-    EXPECT_EQ(RS(D3DRS_ALPHAREF), 0x80u);
+    EXPECT_EQ(RS(D3DRS_ALPHAREF), 0x80u);  // left set, as are the function and the alpha op
     EXPECT_EQ(RS(D3DRS_ALPHAFUNC), DWORD(D3DCMP_GREATEREQUAL));
   }
-  EXPECT_EQ(s.render[D3DRS_ALPHABLENDENABLE], DWORD(FALSE));  // tested, not blended
-  // Restored: the alpha test switch. Left: modes, reference, function, alpha op.
-  EXPECT_EQ(RS(D3DRS_ALPHATESTENABLE), DWORD(FALSE));
-  EXPECT_EQ(RS(D3DRS_SHADEMODE), DWORD(D3DSHADE_FLAT));
-  EXPECT_EQ(RS(D3DRS_FILLMODE), DWORD(D3DFILL_WIREFRAME));
-  EXPECT_EQ(RS(D3DRS_CULLMODE), DWORD(D3DCULL_CCW));
   EXPECT_EQ(TSS(D3DTSS_ALPHAOP), DWORD(D3DTOP_MODULATE));
-}
+  EXPECT_EQ(RS(D3DRS_ALPHATESTENABLE), DWORD(FALSE));
+  EXPECT_EQ(RS(D3DRS_FILLMODE), DWORD(D3DFILL_WIREFRAME));
 
-TEST_F(ModelDraw, AlphaBlendAndAdditiveBlendFactors) {
-  auto o = MakePlane();
+  o->AlphaRef = 0;
   o->AlphaBlend = true;
-  SetMarkers();
   o->DrawObject(false);
   o->AlphaBlend = false;
   o->Additive = true;
   o->DrawObject(false);
-  ASSERT_EQ(Draws().size(), 2u);
-  EXPECT_EQ(Draws()[0].state.render[D3DRS_SRCBLEND], DWORD(D3DBLEND_SRCALPHA));
-  EXPECT_EQ(Draws()[0].state.render[D3DRS_DESTBLEND], DWORD(D3DBLEND_INVSRCALPHA));
-  EXPECT_EQ(Draws()[0].state.render[D3DRS_ALPHABLENDENABLE], DWORD(TRUE));
-  EXPECT_EQ(Draws()[1].state.render[D3DRS_SRCBLEND], DWORD(D3DBLEND_ONE));
-  EXPECT_EQ(Draws()[1].state.render[D3DRS_DESTBLEND], DWORD(D3DBLEND_ONE));
-  EXPECT_EQ(Draws()[1].state.render[D3DRS_ALPHABLENDENABLE], DWORD(TRUE));
+  EXPECT_EQ(Drawn(1).render[D3DRS_SRCBLEND], DWORD(D3DBLEND_SRCALPHA));
+  EXPECT_EQ(Drawn(1).render[D3DRS_DESTBLEND], DWORD(D3DBLEND_INVSRCALPHA));
+  EXPECT_EQ(Drawn(2).render[D3DRS_SRCBLEND], DWORD(D3DBLEND_ONE));
+  EXPECT_EQ(Drawn(2).render[D3DRS_DESTBLEND], DWORD(D3DBLEND_ONE));
+  EXPECT_EQ(Drawn(2).render[D3DRS_ALPHABLENDENABLE], DWORD(TRUE));
   ExpectMarkers();
 }
 
 TEST_F(ModelDraw, ColorBlendStatesAndDepthWritesBack) {
   auto o = MakePlane();
-  o->ColorBlend = true;
-  o->Textured = true;
+  o->ColorBlend = o->Textured = true;
   o->Texture = MakeTexture();
   o->ColorOp = D3DTOP_ADDSIGNED;
   SetMarkers();
   dev->SetRenderState(D3DRS_ZWRITEENABLE, FALSE);
   o->DrawObject(false);
-  ASSERT_EQ(Draws().size(), 1u);
-  const auto& s = Draws()[0].state;
+  const auto& s = Drawn(0);
   EXPECT_EQ(s.stage[0][D3DTSS_COLORARG1], DWORD(D3DTA_TEXTURE));
   EXPECT_EQ(s.stage[0][D3DTSS_COLORARG2], DWORD(D3DTA_DIFFUSE));
   EXPECT_EQ(s.stage[0][D3DTSS_COLOROP], DWORD(D3DTOP_ADDSIGNED));
-  EXPECT_EQ(s.render[D3DRS_ALPHABLENDENABLE], DWORD(TRUE));
   EXPECT_EQ(s.render[D3DRS_SRCBLEND], DWORD(D3DBLEND_SRCCOLOR));
   EXPECT_EQ(s.render[D3DRS_DESTBLEND], DWORD(D3DBLEND_DESTCOLOR));
   EXPECT_EQ(s.render[D3DRS_CULLMODE], DWORD(D3DCULL_NONE));
@@ -230,20 +202,18 @@ TEST_F(ModelDraw, ColorBlendStatesAndDepthWritesBack) {
   EXPECT_EQ(RS(D3DRS_ZWRITEENABLE), DWORD(TRUE));
 }
 
-TEST_F(ModelDraw, TexturedSphereMappedDrawsTwoPasses) {
+TEST_F(ModelDraw, SphereMappingPasses) {
   auto o = MakePlane();
-  o->SphereMapped = true;
-  o->Textured = true;
+  o->SphereMapped = o->Textured = true;
   o->Texture = MakeTexture();
   o->EnvTexture = MakeTexture();
   o->TexCoordIndex = D3DTSS_TCI_SPHEREMAP;
   SetMarkers();
   o->DrawObject(false);
-  ASSERT_EQ(Draws().size(), 2u);
-  const auto& a = Draws()[0].state;
-  const auto& b = Draws()[1].state;
-  EXPECT_EQ(a.textures[0], o->Texture);
-  EXPECT_EQ(a.stage[0][D3DTSS_TEXCOORDINDEX], 0u);
+  ASSERT_EQ(Draws(), 2u);  // the texture, then the environment over it by colour
+  EXPECT_EQ(Drawn(0).textures[0], o->Texture);
+  EXPECT_EQ(Drawn(0).stage[0][D3DTSS_TEXCOORDINDEX], 0u);
+  const auto& b = Drawn(1);
   EXPECT_EQ(b.textures[0], o->EnvTexture);
   EXPECT_EQ(b.stage[0][D3DTSS_TEXCOORDINDEX], DWORD(D3DTSS_TCI_SPHEREMAP));
   EXPECT_EQ(b.stage[0][D3DTSS_TEXTURETRANSFORMFLAGS], DWORD(D3DTTFF_COUNT2));
@@ -251,156 +221,100 @@ TEST_F(ModelDraw, TexturedSphereMappedDrawsTwoPasses) {
   EXPECT_EQ(b.render[D3DRS_SRCBLEND], DWORD(D3DBLEND_SRCCOLOR));
   EXPECT_EQ(b.render[D3DRS_DESTBLEND], DWORD(D3DBLEND_INVSRCCOLOR));
   EXPECT_EQ(b.render[D3DRS_ALPHABLENDENABLE], DWORD(TRUE));
-  EXPECT_EQ(b.render[D3DRS_NORMALIZENORMALS], DWORD(TRUE));
-  // Texture coordinates come from the vertices again; normalising stays on.
   EXPECT_EQ(TSS(D3DTSS_TEXCOORDINDEX), 0u);
   EXPECT_EQ(TSS(D3DTSS_TEXTURETRANSFORMFLAGS), DWORD(D3DTTFF_DISABLE));
   EXPECT_EQ(RS(D3DRS_NORMALIZENORMALS), DWORD(TRUE));
   ExpectMarkers();
-}
 
-TEST_F(ModelDraw, SphereMappedWithoutTexturesBindsNone) {
-  auto o = MakePlane();
-  dev->SetTexture(0, MakeTexture());
-  o->SphereMapped = true;
-  o->DrawObject(false);
-  ASSERT_EQ(Draws().size(), 1u);
-  EXPECT_FALSE(Draws()[0].state.textures[0]);
-  EXPECT_EQ(Draws()[0].state.stage[0][D3DTSS_TEXCOORDINDEX], DWORD(D3DTSS_TCI_CAMERASPACENORMAL));
-}
-
-TEST_F(ModelDraw, NestedDrawLeavesModesAlone) {
-  auto o = MakePlane();
-  o->CullMode = D3DCULL_CCW;
-  o->Material.Diffuse.a = 0.5f;
-  dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_CW);
-  SetMarkers();
-  o->DrawObject(true);
-  ASSERT_EQ(Draws().size(), 1u);
-  EXPECT_EQ(Draws()[0].state.render[D3DRS_CULLMODE], DWORD(D3DCULL_CW));
-  // Not translucent when nested: the caller's blend states are in force.
-  EXPECT_EQ(Draws()[0].state.render[D3DRS_SRCBLEND], DWORD(D3DBLEND_DESTALPHA));
-  EXPECT_FALSE(o->Translucent);
+  // Without any texture: none bound, still drawn.
+  auto bare = MakePlane();
+  bare->SphereMapped = true;
+  bare->DrawObject(false);
+  ASSERT_EQ(Draws(), 3u);
+  EXPECT_FALSE(Drawn(2).textures[0]);
+  EXPECT_EQ(Drawn(2).stage[0][D3DTSS_TEXCOORDINDEX], DWORD(D3DTSS_TCI_CAMERASPACENORMAL));
 }
 
 TEST_F(ModelDraw, RescaleThereAndBack) {
   auto o = MakePlane();
   const auto built = o->PlaneGeometry().Vertices;
   auto drawn = [&] {
-    vkgfx::VkClearRecording(dev);
     o->DrawObject(false);
-    return VerticesOf(Draws().at(0));
+    return DrawnVertices(Draws() - 1);
   };
   o->Rescale(2, 3, 4);
-  auto v = drawn();
-  for (size_t i = 0; i < v.size(); ++i) {
-    EXPECT_EQ(v[i].x, built[i].x * 2);
-    EXPECT_EQ(v[i].y, built[i].y * 3);
-    EXPECT_EQ(v[i].nz, built[i].nz);
-    EXPECT_EQ(v[i].u, built[i].u);
+  const auto twice = drawn();
+  for (size_t i = 0; i < twice.size(); ++i) {
+    EXPECT_EQ(twice[i].x, built[i].x * 2);
+    EXPECT_EQ(twice[i].y, built[i].y * 3);
+    EXPECT_EQ(twice[i].nz, built[i].nz);
   }
-  o->Rescale(2, 3, 4);  // same scale again: no change
-  EXPECT_EQ(std::memcmp(drawn().data(), v.data(), v.size() * sizeof(TModelVertex)), 0);
-  o->Rescale(0, 1, 1);  // refused: would lose the shape for good
+  o->Rescale(2, 3, 4);  // the same scale again changes nothing
+  EXPECT_EQ(std::memcmp(drawn().data(), twice.data(), twice.size() * sizeof(TModelVertex)), 0);
+  o->Rescale(0, 1, 1);  // refused: it would lose the shape for good
   EXPECT_EQ(o->Scale.x, 2.0f);
-  EXPECT_EQ(std::memcmp(drawn().data(), v.data(), v.size() * sizeof(TModelVertex)), 0);
+  EXPECT_EQ(std::memcmp(drawn().data(), twice.data(), twice.size() * sizeof(TModelVertex)), 0);
   o->Rescale(1, 1, 1);
-  v = drawn();
-  for (size_t i = 0; i < v.size(); ++i) {
-    EXPECT_FLOAT_EQ(v[i].x, built[i].x);
-    EXPECT_FLOAT_EQ(v[i].y, built[i].y);
-  }
-  EXPECT_EQ(o->Scale.z, 1.0f);
+  const auto back = drawn();
+  for (size_t i = 0; i < back.size(); ++i) EXPECT_FLOAT_EQ(back[i].y, built[i].y);
 }
 
-class ModelSet : public ModelDraw {};
-
-TEST_F(ModelSet, DrawAllFadesPlacesAndRestores) {
+TEST_F(ModelDraw, SetDrawsFadedPlacedAndRestores) {
   TzanObjectSet set;
+  set.DrawAll(false);  // empty: nothing
+  set.Rescale(2, 2, 2);
   auto* a = MakePlane().release();
   auto* b = MakePlane().release();
   auto* hidden = MakePlane().release();
-  set.Add(a);
-  set.Add(b);
-  set.Add(hidden);
+  for (auto* o : {a, b, hidden}) set.Add(o);
   EXPECT_EQ(a->Owner, &set);
   b->Material.Diffuse.a = 0.8f;
   hidden->Visible = false;
   hidden->Position = {7, 7, 7};
   a->BasePosition = {1, 2, 3};
   a->Orbit = {0.1f, 0.7f, 0.3f};
-  a->Rotation = {0.2f, 0, 0};
   set.Position = {10, 0, 0};
   set.Rotation = {0, 0.3f, 0.25f};
   set.Alpha = 0.5f;
   set.DrawAll(false);
-
-  ASSERT_EQ(Draws().size(), 2u);
-  EXPECT_EQ(Draws()[0].state.material.Diffuse.a, 0.5f);
-  EXPECT_FLOAT_EQ(Draws()[1].state.material.Diffuse.a, 0.4f);
+  ASSERT_EQ(Draws(), 2u);
+  EXPECT_EQ(Drawn(0).material.Diffuse.a, 0.5f);
+  EXPECT_FLOAT_EQ(Drawn(1).material.Diffuse.a, 0.4f);
   EXPECT_EQ(a->Material.Diffuse.a, 1.0f);
   EXPECT_EQ(b->Material.Diffuse.a, 0.8f);
-  EXPECT_EQ(a->Orbit.x, 0.1f);
   EXPECT_EQ(a->Orbit.y, 0.7f);
   EXPECT_EQ(a->Orbit.z, 0.3f);
   EXPECT_EQ(a->Position.y, 2.0f);
   EXPECT_EQ(a->Offset.x, 10.0f);
   EXPECT_EQ(hidden->Position.x, 7.0f);
   EXPECT_EQ(hidden->Offset.x, 0.0f);
-
-  // v * R(rotation) * T(base) * R(orbit + set rotation) * T(set position)
-  D3DXMATRIX r, t, o, p, w;
-  D3DXMatrixRotationYawPitchRoll(&r, 0, 0.2f, 0);
+  // Placed at T(base) * R(orbit + set rotation) * T(set position).
+  D3DXMATRIX t, r, p, w;
   D3DXMatrixTranslation(&t, 1, 2, 3);
-  D3DXMatrixRotationYawPitchRoll(&o, 0.7f + 0.3f, 0.1f, 0.3f + 0.25f);
+  D3DXMatrixRotationYawPitchRoll(&r, 0.7f + 0.3f, 0.1f, 0.3f + 0.25f);
   D3DXMatrixTranslation(&p, 10, 0, 0);
-  D3DXMatrixMultiply(&w, &r, &t);
-  D3DXMatrixMultiply(&w, &w, &o);
+  D3DXMatrixMultiply(&w, &t, &r);
   D3DXMatrixMultiply(&w, &w, &p);
-  for (int i = 0; i < 4; ++i)
-    for (int j = 0; j < 4; ++j) EXPECT_NEAR(Draws()[0].state.world.m[i][j], w.m[i][j], 1e-5) << i << j;
+  for (int i = 0; i < 16; ++i) EXPECT_NEAR((&Drawn(0).world._11)[i], (&w._11)[i], 1e-5) << i;
 
-  // Fully opaque sets leave alphas alone.
-  vkgfx::VkClearRecording(dev);
-  set.Alpha = 1.5f;
+  set.Alpha = 1.5f;  // 1 and above: alphas untouched
   set.DrawAll(true);
-  EXPECT_FLOAT_EQ(Draws()[1].state.material.Diffuse.a, 0.8f);
-  EXPECT_EQ(Draws()[0].state.material.Diffuse.a, 1.0f);
+  EXPECT_FLOAT_EQ(Drawn(3).material.Diffuse.a, 0.8f);
+
+  // Rescaling the set scales places and shapes about its origin.
+  set.Rescale(2, 2, 2);
+  EXPECT_EQ(a->BasePosition.x, 2.0f);
+  EXPECT_EQ(a->Scale.y, 2.0f);
+  set.Rescale(1, 0, 1);  // refused as a whole
+  EXPECT_EQ(a->BasePosition.y, 4.0f);
+  set.Rescale(0.3f, 0.4f, 0.3f);
+  set.Rescale(1, 1, 1);
+  EXPECT_FLOAT_EQ(a->BasePosition.z, 3.0f);
 
   set.Clear();
   EXPECT_TRUE(set.Items.empty());
-  vkgfx::VkClearRecording(dev);
   set.DrawAll(false);  // a cleared set draws nothing
-  set.Rescale(2, 2, 2);
-  EXPECT_TRUE(Draws().empty());
-}
-
-TEST_F(ModelSet, RescaleScalesPlacesAndShapes) {
-  TzanObjectSet empty;
-  empty.Rescale(2, 2, 2);
-  empty.DrawAll(false);
-  EXPECT_TRUE(Draws().empty());
-
-  TzanObjectSet set;
-  auto* a = MakePlane().release();
-  set.Add(a);
-  a->BasePosition = {1, -2, 3};
-  const auto built = a->PlaneGeometry().Vertices;
-  set.Rescale(2, 2, 2);
-  EXPECT_EQ(a->BasePosition.x, 2.0f);
-  EXPECT_EQ(a->BasePosition.y, -4.0f);
-  EXPECT_EQ(a->Scale.y, 2.0f);
-  set.Rescale(0.3f, 0.4f, 0.3f);
-  set.Rescale(1, 1, 1);
-  EXPECT_FLOAT_EQ(a->BasePosition.x, 1.0f);
-  EXPECT_FLOAT_EQ(a->BasePosition.z, 3.0f);
-  set.Rescale(1, 0, 1);  // refused as a whole
-  EXPECT_FLOAT_EQ(a->BasePosition.y, -2.0f);
-  EXPECT_EQ(a->Scale.y, 1.0f);
-  set.DrawAll(false);
-  const auto v = VerticesOf(Draws().at(0));
-  for (size_t i = 0; i < v.size(); ++i) EXPECT_FLOAT_EQ(v[i].x, built[i].x);
-  set.Clear();
+  EXPECT_EQ(Draws(), 4u);
 }
 
 }  // namespace

@@ -42,32 +42,18 @@ TEST(ModelPictureConformance, ShapesLandWhereTheyArePlaced) {
   SetLight(dev);
 
   // Left: a capped cone, tilted towards the viewer. Middle: a red disc. Right: a waving plane.
-  TzanObject cone(d3d.get());
-  cone.Param1 = 24;
-  cone.Param2 = 4;
-  cone.Param3 = 5;
-  cone.Param4 = 5;
-  cone.Param5 = 3;
-  cone.Param7 = 2;
+  TzanObject cone(d3d.get()), disc(d3d.get()), wave(d3d.get());
+  cone.Param1 = 24, cone.Param2 = 4, cone.Param3 = cone.Param4 = 5, cone.Param5 = 3, cone.Param7 = 2;
   cone.Capped = true;
   cone.BuildCylinder();
   cone.Position = {-14, 0, 0};
   cone.Rotation = {DegToRad(-25), 0, 0};
   cone.Material.Diffuse = {0.3f, 0.6f, 1.0f, 1.0f};
-  TzanObject disc(d3d.get());
-  disc.Param1 = 32;
-  disc.Param2 = 5;
-  disc.Param3 = 5;
+  disc.Param1 = 32, disc.Param2 = disc.Param3 = 5;
   disc.BuildDisc();
   disc.Material.Diffuse = {1.0f, 0.2f, 0.1f, 1.0f};
   disc.Material.Emissive = {0.4f, 0, 0, 0};
-  TzanObject wave(d3d.get());
-  wave.Param1 = 1;
-  wave.Param2 = 1;
-  wave.Param3 = 8;
-  wave.Param4 = 10;
-  wave.Param5 = SinglePi * 2;
-  wave.Param6 = 1.5f;
+  wave.Param1 = wave.Param2 = 1, wave.Param3 = 8, wave.Param4 = 10, wave.Param5 = SinglePi * 2, wave.Param6 = 1.5f;
   wave.BuildPlane();
   wave.Position = {14, 0, 0};
   wave.Material.Diffuse = {0.9f, 0.9f, 0.3f, 1.0f};

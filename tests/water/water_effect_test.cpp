@@ -25,132 +25,105 @@ class WaterEffect : public ::testing::Test {
   FakeEffect& Use(std::vector<T> techniques) {
     auto e = std::make_shared<FakeEffect>(std::move(techniques));
     fx->Effect = e;
+    fx->Technique = 0;
+    fx->CausticsEnabled = true;
     return *e;
   }
-  const std::vector<vkgfx::DrawRecord>& Draws() { return vkgfx::VkRecordedDraws(d3d->Device.get()); }
-  // Drawing happens inside a device scene, as in a frame.
+  // Two updates 20 ms apart: the first only takes the time.
+  void Step(uint32_t at) {
+    d3d->FrameTime = at;
+    fx->Update({0, 0, 0}, {0, 0, 0});
+    d3d->FrameTime = at + 20;
+    fx->Update({0, 0, 0}, {0, 0, 0});
+  }
   HRESULT RenderInScene(bool keepCamera) {
     d3d->Device->BeginScene();
     const HRESULT hr = fx->Render(keepCamera);
     d3d->Device->EndScene();
     return hr;
   }
+  const std::vector<vkgfx::DrawRecord>& Draws() { return vkgfx::VkRecordedDraws(d3d->Device.get()); }
 
   std::unique_ptr<TvokD3D> d3d;
   std::unique_ptr<TWaterEffect> fx;
 };
 
-TEST_F(WaterEffect, CreationWithoutAnEffectLeavesNothingToUse) {
+TEST_F(WaterEffect, WithoutAnEffectNothingUsesOne) {
   EXPECT_FALSE(fx->Effect);
-  EXPECT_EQ(fx->Speed, 25.0f);
-  EXPECT_EQ(fx->SpinSpeed, 1.0f);
-  EXPECT_TRUE(fx->Enabled);
-  EXPECT_EQ(fx->Technique, 0);
   EXPECT_EQ(fx->Camera._41, 1.0f);
   EXPECT_EQ(fx->Camera._42, 5.0f);
   EXPECT_EQ(fx->Camera._43, 1.0f);
-  EXPECT_EQ(fx->Water->Size, 100.0f);
   EXPECT_TRUE(fx->Water->SurfaceBuffer);  // the surface is ready even so
   EXPECT_EQ(fx->SelectTechnique(0, false), E_FAIL);
   EXPECT_TRUE(FAILED(RenderInScene(false)));
-  d3d->FrameTime = 1000;
-  fx->Update({0, 0, 0}, {0, 0, 0});
-  d3d->FrameTime = 1020;
-  EXPECT_EQ(fx->Update({0, 0, 0}, {0, 0, 0}), S_OK);
+  Step(1000);
   EXPECT_TRUE(Draws().empty());
-
-  // A source that does not parse is no effect either.
   const char junk[] = "this is not an effect {";
   TWaterEffect bad(d3d.get(), 100.0f, junk, sizeof junk, nullptr, 0, nullptr);
   EXPECT_FALSE(bad.Effect);
-  EXPECT_TRUE(FAILED(bad.Render(true)));
 }
 
-TEST_F(WaterEffect, SelectionFallsBackToTheLastTechnique) {
-  FakeEffect& e = Use({{false}, {false}, {false}, {false}});
+TEST_F(WaterEffect, SelectionFallsBackAndAlwaysEnds) {
+  FakeEffect* e = &Use({{false}, {false}, {false}, {false}});
   EXPECT_EQ(fx->SelectTechnique(0, false), S_OK);
-  EXPECT_EQ(fx->Technique, 3);
-  EXPECT_EQ(e.current, 3);
-  // Examined in order from the current one.
-  EXPECT_EQ(e.techniquesSet, (std::vector<int>{0, 1, 2, 3, 3}));
-}
+  EXPECT_EQ(fx->Technique, 3);  // the last is taken without validation
+  EXPECT_EQ(e->techniquesSet, (std::vector<int>{0, 1, 2, 3, 3}));
 
-TEST_F(WaterEffect, SelectionSkipsCausticsWhenTheyAreOff) {
-  FakeEffect& e = Use({{true, true}, {true, false, true}, {true}});
-  fx->CausticsEnabled = true;
+  e = &Use({{true, true}, {true, false, true}, {true}});
   EXPECT_EQ(fx->SelectTechnique(0, false), S_OK);
   EXPECT_EQ(fx->Technique, 0);
-  fx->CausticsEnabled = false;
+  fx->CausticsEnabled = false;  // techniques that read "tCAU" are passed over
   EXPECT_EQ(fx->SelectTechnique(0, false), S_OK);
   EXPECT_EQ(fx->Technique, 1);
-  EXPECT_EQ(e.current, 1);
-  // Accepting anything takes the current one as it is.
   fx->Technique = 0;
-  EXPECT_EQ(fx->SelectTechnique(0, true), S_OK);
+  EXPECT_EQ(fx->SelectTechnique(0, true), S_OK);  // any: the current one as it is
   EXPECT_EQ(fx->Technique, 0);
-}
+  EXPECT_EQ(fx->SelectTechnique(-1, false), S_OK);  // backwards from 0 wraps to the last
+  EXPECT_EQ(fx->Technique, 2);
 
-TEST_F(WaterEffect, SelectionStepsBothWaysAndAlwaysEnds) {
-  Use({{true}, {true}, {false}, {true}, {true}});
-  EXPECT_EQ(fx->SelectTechnique(-1, false), S_OK);  // from 0 backwards wraps to the last
-  EXPECT_EQ(fx->Technique, 4);
-  EXPECT_EQ(fx->SelectTechnique(1, false), S_OK);  // past the end wraps to the first
-  EXPECT_EQ(fx->Technique, 0);
-  EXPECT_EQ(fx->SelectTechnique(2, false), S_OK);  // 2 is refused, 4 is the last
-  EXPECT_EQ(fx->Technique, 4);
   // From 3 in steps of 2 over four techniques the walk runs 0, 2, 0, 2 ... and never
   // meets the last technique nor its start again: it must still come to an end.
-  FakeEffect& e = Use({{false}, {true}, {false}, {true}});
+  e = &Use({{false}, {true}, {false}, {true}});
   fx->Technique = 3;
   EXPECT_EQ(fx->SelectTechnique(2, false), E_FAIL);
-  EXPECT_LE(e.techniquesSet.size(), 5u);
+  EXPECT_LE(e->techniquesSet.size(), 5u);
 }
 
 TEST_F(WaterEffect, UpdateRunsOnlyAfterMoreThanTenMilliseconds) {
   Use({{true}});
-  TWater& w = *fx->Water;
-  w.Drop(10, 10);
+  fx->Water->Drop(10, 10);
+  float& h = fx->Water->Cells[WaterCellIndex(10, 10)].Height;
   d3d->FrameTime = 5000;
   fx->Update({0, 0, 0}, {0, 0, 0});
   EXPECT_EQ(fx->LastTime, 5000u);
-  EXPECT_EQ(w.Cells[WaterCellIndex(10, 10)].Height, 0.0f);  // the first call only takes the time
+  EXPECT_EQ(h, 0.0f);  // the first call only takes the time
   d3d->FrameTime = 5010;
   fx->Update({1, 0, 0}, {0, 1, 0});
-  EXPECT_EQ(fx->LastTime, 5000u);
   EXPECT_EQ(fx->Velocity.x, 0.0f);
-  EXPECT_EQ(w.Cells[WaterCellIndex(10, 10)].Height, 0.0f);
+  EXPECT_EQ(h, 0.0f);
   d3d->FrameTime = 5011;
   fx->Update({0, 0, 0}, {0, 0, 0});
   EXPECT_EQ(fx->LastTime, 5011u);
-  EXPECT_NE(w.Cells[WaterCellIndex(10, 10)].Height, 0.0f);
-  // No velocity: the camera stays where it was put.
-  EXPECT_EQ(fx->Camera._41, 1.0f);
-  EXPECT_EQ(fx->Camera._42, 5.0f);
-  EXPECT_EQ(fx->Camera._43, 1.0f);
-  EXPECT_NEAR(fx->View._41, -1.0f, 1e-6);
+  EXPECT_NE(h, 0.0f);
+  EXPECT_EQ(fx->Camera._41, 1.0f);  // no velocity: the camera stays put
   EXPECT_NEAR(fx->View._42, -5.0f, 1e-6);
-
-  // Velocity is smoothed: a tenth of the target the first time, then moved by dt * Speed.
+  // Smoothed: a tenth of the target, moved by dt * Speed.
   d3d->FrameTime = 5031;
   fx->Update({0.01f, 0, 0}, {0, 0, 0});
   EXPECT_FLOAT_EQ(fx->Velocity.x, 0.001f);
   EXPECT_FLOAT_EQ(fx->Camera._41, 1.0f + 0.001f * 20 * 25);
-
   // Disabled water still moves the camera but is not simulated.
   fx->Enabled = false;
-  const float h = w.Cells[WaterCellIndex(10, 10)].Height;
+  const float before = h;
   d3d->FrameTime = 5100;
   fx->Update({0.01f, 0, 0}, {0, 0, 0});
   EXPECT_GT(fx->Camera._41, 1.5f);
-  EXPECT_EQ(w.Cells[WaterCellIndex(10, 10)].Height, h);
+  EXPECT_EQ(h, before);
 }
 
 TEST_F(WaterEffect, RenderDrawsEveryPassWithTheEnvironmentMatrix) {
   FakeEffect& e = Use({{true, false, true, 2}});
-  d3d->FrameTime = 100;
-  fx->Update({0, 0, 0}, {0, 0, 0});
-  d3d->FrameTime = 120;
-  fx->Update({0, 0, 0}, {0, 0, 0});
+  Step(100);
   EXPECT_EQ(RenderInScene(true), S_OK);
   EXPECT_EQ(e.begins, 1);
   EXPECT_EQ(e.passesBegun, 2);
@@ -159,23 +132,19 @@ TEST_F(WaterEffect, RenderDrawsEveryPassWithTheEnvironmentMatrix) {
   ASSERT_EQ(Draws().size(), 2u);
   EXPECT_EQ(Draws()[0].state.fvf, 0x152u);
   EXPECT_EQ(Draws()[0].primitiveCount, 8190u);
-  // Camera turned into the environment: rotation kept, z mirrored, pushed 0.4 back.
+  // The camera turned into the environment: rotation kept, z mirrored, 0.4 pushed back.
   const D3DMATRIX& m = e.matrices.at("mENV");
   EXPECT_EQ(m._11, 1.0f);
   EXPECT_EQ(m._33, -1.0f);
   EXPECT_EQ(m._41, 0.0f);
-  EXPECT_EQ(m._42, 0.0f);
   EXPECT_FLOAT_EQ(m._43, 0.4f);
-  EXPECT_EQ(m._44, 1.0f);
-
-  // Its own camera when asked: view is the inverse camera, a right-handed projection.
+  // Its own camera when asked: the inverse camera and a right-handed projection.
   EXPECT_EQ(RenderInScene(false), S_OK);
   D3DMATRIX view{}, proj{};
   d3d->Device->GetTransform(D3DTS_VIEW, &view);
   d3d->Device->GetTransform(D3DTS_PROJECTION, &proj);
   EXPECT_EQ(std::memcmp(&view, &fx->View, sizeof view), 0);
-  EXPECT_LT(proj._34, 0.0f);  // right-handed: w = -z
-
+  EXPECT_LT(proj._34, 0.0f);
   fx->Enabled = false;
   EXPECT_EQ(RenderInScene(true), S_OK);
   EXPECT_EQ(e.begins, 2);
@@ -183,76 +152,49 @@ TEST_F(WaterEffect, RenderDrawsEveryPassWithTheEnvironmentMatrix) {
 
 TEST_F(WaterEffect, FailedCausticsSwitchThemOffForGood) {
   FakeEffect& e = Use({{true, true}, {true, false}, {true}});
-  fx->CausticsEnabled = true;
-  fx->Technique = 0;
   fx->RenderToSurface.reset();  // the caustics target cannot begin a scene
-  d3d->FrameTime = 100;
-  fx->Update({0, 0, 0}, {0, 0, 0});
-  d3d->FrameTime = 120;
-  EXPECT_EQ(fx->Update({0, 0, 0}, {0, 0, 0}), S_OK);
+  Step(100);
   EXPECT_FALSE(fx->CausticsEnabled);
   EXPECT_EQ(fx->Technique, 1);
   EXPECT_FALSE(e.textures.at("tCAU"));
   EXPECT_TRUE(Draws().empty());
 }
 
-TEST_F(WaterEffect, CausticsPassRendersFromAboveAndLeavesTheShortProjection) {
+TEST_F(WaterEffect, CausticsPassDrawsFromAboveAndHandsStatesBack) {
   if (!fx->RenderToSurface) GTEST_SKIP() << "no render-to-surface on this build";
   Use({{true, true}, {true}});
-  fx->CausticsEnabled = true;
   fx->Water->Drop(20, 20);
   fx->Position = {5, -1, 0};
   fx->SetWorld();
   d3d->Device->SetRenderState(D3DRS_LIGHTING, TRUE);
   d3d->Device->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-  d3d->FrameTime = 100;
-  fx->Update({0, 0, 0}, {0, 0, 0});
-  d3d->FrameTime = 120;
-  EXPECT_EQ(fx->Update({0, 0, 0}, {0, 0, 0}), S_OK);
+  Step(100);
   EXPECT_TRUE(fx->CausticsEnabled);
   ASSERT_EQ(Draws().size(), 1u);
-  const auto& d = Draws()[0];
-  EXPECT_EQ(d.state.fvf, 0x42u);
-  EXPECT_EQ(d.state.render[D3DRS_ZENABLE], DWORD(FALSE));
-  EXPECT_EQ(d.state.render[D3DRS_ALPHABLENDENABLE], DWORD(TRUE));
-  EXPECT_EQ(d.state.render[D3DRS_CULLMODE], DWORD(D3DCULL_NONE));
-  EXPECT_EQ(d.state.view._43, -50.0f);
-  // Drawn in the pool's own coordinates, unlit, adding up.
-  EXPECT_EQ(d.state.world._41, 0.0f);
-  EXPECT_EQ(d.state.render[D3DRS_LIGHTING], DWORD(FALSE));
-  EXPECT_EQ(d.state.render[D3DRS_SRCBLEND], DWORD(D3DBLEND_ONE));
-  EXPECT_EQ(d.state.render[D3DRS_DESTBLEND], DWORD(D3DBLEND_ONE));
-  D3DMATRIX world{};
-  d3d->Device->GetTransform(D3DTS_WORLD, &world);
-  EXPECT_EQ(world._41, 5.0f);
+  const auto& s = Draws()[0].state;
+  EXPECT_EQ(s.fvf, 0x42u);
+  EXPECT_EQ(s.render[D3DRS_ZENABLE], DWORD(FALSE));
+  EXPECT_EQ(s.render[D3DRS_ALPHABLENDENABLE], DWORD(TRUE));
+  EXPECT_EQ(s.view._43, -50.0f);
+  // In the pool's own coordinates, unlit, adding up.
+  EXPECT_EQ(s.world._41, 0.0f);
+  EXPECT_EQ(s.render[D3DRS_LIGHTING], DWORD(FALSE));
+  EXPECT_EQ(s.render[D3DRS_SRCBLEND], DWORD(D3DBLEND_ONE));
+  // Afterwards: the short projection, and the frame's states as they were.
   D3DXMATRIX expected;
   D3DXMatrixPerspectiveFovLH(&expected, SinglePi / 4, d3d->Aspect, 0.01f, 100.0f);
-  D3DMATRIX proj{};
-  d3d->Device->GetTransform(D3DTS_PROJECTION, &proj);
-  EXPECT_EQ(std::memcmp(&proj, &expected, sizeof proj), 0);
+  D3DMATRIX m{};
+  d3d->Device->GetTransform(D3DTS_PROJECTION, &m);
+  EXPECT_EQ(std::memcmp(&m, &expected, sizeof m), 0);
+  d3d->Device->GetTransform(D3DTS_WORLD, &m);
+  EXPECT_EQ(m._41, 5.0f);
   DWORD v = 0;
-  d3d->Device->GetRenderState(D3DRS_ALPHABLENDENABLE, &v);
-  EXPECT_EQ(v, DWORD(FALSE));
-  d3d->Device->GetRenderState(D3DRS_ZENABLE, &v);
-  EXPECT_EQ(v, DWORD(TRUE));  // this device has a depth buffer
   d3d->Device->GetRenderState(D3DRS_LIGHTING, &v);
   EXPECT_EQ(v, DWORD(TRUE));
   d3d->Device->GetRenderState(D3DRS_SRCBLEND, &v);
   EXPECT_EQ(v, DWORD(D3DBLEND_SRCALPHA));
-}
-
-TEST_F(WaterEffect, WorldIsRotationThenTranslationThenOrbit) {
-  fx->Position = {0, -1, 0};
-  EXPECT_EQ(fx->SetWorld(), S_OK);
-  D3DMATRIX w{};
-  d3d->Device->GetTransform(D3DTS_WORLD, &w);
-  EXPECT_EQ(w._42, -1.0f);
-  EXPECT_EQ(w._11, 1.0f);
-  fx->Position = {1, 0, 0};
-  fx->Orbit = {0, SinglePi / 2, 0};
-  D3DXMATRIX m = fx->WorldMatrix();
-  EXPECT_NEAR(m._41, 0.0f, 1e-6);
-  EXPECT_NEAR(m._43, -1.0f, 1e-6);
+  d3d->Device->GetRenderState(D3DRS_ZENABLE, &v);
+  EXPECT_EQ(v, DWORD(TRUE));  // this device has a depth buffer
 }
 
 }  // namespace
