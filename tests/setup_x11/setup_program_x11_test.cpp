@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 #include <utility>
@@ -26,6 +28,12 @@ std::unique_ptr<xtest::Xvfb> gServer;
 class SetupProgramX11 : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    // A sanitized program reports the font caches of the dialog's toolkit as leaks at exit.
+    std::string lsan = std::getenv("LSAN_OPTIONS") ? std::getenv("LSAN_OPTIONS") : "";
+    if (lsan.find("suppressions=") == std::string::npos) {
+      lsan += std::string(lsan.empty() ? "" : ":") + "suppressions=" VK_SOURCE_DIR "/tests/setup_x11/lsan.supp";
+      setenv("LSAN_OPTIONS", lsan.c_str(), 1);
+    }
     // Larger than every mode offered, so a full-screen show and its resolution differ.
     gServer = std::make_unique<xtest::Xvfb>(96, "2560x1440");
     if (!gServer->Ok()) return;
