@@ -345,3 +345,36 @@ TEST_F(EngineTest, FrameRateTextIsDrawnOnlyWhenAsked) {
 }
 
 }  // namespace
+
+namespace {
+
+void ClearBlack(int) { Engine->D3D->ClearTarget(0xFF000000u); }
+
+// Counts bright pixels per row band of the back buffer.
+int BrightPixels(int top, int bottom) {
+  std::vector<uint8_t> rgba;
+  UINT w = 0, h = 0;
+  if (FAILED(vkgfx::VkReadBackBuffer(Engine->D3D->Device.get(), rgba, w, h))) return -1;
+  int bright = 0;
+  for (int y = top; y < bottom && y < static_cast<int>(h); ++y)
+    for (UINT x = 0; x < w; ++x)
+      if (rgba[(static_cast<size_t>(y) * w + x) * 4] > 128) ++bright;
+  return bright;
+}
+
+TEST_F(EngineTest, GlConformanceFrameRateTextLiesInItsBandOnTopOfTheScene) {
+  vkgfx::SetBackendKind(vkgfx::BackendKind::Gl);
+  MakeEngine(Move, ClearBlack, false, 160, 160);
+  if (!Engine->Ok) GTEST_SKIP() << "no OpenGL 3.3 here: " << Engine->ErrorText;
+  if (!Engine->D3D->Font) GTEST_SKIP() << "no font on this machine";
+  FrameAt(10010);
+  EXPECT_EQ(BrightPixels(0, 160), 0);  // nothing but the cleared scene
+  Engine->ShowFps = true;
+  FrameAt(10020);
+  // The text starts at row Height div 8 = 20, at the left edge, in white.
+  EXPECT_EQ(BrightPixels(0, 20), 0);
+  EXPECT_GT(BrightPixels(20, 45), 20);
+  EXPECT_EQ(BrightPixels(60, 160), 0);
+}
+
+}  // namespace
