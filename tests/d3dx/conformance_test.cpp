@@ -210,6 +210,22 @@ TEST_F(D3dxGl_conformance, EffectPassDrawsWithItsStatesAndParameters) {
   device->BeginScene();
 }
 
+TEST_F(D3dxGl_conformance, TechniqueWithGlslTheDriverRejectsIsInvalid) {
+  const char* text = R"(
+pixelshader Broken { void main() { vk_FragColor = vec3(1.0); } }
+pixelshader Fine { void main() { vk_FragColor = vec4(1.0); } }
+technique Bad { pass { PixelShader = Broken; } }
+technique Good { pass { PixelShader = Fine; } }
+)";
+  LPD3DXEFFECT fx;
+  ASSERT_EQ(S_OK, D3DXCreateEffect(device, text, UINT(std::strlen(text)), nullptr, nullptr, 0, nullptr, &fx, nullptr));
+  EXPECT_FAILED(fx->ValidateTechnique("Bad"));
+  EXPECT_EQ(S_OK, fx->ValidateTechnique("Good"));
+  D3DXHANDLE next = nullptr;
+  ASSERT_EQ(S_OK, fx->FindNextValidTechnique(nullptr, &next));
+  EXPECT_STREQ(next, "Good");
+}
+
 TEST_F(D3dxGl_conformance, ConstantSetBeforeTheShaderIsSelectedReachesIt) {
   const char* src =
       "uniform float fBlurLevel;\n"
