@@ -462,11 +462,14 @@ void TzanObjectSet::Rescale(float SX, float SY, float SZ) {
   if (!UsableScale(SX) || !UsableScale(SY) || !UsableScale(SZ)) return;
   for (TzanObject* obj : Items) {
     if (!obj) continue;
-    if (!UsableScale(obj->Scale.x) || !UsableScale(obj->Scale.y) || !UsableScale(obj->Scale.z)) continue;
-    obj->BasePosition.x = static_cast<float>(static_cast<double>(obj->BasePosition.x) / obj->Scale.x * SX);
-    obj->BasePosition.y = static_cast<float>(static_cast<double>(obj->BasePosition.y) / obj->Scale.y * SY);
-    obj->BasePosition.z = static_cast<float>(static_cast<double>(obj->BasePosition.z) / obj->Scale.z * SZ);
+    // The place follows the scale the shape really took: an object that could not
+    // rescale (no geometry, a failed lock) keeps its place too, so the two never part.
+    const D3DXVECTOR3 old = obj->Scale;
     obj->Rescale(SX, SY, SZ);
+    if (obj->Scale == old) continue;
+    obj->BasePosition.x = static_cast<float>(static_cast<double>(obj->BasePosition.x) / old.x * obj->Scale.x);
+    obj->BasePosition.y = static_cast<float>(static_cast<double>(obj->BasePosition.y) / old.y * obj->Scale.y);
+    obj->BasePosition.z = static_cast<float>(static_cast<double>(obj->BasePosition.z) / old.z * obj->Scale.z);
   }
 }
 

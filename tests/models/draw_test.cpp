@@ -301,10 +301,16 @@ TEST_F(ModelDraw, SetDrawsFadedPlacedAndRestores) {
   set.DrawAll(true);
   EXPECT_FLOAT_EQ(Drawn(3).material.Diffuse.a, 0.8f);
 
-  // Rescaling the set scales places and shapes about its origin.
+  // Rescaling the set scales places and shapes about its origin; an object whose
+  // shape cannot follow keeps its place as well.
+  hidden->Param3 = 0;
+  hidden->BuildPlane();
+  hidden->BasePosition = {1, 1, 1};
   set.Rescale(2, 2, 2);
   EXPECT_EQ(a->BasePosition.x, 2.0f);
   EXPECT_EQ(a->Scale.y, 2.0f);
+  EXPECT_EQ(hidden->BasePosition.x, 1.0f);
+  EXPECT_EQ(hidden->Scale.x, 1.0f);
   set.Rescale(1, 0, 1);  // refused as a whole
   EXPECT_EQ(a->BasePosition.y, 4.0f);
   set.Rescale(0.3f, 0.4f, 0.3f);
