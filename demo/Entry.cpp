@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <exception>
-#include <stdexcept>
 #include <utility>
 
 #include "demo/Hooks.h"
@@ -158,16 +157,21 @@ int RunDemo(const TOptions& Options) {
     std::fprintf(stderr, "%s: %s\n", ShowTitle, os::InitError().c_str());
     return 1;
   }
+  // An output that cannot be written is refused before anything is shown.
+  TRunTools Tools;
+  std::string ToolError;
+  if (!Tools.Start(Options, ToolError)) {
+    std::fprintf(stderr, "%s: %s\n", ShowTitle, ToolError.c_str());
+    os::Shutdown();
+    return 1;
+  }
   if (!ChooseDisplayMode()) {
     os::Shutdown();
     return 0;
   }
 
   int ExitCode = 0;
-  TRunTools Tools;
   try {
-    std::string Error;
-    if (!Tools.Start(Options, Error)) throw std::runtime_error(Error);
     Randomize(Options.HasSeed ? Options.Seed : os::TimeGetTime());
     Engine = new TvokEngine(nullptr, ScreenWidth, ScreenHeight, ScreenRefresh, true, ShowTitle,
                             DemoHooks.MovePart1 ? DemoHooks.MovePart1 : NoMove,

@@ -192,3 +192,13 @@ TEST(EndToEnd, MissingArchiveIsNamedAndFailsTheRun) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(EndToEnd, UnwritableTraceIsRefusedBeforeTheShowStarts) {
+  Outcome run = RunProgram({"--headless", "--size", "160x90", "--until", "100", "--trace", "/nonexistent/dir/t.jsonl"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.err.find("/nonexistent/dir/t.jsonl"), std::string::npos) << run.err;
+}
+
+}  // namespace
