@@ -8,7 +8,7 @@ PACKAGES=(
   libsdl2-dev libepoxy-dev libegl-dev libgl-dev libgl1-mesa-dri libegl-mesa0 libgbm1
   libfreetype-dev libfontconfig-dev fonts-dejavu-core
   zlib1g-dev libpng-dev libjpeg62-turbo-dev
-  libvorbis-dev libsndfile1-dev libopenmpt-dev
+  libvorbis-dev libsndfile1-dev libopenmpt-dev libasound2-dev
   libcairo2-dev libfltk1.3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-xserver-utils x11-utils

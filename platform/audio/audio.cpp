@@ -3,6 +3,7 @@
 #include "platform/audio/mixer.h"
 
 #include <SDL.h>
+#include <alsa/asoundlib.h>
 
 #include <atomic>
 #include <chrono>
@@ -64,6 +65,11 @@ void WorkerLoop(Output* out) {
   }
 }
 
+// ALSA reports every probe of a missing sound card on stderr from inside SDL's driver search,
+// although a machine without sound is a normal case for us (the show then runs silently and says
+// nothing). The failure still reaches the caller through SDL.
+void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
 }  // namespace
 
 bool Init(int device, int frequency, void* /*window*/) {
@@ -71,6 +77,7 @@ bool Init(int device, int frequency, void* /*window*/) {
   if (frequency <= 0) frequency = kDefaultRate;
   if (device == 0 || device < -1) return Fail("no such output device");
 
+  snd_lib_error_set_handler(QuietAlsa);
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return Fail(std::string("audio init: ") + SDL_GetError());
 
   const char* name = nullptr;
