@@ -37,7 +37,7 @@ std::string ReadAll(const fs::path& File) {
 // Runs the program in Dir with the environment additions Env; waits for it to end.
 RunResult RunProgram(const std::vector<std::string>& Args, const fs::path& Dir,
                const std::map<std::string, std::string>& Env = {}) {
-  const fs::path ErrFile = Dir / "stderr.txt";
+  const fs::path ErrFile = fs::path(testing::TempDir()) / ("show_e2e_stderr_" + std::to_string(getpid()) + ".txt");
   const pid_t Pid = fork();
   if (Pid == 0) {
     if (chdir(Dir.c_str()) != 0) _exit(126);
