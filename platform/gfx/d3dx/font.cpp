@@ -25,17 +25,23 @@ namespace {
 constexpr UINT kAtlasSize = 256;
 
 // The sans face file fontconfig picks for this weight and slant.
+// A configuration of its own, destroyed after the lookup, so that no fontconfig
+// state outlives the call (the process-wide one is never freed).
 bool FindSansFace(bool bold, bool italic, std::string& path, int& index) {
-  if (!FcInit()) return false;
+  FcConfig* config = FcInitLoadConfigAndFonts();
+  if (!config) return false;
   FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif"));
-  if (!pattern) return false;
+  if (!pattern) {
+    FcConfigDestroy(config);
+    return false;
+  }
   FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
   FcPatternAddInteger(pattern, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
   FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
-  FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+  FcConfigSubstitute(config, pattern, FcMatchPattern);
   FcDefaultSubstitute(pattern);
   FcResult result = FcResultNoMatch;
-  FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+  FcPattern* match = FcFontMatch(config, pattern, &result);
   bool found = false;
   if (match) {
     FcChar8* file = nullptr;
@@ -48,6 +54,7 @@ bool FindSansFace(bool bold, bool italic, std::string& path, int& index) {
     FcPatternDestroy(match);
   }
   FcPatternDestroy(pattern);
+  FcConfigDestroy(config);
   return found;
 }
 
