@@ -173,11 +173,12 @@ void ApplyContrastDreamShader() {
 
 void BeginSceneFrame() {
   IDirect3DDevice9* Dev = Device();
+  PostCapturing = false;
+  if (!Dev) return;
   const DWORD Flags = (ShadowVolume && ShadowVolume->ClearStencil) ? (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)
                                                                     : D3DCLEAR_ZBUFFER;
   Dev->Clear(0, nullptr, Flags, 0, 1.0f, 0);
   Engine->D3D->UpdateView();
-  PostCapturing = false;
   if (PostEffectsAvailable && PostEffect != 0 && FrameCount >= 3 && PostTarget)
     PostCapturing = SUCCEEDED(PostTarget->BeginRender());
 }
@@ -196,7 +197,7 @@ void EndSceneFrame() {
       default: break;
     }
     PostTarget->Draw();
-    Device()->SetPixelShader(nullptr);
+    SelectPixelShader(nullptr);
   } else if (PostCapturing) {
     // The selection was switched off inside the frame: just go back to the screen.
     PostTarget->EndRender();
