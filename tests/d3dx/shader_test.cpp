@@ -1,6 +1,7 @@
 // The shader compiler and its constant table.
 
 #include <map>
+#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -131,6 +132,30 @@ TEST(D3dxConstantTable, ValuesReachEveryShaderMadeFromTheCodeBeforeAndAfterCreat
   ASSERT_EQ(S_OK, Compile(kBlur, "BlurShader", "ps_2_0", code2, nullptr, &table2));
   table2->SetFloat(noDevice, "fBlurLevel", 99.0f);
   EXPECT_EQ(first->floats["fBlurLevel"], std::vector<float>{5.0f});
+}
+
+}  // namespace
+
+namespace {
+
+// Damaged sources fail or compile, never crash or hang; long runs of one
+// character must not exhaust the stack of any scanner.
+TEST(D3dxCompileShader, FuzzedSourcesFailCleanly) {
+  const std::string good = kBlur;
+  std::mt19937 rng(77);
+  for (int round = 0; round < 300; ++round) {
+    std::string bad = good.substr(0, rng() % (good.size() + 1));
+    for (int i = 0, n = int(rng() % 4); i < n && !bad.empty(); ++i) bad[rng() % bad.size()] = char(rng() % 128);
+    LPD3DXBUFFER code;
+    const HRESULT hr = Compile(bad, "BlurShader", "ps_2_0", code);
+    EXPECT_TRUE(hr == S_OK || hr == D3DXERR_INVALIDDATA);
+    EXPECT_EQ(SUCCEEDED(hr), bool(code));
+  }
+  LPD3DXBUFFER code;
+  const std::string longParams = "vec4 E(" + std::string(200000, ' ') + ") { return vec4(1); }\n" +
+                                 "varying" + std::string(200000, ' ') + "vec2 v;\n" + "uniform" +
+                                 std::string(200000, ' ') + "float f;\n";
+  EXPECT_EQ(S_OK, Compile(longParams, "E", "ps_2_0", code));
 }
 
 }  // namespace

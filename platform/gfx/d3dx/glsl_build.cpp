@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <regex>
 
 namespace vkd3dx {
 namespace {
@@ -45,8 +44,52 @@ std::string Declaration(const UniformDecl& u) {
 
 // The word `varying` declares a value passed from the vertex to the pixel shader.
 std::string ReplaceVarying(const std::string& code, ShaderStage stage) {
-  static const std::regex kVarying("\\bvarying\\b");
-  return std::regex_replace(code, kVarying, stage == ShaderStage::Vertex ? "out" : "in");
+  static const std::string kWord = "varying";
+  const std::string with = stage == ShaderStage::Vertex ? "out" : "in";
+  std::string out;
+  out.reserve(code.size());
+  std::size_t i = 0;
+  while (i < code.size()) {
+    if (IsIdentChar(code[i])) {
+      std::size_t j = i;
+      while (j < code.size() && IsIdentChar(code[j])) ++j;
+      const bool word = j - i == kWord.size() && code.compare(i, j - i, kWord) == 0;
+      out += word ? with : code.substr(i, j - i);
+      i = j;
+    } else {
+      out += code[i++];
+    }
+  }
+  return out;
+}
+
+// A function definition "type name(params) {" of the given name, found by a
+// plain scan (no regular expression, so any length of text is safe).
+bool FindDefinition(const std::string& code, const std::string& name, std::string& returnType, std::string& params) {
+  for (std::size_t pos = code.find(name); pos != std::string::npos; pos = code.find(name, pos + 1)) {
+    const std::size_t end = pos + name.size();
+    if ((pos > 0 && IsIdentChar(code[pos - 1])) || (end < code.size() && IsIdentChar(code[end]))) continue;
+    // The return type: the identifier before, separated by white space.
+    std::size_t b = pos;
+    if (b == 0 || !std::isspace(static_cast<unsigned char>(code[b - 1]))) continue;
+    while (b > 0 && std::isspace(static_cast<unsigned char>(code[b - 1]))) --b;
+    std::size_t a = b;
+    while (a > 0 && IsIdentChar(code[a - 1])) --a;
+    if (a == b) continue;
+    // "(params)" then "{".
+    std::size_t i = end;
+    while (i < code.size() && std::isspace(static_cast<unsigned char>(code[i]))) ++i;
+    if (i >= code.size() || code[i] != '(') continue;
+    const std::size_t close = code.find(')', i);
+    if (close == std::string::npos) continue;
+    std::size_t j = close + 1;
+    while (j < code.size() && std::isspace(static_cast<unsigned char>(code[j]))) ++j;
+    if (j >= code.size() || code[j] != '{') continue;
+    returnType = code.substr(a, b - a);
+    params = code.substr(i + 1, close - i - 1);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -82,30 +125,67 @@ bool MentionsIdentifier(const std::string& code, const std::string& word) {
   return false;
 }
 
+namespace {
+
+// Identifiers, numbers and single punctuation characters of comment-free code.
+std::vector<std::string> Tokens(const std::string& code) {
+  std::vector<std::string> out;
+  std::size_t i = 0;
+  while (i < code.size()) {
+    const char c = code[i];
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      ++i;
+    } else if (IsIdentChar(c)) {
+      std::size_t j = i;
+      while (j < code.size() && IsIdentChar(code[j])) ++j;
+      out.push_back(code.substr(i, j - i));
+      i = j;
+    } else {
+      out.push_back(std::string(1, c));
+      ++i;
+    }
+  }
+  return out;
+}
+
+bool IsIdentifier(const std::string& t) { return !t.empty() && IsIdentChar(t[0]) && !std::isdigit((unsigned char)t[0]); }
+
+// The stage of a "vk_Sampler<N>" token, or -1.
+int SamplerStage(const std::string& t) {
+  if (t.size() != 11 || t.compare(0, 10, "vk_Sampler") != 0 || t[10] < '0' || t[10] > '7') return -1;
+  return t[10] - '0';
+}
+
+}  // namespace
+
 std::vector<UniformDecl> ScanUniforms(const std::string& code) {
-  static const std::regex kUniform(
-      "\\buniform\\s+(?:(?:lowp|mediump|highp)\\s+)?([A-Za-z_][A-Za-z0-9_]*)\\s+([A-Za-z_][A-Za-z0-9_]*)"
-      "\\s*(?:\\[\\s*([0-9]+)\\s*\\])?");
+  const std::vector<std::string> t = Tokens(code);
   std::vector<UniformDecl> out;
-  for (auto it = std::sregex_iterator(code.begin(), code.end(), kUniform); it != std::sregex_iterator(); ++it) {
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    if (t[i] != "uniform") continue;
+    std::size_t k = i + 1;
+    if (k < t.size() && (t[k] == "lowp" || t[k] == "mediump" || t[k] == "highp")) ++k;
+    if (k + 1 >= t.size() || !IsIdentifier(t[k]) || !IsIdentifier(t[k + 1])) continue;
     UniformDecl u;
-    u.glslType = (*it)[1];
-    u.name = (*it)[2];
-    if ((*it)[3].matched) u.elements = unsigned(std::stoul((*it)[3].str()));
+    u.glslType = t[k];
+    u.name = t[k + 1];
+    if (k + 4 < t.size() && t[k + 2] == "[" && t[k + 4] == "]" && !t[k + 3].empty() &&
+        std::all_of(t[k + 3].begin(), t[k + 3].end(), [](char c) { return std::isdigit((unsigned char)c); }) &&
+        t[k + 3].size() < 6)
+      u.elements = unsigned(std::stoul(t[k + 3]));
     out.push_back(u);
   }
   return out;
 }
 
 void ScanSamplers(const std::string& code, std::vector<int>& used, std::vector<int>& declared) {
-  static const std::regex kUse("\\bvk_Sampler([0-7])\\b");
-  static const std::regex kDecl("\\buniform\\s+sampler(?:2D|Cube)\\s+vk_Sampler([0-7])\\b");
-  for (auto it = std::sregex_iterator(code.begin(), code.end(), kUse); it != std::sregex_iterator(); ++it) {
-    const int n = std::stoi((*it)[1]);
+  const std::vector<std::string> t = Tokens(code);
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    const int n = SamplerStage(t[i]);
+    if (n < 0) continue;
     if (std::find(used.begin(), used.end(), n) == used.end()) used.push_back(n);
+    if (i >= 2 && t[i - 2] == "uniform" && (t[i - 1] == "sampler2D" || t[i - 1] == "samplerCube")) declared.push_back(n);
   }
-  for (auto it = std::sregex_iterator(code.begin(), code.end(), kDecl); it != std::sregex_iterator(); ++it)
-    declared.push_back(std::stoi((*it)[1]));
 }
 
 bool CheckSource(const GlslRequest& r, std::string& error) {
@@ -134,17 +214,15 @@ bool CheckSource(const GlslRequest& r, std::string& error) {
     error = "error: bad entry point name";
     return false;
   }
-  const std::regex anyDefinition("\\b([A-Za-z_][A-Za-z0-9_]*)\\s+" + e + "\\s*\\(([^)]*)\\)\\s*\\{");
-  std::smatch m;
-  if (!std::regex_search(code, m, anyDefinition)) {
+  std::string returnType, params;
+  if (!FindDefinition(code, e, returnType, params)) {
     error = "error: entry point '" + e + "' not found";
     return false;
   }
-  std::string params = m[2];
   params.erase(std::remove_if(params.begin(), params.end(), [](char c) { return std::isspace((unsigned char)c); }),
                params.end());
   const std::string wantReturn = (e == "main" || r.stage == ShaderStage::Vertex) ? "void" : "vec4";
-  if (m[1] != wantReturn || !(params.empty() || params == "void")) {
+  if (returnType != wantReturn || !(params.empty() || params == "void")) {
     error = "error: entry point must be declared '" + wantReturn + " " + e + "()'";
     return false;
   }
