@@ -27,8 +27,11 @@ struct TextureShape {
 
 TextureShape LegalShape(const D3DCAPS9& caps, UINT width, UINT height, UINT levels, D3DFORMAT format) {
   TextureShape s{width, height, levels, format};
-  if (s.width == D3DX_DEFAULT || s.width == D3DX_DEFAULT_NONPOW2 || s.width == 0) s.width = 256;
-  if (s.height == D3DX_DEFAULT || s.height == D3DX_DEFAULT_NONPOW2 || s.height == 0) s.height = 256;
+  // As D3DX: an unspecified size is 256, a zero size 1.
+  if (s.width == D3DX_DEFAULT || s.width == D3DX_DEFAULT_NONPOW2) s.width = 256;
+  if (s.height == D3DX_DEFAULT || s.height == D3DX_DEFAULT_NONPOW2) s.height = 256;
+  if (s.width == 0) s.width = 1;
+  if (s.height == 0) s.height = 1;
   if (s.format == D3DFMT_UNKNOWN || s.format == D3DFMT_FROM_FILE) s.format = D3DFMT_A8R8G8B8;
   const bool pow2 = (caps.TextureCaps & D3DPTEXTURECAPS_POW2) != 0;
   const bool conditional = (caps.TextureCaps & D3DPTEXTURECAPS_NONPOW2CONDITIONAL) != 0;
