@@ -7,6 +7,7 @@
 
 #include "demo/Globals.h"
 #include "demo/Parts.h"
+#include "demo/Scenes.h"
 #include "engine/vokModells.h"
 #include "engine/vokResource.h"
 #include "engine/vokWater.h"
@@ -53,11 +54,7 @@ TzanObject* BuildTop(TvokD3D* D3D) {
   Disc->Param2 = 15.0f;
   Disc->Param3 = 15.0f;
   Disc->BuildDisc();
-  Disc->Material.Diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
-  Disc->Material.Ambient.r = 0.2f * Disc->Material.Diffuse.r;
-  Disc->Material.Ambient.g = 0.2f * Disc->Material.Diffuse.g;
-  Disc->Material.Ambient.b = 0.2f * Disc->Material.Diffuse.b;
-  Disc->UseMaterial = true;
+  SetWhiteMaterial(*Disc, 0.2f);
   Disc->CullMode = D3DCULL_CCW;
   Disc->EnvTexture = TexFog;
   Disc->SphereMapped = true;

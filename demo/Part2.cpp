@@ -61,19 +61,15 @@ void MovePart2(int) {
     D3D->CameraRotation.y = DegToRad(20.0f);
     SetupFog(2);
     SetupLight(2);
-    Stream.FirstTickets(Time);
+    Stream.Start(Time);  // the first tickets; spawn and shake timers from now
     PostEffect = 1;
     BlurLevel = 4.0f;
     SetLayerAlpha(FlashSprite, 0);
     SetLayerAlpha(FadeSprite, 0);
     StartSceneClock();
-    Stream.SpawnTime = Time;
-    Stream.ShakeTime = Time;
   }
 
-  Stream.Spawn(Time);
-  Stream.Move(Time);
-  Stream.Shake(Time, *D3D);
+  Stream.Advance(Time, *D3D);
 
   const double S = static_cast<double>(StepTime());
   switch (Step) {

@@ -54,11 +54,7 @@ void LoadPart3() {
   FloorPlane->Param3 = 8.0f;
   FloorPlane->Param4 = 8.0f;
   FloorPlane->BuildPlane();
-  FloorPlane->Material.Diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
-  FloorPlane->Material.Ambient.r = 0.3f * FloorPlane->Material.Diffuse.r;
-  FloorPlane->Material.Ambient.g = 0.3f * FloorPlane->Material.Diffuse.g;
-  FloorPlane->Material.Ambient.b = 0.3f * FloorPlane->Material.Diffuse.b;
-  FloorPlane->UseMaterial = true;
+  SetWhiteMaterial(*FloorPlane, 0.3f);
   FloorPlane->CullMode = D3DCULL_NONE;
   FloorPlane->Textured = true;
   FloorPlane->Texture = TexFloor;

@@ -30,7 +30,7 @@ void MovePart4(int) {
     D3D->CameraRotation = D3DXVECTOR3(DegToRad(350.0f), DegToRad(330.0f), DegToRad(30.0f));
     SetupFog(4);
     SetupLight(4);
-    Stream.FirstTickets(Time);
+    Stream.Start(Time);  // the first tickets; spawn and shake timers from now
     if (TicketSet != nullptr) {
       TicketSet->Rescale(1.0f, 1.0f, 1.0f);
       TicketSet->Rotation = D3DXVECTOR3(0.0f, DegToRad(90.0f), 0.0f);
@@ -41,18 +41,12 @@ void MovePart4(int) {
     SetLayerAlpha(FlashSprite, 0);
     SetLayerAlpha(FadeSprite, 0);
     StartSceneClock();
-    Stream.SpawnTime = Time;
-    Stream.ShakeTime = Time;
     Stream.Beat.BeatTime = Time;
   }
 
   const uint32_t T = SceneTime();
   const bool Moving = T < FreezeTime;
-  if (Moving) {
-    Stream.Spawn(Time);
-    Stream.Move(Time);
-    Stream.Shake(Time, *D3D);
-  }
+  if (Moving) Stream.Advance(Time, *D3D);
 
   const double S = static_cast<double>(StepTime());
   switch (Step) {

@@ -4,11 +4,16 @@
 
 #include "demo/TicketStream.h"
 
+class TzanObject;
+
 TTicketStream& Part2Stream();
 TTicketStream& Part4Stream();
 
 // Prologue, black, the tickets, the fog planes, the two layers, epilogue.
 void RenderTicketStream(const TTicketStream& Tickets);
+
+// A white material whose ambient is AmbientShare times its diffuse colour, used when drawn.
+void SetWhiteMaterial(TzanObject& Object, float AmbientShare);
 
 // Scene three's slide show, for the tests.
 struct TSlideShowState {

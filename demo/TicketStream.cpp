@@ -4,6 +4,7 @@
 
 #include "demo/Globals.h"
 #include "demo/Random.h"
+#include "demo/Scenes.h"
 #include "engine/vokModells.h"
 
 namespace {
@@ -33,6 +34,18 @@ void TTicketStream::Clear() {
 
 void TTicketStream::FirstTickets(uint32_t Time) {
   for (int i = 0; i < 10; ++i) StartTicket(Tickets[i], LaneY, static_cast<float>(70 - 7 * i), Time);
+}
+
+void TTicketStream::Start(uint32_t Time) {
+  FirstTickets(Time);
+  SpawnTime = Time;
+  ShakeTime = Time;
+}
+
+void TTicketStream::Advance(uint32_t Time, TvokD3D& D3D) {
+  Spawn(Time);
+  Move(Time);
+  Shake(Time, D3D);
 }
 
 void TTicketStream::Spawn(uint32_t Time) {
@@ -131,4 +144,12 @@ void DrawFogPlanes(uint32_t SceneTime, uint32_t Time) {
   Device->SetRenderState(D3DRS_DIFFUSEMATERIALSOURCE, MaterialSource);
   Device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
   Device->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
+}
+
+void SetWhiteMaterial(TzanObject& Object, float AmbientShare) {
+  Object.Material.Diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
+  Object.Material.Ambient.r = AmbientShare * Object.Material.Diffuse.r;
+  Object.Material.Ambient.g = AmbientShare * Object.Material.Diffuse.g;
+  Object.Material.Ambient.b = AmbientShare * Object.Material.Diffuse.b;
+  Object.UseMaterial = true;
 }

@@ -39,6 +39,10 @@ class TTicketStream {
   void Clear();
   // Ten tickets from Z = 70 down to Z = 7, so the stream is full from the first frame.
   void FirstTickets(uint32_t Time);
+  // The scene's first frame: the first tickets, and the spawn and shake timers start now.
+  void Start(uint32_t Time);
+  // One frame of the stream: spawn, move, then shake the camera target.
+  void Advance(uint32_t Time, TvokD3D& D3D);
   // At most one new ticket per frame, in the lowest free entry; a slot with no free entry is lost.
   void Spawn(uint32_t Time);
   // Moves every live ticket towards negative Z at 1/30 unit per ms; retires it below Z = -50.
