@@ -365,7 +365,6 @@ TWaterEffect::TWaterEffect(TvokD3D* D3D, float Size, const void* EffectData, int
   Camera._42 = 5.0f;
   Camera._43 = 1.0f;
   Camera._44 = 1.0f;
-  D3DXMatrixInverse(&View, nullptr, &Camera);
 
   CreateDeviceObjects();
 }
