@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/gfx/backend_impl.h"
@@ -98,8 +99,12 @@ class GlBackend final : public Backend {
         if (type >= D3DTS_TEXTURE0 && type <= D3DTS_TEXTURE7) {
           ++versions_[kGroupTexMatrix];
         } else {
-          ++versions_[kGroupTransform];
-          if (type == D3DTS_VIEW) ++versions_[kGroupLights];
+          if (type == D3DTS_PROJECTION) {
+            ++versions_[kGroupProjection];
+          } else {
+            ++versions_[kGroupTransform];
+            if (type == D3DTS_VIEW) ++versions_[kGroupLights];
+          }
         }
         break;
       case StateKind::Material: ++versions_[kGroupMaterial]; break;
@@ -134,10 +139,11 @@ class GlBackend final : public Backend {
     gl_->cache.BindTextureForUpload(g->target, g->name);
     glTexParameteri(g->target, GL_TEXTURE_BASE_LEVEL, 0);
     glTexParameteri(g->target, GL_TEXTURE_MAX_LEVEL, GLint(t.levels) - 1);
-    glTexParameteri(g->target, GL_TEXTURE_SWIZZLE_R, g->format.swizzle[0]);
-    glTexParameteri(g->target, GL_TEXTURE_SWIZZLE_G, g->format.swizzle[1]);
-    glTexParameteri(g->target, GL_TEXTURE_SWIZZLE_B, g->format.swizzle[2]);
-    glTexParameteri(g->target, GL_TEXTURE_SWIZZLE_A, g->format.swizzle[3]);
+    const GLenum kSwizzle[4] = {GL_TEXTURE_SWIZZLE_R, GL_TEXTURE_SWIZZLE_G, GL_TEXTURE_SWIZZLE_B,
+                                GL_TEXTURE_SWIZZLE_A};
+    const GLint kIdentity[4] = {GL_RED, GL_GREEN, GL_BLUE, GL_ALPHA};
+    for (int i = 0; i < 4; ++i)
+      if (g->format.swizzle[i] != kIdentity[i]) glTexParameteri(g->target, kSwizzle[i], g->format.swizzle[i]);
     for (UINT f = 0; f < t.faces; ++f) {
       GLenum target = t.faces == 6 ? GLenum(GL_TEXTURE_CUBE_MAP_POSITIVE_X + f) : GL_TEXTURE_2D;
       for (UINT l = 0; l < t.levels; ++l) {
@@ -481,6 +487,8 @@ class GlBackend final : public Backend {
     std::string vsSource = vs ? WrapVertexShader(vs->source) : FixedVertexShader(key.ff);
     std::string fsSource = ps ? WrapPixelShader(ps->source, key.ff) : FixedFragmentShader(key.ff);
     std::string log;
+    if (std::getenv("VK_GFX_DUMP_GLSL"))
+      std::fprintf(stderr, "--- vertex\n%s--- fragment\n%s", vsSource.c_str(), fsSource.c_str());
     auto program = LinkProgram(vsSource, fsSource, log);
     gl_->cache.ProgramChangedOutside();
     ++gl_->programsCompiled;
@@ -710,12 +718,22 @@ class GlBackend final : public Backend {
     glSamplerParameteri(s, GL_TEXTURE_WRAP_R, GlAddress(st[D3DSAMP_ADDRESSW]));
     glSamplerParameteri(s, GL_TEXTURE_MAG_FILTER, GlMagFilter(st[D3DSAMP_MAGFILTER]));
     glSamplerParameteri(s, GL_TEXTURE_MIN_FILTER, GlMinFilter(st[D3DSAMP_MINFILTER], st[D3DSAMP_MIPFILTER]));
-    glSamplerParameterf(s, GL_TEXTURE_MIN_LOD, float(st[D3DSAMP_MAXMIPLEVEL]));
-    glSamplerParameterf(s, GL_TEXTURE_LOD_BIAS, DwordAsFloat(st[D3DSAMP_MIPMAPLODBIAS]));
-    float border[4];
-    ColorOf(st[D3DSAMP_BORDERCOLOR], border);
-    glSamplerParameterfv(s, GL_TEXTURE_BORDER_COLOR, border);
-    gl_->cache.calls += 9;
+    gl_->cache.calls += 6;
+    // Only what differs from GL's defaults: llvmpipe builds simpler samplers then.
+    if (st[D3DSAMP_MAXMIPLEVEL]) {
+      glSamplerParameterf(s, GL_TEXTURE_MIN_LOD, float(st[D3DSAMP_MAXMIPLEVEL]));
+      ++gl_->cache.calls;
+    }
+    if (DwordAsFloat(st[D3DSAMP_MIPMAPLODBIAS]) != 0.0f) {
+      glSamplerParameterf(s, GL_TEXTURE_LOD_BIAS, DwordAsFloat(st[D3DSAMP_MIPMAPLODBIAS]));
+      ++gl_->cache.calls;
+    }
+    if (st[D3DSAMP_BORDERCOLOR]) {
+      float border[4];
+      ColorOf(st[D3DSAMP_BORDERCOLOR], border);
+      glSamplerParameterfv(s, GL_TEXTURE_BORDER_COLOR, border);
+      ++gl_->cache.calls;
+    }
     samplers_.emplace(key, s);
     return s;
   }
@@ -747,22 +765,30 @@ class GlBackend final : public Backend {
         case kGroupTransform: {
           if (derivedTransform_ != versions_[kGroupTransform]) {
             derivedTransform_ = versions_[kGroupTransform];
-            worldView_ = Multiply(s.world, s.view);
+            worldViewNormal_[0] = Multiply(s.world, s.view);
             D3DMATRIX inverse;
-            normalMatrix_ = Invert(worldView_, inverse) ? Transpose(inverse) : worldView_;
+            worldViewNormal_[1] = Invert(worldViewNormal_[0], inverse) ? Transpose(inverse) : worldViewNormal_[0];
           }
-          auto mat = [&](GLint loc, const D3DMATRIX& m) {
-            if (loc < 0) return;
-            glUniformMatrix4fv(loc, 1, GL_FALSE, &m._11);
+          if (l.worldViewNormal >= 0) {
+            glUniformMatrix4fv(l.worldViewNormal, 2, GL_FALSE, &worldViewNormal_[0]._11);
             ++c.calls;
-          };
-          mat(l.worldView, worldView_);
-          mat(l.projection, s.projection);
-          mat(l.normalMatrix, normalMatrix_);
-          mat(l.world, s.world);
-          mat(l.view, s.view);
+          }
+          if (l.world >= 0) {
+            glUniformMatrix4fv(l.world, 1, GL_FALSE, &s.world._11);
+            ++c.calls;
+          }
+          if (l.view >= 0) {
+            glUniformMatrix4fv(l.view, 1, GL_FALSE, &s.view._11);
+            ++c.calls;
+          }
           break;
         }
+        case kGroupProjection:
+          if (l.projection >= 0) {
+            glUniformMatrix4fv(l.projection, 1, GL_FALSE, &s.projection._11);
+            ++c.calls;
+          }
+          break;
         case kGroupViewport: {
           const auto& vp = s.viewport;
           if (l.viewport >= 0) glUniform4f(l.viewport, float(vp.X), float(vp.Y), float(vp.Width), float(vp.Height));
@@ -911,7 +937,7 @@ class GlBackend final : public Backend {
   GlProgram* program_ = nullptr;
   std::array<std::uint64_t, kGroupCount> versions_{};
   std::uint64_t derivedTransform_ = ~0ull;
-  D3DMATRIX worldView_{}, normalMatrix_{};
+  D3DMATRIX worldViewNormal_[2]{};
   std::uint64_t callsBase_ = 0, compiledBase_ = 0;
 };
 

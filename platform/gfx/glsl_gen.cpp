@@ -27,10 +27,13 @@ const char* kToGl =
     "  return vec4(c.x + c.w * vk_PixelAdjust.x, -c.y + c.w * vk_PixelAdjust.y, 2.0 * c.z - c.w, c.w);\n"
     "}\n";
 
-const char* kVaryings =
-    "out vec4 vk_Color0;\nout vec4 vk_Color1;\nout float vk_Fog;\n"
-    "out vec4 vk_Tex0;\nout vec4 vk_Tex1;\nout vec4 vk_Tex2;\nout vec4 vk_Tex3;\n"
-    "out vec4 vk_Tex4;\nout vec4 vk_Tex5;\nout vec4 vk_Tex6;\nout vec4 vk_Tex7;\n";
+// The varyings a stage list reads; a custom pixel shader may read any coordinate set.
+std::string Varyings(const FixedFunctionKey& k) {
+  std::string s = "out vec4 vk_Color0;\nout vec4 vk_Color1;\nout float vk_Fog;\n";
+  for (int i = 0; i < int(kMaxStages); ++i)
+    if (k.customPixel || (i < k.stageCount && k.stages[i].texture)) s += "out vec4 vk_Tex" + std::to_string(i) + ";\n";
+  return s;
+}
 
 // Missing components of a coordinate set read as Direct3D pads them before the
 // texture transform: the one after the last given is 1, the rest 0.
@@ -101,11 +104,12 @@ std::string FixedVertexShader(const FixedFunctionKey& k) {
   if (k.hasSpecular) s += "layout(location = 4) in vec4 vk_Specular;\n";
   for (int i = 0; i < k.texSets; ++i)
     s += Fmt("layout(location = %d) in vec4 vk_TexCoord%d;\n", AttributeLocation(i), i);
-  s += kVaryings;
+  s += Varyings(k);
   s += kToGl;
   s += "uniform vec4 vk_Viewport;\n";
   bool xyz = k.position == kPosXyz;
-  if (xyz) s += "uniform mat4 vk_WorldView;\nuniform mat4 vk_Projection;\nuniform mat4 vk_NormalMatrix;\n";
+  // World-view and its inverse transpose travel together: one upload per draw.
+  if (xyz) s += "uniform mat4 vk_WorldViewNormal[2];\nuniform mat4 vk_Projection;\n";
   if (k.lighting) {
     s += "uniform vec4 vk_MatDiffuse;\nuniform vec4 vk_MatAmbient;\nuniform vec4 vk_MatSpecular;\n"
          "uniform vec4 vk_MatEmissive;\nuniform float vk_MatPower;\nuniform vec4 vk_GlobalAmbient;\n";
@@ -119,9 +123,9 @@ std::string FixedVertexShader(const FixedFunctionKey& k) {
 
   s += "void main() {\n";
   if (xyz) {
-    s += "  vec4 eye = vk_WorldView * vec4(vk_Position.xyz, 1.0);\n"
+    s += "  vec4 eye = vk_WorldViewNormal[0] * vec4(vk_Position.xyz, 1.0);\n"
          "  gl_Position = vk_ToGl(vk_Projection * eye);\n";
-    s += k.hasNormal ? "  vec3 n = mat3(vk_NormalMatrix) * vk_Normal;\n" : "  vec3 n = vec3(0.0);\n";
+    s += k.hasNormal ? "  vec3 n = mat3(vk_WorldViewNormal[1]) * vk_Normal;\n" : "  vec3 n = vec3(0.0);\n";
     if (k.normalize) s += "  n = normalize(n);\n";
   } else {
     // Pre-transformed: screen pixels with D3D's centres, depth as given, 1/rhw for perspective.
@@ -262,7 +266,14 @@ std::string FixedFragmentShader(const FixedFunctionKey& k) {
     }
     std::string c = Op(st.colorOp, Arg(st.colorArg[0], i), Arg(st.colorArg[1], i), i);
     std::string a = Op(st.alphaOp, Arg(st.alphaArg[0], i), Arg(st.alphaArg[1], i), i);
-    s += "  cur = clamp(vec4((" + c + ").rgb, (" + a + ").a), 0.0, 1.0);\n";
+    // Every input lies in 0..1; only operations that can leave it need the saturation.
+    auto staysInRange = [](int op) { return op == 2 || op == 3 || op == 4 || (op >= 12 && op <= 14) || op == 16; };
+    std::string v = "vec4((" + c + ").rgb, (" + a + ").a)";
+    if (c == a) v = c;
+    if (staysInRange(st.colorOp) && staysInRange(st.alphaOp))
+      s += "  cur = " + v + ";\n";
+    else
+      s += "  cur = clamp(" + v + ", 0.0, 1.0);\n";
   }
   if (k.specular) s += "  cur.rgb = clamp(cur.rgb + vk_Color1.rgb, 0.0, 1.0);\n";
   s += AlphaTest(k.alphaFunc, "cur.a");

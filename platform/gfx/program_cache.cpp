@@ -38,7 +38,7 @@ static void LookUp(GlProgram& p) {
     return it == p.active.end() ? -1 : it->second.location;
   };
   auto& l = p.loc;
-  l.worldView = loc("vk_WorldView"), l.projection = loc("vk_Projection"), l.normalMatrix = loc("vk_NormalMatrix");
+  l.worldViewNormal = loc("vk_WorldViewNormal"), l.projection = loc("vk_Projection");
   l.world = loc("vk_World"), l.view = loc("vk_View");
   l.pixelAdjust = loc("vk_PixelAdjust"), l.viewport = loc("vk_Viewport");
   l.matDiffuse = loc("vk_MatDiffuse"), l.matAmbient = loc("vk_MatAmbient"), l.matSpecular = loc("vk_MatSpecular");

@@ -17,7 +17,7 @@
 namespace vkgfx {
 
 // Groups of device uniforms; each program remembers which version of each it holds.
-enum UniformGroup { kGroupTransform, kGroupViewport, kGroupMaterial, kGroupAmbient, kGroupLights, kGroupFog,
+enum UniformGroup { kGroupTransform, kGroupProjection, kGroupViewport, kGroupMaterial, kGroupAmbient, kGroupLights, kGroupFog,
                     kGroupTFactor, kGroupAlphaRef, kGroupTexMatrix, kGroupCount };
 
 struct ProgramKey {
@@ -36,7 +36,7 @@ struct ProgramKeyHash {
 };
 
 struct DeviceUniforms {
-  GLint worldView = -1, projection = -1, normalMatrix = -1, world = -1, view = -1;
+  GLint worldViewNormal = -1, projection = -1, world = -1, view = -1;
   GLint pixelAdjust = -1, viewport = -1;
   GLint matDiffuse = -1, matAmbient = -1, matSpecular = -1, matEmissive = -1, matPower = -1;
   GLint globalAmbient = -1;
