@@ -395,6 +395,12 @@ HRESULT TWaterEffect::CreateDeviceObjects() {
     hr = D3DXCreateRenderToSurface(device, desc.Width, desc.Height, desc.Format, FALSE, D3DFMT_UNKNOWN,
                                    RenderToSurface);
   HRESULT result = hr;
+  if (SUCCEEDED(hr) && RenderToSurface && SUCCEEDED(RenderToSurface->BeginScene(CausticsSurface, nullptr))) {
+    // A render target starts with whatever memory it got: black until the first
+    // caustics pass, so a technique that reads it early adds no light.
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 0.0f, 0);
+    RenderToSurface->EndScene(0);
+  }
   if (FAILED(hr) || !RenderToSurface) {
     CausticsEnabled = false;
     RenderToSurface.reset();

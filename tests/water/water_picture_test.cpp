@@ -83,6 +83,12 @@ TEST(WaterPictureConformance, PoolLooksLikeWater) {
                      int(cube.size()), floor);
   ASSERT_TRUE(water.Effect);
   water.Position = {0, -1, 0};
+  if (water.CausticsSurface) {  // no light on the floor before the first caustics pass
+    std::vector<uint8_t> rgba;
+    UINT w = 0, h = 0;
+    ASSERT_EQ(vkgfx::VkReadSurface(water.CausticsSurface.get(), rgba, w, h), S_OK);
+    for (size_t i = 0; i < rgba.size(); i += 4) ASSERT_EQ(rgba[i] | rgba[i + 1] | rgba[i + 2], 0) << i;
+  }
 
   // Scene one's view of the pool, a little after the fly-in.
   d3d->SetProjection(d3d->Aspect, 0.1f, 1000.0f, SinglePi / 4);
