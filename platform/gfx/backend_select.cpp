@@ -33,6 +33,13 @@ void DefaultModes(std::vector<D3DDISPLAYMODE>& modes, D3DDISPLAYMODE& desktop) {
       });
       if (!dup) modes.push_back(d);
     }
+    // The original lists modes in ascending order (width, height, refresh);
+    // SDL lists them largest first.
+    std::sort(modes.begin(), modes.end(), [](const D3DDISPLAYMODE& a, const D3DDISPLAYMODE& b) {
+      if (a.Width != b.Width) return a.Width < b.Width;
+      if (a.Height != b.Height) return a.Height < b.Height;
+      return a.RefreshRate < b.RefreshRate;
+    });
     SDL_DisplayMode m;
     if (SDL_GetDesktopDisplayMode(0, &m) == 0) {
       desktop = {UINT(m.w), UINT(m.h), UINT(m.refresh_rate), D3DFMT_X8R8G8B8};

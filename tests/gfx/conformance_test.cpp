@@ -5,7 +5,7 @@
 
 using namespace gfxtest;
 
-class GlConformance : public ::testing::Test {
+class GfxGl_conformance : public ::testing::Test {
  protected:
   void SetUp() override {
     vkgfx::ClearFaults();
@@ -21,7 +21,7 @@ class GlConformance : public ::testing::Test {
   IDirect3DDevice9* d = nullptr;
 };
 
-TEST_F(GlConformance, OnePixelPretransformedQuadCoversExactlyThatPixel) {
+TEST_F(GfxGl_conformance, OnePixelPretransformedQuadCoversExactlyThatPixel) {
   d->BeginScene();
   DrawRect(d, 10, 20, 11, 21, 0xFFFF0000);
   DrawRect(d, 0, 0, 1, 1, 0xFF00FF00);
@@ -94,7 +94,7 @@ void DrawTexturedScreen(IDirect3DDevice9* d, float x0, float y0, float x1, float
 
 }  // namespace
 
-TEST_F(GlConformance, TexturesKeepTheTopRowFirst) {
+TEST_F(GfxGl_conformance, TexturesKeepTheTopRowFirst) {
   auto tex = MakeTexture(d, 2, 2, {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0x80FFFFFF});
   d->SetTexture(0, tex);
   d->BeginScene();
@@ -107,7 +107,7 @@ TEST_F(GlConformance, TexturesKeepTheTopRowFirst) {
   ExpectNear(p.At(60, 60), {255, 255, 255, 255}, 0, "bottom right");
 }
 
-TEST_F(GlConformance, SixteenBitAndAlphaFreeFormatsReadAsStored) {
+TEST_F(GfxGl_conformance, SixteenBitAndAlphaFreeFormatsReadAsStored) {
   std::shared_ptr<IDirect3DTexture9> tex;
   ASSERT_EQ(D3D_OK, d->CreateTexture(1, 1, 1, 0, D3DFMT_R5G6B5, D3DPOOL_MANAGED, tex, nullptr));
   D3DLOCKED_RECT lr{};
@@ -129,7 +129,7 @@ TEST_F(GlConformance, SixteenBitAndAlphaFreeFormatsReadAsStored) {
   ExpectNear(p.At(40, 10), {0x20, 0x40, 0x60, 255}, 0, "X8R8G8B8");
 }
 
-TEST_F(GlConformance, LinearVertexFogFollowsEyeDepth) {
+TEST_F(GfxGl_conformance, LinearVertexFogFollowsEyeDepth) {
   d->SetRenderState(D3DRS_FOGENABLE, TRUE);
   d->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
   d->SetRenderState(D3DRS_FOGCOLOR, 0xFF000000);
@@ -150,7 +150,7 @@ TEST_F(GlConformance, LinearVertexFogFollowsEyeDepth) {
   }
 }
 
-TEST_F(GlConformance, DirectionalLightWithMaterialAndAmbient) {
+TEST_F(GfxGl_conformance, DirectionalLightWithMaterialAndAmbient) {
   d->SetRenderState(D3DRS_LIGHTING, TRUE);
   d->SetRenderState(D3DRS_AMBIENT, 0xFF404040);
   D3DMATERIAL9 mat{};
@@ -202,7 +202,7 @@ TEST_F(GlConformance, DirectionalLightWithMaterialAndAmbient) {
              2, "vertex colour as diffuse source");
 }
 
-TEST_F(GlConformance, ReflectionVectorAndSphereMapCoordinates) {
+TEST_F(GfxGl_conformance, ReflectionVectorAndSphereMapCoordinates) {
   // Four texels of distinct colours; point sampling shows which one the coordinates hit.
   auto tex = MakeTexture(d, 2, 2, {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00});
   const Rgba kTexel[4] = {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}, {255, 255, 0, 255}};
@@ -252,7 +252,7 @@ TEST_F(GlConformance, ReflectionVectorAndSphereMapCoordinates) {
   ExpectNear(draw(), texel(R[0] / m + 0.5f, -R[1] / m + 0.5f), 0, "sphere map");
 }
 
-TEST_F(GlConformance, StageReadingAnUnboundTexturePassesTheColourOn) {
+TEST_F(GfxGl_conformance, StageReadingAnUnboundTexturePassesTheColourOn) {
   // Stage 0 modulates texture and diffuse, stage 1 selects its (unbound) texture.
   d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
   d->SetTextureStageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
@@ -271,7 +271,7 @@ TEST_F(GlConformance, StageReadingAnUnboundTexturePassesTheColourOn) {
   ExpectNear(Picture(d).At(20, 20), {0, 255, 0, 255}, 0, "stage 1 texture");
 }
 
-TEST_F(GlConformance, EachBlendFactor) {
+TEST_F(GfxGl_conformance, EachBlendFactor) {
   const DWORD kFactors[] = {D3DBLEND_ONE,      D3DBLEND_ZERO,        D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA,
                             D3DBLEND_SRCCOLOR, D3DBLEND_INVSRCCOLOR, D3DBLEND_DESTCOLOR};
   const float S[4] = {100 / 255.f, 50 / 255.f, 200 / 255.f, 128 / 255.f};
@@ -317,7 +317,7 @@ TEST_F(GlConformance, EachBlendFactor) {
   }
 }
 
-TEST_F(GlConformance, AlphaTestComparesWithTheReference) {
+TEST_F(GfxGl_conformance, AlphaTestComparesWithTheReference) {
   d->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
   d->SetRenderState(D3DRS_ALPHAREF, 100);
   d->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATEREQUAL);
@@ -337,7 +337,7 @@ TEST_F(GlConformance, AlphaTestComparesWithTheReference) {
   EXPECT_EQ(255, p.At(12, 12).r);
 }
 
-TEST_F(GlConformance, CullModesFollowScreenWindingWithALeftHandedProjection) {
+TEST_F(GfxGl_conformance, CullModesFollowScreenWindingWithALeftHandedProjection) {
   D3DMATRIX proj = PerspectiveLH(3.14159265f / 4, 1.0f, 0.1f, 100.0f);
   d->SetTransform(D3DTS_PROJECTION, &proj);
   // Seen from the camera this runs bottom-left, top, bottom-right: clockwise on screen.
@@ -362,7 +362,7 @@ TEST_F(GlConformance, CullModesFollowScreenWindingWithALeftHandedProjection) {
   EXPECT_TRUE(covered(D3DCULL_CW, ccw));
 }
 
-TEST_F(GlConformance, RenderToTextureComesBackTheRightWayUp) {
+TEST_F(GfxGl_conformance, RenderToTextureComesBackTheRightWayUp) {
   std::shared_ptr<IDirect3DTexture9> rt;
   ASSERT_EQ(D3D_OK, d->CreateTexture(32, 32, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, rt, nullptr));
   std::shared_ptr<IDirect3DSurface9> surface, back;
@@ -388,7 +388,7 @@ TEST_F(GlConformance, RenderToTextureComesBackTheRightWayUp) {
   ExpectNear(direct.At(2, 2), {255, 0, 0, 255}, 0, "read back top row first");
 }
 
-TEST_F(GlConformance, CubeMapLooksUpTheCameraSpaceNormal) {
+TEST_F(GfxGl_conformance, CubeMapLooksUpTheCameraSpaceNormal) {
   std::shared_ptr<IDirect3DCubeTexture9> cube;
   ASSERT_EQ(D3D_OK, d->CreateCubeTexture(1, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, cube, nullptr));
   const DWORD colors[6] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFF00, 0xFF00FFFF, 0xFFFF00FF};
@@ -414,7 +414,7 @@ TEST_F(GlConformance, CubeMapLooksUpTheCameraSpaceNormal) {
   }
 }
 
-TEST_F(GlConformance, CustomPixelShaderTakesUniformsByName) {
+TEST_F(GfxGl_conformance, CustomPixelShaderTakesUniformsByName) {
   const char* src =
       "#version 330 core\n"
       "uniform vec4 tint;\n"
@@ -449,7 +449,7 @@ TEST_F(GlConformance, CustomPixelShaderTakesUniformsByName) {
   EXPECT_FALSE(broken);
 }
 
-TEST_F(GlConformance, DepthBufferIsSharedByRenderTargets) {
+TEST_F(GfxGl_conformance, DepthBufferIsSharedByRenderTargets) {
   d->SetRenderState(D3DRS_ZENABLE, TRUE);
   d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
   d->BeginScene();
@@ -466,7 +466,7 @@ TEST_F(GlConformance, DepthBufferIsSharedByRenderTargets) {
   ExpectNear(Picture(d).At(32, 32), {255, 0, 0, 255}, 0, "no depth writes");
 }
 
-TEST_F(GlConformance, NoProgramIsCompiledTwice) {
+TEST_F(GfxGl_conformance, NoProgramIsCompiledTwice) {
   d->BeginScene();
   DrawRect(d, 0, 0, 8, 8, 0xFFFFFFFF);
   d->EndScene();
