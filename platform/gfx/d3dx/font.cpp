@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -199,7 +198,6 @@ class Font final : public ID3DXFont {
       y += cutTop;
     }
     const D3DXVECTOR3 position(float(x), float(y), 0.0f);
-    std::fprintf(stderr, "glyph at %d,%d src %ld,%ld-%ld,%ld page %d\n", x, y, src.left, src.top, src.right, src.bottom, g.page);
     sprite.Draw(pages_[std::size_t(g.page)], &src, nullptr, &position, color);
   }
 
