@@ -30,6 +30,7 @@ struct FrameRecord {
   uint8_t PostEffect;
   int LiveTickets2;
   int LiveTickets4;
+  uint32_t FadeOutStart;
 };
 
 inline std::vector<FrameRecord>* Recording = nullptr;
@@ -40,7 +41,7 @@ inline void RecordFrame() {
   if (Recording == nullptr) return;
   Recording->push_back({Engine->Time, CurrentScene, Step, SceneStart,
                         FlashSprite ? FlashSprite->Alpha : uint8_t(0), FadeSprite ? FadeSprite->Alpha : uint8_t(0),
-                        PostEffect, Part2Stream().ActiveCount(), Part4Stream().ActiveCount()});
+                        PostEffect, Part2Stream().ActiveCount(), Part4Stream().ActiveCount(), Part5FadeOutStart()});
 }
 
 // The shared scene state as the program image has it, so that a process can run the show again.

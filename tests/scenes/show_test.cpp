@@ -111,6 +111,21 @@ TEST_F(ShowRun, FlashesAndFadesFollowTheScenes) {
   for (const auto& F : Two) EXPECT_EQ(F.PostEffect, 1);
 }
 
+TEST_F(ShowRun, TheEndQuitsOnceTheFadeRoundsAbove255) {
+  const auto Five = SceneFrames(5);
+  ASSERT_GE(Five.size(), 2u);
+  const FrameRecord& Last = Five.back();
+  const FrameRecord& BeforeLast = Five[Five.size() - 2];
+  ASSERT_NE(Last.FadeOutStart, 0u);
+  // The fade starts in the first frame after 10000 ms; 255.5 rounds to 256 at 2555 ms.
+  EXPECT_GT(Last.FadeOutStart - Last.SceneStart, 10000u);
+  EXPECT_LE(Last.FadeOutStart - Last.SceneStart, 10040u);
+  EXPECT_GE(Last.Time - Last.FadeOutStart, 2555u);
+  EXPECT_LT(BeforeLast.Time - BeforeLast.FadeOutStart, 2555u);
+  EXPECT_EQ(BeforeLast.Fade, 252);  // 2520 ms into the fade: Round(252.0)
+  EXPECT_EQ(Last.Fade, 255);
+}
+
 TEST_F(ShowRun, TicketStreamsFillUpAndFreezeInSceneFour) {
   int Most = 0;
   for (const auto& F : SceneFrames(2)) Most = std::max(Most, F.LiveTickets2);
