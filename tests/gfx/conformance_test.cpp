@@ -493,3 +493,42 @@ TEST_F(GfxGl_conformance, NoProgramIsCompiledTwice) {
   EXPECT_EQ(0u, vkgfx::VkGetStats(other.get()).programsCompiled);
   EXPECT_EQ(D3DERR_INVALIDCALL, vkgfx::VkPrecompile(other.get(), {"nonsense"}));
 }
+
+TEST_F(GfxGl_conformance, FogStillAppliesAfterAPixelShader) {
+  const char* src =
+      "#version 330 core\nout vec4 vk_FragColor;\nvoid main() { vk_FragColor = vec4(1.0, 1.0, 1.0, 1.0); }\n";
+  std::shared_ptr<IDirect3DPixelShader9> ps;
+  ASSERT_EQ(D3D_OK, d->CreatePixelShader(reinterpret_cast<const DWORD*>(src), ps));
+  d->SetPixelShader(ps);
+  d->SetRenderState(D3DRS_FOGENABLE, TRUE);
+  d->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+  d->SetRenderState(D3DRS_FOGCOLOR, 0xFF000000);
+  d->SetRenderState(D3DRS_FOGSTART, F2D(0.0f));
+  d->SetRenderState(D3DRS_FOGEND, F2D(1.0f));
+  ColorVertex v[3] = {{-1, 1, 0.25f, 0}, {1, 1, 0.25f, 0}, {-1, -1, 0.25f, 0}};
+  d->SetFVF(D3DFVF_XYZ | D3DFVF_DIFFUSE);
+  d->BeginScene();
+  d->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof v[0]);
+  d->EndScene();
+  ExpectNear(Picture(d).At(8, 8), {191, 191, 191, 255}, 2, "fogged shader output");
+}
+
+TEST_F(GfxGl_conformance, WarmUpBuildsProgramsWithoutDrawing) {
+  d->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);  // a key no other draw here uses
+  d->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
+  vkgfx::VkResetStats(d);
+  vkgfx::VkSetWarmUp(d, true);
+  d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFFFFFF, 1, 0);
+  d->BeginScene();
+  DrawRect(d, 0, 0, 64, 64, 0xFFFF0000);
+  d->EndScene();
+  vkgfx::VkSetWarmUp(d, false);
+  EXPECT_EQ(1u, vkgfx::VkGetStats(d).programsCompiled);
+  ExpectNear(Picture(d).At(32, 32), {0, 0, 0, 255}, 0, "nothing drawn or cleared");
+  vkgfx::VkResetStats(d);
+  d->BeginScene();
+  DrawRect(d, 0, 0, 64, 64, 0xFFFF0000);
+  d->EndScene();
+  EXPECT_EQ(0u, vkgfx::VkGetStats(d).programsCompiled);
+  ExpectNear(Picture(d).At(32, 32), {255, 0, 0, 255}, 0, "drawn after warm-up");
+}
