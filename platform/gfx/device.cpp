@@ -696,10 +696,22 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT
   // Every index must name a vertex inside the buffer; GL would otherwise read
   // whatever lies behind it.
   std::int64_t vertices = (std::int64_t(vb->store.data.size()) - state_.streamOffset) / state_.streamStride;
-  const auto* idx = reinterpret_cast<const std::uint16_t*>(ib->store.data.data()) + startIndex;
-  std::int64_t lo = 0xFFFF, hi = 0;
-  for (UINT i = 0; i < call.vertexCount; ++i) lo = std::min<std::int64_t>(lo, idx[i]), hi = std::max<std::int64_t>(hi, idx[i]);
-  if (call.vertexCount && (baseVertex + hi >= vertices || baseVertex + lo < 0)) return D3DERR_INVALIDCALL;
+  // The range of the whole buffer settles it for almost every draw; only a
+  // draw near the limits looks at the indexes it reads.
+  auto& store = ib->store;
+  const auto* all = reinterpret_cast<const std::uint16_t*>(store.data.data());
+  if (store.indexRangeVersion != store.version) {
+    auto [lo, hi] = std::minmax_element(all, all + store.data.size() / 2);
+    store.lowestIndex = *lo, store.highestIndex = *hi;
+    store.indexRangeVersion = store.version;
+  }
+  if (call.vertexCount && (baseVertex + std::int64_t(store.highestIndex) >= vertices ||
+                           baseVertex + std::int64_t(store.lowestIndex) < 0)) {
+    std::int64_t lo = 0xFFFF, hi = 0;
+    for (UINT i = 0; i < call.vertexCount; ++i)
+      lo = std::min<std::int64_t>(lo, all[startIndex + i]), hi = std::max<std::int64_t>(hi, all[startIndex + i]);
+    if (baseVertex + hi >= vertices || baseVertex + lo < 0) return D3DERR_INVALIDCALL;
+  }
   if (primitiveCount == 0) return D3D_OK;
   ++stats_.draws;
   return backend_->Draw(state_, call);

@@ -179,6 +179,7 @@ HRESULT BufferStore::Lock(UINT offset, UINT size, void** out, DWORD flags) {
   if (offset > total || size > total - offset) return D3DERR_INVALIDCALL;
   if (FailLock()) return D3DERR_INVALIDCALL;
   locked = true;
+  if (!(flags & D3DLOCK_READONLY)) ++version;
   if (flags & D3DLOCK_READONLY) {
     // Nothing changes: keep the GPU copy as it is.
   } else if (flags & D3DLOCK_DISCARD) {
@@ -196,6 +197,7 @@ HRESULT BufferStore::Lock(UINT offset, UINT size, void** out, DWORD flags) {
 HRESULT BufferStore::Unlock() {
   if (!locked) return D3DERR_INVALIDCALL;
   locked = false;
+  ++version;  // what was written while locked counts from here
   return D3D_OK;
 }
 

@@ -129,6 +129,10 @@ struct BufferStore {
   // Bytes changed since the backend last copied them ([dirtyBegin, dirtyEnd)).
   UINT dirtyBegin = 0, dirtyEnd = 0;
   bool discarded = false;  // the whole buffer was replaced (DISCARD)
+  std::uint64_t version = 0;  // grows with every lock that may write
+  // Smallest and largest 16-bit index in the whole buffer, as of indexRangeVersion.
+  std::uint16_t lowestIndex = 0, highestIndex = 0;
+  std::uint64_t indexRangeVersion = ~0ull;
   std::uint64_t serial = NextSerial();
   std::unique_ptr<GpuObject> gpu;
 
