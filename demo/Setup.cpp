@@ -54,6 +54,7 @@ void FillModeList(ui::ComboItems& ComboBox, TModeList& ModeList) {
 TfrmSetup::TfrmSetup() {
   using ui::ControlKind;
   Form.Caption = SetupCaption;
+  Form.WindowClass = ShowTitle;
   Form.ClientWidth = 398;
   Form.ClientHeight = 197;
   Form.FontHeight = 11;

@@ -11,6 +11,7 @@
 #include <FL/Fl_Input_Choice.H>
 #include <FL/Fl_Menu_Item.H>
 #include <FL/x.H>
+#include <X11/Xatom.h>
 
 #include <cctype>
 #include <cmath>
@@ -124,6 +125,19 @@ void WindowCallback(Fl_Widget*, void* data) {
   fw->window->hide();
 }
 
+// A dialog that stays out of the task bar: the nearest X11 has to a tool window. The map
+// request is still in Xlib's buffer, so the window manager finds these properties when it
+// takes the window on.
+void MarkAsToolWindow(Window xid) {
+  if (!xid) return;
+  Atom type = XInternAtom(fl_display, "_NET_WM_WINDOW_TYPE_DIALOG", False);
+  XChangeProperty(fl_display, xid, XInternAtom(fl_display, "_NET_WM_WINDOW_TYPE", False), XA_ATOM, 32,
+                  PropModeReplace, reinterpret_cast<unsigned char*>(&type), 1);
+  Atom state = XInternAtom(fl_display, "_NET_WM_STATE_SKIP_TASKBAR", False);
+  XChangeProperty(fl_display, xid, XInternAtom(fl_display, "_NET_WM_STATE", False), XA_ATOM, 32,
+                  PropModeAppend, reinterpret_cast<unsigned char*>(&state), 1);
+}
+
 }  // namespace
 
 bool DisplayAvailable(std::string* why) { return OpenDisplay(why); }
@@ -222,7 +236,9 @@ int ShowModal(Form& form) {
   Fl::screen_xywh(sx, sy, sw, sh, 0);
   fw.window->position(sx + (sw - w) / 2, sy + (sh - h) / 2);
   fw.window->set_modal();
+  if (!form.WindowClass.empty()) fw.window->xclass(form.WindowClass.c_str());
   fw.window->show();
+  MarkAsToolWindow(fl_xid(fw.window.get()));
 
   for (size_t i = 0; i < form.Controls.size(); ++i)
     if (form.Controls[i].Name == form.ActiveControl) fw.widgets[i]->take_focus();

@@ -50,6 +50,7 @@ struct Control {
 // Focusable controls take the keyboard focus in the order they are listed (the tab order).
 struct Form {
   std::string Caption;
+  std::string WindowClass;  // lets the desktop group the form with the program's other windows
   int ClientWidth = 0, ClientHeight = 0;  // at 96 dpi
   int FontHeight = 11;
   std::string ActiveControl;  // name of the control focused when the form opens

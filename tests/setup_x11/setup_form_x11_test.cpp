@@ -176,6 +176,12 @@ TEST_F(SetupFormX11, ClientAreaIsTheDesignSizeCentredAt96Dpi) {
   EXPECT_EQ(g.height, 197);
   EXPECT_EQ(g.x, (1920 - 398) / 2);
   EXPECT_EQ(g.y, (1080 - 197) / 2);
+  // A dialog kept out of the task bar, grouped with the show's window.
+  std::string props;
+  gServer->Run("xprop -id " + std::to_string(w) + " _NET_WM_WINDOW_TYPE _NET_WM_STATE WM_CLASS", &props);
+  EXPECT_NE(props.find("_NET_WM_WINDOW_TYPE_DIALOG"), std::string::npos) << props;
+  EXPECT_NE(props.find("_NET_WM_STATE_SKIP_TASKBAR"), std::string::npos) << props;
+  EXPECT_NE(props.find("\"Quorvanteplidusk\""), std::string::npos) << props;
   // Kept for the documentation: the dialog as it opens.
   EXPECT_TRUE(gServer->SavePng(w, std::string(VK_BINARY_DIR) + "/tests/setup-dialog.png"));
   gServer->SendCloseBox(w);
