@@ -34,7 +34,7 @@ double MeanDifference(const Picture& A, const Picture& B) {
   return Sum / N;
 }
 
-class GlConformancePost : public ShowTest {
+class PostGl_conformance : public ShowTest {
  protected:
   vkgfx::BackendKind Kind() const override { return vkgfx::BackendKind::Gl; }
   int ScreenHeight() const override { return 50; }
@@ -77,7 +77,7 @@ class GlConformancePost : public ShowTest {
 
 }  // namespace
 
-TEST_F(GlConformancePost, CaptureStartsBlackAndIsShownFromV008Down) {
+TEST_F(PostGl_conformance, CaptureStartsBlackAndIsShownFromV008Down) {
   CreatePostTarget();
   ASSERT_TRUE(PostTarget->Texture);
   Picture Fresh = ShowCapture();
@@ -104,7 +104,7 @@ TEST_F(GlConformancePost, CaptureStartsBlackAndIsShownFromV008Down) {
   EXPECT_EQ(ShowCapture().At(10, 0), 0xFF0000u);
 }
 
-TEST_F(GlConformancePost, EveryPostShaderCompilesAndChangesThePicture) {
+TEST_F(PostGl_conformance, EveryPostShaderCompilesAndChangesThePicture) {
   CaptureTestPicture();
   const Picture Plain = ShowCapture();
   const struct {
@@ -125,7 +125,7 @@ TEST_F(GlConformancePost, EveryPostShaderCompilesAndChangesThePicture) {
   }
 }
 
-TEST_F(GlConformancePost, BlurStrengthFollowsTheLevel) {
+TEST_F(PostGl_conformance, BlurStrengthFollowsTheLevel) {
   CaptureTestPicture();
   ASSERT_TRUE(BlurPS);
   const Picture Plain = ShowCapture();
@@ -139,7 +139,7 @@ TEST_F(GlConformancePost, BlurStrengthFollowsTheLevel) {
   }
 }
 
-TEST_F(GlConformancePost, RadialBlurChoosesItsShaderTechniqueAndStreaksThePicture) {
+TEST_F(PostGl_conformance, RadialBlurChoosesItsShaderTechniqueAndStreaksThePicture) {
   CaptureTestPicture();
   ASSERT_TRUE(RadialBlurEffect);
   EXPECT_EQ(RadialBlurEffect->GetTechniqueByName("RadialBlur"), RadialBlurTechnique);
