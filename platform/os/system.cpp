@@ -35,9 +35,10 @@ bool Init() {
   if (g_started) return g_initError.empty();
   g_started = true;
   detail::InstallSignalHandlers();
-  if (Headless()) return true;
-  // Our own handlers turn Ctrl+C into a close; SDL's would only add a second quit request.
+  // Our own handlers turn Ctrl+C into a close. SDL's (installed by whichever subsystem starts
+  // first, audio included) would post a quit request that a headless run never reads.
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  if (Headless()) return true;
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     g_initError = std::string("No display available (") + SDL_GetError() +
                   "). Run with --headless to render without a display.";
