@@ -8,6 +8,7 @@
 #include "demo/Parts.h"
 #include "demo/Trace.h"
 #include "engine/vokResource.h"
+#include "platform/gfx/backend.h"
 
 namespace {
 
@@ -25,11 +26,24 @@ void TraceWallTime(std::string& Json) {
   TraceNumber(Json, "wall_ms", Ms);
 }
 
+// Programs the graphics layer has built so far: a run can show that none is built mid-show.
+void TracePrograms(std::string& Json) {
+  if (Engine == nullptr || Engine->D3D == nullptr || !Engine->D3D->Device) return;
+  TraceInt(Json, "programs", static_cast<long long>(vkgfx::VkGetStats(Engine->D3D->Device.get()).programsCompiled));
+}
+
+// Scene one is loaded last: once it is there, every object of the show exists.
+void LoadPart1AndWarmUp() {
+  LoadPart1();
+  WarmUpShow();
+}
+
 }  // namespace
 
 void InstallShowHooks() {
   AddTraceAppender(TraceMusic);
   AddTraceAppender(TraceWallTime);
+  AddTraceAppender(TracePrograms);
   DemoHooks.MovePart1 = MovePart1;
   DemoHooks.RenderPart1 = RenderPart1;
   DemoHooks.OpenResource = OpenResource;
@@ -42,7 +56,7 @@ void InstallShowHooks() {
   DemoHooks.LoadPart4 = LoadPart4;
   DemoHooks.LoadPart5 = LoadPart5;
   DemoHooks.LoadPostShaders = LoadPostShaders;
-  DemoHooks.LoadPart1 = LoadPart1;
+  DemoHooks.LoadPart1 = LoadPart1AndWarmUp;
   DemoHooks.LoadMusic = LoadMusic;
   DemoHooks.PlayMusic = PlayMusic;
   DemoHooks.FreeMusic = FreeMusic;

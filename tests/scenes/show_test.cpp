@@ -47,7 +47,9 @@ class ShowRun : public ::testing::Test {
       ASSERT_GE(F.Step, 1);
       ASSERT_LE(F.Step, static_cast<int>(StepEnd.size()));
       // After a frame the scene time lies within the step the frame left the scene in.
-      if (F.Step > 1) EXPECT_GE(T, StepEnd[F.Step - 2]) << "scene " << Scene << " step " << F.Step;
+      if (F.Step > 1) {
+        EXPECT_GE(T, StepEnd[F.Step - 2]) << "scene " << Scene << " step " << F.Step;
+      }
       EXPECT_LT(T, StepEnd[F.Step - 1]) << "scene " << Scene << " step " << F.Step;
     }
   }
