@@ -59,7 +59,7 @@ RunResult RunProgram(const std::vector<std::string>& Args, const fs::path& Dir,
 
 // One frame of the trace: the numbers the checks need, pulled out by key.
 struct Frame {
-  double Time = 0, Scene = 0, Step = 0, Flash = 0, Fade = 0, MusicPos = 0;
+  double Time = 0, Scene = 0, Step = 0, Flash = 0, Fade = 0, MusicPos = 0, Programs = 0;
 };
 
 double Number(const std::string& Line, const std::string& Key) {
@@ -79,6 +79,7 @@ std::vector<Frame> ReadTrace(const fs::path& File) {
     F.Flash = Number(Line, "flash");
     F.Fade = Number(Line, "fade");
     F.MusicPos = Number(Line, "music_pos");
+    F.Programs = Number(Line, "programs");
     Frames.push_back(F);
   }
   return Frames;
@@ -207,6 +208,13 @@ TEST_F(ShowEndToEnd, TraceShowsTheScenesInOrderOnTheirSchedule) {
     }
   }
   EXPECT_EQ(Scene, 5);
+}
+
+TEST_F(ShowEndToEnd, NoProgramIsBuiltAfterTheFirstFrame) {
+  ASSERT_FALSE(Frames->empty());
+  const double First = Frames->front().Programs;
+  EXPECT_GT(First, 0);
+  for (const Frame& F : *Frames) ASSERT_EQ(F.Programs, First) << "a program was built at " << F.Time << " ms";
 }
 
 TEST_F(ShowEndToEnd, ScreenshotsInsideEachSceneDifferAndAreNotBlank) {
