@@ -35,7 +35,7 @@ void Channel(DWORD op, DWORD a1, DWORD a2, DWORD a0, bool textureBound, std::uin
   for (int i = 0; i < 3; ++i)
     if ((used >> i) & 1) texture |= ReadsTexture(args[i]);
   // Texture-alpha blends read the texture implicitly.
-  if (op == D3DTOP_BLENDTEXTUREALPHA) texture = true;
+  if (op == D3DTOP_BLENDTEXTUREALPHA || op == D3DTOP_BLENDTEXTUREALPHAPM) texture = true;
   if (texture && !textureBound) {
     op = D3DTOP_SELECTARG1, used = 1, args[0] = D3DTA_CURRENT;
     texture = false;
@@ -102,7 +102,7 @@ void BuildKey(const DeviceState& s, FixedFunctionKey& key) {
     }
   }
 
-  key.flatShade = r[D3DRS_SHADEMODE] == D3DSHADE_FLAT && !key.customPixel;
+  key.flatShade = r[D3DRS_SHADEMODE] == D3DSHADE_FLAT && !key.customPixel && !key.customVertex;
   if (r[D3DRS_ALPHATESTENABLE] && r[D3DRS_ALPHAFUNC] != D3DCMP_ALWAYS && r[D3DRS_ALPHAFUNC] >= D3DCMP_NEVER &&
       r[D3DRS_ALPHAFUNC] <= D3DCMP_ALWAYS)
     key.alphaFunc = std::uint8_t(r[D3DRS_ALPHAFUNC]);

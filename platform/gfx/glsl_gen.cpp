@@ -29,7 +29,9 @@ const char* kToGl =
 
 // The varyings a stage list reads; a custom pixel shader may read any coordinate set.
 std::string Varyings(const FixedFunctionKey& k) {
-  std::string s = "out vec4 vk_Color0;\nout vec4 vk_Color1;\nout float vk_Fog;\n";
+  // Flat shading must be declared on both sides of the interface.
+  std::string q = k.flatShade ? "flat out" : "out";
+  std::string s = q + " vec4 vk_Color0;\n" + q + " vec4 vk_Color1;\nout float vk_Fog;\n";
   for (int i = 0; i < int(kMaxStages); ++i)
     if (k.customPixel || (i < k.stageCount && k.stages[i].texture)) s += "out vec4 vk_Tex" + std::to_string(i) + ";\n";
   return s;
