@@ -67,6 +67,7 @@ class Effect final : public ID3DXEffect {
       params_.push_back(std::move(param));
     }
     common_ = desc.common;
+    commonLine_ = desc.commonLine;
     shaders_ = std::move(desc.shaders);
     for (TechniqueDesc& t : desc.techniques) {
       TechniqueRuntime tr;
@@ -441,7 +442,9 @@ class Effect final : public ID3DXEffect {
   bool CreateShader(PassRuntime& p, const ShaderBlock& block, const std::vector<int>& uniforms, std::string& glsl) {
     GlslRequest r;
     r.stage = block.stage;
-    r.source = common_.empty() ? block.source : common_ + "\n" + block.source;
+    // Line directives make the driver's messages point at lines of the effect file.
+    r.source = "#line " + std::to_string(block.line) + "\n" + block.source;
+    if (!common_.empty()) r.source = "#line " + std::to_string(commonLine_) + "\n" + common_ + "\n" + r.source;
     r.entry = "main";
     r.defines = defines_;
     for (int i : uniforms) r.uniforms.push_back({params_[i].desc.GlslType(), params_[i].desc.name, 0});
@@ -578,6 +581,7 @@ class Effect final : public ID3DXEffect {
   std::vector<std::string> defines_;
   std::deque<Param> params_;
   std::string common_;
+  int commonLine_ = 0;
   std::vector<ShaderBlock> shaders_;
   std::deque<TechniqueRuntime> techniques_;
   std::size_t current_ = 0;
