@@ -64,7 +64,12 @@ void GlStateCache::BindTexture(int unit, GLenum target, GLuint t) {
   glBindTexture(target, t);
 }
 
-void GlStateCache::BindTextureForUpload(GLenum target, GLuint t) { BindTexture(kGlUnits, target, t); }
+void GlStateCache::BindTextureForUpload(GLenum target, GLuint t) {
+  // The upload that follows acts on the active unit, so make sure it is this one
+  // even when the texture is already bound there.
+  ActiveUnit(kGlUnits);
+  BindTexture(kGlUnits, target, t);
+}
 
 void GlStateCache::BindSampler(int unit, GLuint s) {
   if (samplers_[unit] == s) return;

@@ -212,3 +212,40 @@ TEST_F(GfxPipeline_conformance, RedundantStatesIssueNoGlCalls) {
 }
 
 }  // namespace
+
+namespace {
+
+// A texture updated after a draw with another texture must receive the new
+// pixels itself, not hand them to whatever the draw left on the active unit.
+TEST_F(GfxPipeline_conformance, TextureUpdatedMidFrameGoesToThatTexture) {
+  auto make = [&](DWORD color) {
+    std::shared_ptr<IDirect3DTexture9> t;
+    d->CreateTexture(1, 1, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, t, nullptr);
+    D3DLOCKED_RECT lr{};
+    t->LockRect(0, &lr, nullptr, 0);
+    *static_cast<DWORD*>(lr.pBits) = color;
+    t->UnlockRect(0);
+    return t;
+  };
+  auto fade = make(0xFFFF0000);
+  auto atlas = make(0xFF00FF00);  // last uploaded: still bound on the upload unit
+  ScreenTexVertex v[4] = {{0, 0, 0.5f, 1, 0xFFFFFFFF, 0, 0}, {32, 0, 0.5f, 1, 0xFFFFFFFF, 1, 0},
+                          {0, 64, 0.5f, 1, 0xFFFFFFFF, 0, 1}, {32, 64, 0.5f, 1, 0xFFFFFFFF, 1, 1}};
+  d->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);
+  d->BeginScene();
+  d->SetTexture(0, fade);
+  d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof v[0]);
+  D3DLOCKED_RECT lr{};
+  atlas->LockRect(0, &lr, nullptr, 0);
+  *static_cast<DWORD*>(lr.pBits) = 0xFF0000FF;
+  atlas->UnlockRect(0);
+  d->SetTexture(0, atlas);
+  for (auto& vertex : v) vertex.x += 32;
+  d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof v[0]);
+  d->EndScene();
+  Picture p(d);
+  ExpectNear(p.At(10, 10), {255, 0, 0, 255}, 0, "first texture unchanged");
+  ExpectNear(p.At(50, 10), {0, 0, 255, 255}, 0, "second texture updated");
+}
+
+}  // namespace
