@@ -122,7 +122,7 @@ class VorbisDecoder final : public Decoder {
   int Rate() const { return rate_; }
 
   std::size_t Read(std::int16_t* out, std::size_t frames) override {
-    std::size_t done = 0;
+    std::size_t done = TakePending(out, frames);
     while (done < frames) {
       const vorbis_info* vi = ov_info(&vf_, -1);
       int channels = vi ? vi->channels : 2;
@@ -139,20 +139,46 @@ class VorbisDecoder final : public Decoder {
       vi = ov_info(&vf_, link);
       channels = vi ? vi->channels : channels;
       std::size_t n = static_cast<std::size_t>(got) / (2 * static_cast<std::size_t>(channels));
-      ToStereo(scratch_, channels, n, out + 2 * done);
-      done += n;
+      const std::size_t room = frames - done;
+      if (n <= room) {
+        ToStereo(scratch_, channels, n, out + 2 * done);
+        done += n;
+        continue;
+      }
+      // The request was sized for the channels of the link that was current before the call; a
+      // chained file can move on to a link with fewer channels inside it, and then more frames
+      // come back than were asked for. The rest waits for the next call.
+      pending_.resize(2 * n);
+      pendingAt_ = 0;
+      ToStereo(scratch_, channels, n, pending_.data());
+      done += TakePending(out + 2 * done, room);
     }
     return done;
   }
 
   bool Rewind() override {
     holes_ = 0;
+    pending_.clear();
+    pendingAt_ = 0;
     return ov_pcm_seek(&vf_, 0) == 0 || ov_raw_seek(&vf_, 0) == 0;
   }
 
   std::uint64_t LengthFrames() const override { return length_; }
 
  private:
+  // Copies up to `frames` of the frames left over from an earlier call.
+  std::size_t TakePending(std::int16_t* out, std::size_t frames) {
+    const std::size_t left = pending_.size() / 2 - pendingAt_;
+    const std::size_t n = std::min(left, frames);
+    std::copy_n(pending_.begin() + static_cast<std::ptrdiff_t>(2 * pendingAt_), 2 * n, out);
+    pendingAt_ += n;
+    if (pendingAt_ * 2 == pending_.size()) {
+      pending_.clear();
+      pendingAt_ = 0;
+    }
+    return n;
+  }
+
   static constexpr std::size_t kChunk = 8192;  // samples
   OggVorbis_File vf_{};
   bool open_ = false;
@@ -160,6 +186,8 @@ class VorbisDecoder final : public Decoder {
   int holes_ = 0;
   std::uint64_t length_ = 0;
   std::int16_t scratch_[kChunk];
+  std::vector<std::int16_t> pending_;  // stereo frames decoded beyond an earlier request
+  std::size_t pendingAt_ = 0;
 };
 
 class SndfileDecoder final : public Decoder {

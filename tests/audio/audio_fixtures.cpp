@@ -53,11 +53,16 @@ void WriteFlac(const std::string& path, const std::vector<std::int16_t>& samples
 }
 
 void WriteOgg(const std::string& path, const std::vector<float>& stereo, int rate) {
-  std::FILE* out = std::fopen(path.c_str(), "wb");
+  WriteOggLink(path, stereo, 2, rate, 1234, false);
+}
+
+void WriteOggLink(const std::string& path, const std::vector<float>& samples, int channels, int rate, int serial,
+                  bool append) {
+  std::FILE* out = std::fopen(path.c_str(), append ? "ab" : "wb");
   if (!out) throw std::runtime_error("cannot write ogg");
   vorbis_info vi;
   vorbis_info_init(&vi);
-  vorbis_encode_init_vbr(&vi, 2, rate, 0.3f);
+  vorbis_encode_init_vbr(&vi, channels, rate, 0.3f);
   vorbis_comment vc;
   vorbis_comment_init(&vc);
   vorbis_dsp_state vd;
@@ -65,7 +70,7 @@ void WriteOgg(const std::string& path, const std::vector<float>& stereo, int rat
   vorbis_block vb;
   vorbis_block_init(&vd, &vb);
   ogg_stream_state os;
-  ogg_stream_init(&os, 1234);
+  ogg_stream_init(&os, serial);
   ogg_packet h1, h2, h3;
   vorbis_analysis_headerout(&vd, &vc, &h1, &h2, &h3);
   ogg_stream_packetin(&os, &h1);
@@ -88,14 +93,12 @@ void WriteOgg(const std::string& path, const std::vector<float>& stereo, int rat
       }
     }
   };
-  const std::size_t frames = stereo.size() / 2;
+  const std::size_t frames = samples.size() / static_cast<std::size_t>(channels);
   for (std::size_t at = 0; at < frames; at += 1024) {
     std::size_t n = std::min<std::size_t>(1024, frames - at);
     float** buf = vorbis_analysis_buffer(&vd, static_cast<int>(n));
-    for (std::size_t i = 0; i < n; ++i) {
-      buf[0][i] = stereo[2 * (at + i)];
-      buf[1][i] = stereo[2 * (at + i) + 1];
-    }
+    for (std::size_t i = 0; i < n; ++i)
+      for (int c = 0; c < channels; ++c) buf[c][i] = samples[static_cast<std::size_t>(channels) * (at + i) + c];
     vorbis_analysis_wrote(&vd, static_cast<int>(n));
     drain();
   }

@@ -26,6 +26,10 @@ void WriteWav(const std::string& path, const std::vector<std::int16_t>& samples,
 void WriteFlac(const std::string& path, const std::vector<std::int16_t>& samples, int channels, int rate);
 // Stereo float frames in -1..1 encoded as Ogg Vorbis.
 void WriteOgg(const std::string& path, const std::vector<float>& stereo, int rate);
+// One logical Ogg Vorbis stream of `channels` interleaved float samples; with `append` it is
+// chained after what the file already holds (a chained file, each link with its own serial).
+void WriteOggLink(const std::string& path, const std::vector<float>& samples, int channels, int rate, int serial,
+                  bool append);
 void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::uint8_t> ReadBytes(const std::string& path);
 

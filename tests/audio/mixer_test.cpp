@@ -208,3 +208,35 @@ TEST(AudioMixer, ConvertedLoopWrapsWhereItsDataDoes) {
   ASSERT_NEAR(static_cast<double>(period), 2000.0, 2.0);
   EXPECT_EQ(m.PositionFrames(h), 5000 % period);
 }
+
+TEST(AudioDecoder, ChainedVorbisWithFewerChannelsNeverWritesPastTheRequest) {
+  // A stereo link followed by a mono one: the first read of the mono link must still deliver at
+  // most the frames asked for, however many bytes the request was sized for.
+  TempDir dir;
+  const std::string path = dir.File("chain.ogg");
+  std::vector<float> stereo(2 * 22050), mono(44100);
+  for (std::size_t i = 0; i < stereo.size(); ++i) stereo[i] = 0.3f * std::sin(0.05f * static_cast<float>(i));
+  for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = 0.3f * std::sin(0.03f * static_cast<float>(i));
+  WriteOggLink(path, stereo, 2, 44100, 11, false);
+  WriteOggLink(path, mono, 1, 44100, 22, true);
+  auto d = audio::OpenStreamDecoder(path, 44100);
+  ASSERT_TRUE(d);
+
+  constexpr std::size_t kAsk = 64, kGuard = 4096;
+  constexpr std::int16_t kSentinel = 0x5A5A;
+  std::vector<std::int16_t> buf(2 * (kAsk + kGuard)), small;
+  for (;;) {
+    std::fill(buf.begin(), buf.end(), kSentinel);
+    const std::size_t n = d->Read(buf.data(), kAsk);
+    ASSERT_LE(n, kAsk);
+    for (std::size_t i = 2 * kAsk; i < buf.size(); ++i) ASSERT_EQ(buf[i], kSentinel) << "written past the request";
+    if (n == 0) break;
+    small.insert(small.end(), buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(2 * n));
+  }
+  // Nothing is lost or repeated: small requests deliver what large ones do.
+  auto whole = audio::OpenStreamDecoder(path, 44100);
+  ASSERT_TRUE(whole);
+  const auto large = ReadAll(*whole);
+  EXPECT_GE(large.size() / 2, 44100u);
+  EXPECT_EQ(small, large);
+}
