@@ -168,7 +168,9 @@ TEST_F(SceneFrameTest, HandOverFrameDrawsNothingAndTheNextSceneStartsAFrameLater
   do {
     F = RunFrame();
     ASSERT_LT(++Frames, 100);
-    if (Step != 0) EXPECT_EQ(F.Draws.size(), 1u);
+    if (Step != 0) {
+      EXPECT_EQ(F.Draws.size(), 1u);
+    }
   } while (Step != 0);
   // The hand-over frame: the old scene is no longer installed and the new one is guarded.
   EXPECT_TRUE(F.Clears().empty());
