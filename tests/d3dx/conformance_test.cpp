@@ -332,6 +332,46 @@ TEST_F(D3dxGl_conformance, TextAppearsInsideItsRectangle) {
   device->BeginScene();
 }
 
+// Glyphs first needed in a later frame must show as well as the first frame's.
+TEST_F(D3dxGl_conformance, GlyphsAddedInLaterFramesAreDrawn) {
+  D3DXFONT_DESCA desc{};
+  desc.Height = 20;
+  LPD3DXFONT font;
+  ASSERT_EQ(S_OK, D3DXCreateFontIndirectA(device, &desc, font));
+  auto litIn = [&](int x0, int x1) {
+    Pixels p(device.get());
+    int lit = 0;
+    for (UINT y = 0; y < 24; ++y)
+      for (int x = x0; x < x1; ++x) lit += p.At(UINT(x), y).r > 100;
+    return lit;
+  };
+  RECT r{0, 0, 64, 64};
+  font->DrawTextA(nullptr, "FPS:", -1, &r, 0, 0xFFFFFFFF);
+  RECT measure{0, 0, 64, 64};
+  font->DrawTextA(nullptr, "FPS:", -1, &measure, DT_CALCRECT, 0);
+  const int digitsAt = measure.right;
+  device->EndScene();
+  device->Present(nullptr, nullptr, nullptr, nullptr);
+  // As the show's frames: a fade layer through a sprite, then the frame-rate line.
+  LPD3DXSPRITE fade;
+  ASSERT_EQ(S_OK, D3DXCreateSprite(device, fade));
+  LPDIRECT3DTEXTURE9 layer;
+  ASSERT_EQ(S_OK, D3DXCreateTexture(device, 64, 64, D3DX_DEFAULT, 0, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, layer));
+  for (const char* text : {"FPS:0", "FPS:0", "FPS:75", "FPS:75", "FPS:60", "FPS:100"}) {
+    device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
+    device->BeginScene();
+    fade->Begin(D3DXSPRITE_ALPHABLEND | D3DXSPRITE_SORT_DEPTH_BACKTOFRONT);
+    fade->Draw(layer, nullptr, nullptr, nullptr, 0x00FFFFFF);
+    fade->End();
+    font->DrawTextA(nullptr, text, -1, &r, 0, 0xFFFFFFFF);
+    device->EndScene();
+    EXPECT_GT(litIn(0, digitsAt), 10) << text << ": the letters";
+    EXPECT_GT(litIn(digitsAt, 64), 10) << text << ": the digits";
+    device->Present(nullptr, nullptr, nullptr, nullptr);
+  }
+  device->BeginScene();
+}
+
 TEST_F(D3dxGl_conformance, RenderToSurfaceDrawsIntoItsTargetAndPutsTheScreenBack) {
   device->EndScene();  // the render-to-surface object begins its own scene
   LPDIRECT3DTEXTURE9 tex;
