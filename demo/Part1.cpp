@@ -3,7 +3,6 @@
 // steps open with a white flash.
 
 #include <cmath>
-#include <cstring>
 
 #include "demo/Globals.h"
 #include "demo/Parts.h"

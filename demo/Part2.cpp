@@ -113,19 +113,6 @@ void MovePart2(int) {
   }
 }
 
-void RenderTicketStream(const TTicketStream& Tickets) {
-  IDirect3DDevice9* Device = Engine->D3D->Device.get();
-  BeginSceneFrame();
-  Device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
-  Device->SetRenderState(D3DRS_FOGENABLE, TRUE);
-  Tickets.Draw();
-  DrawFogPlanes(SceneTime(), Engine->Time);
-  DrawLayer(FadeSprite);
-  DrawLayer(FlashSprite);
-  Device->SetRenderState(D3DRS_FOGENABLE, FALSE);
-  EndSceneFrame();
-}
-
 void RenderPart2(int) {
   if (!SceneIsCurrent(2)) return;
   RenderTicketStream(Stream);

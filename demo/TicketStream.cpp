@@ -4,7 +4,6 @@
 
 #include "demo/Globals.h"
 #include "demo/Random.h"
-#include "demo/Scenes.h"
 #include "engine/vokModells.h"
 
 namespace {
@@ -144,12 +143,4 @@ void DrawFogPlanes(uint32_t SceneTime, uint32_t Time) {
   Device->SetRenderState(D3DRS_DIFFUSEMATERIALSOURCE, MaterialSource);
   Device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
   Device->SetRenderState(D3DRS_ZWRITEENABLE, TRUE);
-}
-
-void SetWhiteMaterial(TzanObject& Object, float AmbientShare) {
-  Object.Material.Diffuse = {1.0f, 1.0f, 1.0f, 1.0f};
-  Object.Material.Ambient.r = AmbientShare * Object.Material.Diffuse.r;
-  Object.Material.Ambient.g = AmbientShare * Object.Material.Diffuse.g;
-  Object.Material.Ambient.b = AmbientShare * Object.Material.Diffuse.b;
-  Object.UseMaterial = true;
 }
