@@ -31,6 +31,7 @@ struct FrameRecord {
   int LiveTickets2;
   int LiveTickets4;
   uint32_t FadeOutStart;
+  TSlideShowState Slides;
 };
 
 inline std::vector<FrameRecord>* Recording = nullptr;
@@ -41,7 +42,7 @@ inline void RecordFrame() {
   if (Recording == nullptr) return;
   Recording->push_back({Engine->Time, CurrentScene, Step, SceneStart,
                         FlashSprite ? FlashSprite->Alpha : uint8_t(0), FadeSprite ? FadeSprite->Alpha : uint8_t(0),
-                        PostEffect, Part2Stream().ActiveCount(), Part4Stream().ActiveCount(), Part5FadeOutStart()});
+                        PostEffect, Part2Stream().ActiveCount(), Part4Stream().ActiveCount(), Part5FadeOutStart(), Part3State()});
 }
 
 // The shared scene state as the program image has it, so that a process can run the show again.

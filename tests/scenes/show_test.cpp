@@ -113,6 +113,37 @@ TEST_F(ShowRun, FlashesAndFadesFollowTheScenes) {
   for (const auto& F : Two) EXPECT_EQ(F.PostEffect, 1);
 }
 
+TEST_F(ShowRun, TheSlideShowChangesPictureEveryHalfBeat) {
+  const auto Three = SceneFrames(3);
+  ASSERT_FALSE(Three.empty());
+  // The first frame: picture 1 sliding in from the left, nothing leaving yet.
+  EXPECT_EQ(Three.front().Slides.BeatCount, 1);
+  EXPECT_EQ(Three.front().Slides.TicketIndex, 1);
+  EXPECT_FLOAT_EQ(Three.front().Slides.SlideA, -30.0f);
+  int Wraps = 0;
+  for (size_t i = 1; i < Three.size(); ++i) {
+    const TSlideShowState& Before = Three[i - 1].Slides;
+    const TSlideShowState& Now = Three[i].Slides;
+    ASSERT_LE(Now.BeatCount - Before.BeatCount, 1) << "one half-beat per frame at most";
+    if (Now.BeatCount != Before.BeatCount) {
+      EXPECT_EQ(Now.BeatStart - Before.BeatStart, 461u);
+      EXPECT_EQ(Now.TicketIndex, Before.TicketIndex == 11 ? 1 : Before.TicketIndex + 1);
+      Wraps += Now.TicketIndex == 1 ? 1 : 0;
+    }
+    // The new picture stops in the middle 180 ms into its half-beat; the old one drifts right.
+    const uint32_t B = Three[i].Time - Now.BeatStart;
+    const float SlidingIn = Now.BeatCount % 2 ? Now.SlideA : Now.SlideB;
+    const float Leaving = Now.BeatCount % 2 ? Now.SlideB : Now.SlideA;
+    if (B >= 180) {
+      EXPECT_EQ(SlidingIn, 0.0f);
+    } else {
+      EXPECT_LT(SlidingIn, 0.0f);
+    }
+    EXPECT_FLOAT_EQ(Leaving, B / 30.0f);
+  }
+  EXPECT_EQ(Wraps, 2);  // about 32 half-beats: from 11 back to 1 twice
+}
+
 TEST_F(ShowRun, TheEndQuitsOnceTheFadeRoundsAbove255) {
   const auto Five = SceneFrames(5);
   ASSERT_GE(Five.size(), 2u);
