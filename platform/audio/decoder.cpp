@@ -76,11 +76,15 @@ class Resampler final : public Decoder {
 
   bool Refill() {
     if (ended_) return false;
-    // Keep the last frame: it is the left neighbour of the next interpolation.
-    std::size_t keep = 0;
-    if (have_ > 0 && idx_ < have_) {
+    // Keep the last frame: it is the left neighbour of the next interpolation. A step of more
+    // than one source frame can also have gone past the end of the buffer; those frames are
+    // owed by the data that comes next.
+    std::size_t keep = 0, skip = 0;
+    if (idx_ < have_) {
       keep = have_ - idx_;
       std::copy(buf_.begin() + 2 * idx_, buf_.begin() + 2 * have_, buf_.begin());
+    } else {
+      skip = idx_ - have_;
     }
     idx_ = 0;
     std::size_t got = inner_->Read(buf_.data() + 2 * keep, kChunk + 1 - keep);
@@ -90,6 +94,7 @@ class Resampler final : public Decoder {
       return false;
     }
     have_ = keep + got;
+    idx_ = skip;
     return true;
   }
 

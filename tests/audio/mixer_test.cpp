@@ -240,3 +240,22 @@ TEST(AudioDecoder, ChainedVorbisWithFewerChannelsNeverWritesPastTheRequest) {
   EXPECT_GE(large.size() / 2, 44100u);
   EXPECT_EQ(small, large);
 }
+
+TEST(AudioDecoder, StrongDownsamplingKeepsItsPlaceAcrossRefills) {
+  // 192 kHz to 44.1 kHz steps more than four source frames per output frame. A ramp interpolates
+  // exactly, so any source frame lost where the converter refills shows up as a jump.
+  TempDir dir;
+  constexpr std::size_t kFrames = 30000;
+  std::vector<std::int16_t> ramp(kFrames);
+  for (std::size_t i = 0; i < kFrames; ++i) ramp[i] = static_cast<std::int16_t>(static_cast<int>(i) - 15000);
+  WriteWav(dir.File("fast.wav"), ramp, 1, 192000);
+  auto d = audio::OpenStreamDecoder(dir.File("fast.wav"), 44100);
+  ASSERT_TRUE(d);
+  const auto out = ReadAll(*d);
+  const double step = 192000.0 / 44100.0;
+  ASSERT_GT(out.size() / 2, 6800u);
+  for (std::size_t k = 0; k < out.size() / 2; ++k) {
+    const double expected = static_cast<double>(k) * step - 15000.0;
+    ASSERT_NEAR(out[2 * k], expected, 1.0) << "output frame " << k;
+  }
+}
