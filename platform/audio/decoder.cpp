@@ -13,15 +13,16 @@
 
 namespace audio {
 
-void ToStereo(const std::int16_t* in, int channels, std::size_t frames, std::int16_t* out) {
+void ToStereo(const std::int16_t* in, int channels, std::size_t frames, std::int16_t* out, int right) {
   if (channels == 1) {
     for (std::size_t i = 0; i < frames; ++i) out[2 * i] = out[2 * i + 1] = in[i];
   } else {
     // Surround layouts keep their front pair; the rest is dropped rather than
     // folded in, which would need the layout to do well.
+    if (right < 1 || right >= channels) right = 1;
     for (std::size_t i = 0; i < frames; ++i) {
       out[2 * i] = in[i * channels];
-      out[2 * i + 1] = in[i * channels + 1];
+      out[2 * i + 1] = in[i * channels + right];
     }
   }
 }
@@ -144,9 +145,11 @@ class VorbisDecoder final : public Decoder {
       vi = ov_info(&vf_, link);
       channels = vi ? vi->channels : channels;
       std::size_t n = static_cast<std::size_t>(got) / (2 * static_cast<std::size_t>(channels));
+      // Vorbis puts the centre between the front pair with three and with five or more channels.
+      const int right = (channels == 3 || channels >= 5) ? 2 : 1;
       const std::size_t room = frames - done;
       if (n <= room) {
-        ToStereo(scratch_, channels, n, out + 2 * done);
+        ToStereo(scratch_, channels, n, out + 2 * done, right);
         done += n;
         continue;
       }
@@ -155,7 +158,7 @@ class VorbisDecoder final : public Decoder {
       // come back than were asked for. The rest waits for the next call.
       pending_.resize(2 * n);
       pendingAt_ = 0;
-      ToStereo(scratch_, channels, n, pending_.data());
+      ToStereo(scratch_, channels, n, pending_.data(), right);
       done += TakePending(out + 2 * done, room);
     }
     return done;

@@ -32,7 +32,8 @@ std::unique_ptr<Decoder> OpenStreamDecoder(const std::string& path, int rate);
 std::unique_ptr<Decoder> OpenModuleDecoder(const std::string& path, int rate, bool loop);
 
 // Down- or up-mixes `channels` interleaved samples per frame to stereo, in place
-// safe only when `in` and `out` do not overlap.
-void ToStereo(const std::int16_t* in, int channels, std::size_t frames, std::int16_t* out);
+// safe only when `in` and `out` do not overlap. `right` is the index of the front
+// right channel (1 in WAV order, 2 where the centre sits between the front pair).
+void ToStereo(const std::int16_t* in, int channels, std::size_t frames, std::int16_t* out, int right = 1);
 
 }  // namespace audio

@@ -259,3 +259,30 @@ TEST(AudioDecoder, StrongDownsamplingKeepsItsPlaceAcrossRefills) {
     ASSERT_NEAR(out[2 * k], expected, 1.0) << "output frame " << k;
   }
 }
+
+TEST(AudioDecoder, SurroundVorbisKeepsItsFrontLeftAndRight) {
+  // Vorbis orders three channels left, centre, right (and five or more with the centre second),
+  // unlike WAV: the stereo pair is channels 0 and 2 there.
+  TempDir dir;
+  constexpr std::size_t kFrames = 22050;
+  std::vector<float> lcr(3 * kFrames);
+  for (std::size_t i = 0; i < kFrames; ++i) {
+    const float wave = 0.4f * std::sin(0.05f * static_cast<float>(i));
+    lcr[3 * i] = wave;       // left
+    lcr[3 * i + 1] = 0.0f;   // centre: silent
+    lcr[3 * i + 2] = -wave;  // right: the left one inverted
+  }
+  WriteOggLink(dir.File("lcr.ogg"), lcr, 3, 44100, 7, false);
+  auto d = audio::OpenStreamDecoder(dir.File("lcr.ogg"), 44100);
+  ASSERT_TRUE(d);
+  const auto s = ReadAll(*d);
+  ASSERT_GT(s.size() / 2, 20000u);
+  double leftEnergy = 0, rightEnergy = 0, product = 0;
+  for (std::size_t k = 1000; k < s.size() / 2 - 1000; ++k) {
+    leftEnergy += double(s[2 * k]) * s[2 * k];
+    rightEnergy += double(s[2 * k + 1]) * s[2 * k + 1];
+    product += double(s[2 * k]) * s[2 * k + 1];
+  }
+  EXPECT_GT(rightEnergy, 0.5 * leftEnergy) << "the right output is the silent centre";
+  EXPECT_LT(product, -0.5 * std::sqrt(leftEnergy * rightEnergy)) << "left and right should be opposite";
+}
