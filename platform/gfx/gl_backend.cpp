@@ -331,6 +331,7 @@ class GlBackend final : public Backend {
   }
 
   HRESULT Present() override {
+    ++frames_;
     gl_->Current();
     auto& c = gl_->cache;
     if (!gl_->context->headless() && backBuffer_) {
@@ -488,7 +489,8 @@ class GlBackend final : public Backend {
     std::string fsSource = ps ? WrapPixelShader(ps->source, key.ff) : FixedFragmentShader(key.ff);
     std::string log;
     if (std::getenv("VK_GFX_DUMP_GLSL"))
-      std::fprintf(stderr, "--- vertex\n%s--- fragment\n%s", vsSource.c_str(), fsSource.c_str());
+      std::fprintf(stderr, "--- vertex (after %llu frames%s)\n%s--- fragment\n%s", (unsigned long long)frames_,
+                   warmUp_ ? ", warm-up" : "", vsSource.c_str(), fsSource.c_str());
     auto program = LinkProgram(vsSource, fsSource, log);
     gl_->cache.ProgramChangedOutside();
     ++gl_->programsCompiled;
@@ -938,7 +940,7 @@ class GlBackend final : public Backend {
   std::array<std::uint64_t, kGroupCount> versions_{};
   std::uint64_t derivedTransform_ = ~0ull;
   D3DMATRIX worldViewNormal_[2]{};
-  std::uint64_t callsBase_ = 0, compiledBase_ = 0;
+  std::uint64_t callsBase_ = 0, compiledBase_ = 0, frames_ = 0;
 };
 
 }  // namespace
