@@ -107,7 +107,7 @@ void BuildKey(const DeviceState& s, FixedFunctionKey& key) {
       r[D3DRS_ALPHAFUNC] <= D3DCMP_ALWAYS)
     key.alphaFunc = std::uint8_t(r[D3DRS_ALPHAFUNC]);
 
-  if (key.customPixel) return;  // the pixel shader replaces the stages
+  if (key.customPixel) return;  // the pixel shader replaces the stages (and their coordinates)
 
   for (DWORD i = 0; i < kMaxStages; ++i) {
     const auto& st = s.stage[i];
@@ -143,6 +143,10 @@ void BuildKey(const DeviceState& s, FixedFunctionKey& key) {
     }
     key.stageCount = std::uint8_t(i + 1);
   }
+  // The viewer's position also shapes reflection and sphere-map coordinates.
+  for (int i = 0; i < key.stageCount; ++i)
+    if (key.stages[i].coordGen == 3 || key.stages[i].coordGen == 4)
+      key.localViewer = key.localViewer || r[D3DRS_LOCALVIEWER] != 0;
 }
 
 std::uint64_t HashKey(const FixedFunctionKey& key) {

@@ -199,7 +199,8 @@ std::string FixedVertexShader(const FixedFunctionKey& k) {
       } else if (gen && (st.coordGen == 3 || st.coordGen == 4)) {
         // Reflection of the view direction about the normal, in camera space.
         std::string e = "e" + std::to_string(i), r = "r" + std::to_string(i);
-        s += "  vec3 " + e + " = normalize(-eye.xyz);\n";
+        // Toward the eye: from the vertex with a local viewer, else straight down -z.
+        s += "  vec3 " + e + (k.localViewer ? " = normalize(-eye.xyz);\n" : " = vec3(0.0, 0.0, -1.0);\n");
         s += "  vec3 " + r + " = 2.0 * dot(" + e + ", n) * n - " + e + ";\n";
         if (st.coordGen == 3) {
           tc = "vec4(r" + std::to_string(i) + ", 1.0)";

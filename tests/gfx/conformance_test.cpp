@@ -241,6 +241,19 @@ TEST_F(GfxGl_conformance, ReflectionVectorAndSphereMapCoordinates) {
   d->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR);
   ExpectNear(draw(), texel(0.5f * R[0] + 0.5f, -0.5f * R[1] - 0.5f), 0, "reflection vector");
 
+  // Without a local viewer the eye direction is the same everywhere: straight down -z.
+  // Identity texture matrix: u = Rx, v = Ry, which tells the two viewers apart here.
+  D3DMATRIX identity = Identity();
+  d->SetTransform(D3DTS_TEXTURE0, &identity);
+  ExpectNear(draw(), texel(R[0], R[1]), 0, "reflection vector, local viewer");
+  d->SetRenderState(D3DRS_LOCALVIEWER, FALSE);
+  float ez = -N[2];  // E = (0, 0, -1), so E.N = -Nz and R = 2(E.N)N - E
+  Rgba distant = texel(2 * ez * N[0], 2 * ez * N[1]);
+  EXPECT_NE(texel(R[0], R[1]).b, distant.b);
+  ExpectNear(draw(), distant, 0, "reflection vector, distant viewer");
+  d->SetRenderState(D3DRS_LOCALVIEWER, TRUE);
+  d->SetTransform(D3DTS_TEXTURE0, &sphere);
+
   // Camera-space normal through the same matrix.
   d->SetTextureStageState(0, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACENORMAL);
   ExpectNear(draw(), texel(0.5f * N[0] + 0.5f, -0.5f * N[1] - 0.5f), 0, "camera-space normal");
