@@ -107,7 +107,7 @@ TEST(GfxUnits_conformance, EveryProgramShapeBuilds) {
   const DWORD gens[] = {0, D3DTSS_TCI_CAMERASPACENORMAL, D3DTSS_TCI_CAMERASPACEPOSITION,
                         D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR, D3DTSS_TCI_SPHEREMAP, 1};
   int variant = 0;
-  std::vector<std::uint8_t> vertices(36 * 3, 0);
+  std::vector<std::uint8_t> vertices(64 * 3, 0);  // three vertices of the widest format
   d->BeginScene();
   for (DWORD fvf : fvfs) {
     for (int v = 0; v < 13; ++v, ++variant) {
