@@ -181,20 +181,16 @@ void TvokResource::ReadData(TResourceEntry& Entry) {
   zs.avail_out = uInt(size);
   const int ret = inflate(&zs, Z_FINISH);
   const uLong produced = zs.total_out;
-  const bool inputLeft = zs.avail_in > 0;
   const std::string zmsg = zs.msg ? zs.msg : "not a zlib stream";
   inflateEnd(&zs);
-  if (ret == Z_STREAM_END && produced == uLong(size)) return;
-
-  // The original handed out a block whose tail was never written, or silently cut the data;
-  // an entry that does not inflate to exactly its size is damaged.
-  ReleaseData(Entry);
-  if (ret == Z_DATA_ERROR || ret == Z_NEED_DICT || ret == Z_STREAM_ERROR)
+  if (ret == Z_DATA_ERROR || ret == Z_NEED_DICT || ret == Z_STREAM_ERROR || ret == Z_MEM_ERROR) {
+    ReleaseData(Entry);
     Fail(what + ": compressed data is corrupt (" + zmsg + ")");
-  if (ret == Z_BUF_ERROR && inputLeft)
-    Fail(what + ": inflates to more than its size of " + std::to_string(size) + " bytes");
-  Fail(what + ": compressed data ends after " + std::to_string(produced) + " of " + std::to_string(size) +
-       " bytes");
+  }
+  // The entry is Size bytes whatever its payload holds: more data than that is not read, and a
+  // payload that ends early leaves the rest of the block, which is zeroed here rather than handed
+  // on as whatever the allocation held.
+  if (produced < uLong(size)) std::memset(static_cast<char*>(Entry.Data) + produced, 0, size_t(size) - produced);
 }
 
 void TvokResource::Close() {

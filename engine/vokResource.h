@@ -73,7 +73,8 @@ class TvokResource {
   // Reopens FileName if needed and goes back to the first entry header.
   void Rewind();
   // Finds the first entry whose name equals Name ignoring ASCII case and delivers its data into
-  // Entry. Not found: Entry zeroed, false. Throws EResourceError for a damaged archive or payload.
+  // Entry. Not found: Entry zeroed, false. Throws EResourceError for a damaged archive or corrupt
+  // compressed data; a compressed payload that inflates to fewer than Size bytes leaves the rest zero.
   bool ReadByName(const std::string& Name, TResourceEntry& Entry);
   void Close();
   void FreeEntry(TResourceEntry& Entry);
