@@ -357,7 +357,43 @@ int BrightPixels(int top, int bottom) {
   return bright;
 }
 
-TEST_F(EngineTest, GlConformanceFrameRateTextLiesInItsBandOnTopOfTheScene) {
+// Rendered on the gl backend and read back; named so that ctest -R conformance selects them.
+class EngineGl_conformance : public EngineTest {};
+
+// The frame-rate line as the engine should draw it: "FPS:" and the value, nothing else, in
+// opaque white at the left edge of row Height div 8.
+void ClearBlackAndWriteFps0(int) {
+  Engine->D3D->ClearTarget(0xFF000000u);
+  Engine->D3D->TextOut(0, 160 / 8, "FPS:0", 0xFFFFFFFFu);
+}
+
+std::vector<uint8_t> BackBuffer() {
+  std::vector<uint8_t> rgba;
+  UINT w = 0, h = 0;
+  if (FAILED(vkgfx::VkReadBackBuffer(Engine->D3D->Device.get(), rgba, w, h))) rgba.clear();
+  return rgba;
+}
+
+TEST_F(EngineGl_conformance, FrameRateTextIsExactlyFpsAndTheValue) {
+  vkgfx::SetBackendKind(vkgfx::BackendKind::Gl);
+  MakeEngine(Move, ClearBlack, false, 160, 160);
+  if (!Engine->Ok) GTEST_SKIP() << "no OpenGL 3.3 here: " << Engine->ErrorText;
+  if (!Engine->D3D->Font) GTEST_SKIP() << "no font on this machine";
+  // The first reading comes with the first frame and is 0; it holds for the next second.
+  Engine->ShowFps = true;
+  FrameAt(10010);
+  ASSERT_EQ(Engine->Fps, 0);
+  const auto drawnByEngine = BackBuffer();
+  Engine->ShowFps = false;
+  Engine->SetScene(Move, ClearBlackAndWriteFps0);
+  FrameAt(10020);
+  ASSERT_EQ(Engine->Fps, 0);
+  const auto expected = BackBuffer();
+  ASSERT_FALSE(expected.empty());
+  EXPECT_TRUE(drawnByEngine == expected) << "the frame-rate line differs from \"FPS:0\" at (0, 20) in white";
+}
+
+TEST_F(EngineGl_conformance, FrameRateTextLiesInItsBandOnTopOfTheScene) {
   vkgfx::SetBackendKind(vkgfx::BackendKind::Gl);
   MakeEngine(Move, ClearBlack, false, 160, 160);
   if (!Engine->Ok) GTEST_SKIP() << "no OpenGL 3.3 here: " << Engine->ErrorText;
