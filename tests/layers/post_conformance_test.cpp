@@ -133,7 +133,9 @@ TEST_F(PostGl_conformance, BlurStrengthFollowsTheLevel) {
   for (float Level : {0.0f, 1.0f, 4.0f}) {
     ApplyBlurShader(Level);
     const double Diff = MeanDifference(ShowCapture(), Plain);
-    if (Level == 0.0f) EXPECT_LT(Diff, 0.5);
+    if (Level == 0.0f) {
+      EXPECT_LT(Diff, 0.5);
+    }
     EXPECT_GT(Diff, Previous) << Level;
     Previous = Diff;
   }
