@@ -5,18 +5,11 @@
 #include <cstring>
 
 #include "platform/gfx/d3dx/image.h"
+#include "platform/gfx/formats.h"
 
 namespace vkd3dx {
 
-std::uint32_t FullMipCount(std::uint32_t width, std::uint32_t height) {
-  std::uint32_t levels = 1;
-  std::uint32_t side = std::max(width, height);
-  while (side > 1) {
-    side >>= 1;
-    ++levels;
-  }
-  return levels;
-}
+std::uint32_t FullMipCount(std::uint32_t width, std::uint32_t height) { return vkgfx::FullMipCount(width, height); }
 
 Image Downsample(const Image& src) {
   Image dst;
@@ -71,27 +64,8 @@ Image Resize(const Image& src, std::uint32_t width, std::uint32_t height) {
 
 bool IsWritableFormat(D3DFORMAT format) { return BytesPerPixel(format) != 0; }
 
-std::uint32_t BytesPerPixel(D3DFORMAT format) {
-  switch (format) {
-    case D3DFMT_A8R8G8B8:
-    case D3DFMT_X8R8G8B8:
-    case D3DFMT_A8B8G8R8:
-    case D3DFMT_X8B8G8R8:
-      return 4;
-    case D3DFMT_R8G8B8:
-      return 3;
-    case D3DFMT_R5G6B5:
-    case D3DFMT_X1R5G5B5:
-    case D3DFMT_A1R5G5B5:
-    case D3DFMT_A4R4G4B4:
-      return 2;
-    case D3DFMT_A8:
-    case D3DFMT_L8:
-      return 1;
-    default:
-      return 0;
-  }
-}
+// The layer's own table: what the device can store, D3DX can write.
+std::uint32_t BytesPerPixel(D3DFORMAT format) { return vkgfx::BytesPerPixel(format); }
 
 namespace {
 inline unsigned Bits(std::uint8_t v, unsigned bits) { return (v * ((1u << bits) - 1) + 127) / 255; }
