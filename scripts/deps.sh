@@ -3,16 +3,20 @@
 # Packages that are already installed are skipped; nothing else is downloaded.
 set -euo pipefail
 
+# The tests include X11's headers themselves, the picture generator draws with DejaVu's italic
+# faces (fonts-dejavu-extra), the fuzzer needs clang's libFuzzer, and scripts/frame_report.py
+# needs python3.
 PACKAGES=(
   build-essential cmake pkg-config git
   libsdl2-dev libepoxy-dev libegl-dev libgl-dev libgl1-mesa-dri libegl-mesa0 libgbm1
-  libfreetype-dev libfontconfig-dev fonts-dejavu-core
+  libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-dejavu-extra
   zlib1g-dev libpng-dev libjpeg62-turbo-dev
   libvorbis-dev libsndfile1-dev libopenmpt-dev libasound2-dev
-  libcairo2-dev libfltk1.3-dev
+  libcairo2-dev libfltk1.3-dev libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-xserver-utils x11-utils
   clang libclang-rt-14-dev
+  python3
 )
 
 missing=()
