@@ -20,6 +20,11 @@ namespace {
 
 const std::string Program = VK_RUN_DIR "/Quorvanteplidusk";
 
+// A scratch file of this process: ctest runs the tests of this program in parallel processes.
+std::string Scratch(const std::string& name) {
+  return testing::TempDir() + "e2e_" + std::to_string(getpid()) + "_" + name;
+}
+
 struct Outcome {
   int status = -1;  // exit status, or 128 + signal, or -1 on timeout
   std::string out;
@@ -37,8 +42,8 @@ std::string ReadAll(const std::string& file) {
 // sends SIGTERM that long after the start.
 Outcome RunProgram(const std::vector<std::string>& args, const std::string& dir = VK_RUN_DIR, bool unsetDisplay = false,
             int signalAfterMs = -1, int timeoutMs = 60000) {
-  const std::string outFile = testing::TempDir() + "e2e_stdout.txt";
-  const std::string errFile = testing::TempDir() + "e2e_stderr.txt";
+  const std::string outFile = Scratch("stdout.txt");
+  const std::string errFile = Scratch("stderr.txt");
   const pid_t pid = fork();
   if (pid == 0) {
     if (chdir(dir.c_str()) != 0) _exit(126);
@@ -110,8 +115,8 @@ TEST(EndToEnd, HelpVersionAndBadOptions) {
 }
 
 TEST(EndToEnd, HeadlessRunWritesTheScreenshotAndTheTraceAndEndsCleanly) {
-  const std::string shot = testing::TempDir() + "e2e_shot.png";
-  const std::string trace = testing::TempDir() + "e2e_trace.jsonl";
+  const std::string shot = Scratch("shot.png");
+  const std::string trace = Scratch("trace.jsonl");
   std::remove(shot.c_str());
   Outcome run = RunProgram({"--headless", "--size", "320x180", "--until", "2000", "--screenshot", "1000", shot, "--trace",
                      trace, "--seed", "1"});
@@ -145,7 +150,7 @@ TEST(EndToEnd, HeadlessRunWritesTheScreenshotAndTheTraceAndEndsCleanly) {
 }
 
 TEST(EndToEnd, FixedStepRunIsRepeatable) {
-  const std::string a = testing::TempDir() + "e2e_a.jsonl", b = testing::TempDir() + "e2e_b.jsonl";
+  const std::string a = Scratch("a.jsonl"), b = Scratch("b.jsonl");
   for (const auto& file : {a, b}) {
     Outcome run = RunProgram({"--headless", "--size", "160x90", "--fixed-step", "40", "--until", "1000", "--seed", "7",
                        "--trace", file});
