@@ -542,18 +542,25 @@ static bool ReadSource(const DWORD* function, std::string& out) {
   return true;
 }
 
-HRESULT Device::CreateVertexShader(const DWORD* function, std::shared_ptr<IDirect3DVertexShader9>& shader) {
+// Both stages are made the same way: the source is checked, the backend builds the shader, and a
+// D3DX constant table is told which object came from its code.
+template <class Object, class Interface>
+HRESULT Device::CreateShader(const DWORD* function, bool pixel, std::shared_ptr<Interface>& shader) {
   shader.reset();
   ShaderStore store;
-  store.pixel = false;
+  store.pixel = pixel;
   if (!ReadSource(function, store.source)) return D3DERR_INVALIDCALL;
   if (FailResource()) return D3DERR_OUTOFVIDEOMEMORY;
-  auto s = std::make_shared<VertexShader>(weak_from_this(), std::move(store));
+  auto s = std::make_shared<Object>(weak_from_this(), std::move(store));
   HRESULT hr = backend_->CreateShader(s->store);
   if (FAILED(hr)) return hr;
   shader = s;
   if (auto hook = VkShaderCreatedHook()) hook(function, s);
   return D3D_OK;
+}
+
+HRESULT Device::CreateVertexShader(const DWORD* function, std::shared_ptr<IDirect3DVertexShader9>& shader) {
+  return CreateShader<VertexShader>(function, false, shader);
 }
 
 HRESULT Device::SetVertexShader(const std::shared_ptr<IDirect3DVertexShader9>& shader) {
@@ -570,17 +577,7 @@ HRESULT Device::GetVertexShader(std::shared_ptr<IDirect3DVertexShader9>& shader)
 }
 
 HRESULT Device::CreatePixelShader(const DWORD* function, std::shared_ptr<IDirect3DPixelShader9>& shader) {
-  shader.reset();
-  ShaderStore store;
-  store.pixel = true;
-  if (!ReadSource(function, store.source)) return D3DERR_INVALIDCALL;
-  if (FailResource()) return D3DERR_OUTOFVIDEOMEMORY;
-  auto s = std::make_shared<PixelShader>(weak_from_this(), std::move(store));
-  HRESULT hr = backend_->CreateShader(s->store);
-  if (FAILED(hr)) return hr;
-  shader = s;
-  if (auto hook = VkShaderCreatedHook()) hook(function, s);
-  return D3D_OK;
+  return CreateShader<PixelShader>(function, true, shader);
 }
 
 HRESULT Device::SetPixelShader(const std::shared_ptr<IDirect3DPixelShader9>& shader) {

@@ -96,6 +96,8 @@ class Device final : public IDirect3DDevice9, public std::enable_shared_from_thi
                                  UINT stride) override;
 
  private:
+  template <class Object, class Interface>
+  HRESULT CreateShader(const DWORD* function, bool pixel, std::shared_ptr<Interface>& shader);
   void Changed(StateKind kind, DWORD index, DWORD type, DWORD value);
   HRESULT Unchanged() {
     ++stats_.redundantStates;

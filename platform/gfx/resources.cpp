@@ -259,9 +259,11 @@ void ShaderStore::SetInts(const char* name, const int* values, UINT count) {
   ++u.version;
 }
 
-HRESULT PixelShader::GetDevice(std::shared_ptr<IDirect3DDevice9>& out) { return DeviceOf<PixelShader>(device, out); }
-HRESULT VertexShader::GetDevice(std::shared_ptr<IDirect3DDevice9>& out) {
-  return DeviceOf<VertexShader>(device, out);
+template <class Interface>
+HRESULT ShaderObject<Interface>::GetDevice(std::shared_ptr<IDirect3DDevice9>& out) {
+  return DeviceOf<ShaderObject>(device, out);
 }
+template class ShaderObject<IDirect3DPixelShader9>;
+template class ShaderObject<IDirect3DVertexShader9>;
 
 }  // namespace vkgfx

@@ -189,9 +189,11 @@ struct ShaderStore {
   void SetInts(const char* name, const int* values, UINT count);
 };
 
-class PixelShader final : public IDirect3DPixelShader9 {
+// A shader object of either stage: its source, its uniform values and its backend object.
+template <class Interface>
+class ShaderObject final : public Interface {
  public:
-  PixelShader(std::weak_ptr<Device> device, ShaderStore store) : device(std::move(device)), store(std::move(store)) {}
+  ShaderObject(std::weak_ptr<Device> device, ShaderStore store) : device(std::move(device)), store(std::move(store)) {}
   std::weak_ptr<Device> device;
   ShaderStore store;
   void VkSetFloats(const char* name, const float* values, UINT count) override {
@@ -203,18 +205,7 @@ class PixelShader final : public IDirect3DPixelShader9 {
   HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) override;
 };
 
-class VertexShader final : public IDirect3DVertexShader9 {
- public:
-  VertexShader(std::weak_ptr<Device> device, ShaderStore store) : device(std::move(device)), store(std::move(store)) {}
-  std::weak_ptr<Device> device;
-  ShaderStore store;
-  void VkSetFloats(const char* name, const float* values, UINT count) override {
-    store.SetFloats(name, values, count, false);
-  }
-  void VkSetInts(const char* name, const int* values, UINT count) override { store.SetInts(name, values, count); }
-  void VkSetMatrix(const char* name, const D3DMATRIX& m) override { store.SetFloats(name, &m._11, 16, true); }
-  const char* VkSource() override { return store.source.c_str(); }
-  HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) override;
-};
+using PixelShader = ShaderObject<IDirect3DPixelShader9>;
+using VertexShader = ShaderObject<IDirect3DVertexShader9>;
 
 }  // namespace vkgfx
