@@ -26,4 +26,23 @@ inline std::unique_ptr<TvokD3D> MakeD3D(vkgfx::BackendKind kind, int width = 64,
                                    D3DMULTISAMPLE_NONE);
 }
 
+// A recording device inside BeginScene with an empty log: what the draw tests start from.
+class RecordingSceneTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    d3d = MakeD3D(vkgfx::BackendKind::Recording);
+    ASSERT_TRUE(d3d->Ok) << d3d->ErrorText;
+    dev = d3d->Device.get();
+    vkgfx::VkClearRecording(dev);
+    ASSERT_EQ(dev->BeginScene(), S_OK);
+  }
+  void TearDown() override {
+    dev->EndScene();
+    vkgfx::ClearFaults();
+  }
+
+  std::unique_ptr<TvokD3D> d3d;
+  IDirect3DDevice9* dev = nullptr;
+};
+
 }  // namespace vktest

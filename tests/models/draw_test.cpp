@@ -11,19 +11,8 @@ namespace {
 
 using vkgfx::DeviceState;
 
-class ModelDraw : public ::testing::Test {
+class ModelDraw : public vktest::RecordingSceneTest {
  protected:
-  void SetUp() override {
-    d3d = vktest::MakeD3D(vkgfx::BackendKind::Recording);
-    ASSERT_TRUE(d3d->Ok) << d3d->ErrorText;
-    dev = d3d->Device.get();
-    vkgfx::VkClearRecording(dev);
-    ASSERT_EQ(dev->BeginScene(), S_OK);
-  }
-  void TearDown() override {
-    dev->EndScene();
-    vkgfx::ClearFaults();
-  }
 
   size_t Draws() { return vkgfx::VkRecordedDraws(dev).size(); }
   const DeviceState& Drawn(size_t i) { return vkgfx::VkRecordedDraws(dev).at(i).state; }
@@ -78,8 +67,6 @@ class ModelDraw : public ::testing::Test {
     EXPECT_EQ(RS(D3DRS_ALPHATESTENABLE), DWORD(FALSE));
   }
 
-  std::unique_ptr<TvokD3D> d3d;
-  IDirect3DDevice9* dev = nullptr;
 };
 
 TEST_F(ModelDraw, BuiltGeometryIsDrawnAndMissingGeometryIsSkipped) {

@@ -9,23 +9,10 @@
 
 namespace {
 
-class WaterDevice : public ::testing::Test {
+class WaterDevice : public vktest::RecordingSceneTest {
  protected:
-  void SetUp() override {
-    d3d = vktest::MakeD3D(vkgfx::BackendKind::Recording);
-    ASSERT_TRUE(d3d->Ok) << d3d->ErrorText;
-    dev = d3d->Device.get();
-    vkgfx::VkClearRecording(dev);
-    ASSERT_EQ(dev->BeginScene(), S_OK);
-  }
-  void TearDown() override {
-    dev->EndScene();
-    vkgfx::ClearFaults();
-  }
   const std::vector<vkgfx::DrawRecord>& Draws() { return vkgfx::VkRecordedDraws(dev); }
 
-  std::unique_ptr<TvokD3D> d3d;
-  IDirect3DDevice9* dev = nullptr;
 };
 
 TEST_F(WaterDevice, UpdateFillsTheMeshesTheDrawsRead) {
