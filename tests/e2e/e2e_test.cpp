@@ -1,7 +1,7 @@
 // The built program, run as a user would run it (headless, so no display is needed).
 
 #include <gtest/gtest.h>
-#include <png.h>
+#include "tests/support/png_file.h"
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -88,15 +88,7 @@ Outcome RunProgram(const std::vector<std::string>& args, const std::string& dir 
 }
 
 bool PngSize(const std::string& file, unsigned& w, unsigned& h, std::vector<uint8_t>& rgba) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, file.c_str())) return false;
-  image.format = PNG_FORMAT_RGBA;
-  rgba.resize(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr)) return false;
-  w = image.width;
-  h = image.height;
-  return true;
+  return vktest::ReadPngFile(file, w, h, rgba);
 }
 
 TEST(EndToEnd, HelpVersionAndBadOptions) {

@@ -1,4 +1,4 @@
-#include <png.h>
+#include "tests/support/png_file.h"
 
 #include <cmath>
 #include <cstdio>
@@ -96,15 +96,7 @@ TEST(EntryTrace, FieldsAreValidJsonWithTheShowsAdditions) {
 }
 
 bool ReadPng(const std::string& file, unsigned& w, unsigned& h, std::vector<uint8_t>& rgba) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, file.c_str())) return false;
-  image.format = PNG_FORMAT_RGBA;
-  rgba.resize(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, rgba.data(), 0, nullptr)) return false;
-  w = image.width;
-  h = image.height;
-  return true;
+  return vktest::ReadPngFile(file, w, h, rgba);
 }
 
 TEST(EntryPng, WrittenPicturesReadBackTheSame) {
@@ -142,7 +134,6 @@ HOOK(LoadPostShaders)
 HOOK(CloseResource)
 HOOK(FreeResource)
 HOOK(PlayMusic)
-HOOK(FreePart1)
 HOOK(FreePart2)
 HOOK(FreePart3)
 HOOK(FreePart4)

@@ -3,7 +3,6 @@
 // audio driver standing in for a sound card.
 
 #include <gtest/gtest.h>
-#include <png.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +15,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/png_file.h"
 
 namespace {
 
@@ -92,14 +93,10 @@ struct Picture {
 
 Picture ReadPng(const fs::path& File) {
   Picture P;
-  png_image Image{};
-  Image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&Image, File.c_str())) return P;
-  Image.format = PNG_FORMAT_RGBA;
-  P.Rgba.resize(PNG_IMAGE_SIZE(Image));
-  if (png_image_finish_read(&Image, nullptr, P.Rgba.data(), 0, nullptr)) {
-    P.Width = static_cast<int>(Image.width);
-    P.Height = static_cast<int>(Image.height);
+  unsigned Width = 0, Height = 0;
+  if (vktest::ReadPngFile(File.string(), Width, Height, P.Rgba)) {
+    P.Width = static_cast<int>(Width);
+    P.Height = static_cast<int>(Height);
   }
   return P;
 }
