@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+#include "demo/AssetWarnings.h"
 #include "demo/Hooks.h"
 #include "demo/Options.h"
 #include "demo/Random.h"
@@ -152,6 +153,7 @@ int RunDemo(const TOptions& Options) {
   vkgfx::SetBackendKind(Options.Backend == "recording" ? vkgfx::BackendKind::Recording : vkgfx::BackendKind::Gl);
   DebugWidth = Options.Width;
   DebugHeight = Options.Height;
+  ResetAssetWarnings();
 
   if (!os::Init()) {
     std::fprintf(stderr, "%s: %s\n", ShowTitle, os::InitError().c_str());
@@ -181,7 +183,13 @@ int RunDemo(const TOptions& Options) {
     Tools.Attach(*Engine);
     if (Engine->Ok) {
       LoadDemo();
-      Engine->Run();
+      if (Options.Strict && AssetWarningCount() > 0) {
+        std::fprintf(stderr, "%s: --strict: %d asset%s could not be used (see the warnings above)\n", ShowTitle,
+                     AssetWarningCount(), AssetWarningCount() == 1 ? "" : "s");
+        ExitCode = 1;
+      } else {
+        Engine->Run();
+      }
     } else {
       os::MessageBox(nullptr, Engine->ErrorText, "Error", os::MB_OK);
       ExitCode = 1;

@@ -1,5 +1,7 @@
 #include "demo/Globals.h"
 
+#include "demo/AssetWarnings.h"
+
 #include <cmath>
 
 #include "demo/Trace.h"
@@ -49,21 +51,39 @@ const LPDIRECT3DDEVICE9 NoDevice;
 const LPDIRECT3DDEVICE9& DeviceRef() { return (Engine && Engine->D3D) ? Engine->D3D->Device : NoDevice; }
 IDirect3DDevice9* Device() { return DeviceRef().get(); }
 
+// The text of a D3DX error buffer, on one line.
+std::string ErrorsText(const LPD3DXBUFFER& Errors) {
+  if (!Errors) return "";
+  std::string Text(static_cast<const char*>(Errors->GetBufferPointer()), Errors->GetBufferSize());
+  while (!Text.empty() && (Text.back() == '\n' || Text.back() == '\0' || Text.back() == ' ')) Text.pop_back();
+  for (char& C : Text)
+    if (C == '\n') C = ' ';
+  return Text;
+}
+
 // One row of the shader table: compile the entry, keep its constant table, make the shader.
 void LoadPixelShader(const char* EntryName, const char* Function, LPDIRECT3DPIXELSHADER9& Shader,
                      LPD3DXCONSTANTTABLE& Constants) {
   IDirect3DDevice9* Dev = Device();
-  if (!Dev || !Resource || !Resource->ReadByName(EntryName, ResourceData) || !ResourceData.Data) return;
+  if (!Dev || !Resource) return;
+  if (!Resource->ReadByName(EntryName, ResourceData) || !ResourceData.Data) {
+    WarnMissingEntry(EntryName);
+    return;
+  }
   LPD3DXBUFFER Code;
+  LPD3DXBUFFER Errors;
   if (FAILED(D3DXCompileShader(static_cast<const char*>(ResourceData.Data), ResourceData.Size, nullptr, nullptr,
-                               Function, "ps_2_0", 0, &Code, nullptr, &Constants)) ||
+                               Function, "ps_2_0", 0, &Code, &Errors, &Constants)) ||
       !Code) {
+    const std::string Why = ErrorsText(Errors);
+    EntryWarning(EntryName, "the shader does not compile" + (Why.empty() ? std::string() : ": " + Why));
     Code.reset();
     return;
   }
   Shader.reset();
   if (FAILED(Dev->CreatePixelShader(static_cast<const DWORD*>(Code->GetBufferPointer()), Shader))) {
     Shader.reset();
+    EntryWarning(EntryName, "the device refused the shader");
     os::Sleep(1);
   }
   Code.reset();
@@ -106,14 +126,27 @@ void LoadContrastDreamShader() {
 void LoadRadialBlur() {
   RadialBlurEffect.reset();
   D3DXMatrixIdentity(&RadialBlurMatrix);
-  if (!Device() || !Resource || !Resource->ReadByName("fxRadialBlur", ResourceData) || !ResourceData.Data) return;
+  if (!Device() || !Resource) return;
+  if (!Resource->ReadByName("fxRadialBlur", ResourceData) || !ResourceData.Data) {
+    WarnMissingEntry("fxRadialBlur");
+    return;
+  }
+  LPD3DXBUFFER Errors;
+  VkD3DXTakeLastError();
   if (FAILED(D3DXCreateEffect(DeviceRef(), ResourceData.Data, ResourceData.Size, nullptr, nullptr, 0, nullptr,
-                              &RadialBlurEffect, nullptr)) ||
+                              &RadialBlurEffect, &Errors)) ||
       !RadialBlurEffect) {
+    const std::string Why = ErrorsText(Errors);
+    EntryWarning("fxRadialBlur", "the effect cannot be used: " +
+                                     (Why.empty() ? D3DXFailureReason(D3DXERR_INVALIDDATA, ResourceData.Size) : Why));
     RadialBlurEffect.reset();
     return;
   }
   RadialBlurEffect->FindNextValidTechnique(nullptr, &RadialBlurTechnique);
+  if (!RadialBlurTechnique) {
+    const std::string Why = VkD3DXTakeLastError();
+    EntryWarning("fxRadialBlur", "the effect has no technique the device can run" + (Why.empty() ? "" : " (" + Why + ")"));
+  }
   RadialBlurEffect->SetTechnique(RadialBlurTechnique);
   RadialBlurEffect->SetMatrix("tTex", &RadialBlurMatrix);
 }

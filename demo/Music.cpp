@@ -1,13 +1,48 @@
 #include "demo/Music.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "demo/AssetWarnings.h"
 #include "engine/vokBassPlayer.h"
 
 TvokBassPlayer* MusicPlayer = nullptr;
 uint32_t MusicChannel = 0;
 
+namespace {
+
+const char* const NotRegular = "not a regular file";
+
+// Why the music file cannot be played, before the player tries it: a FIFO or a device would
+// block the decoder's open, and "Not supported music file." would hide a permission problem.
+std::string UnreadableReason(const std::string& FileName) {
+  const int Fd = ::open(FileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (Fd < 0) return std::strerror(errno);
+  struct stat St {};
+  const bool Regular = fstat(Fd, &St) == 0 && S_ISREG(St.st_mode);
+  ::close(Fd);
+  return Regular ? std::string() : std::string(NotRegular);
+}
+
+}  // namespace
+
 void LoadMusic(HWND Window, const std::string& FileName) {
   MusicPlayer = new TvokBassPlayer(Window);
-  MusicPlayer->Load(MusicChannel, FileName);
+  // Without an audio device the show is silent by design; a music file that cannot be played is
+  // the show maker's to know about.
+  const bool HaveOutput = MusicPlayer->Ok;
+  const std::string Unreadable = UnreadableReason(FileName);
+  const bool Blocking = Unreadable == NotRegular;
+  if (Blocking || !MusicPlayer->Load(MusicChannel, FileName)) {
+    if (!Unreadable.empty())
+      AssetWarning(FileName, Unreadable + "; the show goes on without music");
+    else if (HaveOutput)
+      AssetWarning(FileName, "not a music file the player can decode; the show goes on without music");
+  }
   MusicPlayer->SetVolume(100);
 }
 

@@ -1,6 +1,9 @@
 #include "demo/Options.h"
 
+#include <fcntl.h>
 #include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csetjmp>
@@ -29,15 +32,59 @@ bool ParseUnsigned(const std::string& Text, uint32_t& Value) {
   return true;
 }
 
+// 8K UHD: beyond it the software renderer needs seconds and gigabytes per frame, and no display
+// shows more.
+constexpr uint32_t kMaxWidth = 7680;
+constexpr uint32_t kMaxHeight = 4320;
+
 bool ParseSize(const std::string& Text, int& Width, int& Height) {
   const auto X = Text.find_first_of("xX");
   if (X == std::string::npos) return false;
   uint32_t W = 0, H = 0;
   if (!ParseUnsigned(Text.substr(0, X), W) || !ParseUnsigned(Text.substr(X + 1), H)) return false;
-  if (W < 1 || H < 1 || W > 16384 || H > 16384) return false;
+  if (W < 1 || H < 1 || W > kMaxWidth || H > kMaxHeight) return false;
   Width = static_cast<int>(W);
   Height = static_cast<int>(H);
   return true;
+}
+
+// Output files are written under this name next to their own and renamed when complete, so a
+// failed or interrupted write never leaves a truncated file under the name asked for.
+std::string PartialName(const std::string& FileName) {
+  return FileName + ".partial-" + std::to_string(static_cast<long>(getpid()));
+}
+
+// A pipe, a terminal or /dev/stdout is written as it is: it cannot be renamed into place.
+bool WrittenInPlace(const std::string& FileName) {
+  struct stat St {};
+  return stat(FileName.c_str(), &St) == 0 && !S_ISREG(St.st_mode) && !S_ISDIR(St.st_mode);
+}
+
+// Whether a file can later be written under FileName: a trial of its partial name, removed at once.
+bool CheckWritable(const std::string& FileName, std::string& Error) {
+  struct stat St {};
+  if (stat(FileName.c_str(), &St) == 0 && S_ISDIR(St.st_mode)) {
+    Error = FileName + ": " + std::strerror(EISDIR);
+    return false;
+  }
+  if (WrittenInPlace(FileName)) return true;
+  const std::string Trial = PartialName(FileName);
+  const int Fd = ::open(Trial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (Fd < 0) {
+    Error = FileName + ": " + std::strerror(errno);
+    return false;
+  }
+  ::close(Fd);
+  ::unlink(Trial.c_str());
+  return true;
+}
+
+// Moves a completed partial file into place; false with Error (and the partial file removed).
+bool Complete(const std::string& Partial, const std::string& FileName, std::string& Error) {
+  if (std::rename(Partial.c_str(), FileName.c_str()) == 0) return true;
+  Error = FileName + ": " + std::strerror(errno);
+  ::unlink(Partial.c_str());
+  return false;
 }
 
 // The active run's tools, for the engine's plain-procedure hook.
@@ -88,6 +135,8 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& Options, std::
       Options.Version = true;
     } else if (Arg == "--headless") {
       Options.Headless = true;
+    } else if (Arg == "--strict") {
+      Options.Strict = true;
     } else if (Arg == "--fixed-step") {
       if (!Value("a step length in milliseconds", V)) return false;
       if (!ParseUnsigned(V, Options.FixedStep) || Options.FixedStep < 1 || Options.FixedStep > 60000) {
@@ -104,7 +153,7 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& Options, std::
     } else if (Arg == "--size") {
       if (!Value("a size WIDTHxHEIGHT", V)) return false;
       if (!ParseSize(V, Options.Width, Options.Height)) {
-        Error = "--size: '" + V + "' is not a size like 1280x720 (1 to 16384 each way)";
+        Error = "--size: '" + V + "' is not a size like 1280x720 (at most 7680x4320)";
         return false;
       }
     } else if (Arg == "--screenshot") {
@@ -174,9 +223,11 @@ std::string HelpText() {
          "  --trace FILE           write one JSON object per frame (frame, time, delta, fps, ...)\n"
          "  --seed N               seed of the random generator (default: from the clock)\n"
          "  --backend gl|recording graphics backend (recording draws nothing; for tests)\n"
+         "  --strict               end with status 1 after loading when a picture, effect, shader\n"
+         "                         or the music could not be used (each is warned about anyway)\n"
          "\n"
-         "Exit status: 0 after a normal end, 1 when the show could not run or an output asked for\n"
-         "was not written, 2 for a bad command line.\n";
+         "Exit status: 0 after a normal end, 1 when the show could not run, an output asked for\n"
+         "was not written or (with --strict) an asset was unusable, 2 for a bad command line.\n";
 }
 
 std::string VersionText() { return std::string("Quorvanteplidusk ") + VK_VERSION + "\n"; }
@@ -187,16 +238,22 @@ bool WritePng(const std::string& FileName, const std::vector<uint8_t>& Rgba, uns
     Error = FileName + ": no picture to write";
     return false;
   }
-  std::FILE* File = std::fopen(FileName.c_str(), "wb");
+  const bool InPlace = WrittenInPlace(FileName);
+  const std::string Target = InPlace ? FileName : PartialName(FileName);
+  std::FILE* File = std::fopen(Target.c_str(), "wb");
   if (!File) {
     Error = FileName + ": " + std::strerror(errno);
     return false;
   }
+  auto Discard = [&] {
+    if (!InPlace) ::unlink(Target.c_str());
+  };
   png_structp Png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop Info = Png ? png_create_info_struct(Png) : nullptr;
   if (!Png || !Info) {
     png_destroy_write_struct(&Png, nullptr);
     std::fclose(File);
+    Discard();
     Error = FileName + ": out of memory";
     return false;
   }
@@ -206,6 +263,7 @@ bool WritePng(const std::string& FileName, const std::vector<uint8_t>& Rgba, uns
   if (setjmp(png_jmpbuf(Png))) {
     png_destroy_write_struct(&Png, &Info);
     std::fclose(File);
+    Discard();
     Error = FileName + ": could not write the PNG";
     return false;
   }
@@ -216,22 +274,34 @@ bool WritePng(const std::string& FileName, const std::vector<uint8_t>& Rgba, uns
   png_write_image(Png, Rows.data());
   png_write_end(Png, nullptr);
   png_destroy_write_struct(&Png, &Info);
-  if (std::fclose(File) != 0) {
-    Error = FileName + ": " + std::strerror(errno);
+  const bool Flushed = std::fflush(File) == 0 && (InPlace || fsync(fileno(File)) == 0);
+  const int WriteError = errno;
+  if (std::fclose(File) != 0 || !Flushed) {
+    Error = FileName + ": " + std::strerror(Flushed ? errno : WriteError);
+    Discard();
     return false;
   }
-  return true;
+  return InPlace || Complete(Target, FileName, Error);
 }
 
 TRunTools::~TRunTools() {
   if (ActiveTools == this) ActiveTools = nullptr;
-  if (Trace) std::fclose(Trace);
+  // Finish was never reached: the trace is incomplete and goes.
+  if (Trace) {
+    std::fclose(Trace);
+    if (TracePartial != Options.TraceFile) ::unlink(TracePartial.c_str());
+  }
 }
 
 bool TRunTools::Start(const TOptions& Options, std::string& Error) {
   this->Options = Options;
+  // A screenshot that cannot be written is refused now, like the trace, not when its frame comes.
+  for (const auto& Shot : Options.Screenshots)
+    if (!CheckWritable(Shot.File, Error)) return false;
   if (!Options.TraceFile.empty()) {
-    Trace = std::fopen(Options.TraceFile.c_str(), "w");
+    if (!CheckWritable(Options.TraceFile, Error)) return false;
+    TracePartial = WrittenInPlace(Options.TraceFile) ? Options.TraceFile : PartialName(Options.TraceFile);
+    Trace = std::fopen(TracePartial.c_str(), "w");
     if (!Trace) {
       Error = Options.TraceFile + ": " + std::strerror(errno);
       return false;
@@ -282,8 +352,17 @@ bool TRunTools::Finish(std::string& Problems) {
   if (ActiveTools == this) ActiveTools = nullptr;
   SetTraceActive(false);
   if (Trace) {
-    if (std::fclose(Trace) != 0) Failures.push_back(Options.TraceFile + ": " + std::strerror(errno));
+    const bool Written = std::fflush(Trace) == 0 && !std::ferror(Trace);
+    const int WriteError = errno;
+    const bool Closed = std::fclose(Trace) == 0;
     Trace = nullptr;
+    std::string Error;
+    if (!Written || !Closed) {
+      Failures.push_back(Options.TraceFile + ": " + std::strerror(Written ? errno : WriteError));
+      if (TracePartial != Options.TraceFile) ::unlink(TracePartial.c_str());
+    } else if (TracePartial != Options.TraceFile && !Complete(TracePartial, Options.TraceFile, Error)) {
+      Failures.push_back(Error);
+    }
   }
   for (const auto& Shot : Options.Screenshots)
     if (!Shot.Done) Failures.push_back(Shot.File + ": the show ended before " + std::to_string(Shot.Time) + " ms");

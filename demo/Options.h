@@ -30,6 +30,7 @@ struct TOptions {
   bool HasSeed = false;
   uint32_t Seed = 0;
   std::string Backend = "gl";
+  bool Strict = false;  // an asset the show must do without fails the run at the end of loading
   std::vector<std::string> Switches;  // every parameter that is not an option or an option's value
 };
 
@@ -65,6 +66,7 @@ class TRunTools {
  private:
   TOptions Options;
   std::FILE* Trace = nullptr;
+  std::string TracePartial;  // where the trace is written until Finish moves it into place
   unsigned long long Frames = 0;
   bool Recording = false;
   std::vector<std::string> Failures;

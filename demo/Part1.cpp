@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "demo/AssetWarnings.h"
 #include "demo/Globals.h"
 #include "demo/Parts.h"
 #include "demo/Scenes.h"
@@ -86,12 +87,18 @@ void LoadPart1() {
   if (Resource->ReadByName("WaterCube", ResourceData) && ResourceData.Data != nullptr) {
     const auto* Bytes = static_cast<const uint8_t*>(ResourceData.Data);
     WaterCubeData.assign(Bytes, Bytes + ResourceData.Size);
+    if (WaterCubeData.empty()) EntryWarning("WaterCube", "the entry is empty");
+  } else {
+    WarnMissingEntry("WaterCube");
   }
   const bool HaveEffect = Resource->ReadByName("WaterFX", ResourceData);
+  if (!HaveEffect) WarnMissingEntry("WaterFX");
   WaterEffect = new TWaterEffect(D3D, 100.0f, HaveEffect ? ResourceData.Data : nullptr,
                                  HaveEffect ? ResourceData.Size : 0,
                                  WaterCubeData.empty() ? nullptr : WaterCubeData.data(),
                                  static_cast<int>(WaterCubeData.size()), TexWater);
+  if (!WaterEffect->CubeError.empty()) EntryWarning("WaterCube", "not usable as a cube map: " + WaterEffect->CubeError);
+  if (!WaterEffect->EffectError.empty()) EntryWarning("WaterFX", "the effect cannot be used: " + WaterEffect->EffectError);
   WaterEffect->Enabled = true;
   WaterEffect->CausticsEnabled = false;
   WaterEffect->Position = D3DXVECTOR3(0.0f, -1.0f, 0.0f);

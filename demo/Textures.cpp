@@ -1,5 +1,7 @@
 #include "demo/Textures.h"
 
+#include "demo/AssetWarnings.h"
+
 #include "engine/vokD3D.h"
 #include "engine/vokEngine.h"
 #include "engine/vokResource.h"
@@ -17,9 +19,14 @@ LPDIRECT3DTEXTURE9 TexParticle;
 LPDIRECT3DTEXTURE9 TexTickets[TicketCount + 1];
 
 void LoadTexture(const std::string& Name, LPDIRECT3DTEXTURE9& Texture, DWORD Sampler) {
-  if (!Resource || !Resource->ReadByName(Name, ResourceData)) return;
+  if (!Resource) return;
+  if (!Resource->ReadByName(Name, ResourceData)) {
+    WarnMissingEntry(Name);
+    return;
+  }
   Texture = nullptr;
   TvokD3D* D3D = Engine ? Engine->D3D : nullptr;
+  VkD3DXTakeLastError();
   const HRESULT hr = D3D && D3D->Device
                          ? D3DXCreateTextureFromFileInMemory(D3D->Device, ResourceData.Data, UINT(ResourceData.Size), Texture)
                          : D3DERR_INVALIDCALL;
@@ -29,6 +36,7 @@ void LoadTexture(const std::string& Name, LPDIRECT3DTEXTURE9& Texture, DWORD Sam
   } else {
     Texture = nullptr;
     if (D3D) D3D->SetError("Error during load texture " + Name);
+    if (D3D && D3D->Device) EntryWarning(Name, "not usable as a picture: " + D3DXFailureReason(hr, ResourceData.Size));
   }
   Resource->FreeEntry(ResourceData);
 }

@@ -2,7 +2,9 @@
 
 #include <zlib.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -42,6 +44,23 @@ std::string PrintableName(const TResourceEntry& Entry) {
   return s;
 }
 
+std::string NotRegularReason(mode_t Mode) {
+  if (S_ISDIR(Mode)) return std::strerror(EISDIR);
+  if (S_ISFIFO(Mode)) return "It is a pipe (FIFO), not a regular file.";
+  if (S_ISCHR(Mode)) return "It is a character device, not a regular file.";
+  if (S_ISBLK(Mode)) return "It is a block device, not a regular file.";
+  if (S_ISSOCK(Mode)) return "It is a socket, not a regular file.";
+  return "It is not a regular file.";
+}
+
+// Whether an entry header can be what the packer wrote: a damaged or misplaced one (random bytes)
+// nearly always fails here, which is what lets a structure error blame the entry whose sizes led to it.
+bool HeaderIsPlausible(const TResourceEntry& Entry, int64_t Remaining) {
+  if (Entry.Size < 0) return false;
+  const int64_t payload = Entry.Compressed ? Entry.StoredSize : Entry.Size;
+  return payload >= 0 && payload <= Remaining;
+}
+
 void ReleaseData(TResourceEntry& Entry) {
   std::free(Entry.Data);
   Entry.Data = nullptr;
@@ -68,13 +87,22 @@ bool TvokResource::Open(const std::string& AFileName) {
   Index = 0;
   FileName = AFileName;
 
-  Stream = std::fopen(FileName.c_str(), "rb");
-  if (!Stream) throw EResourceError("Cannot open file \"" + FileName + "\". " + std::strerror(errno));
+  // Non-blocking, so that a FIFO or a terminal given as the archive is refused below instead of
+  // waiting forever for a writer; the descriptor is a regular file's once it is kept.
+  const int fd = ::open(FileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw EResourceError("Cannot open file \"" + FileName + "\". " + std::strerror(errno));
   struct stat st {};
-  if (fstat(fileno(Stream), &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
-    std::fclose(Stream);
-    Stream = nullptr;
+  const int statError = fstat(fd, &st) != 0 ? errno : 0;
+  if (statError != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    throw EResourceError("Cannot open file \"" + FileName + "\". " +
+                         (statError != 0 ? std::string(std::strerror(statError)) : NotRegularReason(st.st_mode)));
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  Stream = fdopen(fd, "rb");
+  if (!Stream) {
+    const int err = errno;
+    ::close(fd);
     throw EResourceError("Cannot open file \"" + FileName + "\". " + std::strerror(err));
   }
   FileSize = st.st_size;
@@ -102,31 +130,51 @@ void TvokResource::Rewind() {
 
 bool TvokResource::ReadByName(const std::string& Name, TResourceEntry& Entry) {
   Rewind();
+  // The entry before the one being read: when a header turns out damaged, the sizes of the
+  // entry before it (which said where it starts) are the likelier culprit.
+  std::string previous;
   while (Index < EntryCount) {
     // An archive that ends cleanly after fewer entries than its count promised simply has no more.
     if (Position == FileSize) break;
     if (FileSize - Position < kResourceEntryHeaderSize)
-      Fail("entry " + std::to_string(Index + 1) + ": truncated entry header");
+      Fail(StructureError(Index + 1, previous, "the archive ends inside its header"));
     if (std::fread(&Entry, 1, kResourceEntryHeaderSize, Stream) != kResourceEntryHeaderSize)
       Fail("entry " + std::to_string(Index + 1) + ": read error");
     Position += kResourceEntryHeaderSize;
     ++Index;
+    if (!HeaderIsPlausible(Entry, FileSize - Position)) {
+      std::memset(static_cast<void*>(&Entry), 0, kResourceEntryHeaderSize);
+      Fail(StructureError(Index, previous, "its header is damaged"));
+    }
     if (NameMatches(Entry, Name)) {
       ReadData(Entry);
       return true;
     }
     const int64_t payload = Entry.Compressed ? Entry.StoredSize : Entry.Size;
-    if (payload < 0 || payload > FileSize - Position)
-      Fail("entry " + std::to_string(Index) + " (\"" + PrintableName(Entry) +
-           "\"): payload runs past the end of the file");
     if (fseeko(Stream, payload, SEEK_CUR) != 0) Fail("cannot seek past entry " + std::to_string(Index));
     Position += payload;
+    previous = PrintableName(Entry);
   }
   // The original zeroed the record and lost the block it held; release it first.
   ReleaseData(Entry);
   std::memset(static_cast<void*>(&Entry), 0, sizeof(Entry));
   ErrorText = Name + " resource not found! (ReadByName, ReadByNumber)";
   return false;
+}
+
+std::string TvokResource::StructureError(int32_t Number, const std::string& Previous, const std::string& What) const {
+  if (Number <= 1) return "entry 1: " + What;
+  return "entry " + std::to_string(Number - 1) + " (\"" + Previous + "\"): its sizes do not fit the archive (entry " +
+         std::to_string(Number) + " after it: " + What + ")";
+}
+
+void TvokResource::Verify() {
+  if (EntryCount <= 0)
+    Fail("the archive holds no entries (its entry count is " + std::to_string(EntryCount) + ")");
+  TResourceEntry probe{};
+  // A name no entry can have (longer than any stored name) walks every header once.
+  ReadByName(std::string(kResourceMaxNameLength + 1, '?'), probe);
+  ReleaseData(probe);
 }
 
 void TvokResource::ReadData(TResourceEntry& Entry) {
@@ -179,18 +227,45 @@ void TvokResource::ReadData(TResourceEntry& Entry) {
   zs.avail_in = uInt(packed.size());
   zs.next_out = static_cast<Bytef*>(Entry.Data);
   zs.avail_out = uInt(size);
-  const int ret = inflate(&zs, Z_FINISH);
+  int ret = inflate(&zs, Z_FINISH);
   const uLong produced = zs.total_out;
   const std::string zmsg = zs.msg ? zs.msg : "not a zlib stream";
+  // Size bytes came out but the stream goes on: is there really more, or only the trailer left?
+  // One more byte of room tells, and lets zlib check the trailer when the stream does end.
+  bool longer = false;
+  if (ret == Z_BUF_ERROR && zs.avail_out == 0 && produced == uLong(size)) {
+    unsigned char spare = 0;
+    zs.next_out = &spare;
+    zs.avail_out = 1;
+    ret = inflate(&zs, Z_FINISH);
+    longer = zs.total_out > produced;
+  }
+  const std::string zmsgAfter = zs.msg ? zs.msg : zmsg;
   inflateEnd(&zs);
   if (ret == Z_DATA_ERROR || ret == Z_NEED_DICT || ret == Z_STREAM_ERROR || ret == Z_MEM_ERROR) {
     ReleaseData(Entry);
-    Fail(what + ": compressed data is corrupt (" + zmsg + ")");
+    Fail(what + ": compressed data is corrupt (" + zmsgAfter + ")");
   }
-  // The entry is Size bytes whatever its payload holds: more data than that is not read, and a
-  // payload that ends early leaves the rest of the block, which is zeroed here rather than handed
-  // on as whatever the allocation held.
-  if (produced < uLong(size)) std::memset(static_cast<char*>(Entry.Data) + produced, 0, size_t(size) - produced);
+  // The entry is exactly Size bytes: a stream that holds more, fewer, or that stops before its end
+  // is a damaged entry, never good data with a zeroed or cut-off tail.
+  if (longer) {
+    ReleaseData(Entry);
+    Fail(what + ": compressed data holds more than its size of " + std::to_string(size) + " bytes");
+  }
+  if (ret != Z_STREAM_END && produced < uLong(size)) {
+    ReleaseData(Entry);
+    Fail(what + ": compressed data ends early (" + std::to_string(produced) + " of " + std::to_string(size) +
+         " bytes)");
+  }
+  if (ret != Z_STREAM_END) {
+    ReleaseData(Entry);
+    Fail(what + ": compressed data is cut off before its end");
+  }
+  if (produced < uLong(size)) {
+    ReleaseData(Entry);
+    Fail(what + ": compressed data inflates to " + std::to_string(produced) + " bytes, its size says " +
+         std::to_string(size));
+  }
 }
 
 void TvokResource::Close() {
@@ -203,7 +278,15 @@ void TvokResource::FreeEntry(TResourceEntry& Entry) { ReleaseData(Entry); }
 
 void OpenResource(const std::string& FileName) {
   if (!Resource) Resource = new TvokResource;
-  Resource->Open(FileName);
+  // The show cannot do anything sensible with a file that is no archive of its own: the original
+  // went on with nothing found and played a show of blank shapes.
+  if (!Resource->Open(FileName)) {
+    std::string why = "its first bytes are not \"" + std::string(kResourceMagic) + "\"";
+    if (Resource->SizeOfFile() < kResourceHeaderSize)
+      why = "it is too short (" + std::to_string(Resource->SizeOfFile()) + " bytes)";
+    throw EResourceError(FileName + ": not an archive of this show: " + why);
+  }
+  Resource->Verify();
 }
 
 void CloseResource() {

@@ -73,11 +73,15 @@ class TvokResource {
   // Reopens FileName if needed and goes back to the first entry header.
   void Rewind();
   // Finds the first entry whose name equals Name ignoring ASCII case and delivers its data into
-  // Entry. Not found: Entry zeroed, false. Throws EResourceError for a damaged archive or corrupt
-  // compressed data; a compressed payload that inflates to fewer than Size bytes leaves the rest zero.
+  // Entry. Not found: Entry zeroed, false. Throws EResourceError for a damaged archive, corrupt
+  // compressed data or a compressed payload that does not inflate to exactly Size bytes.
   bool ReadByName(const std::string& Name, TResourceEntry& Entry);
   void Close();
   void FreeEntry(TResourceEntry& Entry);
+  // Walks every entry header once: throws EResourceError naming the entry when the count is not
+  // positive or an entry's sizes do not fit the file.
+  void Verify();
+  int64_t SizeOfFile() const { return FileSize; }
 
   // Hard ceiling for one entry's data: no show picture comes near it, and it keeps a forged
   // Size from asking for gigabytes.
@@ -88,6 +92,7 @@ class TvokResource {
   int64_t Position = 0;  // where the next read starts; kept so nothing is read past FileSize
 
   void ReadData(TResourceEntry& Entry);
+  std::string StructureError(int32_t Number, const std::string& Previous, const std::string& What) const;
   [[noreturn]] void Fail(const std::string& What) const;
 };
 
@@ -98,8 +103,9 @@ extern TResourceEntry ResourceData;
 // The archive's file name, opened from the working directory.
 constexpr char kArchiveFileName[] = "Quorvanteplidusk.vkr";
 
-// The start-up sequence's use of the archive: create the reader and open the file (throws
-// EResourceError when it cannot be opened; a wrong magic leaves an archive without entries);
+// The start-up sequence's use of the archive: create the reader, open the file and check its
+// structure (throws EResourceError naming the file, and the entry where there is one, when it
+// cannot be opened, is no archive, holds no entries or an entry's sizes do not fit);
 // close it and release the shared record; free the reader (also after a failed open).
 void OpenResource(const std::string& FileName);
 void CloseResource();

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/gfx/d3d9.h"
 #include "platform/gfx/d3dx9.h"
@@ -113,6 +114,10 @@ class TWaterEffect {
   LPDIRECT3DTEXTURE9 CausticsTexture;
   LPDIRECT3DSURFACE9 CausticsSurface;
   LPDIRECT3DCUBETEXTURE9 EnvCube;
+  // Why the cube map or the effect given to the constructor could not be made, for the loader
+  // to pass on; empty when it was made or none was given.
+  std::string CubeError;
+  std::string EffectError;
   float Speed = 25.0f;
   float SpinSpeed = 1.0f;
   D3DXMATRIX Projection;

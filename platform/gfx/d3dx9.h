@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/gfx/d3d9.h"
 
@@ -587,6 +588,11 @@ inline HRESULT D3DXCreateRenderToSurface(const LPDIRECT3DDEVICE9& device, UINT w
                                                      depthStencilFormat, *renderToSurface)
                          : D3DERR_INVALIDCALL;
 }
+
+// Not in D3DX, which reports only an HRESULT: why the last texture, cube map, effect or shader
+// load on this thread failed, in the decoder's or parser's own words ("PNG: ..."), and forgets
+// it. Empty when no load failed with a reason since the last call.
+std::string VkD3DXTakeLastError();
 
 inline HRESULT D3DXCreateTexture(const LPDIRECT3DDEVICE9& device, UINT width, UINT height, UINT mipLevels,
                                  DWORD usage, D3DFORMAT format, D3DPOOL pool, LPDIRECT3DTEXTURE9* texture) {

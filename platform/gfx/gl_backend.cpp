@@ -195,6 +195,19 @@ class GlBackend final : public Backend {
     auto g = std::make_unique<GlSurface>();
     g->gl = gl_;
     if (s.kind == Surface::Kind::BackBuffer) {
+      // A back buffer beyond what the implementation renders would be silently clipped or fail
+      // at every draw; refuse the device instead.
+      GLint maxTexture = 0, maxRenderbuffer = 0, maxViewport[2] = {0, 0};
+      glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTexture);
+      glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &maxRenderbuffer);
+      glGetIntegerv(GL_MAX_VIEWPORT_DIMS, maxViewport);
+      const GLint maxWidth = std::min({maxTexture, maxRenderbuffer, maxViewport[0]});
+      const GLint maxHeight = std::min({maxTexture, maxRenderbuffer, maxViewport[1]});
+      if (GLint(s.desc.Width) > maxWidth || GLint(s.desc.Height) > maxHeight) {
+        std::fprintf(stderr, "graphics: a %ux%u picture is more than this OpenGL renders (at most %dx%d)\n",
+                     s.desc.Width, s.desc.Height, maxWidth, maxHeight);
+        return D3DERR_NOTAVAILABLE;
+      }
       glGenTextures(1, &g->texture);
       gl_->cache.BindTextureForUpload(GL_TEXTURE_2D, g->texture);
       glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);

@@ -211,6 +211,8 @@ void InstallSignalHandlers() {
   sigaction(SIGTERM, &sa, nullptr);
 }
 
+bool StopRequested() { return g_signalled != 0; }
+
 void PumpEvents() {
   if (g_signalled) {
     g_signalled = 0;

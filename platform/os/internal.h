@@ -49,6 +49,8 @@ void DropMessagesFor(HWND window);
 void SetKeyDown(uint32_t vk, bool down);
 // Ctrl+C and SIGTERM close every window at the next pump.
 void InstallSignalHandlers();
+// A Ctrl+C or SIGTERM has come that the next pump has not yet seen.
+bool StopRequested();
 
 }  // namespace detail
 }  // namespace os

@@ -1,4 +1,15 @@
+#include <dirent.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <thread>
 
 #include "platform/os/internal.h"
 #include "platform/os/system.h"
@@ -29,6 +40,52 @@ std::string ForTerminal(const std::string& text) {
   return out;
 }
 
+// Processes whose parent is this one (read from /proc: SDL does not say which child shows a box).
+std::set<pid_t> Children() {
+  std::set<pid_t> out;
+  const pid_t self = getpid();
+  DIR* proc = opendir("/proc");
+  if (!proc) return out;
+  while (const dirent* e = readdir(proc)) {
+    char* end = nullptr;
+    const long pid = std::strtol(e->d_name, &end, 10);
+    if (pid <= 0 || *end != '\0') continue;
+    std::ifstream stat(std::string("/proc/") + e->d_name + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    // "pid (name) state ppid ...": the name may hold spaces and parentheses, the last ')' ends it.
+    const auto close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    long ppid = 0;
+    if (std::sscanf(line.c_str() + close + 1, " %c %ld", &state, &ppid) == 2 && ppid == self)
+      out.insert(static_cast<pid_t>(pid));
+  }
+  closedir(proc);
+  return out;
+}
+
+// SDL shows an X11 box from a forked child and waits for it, retrying through interrupted
+// waits, so a Ctrl+C or SIGTERM would go unanswered while the box is up and a second one would
+// leave the box behind in an orphaned child. A watcher ends the box's child at the first request;
+// the box call then returns and the program ends the way it was going to.
+void ShowBoxUntilStopped(Uint32 kind, const std::string& caption, const std::string& text, SDL_Window* parent) {
+  const std::set<pid_t> before = Children();
+  std::atomic<bool> shown{false};
+  std::thread watcher([&] {
+    while (!shown.load()) {
+      if (detail::StopRequested()) {
+        for (pid_t child : Children())
+          if (!before.count(child)) kill(child, SIGKILL);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  SDL_ShowSimpleMessageBox(kind, caption.c_str(), text.c_str(), parent);
+  shown = true;
+  watcher.join();
+}
+
 }  // namespace
 
 bool Init() {
@@ -42,6 +99,17 @@ bool Init() {
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     g_initError = std::string("No display available (") + SDL_GetError() +
                   "). Run with --headless to render without a display.";
+    return false;
+  }
+  // With no display SDL may settle on a driver that shows nothing and play the whole show
+  // invisibly; only someone who asked for such a driver by name gets it.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+  if (driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0) &&
+      !(asked && std::strstr(asked, driver))) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+    g_initError = std::string("No display available (only SDL's \"") + driver +
+                  "\" driver, which shows nothing). Run with --headless to render without a display.";
     return false;
   }
   g_video = true;
@@ -90,7 +158,8 @@ int MessageBox(HWND owner, const std::string& text, const std::string& caption, 
   if ((flags & 0xF0u) == MB_ICONERROR) kind = SDL_MESSAGEBOX_ERROR;
   if ((flags & 0xF0u) == MB_ICONWARNING) kind = SDL_MESSAGEBOX_WARNING;
   SDL_Window* parent = IsWindow(owner) ? owner->sdl : nullptr;
-  SDL_ShowSimpleMessageBox(kind, caption.c_str(), ForTerminal(text).c_str(), parent);
+  if (detail::StopRequested()) return IDOK;  // asked to stop already: nobody is waiting for a box
+  ShowBoxUntilStopped(kind, caption, ForTerminal(text), parent);
   return IDOK;
 }
 

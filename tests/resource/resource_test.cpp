@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <map>
 #include <random>
 
@@ -248,13 +251,29 @@ TEST(ResourceReader, RefusesSizesTheFileCannotHold) {
   }
 }
 
-TEST(ResourceReader, PayloadsOfAnotherLengthGiveSizeBytesCorruptOnesAreRefused) {
+// The error a lookup raises, or "" when it raised none.
+std::string RefusalOf(const Bytes& archive, const std::string& name) {
+  const std::string file = Dir().Write("inflate.vkr", archive);
+  TvokResource r;
+  r.Open(file);
+  TResourceEntry rec{};
+  std::string message;
+  try {
+    r.ReadByName(name, rec);
+  } catch (const EResourceError& err) {
+    message = err.what();
+    EXPECT_EQ(rec.Data, nullptr) << "half-filled data handed on";
+  }
+  r.FreeEntry(rec);
+  return message;
+}
+
+TEST(ResourceReader, CompressedPayloadsMustInflateToExactlyTheirSize) {
   // Letters that do not compress much, so that half the payload still inflates to something.
   std::string letters;
   std::mt19937 rng(7);
   for (int i = 0; i < 3000; ++i) letters += char('a' + rng() % 26);
   const Bytes text = ToBytes(letters + "tail");
-  const std::string plain(text.begin(), text.end());
   RawEntry shorter = Compressed("e", text);
   shorter.size += 10;  // the stream ends ten bytes early
   RawEntry longer = Compressed("e", text);
@@ -262,40 +281,97 @@ TEST(ResourceReader, PayloadsOfAnotherLengthGiveSizeBytesCorruptOnesAreRefused) 
   RawEntry cut = Compressed("e", text);
   cut.payload.resize(cut.payload.size() / 2);
   cut.storedSize = int32_t(cut.payload.size());
-
-  std::string data;
-  ASSERT_EQ(LookupIn(Archive({shorter}), "E", &data), Outcome::Found);
-  EXPECT_EQ(data, plain + std::string(10, '\0'));  // the tail is zero, not what the allocation held
-  ASSERT_EQ(LookupIn(Archive({longer}), "E", &data), Outcome::Found);
-  EXPECT_EQ(data, plain.substr(0, plain.size() - 10));
-  ASSERT_EQ(LookupIn(Archive({cut}), "E", &data), Outcome::Found);
-  ASSERT_EQ(data.size(), plain.size());
-  const size_t inflated = data.find_last_not_of('\0') + 1;
-  EXPECT_GT(inflated, 0u);
-  EXPECT_LT(inflated, plain.size());
-  EXPECT_EQ(data.substr(0, inflated), plain.substr(0, inflated));
-
+  RawEntry noTrailer = Compressed("e", text);  // all the data, but the checksum is missing
+  noTrailer.payload.resize(noTrailer.payload.size() - 4);
+  noTrailer.storedSize = int32_t(noTrailer.payload.size());
   RawEntry notZlib = Compressed("e", text);
   notZlib.payload = ToBytes("this is no zlib stream at all");
   notZlib.storedSize = int32_t(notZlib.payload.size());
   RawEntry badChecksum = Compressed("e", text);
   badChecksum.payload.back() ^= 0x55;
-  for (const RawEntry& e : {notZlib, badChecksum}) {
-    const std::string file = Dir().Write("inflate.vkr", Archive({e}));
-    TvokResource r;
-    r.Open(file);
-    TResourceEntry rec{};
-    try {
-      r.ReadByName("E", rec);
-      ADD_FAILURE() << "accepted a corrupt payload";
-    } catch (const EResourceError& err) {
-      const std::string msg = err.what();
-      EXPECT_NE(msg.find("inflate.vkr"), std::string::npos) << msg;
-      EXPECT_NE(msg.find("\"e\""), std::string::npos) << msg;
-      EXPECT_NE(msg.find("corrupt"), std::string::npos) << msg;
-    }
-    EXPECT_EQ(rec.Data, nullptr);  // nothing half-filled is handed on
+
+  const std::vector<std::pair<RawEntry, std::string>> cases = {
+      {shorter, "inflates to 3004 bytes, its size says 3014"},
+      {longer, "holds more than its size of 2994 bytes"},
+      {cut, "ends early"},
+      {noTrailer, "cut off before its end"},
+      {notZlib, "corrupt"},
+      {badChecksum, "corrupt (incorrect data check)"},  // Size bytes come out before the trailer
+  };
+  for (const auto& [entry, words] : cases) {
+    const std::string message = RefusalOf(Archive({entry}), "E");
+    EXPECT_NE(message.find("inflate.vkr"), std::string::npos) << message;
+    EXPECT_NE(message.find("entry \"e\""), std::string::npos) << message;
+    EXPECT_NE(message.find(words), std::string::npos) << message;
   }
+  // The exact stream is still taken as it is.
+  std::string data;
+  ASSERT_EQ(LookupIn(Archive({Compressed("e", text)}), "E", &data), Outcome::Found);
+  EXPECT_EQ(data, std::string(text.begin(), text.end()));
+}
+
+TEST(ResourceReader, AStructureErrorNamesTheEntryWhoseSizesAreWrong) {
+  RawEntry wrong = Compressed("second", ToBytes(std::string(500, 's')));
+  wrong.storedSize += 50;  // the next header is read 50 bytes late, its sizes from the payload
+  const Bytes a = Archive({Stored("first", ToBytes("1")), wrong, Stored("third", ToBytes(std::string(70000, 't')))});
+  const std::string message = RefusalOf(a, "fourth");
+  EXPECT_NE(message.find("entry 2 (\"second\")"), std::string::npos) << message;
+  EXPECT_NE(message.find("sizes do not fit"), std::string::npos) << message;
+  // The first entry has no entry before it to blame.
+  RawEntry first = Stored("first", ToBytes("1"));
+  first.size = 1 << 30;
+  EXPECT_NE(RefusalOf(Archive({first}), "x").find("entry 1:"), std::string::npos);
+}
+
+TEST(ResourceReader, TheStartUpRefusesWhatIsNoArchiveNamingTheFile) {
+  struct Bad {
+    Bytes bytes;
+    std::string words;
+  };
+  const Bytes good = Archive({Stored("a", ToBytes("A"))});
+  Bytes zero = good, negative = good, magic = good;
+  const int32_t none = 0, minus = -1;
+  std::memcpy(zero.data() + 15, &none, 4);
+  std::memcpy(negative.data() + 15, &minus, 4);
+  magic[0] = 'V';
+  const std::vector<Bad> cases = {{{}, "too short (0 bytes)"},
+                                  {ToBytes("vokResour"), "too short (9 bytes)"},
+                                  {magic, "first bytes are not \"vokResource1.00\""},
+                                  {zero, "holds no entries (its entry count is 0)"},
+                                  {negative, "holds no entries (its entry count is -1)"}};
+  for (const Bad& bad : cases) {
+    const std::string file = Dir().Write("startup.vkr", bad.bytes);
+    try {
+      OpenResource(file);
+      ADD_FAILURE() << "accepted: " << bad.words;
+    } catch (const EResourceError& e) {
+      EXPECT_NE(std::string(e.what()).find("startup.vkr"), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(bad.words), std::string::npos) << e.what();
+    }
+    FreeResource();
+  }
+  OpenResource(Dir().Write("startup.vkr", good));
+  EXPECT_NE(Resource, nullptr);
+  FreeResource();
+}
+
+TEST(ResourceReader, APipeOrADeviceIsRefusedWithoutWaiting) {
+  const std::string fifo = Dir().File("pipe.vkr").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string link = Dir().File("device.vkr").string();
+  ASSERT_EQ(symlink("/dev/null", link.c_str()), 0);
+  for (const auto& [file, words] : {std::pair{fifo, "pipe"}, std::pair{link, "character device"}}) {
+    TvokResource r;
+    try {
+      r.Open(file);  // a blocking open of a FIFO would never return: no writer comes
+      ADD_FAILURE() << "accepted " << file;
+    } catch (const EResourceError& e) {
+      EXPECT_NE(std::string(e.what()).find(words), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(r.Stream, nullptr);
+  }
+  std::remove(fifo.c_str());
+  std::remove(link.c_str());
 }
 
 TEST(ResourceReader, EveryTruncationIsFoundNotFoundOrRefused) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace vkd3dx {
@@ -18,7 +19,12 @@ bool Verbose() {
 #endif
 }
 
+namespace {
+thread_local std::string lastError;
+}  // namespace
+
 void DebugLog(const std::string& message) {
+  lastError = message;
   if (Verbose()) std::fprintf(stderr, "d3dx: %s\n", message.c_str());
 }
 
@@ -53,6 +59,8 @@ D3DCAPS9 DeviceCaps(IDirect3DDevice9* device) {
 }
 
 }  // namespace vkd3dx
+
+std::string VkD3DXTakeLastError() { return std::exchange(vkd3dx::lastError, std::string()); }
 
 HRESULT D3DXCreateBuffer(DWORD size, LPD3DXBUFFER& buffer) {
   buffer = vkd3dx::MakeBuffer(nullptr, size, false);

@@ -7,8 +7,8 @@
 
 namespace vkd3dx {
 
-// Messages of failed loads and compiles go to standard error in debug builds,
-// or whenever the environment variable VK_D3DX_VERBOSE is set.
+// Messages of failed loads and compiles go to standard error in debug builds, or whenever the
+// environment variable VK_D3DX_VERBOSE is set; the last one is kept for VkD3DXTakeLastError.
 bool Verbose();
 void DebugLog(const std::string& message);
 

@@ -1,0 +1,23 @@
+#pragma once
+// The word a show maker gets about an asset the show had to do without: a picture, cube map,
+// effect, shader or the music that is missing or cannot be used. The show goes on without it as
+// the original did, but never silently: one line on standard error per asset, in every build,
+// and a count that --strict turns into a failed run.
+
+#include <string>
+
+// "Quorvanteplidusk: warning: <What>: <Reason>" on standard error. What names the asset, e.g.
+// the archive entry ("Quorvanteplidusk.vkr entry \"Floor\"") or the music file.
+void AssetWarning(const std::string& What, const std::string& Reason);
+// AssetWarning for an entry of the show's archive.
+void EntryWarning(const std::string& EntryName, const std::string& Reason);
+// The reason an archive entry could not be read, for a loader whose ReadByName failed: the
+// entry is missing (the reader's message says so).
+void WarnMissingEntry(const std::string& EntryName);
+
+// Why a D3DX load of an entry of Size bytes failed with hr: the decoder's or parser's words when
+// it gave any, otherwise what the result code says.
+std::string D3DXFailureReason(long hr, long long Size);
+
+int AssetWarningCount();
+void ResetAssetWarnings();

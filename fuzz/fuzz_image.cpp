@@ -1,0 +1,38 @@
+// Feeds arbitrary bytes to the picture decoders the texture loaders use: BMP, JPEG, PNG and DDS
+// (2D and cube maps), the header peek, and the mip and resize steps that follow a good decode.
+// Every outcome but a crash, a read past the data or an oversized allocation is fine.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/gfx/d3dx/image.h"
+
+namespace {
+
+// The steps every decoded picture goes through on its way to a texture, on a bounded picture.
+void Shrink(const vkd3dx::Image& image) {
+  if (image.width == 0 || image.height == 0) return;
+  if (uint64_t(image.width) * image.height > 512 * 512) return;
+  vkd3dx::Image level = vkd3dx::Resize(image, 17, 9);
+  while (level.width > 1 || level.height > 1) level = vkd3dx::Downsample(level);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::string error;
+  vkd3dx::FileKind kind;
+  uint32_t width = 0, height = 0;
+  bool alpha = false;
+  vkd3dx::PeekImage(data, size, kind, width, height, alpha, error);
+
+  vkd3dx::Image image;
+  if (vkd3dx::DecodeImage(data, size, image, kind, error)) Shrink(image);
+
+  vkd3dx::DdsFile dds;
+  if (vkd3dx::DecodeDds(data, size, dds, error))
+    for (const auto& face : dds.faces)
+      for (const auto& level : face) Shrink(level);
+  return 0;
+}

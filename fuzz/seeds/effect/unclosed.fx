@@ -1,0 +1,1 @@
+technique T { pass P { PixelShader = compile ps_2_0 main(); 
