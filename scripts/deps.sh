@@ -15,6 +15,7 @@ PACKAGES=(
   libcairo2-dev libfltk1.3-dev libx11-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-xserver-utils x11-utils
+  zenity
   clang libclang-rt-14-dev
   python3
 )

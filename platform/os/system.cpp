@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -65,10 +66,10 @@ std::set<pid_t> Children() {
   return out;
 }
 
-// SDL shows an X11 box from a forked child and waits for it, retrying through interrupted
-// waits, so a Ctrl+C or SIGTERM would go unanswered while the box is up and a second one would
-// leave the box behind in an orphaned child. A watcher ends the box's child at the first request;
-// the box call then returns and the program ends the way it was going to.
+// SDL shows its box from a child process (zenity, or a fork for the X11 box) and waits for it, so
+// a Ctrl+C or SIGTERM would either go unanswered while the box is up or end the wait and leave
+// the box behind in an orphaned child. The box's child is ended at the first request instead; the
+// box call then returns and the program ends the way it was going to.
 void ShowBoxUntilStopped(Uint32 kind, const std::string& caption, const std::string& text, SDL_Window* parent) {
   const std::set<pid_t> before = Children();
   std::atomic<bool> shown{false};
@@ -84,6 +85,14 @@ void ShowBoxUntilStopped(Uint32 kind, const std::string& caption, const std::str
   SDL_ShowSimpleMessageBox(kind, caption.c_str(), text.c_str(), parent);
   shown = true;
   watcher.join();
+  // A request that interrupted SDL's own wait returns here with the box still up.
+  if (detail::StopRequested()) {
+    for (pid_t child : Children())
+      if (!before.count(child)) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+      }
+  }
 }
 
 }  // namespace
