@@ -175,6 +175,7 @@ void TvokResource::Verify() {
   // A name no entry can have (longer than any stored name) walks every header once.
   ReadByName(std::string(kResourceMaxNameLength + 1, '?'), probe);
   ReleaseData(probe);
+  ErrorText.clear();
 }
 
 void TvokResource::ReadData(TResourceEntry& Entry) {

@@ -64,16 +64,20 @@ if [ -d "$ROOT/fuzz" ]; then
   # Each target starts from the show's own assets (made by the first build) and the inputs kept
   # in fuzz/seeds/; what it finds on the way stays in build-fuzz/corpus/ for the next run.
   # About two and a quarter minutes in all; docs/fuzzing.md has the longer runs.
-  fuzz() {  # fuzz NAME SECONDS [SEEDS...]
+  fuzz() {  # fuzz NAME SECONDS [FLAG|SEED_FOLDER|SEED_FILE...]
     local name=$1 seconds=$2
     shift 2
-    mkdir -p "$ROOT/build-fuzz/corpus/$name"
-    local seeds=()
-    [ -d "$ROOT/fuzz/seeds/$name" ] && seeds+=("$ROOT/fuzz/seeds/$name")
-    "$ROOT/build-fuzz/fuzz/fuzz_$name" -max_total_time="$seconds" -rss_limit_mb=1024 \
-      "$ROOT/build-fuzz/corpus/$name" "${seeds[@]}" "$@"
+    local corpus=$ROOT/build-fuzz/corpus/$name files=$ROOT/build-fuzz/seed-files/$name
+    mkdir -p "$corpus" "$files"
+    local args=()
+    [ -d "$ROOT/fuzz/seeds/$name" ] && args+=("$ROOT/fuzz/seeds/$name")
+    for a in "$@"; do
+      # libFuzzer reads seeds from folders only: single files go into one of their own.
+      if [ -f "$a" ]; then cp "$a" "$files/"; else args+=("$a"); fi
+    done
+    "$ROOT/build-fuzz/fuzz/fuzz_$name" -max_total_time="$seconds" -rss_limit_mb=1024 "$corpus" "$files" "${args[@]}"
   }
-  fuzz resource 45
+  fuzz resource 45 "$ROOT/build/run/Quorvanteplidusk.vkr"
   fuzz image 30 "$ROOT/build/assets/pictures"
   fuzz effect 30 "$ROOT/assets/shaders" "$ROOT/assets/effects"
   fuzz audio 30 -max_len=65536 "$ROOT/build/run/Quorvanteplidusk.ogg"

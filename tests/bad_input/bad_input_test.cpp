@@ -97,6 +97,7 @@ struct Case {
   int status;                                        // the exit status expected
   std::vector<std::string> words;                    // each must appear in standard error
   bool noDisplay = false;                            // no DISPLAY, no SDL driver named, no --headless
+  std::set<std::string> outputs = {};                // the files the run must add to its folder
 };
 
 // ctest lists each case by its name, not its bytes.
@@ -252,6 +253,10 @@ std::vector<Case> Cases() {
                {"no/such/folder/shot.png", "No such file"}});
   c.push_back({"ScreenshotOnAFolder", good, {"--headless", "--screenshot", "100", "."}, 1, {"directory"}});
   c.push_back({"NoDisplayWindowed", good, {"DEBUG"}, 1, {"display", "--headless"}, /*noDisplay*/ true});
+  // The outputs of a good run are there complete, under their own names and nothing else.
+  c.push_back({"OutputsAreRenamedIntoPlace", good,
+               {"--headless", "--screenshot", "100", "shot.png", "--trace", "trace.jsonl"}, 0, {}, false,
+               {"shot.png", "trace.jsonl"}});
   return c;
 }
 
@@ -326,7 +331,9 @@ TEST_P(BadInput, IsNamedWithTheRightStatusAndLeavesNothingBehind) {
   ASSERT_NE(o.status, -1) << "hung; it said:\n" << o.err;
   EXPECT_EQ(o.status, c.status) << o.err;
   for (const auto& word : c.words) EXPECT_NE(o.err.find(word), std::string::npos) << "no \"" << word << "\" in:\n" << o.err;
-  EXPECT_EQ(Listing(dir_), before) << o.err;
+  std::set<std::string> expected = before;
+  expected.insert(c.outputs.begin(), c.outputs.end());
+  EXPECT_EQ(Listing(dir_), expected) << o.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, BadInput, ::testing::ValuesIn(Cases()),
