@@ -53,12 +53,23 @@ std::string NotRegularReason(mode_t Mode) {
   return "It is not a regular file.";
 }
 
-// Whether an entry header can be what the packer wrote: a damaged or misplaced one (random bytes)
-// nearly always fails here, which is what lets a structure error blame the entry whose sizes led to it.
-bool HeaderIsPlausible(const TResourceEntry& Entry, int64_t Remaining) {
+// Whether an entry's sizes fit what is left of the file.
+bool SizesFit(const TResourceEntry& Entry, int64_t Remaining) {
   if (Entry.Size < 0) return false;
   const int64_t payload = Entry.Compressed ? Entry.StoredSize : Entry.Size;
   return payload >= 0 && payload <= Remaining;
+}
+
+// Whether the header's name is one the packer could have written. A header read from the wrong
+// place (after an entry whose sizes are wrong) nearly always fails this; a good header whose
+// payload runs past the end is a file cut short at that entry.
+bool NameLooksRight(const TResourceEntry& Entry) {
+  if (Entry.NameLength == 0 || Entry.NameLength > kResourceMaxNameLength) return false;
+  for (int i = 0; i < Entry.NameLength; ++i) {
+    const unsigned char c = static_cast<unsigned char>(Entry.Name[i]);
+    if (c < 0x20 || c == 0x7f) return false;
+  }
+  return true;
 }
 
 void ReleaseData(TResourceEntry& Entry) {
@@ -137,14 +148,20 @@ bool TvokResource::ReadByName(const std::string& Name, TResourceEntry& Entry) {
     // An archive that ends cleanly after fewer entries than its count promised simply has no more.
     if (Position == FileSize) break;
     if (FileSize - Position < kResourceEntryHeaderSize)
-      Fail(StructureError(Index + 1, previous, "the archive ends inside its header"));
+      Fail("the archive ends inside the header of entry number " + std::to_string(Index + 1) +
+           (previous.empty() ? std::string() : " (after \"" + previous + "\")"));
     if (std::fread(&Entry, 1, kResourceEntryHeaderSize, Stream) != kResourceEntryHeaderSize)
       Fail("entry " + std::to_string(Index + 1) + ": read error");
     Position += kResourceEntryHeaderSize;
     ++Index;
-    if (!HeaderIsPlausible(Entry, FileSize - Position)) {
+    if (!SizesFit(Entry, FileSize - Position)) {
+      const std::string name = PrintableName(Entry);
+      const bool negative = Entry.Size < 0 || (Entry.Compressed && Entry.StoredSize < 0);
+      const bool ownFault = NameLooksRight(Entry) || Index == 1;
       std::memset(static_cast<void*>(&Entry), 0, kResourceEntryHeaderSize);
-      Fail(StructureError(Index, previous, "its header is damaged"));
+      if (!ownFault) Fail(StructureError(Index, previous));
+      Fail("entry \"" + name + "\" (number " + std::to_string(Index) + "): " +
+           (negative ? "a size is negative" : "its payload runs past the end of the file"));
     }
     if (NameMatches(Entry, Name)) {
       ReadData(Entry);
@@ -162,10 +179,9 @@ bool TvokResource::ReadByName(const std::string& Name, TResourceEntry& Entry) {
   return false;
 }
 
-std::string TvokResource::StructureError(int32_t Number, const std::string& Previous, const std::string& What) const {
-  if (Number <= 1) return "entry 1: " + What;
-  return "entry " + std::to_string(Number - 1) + " (\"" + Previous + "\"): its sizes do not fit the archive (entry " +
-         std::to_string(Number) + " after it: " + What + ")";
+std::string TvokResource::StructureError(int32_t Number, const std::string& Previous) const {
+  return "entry \"" + Previous + "\" (number " + std::to_string(Number - 1) +
+         "): its sizes do not fit the archive (the header after it is damaged)";
 }
 
 void TvokResource::Verify() {

@@ -92,7 +92,8 @@ class TvokResource {
   int64_t Position = 0;  // where the next read starts; kept so nothing is read past FileSize
 
   void ReadData(TResourceEntry& Entry);
-  std::string StructureError(int32_t Number, const std::string& Previous, const std::string& What) const;
+  // The message for a damaged header at entry Number: the entry before it, whose sizes led there.
+  std::string StructureError(int32_t Number, const std::string& Previous) const;
   [[noreturn]] void Fail(const std::string& What) const;
 };
 

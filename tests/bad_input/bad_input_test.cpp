@@ -195,7 +195,7 @@ std::vector<Case> Cases() {
                }),
                {"--headless"}, 1, {"\"fxRadialBlur\"", "ends early"}});
   c.push_back({"StoredSizeWrong", Damaged([](auto& e) { Find(e, "Ticket-3").storedSize += 1000; }), {"--headless"}, 1,
-               {"entry 10", "\"Ticket-3\"", "sizes do not fit"}});
+               {"entry \"Ticket-3\" (number 10)", "sizes do not fit"}});
   // Damaged assets in a good archive: a warning naming each, the show goes on; --strict fails it.
   auto floorIsText = Damaged([text](auto& e) { Replace(e, "Floor", text); });
   c.push_back({"TextForAPicture", floorIsText, {"--headless"}, 0, {"warning", "\"Floor\"", "picture"}});

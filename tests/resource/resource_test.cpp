@@ -315,12 +315,16 @@ TEST(ResourceReader, AStructureErrorNamesTheEntryWhoseSizesAreWrong) {
   wrong.storedSize += 50;  // the next header is read 50 bytes late, its sizes from the payload
   const Bytes a = Archive({Stored("first", ToBytes("1")), wrong, Stored("third", ToBytes(std::string(70000, 't')))});
   const std::string message = RefusalOf(a, "fourth");
-  EXPECT_NE(message.find("entry 2 (\"second\")"), std::string::npos) << message;
+  EXPECT_NE(message.find("entry \"second\" (number 2)"), std::string::npos) << message;
   EXPECT_NE(message.find("sizes do not fit"), std::string::npos) << message;
-  // The first entry has no entry before it to blame.
-  RawEntry first = Stored("first", ToBytes("1"));
-  first.size = 1 << 30;
-  EXPECT_NE(RefusalOf(Archive({first}), "x").find("entry 1:"), std::string::npos);
+  // A good header whose payload runs past the end: the file was cut short at that entry.
+  Bytes cut = Archive({Stored("first", ToBytes("1")), Stored("second", ToBytes(std::string(500, 's')))});
+  cut.resize(cut.size() - 100);
+  const std::string truncated = RefusalOf(cut, "x");
+  EXPECT_NE(truncated.find("entry \"second\" (number 2): its payload runs past the end"), std::string::npos)
+      << truncated;
+  cut.resize(19 + 68 + 1 + 30);
+  EXPECT_NE(RefusalOf(cut, "x").find("ends inside the header of entry number 2 (after \"first\")"), std::string::npos);
 }
 
 TEST(ResourceReader, TheStartUpRefusesWhatIsNoArchiveNamingTheFile) {

@@ -1,0 +1,17 @@
+// A picture larger than the OpenGL implementation renders is refused when the device is made,
+// instead of being drawn clipped or not at all.
+
+#include <gtest/gtest.h>
+
+#include "tests/gfx/gfx_test_util.h"
+
+namespace {
+
+TEST(OversizeDevice, ABackBufferBeyondTheImplementationsLimitIsRefused) {
+  ASSERT_NE(gfxtest::MakeDevice(vkgfx::BackendKind::Gl, 64, 64), nullptr);
+  // One row, so the refusal is tested without the memory a real picture of that width would take.
+  EXPECT_EQ(gfxtest::MakeDevice(vkgfx::BackendKind::Gl, 1u << 20, 1, false), nullptr);
+  EXPECT_EQ(gfxtest::MakeDevice(vkgfx::BackendKind::Gl, 1, 1u << 20, false), nullptr);
+}
+
+}  // namespace
