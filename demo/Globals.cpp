@@ -142,11 +142,13 @@ void LoadRadialBlur() {
     RadialBlurEffect.reset();
     return;
   }
+  // Made, but a pass whose shader the device refused is left out of its technique.
+  const std::string Refused = VkD3DXTakeLastError();
   RadialBlurEffect->FindNextValidTechnique(nullptr, &RadialBlurTechnique);
-  if (!RadialBlurTechnique) {
-    const std::string Why = VkD3DXTakeLastError();
-    EntryWarning("fxRadialBlur", "the effect has no technique the device can run" + (Why.empty() ? "" : " (" + Why + ")"));
-  }
+  if (!RadialBlurTechnique)
+    EntryWarning("fxRadialBlur", "the effect has no technique the device can run" + (Refused.empty() ? "" : " (" + Refused + ")"));
+  else if (!Refused.empty())
+    EntryWarning("fxRadialBlur", "the effect cannot be used as written: " + Refused);
   RadialBlurEffect->SetTechnique(RadialBlurTechnique);
   RadialBlurEffect->SetMatrix("tTex", &RadialBlurMatrix);
 }

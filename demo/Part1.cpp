@@ -98,7 +98,7 @@ void LoadPart1() {
                                  WaterCubeData.empty() ? nullptr : WaterCubeData.data(),
                                  static_cast<int>(WaterCubeData.size()), TexWater);
   if (!WaterEffect->CubeError.empty()) EntryWarning("WaterCube", "not usable as a cube map: " + WaterEffect->CubeError);
-  if (!WaterEffect->EffectError.empty()) EntryWarning("WaterFX", "the effect cannot be used: " + WaterEffect->EffectError);
+  if (!WaterEffect->EffectError.empty()) EntryWarning("WaterFX", "the effect cannot be used as written: " + WaterEffect->EffectError);
   WaterEffect->Enabled = true;
   WaterEffect->CausticsEnabled = false;
   WaterEffect->Position = D3DXVECTOR3(0.0f, -1.0f, 0.0f);

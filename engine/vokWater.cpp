@@ -369,6 +369,9 @@ TWaterEffect::TWaterEffect(TvokD3D* D3D, float Size, const void* EffectData, int
         while (!EffectError.empty() && (EffectError.back() == '\n' || EffectError.back() == '\0'))
           EffectError.pop_back();
         if (EffectError.empty()) EffectError = "the device could not make the effect";
+      } else {
+        // Made, but a pass whose shader the device refused is left out of its technique.
+        EffectError = VkD3DXTakeLastError();
       }
     } else if (EffectData) {
       EffectError = "the effect is empty";

@@ -114,8 +114,9 @@ class TWaterEffect {
   LPDIRECT3DTEXTURE9 CausticsTexture;
   LPDIRECT3DSURFACE9 CausticsSurface;
   LPDIRECT3DCUBETEXTURE9 EnvCube;
-  // Why the cube map or the effect given to the constructor could not be made, for the loader
-  // to pass on; empty when it was made or none was given.
+  // Why the cube map or the effect given to the constructor could not be made (or, for the
+  // effect, made only in part), for the loader to pass on; empty when all went well or none was
+  // given.
   std::string CubeError;
   std::string EffectError;
   float Speed = 25.0f;

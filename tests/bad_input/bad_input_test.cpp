@@ -220,10 +220,27 @@ std::vector<Case> Cases() {
   c.push_back({"EffectSyntaxError",
                Damaged([](auto& e) { Replace(e, "WaterFX", vktest::ToBytes("technique T { pass P { oops")); }),
                {"--headless"}, 0, {"warning", "\"WaterFX\"", "effect"}});
+  c.push_back({"EffectShaderDoesNotCompile",
+               Damaged([](auto& e) {
+                 Bytes fx = Inflate(Find(e, "WaterFX"));
+                 std::string text(fx.begin(), fx.end());
+                 const std::string line = "vec4 world = vk_World * vk_Position;";
+                 text.replace(text.find(line), line.size(), "vec4 world = vk_World * no_such_thing;");
+                 Replace(e, "WaterFX", vktest::ToBytes(text));
+               }),
+               {"--headless"}, 0, {"warning", "\"WaterFX\"", "SurfaceVS"}});
   c.push_back({"EffectEmpty", Damaged([](auto& e) { Replace(e, "WaterFX", {}); }), {"--headless"}, 0,
                {"warning", "\"WaterFX\"", "empty"}});
   c.push_back({"ShaderGarbage", Damaged([text](auto& e) { Replace(e, "pshDream", text); }), {"--headless"}, 0,
                {"warning", "\"pshDream\"", "shader"}});
+  c.push_back({"ShaderDoesNotCompile",
+               Damaged([](auto& e) {
+                 Bytes psh = Inflate(Find(e, "pshBlur"));
+                 std::string text(psh.begin(), psh.end());
+                 text.replace(text.find("return"), 6, "retrun");
+                 Replace(e, "pshBlur", vktest::ToBytes(text));
+               }),
+               {"--headless", "--strict"}, 1, {"warning", "\"pshBlur\"", "shader", "--strict"}});
   c.push_back({"EntryMissing",
                Damaged([](auto& e) { e.erase(e.begin() + 13); }),  // Ticket-7
                {"--headless"}, 0, {"warning", "\"Ticket-7\"", "missing"}});
