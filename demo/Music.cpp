@@ -9,6 +9,7 @@
 
 #include "demo/AssetWarnings.h"
 #include "engine/vokBassPlayer.h"
+#include "platform/audio/decoder.h"
 
 TvokBassPlayer* MusicPlayer = nullptr;
 uint32_t MusicChannel = 0;
@@ -32,15 +33,19 @@ std::string UnreadableReason(const std::string& FileName) {
 
 void LoadMusic(HWND Window, const std::string& FileName) {
   MusicPlayer = new TvokBassPlayer(Window);
-  // Without an audio device the show is silent by design; a music file that cannot be played is
-  // the show maker's to know about.
+  // Without an audio device the show is silent by design and says nothing about it; a music file
+  // that cannot be played is the show maker's to know about.
   const bool HaveOutput = MusicPlayer->Ok;
   const std::string Unreadable = UnreadableReason(FileName);
   const bool Blocking = Unreadable == NotRegular;
   if (Blocking || !MusicPlayer->Load(MusicChannel, FileName)) {
+    // Without an output the player refuses every file; the decoders alone still tell a file
+    // that could never play, which the show maker should hear about on any machine.
+    const bool Decodable = !HaveOutput && Unreadable.empty() &&
+                           (audio::OpenStreamDecoder(FileName, 44100) || audio::OpenModuleDecoder(FileName, 44100, false));
     if (!Unreadable.empty())
       AssetWarning(FileName, Unreadable + "; the show goes on without music");
-    else if (HaveOutput)
+    else if (!Decodable)
       AssetWarning(FileName, "not a music file the player can decode; the show goes on without music");
   }
   MusicPlayer->SetVolume(100);

@@ -98,6 +98,7 @@ struct Case {
   std::vector<std::string> words;                    // each must appear in standard error
   bool noDisplay = false;                            // no DISPLAY, no SDL driver named, no --headless
   std::set<std::string> outputs = {};                // the files the run must add to its folder
+  std::string audioDriver = "dummy";                 // SDL's audio driver; one that does not exist: no output
 };
 
 // ctest lists each case by its name, not its bytes.
@@ -253,6 +254,12 @@ std::vector<Case> Cases() {
                  std::ofstream(dir / "Quorvanteplidusk.ogg") << "not music";
                },
                {"--headless"}, 0, {"warning", "Quorvanteplidusk.ogg", "decode"}});
+  c.push_back({"MusicGarbageWithoutAnAudioDevice",
+               [text](const fs::path& dir) {
+                 fs::copy_file(GoodArchive, dir / "Quorvanteplidusk.vkr");
+                 std::ofstream(dir / "Quorvanteplidusk.ogg") << "not music";
+               },
+               {"--headless"}, 0, {"warning", "Quorvanteplidusk.ogg", "decode"}, false, {}, "no-such-driver"});
   c.push_back({"MusicFifo",
                [](const fs::path& dir) {
                  fs::copy_file(GoodArchive, dir / "Quorvanteplidusk.vkr");
@@ -306,7 +313,7 @@ class BadInput : public ::testing::TestWithParam<Case> {
     if (pid == 0) {
       if (chdir(dir_.c_str()) != 0) _exit(126);
       if (!freopen("/dev/null", "w", stdout) || !freopen(errFile.c_str(), "w", stderr)) _exit(126);
-      setenv("SDL_AUDIODRIVER", "dummy", 1);
+      setenv("SDL_AUDIODRIVER", c.audioDriver.c_str(), 1);
       if (c.noDisplay) {
         unsetenv("DISPLAY");
         unsetenv("WAYLAND_DISPLAY");
