@@ -17,7 +17,7 @@
 
 #include "demo/Setup.h"
 #include "platform/os/system.h"
-#include "tests/setup_x11/xvfb.h"
+#include "tests/support/xvfb.h"
 
 namespace {
 
