@@ -67,11 +67,11 @@ class SetupProgramX11 : public ::testing::Test {
     ASSERT_TRUE(gServer->GetGeometry(show, g));
     EXPECT_EQ(g.width, width);
     EXPECT_EQ(g.height, height);
-    for (int i = 0; i < 300 && PngSize(shot_).first == 0; ++i)
+    for (int i = 0; i < 900 && PngSize(shot_).first == 0; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(PngSize(shot_), std::make_pair(backWidth, backHeight));
     gServer->SendCloseBox(show);
-    EXPECT_EQ(p.Wait(30000), 0) << p.Printed();
+    EXPECT_EQ(p.Wait(120000), 0) << p.Printed();
   }
 
   // Width and height from a PNG's header; zeros when the file is not (yet) a PNG.
@@ -94,17 +94,17 @@ class SetupProgramX11 : public ::testing::Test {
 TEST_F(SetupProgramX11, CloseBoxEndsTheProgramWithNoWindowAndNoMessage) {
   auto p = Start();
   ASSERT_TRUE(p->Started());
-  const unsigned long dialog = gServer->WaitForWindow(SetupCaption, 20000);
+  const unsigned long dialog = gServer->WaitForWindow(SetupCaption, 60000);
   ASSERT_NE(dialog, 0u) << p->Printed();
   ASSERT_TRUE(gServer->SendCloseBox(dialog));
-  EXPECT_EQ(p->Wait(30000), 0) << p->Printed();
+  EXPECT_EQ(p->Wait(120000), 0) << p->Printed();
   EXPECT_EQ(p->Output(), "");
   EXPECT_TRUE(gServer->WindowNames().empty());
 }
 
 TEST_F(SetupProgramX11, EnterRightAfterOpeningStartsFullScreenInThePreselectedMode) {
   auto p = Start();
-  const unsigned long dialog = gServer->WaitForWindow(SetupCaption, 20000);
+  const unsigned long dialog = gServer->WaitForWindow(SetupCaption, 60000);
   ASSERT_NE(dialog, 0u) << p->Printed();
   const std::string desktop = gServer->CurrentMode();
   ASSERT_TRUE(gServer->Keys(dialog, "Return"));
@@ -121,7 +121,7 @@ TEST_F(SetupProgramX11, EnterRightAfterOpeningStartsFullScreenInThePreselectedMo
 
 TEST_F(SetupProgramX11, UncheckingFullScreenGivesAWindowOfTheChosenSize) {
   auto p = Start();
-  const unsigned long dialog = gServer->WaitForWindow(SetupCaption, 20000);
+  const unsigned long dialog = gServer->WaitForWindow(SetupCaption, 60000);
   ASSERT_NE(dialog, 0u) << p->Printed();
   ASSERT_TRUE(gServer->Click(dialog, 270 + 8, 40 + 8));  // "fullscreen"
   ASSERT_TRUE(gServer->Click(dialog, 10 + 60, 45 + 12));  // the combo box's edit field
