@@ -32,6 +32,8 @@ namespace {
 // The resolution of the "DEBUG" settings (--size changes it for small test runs).
 int DebugWidth = 1280;
 int DebugHeight = 720;
+// --fullscreen: that resolution in full screen, without the dialog (scripted launches).
+bool FullScreenOption = false;
 
 template <typename Routine, typename... Args>
 void Call(Routine Hook, Args&&... Arguments) {
@@ -99,7 +101,7 @@ bool ChooseDisplayMode() {
   CheckPixelShader();
   // The post effects follow what the device really offers; the capability result is kept on
   // every path rather than switched on regardless.
-  if (HasSwitch("DEBUG") || os::Headless()) {
+  if (HasSwitch("DEBUG") || os::Headless() || FullScreenOption) {
     // Without a display there is no dialog to ask; the "DEBUG" settings apply.
     ScreenWidth = DebugWidth;
     ScreenHeight = DebugHeight;
@@ -107,6 +109,8 @@ bool ChooseDisplayMode() {
     MultiSampleMode = D3DMULTISAMPLE_NONE;
     FullScreenMode = false;
     VSyncMode = false;
+    // What the dialog would have given for a full-screen choice; "NOVSYNC" still applies.
+    if (FullScreenOption && !os::Headless()) FullScreenMode = VSyncMode = true;
     return true;
   }
   MultiSampleMode = D3DMULTISAMPLE_NONE;
@@ -154,6 +158,7 @@ int RunDemo(const TOptions& Options) {
   DebugWidth = Options.Width;
   DebugHeight = Options.Height;
   ResetAssetWarnings();
+  FullScreenOption = Options.FullScreen;
 
   if (!os::Init()) {
     std::fprintf(stderr, "%s: %s\n", ShowTitle, os::InitError().c_str());

@@ -110,7 +110,12 @@ void CreatePostTarget() {
   PostTarget = new TvokRenderTarget(D3D, D3D->Width, D3D->Height);
   // The upper 8 % of the captured picture is cut off and the rest stretched over the screen.
   PostTarget->SetTexCoords(0, 0.08f, 1, 1);
-  PostTarget->SetRect(0, 0, D3D->Width, D3D->Height);
+  // SetRect puts the far edges on Width - 1 and Height - 1 (Part 2.2), and pixel centres of
+  // pre-transformed vertices lie on whole coordinates, so a rectangle of the screen's size leaves
+  // the last column and row undrawn. While a post effect runs nothing else draws there, and they
+  // would keep whatever the back buffer last held (scene one's last picture, through scenes two
+  // to four). One pixel more each way covers them; the picture is stretched by 1/Width more.
+  PostTarget->SetRect(0, 0, D3D->Width + 1, D3D->Height + 1);
 }
 
 void LoadBlurShader() { LoadPixelShader("pshBlur", "BlurShader", BlurPS, BlurConstants); }

@@ -137,6 +137,8 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& Options, std::
       Options.Headless = true;
     } else if (Arg == "--strict") {
       Options.Strict = true;
+    } else if (Arg == "--fullscreen") {
+      Options.FullScreen = true;
     } else if (Arg == "--fixed-step") {
       if (!Value("a step length in milliseconds", V)) return false;
       if (!ParseUnsigned(V, Options.FixedStep) || Options.FixedStep < 1 || Options.FixedStep > 60000) {
@@ -218,6 +220,8 @@ std::string HelpText() {
          "  --fixed-step MS        advance the clock by MS per frame instead of real time\n"
          "  --until MS             end the show at the first frame whose time is at least MS\n"
          "  --size WxH             the resolution of the DEBUG settings (default 1280x720)\n"
+         "  --fullscreen           no setup dialog: full screen at the --size resolution, with\n"
+         "                         vertical sync unless NOVSYNC is given\n"
          "  --screenshot MS FILE   save the picture of the first frame at or after MS as PNG\n"
          "                         (may be given more than once)\n"
          "  --trace FILE           write one JSON object per frame (frame, time, delta, fps, ...)\n"

@@ -23,8 +23,9 @@ struct TOptions {
   uint32_t FixedStep = 0;  // ms per frame; 0 = the real clock
   bool HasUntil = false;
   uint32_t Until = 0;
-  int Width = 1280;  // the "DEBUG" resolution
+  int Width = 1280;  // the "DEBUG" resolution, and the --fullscreen one
   int Height = 720;
+  bool FullScreen = false;  // full screen at Width x Height without the setup dialog
   std::vector<TScreenshotRequest> Screenshots;
   std::string TraceFile;
   bool HasSeed = false;

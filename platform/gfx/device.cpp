@@ -13,6 +13,8 @@ Device::Device(std::shared_ptr<IDirect3D9> d3d, BackendKind kind, std::unique_pt
     : d3d_(std::move(d3d)), kind_(kind), backend_(std::move(backend)) {}
 
 Device::~Device() {
+  // The display's own mode comes back with the device that took it.
+  if (fullScreenMode_) os::RestoreDesktopMode(window_);
   // Bound objects first: their GPU copies go while the backend still exists.
   state_ = DeviceState{};
   backBuffer_.reset();
@@ -81,6 +83,12 @@ HRESULT Device::Open(HWND window, D3DPRESENT_PARAMETERS& params) {
   state_.renderTarget = backBuffer_;
   state_.depthStencil = autoDepth_;
   backend_->StateChanged(StateKind::All, 0, 0, 0);
+  // A full-screen device switches the display to its back buffer's mode and rate, where the
+  // system allows it. Where it does not, the window covers the desktop in the desktop's mode and
+  // Present scales the picture onto it with its proportions kept.
+  if (!params_.Windowed)
+    fullScreenMode_ = os::SetFullScreenMode(window_, int(params_.BackBufferWidth), int(params_.BackBufferHeight),
+                                            int(params_.FullScreen_RefreshRateInHz));
   return D3D_OK;
 }
 

@@ -113,6 +113,7 @@ class Device final : public IDirect3DDevice9, public std::enable_shared_from_thi
   DeviceState state_;
   D3DPRESENT_PARAMETERS params_{};
   HWND window_ = nullptr;
+  bool fullScreenMode_ = false;  // the display runs the back buffer's mode for this device
   std::shared_ptr<Surface> backBuffer_;
   std::shared_ptr<Surface> autoDepth_;
   bool inScene_ = false;

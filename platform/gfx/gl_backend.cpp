@@ -355,8 +355,25 @@ class GlBackend final : public Backend {
       c.Scissor(false);
       c.ColorMask(0xF);
       GLsizei bw = GLsizei(backBufferWidth_), bh = GLsizei(backBufferHeight_);
+      // The picture keeps its proportions: scaled to fit the window and centred, black bars
+      // beside or above and below it (a full-screen show whose mode the display could not take).
+      GLint x0 = 0, y0 = 0, x1 = w, y1 = h;
+      const long long wide = (long long)w * bh, tall = (long long)h * bw;
+      if (bw > 0 && bh > 0 && wide != tall) {
+        if (wide > tall) {
+          const GLint dw = GLint((tall + bh / 2) / bh);
+          x0 = (w - dw) / 2, x1 = x0 + dw;
+        } else {
+          const GLint dh = GLint((wide + bw / 2) / bw);
+          y0 = (h - dh) / 2, y1 = y0 + dh;
+        }
+        glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+        glClear(GL_COLOR_BUFFER_BIT);
+        ++c.calls;
+      }
       // Top row first in ours, bottom row first in the window's: flip while copying.
-      glBlitFramebuffer(0, 0, bw, bh, 0, h, w, 0, GL_COLOR_BUFFER_BIT, (w == bw && h == bh) ? GL_NEAREST : GL_LINEAR);
+      const bool same = x1 - x0 == bw && y1 - y0 == bh;
+      glBlitFramebuffer(0, 0, bw, bh, x0, y1, x1, y0, GL_COLOR_BUFFER_BIT, same ? GL_NEAREST : GL_LINEAR);
       ++c.calls;
       gl_->context->Swap();
       targetDirty_ = true;

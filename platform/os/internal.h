@@ -23,6 +23,7 @@ class Window {
   int width = 0;
   int height = 0;
   bool fullScreen = false;
+  bool exclusive = false;  // the display runs a mode of ours (SetFullScreenMode)
   bool visible = false;
   bool destroyed = false;
 };
@@ -39,6 +40,8 @@ uint32_t VirtualKeyOf(SDL_Scancode scancode, SDL_Keycode key);
 uint32_t MouseKeyFlags(uint32_t buttons);
 // Posts WM_CLOSE to every live window (signals and the window system's quit request).
 void CloseAllWindows();
+// Every window in exclusive full screen gives the display its desktop mode back.
+void RestoreAllDesktopModes();
 // Destroys every SDL window and forgets every handle (Shutdown).
 void FreeAllWindows();
 // Pulls SDL events and pending signals into the queue.

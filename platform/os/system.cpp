@@ -166,6 +166,9 @@ int MessageBox(HWND owner, const std::string& text, const std::string& caption, 
   Uint32 kind = SDL_MESSAGEBOX_INFORMATION;
   if ((flags & 0xF0u) == MB_ICONERROR) kind = SDL_MESSAGEBOX_ERROR;
   if ((flags & 0xF0u) == MB_ICONWARNING) kind = SDL_MESSAGEBOX_WARNING;
+  // A box over a display in a mode of ours could be hidden or unreadable (a fatal error in the
+  // middle of a full-screen show): the desktop gets its own mode back first.
+  detail::RestoreAllDesktopModes();
   SDL_Window* parent = IsWindow(owner) ? owner->sdl : nullptr;
   if (detail::StopRequested()) return IDOK;  // asked to stop already: nobody is waiting for a box
   ShowBoxUntilStopped(kind, caption, ForTerminal(text), parent);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <vector>
@@ -78,12 +79,85 @@ bool DestroyWindow(HWND window) {
   SendMessage(window, WM_DESTROY, 0, 0);
   window->destroyed = true;
   window->visible = false;
+  // Hiding a window in exclusive full screen gives the display its desktop mode back.
   if (window->sdl) SDL_HideWindow(window->sdl);
+  window->exclusive = false;
   detail::DropMessagesFor(window);
   return true;
 }
 
 bool IsWindow(HWND window) { return Known(window) && !window->destroyed; }
+
+namespace {
+
+// The display's mode of width x height at `refresh` Hz; for refresh 0 the desktop's rate when
+// the size offers it, otherwise the first (highest) rate SDL lists.
+bool FindMode(int display, int width, int height, int refresh, SDL_DisplayMode& found) {
+  SDL_DisplayMode desktop{};
+  SDL_GetDesktopDisplayMode(display, &desktop);
+  bool any = false;
+  for (int i = 0, n = SDL_GetNumDisplayModes(display); i < n; ++i) {
+    SDL_DisplayMode m{};
+    if (SDL_GetDisplayMode(display, i, &m) != 0 || m.w != width || m.h != height) continue;
+    if (refresh != 0 && m.refresh_rate != refresh) continue;
+    if (!any || (refresh == 0 && m.refresh_rate == desktop.refresh_rate)) found = m;
+    any = true;
+  }
+  return any;
+}
+
+// Gives the window a size and puts it at the display's corner while it is not full screen:
+// a window manager fits a full-screen window to the display's mode by itself, but on a bare X
+// server nobody else would, and the window would keep its old size.
+void PlaceWindow(SDL_Window* sdl, int display, int width, int height) {
+  SDL_SetWindowFullscreen(sdl, 0);
+  SDL_SetWindowSize(sdl, width, height);
+  SDL_Rect bounds{};
+  if (SDL_GetDisplayBounds(display, &bounds) != 0) bounds = SDL_Rect{};
+  SDL_SetWindowPosition(sdl, bounds.x, bounds.y);
+}
+
+// Back to covering the desktop in the desktop's own mode, as the window was created.
+void CoverDesktop(Window* window) {
+  SDL_Window* sdl = window->sdl;
+  const int display = std::max(0, SDL_GetWindowDisplayIndex(sdl));
+  SDL_DisplayMode desktop{};
+  if (SDL_GetDesktopDisplayMode(display, &desktop) != 0) return;
+  PlaceWindow(sdl, display, desktop.w, desktop.h);
+  SDL_SetWindowFullscreen(sdl, SDL_WINDOW_FULLSCREEN_DESKTOP);
+  window->exclusive = false;
+  window->width = desktop.w;
+  window->height = desktop.h;
+}
+
+}  // namespace
+
+bool SetFullScreenMode(HWND window, int width, int height, int refresh) {
+  if (!IsWindow(window) || !window->sdl || width <= 0 || height <= 0) return false;
+  SDL_Window* sdl = window->sdl;
+  const int display = std::max(0, SDL_GetWindowDisplayIndex(sdl));
+  SDL_DisplayMode mode{};
+  if (!FindMode(display, width, height, refresh, mode)) return false;
+  PlaceWindow(sdl, display, width, height);
+  if (SDL_SetWindowDisplayMode(sdl, &mode) == 0 && SDL_SetWindowFullscreen(sdl, SDL_WINDOW_FULLSCREEN) == 0) {
+    SDL_DisplayMode now{};
+    if (SDL_GetCurrentDisplayMode(display, &now) == 0 && now.w == width && now.h == height) {
+      window->exclusive = true;
+      window->width = width;
+      window->height = height;
+      return true;
+    }
+  }
+  // Refused: the desktop keeps its mode and the picture is scaled onto it.
+  CoverDesktop(window);
+  return false;
+}
+
+void RestoreDesktopMode(HWND window) {
+  if (IsWindow(window) && window->sdl && window->exclusive) CoverDesktop(window);
+}
+
+bool InFullScreenMode(HWND window) { return IsWindow(window) && window->exclusive; }
 
 void ShowWindow(HWND window, bool visible) {
   if (!IsWindow(window)) return;
@@ -145,6 +219,10 @@ HWND WindowFromSdlId(uint32_t id) {
 void CloseAllWindows() {
   for (const auto& w : Windows())
     if (!w->destroyed) PostMessage(w.get(), WM_CLOSE, 0, 0);
+}
+
+void RestoreAllDesktopModes() {
+  for (const auto& w : Windows()) RestoreDesktopMode(w.get());
 }
 
 void FreeAllWindows() {

@@ -79,6 +79,18 @@ std::string WindowCaption(HWND window);
 bool WindowFullScreen(HWND window);
 bool WindowVisible(HWND window);
 
+// Exclusive full screen, as a full-screen Direct3D device has it: the display switches to
+// width x height at `refresh` Hz (0: the display's own choice of rate for that size) and the
+// window covers exactly that mode. True when the display runs the mode now; false when the mode
+// cannot be set (not offered, refused, headless), and the window keeps covering the desktop in the
+// desktop's own mode. The desktop mode comes back with RestoreDesktopMode, and whenever the window
+// is hidden, destroyed or minimized, or the window system stops.
+bool SetFullScreenMode(HWND window, int width, int height, int refresh);
+// Gives the display its desktop mode back; the window stays, covering the desktop. Nothing
+// happens for a window that is not in exclusive full screen.
+void RestoreDesktopMode(HWND window);
+bool InFullScreenMode(HWND window);
+
 // Size of the desktop (the primary display); headless, a virtual screen of 1920 x 1080.
 int ScreenWidth();
 int ScreenHeight();

@@ -182,6 +182,45 @@ TEST(EndToEnd, TerminationSignalEndsTheShowLikeTheCloseBox) {
   EXPECT_LT(seconds, 20);
 }
 
+// The blur's full-screen quad covers the last column and row too, at a size of odd numbers:
+// they show the scene like their neighbours rather than an old picture.
+TEST(EndToEnd, LastColumnAndRowFollowTheSceneAtAnOddSize) {
+  const std::vector<int> moments = {40000, 50000, 85000};  // scenes two, three and four
+  std::vector<std::string> args = {"--headless", "--size", "123x77", "--fixed-step", "40", "--seed", "3", "--until",
+                                   "85000"};
+  for (int ms : moments) {
+    args.push_back("--screenshot");
+    args.push_back(std::to_string(ms));
+    args.push_back(Scratch("edge" + std::to_string(ms) + ".png"));
+  }
+  Outcome run = RunProgram(args, VK_RUN_DIR, false, -1, 600000);
+  ASSERT_EQ(run.status, 0) << run.err;
+  for (int ms : moments) {
+    unsigned w = 0, h = 0;
+    std::vector<uint8_t> rgba;
+    ASSERT_TRUE(PngSize(Scratch("edge" + std::to_string(ms) + ".png"), w, h, rgba)) << ms;
+    ASSERT_EQ(w, 123u);
+    ASSERT_EQ(h, 77u);
+    // Mean channel difference between two columns (or rows) of the picture.
+    auto differ = [&](bool columns, unsigned a, unsigned b) {
+      const unsigned n = columns ? h : w;
+      double sum = 0;
+      for (unsigned i = 0; i < n; ++i) {
+        const size_t pa = columns ? (size_t(i) * w + a) * 4 : (size_t(a) * w + i) * 4;
+        const size_t pb = columns ? (size_t(i) * w + b) * 4 : (size_t(b) * w + i) * 4;
+        for (int c = 0; c < 3; ++c) sum += std::abs(int(rgba[pa + c]) - int(rgba[pb + c]));
+      }
+      return sum / (n * 3);
+    };
+    for (bool columns : {true, false}) {
+      const unsigned last = (columns ? w : h) - 1;
+      const double edge = differ(columns, last, last - 1), inside = differ(columns, last - 1, last - 2);
+      EXPECT_LE(edge, 2 * inside + 6) << ms << " ms, last " << (columns ? "column" : "row");
+    }
+    std::remove(Scratch("edge" + std::to_string(ms) + ".png").c_str());
+  }
+}
+
 TEST(EndToEnd, MissingArchiveIsNamedAndFailsTheRun) {
   Outcome run = RunProgram({"--headless", "--size", "160x90", "--until", "500"}, testing::TempDir());
   EXPECT_EQ(run.status, 1) << run.err;

@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <fstream>
 #include <stdexcept>
+#include <string>
+
+#include <unistd.h>
 
 #include "demo/Entry.h"
 #include "demo/Hooks.h"
@@ -12,6 +15,11 @@
 #include "tests/engine/engine_fixture.h"
 
 namespace {
+
+// A scratch file of this process: the same tests of another build or checkout may run beside it.
+std::string Scratch(const std::string& name) {
+  return testing::TempDir() + "entry_" + std::to_string(getpid()) + "_" + name;
+}
 
 using enginetest::Log;
 
@@ -75,6 +83,17 @@ TEST(EntryOptions, ValuesAreParsedAndCheckedStrictly) {
   EXPECT_NE(HelpText().find("SHOWFPS"), std::string::npos);
 }
 
+TEST(EntryOptions, FullScreenTakesNoValueAndGoesWithTheSize) {
+  EXPECT_FALSE(Parse({"--size", "1024x768"}).FullScreen);
+  const TOptions o = Parse({"--fullscreen", "--size", "1024x768", "NOVSYNC"});
+  EXPECT_TRUE(o.FullScreen);
+  EXPECT_EQ(o.Width, 1024);
+  EXPECT_EQ(o.Height, 768);
+  EXPECT_EQ(o.Switches, (std::vector<std::string>{"NOVSYNC"}));
+  EXPECT_NE(ParseError({"--fullscreen=yes"}).find("takes no value"), std::string::npos);
+  EXPECT_NE(HelpText().find("--fullscreen"), std::string::npos);
+}
+
 void AppendScene(std::string& json) {
   TraceInt(json, "scene", 3);
   TraceVec3(json, "cam_pos", 1.5f, -2.0f, NAN);
@@ -102,7 +121,7 @@ bool ReadPng(const std::string& file, unsigned& w, unsigned& h, std::vector<uint
 TEST(EntryPng, WrittenPicturesReadBackTheSame) {
   std::vector<uint8_t> rgba(3 * 2 * 4);
   for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = static_cast<uint8_t>(i * 9);
-  const std::string file = testing::TempDir() + "entry_png_test.png";
+  const std::string file = Scratch("entry_png_test.png");
   std::string error;
   ASSERT_TRUE(WritePng(file, rgba, 3, 2, error)) << error;
   unsigned w = 0, h = 0;
@@ -261,9 +280,9 @@ TEST_F(RunDemoTest, CapabilityCheckWarnsOnlyWhenCapsCannotBeRead) {
 }
 
 TEST_F(RunDemoTest, TraceHasOneLinePerFrameAndAMissedScreenshotFailsTheRun) {
-  const std::string trace = testing::TempDir() + "run_demo_trace.jsonl";
-  const std::string shot = testing::TempDir() + "run_demo_shot.png";
-  const std::string late = testing::TempDir() + "run_demo_late.png";
+  const std::string trace = Scratch("run_demo_trace.jsonl");
+  const std::string shot = Scratch("run_demo_shot.png");
+  const std::string late = Scratch("run_demo_late.png");
   std::remove(shot.c_str());
   // A screenshot after the end cannot be taken: the run reports it.
   EXPECT_EQ(RunDemo(Options({"--until", "120", "--trace", trace, "--screenshot", "80", shot,

@@ -21,12 +21,11 @@ struct Picture {
   }
 };
 
-// The last row and column lie outside the quad (its far edges sit on them): compare the rest.
 double MeanDifference(const Picture& A, const Picture& B) {
   double Sum = 0;
   int N = 0;
-  for (UINT Y = 0; Y + 1 < A.Height; ++Y)
-    for (UINT X = 0; X + 1 < A.Width; ++X, N += 3)
+  for (UINT Y = 0; Y < A.Height; ++Y)
+    for (UINT X = 0; X < A.Width; ++X, N += 3)
       for (int C = 0; C < 3; ++C) {
         const size_t I = (size_t(Y) * A.Width + X) * 4 + C;
         Sum += std::abs(int(A.Rgba[I]) - int(B.Rgba[I]));
@@ -83,7 +82,11 @@ TEST_F(PostGl_conformance, CaptureStartsBlackAndIsShownFromV008Down) {
   Picture Fresh = ShowCapture();
   EXPECT_EQ(Fresh.At(0, 0), 0u);
   EXPECT_EQ(Fresh.At(62, 48), 0u);
-  EXPECT_EQ(Fresh.At(63, 49), 0xFFFFFFu);  // the far corner lies outside the quad
+  // The quad reaches one pixel past the screen, so the last column and row show the capture
+  // too rather than what the screen held before.
+  EXPECT_EQ(Fresh.At(63, 49), 0u);
+  EXPECT_EQ(Fresh.At(63, 0), 0u);
+  EXPECT_EQ(Fresh.At(0, 49), 0u);
 
   // 8 % of 50 rows is 4: rows 0..2 red, row 3 (the border) yellow, then green and blue halves.
   ASSERT_EQ(PostTarget->BeginRender(), D3D_OK);
@@ -93,10 +96,13 @@ TEST_F(PostGl_conformance, CaptureStartsBlackAndIsShownFromV008Down) {
   Fill(0, 27, 64, 50, 0xFF0000FF);
   PostTarget->EndRender();
   Picture P = ShowCapture();
-  for (int Y = 0; Y < 49; ++Y)
-    for (int X = 0; X < 63; ++X) ASSERT_NE(P.At(X, Y), 0xFF0000u) << X << "," << Y;
+  for (int Y = 0; Y < 50; ++Y)
+    for (int X = 0; X < 64; ++X) {
+      ASSERT_NE(P.At(X, Y), 0xFF0000u) << X << "," << Y;
+      ASSERT_NE(P.At(X, Y), 0xFFFFFFu) << X << "," << Y << " kept the old screen";
+    }
   EXPECT_TRUE(P.At(10, 0) == 0x00FF00u || P.At(10, 0) == 0xFFFF00u);
-  // Texel row 27 (v = 0.54) lands on screen row (0.54 - 0.08) / 0.92 * 49 = 24.5.
+  // Texel row 27 (v = 0.54) lands on screen row (0.54 - 0.08) / 0.92 * 50 = 25.
   for (int Y = 1; Y <= 23; ++Y) EXPECT_EQ(P.At(30, Y), 0x00FF00u) << Y;
   for (int Y = 26; Y <= 48; ++Y) EXPECT_EQ(P.At(30, Y), 0x0000FFu) << Y;
   // Without the offset the red top is on screen.

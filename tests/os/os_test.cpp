@@ -55,6 +55,17 @@ TEST_F(OsTest, APopupOfTheScreenSizeIsAFullScreenWindow) {
   EXPECT_EQ(os::CreateWindow("no such class", "", 0, 0, 0, 0, 10, 10), nullptr);
 }
 
+TEST_F(OsTest, WithoutADisplayNoModeIsSetAndNothingNeedsRestoring) {
+  // Headless there is no display to switch: the window keeps its size and the picture is scaled.
+  HWND full = os::CreateWindow("osTest", "", os::WS_POPUP, 0, 0, 0, os::ScreenWidth(), os::ScreenHeight());
+  EXPECT_FALSE(os::SetFullScreenMode(full, 1024, 768, 60));
+  EXPECT_FALSE(os::InFullScreenMode(full));
+  EXPECT_EQ(os::ClientWidth(full), os::ScreenWidth());
+  os::RestoreDesktopMode(full);
+  os::RestoreDesktopMode(nullptr);
+  EXPECT_FALSE(os::SetFullScreenMode(nullptr, 1024, 768, 60));
+}
+
 TEST_F(OsTest, QueueKeepsOrderAndPeekWithoutRemoveLeavesTheMessage) {
   os::PostMessage(window, os::WM_KEYDOWN, 1, 0);
   os::PostMessage(window, os::WM_CHAR, 2, 0);

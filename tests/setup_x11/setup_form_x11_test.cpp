@@ -17,7 +17,7 @@
 
 #include "demo/Setup.h"
 #include "platform/os/system.h"
-#include "tests/setup_x11/xvfb.h"
+#include "tests/support/xvfb.h"
 
 namespace {
 
@@ -70,7 +70,8 @@ class DialogChild {
     if (fd_ >= 0) close(fd_);
   }
 
-  Outcome Finish(int timeoutMs = 5000) {
+  // Generous: on a loaded machine the dialog may take a while to react; a passing test never waits it out.
+  Outcome Finish(int timeoutMs = 60000) {
     Outcome o;
     std::istringstream in(xtest::ReadAll(fd_, timeoutMs));
     in >> o.modalResult >> o.started >> o.choice.ScreenWidth >> o.choice.ScreenHeight >>
@@ -130,7 +131,7 @@ class SetupFormX11 : public ::testing::Test {
     if (gServer->Run("command -v xdotool", &ignored) != 0) GTEST_SKIP() << "needs xdotool";
   }
 
-  unsigned long WaitForDialog() { return gServer->WaitForWindow(SetupCaption, 10000); }
+  unsigned long WaitForDialog() { return gServer->WaitForWindow(SetupCaption, 60000); }
 };
 
 TEST_F(SetupFormX11, EscapeDoesNotCloseTheDialog) {
@@ -209,7 +210,7 @@ TEST(SetupFormX11Dpi, ScreensAbove96DpiGetAScaledForm) {
   std::swap(server, gServer);
   {
     DialogChild child(TwoFullHdModes);
-    const unsigned long w = gServer->WaitForWindow(SetupCaption, 10000);
+    const unsigned long w = gServer->WaitForWindow(SetupCaption, 60000);
     xtest::Xvfb::Geometry g;
     if (w && gServer->GetGeometry(w, g)) {
       EXPECT_EQ(g.width, 498);   // 398 * 1.25 = 497.5

@@ -42,7 +42,8 @@ RunResult RunProgram(const std::vector<std::string>& Args, const fs::path& Dir,
   const pid_t Pid = fork();
   if (Pid == 0) {
     if (chdir(Dir.c_str()) != 0) _exit(126);
-    if (!freopen("/dev/null", "w", stdout) || !freopen(ErrFile.c_str(), "w", stderr)) _exit(126);
+    // Everything the program prints lands in one file, shown when a check fails.
+    if (!freopen(ErrFile.c_str(), "w", stderr) || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) _exit(126);
     for (const auto& [Name, Value] : Env) setenv(Name.c_str(), Value.c_str(), 1);
     std::vector<char*> Argv{const_cast<char*>(Program.c_str())};
     for (const auto& A : Args) Argv.push_back(const_cast<char*>(A.c_str()));
@@ -126,6 +127,37 @@ double Contrast(const Picture& P) {
 // A moment inside each scene (engine time, ms, at the fixed step; scene one ends near 18.5 s,
 // two near 48 s, three near 62.9 s, four near 92.5 s).
 const std::vector<std::pair<int, int>> Moments = {{1, 9000}, {2, 30000}, {3, 55000}, {4, 75000}, {5, 97000}};
+// More moments of scenes two to four, where the blur runs over the whole frame (50000 ms is a dark
+// frame, on which a stale edge shows best).
+const std::vector<std::pair<int, int>> EdgeMoments = {{2, 40000}, {3, 50000}, {4, 85000}};
+
+// Mean difference (0..255 per channel) between column A and column B, or row A and row B.
+double LineDifference(const Picture& P, bool Columns, int A, int B) {
+  const int N = Columns ? P.Height : P.Width;
+  double Sum = 0;
+  for (int I = 0; I < N; ++I) {
+    const size_t Pa = Columns ? (size_t(I) * P.Width + A) * 4 : (size_t(A) * P.Width + I) * 4;
+    const size_t Pb = Columns ? (size_t(I) * P.Width + B) * 4 : (size_t(B) * P.Width + I) * 4;
+    for (int C = 0; C < 3; ++C) Sum += std::abs(int(P.Rgba[Pa + C]) - int(P.Rgba[Pb + C]));
+  }
+  return Sum / (N * 3);
+}
+
+// The last column and row show the scene like their neighbours: they differ from the line next to
+// them no more than that line differs from the one before it (with a little room for edges in the
+// picture), instead of holding a picture of their own.
+void ExpectEdgesMatchTheirNeighbours(const Picture& P, const std::string& What) {
+  ASSERT_GE(P.Width, 3) << What;
+  ASSERT_GE(P.Height, 3) << What;
+  for (bool Columns : {true, false}) {
+    const int Last = (Columns ? P.Width : P.Height) - 1;
+    const double Edge = LineDifference(P, Columns, Last, Last - 1);
+    const double Inside = LineDifference(P, Columns, Last - 1, Last - 2);
+    EXPECT_LE(Edge, 2 * Inside + 6) << What << ": the last " << (Columns ? "column" : "row")
+                                    << " differs from its neighbour by " << Edge << ", the neighbour from the next by "
+                                    << Inside;
+  }
+}
 
 class ShowEndToEnd : public ::testing::Test {
  protected:
@@ -138,6 +170,11 @@ class ShowEndToEnd : public ::testing::Test {
       Args.push_back("--screenshot");
       Args.push_back(std::to_string(Ms));
       Args.push_back((*Dir / ("scene" + std::to_string(Scene) + ".png")).string());
+    }
+    for (const auto& [Scene, Ms] : EdgeMoments) {
+      Args.push_back("--screenshot");
+      Args.push_back(std::to_string(Ms));
+      Args.push_back((*Dir / ("edge" + std::to_string(Ms) + ".png")).string());
     }
     Outcome = new RunResult(RunProgram(Args, VK_RUN_DIR,
                                  {{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", (*Dir / "audio.raw").string()}}));
@@ -225,6 +262,16 @@ TEST_F(ShowEndToEnd, ScreenshotsInsideEachSceneDifferAndAreNotBlank) {
   for (size_t i = 0; i < Pictures.size(); ++i)
     for (size_t j = i + 1; j < Pictures.size(); ++j)
       EXPECT_GT(Difference(Pictures[i], Pictures[j]), 10.0) << "scenes " << i + 1 << " and " << j + 1;
+}
+
+TEST_F(ShowEndToEnd, LastColumnAndRowShowTheSceneInScenesTwoToFour) {
+  for (const auto& [Scene, Ms] : Moments)
+    if (Scene >= 2 && Scene <= 4)
+      ExpectEdgesMatchTheirNeighbours(ReadPng(*Dir / ("scene" + std::to_string(Scene) + ".png")),
+                                      "scene " + std::to_string(Scene) + " at " + std::to_string(Ms) + " ms");
+  for (const auto& [Scene, Ms] : EdgeMoments)
+    ExpectEdgesMatchTheirNeighbours(ReadPng(*Dir / ("edge" + std::to_string(Ms) + ".png")),
+                                    "scene " + std::to_string(Scene) + " at " + std::to_string(Ms) + " ms");
 }
 
 TEST_F(ShowEndToEnd, MusicPlaysFromTheStartAndStopsInSceneFive) {

@@ -1,4 +1,4 @@
-#include "tests/setup_x11/xvfb.h"
+#include "tests/support/xvfb.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -98,9 +99,15 @@ Xvfb::Xvfb(int dpi, const std::string& size) {
     error_ = "Xvfb is not installed (package xvfb)";
     return;
   }
+  // What the server prints goes to a file of its own: read when it fails to start, and never a
+  // pipe that nobody drains while the tests run.
+  char logName[] = "/tmp/vk_xvfb_log_XXXXXX";
+  const int logFd = mkstemp(logName);
+  if (logFd >= 0) unlink(logName);
   int fds[2];
   if (pipe(fds) != 0) {
     error_ = "pipe failed";
+    if (logFd >= 0) close(logFd);
     return;
   }
   pid_t pid = fork();
@@ -108,36 +115,50 @@ Xvfb::Xvfb(int dpi, const std::string& size) {
     error_ = "fork failed";
     close(fds[0]);
     close(fds[1]);
+    if (logFd >= 0) close(logFd);
     return;
   }
   if (pid == 0) {
     close(fds[0]);
     int null = open("/dev/null", O_RDWR);
-    if (null >= 0) {
-      dup2(null, 1);
-      dup2(null, 2);
+    if (null >= 0) dup2(null, 0);
+    const int log = logFd >= 0 ? logFd : null;
+    if (log >= 0) {
+      dup2(log, 1);
+      dup2(log, 2);
     }
     // A fresh process group, so a failing test never leaves the server behind its back.
     setpgid(0, 0);
     std::string fd = std::to_string(fds[1]);
     std::string dots = std::to_string(dpi);
     std::string screen = size + "x24";
+    // -displayfd: the server takes the first free display number itself (binding its socket
+    // is the test, so two servers never share a number) and writes it once clients can connect.
+    // -noreset: the server neither resets when its last client leaves (a program connecting in
+    // that moment would be turned away) nor forgets the modes xrandr added.
     execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0",
            screen.c_str(), "-dpi", dots.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   close(fds[1]);
-  std::string number = ReadAll(fds[0], 15000);
+  // Generous: a loaded machine may take a while to start a process.
+  std::string number = ReadAll(fds[0], 60000);
   close(fds[0]);
   while (!number.empty() && (number.back() == '\n' || number.back() == ' ')) number.pop_back();
   if (number.empty()) {
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
     error_ = "Xvfb did not start";
-    return;
+    if (logFd >= 0) {
+      lseek(logFd, 0, SEEK_SET);
+      const std::string log = ReadAll(logFd, 1000);
+      if (!log.empty()) error_ += "; it printed:\n" + log;
+    }
+  } else {
+    pid_ = pid;
+    display_ = ":" + number;
   }
-  pid_ = pid;
-  display_ = ":" + number;
+  if (logFd >= 0) close(logFd);
 }
 
 Xvfb::~Xvfb() {
@@ -240,6 +261,33 @@ std::string Xvfb::ScreenSize() const {
   return std::to_string(WidthOfScreen(screen)) + "x" + std::to_string(HeightOfScreen(screen));
 }
 
+std::string Xvfb::CurrentMode() const {
+  std::string out;
+  if (Run("xrandr --current 2>/dev/null", &out) != 0) return "";
+  // The current mode's line: "   1024x768_60   60.00*+" (the star marks the rate in use).
+  size_t start = 0;
+  while (start < out.size()) {
+    size_t end = out.find('\n', start);
+    if (end == std::string::npos) end = out.size();
+    const std::string line = out.substr(start, end - start);
+    start = end + 1;
+    const auto star = line.find('*');
+    if (star == std::string::npos || line.empty() || line[0] != ' ') continue;
+    int w = 0, h = 0;
+    if (std::sscanf(line.c_str(), " %dx%d", &w, &h) != 2) continue;
+    // The rate is the number just before the star.
+    size_t rateStart = line.rfind(' ', star);
+    if (rateStart == std::string::npos) continue;
+    const double hz = std::atof(line.c_str() + rateStart + 1);
+    return std::to_string(w) + "x" + std::to_string(h) + "@" + std::to_string(static_cast<int>(hz + 0.5));
+  }
+  return "";
+}
+
+bool Xvfb::SetMode(const std::string& name) {
+  return Run("xrandr --output screen --mode " + name + " 2>/dev/null") == 0;
+}
+
 bool Xvfb::SendCloseBox(unsigned long window) const {
   DisplayPtr d = Open(display_);
   if (!d) return false;
@@ -306,7 +354,7 @@ bool Xvfb::SavePng(unsigned long window, const std::string& file) const {
 }
 
 Process::Process(const Xvfb& server, const std::string& program, const std::vector<std::string>& args,
-                 const std::string& workingDir) {
+                 const std::string& workingDir, const std::vector<std::string>& extraEnv) {
   int fds[2];
   if (pipe(fds) != 0) return;
   pid_t pid = fork();
@@ -317,26 +365,33 @@ Process::Process(const Xvfb& server, const std::string& program, const std::vect
   }
   if (pid == 0) {
     close(fds[0]);
+    dup2(fds[1], 1);
     dup2(fds[1], 2);
+    close(fds[1]);
     int null = open("/dev/null", O_RDWR);
-    if (null >= 0) {
-      dup2(null, 0);
-      dup2(null, 1);
+    if (null >= 0) dup2(null, 0);
+    if (chdir(workingDir.c_str()) != 0) {
+      std::fprintf(stderr, "cannot change to %s\n", workingDir.c_str());
+      _exit(126);
     }
-    if (chdir(workingDir.c_str()) != 0) _exit(126);
     setenv("DISPLAY", server.Display().c_str(), 1);
     unsetenv("WAYLAND_DISPLAY");
     setenv("SDL_AUDIODRIVER", "dummy", 1);
+    for (const auto& e : extraEnv) {
+      const auto eq = e.find('=');
+      if (eq != std::string::npos) setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
+    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     execv(program.c_str(), argv.data());
+    std::fprintf(stderr, "cannot run %s: %s\n", program.c_str(), std::strerror(errno));
     _exit(127);
   }
   close(fds[1]);
-  errFd_ = fds[0];
-  fcntl(errFd_, F_SETFL, fcntl(errFd_, F_GETFL) | O_NONBLOCK);
+  outFd_ = fds[0];
+  fcntl(outFd_, F_SETFL, fcntl(outFd_, F_GETFL) | O_NONBLOCK);
   pid_ = pid;
 }
 
@@ -345,7 +400,7 @@ Process::~Process() {
     kill(pid_, SIGKILL);
     waitpid(pid_, nullptr, 0);
   }
-  if (errFd_ >= 0) close(errFd_);
+  if (outFd_ >= 0) close(outFd_);
 }
 
 bool Process::Running() {
@@ -361,19 +416,27 @@ int Process::Wait(int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (Running()) {
     if (std::chrono::steady_clock::now() >= deadline) return -1;
-    Stderr();  // keep the pipe drained so a chatty program never blocks
+    Output();  // keep the pipe drained so a chatty program never blocks
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return status_;
 }
 
-const std::string& Process::Stderr() {
-  if (errFd_ >= 0) {
+bool Process::Signal(int signal) { return Running() && kill(pid_, signal) == 0; }
+
+const std::string& Process::Output() {
+  if (outFd_ >= 0) {
     char buf[1024];
     ssize_t n;
-    while ((n = read(errFd_, buf, sizeof buf)) > 0) err_.append(buf, static_cast<size_t>(n));
+    while ((n = read(outFd_, buf, sizeof buf)) > 0) out_.append(buf, static_cast<size_t>(n));
   }
-  return err_;
+  return out_;
+}
+
+std::string Process::Printed() {
+  const std::string& out = Output();
+  if (out.empty()) return "the program printed nothing";
+  return "the program printed:\n" + out;
 }
 
 }  // namespace xtest

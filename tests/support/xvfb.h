@@ -1,6 +1,12 @@
 #pragma once
-// A private X server for the dialog tests: Xvfb on a display number it picks itself
-// (never the caller's DISPLAY), plus the few X requests the tests need to drive windows.
+// A private X server for the tests that need a real display: Xvfb on a display number it picks
+// itself (never the caller's DISPLAY), plus the few X requests the tests need to drive windows.
+//
+// Every test that needs an X server starts it through this class. The server chooses a free
+// display number atomically (-displayfd: it binds the first free socket and reports the number
+// once it accepts clients), so any number of test programs, of this checkout or another on the
+// same machine, can start servers side by side; picking a number by looking for a free lock file
+// and then starting a server on it races with everyone else doing the same.
 
 #include <string>
 #include <vector>
@@ -17,6 +23,7 @@ class Xvfb {
   Xvfb& operator=(const Xvfb&) = delete;
 
   bool Ok() const { return pid_ > 0; }
+  // Why the server did not start, with what it printed.
   const std::string& Error() const { return error_; }
   const std::string& Display() const { return display_; }  // ":N"
 
@@ -40,6 +47,12 @@ class Xvfb {
   bool GetGeometry(unsigned long window, Geometry& g) const;
   // The screen's current size as "WxH" (it follows a full-screen mode switch).
   std::string ScreenSize() const;
+  // The output's current mode as xrandr reports it: "WxH@Hz" with the rate rounded to whole
+  // hertz, e.g. "1024x768@60"; empty when xrandr cannot tell.
+  std::string CurrentMode() const;
+  // Switches the output to a mode (by the name AddMode gave it: "WxH_Hz", or the screen's own
+  // "WxH"), as a user would with xrandr.
+  bool SetMode(const std::string& name);
 
   // What a window manager sends when the close box is clicked.
   bool SendCloseBox(unsigned long window) const;
@@ -58,11 +71,13 @@ class Xvfb {
   std::string error_;
 };
 
-// A program started on the server's display, its stderr kept in a string.
+// A program started on the server's display. Everything it prints, standard output and standard
+// error interleaved as written, is kept, so a failing test can show why the program did what it did.
 class Process {
  public:
+  // `extraEnv` holds "NAME=value" entries set in the program's environment.
   Process(const Xvfb& server, const std::string& program, const std::vector<std::string>& args,
-          const std::string& workingDir);
+          const std::string& workingDir, const std::vector<std::string>& extraEnv = {});
   ~Process();  // kills the program if it still runs
   Process(const Process&) = delete;
   Process& operator=(const Process&) = delete;
@@ -71,14 +86,19 @@ class Process {
   bool Running();
   // Waits for the end; the exit status, or -1 on a signal or a timeout.
   int Wait(int timeoutMs);
-  const std::string& Stderr();
+  // Sends a signal (SIGINT, SIGTERM ...) to the program while it runs.
+  bool Signal(int signal);
+  // What the program printed so far (standard output and standard error).
+  const std::string& Output();
+  // The same, framed for a failure message.
+  std::string Printed();
 
  private:
   int pid_ = -1;
-  int errFd_ = -1;
+  int outFd_ = -1;
   bool reaped_ = false;
   int status_ = -1;
-  std::string err_;
+  std::string out_;
 };
 
 // Reads everything a child wrote into `fd` until it closes it or `timeoutMs` passes.
