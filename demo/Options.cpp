@@ -90,7 +90,6 @@ bool ParseCaptureOption(const std::string& Arg, TakeValue& Value, TOptions& Opti
   } else {
     return false;
   }
-  if (Error.empty() && V.empty() && (Arg != "--lossless" && Arg != "--controls")) Error = Arg + " needs a value";
   return true;
 }
 
@@ -111,6 +110,10 @@ bool CheckCaptureOptions(const TOptions& Options, std::string& Error) {
       return false;
     }
     return true;
+  }
+  if (Options.FixedStep > 0) {
+    Error = "--fixed-step does not apply to --capture, whose step is its frame rate: use --fps";
+    return false;
   }
   const std::string& File = Options.CaptureFile;
   video::Container Container;

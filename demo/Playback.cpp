@@ -14,7 +14,11 @@
 #include "platform/os/messages.h"
 #include "platform/os/window.h"
 
+bool ReplayFromStart(TvokEngine& Engine, uint32_t Target);
+
 namespace {
+
+int64_t ReplayedFrames = 0;  // frames the last ReplayTo ran
 
 // The active run, for the engine's plain-procedure hooks.
 TPlayback* Active = nullptr;
@@ -53,6 +57,14 @@ void RestartShow(TvokEngine& Engine) {
   Call(DemoHooks.FreePart5);
   Call(DemoHooks.FreeTextures);
   Call(DemoHooks.FreePostShaders);
+  // The device goes back to the state a new one has (every render state the scenes left behind
+  // included), and the camera to that of a new device wrapper.
+  TvokD3D* D3D = Engine.D3D;
+  D3D->Device->Reset(&D3D->PresentParams);
+  if (MultiSampleMode != D3DMULTISAMPLE_NONE) D3D->Device->SetRenderState(D3DRS_MULTISAMPLEANTIALIAS, TRUE);
+  D3D->CameraTargetBase = D3D->CameraTarget = D3D->CameraPosition = D3D->CameraRotation = D3DXVECTOR3(0, 0, 0);
+  D3D->View = D3DMATRIX{};
+  D3D->FrameTime = 0;
   StepStart = 0;
   SceneStart = 0;
   CurrentScene = 1;
@@ -81,6 +93,7 @@ void RestartShow(TvokEngine& Engine) {
     throw;
   }
   Call(DemoHooks.FreeResource);
+  D3D->SetProjection(D3D->Aspect, 0.1f, 1000.0f, SinglePi / 4.0f);
   Engine.Time = 0;
   Engine.DeltaTime = 0;
   Engine.FixedFrame = 0;
@@ -92,8 +105,12 @@ void RestartShow(TvokEngine& Engine) {
 // Brings the show to Target (replaying from 0 when Target lies behind) and the music with it.
 void SeekShow(TvokEngine& Engine, uint32_t Target) {
   PauseMusic(true);
-  if (Target < Engine.Time || Target == 0) RestartShow(Engine);
-  if (Target > 0) ReplayTo(Engine, Target);
+  if (Target < Engine.Time || Target == 0) {
+    RestartShow(Engine);
+    if (Target > 0) ReplayFromStart(Engine, Target);
+  } else {
+    ReplayTo(Engine, Target);
+  }
   SeekMusic(MusicFrameAt(Engine.Time));
   PauseMusic(Engine.Paused);
   Engine.ResetClock();
@@ -144,23 +161,46 @@ void OnPresented() {
 
 }  // namespace
 
-bool ReplayTo(TvokEngine& Engine, uint32_t Target) {
+bool ReplayTo(TvokEngine& Engine, uint32_t Target, int64_t DrawAlso, int64_t* LastPainted) {
   const bool RealClock = !Engine.FixedStep;
   const uint32_t SavedStep = Engine.FixedStepLength;
   if (RealClock) {
     Engine.FixedStep = true;
     Engine.FixedStepLength = RealClockReplayStep;
   }
+  if (LastPainted) *LastPainted = -1;
+  int64_t Frame = 0;
   while (!Engine.QuitCalled && FrameTimeAhead(Engine, 0) < Target) {
     // The last frame before Target is drawn (not presented): a frame that draws nothing, such as
     // a scene hand-over, then shows what a run from 0 shows.
-    Engine.SkipFrame(FrameTimeAhead(Engine, 1) >= Target);
+    const int Counted = FrameCount;
+    Engine.SkipFrame(Frame == DrawAlso || FrameTimeAhead(Engine, 1) >= Target);
+    // A frame drawn without the post-processing capture paints the whole back buffer; one drawn
+    // through it leaves the buffer's last row and column alone (the post quad ends one pixel short
+    // of the far edges, Part 2.2), so they keep the picture of the last frame that painted.
+    const bool Captured = PostEffectsAvailable && PostEffect != 0 && Counted >= 3 && PostTarget != nullptr;
+    if (LastPainted && FrameCount == Counted + 1 && !Captured) *LastPainted = Frame;
+    ++Frame;
   }
+  ReplayedFrames = Frame;
   if (RealClock) {
     Engine.FixedStep = false;
     Engine.FixedStepLength = SavedStep;
   }
   return !Engine.QuitCalled;
+}
+
+bool ReplayFromStart(TvokEngine& Engine, uint32_t Target) {
+  int64_t LastPainted = -1;
+  const bool Reached = ReplayTo(Engine, Target, -1, &LastPainted);
+  const int64_t Frames = ReplayedFrames;
+  // When the border of the back buffer comes from a frame that the replay did not draw, the
+  // replay runs once more and draws that frame too; the logic alone costs little.
+  if (Reached && LastPainted >= 0 && LastPainted + 1 != Frames && DemoHooks.LoadPart1 != nullptr) {
+    RestartShow(Engine);
+    return ReplayTo(Engine, Target, LastPainted, nullptr);
+  }
+  return Reached;
 }
 
 TPlayback::TPlayback() = default;
@@ -200,7 +240,7 @@ void TPlayback::Attach(TvokEngine& Engine) {
 void TPlayback::Begin(TvokEngine& Engine) {
   if (Options.HasStart && Options.Start > 0) {
     PauseMusic(true);
-    ReplayTo(Engine, Options.Start);
+    ReplayFromStart(Engine, Options.Start);
     // The music goes on from the moment of the next frame (a fixed rate) or of the last replayed
     // one (the real clock, which counts on from there).
     if (Capture) {
