@@ -6,19 +6,15 @@
 
 #include "demo/Capture.h"
 #include "demo/Entry.h"
-#include "demo/Globals.h"
 #include "demo/Hooks.h"
 #include "demo/Music.h"
-#include "demo/Random.h"
 #include "engine/vokEngine.h"
 #include "platform/os/messages.h"
 #include "platform/os/window.h"
 
-bool ReplayFromStart(TvokEngine& Engine, uint32_t Target);
-
 namespace {
 
-int64_t ReplayedFrames = 0;  // frames the last ReplayTo ran
+TShowStateHooks ShowState;
 
 // The active run, for the engine's plain-procedure hooks.
 TPlayback* Active = nullptr;
@@ -65,18 +61,7 @@ void RestartShow(TvokEngine& Engine) {
   D3D->CameraTargetBase = D3D->CameraTarget = D3D->CameraPosition = D3D->CameraRotation = D3DXVECTOR3(0, 0, 0);
   D3D->View = D3DMATRIX{};
   D3D->FrameTime = 0;
-  StepStart = 0;
-  SceneStart = 0;
-  CurrentScene = 1;
-  Step = 0;
-  FrameCount = 0;
-  PostEffect = 0;
-  BlurLevel = 4.0f;
-  DreamLevel = 3.0f;
-  DreamCount = 12;
-  GhostLevel = 0.0f;
-  PostCapturing = false;
-  Randomize(ShowSeed);
+  if (ShowState.Reset) ShowState.Reset(ShowSeed);
   try {
     if (DemoHooks.OpenResource) DemoHooks.OpenResource(ArchiveFileName);
     Call(DemoHooks.CreatePostTarget);
@@ -105,12 +90,8 @@ void RestartShow(TvokEngine& Engine) {
 // Brings the show to Target (replaying from 0 when Target lies behind) and the music with it.
 void SeekShow(TvokEngine& Engine, uint32_t Target) {
   PauseMusic(true);
-  if (Target < Engine.Time || Target == 0) {
-    RestartShow(Engine);
-    if (Target > 0) ReplayFromStart(Engine, Target);
-  } else {
-    ReplayTo(Engine, Target);
-  }
+  if (Target < Engine.Time || Target == 0) RestartShow(Engine);
+  if (Target > 0) ReplayTo(Engine, Target);
   SeekMusic(MusicFrameAt(Engine.Time));
   PauseMusic(Engine.Paused);
   Engine.ResetClock();
@@ -161,28 +142,18 @@ void OnPresented() {
 
 }  // namespace
 
-bool ReplayTo(TvokEngine& Engine, uint32_t Target, int64_t DrawAlso, int64_t* LastPainted) {
+bool ReplayTo(TvokEngine& Engine, uint32_t Target) {
   const bool RealClock = !Engine.FixedStep;
   const uint32_t SavedStep = Engine.FixedStepLength;
   if (RealClock) {
     Engine.FixedStep = true;
     Engine.FixedStepLength = RealClockReplayStep;
   }
-  if (LastPainted) *LastPainted = -1;
-  int64_t Frame = 0;
   while (!Engine.QuitCalled && FrameTimeAhead(Engine, 0) < Target) {
     // The last frame before Target is drawn (not presented): a frame that draws nothing, such as
     // a scene hand-over, then shows what a run from 0 shows.
-    const int Counted = FrameCount;
-    Engine.SkipFrame(Frame == DrawAlso || FrameTimeAhead(Engine, 1) >= Target);
-    // A frame drawn without the post-processing capture paints the whole back buffer; one drawn
-    // through it leaves the buffer's last row and column alone (the post quad ends one pixel short
-    // of the far edges, Part 2.2), so they keep the picture of the last frame that painted.
-    const bool Captured = PostEffectsAvailable && PostEffect != 0 && Counted >= 3 && PostTarget != nullptr;
-    if (LastPainted && FrameCount == Counted + 1 && !Captured) *LastPainted = Frame;
-    ++Frame;
+    Engine.SkipFrame(FrameTimeAhead(Engine, 1) >= Target);
   }
-  ReplayedFrames = Frame;
   if (RealClock) {
     Engine.FixedStep = false;
     Engine.FixedStepLength = SavedStep;
@@ -190,18 +161,7 @@ bool ReplayTo(TvokEngine& Engine, uint32_t Target, int64_t DrawAlso, int64_t* La
   return !Engine.QuitCalled;
 }
 
-bool ReplayFromStart(TvokEngine& Engine, uint32_t Target) {
-  int64_t LastPainted = -1;
-  const bool Reached = ReplayTo(Engine, Target, -1, &LastPainted);
-  const int64_t Frames = ReplayedFrames;
-  // When the border of the back buffer comes from a frame that the replay did not draw, the
-  // replay runs once more and draws that frame too; the logic alone costs little.
-  if (Reached && LastPainted >= 0 && LastPainted + 1 != Frames && DemoHooks.LoadPart1 != nullptr) {
-    RestartShow(Engine);
-    return ReplayTo(Engine, Target, LastPainted, nullptr);
-  }
-  return Reached;
-}
+void SetShowStateHooks(const TShowStateHooks& Hooks) { ShowState = Hooks; }
 
 TPlayback::TPlayback() = default;
 
@@ -240,7 +200,7 @@ void TPlayback::Attach(TvokEngine& Engine) {
 void TPlayback::Begin(TvokEngine& Engine) {
   if (Options.HasStart && Options.Start > 0) {
     PauseMusic(true);
-    ReplayFromStart(Engine, Options.Start);
+    ReplayTo(Engine, Options.Start);
     // The music goes on from the moment of the next frame (a fixed rate) or of the last replayed
     // one (the real clock, which counts on from there).
     if (Capture) {

@@ -13,14 +13,18 @@
 class TvokEngine;
 class TCapture;
 
+// What seeking needs from the show's own state, given by the show (demo/Show.cpp).
+struct TShowStateHooks {
+  // Back to the values of a new process: the shared scene state and the random generator.
+  void (*Reset)(uint32_t Seed) = nullptr;
+};
+void SetShowStateHooks(const TShowStateHooks& Hooks);
+
 // Replays the show from its current state up to the last frame before show time Target: every
-// frame without a picture but that last one and the one numbered DrawAlso (counted from 0), which
-// are drawn but not presented. LastPainted, when given, receives the number of the last frame
-// that painted the whole back buffer (-1: none). False when the show quit first.
-bool ReplayTo(TvokEngine& Engine, uint32_t Target, int64_t DrawAlso = -1, int64_t* LastPainted = nullptr);
-// The same from the start of a fresh show, with the back buffer left exactly as a run from 0 left
-// it (the frame that last painted its border is drawn too).
-bool ReplayFromStart(TvokEngine& Engine, uint32_t Target);
+// frame without a picture but that last one, which is drawn but not presented (so a frame that
+// draws nothing, such as a scene hand-over, shows what a run from 0 shows). False when the show
+// quit first.
+bool ReplayTo(TvokEngine& Engine, uint32_t Target);
 
 class TPlayback {
  public:
