@@ -7,6 +7,7 @@
 #include "demo/AssetWarnings.h"
 #include "demo/Hooks.h"
 #include "demo/Options.h"
+#include "demo/Playback.h"
 #include "demo/Random.h"
 #include "demo/Setup.h"
 #include "engine/vokEngine.h"
@@ -151,7 +152,10 @@ void LoadDemo() {
   Engine->ResetClock();
 }
 
-int RunDemo(const TOptions& Options) {
+int RunDemo(const TOptions& Given) {
+  // A capture renders headless (at a fixed rate: Playback).
+  TOptions Options = Given;
+  if (!Options.CaptureFile.empty()) Options.Headless = true;
   os::SetParams(Options.Switches);
   os::SetHeadless(Options.Headless);
   vkgfx::SetBackendKind(Options.Backend == "recording" ? vkgfx::BackendKind::Recording : vkgfx::BackendKind::Gl);
@@ -176,16 +180,25 @@ int RunDemo(const TOptions& Options) {
     os::Shutdown();
     return 0;
   }
+  // The seed is kept: the show-maker controls start the same show over.
+  if (!Options.HasSeed) Options.Seed = os::TimeGetTime();
+  TPlayback Playback;
+  if (!Playback.Prepare(Options, ScreenWidth, ScreenHeight, ToolError)) {
+    std::fprintf(stderr, "%s: %s\n", ShowTitle, ToolError.c_str());
+    os::Shutdown();
+    return 1;
+  }
 
   int ExitCode = 0;
   try {
-    Randomize(Options.HasSeed ? Options.Seed : os::TimeGetTime());
+    Randomize(Options.Seed);
     Engine = new TvokEngine(nullptr, ScreenWidth, ScreenHeight, ScreenRefresh, true, ShowTitle,
                             DemoHooks.MovePart1 ? DemoHooks.MovePart1 : NoMove,
                             DemoHooks.RenderPart1 ? DemoHooks.RenderPart1 : ClearToBlack, FullScreenMode, true, true,
                             false, VSyncMode, true, MultiSampleMode, 0);
     Engine->ShowFps = HasSwitch("SHOWFPS");
     Tools.Attach(*Engine);
+    Playback.Attach(*Engine);
     if (Engine->Ok) {
       LoadDemo();
       if (Options.Strict && AssetWarningCount() > 0) {
@@ -193,7 +206,9 @@ int RunDemo(const TOptions& Options) {
                      AssetWarningCount(), AssetWarningCount() == 1 ? "" : "s");
         ExitCode = 1;
       } else {
+        Playback.Begin(*Engine);
         Engine->Run();
+        if (const int Status = Playback.End(Engine)) ExitCode = Status;
       }
     } else {
       os::MessageBox(nullptr, Engine->ErrorText, "Error", os::MB_OK);

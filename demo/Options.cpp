@@ -13,6 +13,10 @@
 #include "demo/Trace.h"
 #include "engine/vokEngine.h"
 #include "platform/gfx/backend.h"
+#include "platform/video/video.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #ifndef VK_VERSION
 #define VK_VERSION "1.0.0"
@@ -87,6 +91,115 @@ bool Complete(const std::string& Partial, const std::string& FileName, std::stri
   return false;
 }
 
+// ---- Capture, seek and playback options ---------------------------------------------------------
+
+// "N" or "N/D" with both from 1 to 1000000.
+bool ParseRate(const std::string& Text, uint32_t& Num, uint32_t& Den) {
+  const auto Slash = Text.find('/');
+  uint32_t N = 0, D = 1;
+  if (!ParseUnsigned(Text.substr(0, Slash), N)) return false;
+  if (Slash != std::string::npos && !ParseUnsigned(Text.substr(Slash + 1), D)) return false;
+  if (N < 1 || D < 1 || N > 1000000 || D > 1000000) return false;
+  Num = N;
+  Den = D;
+  return true;
+}
+
+// False when Arg is none of these options; true otherwise, with Error set when its value is bad.
+template <typename TakeValue>
+bool ParseCaptureOption(const std::string& Arg, TakeValue& Value, TOptions& Options, std::string& Error) {
+  std::string V;
+  if (Arg == "--capture") {
+    if (!Value("a video file name (.mp4, .mkv or .webm)", V)) return true;
+    if (V.empty()) Error = "--capture: the file name is empty";
+    Options.CaptureFile = V;
+  } else if (Arg == "--fps") {
+    if (!Value("a frame rate N or N/D", V)) return true;
+    if (!ParseRate(V, Options.FpsNum, Options.FpsDen))
+      Error = "--fps: '" + V + "' is not a frame rate like 60, 25 or 30000/1001 (whole numbers from 1 to 1000000)";
+    Options.HasFps = true;
+  } else if (Arg == "--start") {
+    if (!Value("a show time in milliseconds", V)) return true;
+    if (!ParseUnsigned(V, Options.Start))
+      Error = "--start: '" + V + "' is not a show time in milliseconds (0 or more)";
+    else if (Options.Start >= ShowEndTime)
+      Error = "--start: " + V + " ms is beyond the end of the show (" + std::to_string(ShowEndTime) + " ms)";
+    Options.HasStart = true;
+  } else if (Arg == "--quality") {
+    if (!Value("a quality from 0 (best) to 63", V)) return true;
+    uint32_t Q = 0;
+    if (!ParseUnsigned(V, Q) || Q > 63) Error = "--quality: '" + V + "' is not a number from 0 (best) to 63";
+    Options.Quality = static_cast<int>(Q);
+  } else if (Arg == "--lossless") {
+    Options.Lossless = true;
+  } else if (Arg == "--controls") {
+    Options.Controls = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// What only the whole command line can tell: combinations, and whether the capture's file can be
+// written at all (before anything is loaded or rendered).
+bool CheckCaptureOptions(const TOptions& Options, std::string& Error) {
+  if (Options.HasFps && Options.FixedStep > 0) {
+    Error = "--fps and --fixed-step both set the step; give one of them";
+    return false;
+  }
+  if (Options.HasStart && Options.HasUntil && Options.Until <= Options.Start) {
+    Error = "--until " + std::to_string(Options.Until) + " is not after --start " + std::to_string(Options.Start);
+    return false;
+  }
+  if (Options.CaptureFile.empty()) {
+    if (Options.Lossless || Options.Quality >= 0) {
+      Error = std::string(Options.Lossless ? "--lossless" : "--quality") + " applies only to --capture";
+      return false;
+    }
+    return true;
+  }
+  if (Options.FixedStep > 0) {
+    Error = "--fixed-step does not apply to --capture, whose step is its frame rate: use --fps";
+    return false;
+  }
+  const std::string& File = Options.CaptureFile;
+  video::Container Container;
+  if (!video::ContainerOf(File, Container)) {
+    Error = "--capture: '" + File + "' has none of the extensions .mp4, .mkv, .webm";
+    return false;
+  }
+  if (Options.Lossless && Container != video::Container::Mkv) {
+    Error = "--lossless: lossless video (FFV1) is written only to .mkv files";
+    return false;
+  }
+  if (Options.Width > 3840 || Options.Height > 2160) {
+    Error = "--size: " + std::to_string(Options.Width) + "x" + std::to_string(Options.Height) +
+            " is larger than a capture can be (3840x2160)";
+    return false;
+  }
+  if (!Options.Lossless && (Options.Width % 2 != 0 || Options.Height % 2 != 0)) {
+    Error = "--size: " + std::to_string(Options.Width) + "x" + std::to_string(Options.Height) +
+            " is odd; H.264 and VP9 video need an even width and height";
+    return false;
+  }
+  struct stat Info {};
+  if (stat(File.c_str(), &Info) == 0 && S_ISDIR(Info.st_mode)) {
+    Error = "--capture: '" + File + "' is a directory";
+    return false;
+  }
+  const auto Slash = File.find_last_of('/');
+  const std::string Dir = Slash == std::string::npos ? "." : Slash == 0 ? "/" : File.substr(0, Slash);
+  if (stat(Dir.c_str(), &Info) != 0 || !S_ISDIR(Info.st_mode)) {
+    Error = "--capture: the directory '" + Dir + "' does not exist";
+    return false;
+  }
+  if (access(Dir.c_str(), W_OK) != 0 || (access(File.c_str(), F_OK) == 0 && access(File.c_str(), W_OK) != 0)) {
+    Error = "--capture: '" + File + "' cannot be written (" + std::strerror(errno == 0 ? EACCES : errno) + ")";
+    return false;
+  }
+  return true;
+}
+
 // The active run's tools, for the engine's plain-procedure hook.
 TRunTools* ActiveTools = nullptr;
 
@@ -158,6 +271,7 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& Options, std::
         Error = "--size: '" + V + "' is not a size like 1280x720 (at most 7680x4320)";
         return false;
       }
+      Options.HasSize = true;
     } else if (Arg == "--screenshot") {
       TScreenshotRequest Shot;
       if (!Value("a time in milliseconds and a file name", V)) return false;
@@ -191,6 +305,8 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& Options, std::
         return false;
       }
       Options.Backend = V;
+    } else if (ParseCaptureOption(Arg, Value, Options, Error)) {
+      if (!Error.empty()) return false;
     } else {
       Error = "unknown option " + Arg;
       return false;
@@ -200,7 +316,7 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& Options, std::
       return false;
     }
   }
-  return true;
+  return CheckCaptureOptions(Options, Error);
 }
 
 std::string HelpText() {
@@ -229,6 +345,14 @@ std::string HelpText() {
          "  --backend gl|recording graphics backend (recording draws nothing; for tests)\n"
          "  --strict               end with status 1 after loading when a picture, effect, shader\n"
          "                         or the music could not be used (each is warned about anyway)\n"
+         "  --start MS             begin at show time MS (the show is replayed up to it unseen)\n"
+         "  --fps N[/D]            a fixed step of exactly D/N seconds (e.g. 60, 30000/1001)\n"
+         "  --controls             in a window: Space pauses, Left/Right jump 5 s, Home restarts\n"
+         "  --capture FILE         render headless into a video: .mp4 (H.264+AAC), .mkv\n"
+         "                         (H.264+FLAC), .webm (VP9+Opus); --fps (default 60), --size\n"
+         "                         (up to 3840x2160), --start and --until bound and shape it\n"
+         "  --lossless             with --capture FILE.mkv: FFV1, bit-exact frames\n"
+         "  --quality Q            with --capture: CRF-like, 0 best (default 20 H.264, 32 VP9)\n"
          "\n"
          "Exit status: 0 after a normal end, 1 when the show could not run, an output asked for\n"
          "was not written or (with --strict) an asset was unusable, 2 for a bad command line.\n";

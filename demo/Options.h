@@ -33,7 +33,23 @@ struct TOptions {
   std::string Backend = "gl";
   bool Strict = false;  // an asset the show must do without fails the run at the end of loading
   std::vector<std::string> Switches;  // every parameter that is not an option or an option's value
+
+  // Capture, seek and playback.
+  std::string CaptureFile;  // --capture: render headless into this video file
+  bool HasFps = false;      // --fps N[/D]: a fixed step of exactly D/N s (default 60/1 for a capture)
+  uint32_t FpsNum = 60;
+  uint32_t FpsDen = 1;
+  bool HasStart = false;  // --start MS: begin at this show time (replayed from 0)
+  uint32_t Start = 0;
+  bool HasSize = false;   // --size was given
+  bool Lossless = false;  // --lossless: FFV1 in .mkv
+  int Quality = -1;       // --quality: CRF-like, -1 = the encoder's default
+  bool Controls = false;  // --controls: Space, Left, Right, Home in a window
 };
+
+// Nominal end of the show in ms: the five scenes and the final fade (the hand-over frames add a
+// few ms more).
+constexpr uint32_t ShowEndTime = 18461 + 29538 + 14769 + 29539 + 10000 + 2556;
 
 // Parses the parameters after the program name. False with Error set for an unknown option, a
 // missing or malformed value.

@@ -5,6 +5,8 @@
 #include "demo/Globals.h"
 #include "demo/Hooks.h"
 #include "demo/Music.h"
+#include "demo/Playback.h"
+#include "demo/Random.h"
 #include "demo/Parts.h"
 #include "demo/Trace.h"
 #include "engine/vokResource.h"
@@ -38,9 +40,28 @@ void LoadPart1AndWarmUp() {
   WarmUpShow();
 }
 
+// Seeking (demo/Playback.cpp) starts the show over in the same process.
+void ResetShowState(uint32_t Seed) {
+  StepStart = 0;
+  SceneStart = 0;
+  CurrentScene = 1;
+  Step = 0;
+  FrameCount = 0;
+  PostEffect = 0;
+  BlurLevel = 4.0f;
+  DreamLevel = 3.0f;
+  DreamCount = 12;
+  GhostLevel = 0.0f;
+  PostCapturing = false;
+  Randomize(Seed);
+}
+
 }  // namespace
 
 void InstallShowHooks() {
+  TShowStateHooks Seek;
+  Seek.Reset = ResetShowState;
+  SetShowStateHooks(Seek);
   AddTraceAppender(TraceMusic);
   AddTraceAppender(TraceWallTime);
   AddTraceAppender(TracePrograms);

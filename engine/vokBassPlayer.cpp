@@ -64,3 +64,11 @@ std::uint32_t TvokBassPlayer::GetPosition(std::uint32_t Channel) {
 }
 
 void TvokBassPlayer::SetVolume(int Volume) { audio::SetVolume(Volume); }
+
+bool TvokBassPlayer::SetPosition(std::uint32_t Channel, std::uint64_t Bytes) {
+  return audio::ChannelSetPosition(Channel, Bytes);
+}
+
+void TvokBassPlayer::Pause() { audio::Stop(); }
+
+void TvokBassPlayer::Resume() { audio::Start(); }

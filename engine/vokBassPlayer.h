@@ -28,6 +28,11 @@ class TvokBassPlayer : public TvokObject {
   // Bytes of decoded 16-bit stereo data played; 0xFFFFFFFF for a bad handle.
   std::uint32_t GetPosition(std::uint32_t Channel);
   void SetVolume(int Volume);
+  // Seeking and pausing (show-maker controls, --start, capture): the channel goes on from a byte
+  // position of decoded 16-bit stereo data; the whole output pauses and resumes.
+  bool SetPosition(std::uint32_t Channel, std::uint64_t Bytes);
+  void Pause();
+  void Resume();
 
  private:
   // Only the player that opened the output closes it again.

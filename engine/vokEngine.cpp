@@ -3,6 +3,7 @@
 #include <cmath>
 #include <exception>
 
+#include "platform/gfx/backend.h"
 #include "platform/os/clock.h"
 #include "platform/os/system.h"
 
@@ -101,6 +102,7 @@ os::LRESULT EngineWindowProc(HWND Window, uint32_t Message, os::WPARAM WParam, o
       }
       break;
     case os::WM_KEYDOWN: {
+      if (Engine && Engine->OnKeyDown && Engine->OnKeyDown(static_cast<uint32_t>(WParam))) return 0;
       os::GetKeyboardState(KeyState);
       const int Index = KeyFlagIndex(static_cast<uint32_t>(WParam));
       if (Index >= 0) KeyFlags[Index] = true;
@@ -222,7 +224,13 @@ TvokEngine::~TvokEngine() {
 
 void TvokEngine::UpdateClock() {
   uint32_t Now;
-  if (FixedStep) {
+  if (FixedStep && RateNum > 0) {
+    LastTick = Time;
+    const uint32_t Next = RateFrameTime(FixedFrame++);
+    DeltaTime = static_cast<int>(Next - Time);
+    Time = Next;
+    Now = os::TimeGetTime();
+  } else if (FixedStep) {
     LastTick = Time;
     DeltaTime = static_cast<int>(FixedStepLength);
     Time += FixedStepLength;
@@ -245,6 +253,10 @@ void TvokEngine::UpdateClock() {
 
 void TvokEngine::RenderFrame() {
   if (!AppActive || Rendering) return;
+  if (Paused) {
+    os::Sleep(10);  // nothing to do until a key arrives; do not spin
+    return;
+  }
   // A failed device wrapper has nothing to draw with.
   if (!D3D || !D3D->Device) return;
   if (DeviceLost) {
@@ -266,6 +278,32 @@ void TvokEngine::RenderFrame() {
   if (Result == D3DERR_DEVICELOST) DeviceLost = true;
   ++FpsFrames;
   if (OnFramePresented) OnFramePresented();
+}
+
+uint32_t TvokEngine::RateFrameTime(uint64_t K) const {
+  if (RateNum == 0) return static_cast<uint32_t>(K * FixedStepLength);
+  return static_cast<uint32_t>(K * 1000u * RateDen / RateNum);
+}
+
+void TvokEngine::SkipFrame(bool Draw) {
+  if (Rendering || !D3D || !D3D->Device) return;
+  UpdateClock();
+  MousePrevState = MouseState;
+  MouseState = MouseLive;
+  if (OnMove) OnMove(DeltaTime);
+  TRenderingScope Scope(Rendering);
+  IDirect3DDevice9* Device = D3D->Device.get();
+  if (FAILED(Device->BeginScene())) return;
+  vkgfx::VkSetWarmUp(Device, !Draw);
+  try {
+    if (OnRender) OnRender(DeltaTime);
+  } catch (...) {
+    vkgfx::VkSetWarmUp(Device, false);
+    Device->EndScene();
+    throw;
+  }
+  vkgfx::VkSetWarmUp(Device, false);
+  Device->EndScene();
 }
 
 void TvokEngine::RestoreDevice() {
@@ -310,7 +348,10 @@ void TvokEngine::SetScene(TvokFrameProc OnMove, TvokFrameProc OnRender) {
   this->OnRender = OnRender;
 }
 
-void TvokEngine::Quit() { os::PostMessage(Handle, os::WM_CLOSE, 0, 0); }
+void TvokEngine::Quit() {
+  QuitCalled = true;
+  os::PostMessage(Handle, os::WM_CLOSE, 0, 0);
+}
 
 void TvokEngine::ShowCursor(bool Visible) {
   CursorVisible = Visible;

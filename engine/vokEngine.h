@@ -72,6 +72,20 @@ class TvokEngine : public TvokObject {
   // Called after every presented frame (capture, tracing, run limits); nil in a plain run.
   TvokNotifyProc OnFramePresented = nullptr;
 
+  // A fixed step of exactly RateDen / RateNum seconds (a frame rate such as 60 or 30000/1001):
+  // with FixedStep and RateNum > 0 the k-th frame (from 0) shows Time = floor(k * 1000 * RateDen /
+  // RateNum), computed from the frame number so that nothing drifts. FixedFrame is k of the next
+  // frame. RateNum = 0 keeps the plain FixedStepLength step.
+  uint32_t RateNum = 0;
+  uint32_t RateDen = 1;
+  uint64_t FixedFrame = 0;
+  // Set by Quit: the show asked to end (a replay that draws nothing stops there too).
+  bool QuitCalled = false;
+  // Show-maker controls: while Paused no frame runs (the caller resets the clock on resuming).
+  bool Paused = false;
+  // Sees every key press before the engine does; true when it took the key. Nil in a plain run.
+  bool (*OnKeyDown)(uint32_t VirtualKey) = nullptr;
+
   TvokEngine(HWND Window, int Width, int Height, int RefreshRate, bool TrueColor, const std::string& Caption,
              TvokFrameProc OnMove, TvokFrameProc OnRender, bool FullScreen, bool HardwareVertexProcessing,
              bool DepthBuffer, bool Stencil, bool VSync, bool VertexShader20, D3DMULTISAMPLE_TYPE MultiSample,
@@ -95,6 +109,12 @@ class TvokEngine : public TvokObject {
 
   void UpdateClock();
   void RestoreDevice();
+  // One frame of the show's logic without a picture: clock, move and render routines run as in
+  // RenderFrame, but the device draws nothing (unless Draw) and nothing is presented. Seeking
+  // replays the show with these, so every moment is reached exactly as a run from 0 reaches it.
+  void SkipFrame(bool Draw = false);
+  // Time of frame K of the fixed rational step.
+  uint32_t RateFrameTime(uint64_t K) const;
 
  private:
   void CreateEngineWindow(int Width, int Height, uint32_t WindowStyle);

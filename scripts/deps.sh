@@ -13,6 +13,7 @@ PACKAGES=(
   zlib1g-dev libpng-dev libjpeg62-turbo-dev
   libvorbis-dev libsndfile1-dev libopenmpt-dev libasound2-dev
   libcairo2-dev libfltk1.3-dev libx11-dev
+  libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-xserver-utils x11-utils
   zenity

@@ -5,6 +5,7 @@
 #include <SDL.h>
 #include <alsa/asoundlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -19,6 +20,8 @@ namespace {
 constexpr int kDeviceFrames = 1024;  // SDL's own buffer, about 23 ms at 44.1 kHz
 
 struct Output {
+  bool offline = false;
+  bool paused = false;  // offline only: Stop was called
   SDL_AudioDeviceID device = 0;
   std::unique_ptr<Mixer> mixer;
   std::thread worker;
@@ -29,6 +32,7 @@ struct Output {
 
 Output* g_out = nullptr;
 int g_bufferMs = 500;
+bool g_offline = false;
 std::string g_error;
 
 bool Fail(const std::string& what) {
@@ -77,6 +81,15 @@ bool Init(int device, int frequency, void* /*window*/) {
   if (frequency <= 0) frequency = kDefaultRate;
   if (device == 0 || device < -1) return Fail("no such output device");
 
+  if (g_offline) {
+    // No device, no worker: RenderOffline decodes and mixes on the caller's thread.
+    auto out = std::make_unique<Output>();
+    out->offline = true;
+    out->mixer = std::make_unique<Mixer>(frequency, g_bufferMs);
+    g_out = out.release();
+    return true;
+  }
+
   snd_lib_error_set_handler(QuietAlsa);
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return Fail(std::string("audio init: ") + SDL_GetError());
 
@@ -117,6 +130,11 @@ bool IsInitialised() { return g_out != nullptr; }
 
 bool Free() {
   if (!Ready()) return false;
+  if (g_out->offline) {
+    delete g_out;
+    g_out = nullptr;
+    return true;
+  }
   // Closing the device waits for a running callback, so nothing mixes after it.
   SDL_CloseAudioDevice(g_out->device);
   g_out->quit.store(true);
@@ -130,12 +148,16 @@ bool Free() {
 
 bool Start() {
   if (!Ready()) return false;
+  g_out->paused = false;
+  if (g_out->offline) return true;
   SDL_PauseAudioDevice(g_out->device, 0);
   return true;
 }
 
 bool Stop() {
   if (!Ready()) return false;
+  g_out->paused = true;
+  if (g_out->offline) return true;
   SDL_PauseAudioDevice(g_out->device, 1);
   return true;
 }
@@ -191,7 +213,7 @@ bool ModuleFree(Handle h) {
 bool ChannelPlay(Handle h, bool restart) {
   if (!Ready()) return false;
   if (!g_out->mixer->Play(h, restart)) return Fail("invalid handle");
-  Wake(g_out);  // a restarted channel wants its ring refilled now
+  if (!g_out->offline) Wake(g_out);  // a restarted channel wants its ring refilled now
   return true;
 }
 
@@ -220,6 +242,35 @@ bool SetVolume(int volume) {
 }
 
 int GetVolume() { return g_out ? g_out->mixer->Volume() : -1; }
+
+bool ChannelSetPosition(Handle h, std::uint64_t bytes) {
+  if (!Ready()) return false;
+  if (!g_out->mixer->Seek(h, bytes / 4)) return Fail("invalid handle");
+  if (!g_out->offline) Wake(g_out);
+  return true;
+}
+
+void SetOfflineOutput(bool offline) { g_offline = offline; }
+
+bool IsOffline() { return g_out ? g_out->offline : g_offline; }
+
+bool RenderOffline(std::int16_t* out, std::size_t frames) {
+  if (!g_out || !g_out->offline) return Fail("no offline output");
+  // The rings hold a little more than the buffer length; mixing in steps no longer than what a
+  // fill guarantees means a channel never runs dry the way a late device callback could.
+  constexpr std::size_t kStep = 2048;
+  while (frames > 0) {
+    const std::size_t n = std::min(frames, kStep);
+    g_out->mixer->Fill();
+    if (g_out->paused)
+      std::fill(out, out + 2 * n, std::int16_t{0});
+    else
+      g_out->mixer->Mix(out, n);
+    out += 2 * n;
+    frames -= n;
+  }
+  return true;
+}
 
 std::string LastError() { return g_error; }
 

@@ -9,6 +9,7 @@
 // it fails without effect. Calls made before Init (or after a failed Init) fail.
 // All calls are meant for one thread (the program's main thread).
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -59,6 +60,21 @@ std::uint64_t ChannelGetPosition(Handle h);
 // Master volume 0..100, linear gain.
 bool SetVolume(int volume);
 int GetVolume();
+
+// Jumps to a byte position of 16-bit stereo data (wrapping for a looping stream);
+// a playing channel goes on from there.
+bool ChannelSetPosition(Handle h, std::uint64_t bytes);
+
+// Offline output (video capture): with it chosen before Init, Init opens no
+// device and starts no thread; the sound is produced only when RenderOffline
+// asks for it, decoded and mixed exactly as the device callback would, so a
+// caller driven by a clock of its own gets the same sound. Pausing (Stop)
+// makes RenderOffline produce silence.
+void SetOfflineOutput(bool offline);
+bool IsOffline();
+// Mixes the next `frames` stereo frames into `out` (interleaved, at the rate
+// given to Init). False when the output is not initialised offline.
+bool RenderOffline(std::int16_t* out, std::size_t frames);
 
 // What the last failing call ran into, for diagnostics.
 std::string LastError();

@@ -119,6 +119,38 @@ bool Mixer::Play(Handle h, bool restart) {
   return true;
 }
 
+bool Mixer::Seek(Handle h, std::uint64_t frame) {
+  auto c = Find(h);
+  if (!c) return false;
+  std::lock_guard<std::mutex> d(c->decodeMutex);
+  const bool wasPlaying = c->playing.load();
+  {
+    std::lock_guard<std::mutex> m(mixMutex_);
+    c->playing.store(false);
+    c->written.store(0);
+    c->read.store(0);
+    c->ended.store(false);
+  }
+  bool ok = c->decoder->Rewind();
+  c->sinceRewind = 0;
+  std::uint64_t len = c->length.load();
+  if (c->loop && len > 0) frame %= len;
+  std::vector<std::int16_t> scratch(2 * kDecodeChunk);
+  std::uint64_t skipped = 0;
+  while (ok && skipped < frame) {
+    std::size_t got = c->decoder->Read(scratch.data(), static_cast<std::size_t>(std::min<std::uint64_t>(frame - skipped, kDecodeChunk)));
+    if (got == 0) break;
+    skipped += got;
+  }
+  c->sinceRewind = skipped;
+  c->consumed.store(skipped);
+  c->decodeEnded.store(!ok || skipped < frame);
+  if (c->decodeEnded.load()) c->ended.store(true);
+  FillChannel(*c, std::min(c->capacity, static_cast<std::size_t>(rate_) * kRestartPrefillMs / 1000));
+  c->playing.store(wasPlaying && !c->ended.load());
+  return true;
+}
+
 bool Mixer::Stop(Handle h) {
   auto c = Find(h);
   if (!c) return false;

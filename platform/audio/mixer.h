@@ -42,6 +42,10 @@ class Mixer {
   bool Play(Handle h, bool restart);
   bool Stop(Handle h);
   bool IsPlaying(Handle h) const;
+  // Goes on from frame `frame` (modulo the length for a looping channel); the
+  // channel keeps playing or not as it did. Decoders cannot jump, so this
+  // decodes from the start up to the frame.
+  bool Seek(Handle h, std::uint64_t frame);
   // Frames played since the start; wraps at the length for a looping channel.
   // UINT64_MAX for an unknown handle.
   std::uint64_t PositionFrames(Handle h) const;

@@ -78,6 +78,12 @@ void VkResetStats(IDirect3DDevice9* device);
 
 // The current back buffer as RGBA8, top row first (screenshots, tests).
 HRESULT VkReadBackBuffer(IDirect3DDevice9* device, std::vector<std::uint8_t>& rgba, UINT& width, UINT& height);
+// Asynchronous read-back of the back buffer (capture): Queue starts copying the current back
+// buffer into pixel buffer `slot` (0..7) without waiting for it; Take, a few frames later, waits
+// for that copy and writes its RGBA8 rows (top row first, width * height * 4 bytes) to `rgba`.
+// D3DERR_NOTAVAILABLE where the backend cannot (recording): read with VkReadBackBuffer instead.
+HRESULT VkQueueBackBufferRead(IDirect3DDevice9* device, unsigned slot);
+HRESULT VkTakeBackBufferRead(IDirect3DDevice9* device, unsigned slot, std::uint8_t* rgba, std::size_t size);
 // Any render-target surface (or a texture level) as RGBA8, top row first.
 HRESULT VkReadSurface(IDirect3DSurface9* surface, std::vector<std::uint8_t>& rgba, UINT& width, UINT& height);
 

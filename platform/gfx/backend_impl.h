@@ -61,6 +61,10 @@ class Backend {
   virtual std::vector<std::string> ProgramKeys() { return {}; }
   virtual HRESULT Precompile(const DeviceState& state, const std::vector<std::string>& keys) { return D3D_OK; }
   virtual void SetWarmUp(bool on) {}
+  // Asynchronous read-back of a render target (capture); D3DERR_NOTAVAILABLE where the backend
+  // has none, and the caller reads directly instead.
+  virtual HRESULT QueueRead(Surface& surface, unsigned slot) { return D3DERR_NOTAVAILABLE; }
+  virtual HRESULT TakeRead(unsigned slot, std::uint8_t* rgba, std::size_t size) { return D3DERR_NOTAVAILABLE; }
 
   // The recording log; nullptr for backends that do not keep one.
   virtual std::vector<DrawRecord>* RecordedDraws() { return nullptr; }

@@ -49,6 +49,18 @@ HRESULT VkReadBackBuffer(IDirect3DDevice9* device, std::vector<std::uint8_t>& rg
   return VkReadSurface(d->backBuffer().get(), rgba, width, height);
 }
 
+HRESULT VkQueueBackBufferRead(IDirect3DDevice9* device, unsigned slot) {
+  Device* d = Dev(device);
+  if (!d || !d->backBuffer()) return D3DERR_INVALIDCALL;
+  return d->backend().QueueRead(*d->backBuffer(), slot);
+}
+
+HRESULT VkTakeBackBufferRead(IDirect3DDevice9* device, unsigned slot, std::uint8_t* rgba, std::size_t size) {
+  Device* d = Dev(device);
+  if (!d) return D3DERR_INVALIDCALL;
+  return d->backend().TakeRead(slot, rgba, size);
+}
+
 HRESULT VkReadSurface(IDirect3DSurface9* surface, std::vector<std::uint8_t>& rgba, UINT& width, UINT& height) {
   auto* s = dynamic_cast<Surface*>(surface);
   if (!s) return D3DERR_INVALIDCALL;

@@ -15,6 +15,7 @@
 #include "platform/gfx/formats.h"
 #include "platform/gfx/glsl_gen.h"
 #include "platform/gfx/gl_objects.h"
+#include "platform/gfx/gl_readback.h"
 #include "platform/gfx/matrix_math.h"
 
 namespace vkgfx {
@@ -505,6 +506,19 @@ class GlBackend final : public Backend {
 
   void SetWarmUp(bool on) override { warmUp_ = on; }
 
+  // Capture's read-back through pixel buffers: gl_readback.cpp.
+  HRESULT QueueRead(Surface& s, unsigned slot) override {
+    if (!gl_) return D3DERR_INVALIDCALL;
+    gl_->Current();
+    GlTarget* target = TargetOf(s);
+    if (!target) return D3DERR_INVALIDCALL;
+    if (!reader_) reader_ = std::make_unique<GlPixelReader>(*gl_);
+    return reader_->Queue(target->fbo, s.desc.Width, s.desc.Height, slot) ? D3D_OK : D3DERR_INVALIDCALL;
+  }
+  HRESULT TakeRead(unsigned slot, std::uint8_t* rgba, std::size_t size) override {
+    return reader_ && reader_->Take(slot, rgba, size) ? D3D_OK : D3DERR_INVALIDCALL;
+  }
+
  private:
   void SetInterval(const D3DPRESENT_PARAMETERS& p) {
     backBufferWidth_ = p.BackBufferWidth;
@@ -954,6 +968,7 @@ class GlBackend final : public Backend {
   }
 
   std::shared_ptr<GlShared> gl_;
+  std::unique_ptr<GlPixelReader> reader_;
   GLuint vao_ = 0, streamVbo_ = 0, streamIbo_ = 0;
   GLsizeiptr streamAt_ = 0, streamCapacity_ = kStreamSize, indexAt_ = 0, indexCapacity_ = kStreamSize / 4;
   UINT backBufferWidth_ = 0, backBufferHeight_ = 0;

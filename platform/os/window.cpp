@@ -175,6 +175,11 @@ void UpdateWindow(HWND window) {
 }
 
 std::string WindowCaption(HWND window) { return Known(window) ? window->caption : std::string(); }
+void SetWindowCaption(HWND window, const std::string& caption) {
+  if (!Known(window)) return;
+  window->caption = caption;
+  if (window->sdl) SDL_SetWindowTitle(window->sdl, caption.c_str());
+}
 bool WindowFullScreen(HWND window) { return Known(window) && window->fullScreen; }
 bool WindowVisible(HWND window) { return IsWindow(window) && window->visible; }
 

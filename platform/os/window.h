@@ -76,6 +76,8 @@ bool IsWindow(HWND window);  // created and not yet destroyed
 void ShowWindow(HWND window, bool visible);
 void UpdateWindow(HWND window);  // sends WM_PAINT now
 std::string WindowCaption(HWND window);
+// Changes the title (SetWindowText); the show-maker controls show the show time there.
+void SetWindowCaption(HWND window, const std::string& caption);
 bool WindowFullScreen(HWND window);
 bool WindowVisible(HWND window);
 
