@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/setup_x11/xvfb.h"
+#include "tests/support/xvfb.h"
 
 namespace {
 
