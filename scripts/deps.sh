@@ -3,7 +3,7 @@
 # Packages that are already installed are skipped; nothing else is downloaded.
 set -euo pipefail
 
-# The tests include X11's headers themselves, the picture generator draws with DejaVu's italic
+# The tests include X11's headers themselves (and XFixes' to see the cursor), the picture generator draws with DejaVu's italic
 # faces (fonts-dejavu-extra), the fuzzer needs clang's libFuzzer, and scripts/frame_report.py
 # needs python3.
 PACKAGES=(
@@ -12,7 +12,7 @@ PACKAGES=(
   libfreetype-dev libfontconfig-dev fonts-dejavu-core fonts-dejavu-extra
   zlib1g-dev libpng-dev libjpeg62-turbo-dev
   libvorbis-dev libsndfile1-dev libopenmpt-dev libasound2-dev
-  libcairo2-dev libfltk1.3-dev libx11-dev
+  libcairo2-dev libfltk1.3-dev libx11-dev libxfixes-dev
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-xserver-utils x11-utils

@@ -101,6 +101,13 @@ std::unique_ptr<GlContext> GlContext::Create(SDL_Window* window, std::string& er
 }
 
 GlContext::~GlContext() {
+  // Nothing may still be queued when the context and then the display go: Mesa's llvmpipe
+  // hangs for good in its thread teardown (at XCloseDisplay) when work is left in flight, which
+  // happens when a show is closed while it loads (render-target clears without a frame since).
+  if (sdlContext_ || eglContext_) {
+    MakeCurrent();
+    glFinish();
+  }
   if (g_current == this) g_current = nullptr;
   if (sdlContext_) {
     SDL_GL_MakeCurrent(window_, nullptr);

@@ -123,6 +123,19 @@ TEST_F(FullScreenX11, TheCloseBoxGivesTheDesktopModeBack) {
   ExpectDesktopModeBack(*p);
 }
 
+TEST_F(FullScreenX11, TheMouseCursorIsHiddenWhileTheShowRuns) {
+  // Over the bare screen the server's own cursor shows: the check can tell.
+  ASSERT_FALSE(gServer->CursorBlank());
+  auto p = StartFourThree();
+  const unsigned long window = ExpectFourThreeWhileRunning(*p);
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(gServer->MovePointer(window, 512, 384));
+  // Hidden once the show has loaded (while loading it is the wait cursor).
+  EXPECT_TRUE(WaitUntil([&] { return gServer->CursorBlank(); }, 60000)) << p->Printed();
+  ASSERT_TRUE(gServer->SendCloseBox(window));
+  ExpectDesktopModeBack(*p);
+}
+
 TEST_F(FullScreenX11, QuitAtTheEndGivesTheDesktopModeBack) {
   // --until ends the show through the engine's Quit, as the last scene does. A small 4:3 mode
   // keeps the frames cheap; the mode is set before the show loads, long before its end.

@@ -3,6 +3,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xfixes.h>
 #include <fcntl.h>
 #include <png.h>
 #include <poll.h>
@@ -314,6 +315,26 @@ bool Xvfb::Click(unsigned long window, int x, int y) const {
   // No --sync: it waits for the pointer to move, forever when it already sits there.
   return Run("timeout 20 xdotool mousemove --window " + id + " " + std::to_string(x) + " " +
              std::to_string(y) + " sleep 0.1 click 1") == 0;
+}
+
+bool Xvfb::MovePointer(unsigned long window, int x, int y) const {
+  const std::string id = std::to_string(window);
+  return Run("timeout 20 xdotool mousemove --window " + id + " " + std::to_string(x) + " " + std::to_string(y)) == 0;
+}
+
+bool Xvfb::CursorBlank() const {
+  DisplayPtr d = Open(display_);
+  if (!d) return false;
+  int event = 0, error = 0;
+  if (!XFixesQueryExtension(d.get(), &event, &error)) return false;
+  XFixesCursorImage* image = XFixesGetCursorImage(d.get());
+  if (!image) return false;
+  bool blank = true;
+  // ARGB in the low 32 bits of each element.
+  for (size_t i = 0; i < size_t(image->width) * image->height && blank; ++i)
+    blank = ((image->pixels[i] >> 24) & 0xFF) == 0;
+  XFree(image);
+  return blank;
 }
 
 bool Xvfb::SavePng(unsigned long window, const std::string& file) const {

@@ -61,6 +61,10 @@ class Xvfb {
   bool Keys(unsigned long window, const std::string& keys) const;
   // Clicks the left button at a point of the window's client area.
   bool Click(unsigned long window, int x, int y) const;
+  // Moves the pointer to a point of the window's client area.
+  bool MovePointer(unsigned long window, int x, int y) const;
+  // True when the cursor the pointer shows now is fully transparent (a hidden cursor).
+  bool CursorBlank() const;
 
   // Saves the window's client area as an RGB PNG.
   bool SavePng(unsigned long window, const std::string& file) const;
