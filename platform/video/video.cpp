@@ -162,7 +162,7 @@ struct Writer::Impl {
       av_dict_set(&options, "crf", std::to_string(q >= 0 ? std::min(q, 63) : 32).c_str(), 0);
       c->bit_rate = 0;
     } else {
-      av_dict_set(&options, "preset", "veryfast", 0);
+      av_dict_set(&options, "preset", "superfast", 0);
       av_dict_set(&options, "crf", std::to_string(q >= 0 ? std::min(q, 51) : 20).c_str(), 0);
     }
     int rc = avcodec_open2(c, codec, &options);
