@@ -78,6 +78,11 @@ void RestartShow(TvokEngine& Engine) {
   D3D->CameraTargetBase = D3D->CameraTarget = D3D->CameraPosition = D3D->CameraRotation = D3DXVECTOR3(0, 0, 0);
   D3D->View = D3DMATRIX{};
   D3D->FrameTime = 0;
+  // The clock too, before loading: the load routines (and the warm-up pass through the render
+  // routines after them) run at show time 0 in a new process.
+  Engine.Time = 0;
+  Engine.DeltaTime = 0;
+  Engine.FixedFrame = 0;
   if (ShowState.Reset) ShowState.Reset(ShowSeed);
   try {
     if (DemoHooks.OpenResource) DemoHooks.OpenResource(ArchiveFileName);
@@ -96,9 +101,6 @@ void RestartShow(TvokEngine& Engine) {
   }
   Call(DemoHooks.FreeResource);
   D3D->SetProjection(D3D->Aspect, 0.1f, 1000.0f, SinglePi / 4.0f);
-  Engine.Time = 0;
-  Engine.DeltaTime = 0;
-  Engine.FixedFrame = 0;
   Engine.QuitCalled = false;
   if (DemoHooks.MovePart1) Engine.SetScene(DemoHooks.MovePart1, DemoHooks.RenderPart1);
   Call(DemoHooks.PlayMusic);  // scene five may have stopped it
