@@ -69,6 +69,7 @@ TzanObject* BuildTop(TvokD3D* D3D) {
 }  // namespace
 
 void LoadPart1() {
+  DropTime = 0;  // as in the program image: a show started over in the same process loads again
   TvokD3D* D3D = Engine->D3D;
   IDirect3DDevice9* Device = D3D->Device.get();
 

@@ -85,4 +85,8 @@ void VkSetWarmUp(IDirect3DDevice9* device, bool on) {
   if (Device* d = Dev(device)) d->backend().SetWarmUp(on);
 }
 
+void VkSetEdgesOnly(IDirect3DDevice9* device, bool on) {
+  if (Device* d = Dev(device)) d->backend().SetEdgesOnly(on);
+}
+
 }  // namespace vkgfx

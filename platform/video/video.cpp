@@ -162,7 +162,11 @@ struct Writer::Impl {
       av_dict_set(&options, "crf", std::to_string(q >= 0 ? std::min(q, 63) : 32).c_str(), 0);
       c->bit_rate = 0;
     } else {
-      av_dict_set(&options, "preset", "veryfast", 0);
+      av_dict_set(&options, "preset", "superfast", 0);
+      // Frames held inside the encoder are what its memory is made of (some 40 MB each at 4K):
+      // no look-ahead thread of its own and at most two frame threads keep it within bounds.
+      av_dict_set(&options, "x264-params", "sync-lookahead=0", 0);
+      if (c->thread_count == 0) c->thread_count = 2;
       av_dict_set(&options, "crf", std::to_string(q >= 0 ? std::min(q, 51) : 20).c_str(), 0);
     }
     int rc = avcodec_open2(c, codec, &options);
