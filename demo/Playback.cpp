@@ -9,7 +9,6 @@
 #include "demo/Hooks.h"
 #include "demo/Music.h"
 #include "engine/vokEngine.h"
-#include "platform/gfx/backend.h"
 #include "platform/os/messages.h"
 #include "platform/os/window.h"
 
@@ -33,22 +32,6 @@ template <typename Routine>
 void Call(Routine Hook) {
   if (Hook) Hook();
 }
-
-// Edges-only drawing for the life of one replayed frame.
-class TEdgesOnly {
- public:
-  TEdgesOnly(IDirect3DDevice9* Device, bool On) : Device(On ? Device : nullptr) {
-    if (this->Device) vkgfx::VkSetEdgesOnly(this->Device, true);
-  }
-  ~TEdgesOnly() {
-    if (Device) vkgfx::VkSetEdgesOnly(Device, false);
-  }
-  TEdgesOnly(const TEdgesOnly&) = delete;
-  TEdgesOnly& operator=(const TEdgesOnly&) = delete;
-
- private:
-  IDirect3DDevice9* Device;
-};
 
 // Time of the next frame and of the one after it, at the engine's fixed step.
 uint32_t FrameTimeAhead(const TvokEngine& Engine, uint64_t Ahead) {
@@ -168,19 +151,10 @@ bool ReplayTo(TvokEngine& Engine, uint32_t Target) {
     Engine.FixedStep = true;
     Engine.FixedStepLength = RealClockReplayStep;
   }
-  IDirect3DDevice9* Device = Engine.D3D && Engine.D3D->Device ? Engine.D3D->Device.get() : nullptr;
   while (!Engine.QuitCalled && FrameTimeAhead(Engine, 0) < Target) {
-    // The last frame before Target is drawn whole (not presented). The others are drawn only
-    // into the last row and column of their targets: those of the back buffer are never covered
-    // by the post-processing quad (Part 2.2) and keep the picture of the last frame drawn
-    // without it, exactly as in a run from 0, at a small part of the cost of drawing.
-    // Frames drawn through the post-processing capture (judged before the frame: at a scene's
-    // first frame the guess is one frame late, which the next painting frame puts right) leave
-    // that row and column alone and are not drawn at all.
-    const bool Last = FrameTimeAhead(Engine, 1) >= Target;
-    const bool Captured = !Last && ShowState.Captures && ShowState.Captures();
-    TEdgesOnly Edges(Device, !Last && !Captured);
-    Engine.SkipFrame(!Captured);
+    // The last frame before Target is drawn (not presented): a frame that draws nothing, such as
+    // a scene hand-over, then shows what a run from 0 shows.
+    Engine.SkipFrame(FrameTimeAhead(Engine, 1) >= Target);
   }
   if (RealClock) {
     Engine.FixedStep = false;

@@ -17,17 +17,13 @@ class TCapture;
 struct TShowStateHooks {
   // Back to the values of a new process: the shared scene state and the random generator.
   void (*Reset)(uint32_t Seed) = nullptr;
-  // Whether the next frame will be drawn through the post-processing capture, judged before it
-  // (from the effect the current scene selected and the frames counted so far).
-  bool (*Captures)() = nullptr;
 };
 void SetShowStateHooks(const TShowStateHooks& Hooks);
 
-// Replays the show from its current state up to the last frame before show time Target, without
-// presenting: the last frame is drawn whole (so a frame that draws nothing, such as a scene
-// hand-over, shows what a run from 0 shows); frames drawn straight to the back buffer are drawn
-// into its last row and column only (the pixels the post-processing quad leaves alone); frames
-// drawn through the post-processing capture not at all. False when the show quit first.
+// Replays the show from its current state up to the last frame before show time Target: every
+// frame without a picture but that last one, which is drawn but not presented (so a frame that
+// draws nothing, such as a scene hand-over, shows what a run from 0 shows). False when the show
+// quit first.
 bool ReplayTo(TvokEngine& Engine, uint32_t Target);
 
 class TPlayback {

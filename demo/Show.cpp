@@ -56,16 +56,11 @@ void ResetShowState(uint32_t Seed) {
   Randomize(Seed);
 }
 
-bool NextFrameCaptured() {
-  return PostEffectsAvailable && PostEffect != 0 && FrameCount >= 3 && PostTarget != nullptr;
-}
-
 }  // namespace
 
 void InstallShowHooks() {
   TShowStateHooks Seek;
   Seek.Reset = ResetShowState;
-  Seek.Captures = NextFrameCaptured;
   SetShowStateHooks(Seek);
   AddTraceAppender(TraceMusic);
   AddTraceAppender(TraceWallTime);

@@ -95,11 +95,6 @@ HRESULT VkPrecompile(IDirect3DDevice9* device, const std::vector<std::string>& k
 // While warm-up is on, draws prepare their programs and GL state but draw
 // nothing: a start-up pass through the scenes compiles what the show needs.
 void VkSetWarmUp(IDirect3DDevice9* device, bool on);
-// While edges-only is on, clears and draws reach only the last row and the last column of their
-// target. A seek replays the show with it: those pixels of the back buffer are the ones a
-// full-screen post-processing quad never covers (its far edges lie at Width - 1 and Height - 1),
-// so they keep older pictures, which the replay reproduces at a fraction of the drawing cost.
-void VkSetEdgesOnly(IDirect3DDevice9* device, bool on);
 
 // Called by CreatePixelShader / CreateVertexShader (both backends) after a shader
 // object was made from `function`, so a constant table can follow the shaders

@@ -61,7 +61,6 @@ class Backend {
   virtual std::vector<std::string> ProgramKeys() { return {}; }
   virtual HRESULT Precompile(const DeviceState& state, const std::vector<std::string>& keys) { return D3D_OK; }
   virtual void SetWarmUp(bool on) {}
-  virtual void SetEdgesOnly(bool on) {}
   // Asynchronous read-back of a render target (capture); D3DERR_NOTAVAILABLE where the backend
   // has none, and the caller reads directly instead.
   virtual HRESULT QueueRead(Surface& surface, unsigned slot) { return D3DERR_NOTAVAILABLE; }

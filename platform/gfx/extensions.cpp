@@ -85,8 +85,4 @@ void VkSetWarmUp(IDirect3DDevice9* device, bool on) {
   if (Device* d = Dev(device)) d->backend().SetWarmUp(on);
 }
 
-void VkSetEdgesOnly(IDirect3DDevice9* device, bool on) {
-  if (Device* d = Dev(device)) d->backend().SetEdgesOnly(on);
-}
-
 }  // namespace vkgfx

@@ -330,12 +330,7 @@ class GlBackend final : public Backend {
       glClear(mask);
       ++c.calls;
     };
-    if (count == 0 && edgesOnly_) {
-      // Replay (VkSetEdgesOnly): only the last row and the last column, without overlap.
-      const LONG w = LONG(rt->desc.Width), h = LONG(rt->desc.Height);
-      clearRect(0, h - 1, w - 1, h);
-      clearRect(w - 1, 0, w, h);
-    } else if (count == 0) {
+    if (count == 0) {
       if (full) {
         c.Scissor(false);
         glClear(mask);
@@ -466,27 +461,12 @@ class GlBackend final : public Backend {
       }
     }
     if (warmUp_) return D3D_OK;
-    auto issue = [&] {
-      if (indexed)
-        glDrawElementsBaseVertex(mode, GLsizei(call.vertexCount), GL_UNSIGNED_SHORT, const_cast<void*>(indexOffset),
-                                 baseVertex);
-      else
-        glDrawArrays(mode, first, GLsizei(call.vertexCount));
-      ++c.calls;
-    };
-    if (edgesOnly_) {
-      // Replay (VkSetEdgesOnly): the same draw, rasterised only into the last row and the last
-      // column of the target (two scissors that do not overlap, so blending applies once).
-      auto* rt = static_cast<Surface*>(s.renderTarget.get());
-      const GLint w = GLint(rt->desc.Width), h = GLint(rt->desc.Height);
-      c.Scissor(true, 0, h - 1, w - 1, 1);
-      issue();
-      c.Scissor(true, w - 1, 0, 1, h);
-      issue();
-      c.Scissor(false);
-      return D3D_OK;
-    }
-    issue();
+    if (indexed)
+      glDrawElementsBaseVertex(mode, GLsizei(call.vertexCount), GL_UNSIGNED_SHORT, const_cast<void*>(indexOffset),
+                               baseVertex);
+    else
+      glDrawArrays(mode, first, GLsizei(call.vertexCount));
+    ++c.calls;
     return D3D_OK;
   }
 
@@ -525,7 +505,6 @@ class GlBackend final : public Backend {
   }
 
   void SetWarmUp(bool on) override { warmUp_ = on; }
-  void SetEdgesOnly(bool on) override { edgesOnly_ = on; }
 
   // Capture's read-back through pixel buffers: gl_readback.cpp.
   HRESULT QueueRead(Surface& s, unsigned slot) override {
@@ -996,7 +975,7 @@ class GlBackend final : public Backend {
   GlSurface* backBuffer_ = nullptr;
 
   bool keyDirty_ = true, rasterDirty_ = true, targetDirty_ = true, viewportDirty_ = true, boundOk_ = false;
-  bool depthAttached_ = false, stencilAttached_ = false, warmUp_ = false, edgesOnly_ = false;
+  bool depthAttached_ = false, stencilAttached_ = false, warmUp_ = false;
   unsigned samplerDirty_ = 0xFF;
   std::array<GLuint, kMaxStages> stageSampler_{};
   std::unordered_map<std::uint64_t, GLuint> samplers_;
