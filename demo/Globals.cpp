@@ -110,7 +110,7 @@ void CreatePostTarget() {
   PostTarget = new TvokRenderTarget(D3D, D3D->Width, D3D->Height);
   // The upper 8 % of the captured picture is cut off and the rest stretched over the screen.
   PostTarget->SetTexCoords(0, 0.08f, 1, 1);
-  // SetRect puts the far edges on Width - 1 and Height - 1 (Part 2.2), and pixel centres of
+  // SetRect puts the far edges on Width - 1 and Height - 1, and pixel centres of
   // pre-transformed vertices lie on whole coordinates, so a rectangle of the screen's size leaves
   // the last column and row undrawn. While a post effect runs nothing else draws there, and they
   // would keep whatever the back buffer last held (scene one's last picture, through scenes two
