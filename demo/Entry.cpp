@@ -68,12 +68,12 @@ void Cleanup() {
   Call(DemoHooks.FreeMusic);
 }
 
+}  // namespace
+
 void ReportFatal(const std::string& Text) {
   os::MessageBox(nullptr, Text.empty() ? std::string("The show stopped on an unexpected error.") : Text, "Error",
                  os::MB_OK | os::MB_ICONERROR);
 }
-
-}  // namespace
 
 bool HasSwitch(const std::string& Name) { return os::HasParamPrefix(Name); }
 
@@ -146,7 +146,7 @@ void LoadDemo() {
   Engine->ResetClock();
 }
 
-int RunDemo(const TOptions& Options) {
+int PrepareDemo(const TOptions& Options, TRunTools& Tools) {
   os::SetParams(Options.Switches);
   os::SetHeadless(Options.Headless);
   vkgfx::SetBackendKind(Options.Backend == "recording" ? vkgfx::BackendKind::Recording : vkgfx::BackendKind::Gl);
@@ -158,7 +158,6 @@ int RunDemo(const TOptions& Options) {
     return 1;
   }
   // An output that cannot be written is refused before anything is shown.
-  TRunTools Tools;
   std::string ToolError;
   if (!Tools.Start(Options, ToolError)) {
     std::fprintf(stderr, "%s: %s\n", ShowTitle, ToolError.c_str());
@@ -169,8 +168,10 @@ int RunDemo(const TOptions& Options) {
     os::Shutdown();
     return 0;
   }
+  return -1;
+}
 
-  int ExitCode = 0;
+bool CreateAndLoadDemo(const TOptions& Options, TRunTools& Tools, int& ExitCode) {
   try {
     Randomize(Options.HasSeed ? Options.Seed : os::TimeGetTime());
     Engine = new TvokEngine(nullptr, ScreenWidth, ScreenHeight, ScreenRefresh, true, ShowTitle,
@@ -181,11 +182,10 @@ int RunDemo(const TOptions& Options) {
     Tools.Attach(*Engine);
     if (Engine->Ok) {
       LoadDemo();
-      Engine->Run();
-    } else {
-      os::MessageBox(nullptr, Engine->ErrorText, "Error", os::MB_OK);
-      ExitCode = 1;
+      return true;
     }
+    os::MessageBox(nullptr, Engine->ErrorText, "Error", os::MB_OK);
+    ExitCode = 1;
   } catch (const std::exception& Error) {
     ReportFatal(Error.what());
     ExitCode = 1;
@@ -193,7 +193,10 @@ int RunDemo(const TOptions& Options) {
     ReportFatal("");
     ExitCode = 1;
   }
+  return false;
+}
 
+int FinishDemo(TRunTools& Tools, int ExitCode) {
   try {
     Cleanup();
   } catch (const std::exception& Error) {
@@ -207,4 +210,23 @@ int RunDemo(const TOptions& Options) {
   }
   os::Shutdown();
   return ExitCode;
+}
+
+int RunDemo(const TOptions& Options) {
+  TRunTools Tools;
+  const int Early = PrepareDemo(Options, Tools);
+  if (Early >= 0) return Early;
+  int ExitCode = 0;
+  if (CreateAndLoadDemo(Options, Tools, ExitCode)) {
+    try {
+      Engine->Run();
+    } catch (const std::exception& Error) {
+      ReportFatal(Error.what());
+      ExitCode = 1;
+    } catch (...) {
+      ReportFatal("");
+      ExitCode = 1;
+    }
+  }
+  return FinishDemo(Tools, ExitCode);
 }
