@@ -24,4 +24,4 @@ cmake --build "$NATIVE" -j"$JOBS" --target vk_content
 emcmake cmake -S "$ROOT" -B "$ROOT/build-web" -DCMAKE_BUILD_TYPE=Release -DVK_WEB_SYSROOT="$CACHE/sysroot" >/dev/null
 cmake --build "$ROOT/build-web" -j"$JOBS"
 cp "$NATIVE/run/Quorvanteplidusk.vkr" "$NATIVE/run/Quorvanteplidusk.ogg" "$ROOT/build-web/run/"
-echo "browser build in $ROOT/build-web/run (serve it with scripts/web/serve.sh)"
+echo "browser build in $ROOT/build-web/run (serve it with scripts/web/serve.py, or ./run.sh web)"

@@ -174,7 +174,14 @@ async function bench(browser) {
   const { context, page, errors } = await openPage(browser,
     `size=${size}&unthrottled=1&until=${benchUntil}&trace=/shots/bench.jsonl`);
   await start(page);
-  const ended = await waitForEnd(page, 10 * 60 * 1000);
+  let pageShot = false;
+  const ended = await waitForEnd(page, 10 * 60 * 1000, async (t) => {
+    // The page as a visitor sees it, for the README.
+    if (!pageShot && t >= 31000) {
+      pageShot = true;
+      await page.screenshot({ path: path.join(out, 'page.jpg'), type: 'jpeg', quality: 85 });
+    }
+  });
   check(ended, 'the measured run ends at ' + benchUntil + ' ms');
   const trace = await readFile(page, '/shots/bench.jsonl');
   if (trace) fs.writeFileSync(path.join(out, 'bench.jsonl'), trace);
