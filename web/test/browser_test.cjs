@@ -5,8 +5,8 @@
 //         two and scene five and ends by itself; the audio context runs; the pictures asked for
 //         and the frame trace are read back from the page into DIR; a page screenshot is kept;
 //         nothing is logged to the console as an error.
-// faults: a missing archive, a corrupt archive, corrupt music, no WebGL 2 and a lost WebGL
-//         context each end in a readable message on the page.
+// faults: Escape ends the show early; a missing archive, a corrupt archive, corrupt music, no
+//         WebGL 2 and a lost WebGL context each end in a readable message on the page.
 // bench:  the real clock, frames unthrottled, up to --bench-until ms, its trace into DIR.
 'use strict';
 const fs = require('fs');
@@ -152,7 +152,27 @@ async function expectMessage(browser, what, query, { click = false, noWebGL2 = f
   await context.close();
 }
 
+// Escape ends the show early, as natively; the page then says so and offers to play again.
+async function escape(browser) {
+  const { context, page, errors } = await openPage(browser, `size=${size}`);
+  await start(page);
+  await page.waitForFunction(() => Module._vk_web_show_time() > 1000, null, { timeout: 120000 });
+  await page.keyboard.press('Escape');
+  let ended = false;
+  try {
+    await page.waitForFunction(() => Module._vk_web_state() === 2, null, { timeout: 30000 });
+    ended = true;
+  } catch (e) {}
+  const status = await page.evaluate(() => document.getElementById('status').textContent);
+  const again = await page.isVisible('#again');
+  check(ended && status === 'The show has ended.' && again && errors.length === 0,
+        'Escape ends the show ("' + status + '", play again offered: ' + again + ')' +
+        (errors.length ? ' errors: ' + errors.join(' | ') : ''));
+  await context.close();
+}
+
 async function faults(browser) {
+  await escape(browser);
   await expectMessage(browser, 'missing archive', 'archive=no-such-archive.vkr');
   await expectMessage(browser, 'corrupt archive', `size=${size}&archive=_faults/corrupt.vkr`, { click: true });
   await expectMessage(browser, 'corrupt music (the show plays on, silent)', `size=${size}&music=_faults/corrupt.ogg`,
