@@ -27,6 +27,7 @@ TOptions Options;
 TRunTools* Tools = nullptr;
 int State = 0;  // 0 not started, 1 playing, 2 ended
 int ExitCode = 0;
+bool Unthrottled = false;
 
 // Message boxes become a message on the page (a blocking alert would stop the show's page).
 int PageMessage(const std::string& Text, const std::string& Caption, unsigned Flags) {
@@ -60,7 +61,20 @@ void Frame() {
       os::TranslateMessage(Msg);
       os::DispatchMessage(Msg);
     }
-    if (!Engine->Terminated && !Engine->StopRequested) Engine->RenderFrame();
+    if (!Engine->Terminated && !Engine->StopRequested) {
+      Engine->RenderFrame();
+      // Measured frames end when the GPU has drawn them (WebGL queues the work otherwise, and
+      // the next frame would only pay for it), as the native headless frames end with glFinish.
+      // (A one-pixel read-back is the sync point: Chromium's WebGL finish() does not wait.)
+      if (Unthrottled) {
+        // clang-format off
+        EM_ASM({
+          if (typeof GLctx !== "undefined" && GLctx)
+            GLctx.readPixels(0, 0, 1, 1, GLctx.RGBA, GLctx.UNSIGNED_BYTE, new Uint8Array(4));
+        });
+        // clang-format on
+      }
+    }
     if (!Engine->Terminated && !Engine->StopRequested) return;
   } catch (const std::exception& Error) {
     // As in TvokEngine::Run: an exception without text stops the show quietly.
@@ -103,8 +117,7 @@ EMSCRIPTEN_KEEPALIVE void vk_web_quit() {
 
 int main(int argc, char** argv) {
   // --web-unthrottled (the page's ?unthrottled, for frame-time measurements): frames follow each
-  // other at once instead of waiting for the display's next refresh.
-  bool Unthrottled = false;
+  // other at once instead of waiting for the display's next refresh, each one finished.
   std::vector<std::string> Args;
   for (int I = 1; I < argc; ++I) {
     if (std::string(argv[I]) == "--web-unthrottled")

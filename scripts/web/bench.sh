@@ -31,7 +31,8 @@ python3 scripts/frame_report.py "$OUT/native.jsonl" | awk 'NR == 1 || $1 == 1 ||
 
 echo "== browser, $SIZE, real clock, frames unthrottled, until $UNTIL ms"
 VK_PLAYWRIGHT_CORE=$CACHE/node/node_modules/playwright-core node web/test/browser_test.cjs --url "$URL" \
-  --out "$OUT" --size "$SIZE" --only bench --bench-until "$UNTIL" >/dev/null
+  --out "$OUT" --size "$SIZE" --only bench,picture --bench-until "$UNTIL" >"$OUT/browser.log" ||
+  { cat "$OUT/browser.log"; exit 1; }
 python3 scripts/frame_report.py "$OUT/bench.jsonl" | awk 'NR == 1 || $1 == 1 || $1 == 2'
 
 echo "== download (bytes: as served / gzip -9)"
@@ -44,3 +45,4 @@ for f in Quorvanteplidusk.html Quorvanteplidusk.js Quorvanteplidusk.wasm Quorvan
   total=$((total + n)) totalz=$((totalz + z))
 done
 printf '%-24s %10d %10d\n' total "$total" "$totalz"
+echo "the page at 31 s of the show: $OUT/page.jpg (docs/screenshots/web.jpg)"

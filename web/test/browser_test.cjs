@@ -1,6 +1,6 @@
 // The browser build in a real browser: Debian's Chromium, headless, driven by playwright-core.
 //   node browser_test.cjs --url http://127.0.0.1:PORT --out DIR [--size 640x360] [--shots 9000,30000]
-//                         [--only play|faults|bench] [--bench-until 40000]
+//                         [--only play,faults,bench,picture] [--bench-until 40000]
 // play:   the page loads, "click to start" starts the show at a fixed step; the show reaches scene
 //         two and scene five and ends by itself; the audio context runs; the pictures asked for
 //         and the frame trace are read back from the page into DIR; a page screenshot is kept;
@@ -8,6 +8,7 @@
 // faults: Escape ends the show early; a missing archive, a corrupt archive, corrupt music, no
 //         WebGL 2 and a lost WebGL context each end in a readable message on the page.
 // bench:  the real clock, frames unthrottled, up to --bench-until ms, its trace into DIR.
+// picture: the page at 31 s of the show, into DIR/page.jpg.
 'use strict';
 const fs = require('fs');
 const path = require('path');
@@ -194,18 +195,23 @@ async function bench(browser) {
   const { context, page, errors } = await openPage(browser,
     `size=${size}&unthrottled=1&until=${benchUntil}&trace=/shots/bench.jsonl`);
   await start(page);
-  let pageShot = false;
-  const ended = await waitForEnd(page, 10 * 60 * 1000, async (t) => {
-    // The page as a visitor sees it, for the README.
-    if (!pageShot && t >= 31000) {
-      pageShot = true;
-      await page.screenshot({ path: path.join(out, 'page.jpg'), type: 'jpeg', quality: 85 });
-    }
-  });
+  const ended = await waitForEnd(page, 10 * 60 * 1000);
   check(ended, 'the measured run ends at ' + benchUntil + ' ms');
   const trace = await readFile(page, '/shots/bench.jsonl');
   if (trace) fs.writeFileSync(path.join(out, 'bench.jsonl'), trace);
   check(!!trace && errors.length === 0, 'the measured run traced without console errors ' + errors.join(' | '));
+  await context.close();
+}
+
+// The page as a visitor sees it (for the README): paced by the display, at a fixed step.
+async function picture(browser) {
+  const { context, page } = await openPage(browser, `size=${size}&fixed-step=40&seed=1`);
+  await start(page);
+  await page.waitForFunction(() => Module._vk_web_show_time() >= 31000, null, { timeout: 600000, polling: 100 });
+  await page.evaluate(() => Module._vk_web_quit());  // hold the picture: the show ends there
+  await page.waitForTimeout(200);
+  await page.evaluate(() => document.getElementById('overlay').classList.add('hidden'));
+  await page.screenshot({ path: path.join(out, 'page.jpg'), type: 'jpeg', quality: 85 });
   await context.close();
 }
 
@@ -222,6 +228,7 @@ async function bench(browser) {
       if (part === 'play') await play(browser);
       else if (part === 'faults') await faults(browser);
       else if (part === 'bench') await bench(browser);
+      else if (part === 'picture') await picture(browser);
     }
   } finally {
     await browser.close();
