@@ -208,10 +208,8 @@ async function picture(browser) {
   const { context, page } = await openPage(browser, `size=${size}&fixed-step=40&seed=1`);
   await start(page);
   await page.waitForFunction(() => Module._vk_web_show_time() >= 31000, null, { timeout: 600000, polling: 100 });
-  await page.evaluate(() => Module._vk_web_quit());  // hold the picture: the show ends there
-  await page.waitForTimeout(200);
-  await page.evaluate(() => document.getElementById('overlay').classList.add('hidden'));
   await page.screenshot({ path: path.join(out, 'page.jpg'), type: 'jpeg', quality: 85 });
+  await page.screenshot({ path: path.join(out, 'page.png') });
   await context.close();
 }
 
