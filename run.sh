@@ -2,6 +2,7 @@
 # One command for everything a new user needs:
 #   ./run.sh [switches/options...]   install what is missing, build, and start the show
 #   ./run.sh test                    install what is missing, build, and run every test
+#   ./run.sh web [PORT]              install what is missing, build the browser version, serve it
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
@@ -18,6 +19,11 @@ build() {  # build DIR [cmake args...]
 if [ "${1:-}" = "test" ]; then
   shift
   exec ./scripts/test.sh "$@"
+fi
+
+if [ "${1:-}" = "web" ]; then
+  ./scripts/web/build.sh "$ROOT/build"
+  exec python3 ./scripts/web/serve.py --port "${2:-8018}" "$ROOT/build-web/run"
 fi
 
 build "$ROOT/build"

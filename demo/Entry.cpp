@@ -72,12 +72,12 @@ void Cleanup() {
   Call(DemoHooks.FreeMusic);
 }
 
+}  // namespace
+
 void ReportFatal(const std::string& Text) {
   os::MessageBox(nullptr, Text.empty() ? std::string("The show stopped on an unexpected error.") : Text, "Error",
                  os::MB_OK | os::MB_ICONERROR);
 }
-
-}  // namespace
 
 bool HasSwitch(const std::string& Name) { return os::HasParamPrefix(Name); }
 
@@ -152,9 +152,8 @@ void LoadDemo() {
   Engine->ResetClock();
 }
 
-int RunDemo(const TOptions& Given) {
+int PrepareDemo(TOptions& Options, TRunTools& Tools, TPlayback& Playback) {
   // A capture renders headless (at a fixed rate: Playback).
-  TOptions Options = Given;
   if (!Options.CaptureFile.empty()) Options.Headless = true;
   os::SetParams(Options.Switches);
   os::SetHeadless(Options.Headless);
@@ -169,7 +168,6 @@ int RunDemo(const TOptions& Given) {
     return 1;
   }
   // An output that cannot be written is refused before anything is shown.
-  TRunTools Tools;
   std::string ToolError;
   if (!Tools.Start(Options, ToolError)) {
     std::fprintf(stderr, "%s: %s\n", ShowTitle, ToolError.c_str());
@@ -182,14 +180,15 @@ int RunDemo(const TOptions& Given) {
   }
   // The seed is kept: the show-maker controls start the same show over.
   if (!Options.HasSeed) Options.Seed = os::TimeGetTime();
-  TPlayback Playback;
   if (!Playback.Prepare(Options, ScreenWidth, ScreenHeight, ToolError)) {
     std::fprintf(stderr, "%s: %s\n", ShowTitle, ToolError.c_str());
     os::Shutdown();
     return 1;
   }
+  return -1;
+}
 
-  int ExitCode = 0;
+bool CreateAndLoadDemo(const TOptions& Options, TRunTools& Tools, TPlayback& Playback, int& ExitCode) {
   try {
     Randomize(Options.Seed);
     Engine = new TvokEngine(nullptr, ScreenWidth, ScreenHeight, ScreenRefresh, true, ShowTitle,
@@ -199,21 +198,20 @@ int RunDemo(const TOptions& Given) {
     Engine->ShowFps = HasSwitch("SHOWFPS");
     Tools.Attach(*Engine);
     Playback.Attach(*Engine);
-    if (Engine->Ok) {
-      LoadDemo();
-      if (Options.Strict && AssetWarningCount() > 0) {
-        std::fprintf(stderr, "%s: --strict: %d asset%s could not be used (see the warnings above)\n", ShowTitle,
-                     AssetWarningCount(), AssetWarningCount() == 1 ? "" : "s");
-        ExitCode = 1;
-      } else {
-        Playback.Begin(*Engine);
-        Engine->Run();
-        if (const int Status = Playback.End(Engine)) ExitCode = Status;
-      }
-    } else {
+    if (!Engine->Ok) {
       os::MessageBox(nullptr, Engine->ErrorText, "Error", os::MB_OK);
       ExitCode = 1;
+      return false;
     }
+    LoadDemo();
+    if (Options.Strict && AssetWarningCount() > 0) {
+      std::fprintf(stderr, "%s: --strict: %d asset%s could not be used (see the warnings above)\n", ShowTitle,
+                   AssetWarningCount(), AssetWarningCount() == 1 ? "" : "s");
+      ExitCode = 1;
+      return false;
+    }
+    Playback.Begin(*Engine);
+    return true;
   } catch (const std::exception& Error) {
     ReportFatal(Error.what());
     ExitCode = 1;
@@ -221,7 +219,10 @@ int RunDemo(const TOptions& Given) {
     ReportFatal("");
     ExitCode = 1;
   }
+  return false;
+}
 
+int FinishDemo(TRunTools& Tools, int ExitCode) {
   try {
     Cleanup();
   } catch (const std::exception& Error) {
@@ -235,4 +236,26 @@ int RunDemo(const TOptions& Given) {
   }
   os::Shutdown();
   return ExitCode;
+}
+
+int RunDemo(const TOptions& Given) {
+  TOptions Options = Given;
+  TRunTools Tools;
+  TPlayback Playback;
+  const int Early = PrepareDemo(Options, Tools, Playback);
+  if (Early >= 0) return Early;
+  int ExitCode = 0;
+  if (CreateAndLoadDemo(Options, Tools, Playback, ExitCode)) {
+    try {
+      Engine->Run();
+      if (const int Status = Playback.End(Engine)) ExitCode = Status;
+    } catch (const std::exception& Error) {
+      ReportFatal(Error.what());
+      ExitCode = 1;
+    } catch (...) {
+      ReportFatal("");
+      ExitCode = 1;
+    }
+  }
+  return FinishDemo(Tools, ExitCode);
 }

@@ -7,6 +7,8 @@
 #include "platform/gfx/d3d9types.h"
 
 struct TOptions;
+class TRunTools;
+class TPlayback;
 
 // Start-up settings, written by the "DEBUG" settings or the setup dialog, read when the engine is made.
 extern int ScreenWidth;
@@ -36,3 +38,15 @@ void HideCursorInFullScreen();
 
 // The whole run from the display choice to the last release; the process exit status.
 int RunDemo(const TOptions& Options);
+
+// RunDemo in its parts, for a host that drives the frames itself (the browser build calls
+// Engine->RenderFrame from the page's animation frames instead of Engine->Run):
+// the system, the outputs, the display choice and the capture; -1 to go on, else the exit status
+// (done). Options gets what the run decided (a seed, headless for a capture).
+int PrepareDemo(TOptions& Options, TRunTools& Tools, TPlayback& Playback);
+// The engine and everything the show loads; false (ExitCode set, reported) when it cannot run.
+bool CreateAndLoadDemo(const TOptions& Options, TRunTools& Tools, TPlayback& Playback, int& ExitCode);
+// Releases everything in the fixed order and closes the outputs; the exit status.
+int FinishDemo(TRunTools& Tools, int ExitCode);
+// Tells the user that the show stopped on an error (an empty text: an unexpected one).
+void ReportFatal(const std::string& Text);

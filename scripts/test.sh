@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the project twice (normal and with AddressSanitizer + UndefinedBehaviorSanitizer) and runs
-# every test in both; then gives each fuzz target (archive, pictures, effects and shaders, music)
-# a short run. Tests that need an X
+# every test in both; builds the browser version and runs it in headless Chromium (its libraries
+# are built once into a cache folder, see scripts/web/libs.sh); then gives each fuzz target
+# (archive, pictures, effects and shaders, music) a short run. Tests that need an X
 # display start their own Xvfb; the rest run headless through EGL.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -41,6 +42,9 @@ cmake --build "$ROOT/build" -j"$JOBS"
 
 section "tests"
 run_tests "$ROOT/build" 900
+
+section "browser build and test"
+./scripts/web/test.sh "$ROOT/build"
 
 # Every sanitized program shares these: the tests, the generators the build runs and the programs
 # the tests start. The suppressions cover only leaks that lie wholly inside system libraries

@@ -3,7 +3,9 @@
 #include "platform/audio/mixer.h"
 
 #include <SDL.h>
+#ifndef __EMSCRIPTEN__
 #include <alsa/asoundlib.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -52,6 +54,12 @@ void Wake(Output* out) {
 
 void SDLCALL Callback(void* user, Uint8* stream, int len) {
   auto* out = static_cast<Output*>(user);
+#ifdef __EMSCRIPTEN__
+  // The browser build has no threads: Web Audio asks on the page's thread, and the rings are
+  // topped up right here, by the same decoder and mixer, before mixing.
+  while (out->mixer->Fill()) {
+  }
+#endif
   out->mixer->Mix(reinterpret_cast<std::int16_t*>(stream), static_cast<std::size_t>(len) / 4);
   Wake(out);  // there is room in the rings again
 }
@@ -72,7 +80,9 @@ void WorkerLoop(Output* out) {
 // ALSA reports every probe of a missing sound card on stderr from inside SDL's driver search,
 // although a machine without sound is a normal case for us (the show then runs silently and says
 // nothing). The failure still reaches the caller through SDL.
+#ifndef __EMSCRIPTEN__
 void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+#endif
 
 }  // namespace
 
@@ -90,7 +100,9 @@ bool Init(int device, int frequency, void* /*window*/) {
     return true;
   }
 
+#ifndef __EMSCRIPTEN__
   snd_lib_error_set_handler(QuietAlsa);
+#endif
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return Fail(std::string("audio init: ") + SDL_GetError());
 
   const char* name = nullptr;
@@ -120,7 +132,11 @@ bool Init(int device, int frequency, void* /*window*/) {
     return Fail("audio device: " + why);
   }
 
+#ifdef __EMSCRIPTEN__
+  (void)WorkerLoop;
+#else
   out->worker = std::thread(WorkerLoop, out.get());
+#endif
   g_out = out.release();
   SDL_PauseAudioDevice(g_out->device, 0);
   return true;
@@ -139,7 +155,7 @@ bool Free() {
   SDL_CloseAudioDevice(g_out->device);
   g_out->quit.store(true);
   g_out->wake.release();
-  g_out->worker.join();
+  if (g_out->worker.joinable()) g_out->worker.join();
   delete g_out;
   g_out = nullptr;
   SDL_QuitSubSystem(SDL_INIT_AUDIO);

@@ -1,8 +1,13 @@
 #include "platform/audio/decoder.h"
 
+#include <vorbis/vorbisfile.h>
+// The browser build decodes Ogg Vorbis only (the show's soundtrack): libsndfile and libopenmpt
+// stay native.
+#ifndef __EMSCRIPTEN__
+#define VK_AUDIO_MORE_FORMATS 1
 #include <libopenmpt/libopenmpt.h>
 #include <sndfile.h>
-#include <vorbis/vorbisfile.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -198,6 +203,7 @@ class VorbisDecoder final : public Decoder {
   std::size_t pendingAt_ = 0;
 };
 
+#if VK_AUDIO_MORE_FORMATS
 class SndfileDecoder final : public Decoder {
  public:
   ~SndfileDecoder() override {
@@ -284,6 +290,7 @@ class ModuleDecoder final : public Decoder {
   bool loop_;
   std::uint64_t length_ = 0;
 };
+#endif  // VK_AUDIO_MORE_FORMATS
 
 template <class D>
 std::unique_ptr<Decoder> AtRate(std::unique_ptr<D> d, int rate) {
@@ -314,18 +321,25 @@ std::unique_ptr<Decoder> OpenStreamDecoder(const std::string& path, int rate) {
   // libvorbisfile has refused a damaged Ogg Vorbis file; libsndfile would only
   // refuse it too, and leaks memory on the way (other Ogg codecs still go to it).
   if (LooksLikeOggVorbis(path)) return nullptr;
+#if VK_AUDIO_MORE_FORMATS
   {
     auto s = std::make_unique<SndfileDecoder>();
     if (s->Open(path)) return AtRate(std::move(s), rate);
   }
+#endif
   return nullptr;
 }
 
 std::unique_ptr<Decoder> OpenModuleDecoder(const std::string& path, int rate, bool loop) {
   if (rate <= 0) return nullptr;
+#if VK_AUDIO_MORE_FORMATS
   auto m = std::make_unique<ModuleDecoder>(rate, loop);
   if (!m->Open(path)) return nullptr;
   return m;
+#else
+  (void)path, (void)loop;
+  return nullptr;
+#endif
 }
 
 }  // namespace audio

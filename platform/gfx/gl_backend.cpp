@@ -65,7 +65,10 @@ class GlBackend final : public Backend {
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     // D3D's clockwise (on screen) is GL's counter-clockwise in our top-row-first framebuffers.
     glFrontFace(GL_CCW);
+#if !VK_GLES
+    // WebGL 2 has only the last-vertex convention; the show shades nothing flat.
     glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
+#endif
     // Colours a vertex lacks read as Direct3D's defaults.
     glVertexAttrib4f(2, 1.0f, 1.0f, 1.0f, 1.0f);
     glVertexAttrib4f(4, 0.0f, 0.0f, 0.0f, 0.0f);
@@ -150,7 +153,7 @@ class GlBackend final : public Backend {
       for (UINT l = 0; l < t.levels; ++l) {
         const Image& img = t.At(f, l);
         glTexImage2D(target, GLint(l), g->format.internal, GLsizei(img.width), GLsizei(img.height), 0,
-                     g->format.format, g->format.type, img.pixels.empty() ? nullptr : img.pixels.data());
+                     g->format.format, g->format.type, img.pixels.empty() ? nullptr : UploadPixels(t, *g, img));
       }
     }
     gl_->cache.calls += 7 + t.faces * t.levels;
@@ -187,7 +190,7 @@ class GlBackend final : public Backend {
     gl_->cache.BindTextureForUpload(g->target, g->name);
     GLenum target = t.faces == 6 ? GLenum(GL_TEXTURE_CUBE_MAP_POSITIVE_X + face) : GL_TEXTURE_2D;
     glTexSubImage2D(target, GLint(level), 0, 0, GLsizei(img.width), GLsizei(img.height), g->format.format,
-                    g->format.type, img.pixels.data());
+                    g->format.type, UploadPixels(t, *g, img));
     ++gl_->cache.calls;
   }
 
@@ -226,6 +229,7 @@ class GlBackend final : public Backend {
       g->stencil = s.desc.Format != D3DFMT_D16 && s.desc.Format != D3DFMT_D16_LOCKABLE && s.desc.Format != D3DFMT_D32;
       GLenum internal = g->stencil ? GL_DEPTH24_STENCIL8 : (s.desc.Format == D3DFMT_D32 ? GL_DEPTH_COMPONENT32
                                                                                          : GL_DEPTH_COMPONENT16);
+      g->depthFormat = internal;
       glGenRenderbuffers(1, &g->renderbuffer);
       glBindRenderbuffer(GL_RENDERBUFFER, g->renderbuffer);
       glRenderbufferStorage(GL_RENDERBUFFER, internal, GLsizei(s.desc.Width), GLsizei(s.desc.Height));
@@ -260,7 +264,14 @@ class GlBackend final : public Backend {
       std::memset(&pk.ff, 0, sizeof pk.ff);
       pk.ff.position = kPosRhw, pk.ff.texSets = 1, pk.ff.texSize[0] = 2, pk.ff.customPixel = 1;
       pk.pixelShader = shader.serial;
-      if (!Program(pk, &shader, nullptr)) return D3DERR_INVALIDCALL;
+      // GLSL ES links only when every input the pixel shader reads is written: a pixel shader
+      // meant for a vertex shader of its own (the water's) cannot go with the quads' stage. It
+      // is linked with its real partner when drawn; this one is dropped quietly.
+      quietLink_ = kGlEs;
+      GlProgram* quad = Program(pk, &shader, nullptr);
+      quietLink_ = false;
+      if (!quad) return D3DERR_INVALIDCALL;
+      if (kGlEs && !quad->ok) gl_->programs.erase(pk);
     }
     return D3D_OK;
   }
@@ -427,12 +438,15 @@ class GlBackend final : public Backend {
     GLint baseVertex = 0;
     const void* indexOffset = nullptr;
     bool indexed = false;
+    GLuint attribBuffer = 0;  // where the attributes were pointed, for GL ES's rebasing
+    UINT attribBase = 0, attribStride = 0;
     switch (call.kind) {
       case DrawRecord::Kind::Primitive:
       case DrawRecord::Kind::IndexedPrimitive: {
         auto* vb = static_cast<VertexBuffer*>(s.streamBuffer.get());
         GLuint name = Upload(vb->store, GL_ARRAY_BUFFER);
         SetAttributes(layout, name, s.streamOffset, s.streamStride);
+        attribBuffer = name, attribBase = s.streamOffset, attribStride = s.streamStride;
         if (call.kind == DrawRecord::Kind::Primitive) {
           first = GLint(call.startVertex);
         } else {
@@ -452,8 +466,10 @@ class GlBackend final : public Backend {
       }
       case DrawRecord::Kind::IndexedPrimitiveUP: {
         const auto* v = static_cast<const std::uint8_t*>(call.userVertices) + size_t(call.minIndex) * call.userStride;
-        GLint at = Stream(v, call.numVertices, call.userStride);
+        // ES draws cannot start below the buffer (see the draw below): keep room for minIndex.
+        GLint at = Stream(v, call.numVertices, call.userStride, kGlEs ? call.minIndex : 0);
         SetAttributes(layout, streamVbo_, 0, call.userStride);
+        attribBuffer = streamVbo_, attribStride = call.userStride;
         indexed = true;
         baseVertex = at - GLint(call.minIndex);
         indexOffset = StreamIndexes(static_cast<const std::uint16_t*>(call.userIndices), call.vertexCount);
@@ -461,10 +477,23 @@ class GlBackend final : public Backend {
       }
     }
     if (warmUp_) return D3D_OK;
+#if VK_GLES
+    // No base-vertex draws on ES: the attributes start baseVertex vertices further instead.
+    if (indexed && baseVertex != 0) {
+      std::int64_t base = std::int64_t(attribBase) + std::int64_t(baseVertex) * attribStride;
+      if (base < 0) return D3DERR_INVALIDCALL;
+      SetAttributes(layout, attribBuffer, UINT(base), attribStride);
+    }
+    if (indexed)
+      glDrawElements(mode, GLsizei(call.vertexCount), GL_UNSIGNED_SHORT, indexOffset);
+    else
+#else
+    (void)attribBuffer, (void)attribBase, (void)attribStride;
     if (indexed)
       glDrawElementsBaseVertex(mode, GLsizei(call.vertexCount), GL_UNSIGNED_SHORT, const_cast<void*>(indexOffset),
                                baseVertex);
     else
+#endif
       glDrawArrays(mode, first, GLsizei(call.vertexCount));
     ++c.calls;
     return D3D_OK;
@@ -520,6 +549,17 @@ class GlBackend final : public Backend {
   }
 
  private:
+  // The pixels of one level as GL takes them: as stored, or converted to RGBA8 (GL ES).
+  const void* UploadPixels(const TextureStore& t, const GlTexture& g, const Image& img) {
+    if (!g.format.toRgba8) return img.pixels.data();
+    UINT bpp = BytesPerPixel(t.format);
+    converted_.resize(size_t(img.width) * img.height * 4);
+    for (UINT y = 0; y < img.height; ++y)
+      for (UINT x = 0; x < img.width; ++x)
+        PixelToRgba8(t.format, &img.pixels[size_t(y) * img.pitch + x * bpp], &converted_[(size_t(y) * img.width + x) * 4]);
+    return converted_.data();
+  }
+
   void SetInterval(const D3DPRESENT_PARAMETERS& p) {
     backBufferWidth_ = p.BackBufferWidth;
     backBufferHeight_ = p.BackBufferHeight;
@@ -538,7 +578,7 @@ class GlBackend final : public Backend {
     auto program = LinkProgram(vsSource, fsSource, log);
     gl_->cache.ProgramChangedOutside();
     ++gl_->programsCompiled;
-    if (!program->ok) std::fprintf(stderr, "graphics: a program does not build:\n%s\n", log.c_str());
+    if (!program->ok && !quietLink_) std::fprintf(stderr, "graphics: a program does not build:\n%s\n", log.c_str());
     program->key = key;
     GlProgram* raw = program.get();
     gl_->programs.emplace(key, std::move(program));
@@ -579,6 +619,16 @@ class GlBackend final : public Backend {
       auto* g = ds ? static_cast<GlSurface*>(ds->gpu.get()) : nullptr;
       GLuint rb = g ? g->renderbuffer : 0;
       bool stencil = g && g->stencil;
+#if VK_GLES
+      if (rb && (ds->desc.Width != rt->desc.Width || ds->desc.Height != rt->desc.Height)) {
+        if (!t->ownDepth) {
+          glGenRenderbuffers(1, &t->ownDepth);
+          glBindRenderbuffer(GL_RENDERBUFFER, t->ownDepth);
+          glRenderbufferStorage(GL_RENDERBUFFER, g->depthFormat, GLsizei(rt->desc.Width), GLsizei(rt->desc.Height));
+        }
+        rb = t->ownDepth;
+      }
+#endif
       glFramebufferRenderbuffer(GL_DRAW_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, 0);
       glFramebufferRenderbuffer(GL_DRAW_FRAMEBUFFER, stencil ? GL_DEPTH_STENCIL_ATTACHMENT : GL_DEPTH_ATTACHMENT,
                                 GL_RENDERBUFFER, rb);
@@ -693,16 +743,17 @@ class GlBackend final : public Backend {
 
   // Copies user vertices into the stream buffer at a multiple of the stride, so
   // the attribute pointers stay put and only the first vertex moves.
-  GLint Stream(const std::uint8_t* data, UINT count, UINT stride) {
+  GLint Stream(const std::uint8_t* data, UINT count, UINT stride, UINT minFirst = 0) {
     auto& c = gl_->cache;
     GLsizeiptr bytes = GLsizeiptr(count) * stride;
-    GLsizeiptr at = (streamAt_ + stride - 1) / stride * stride;
+    const GLsizeiptr lowest = GLsizeiptr(minFirst) * GLsizeiptr(stride);
+    GLsizeiptr at = std::max<GLsizeiptr>((streamAt_ + stride - 1) / stride * stride, lowest);
     c.BindArrayBuffer(streamVbo_);
     if (at + bytes > streamCapacity_) {
-      streamCapacity_ = std::max(kStreamSize, bytes);
+      streamCapacity_ = std::max(kStreamSize, bytes + lowest);
       glBufferData(GL_ARRAY_BUFFER, streamCapacity_, nullptr, GL_STREAM_DRAW);
       ++c.calls;
-      at = 0;
+      at = lowest;
     }
     glBufferSubData(GL_ARRAY_BUFFER, at, bytes, data);
     ++c.calls;
@@ -739,8 +790,8 @@ class GlBackend final : public Backend {
     };
     set(0, l.position, GLint(l.positionFloats), GL_FLOAT, false);
     set(1, l.normal, 3, GL_FLOAT, false);
-    set(2, l.diffuse, GL_BGRA, GL_UNSIGNED_BYTE, true);
-    set(4, l.specular, GL_BGRA, GL_UNSIGNED_BYTE, true);
+    set(2, l.diffuse, kColorAttributeSize, GL_UNSIGNED_BYTE, true);
+    set(4, l.specular, kColorAttributeSize, GL_UNSIGNED_BYTE, true);
     for (int i = 0; i < 8; ++i) {
       int location = i == 0 ? 3 : 4 + i;
       set(location, i < int(l.texCount) ? l.tex[i] : -1, GLint(l.texSize[i]), GL_FLOAT, false);
@@ -770,6 +821,8 @@ class GlBackend final : public Backend {
       glSamplerParameterf(s, GL_TEXTURE_MIN_LOD, float(st[D3DSAMP_MAXMIPLEVEL]));
       ++gl_->cache.calls;
     }
+#if !VK_GLES
+    // WebGL 2 has neither (border addressing clamps to the edge there); the show uses neither.
     if (DwordAsFloat(st[D3DSAMP_MIPMAPLODBIAS]) != 0.0f) {
       glSamplerParameterf(s, GL_TEXTURE_LOD_BIAS, DwordAsFloat(st[D3DSAMP_MIPMAPLODBIAS]));
       ++gl_->cache.calls;
@@ -780,6 +833,7 @@ class GlBackend final : public Backend {
       glSamplerParameterfv(s, GL_TEXTURE_BORDER_COLOR, border);
       ++gl_->cache.calls;
     }
+#endif
     samplers_.emplace(key, s);
     return s;
   }
@@ -969,13 +1023,14 @@ class GlBackend final : public Backend {
 
   std::shared_ptr<GlShared> gl_;
   std::unique_ptr<GlPixelReader> reader_;
+  std::vector<std::uint8_t> converted_;
   GLuint vao_ = 0, streamVbo_ = 0, streamIbo_ = 0;
   GLsizeiptr streamAt_ = 0, streamCapacity_ = kStreamSize, indexAt_ = 0, indexCapacity_ = kStreamSize / 4;
   UINT backBufferWidth_ = 0, backBufferHeight_ = 0;
   GlSurface* backBuffer_ = nullptr;
 
   bool keyDirty_ = true, rasterDirty_ = true, targetDirty_ = true, viewportDirty_ = true, boundOk_ = false;
-  bool depthAttached_ = false, stencilAttached_ = false, warmUp_ = false;
+  bool depthAttached_ = false, stencilAttached_ = false, warmUp_ = false, quietLink_ = false;
   unsigned samplerDirty_ = 0xFF;
   std::array<GLuint, kMaxStages> stageSampler_{};
   std::unordered_map<std::uint64_t, GLuint> samplers_;

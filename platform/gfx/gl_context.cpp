@@ -1,14 +1,26 @@
 #include "platform/gfx/gl_context.h"
 
 #include <SDL.h>
+
+#include "platform/gfx/gl_flavour.h"
+#if !VK_GLES
 #include <epoxy/egl.h>
-#include <epoxy/gl.h>
+#endif
 
 namespace vkgfx {
 
 namespace {
 
 GlContext* g_current = nullptr;
+
+#if VK_GLES
+// The browser: a WebGL 2 context on the page's canvas; there is no offscreen EGL.
+bool HasCore33() {
+  int major = 0;
+  glGetIntegerv(GL_MAJOR_VERSION, &major);
+  return major >= 3;
+}
+#else
 
 // One EGL display for the whole process: EGL does not count initialisations,
 // so terminating it when one device goes would pull it from under the others.
@@ -38,15 +50,25 @@ bool HasCore33() {
   glGetIntegerv(GL_MINOR_VERSION, &minor);
   return major > 3 || (major == 3 && minor >= 3);
 }
+#endif
 
 }  // namespace
 
 std::unique_ptr<GlContext> GlContext::Create(SDL_Window* window, std::string& error) {
   std::unique_ptr<GlContext> c(new GlContext);
   if (window) {
+#if VK_GLES
+    // OpenGL ES 3.0 is WebGL 2. Every target is our own framebuffer: the canvas needs no depth.
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 0);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_ES);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 0);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
+#else
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 3);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+#endif
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
     SDL_GLContext ctx = SDL_GL_CreateContext(window);
     if (!ctx) {
@@ -56,6 +78,10 @@ std::unique_ptr<GlContext> GlContext::Create(SDL_Window* window, std::string& er
     c->window_ = window;
     c->sdlContext_ = ctx;
   } else {
+#if VK_GLES
+    error = "no offscreen rendering in the browser";
+    return nullptr;
+#else
     EGLDisplay d = HeadlessDisplay();
     if (d == EGL_NO_DISPLAY) {
       error = "no EGL display for offscreen rendering";
@@ -90,6 +116,7 @@ std::unique_ptr<GlContext> GlContext::Create(SDL_Window* window, std::string& er
       }
       c->eglSurface_ = surface;
     }
+#endif
   }
   g_current = nullptr;
   c->MakeCurrent();
@@ -113,12 +140,14 @@ GlContext::~GlContext() {
     SDL_GL_MakeCurrent(window_, nullptr);
     SDL_GL_DeleteContext(static_cast<SDL_GLContext>(sdlContext_));
   }
+#if !VK_GLES
   if (eglContext_) {
     EGLDisplay d = HeadlessDisplay();
     eglMakeCurrent(d, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     if (eglSurface_) eglDestroySurface(d, static_cast<EGLSurface>(eglSurface_));
     eglDestroyContext(d, static_cast<EGLContext>(eglContext_));
   }
+#endif
 }
 
 void GlContext::MakeCurrent() {
@@ -126,8 +155,10 @@ void GlContext::MakeCurrent() {
   if (sdlContext_) {
     SDL_GL_MakeCurrent(window_, static_cast<SDL_GLContext>(sdlContext_));
   } else {
+#if !VK_GLES
     EGLSurface s = eglSurface_ ? static_cast<EGLSurface>(eglSurface_) : EGL_NO_SURFACE;
     eglMakeCurrent(HeadlessDisplay(), s, s, static_cast<EGLContext>(eglContext_));
+#endif
   }
   g_current = this;
 }

@@ -24,11 +24,13 @@ GlShared::~GlShared() {
 GlTexture::~GlTexture() {
   if (!gl) return;
   gl->Current();
-  for (auto& t : targets)
+  for (auto& t : targets) {
     if (t.fbo) {
       gl->cache.ForgetFramebuffer(t.fbo);
       glDeleteFramebuffers(1, &t.fbo);
     }
+    if (t.ownDepth) glDeleteRenderbuffers(1, &t.ownDepth);
+  }
   gl->cache.ForgetTexture(name);
   glDeleteTextures(1, &name);
 }
@@ -40,6 +42,7 @@ GlSurface::~GlSurface() {
     gl->cache.ForgetFramebuffer(target.fbo);
     glDeleteFramebuffers(1, &target.fbo);
   }
+  if (target.ownDepth) glDeleteRenderbuffers(1, &target.ownDepth);
   if (texture) {
     gl->cache.ForgetTexture(texture);
     glDeleteTextures(1, &texture);

@@ -2,7 +2,7 @@
 // What the gl backend hangs on the front end's resources, and the context-wide
 // state those objects need when they are deleted (possibly after the device).
 
-#include <epoxy/gl.h>
+#include "platform/gfx/gl_flavour.h"
 
 #include <memory>
 #include <unordered_map>
@@ -31,6 +31,9 @@ struct GlShared {
 struct GlTarget {
   GLuint fbo = 0;
   std::uint64_t depthSerial = ~0ull;
+  // GL ES: WebGL 2 wants every attachment of one size, so a target smaller or larger than the
+  // depth surface set with it gets a depth buffer of its own size instead (not shared).
+  GLuint ownDepth = 0;
 };
 
 struct GlTexture final : GpuObject {
@@ -47,6 +50,7 @@ struct GlSurface final : GpuObject {
   GLuint texture = 0;       // the back buffer's colour
   GLuint renderbuffer = 0;  // a depth-stencil surface
   bool stencil = false;
+  GLenum depthFormat = 0;   // a depth-stencil surface's internal format
   GlTarget target;          // the back buffer's framebuffer
   ~GlSurface() override;
 };

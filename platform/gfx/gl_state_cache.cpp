@@ -177,7 +177,9 @@ void GlStateCache::Cull(bool enable, GLenum face) {
 void GlStateCache::PolygonMode(GLenum mode) {
   if (polygonMode_ == mode) return;
   polygonMode_ = mode, ++calls;
-  glPolygonMode(GL_FRONT_AND_BACK, mode);
+#if !VK_GLES
+  glPolygonMode(GL_FRONT_AND_BACK, mode);  // WebGL 2 fills always; the show draws no wireframe
+#endif
 }
 
 void GlStateCache::StencilTest(bool enable) { Toggle(stencilTest_, enable, GL_STENCIL_TEST, calls); }

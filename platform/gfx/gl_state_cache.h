@@ -2,7 +2,7 @@
 // What the GL context currently holds, so a call is only made when it changes
 // something. Every GL call made through here is counted.
 
-#include <epoxy/gl.h>
+#include "platform/gfx/gl_flavour.h"
 
 #include <array>
 #include <cstdint>

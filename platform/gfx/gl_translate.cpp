@@ -34,6 +34,12 @@ bool GlFormatOf(D3DFORMAT f, GlTextureFormat& o) {
     default:
       return false;
   }
+  if (kGlEs) {
+    o = GlTextureFormat{};  // every format the layer knows, as RGBA8
+    o.internal = GL_RGBA8, o.format = GL_RGBA, o.type = GL_UNSIGNED_BYTE;
+    o.toRgba8 = f != D3DFMT_A8B8G8R8;
+    return true;
+  }
   // Formats without alpha read alpha as one, whatever the stored bits say.
   if (f == D3DFMT_X8R8G8B8 || f == D3DFMT_X8B8G8R8 || f == D3DFMT_X1R5G5B5 || f == D3DFMT_R5G6B5)
     o.swizzle[3] = GL_ONE;

@@ -1,7 +1,7 @@
 #pragma once
 // Direct3D 9 enumerations in GL terms.
 
-#include <epoxy/gl.h>
+#include "platform/gfx/gl_flavour.h"
 
 #include "platform/gfx/d3d9types.h"
 
@@ -11,6 +11,9 @@ struct GlTextureFormat {
   GLint internal = 0;
   GLenum format = 0, type = 0;
   GLint swizzle[4] = {GL_RED, GL_GREEN, GL_BLUE, GL_ALPHA};
+  // GL ES: no BGRA uploads and no texture swizzle, so the pixels are converted to RGBA8 on the
+  // way up (the system copy keeps its Direct3D format).
+  bool toRgba8 = false;
 };
 bool GlFormatOf(D3DFORMAT format, GlTextureFormat& out);
 

@@ -7,13 +7,22 @@
 
 #include <cstdio>
 
+#include "platform/gfx/gl_flavour.h"
+
 namespace vkgfx {
 
 namespace {
 
 // D3D9 samples at integer pixel coordinates, GL at half-integers. Shifting by a
 // hair under half a pixel reproduces D3D's coverage without ties on edges.
-constexpr const char* kHeader = "#version 330 core\n";
+const char* const kHeader = GlslPrologue();
+
+// Direct3D colours are bytes B, G, R, A in memory. Desktop GL reads them in that order itself
+// (attribute size GL_BGRA); GL ES reads R, G, B, A, so the shader swaps them back under the
+// name the rest of the source uses.
+std::string ColorAttributeName(const std::string& name) {
+  return kGlEs ? name + "_bgra;\n#define " + name + " (" + name + "_bgra.bgra)" : name + ";";
+}
 
 std::string Fmt(const char* fmt, int a, int b = 0) {
   char buf[512];
@@ -102,8 +111,8 @@ std::string FixedVertexShader(const FixedFunctionKey& k) {
   std::string s = kHeader;
   s += "layout(location = 0) in vec4 vk_Position;\n";
   if (k.hasNormal) s += "layout(location = 1) in vec3 vk_Normal;\n";
-  if (k.hasDiffuse) s += "layout(location = 2) in vec4 vk_Diffuse;\n";
-  if (k.hasSpecular) s += "layout(location = 4) in vec4 vk_Specular;\n";
+  if (k.hasDiffuse) s += "layout(location = 2) in vec4 " + ColorAttributeName("vk_Diffuse") + "\n";
+  if (k.hasSpecular) s += "layout(location = 4) in vec4 " + ColorAttributeName("vk_Specular") + "\n";
   for (int i = 0; i < k.texSets; ++i)
     s += Fmt("layout(location = %d) in vec4 vk_TexCoord%d;\n", AttributeLocation(i), i);
   s += Varyings(k);
@@ -285,10 +294,45 @@ std::string FixedFragmentShader(const FixedFunctionKey& k) {
   return s;
 }
 
-// Puts "#define main vk_user_main" right after the #version line so the
+// GLSL ES: the version line becomes the ES prologue and the colour attributes are read the ES
+// way (see ColorAttributeName); desktop sources pass unchanged.
+static std::string ForThisGl(const std::string& source) {
+  if (!kGlEs) return source;
+  std::string s = source;
+  size_t pos = s.find("#version");
+  if (pos != std::string::npos) {
+    size_t eol = s.find('\n', pos);
+    if (eol == std::string::npos) eol = s.size();
+    std::string prologue = GlslPrologue();
+    prologue.pop_back();  // the source's own line end stays
+    s.replace(pos, eol - pos, prologue);
+  }
+  for (const char* name : {"vk_Diffuse", "vk_Specular"}) {
+    std::string decl = std::string("in vec4 ") + name + ";";
+    size_t at = s.find(decl);
+    if (at != std::string::npos) s.replace(at, decl.size(), "in vec4 " + ColorAttributeName(name));
+  }
+  // GLSL ES has no uniform initialisers: "uniform float f = 4.0;" becomes "uniform float f;" and
+  // a line "// vk_default f 4.0" that the program cache reads to set the value after linking.
+  for (size_t at = s.find("uniform "); at != std::string::npos; at = s.find("uniform ", at + 1)) {
+    if (at > 0 && s[at - 1] != '\n' && s[at - 1] != ' ' && s[at - 1] != '\t') continue;
+    size_t end = s.find(';', at), eq = s.find('=', at), eol = s.find('\n', at);
+    if (end == std::string::npos || eq == std::string::npos || eq > end || (eol != std::string::npos && eol < end))
+      continue;
+    size_t nameEnd = s.find_last_not_of(" \t", eq - 1) + 1;
+    size_t nameBegin = s.find_last_of(" \t", nameEnd - 1) + 1;
+    std::string name = s.substr(nameBegin, nameEnd - nameBegin), value = s.substr(eq + 1, end - eq - 1);
+    std::string decl = s.substr(at, nameEnd - at) + ";  // vk_default " + name + " " + value;
+    s.replace(at, end + 1 - at, decl);
+  }
+  return s;
+}
+
+// Puts "#define main vk_user_main" right after the #version line (and the ES prologue) so the
 // device's own main can run the user's first.
-static std::string RenameMain(const std::string& source, const char* prelude) {
+static std::string RenameMain(const std::string& original, const char* prelude) {
   std::string out;
+  const std::string source = ForThisGl(original);
   size_t pos = source.find("#version");
   if (pos == std::string::npos) {
     out = std::string(kHeader) + "#define main vk_user_main\n" + prelude + "#line 1\n" + source;

@@ -1,5 +1,8 @@
 #include "platform/gfx/program_cache.h"
 
+#include <cstdlib>
+#include <cstring>
+
 namespace vkgfx {
 
 GLuint CompileShader(GLenum type, const std::string& source, std::string& log) {
@@ -56,6 +59,50 @@ static void LookUp(GlProgram& p) {
   }
 }
 
+// GL ES: the values of uniforms declared with an initialiser (see ForThisGl in glsl_gen.cpp),
+// set once after linking; a value the program sets later replaces it as on desktop GL.
+static void SetDefaults(GlProgram& p, const std::string& source) {
+  static const char kTag[] = "// vk_default ";
+  for (size_t at = source.find(kTag); at != std::string::npos; at = source.find(kTag, at + 1)) {
+    size_t eol = source.find('\n', at);
+    std::string line = source.substr(at + sizeof kTag - 1, eol == std::string::npos ? std::string::npos : eol - at - sizeof kTag + 1);
+    size_t space = line.find(' ');
+    auto it = p.active.find(line.substr(0, space));
+    if (space == std::string::npos || it == p.active.end()) continue;
+    float f[16] = {};
+    int n[16] = {}, count = 0;
+    const char* c = line.c_str() + space;
+    while (*c && count < 16) {
+      if (std::strncmp(c, "true", 4) == 0) {
+        f[count] = 1, n[count++] = 1, c += 4;
+      } else if ((*c >= '0' && *c <= '9') || *c == '-' || *c == '+' || *c == '.') {
+        char* end = nullptr;
+        f[count] = std::strtof(c, &end);
+        n[count] = int(f[count]);
+        ++count;
+        c = end > c ? end : c + 1;
+      } else if (std::strncmp(c, "false", 5) == 0) {
+        ++count, c += 5;
+      } else {
+        ++c;
+      }
+    }
+    const ActiveUniform& a = it->second;
+    switch (a.type) {
+      case GL_FLOAT: glUniform1fv(a.location, 1, f); break;
+      case GL_FLOAT_VEC2: glUniform2fv(a.location, 1, f); break;
+      case GL_FLOAT_VEC3: glUniform3fv(a.location, 1, f); break;
+      case GL_FLOAT_VEC4: glUniform4fv(a.location, 1, f); break;
+      case GL_INT:
+      case GL_BOOL: glUniform1iv(a.location, 1, n); break;
+      case GL_INT_VEC2: glUniform2iv(a.location, 1, n); break;
+      case GL_INT_VEC3: glUniform3iv(a.location, 1, n); break;
+      case GL_INT_VEC4: glUniform4iv(a.location, 1, n); break;
+      default: break;
+    }
+  }
+}
+
 std::unique_ptr<GlProgram> LinkProgram(const std::string& vsSource, const std::string& fsSource, std::string& log) {
   auto p = std::make_unique<GlProgram>();
   GLuint vs = CompileShader(GL_VERTEX_SHADER, vsSource, log);
@@ -74,7 +121,9 @@ std::unique_ptr<GlProgram> LinkProgram(const std::string& vsSource, const std::s
   glBindAttribLocation(id, 2, "vk_Diffuse");
   glBindAttribLocation(id, 3, "vk_TexCoord0");
   glBindAttribLocation(id, 4, "vk_Specular");
-  glBindFragDataLocation(id, 0, "vk_FragColor");
+#if !VK_GLES
+  glBindFragDataLocation(id, 0, "vk_FragColor");  // GLSL ES: the only output is location 0 anyway
+#endif
   glLinkProgram(id);
   glDetachShader(id, vs);
   glDetachShader(id, fs);
@@ -93,6 +142,7 @@ std::unique_ptr<GlProgram> LinkProgram(const std::string& vsSource, const std::s
   p->id = id;
   p->ok = true;
   LookUp(*p);
+  if (kGlEs) SetDefaults(*p, vsSource + fsSource);
   return p;
 }
 

@@ -2,7 +2,7 @@
 // Linked GLSL programs, one per fixed-function key and custom shader pair,
 // with the locations of the device's uniforms looked up once.
 
-#include <epoxy/gl.h>
+#include "platform/gfx/gl_flavour.h"
 
 #include <array>
 #include <cstdint>

@@ -13,7 +13,6 @@ extern "C" {
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -32,11 +31,6 @@ std::string AvError(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
   av_strerror(code, text, sizeof text);
   return text;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
 }
 
 // One encoder and the stream it feeds.
@@ -58,18 +52,6 @@ struct Item {
 };
 
 }  // namespace
-
-bool ContainerOf(const std::string& path, Container& container) {
-  const auto dot = path.find_last_of('.');
-  const auto slash = path.find_last_of('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return false;
-  const std::string ext = Lower(path.substr(dot + 1));
-  if (ext == "mp4") container = Container::Mp4;
-  else if (ext == "mkv") container = Container::Mkv;
-  else if (ext == "webm") container = Container::Webm;
-  else return false;
-  return true;
-}
 
 struct Writer::Impl {
   Settings settings;

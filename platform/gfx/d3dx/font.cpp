@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#ifndef __EMSCRIPTEN__
 #include <fontconfig/fontconfig.h>
+#endif
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
@@ -24,6 +26,16 @@ namespace {
 
 constexpr UINT kAtlasSize = 256;
 
+#ifdef __EMSCRIPTEN__
+// The browser has no fontconfig: the page preloads DejaVu Sans (Debian's fonts-dejavu-core), the
+// face fontconfig picks for "sans-serif" on Debian, and only its regular face (all the show
+// draws with), to keep the download small.
+bool FindSansFace(bool, bool, std::string& path, int& index) {
+  path = "/fonts/DejaVuSans.ttf";
+  index = 0;
+  return true;
+}
+#else
 // The sans face file fontconfig picks for this weight and slant.
 // A configuration of its own, destroyed after the lookup, so that no fontconfig
 // state outlives the call (the process-wide one is never freed).
@@ -57,6 +69,7 @@ bool FindSansFace(bool bold, bool italic, std::string& path, int& index) {
   FcConfigDestroy(config);
   return found;
 }
+#endif
 
 struct Glyph {
   int page = -1;          // atlas page; -1 for glyphs without pixels (space)
