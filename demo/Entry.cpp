@@ -19,6 +19,7 @@ int ScreenRefresh = 0;
 bool FullScreenMode = false;
 bool VSyncMode = false;
 D3DMULTISAMPLE_TYPE MultiSampleMode = D3DMULTISAMPLE_NONE;
+D3DMULTISAMPLE_TYPE RequestedMultiSample = D3DMULTISAMPLE_NONE;  // --multisample
 bool PostEffectsAvailable = false;
 std::string StartupMessage;
 
@@ -103,12 +104,12 @@ bool ChooseDisplayMode() {
     ScreenWidth = DebugWidth;
     ScreenHeight = DebugHeight;
     ScreenRefresh = 0;
-    MultiSampleMode = D3DMULTISAMPLE_NONE;
+    MultiSampleMode = RequestedMultiSample;
     FullScreenMode = false;
     VSyncMode = false;
     return true;
   }
-  MultiSampleMode = D3DMULTISAMPLE_NONE;
+  MultiSampleMode = RequestedMultiSample;
   return RunSetupDialog();
 }
 
@@ -152,6 +153,7 @@ int RunDemo(const TOptions& Options) {
   vkgfx::SetBackendKind(Options.Backend == "recording" ? vkgfx::BackendKind::Recording : vkgfx::BackendKind::Gl);
   DebugWidth = Options.Width;
   DebugHeight = Options.Height;
+  RequestedMultiSample = D3DMULTISAMPLE_TYPE(Options.MultiSample);
 
   if (!os::Init()) {
     std::fprintf(stderr, "%s: %s\n", ShowTitle, os::InitError().c_str());

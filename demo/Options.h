@@ -30,6 +30,7 @@ struct TOptions {
   bool HasSeed = false;
   uint32_t Seed = 0;
   std::string Backend = "gl";
+  int MultiSample = 0;  // samples per pixel (2, 4 or 8); 0 = off
   std::vector<std::string> Switches;  // every parameter that is not an option or an option's value
 };
 

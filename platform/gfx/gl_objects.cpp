@@ -21,14 +21,22 @@ GlShared::~GlShared() {
     if (p.second->id) glDeleteProgram(p.second->id);
 }
 
+void DeleteTarget(GlShared& gl, GlTarget& t) {
+  if (gl.drawing == &t) gl.drawing = nullptr;
+  for (GLuint* fbo : {&t.fbo, &t.msFbo})
+    if (*fbo) {
+      gl.cache.ForgetFramebuffer(*fbo);
+      glDeleteFramebuffers(1, fbo);
+      *fbo = 0;
+    }
+  if (t.msColor) glDeleteRenderbuffers(1, &t.msColor);
+  t.msColor = 0;
+}
+
 GlTexture::~GlTexture() {
   if (!gl) return;
   gl->Current();
-  for (auto& t : targets)
-    if (t.fbo) {
-      gl->cache.ForgetFramebuffer(t.fbo);
-      glDeleteFramebuffers(1, &t.fbo);
-    }
+  for (auto& t : targets) DeleteTarget(*gl, t);
   gl->cache.ForgetTexture(name);
   glDeleteTextures(1, &name);
 }
@@ -36,10 +44,7 @@ GlTexture::~GlTexture() {
 GlSurface::~GlSurface() {
   if (!gl) return;
   gl->Current();
-  if (target.fbo) {
-    gl->cache.ForgetFramebuffer(target.fbo);
-    glDeleteFramebuffers(1, &target.fbo);
-  }
+  DeleteTarget(*gl, target);
   if (texture) {
     gl->cache.ForgetTexture(texture);
     glDeleteTextures(1, &texture);
