@@ -21,6 +21,7 @@ int ScreenRefresh = 0;
 bool FullScreenMode = false;
 bool VSyncMode = false;
 D3DMULTISAMPLE_TYPE MultiSampleMode = D3DMULTISAMPLE_NONE;
+D3DMULTISAMPLE_TYPE RequestedMultiSample = D3DMULTISAMPLE_NONE;  // --multisample
 bool PostEffectsAvailable = false;
 std::string StartupMessage;
 
@@ -107,14 +108,14 @@ bool ChooseDisplayMode() {
     ScreenWidth = DebugWidth;
     ScreenHeight = DebugHeight;
     ScreenRefresh = 0;
-    MultiSampleMode = D3DMULTISAMPLE_NONE;
+    MultiSampleMode = RequestedMultiSample;
     FullScreenMode = false;
     VSyncMode = false;
     // What the dialog would have given for a full-screen choice; "NOVSYNC" still applies.
     if (FullScreenOption && !os::Headless()) FullScreenMode = VSyncMode = true;
     return true;
   }
-  MultiSampleMode = D3DMULTISAMPLE_NONE;
+  MultiSampleMode = RequestedMultiSample;
   return RunSetupDialog();
 }
 
@@ -162,6 +163,7 @@ int PrepareDemo(TOptions& Options, TRunTools& Tools, TPlayback& Playback) {
   DebugHeight = Options.Height;
   ResetAssetWarnings();
   FullScreenOption = Options.FullScreen;
+  RequestedMultiSample = D3DMULTISAMPLE_TYPE(Options.MultiSample);
 
   if (!os::Init()) {
     std::fprintf(stderr, "%s: %s\n", ShowTitle, os::InitError().c_str());

@@ -291,6 +291,16 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& Options, std::
         Error = "--trace: the file name is empty";
         return false;
       }
+    } else if (Arg == "--multisample") {
+      // Smooth edges: every target drawn with N samples per pixel. Off by default, as the show
+      // has always run; captures may use it.
+      if (!Value("a sample count", V)) return false;
+      uint32_t N = 0;
+      if (!ParseUnsigned(V, N) || (N != 0 && N != 2 && N != 4 && N != 8)) {
+        Error = "--multisample: '" + V + "' is not 0, 2, 4 or 8 samples";
+        return false;
+      }
+      Options.MultiSample = int(N);
     } else if (Arg == "--seed") {
       if (!Value("a number", V)) return false;
       if (!ParseUnsigned(V, Options.Seed)) {
@@ -341,6 +351,7 @@ std::string HelpText() {
          "  --screenshot MS FILE   save the picture of the first frame at or after MS as PNG\n"
          "                         (may be given more than once)\n"
          "  --trace FILE           write one JSON object per frame (frame, time, delta, fps, ...)\n"
+         "  --multisample N        smooth edges with N samples per pixel (2, 4 or 8; default off)\n"
          "  --seed N               seed of the random generator (default: from the clock)\n"
          "  --backend gl|recording graphics backend (recording draws nothing; for tests)\n"
          "  --strict               end with status 1 after loading when a picture, effect, shader\n"

@@ -32,6 +32,7 @@ struct TOptions {
   uint32_t Seed = 0;
   std::string Backend = "gl";
   bool Strict = false;  // an asset the show must do without fails the run at the end of loading
+  int MultiSample = 0;  // samples per pixel (2, 4 or 8); 0 = off
   std::vector<std::string> Switches;  // every parameter that is not an option or an option's value
 
   // Capture, seek and playback.

@@ -69,9 +69,12 @@ class Direct3D9 final : public IDirect3D9, public std::enable_shared_from_this<D
   HRESULT CheckDeviceMultiSampleType(UINT adapter, D3DDEVTYPE type, D3DFORMAT, BOOL,
                                      D3DMULTISAMPLE_TYPE ms, DWORD* quality) override {
     if (adapter != 0 || type != D3DDEVTYPE_HAL) return D3DERR_INVALIDCALL;
-    // Back buffers are single-sampled framebuffers; only "none" is true.
+    // Multisampled framebuffers resolved into the back buffer and render targets: 2, 4 and 8
+    // samples (a driver that offers fewer gives its most).
     if (quality) *quality = 1;
-    return ms == D3DMULTISAMPLE_NONE ? D3D_OK : D3DERR_NOTAVAILABLE;
+    const bool offered = ms == D3DMULTISAMPLE_NONE || ms == D3DMULTISAMPLE_2_SAMPLES ||
+                         ms == D3DMULTISAMPLE_4_SAMPLES || ms == D3DMULTISAMPLE_8_SAMPLES;
+    return offered ? D3D_OK : D3DERR_NOTAVAILABLE;
   }
 
   HRESULT GetDeviceCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS9* caps) override {

@@ -51,6 +51,7 @@ class GlBackend final : public Backend {
     gl_ = std::make_shared<GlShared>();
     gl_->context = std::move(context);
     gl_->cache.Invalidate();
+    glGetIntegerv(GL_MAX_SAMPLES, &maxSamples_);
     SetInterval(params);
     auto& c = gl_->cache;
     glGenVertexArrays(1, &vao_);
@@ -232,7 +233,9 @@ class GlBackend final : public Backend {
       g->depthFormat = internal;
       glGenRenderbuffers(1, &g->renderbuffer);
       glBindRenderbuffer(GL_RENDERBUFFER, g->renderbuffer);
-      glRenderbufferStorage(GL_RENDERBUFFER, internal, GLsizei(s.desc.Width), GLsizei(s.desc.Height));
+      // Every target draws multisampled when the device does, so every depth buffer matches it.
+      glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples_, internal, GLsizei(s.desc.Width),
+                                       GLsizei(s.desc.Height));
     }
     targetDirty_ = true;
     s.gpu = std::move(g);
@@ -290,6 +293,7 @@ class GlBackend final : public Backend {
     gl_->Current();
     GlTarget* target = TargetOf(s);
     if (!target) return D3DERR_INVALIDCALL;
+    Resolve(*target);
     gl_->cache.BindReadFramebuffer(target->fbo);
     glReadPixels(0, 0, GLsizei(s.desc.Width), GLsizei(s.desc.Height), GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
     ++gl_->cache.calls;
@@ -330,6 +334,7 @@ class GlBackend final : public Backend {
       ++c.calls;
     }
     rasterDirty_ = true;  // masks were changed for the clear
+    if (gl_->drawing && gl_->drawing->msFbo) gl_->drawing->unresolved = true;
     const D3DVIEWPORT9& vp = s.viewport;
     auto* rt = static_cast<Surface*>(s.renderTarget.get());
     bool full = vp.X == 0 && vp.Y == 0 && vp.Width == rt->desc.Width && vp.Height == rt->desc.Height;
@@ -360,6 +365,7 @@ class GlBackend final : public Backend {
     gl_->Current();
     auto& c = gl_->cache;
     if (!gl_->context->headless() && backBuffer_) {
+      Resolve(backBuffer_->target);
       int w = 0, h = 0;
       SDL_GL_GetDrawableSize(gl_->context->window(), &w, &h);
       c.BindReadFramebuffer(backBuffer_->target.fbo);
@@ -496,6 +502,7 @@ class GlBackend final : public Backend {
 #endif
       glDrawArrays(mode, first, GLsizei(call.vertexCount));
     ++c.calls;
+    if (gl_->drawing && gl_->drawing->msFbo) gl_->drawing->unresolved = true;
     return D3D_OK;
   }
 
@@ -541,6 +548,7 @@ class GlBackend final : public Backend {
     gl_->Current();
     GlTarget* target = TargetOf(s);
     if (!target) return D3DERR_INVALIDCALL;
+    Resolve(*target);  // a multisampled target's pixels are read from its resolved picture
     if (!reader_) reader_ = std::make_unique<GlPixelReader>(*gl_);
     return reader_->Queue(target->fbo, s.desc.Width, s.desc.Height, slot) ? D3D_OK : D3DERR_INVALIDCALL;
   }
@@ -563,6 +571,12 @@ class GlBackend final : public Backend {
   void SetInterval(const D3DPRESENT_PARAMETERS& p) {
     backBufferWidth_ = p.BackBufferWidth;
     backBufferHeight_ = p.BackBufferHeight;
+    // D3DMULTISAMPLE_2_SAMPLES .. 16_SAMPLES are sample counts; NONE and NONMASKABLE draw single.
+    // A count beyond the driver's is lowered to what it offers.
+    samples_ = p.MultiSampleType >= D3DMULTISAMPLE_2_SAMPLES ? std::min<GLint>(GLint(p.MultiSampleType), maxSamples_) : 0;
+    if (samples_ == 1) samples_ = 0;
+    if (p.MultiSampleType >= D3DMULTISAMPLE_2_SAMPLES && GLint(p.MultiSampleType) > maxSamples_)
+      std::fprintf(stderr, "graphics: %d samples asked, the driver offers %d\n", int(p.MultiSampleType), maxSamples_);
     gl_->context->SetSwapInterval(p.PresentationInterval == D3DPRESENT_INTERVAL_IMMEDIATE ? 0 : 1);
   }
 
@@ -604,6 +618,52 @@ class GlBackend final : public Backend {
     return &t;
   }
 
+  // The multisampled twin of a target, made the first time it is drawn into. It starts as its
+  // texture does: transparent black for a render target, opaque black for the back buffer.
+  bool Multisampled(GlTarget& t, const Surface& rt) {
+    if (t.msFbo) return true;
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    GLenum internal = GL_RGBA8;
+    const bool texture = rt.kind == Surface::Kind::TextureLevel;
+    if (texture) internal = static_cast<GlTexture*>(rt.texture->store.gpu.get())->format.internal;
+    t.width = GLsizei(rt.desc.Width);
+    t.height = GLsizei(rt.desc.Height);
+    glGenRenderbuffers(1, &t.msColor);
+    glBindRenderbuffer(GL_RENDERBUFFER, t.msColor);
+    glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples_, internal, t.width, t.height);
+    glGenFramebuffers(1, &t.msFbo);
+    auto& c = gl_->cache;
+    c.BindDrawFramebuffer(t.msFbo);
+    glFramebufferRenderbuffer(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, t.msColor);
+    c.Scissor(false);
+    c.ColorMask(0xF);
+    const GLfloat start[4] = {0, 0, 0, texture ? 0.0f : 1.0f};
+    glClearBufferfv(GL_COLOR, 0, start);
+    c.calls += 7;
+    t.depthSerial = ~0ull;
+    rasterDirty_ = true;
+    if (glGetError() != GL_NO_ERROR) {
+      std::fprintf(stderr, "graphics: no multisampled render target of %d samples\n", int(samples_));
+      return false;
+    }
+    return true;
+  }
+
+  // Copies what was drawn into a multisampled twin to the target's own texture.
+  void Resolve(GlTarget& t) {
+    if (!t.unresolved || !t.msFbo) return;
+    auto& c = gl_->cache;
+    c.BindReadFramebuffer(t.msFbo);
+    c.BindDrawFramebuffer(t.fbo);
+    c.Scissor(false);
+    c.ColorMask(0xF);
+    glBlitFramebuffer(0, 0, t.width, t.height, 0, 0, t.width, t.height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    ++c.calls;
+    t.unresolved = false;
+    targetDirty_ = rasterDirty_ = true;  // the draw framebuffer and the masks moved
+  }
+
   bool BindTarget(const DeviceState& s) {
     if (!targetDirty_) return boundOk_;
     targetDirty_ = false;
@@ -612,7 +672,12 @@ class GlBackend final : public Backend {
     if (!rt) return false;
     GlTarget* t = TargetOf(*rt);
     if (!t) return false;
-    gl_->cache.BindDrawFramebuffer(t->fbo);
+    // Leaving a multisampled target: what was drawn there goes into its texture now, before
+    // anything can sample it.
+    if (gl_->drawing && gl_->drawing != t) Resolve(*gl_->drawing);
+    gl_->drawing = t;
+    if (samples_ && !Multisampled(*t, *rt)) return false;
+    gl_->cache.BindDrawFramebuffer(t->msFbo ? t->msFbo : t->fbo);
     auto* ds = static_cast<Surface*>(s.depthStencil.get());
     std::uint64_t depthSerial = ds ? ds->serial : 0;
     if (t->depthSerial != depthSerial) {
@@ -682,6 +747,17 @@ class GlBackend final : public Backend {
       }
     }
     c.ColorMask(r[D3DRS_COLORWRITEENABLE] & 0xF);
+    if (samples_) {
+      const int on = r[D3DRS_MULTISAMPLEANTIALIAS] != 0;
+      if (on != multisampleOn_) {
+        if (on)
+          glEnable(GL_MULTISAMPLE);
+        else
+          glDisable(GL_MULTISAMPLE);  // every sample takes the pixel centre's coverage
+        multisampleOn_ = on;
+        ++c.calls;
+      }
+    }
     switch (r[D3DRS_CULLMODE]) {
       case D3DCULL_CW: c.Cull(true, GL_FRONT); break;
       case D3DCULL_CCW: c.Cull(true, GL_BACK); break;
@@ -1028,6 +1104,9 @@ class GlBackend final : public Backend {
   GLsizeiptr streamAt_ = 0, streamCapacity_ = kStreamSize, indexAt_ = 0, indexCapacity_ = kStreamSize / 4;
   UINT backBufferWidth_ = 0, backBufferHeight_ = 0;
   GlSurface* backBuffer_ = nullptr;
+  GLint maxSamples_ = 0;
+  GLsizei samples_ = 0;      // samples of every target's drawing; 0 = single-sampled
+  int multisampleOn_ = -1;   // GL_MULTISAMPLE as last set (-1: not yet)
 
   bool keyDirty_ = true, rasterDirty_ = true, targetDirty_ = true, viewportDirty_ = true, boundOk_ = false;
   bool depthAttached_ = false, stencilAttached_ = false, warmUp_ = false, quietLink_ = false;

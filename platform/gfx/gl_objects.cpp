@@ -21,16 +21,25 @@ GlShared::~GlShared() {
     if (p.second->id) glDeleteProgram(p.second->id);
 }
 
+void DeleteTarget(GlShared& gl, GlTarget& t) {
+  if (gl.drawing == &t) gl.drawing = nullptr;
+  for (GLuint* fbo : {&t.fbo, &t.msFbo})
+    if (*fbo) {
+      gl.cache.ForgetFramebuffer(*fbo);
+      glDeleteFramebuffers(1, fbo);
+      *fbo = 0;
+    }
+  for (GLuint* buffer : {&t.msColor, &t.ownDepth})
+    if (*buffer) {
+      glDeleteRenderbuffers(1, buffer);
+      *buffer = 0;
+    }
+}
+
 GlTexture::~GlTexture() {
   if (!gl) return;
   gl->Current();
-  for (auto& t : targets) {
-    if (t.fbo) {
-      gl->cache.ForgetFramebuffer(t.fbo);
-      glDeleteFramebuffers(1, &t.fbo);
-    }
-    if (t.ownDepth) glDeleteRenderbuffers(1, &t.ownDepth);
-  }
+  for (auto& t : targets) DeleteTarget(*gl, t);
   gl->cache.ForgetTexture(name);
   glDeleteTextures(1, &name);
 }
@@ -38,11 +47,7 @@ GlTexture::~GlTexture() {
 GlSurface::~GlSurface() {
   if (!gl) return;
   gl->Current();
-  if (target.fbo) {
-    gl->cache.ForgetFramebuffer(target.fbo);
-    glDeleteFramebuffers(1, &target.fbo);
-  }
-  if (target.ownDepth) glDeleteRenderbuffers(1, &target.ownDepth);
+  DeleteTarget(*gl, target);
   if (texture) {
     gl->cache.ForgetTexture(texture);
     glDeleteTextures(1, &texture);

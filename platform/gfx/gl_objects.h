@@ -21,20 +21,27 @@ struct GlShared {
   GlStateCache cache;
   std::unordered_map<ProgramKey, std::unique_ptr<GlProgram>, ProgramKeyHash> programs;
   std::uint64_t programsCompiled = 0;
+  struct GlTarget* drawing = nullptr;  // the target drawn into last (resolved when left)
 
   void Current() { context->MakeCurrent(); }
   void DropProgramsOf(std::uint64_t shaderSerial);
   ~GlShared();
 };
 
-// A framebuffer with one colour attachment and whichever depth buffer was last attached.
+// A framebuffer with one colour attachment and whichever depth buffer was last attached. With
+// multisampling the drawing goes to a multisampled twin (msFbo, its colour in msColor, the depth
+// buffer attached there) and is resolved into fbo before anything reads it.
 struct GlTarget {
   GLuint fbo = 0;
   std::uint64_t depthSerial = ~0ull;
   // GL ES: WebGL 2 wants every attachment of one size, so a target smaller or larger than the
   // depth surface set with it gets a depth buffer of its own size instead (not shared).
   GLuint ownDepth = 0;
+  GLuint msFbo = 0, msColor = 0;
+  GLsizei width = 0, height = 0;
+  bool unresolved = false;  // the twin holds drawing that fbo has not got yet
 };
+void DeleteTarget(GlShared& gl, GlTarget& t);
 
 struct GlTexture final : GpuObject {
   std::shared_ptr<GlShared> gl;
@@ -48,7 +55,7 @@ struct GlTexture final : GpuObject {
 struct GlSurface final : GpuObject {
   std::shared_ptr<GlShared> gl;
   GLuint texture = 0;       // the back buffer's colour
-  GLuint renderbuffer = 0;  // a depth-stencil surface
+  GLuint renderbuffer = 0;  // a depth-stencil surface (multisampled when the device is)
   bool stencil = false;
   GLenum depthFormat = 0;   // a depth-stencil surface's internal format
   GlTarget target;          // the back buffer's framebuffer

@@ -1,7 +1,8 @@
 // The built soundtrack against the show's timing: its length, its beat, the
-// accents under the picture's white flashes, the quiet after the music stops.
+// hits under the picture's white flashes and cuts, the quiet after the music stops.
 
 #include "audio_fixtures.h"
+#include "onsets.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <sstream>
 
 using namespace audiotest;
 
@@ -22,8 +26,7 @@ constexpr double kHopMs = 1000.0 * kHop / kRate;
 struct Track {
   std::vector<std::int16_t> pcm;
   int rate = 0;
-  std::vector<double> beatOdf;    // broadband energy rise per hop
-  std::vector<double> accentOdf;  // the same on the high-passed signal
+  std::vector<double> beatOdf;  // broadband energy rise per hop
 
   std::size_t Frames() const { return pcm.size() / 2; }
 };
@@ -45,11 +48,9 @@ const Track& Soundtrack() {
   static Track t = [] {
     Track r;
     r.pcm = DecodeOgg(std::string(VK_RUN_DIR) + "/Quorvanteplidusk.ogg", &r.rate);
-    std::vector<float> mono(r.Frames()), high(r.Frames());
+    std::vector<float> mono(r.Frames());
     for (std::size_t i = 0; i < r.Frames(); ++i) mono[i] = (r.pcm[2 * i] + r.pcm[2 * i + 1]) / 65536.0f;
-    for (std::size_t i = 1; i < r.Frames(); ++i) high[i] = mono[i] - mono[i - 1];
     r.beatOdf = OnsetStrength(mono);
-    r.accentOdf = OnsetStrength(high);
     return r;
   }();
   return t;
@@ -57,14 +58,6 @@ const Track& Soundtrack() {
 
 // Hop whose two-hop window is centred on `ms`.
 std::size_t HopAt(double ms) { return static_cast<std::size_t>(std::max(0.0, std::round(ms / kHopMs - 1.0))); }
-
-// Strongest onset within `tol` ms of `ms`.
-double PeakNear(const std::vector<double>& odf, double ms, double tol) {
-  std::size_t a = HopAt(ms - tol), b = std::min(odf.size() - 1, HopAt(ms + tol));
-  double m = 0;
-  for (std::size_t h = a; h <= b; ++h) m = std::max(m, odf[h]);
-  return m;
-}
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -80,15 +73,71 @@ double Rms(const Track& t, double fromS, double toS) {
   return b > a ? std::sqrt(s / (2.0 * (b - a))) : 0.0;
 }
 
-// The flash slots: half a beat after every second beat, inside the given span.
-std::vector<double> Slots(double fromMs, double toMs, double offsetBeats) {
-  std::vector<double> out;
-  for (int k = 0;; ++k) {
-    double t = (2 * k + offsetBeats) * kBeatMs;
-    if (t >= toMs) break;
-    if (t > fromMs) out.push_back(t);
+const OnsetCurve& Flux() {
+  static OnsetCurve c = SpectralFlux(Soundtrack().pcm, 44100);
+  return c;
+}
+
+// Loudness of the sample-to-sample change: what cymbals, snares and noise add, not the bass.
+double HighRms(double fromS, double toS) {
+  const Track& t = Soundtrack();
+  const std::size_t a = static_cast<std::size_t>(fromS * kRate) + 1,
+                    b = std::min(t.Frames(), static_cast<std::size_t>(toS * kRate));
+  double s = 0;
+  for (std::size_t i = a; i < b; ++i) {
+    const double d = double(t.pcm[2 * i]) + t.pcm[2 * i + 1] - t.pcm[2 * i - 2] - t.pcm[2 * i - 1];
+    s += d * d;
   }
-  return out;
+  return b > a ? std::sqrt(s / double(b - a)) : 0.0;
+}
+
+double Mean(const std::vector<double>& v) {
+  return v.empty() ? 0.0 : std::accumulate(v.begin(), v.end(), 0.0) / v.size();
+}
+
+// A run of the whole show as a capture at 60 frames a second would time it (a fixed step of
+// 17 ms; the recording backend draws nothing, so it takes seconds), read back from its trace:
+// when each scene and step began and when each beat flash went off, in the show's milliseconds,
+// which are the soundtrack's.
+struct TracedRun {
+  std::string log;                   // what the program printed
+  std::vector<double> sceneStart;    // [scene], 0 when not seen
+  std::vector<double> stepStarts;    // every step after a scene's first, scenes two to four
+  std::vector<double> flashes;       // beat flashes of scenes two and four
+};
+
+double Field(const std::string& line, const std::string& key) {
+  const auto at = line.find("\"" + key + "\":");
+  return at == std::string::npos ? -1 : std::strtod(line.c_str() + at + key.size() + 3, nullptr);
+}
+
+TracedRun RunShowTraced() {
+  TracedRun r;
+  r.sceneStart.assign(6, 0.0);
+  TempDir dir;
+  const std::string trace = dir.File("trace.jsonl"), log = dir.File("log.txt");
+  const std::string cmd = "cd '" VK_RUN_DIR "' && ./Quorvanteplidusk DEBUG --headless --backend recording --size 64x36"
+                          " --fixed-step 17 --seed 1 --until 93500 --trace '" + trace + "' >'" + log + "' 2>&1";
+  const int status = std::system(cmd.c_str());
+  std::stringstream text;
+  text << std::ifstream(log).rdbuf();
+  r.log = "exit status " + std::to_string(status) + "\n" + text.str();
+  std::ifstream in(trace);
+  double prevScene = 0, prevStep = 0, prevFlash = 0;
+  for (std::string line; std::getline(in, line);) {
+    const double time = Field(line, "time"), scene = Field(line, "scene"), step = Field(line, "step"),
+                 flash = Field(line, "flash");
+    if (scene != prevScene && scene >= 1 && scene <= 5) r.sceneStart[static_cast<int>(scene)] = time;
+    const bool sameStep = scene == prevScene && step == prevStep;
+    if (!sameStep && scene == prevScene && step > 1 && scene >= 2 && scene <= 4) r.stepStarts.push_back(time);
+    // A beat flash starts at 255 and loses one per millisecond: its start is exact at any step.
+    const bool beats = scene == 4 || (scene == 2 && step >= 3);
+    if (beats && sameStep && flash > prevFlash) r.flashes.push_back(time - (255 - flash));
+    prevScene = scene;
+    prevStep = step;
+    prevFlash = flash;
+  }
+  return r;
 }
 
 }  // namespace
@@ -121,7 +170,7 @@ TEST(Soundtrack, EndsBeforeTheMusicIsStoppedAndIsCalmerInTheIntro) {
   EXPECT_LT(Rms(t, 48.1, 62.7), peakSection);
 }
 
-TEST(Soundtrack, BeatsOnTheShowsGrid) {
+TEST(Soundtrack, KeepsTheShowsTempo) {
   const Track& t = Soundtrack();
   ASSERT_FALSE(t.beatOdf.empty());
   const std::size_t a = HopAt(18500), b = HopAt(90400);
@@ -137,41 +186,72 @@ TEST(Soundtrack, BeatsOnTheShowsGrid) {
     }
   }
   EXPECT_NEAR(bestLag * kHopMs, kBeatMs, kHopMs);
-  // The phase: the grid that starts at 0 collects the most onset strength.
-  const int phases = static_cast<int>(kBeatMs / kHopMs);
-  std::vector<double> byPhase(phases, 0.0);
-  for (int p = 0; p < phases; ++p)
-    for (double ms = 18500 + p * kHopMs; ms < 90400; ms += kBeatMs) byPhase[p] += t.beatOdf[HopAt(ms)];
-  int bestPhase = static_cast<int>(std::max_element(byPhase.begin(), byPhase.end()) - byPhase.begin());
-  double phaseMs = std::fmod(18500 + bestPhase * kHopMs, kBeatMs);
-  if (phaseMs > kBeatMs / 2) phaseMs -= kBeatMs;
-  EXPECT_NEAR(phaseMs, 0.0, 15.0);
-  // Nearly every beat of the streams starts something.
-  int hits = 0, total = 0;
-  const double floor = Median(std::vector<double>(t.beatOdf.begin() + a, t.beatOdf.begin() + b)) * 4;
-  for (double ms = 18461 + kBeatMs / 2; ms < 47900; ms += kBeatMs, ++total)
-    if (PeakNear(t.beatOdf, std::round(ms / kBeatMs) * kBeatMs, 12) > floor) ++hits;
-  EXPECT_GE(hits, total * 95 / 100) << hits << " of " << total;
 }
 
-TEST(Soundtrack, AccentsUnderTheBeatFlashes) {
-  const Track& t = Soundtrack();
-  ASSERT_FALSE(t.accentOdf.empty());
-  for (auto span : {std::pair{33230.0, 47999.0}, std::pair{62768.0, 90460.0}}) {
-    std::vector<double> flash, other;
-    for (double ms : Slots(span.first, span.second, 0.5)) flash.push_back(PeakNear(t.accentOdf, ms, 15));
-    for (double ms : Slots(span.first, span.second, 1.5)) other.push_back(PeakNear(t.accentOdf, ms, 15));
-    ASSERT_GT(flash.size(), 10u);
-    // The off-beat under a flash hits clearly harder than the next off-beat.
-    EXPECT_GT(Median(flash), 2.0 * Median(other)) << "span from " << span.first;
-    const double weakest = *std::min_element(flash.begin(), flash.end());
-    EXPECT_GT(weakest, Median(other)) << "span from " << span.first;
+// The figure a listener would ask for: how hard the music hits where the screen flashes white,
+// against the seven sixteenths up to the next flash (the beats between flashes among them).
+TEST(Soundtrack, HitsHardestOnTheBeatFlashesOfATracedRun) {
+  ASSERT_FALSE(Soundtrack().pcm.empty());
+  const TracedRun run = RunShowTraced();
+  ASSERT_EQ(run.flashes.size(), 46u) << run.log;  // 2 x 8 in scene two, 30 in scene four
+  const OnsetCurve& flux = Flux();
+  std::vector<double> hits, others, beats;
+  std::string quieter;  // flashes out-hit by a sixteenth after them
+  for (double f : run.flashes) {
+    const double hit = flux.Near(f);
+    hits.push_back(hit);
+    double strongestOther = 0;
+    for (int k = 1; k < 8; ++k) {
+      const double o = flux.Near(f + k * kBeatMs / 4);
+      others.push_back(o);
+      if (k % 4 == 2) beats.push_back(o);
+      strongestOther = std::max(strongestOther, o);
+    }
+    if (hit <= strongestOther) quieter += " " + std::to_string(static_cast<int>(f));
   }
-  // Outside the flashing spans the same off-beat is not singled out.
-  std::vector<double> calm, calmOther;
-  for (double ms : Slots(18500, 33000, 0.5)) calm.push_back(PeakNear(t.accentOdf, ms, 15));
-  for (double ms : Slots(18500, 33000, 1.5)) calmOther.push_back(PeakNear(t.accentOdf, ms, 15));
-  EXPECT_LT(Median(calm), 2.0 * Median(calmOther));
+  const double ratio = Mean(hits) / Mean(others), beatRatio = Mean(hits) / Mean(beats);
+  RecordProperty("flash_to_other_sixteenths", std::to_string(ratio));
+  std::printf("onset strength at the flashes: %.2f x the other sixteenths, %.2f x the beats between\n", ratio,
+              beatRatio);
+  EXPECT_GT(ratio, 2.5);
+  EXPECT_GT(beatRatio, 1.8);
+  EXPECT_GT(*std::min_element(hits.begin(), hits.end()), 1.5 * Median(others));
+  EXPECT_EQ(quieter, "") << "flashes whose hit is not the strongest onset of the two beats it starts";
+}
+
+// Scenes and steps start on a downbeat: the sixteenth grid of each scene starts with its first
+// frame, the cut itself is struck, and the beat before it swells (a fill).
+TEST(Soundtrack, CutsOfATracedRunLandOnDownbeatsWithAFill) {
+  ASSERT_FALSE(Soundtrack().pcm.empty());
+  const TracedRun run = RunShowTraced();
+  ASSERT_GT(run.sceneStart[5], 92000) << run.log;
+  ASSERT_EQ(run.stepStarts.size(), 9u) << run.log;
+  const OnsetCurve& flux = Flux();
+  const double sixteenth = kBeatMs / 4;
+  for (int scene = 2; scene <= 4; ++scene) {
+    // Which offset from the scene's first frame collects the most onset strength on its sixteenths?
+    const double start = run.sceneStart[scene], end = run.sceneStart[scene + 1];
+    double best = -1, bestOffset = 0;
+    for (double off = -sixteenth / 2; off < sixteenth / 2; off += 2) {
+      double sum = 0;
+      for (double t = start + off; t < end; t += sixteenth) sum += flux.flux[std::size_t(t / flux.hopMs)];
+      if (sum > best) best = sum, bestOffset = off;
+    }
+    EXPECT_NEAR(bestOffset, 0.0, 16.0) << "scene " << scene;
+  }
+  std::vector<double> cuts = run.stepStarts;
+  for (int scene = 2; scene <= 5; ++scene) cuts.push_back(run.sceneStart[scene]);
+  for (double c : cuts) {
+    std::vector<double> around;
+    for (int k = -16; k < 16; ++k)
+      if (k != 0) around.push_back(flux.Near(c + k * sixteenth));
+    EXPECT_GT(flux.Near(c), 1.4 * Median(around)) << "cut at " << c;
+    // The fill: the last beat but its final breath brighter (drums and rising noise) than the
+    // same half beat a bar earlier.
+    const double fill = HighRms((c - kBeatMs) / 1000, (c - kBeatMs / 2) / 1000),
+                 plain = HighRms((c - 5 * kBeatMs) / 1000, (c - 4.5 * kBeatMs) / 1000);
+    EXPECT_GT(fill, 1.25 * plain) << "cut at " << c;
+  }
 }
 
 TEST(Soundtrack, GeneratorIsDeterministic) {

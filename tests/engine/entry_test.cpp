@@ -94,6 +94,17 @@ TEST(EntryOptions, FullScreenTakesNoValueAndGoesWithTheSize) {
   EXPECT_NE(HelpText().find("--fullscreen"), std::string::npos);
 }
 
+TEST(EntryOptions, MultisampleIsOffUnlessAskedForTwoFourOrEightSamples) {
+  EXPECT_EQ(Parse({"DEBUG"}).MultiSample, 0);
+  EXPECT_EQ(Parse({"--multisample", "4"}).MultiSample, 4);
+  EXPECT_EQ(Parse({"--multisample=8"}).MultiSample, 8);
+  EXPECT_EQ(Parse({"--multisample", "0"}).MultiSample, 0);
+  EXPECT_NE(ParseError({"--multisample", "3"}).find("--multisample"), std::string::npos);
+  ParseError({"--multisample", "16"});
+  ParseError({"--multisample"});
+  EXPECT_NE(HelpText().find("--multisample N"), std::string::npos);
+}
+
 void AppendScene(std::string& json) {
   TraceInt(json, "scene", 3);
   TraceVec3(json, "cam_pos", 1.5f, -2.0f, NAN);

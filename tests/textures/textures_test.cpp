@@ -174,6 +174,6 @@ TEST_F(TextureSet, TheShowsArchiveLoadsCompletely) {
   ASSERT_NE(sky, nullptr);
   D3DSURFACE_DESC face{};
   sky->GetLevelDesc(0, &face);
-  EXPECT_EQ(face.Width, 128u);
+  EXPECT_EQ(face.Width, 512u);
   Resource->FreeEntry(cube);
 }

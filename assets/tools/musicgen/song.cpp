@@ -55,7 +55,24 @@ const std::vector<Note> kPhraseB = {{0, 1.5, 81},   {1.5, 0.5, 79}, {2, 1, 76}, 
                                     {5.5, 0.5, 76}, {6, 1, 72},     {7, 1, 69},  {8, 1.5, 79}, {9.5, 0.5, 76},
                                     {10, 1, 79},    {11, 1, 84},    {12, 2, 83}, {14, 1, 79},  {15, 1, 74}};
 
-double At(double beat) { return beat * kBeatSeconds; }
+// The picture reaches each scene a little after the bar it is written for. The show's clock starts
+// with the music, its first frame comes a frame later, a scene ends on the first frame at or after
+// its length and the next one starts a frame after that: at 60 frames a second the first frame
+// adds about 8 ms and every hand-over about 25 ms, and a beat flash, timed from the first frame of
+// its step, another 12 ms. Music written for a scene sits that much later, so the hits meet the
+// picture as it is shown, not as it is planned (measured against traces of whole runs).
+constexpr double kFirstFrameLag = 0.008;
+constexpr double kHandOverLag = 0.025;
+constexpr double kFlashLag = 0.012;
+
+int SceneOfBeat(double beat) {
+  const double bar = beat / 4 + 1e-9;
+  return bar < kStream1 ? 0 : bar < kSlides ? 1 : bar < kStream2 ? 2 : bar < kEnd ? 3 : 4;
+}
+
+double At(double beat) { return beat * kBeatSeconds + kFirstFrameLag + kHandOverLag * SceneOfBeat(beat); }
+// A hit under a beat flash.
+double AtFlash(double beat) { return At(beat) + kFlashLag; }
 
 // A small, repeatable variation of loudness, so repeated hits are not identical.
 float Human(double beat, int salt) {
@@ -96,26 +113,60 @@ void RollingBass(Mixdown& m, int bar, float vel, float bright) {
   }
 }
 
-// Closed hats on sixteenths; with `accents` the off-beats after beats one and
-// three (where the picture flashes) get an open hat and a chord stab.
-void Hats(Mixdown& m, int bar, bool accents, float vel) {
+// Rolls, risers and fills into a cut stop half a beat early: the cut's own hit comes out of a
+// moment of air instead of out of a wall of noise.
+constexpr double kBreath = 0.5;
+
+// Closed hats on sixteenths, the off-beats leaning forward; before a cut they leave the breath.
+void Hats(Mixdown& m, int bar, float vel, bool beforeCut) {
   static const float closed[4] = {0.35f, 0.2f, 0.8f, 0.2f};
-  for (int j = 0; j < 16; ++j) {
+  for (int j = 0; j < (beforeCut ? 14 : 16); ++j) {
     double b = bar * 4 + j * 0.25;
-    bool flashSlot = accents && (j == 2 || j == 10);
-    if (flashSlot) continue;
     HatClosed(m, At(b), vel * closed[j % 4] * Human(b, 11));
   }
-  if (accents) {
-    const Chord* c = ChordOfBar(bar);
-    std::vector<int> stab;
-    for (int n : c->pad) stab.push_back(n + 12);
-    for (double off : {0.5, 2.5}) {
-      double b = bar * 4 + off;
-      HatOpen(m, At(b), vel * Human(b, 13));
-      Stab(m, At(b), stab, 0.85f * Human(b, 17));
-    }
+}
+
+std::vector<int> StabChord(int bar) {
+  std::vector<int> stab;
+  for (int n : ChordOfBar(bar)->pad) stab.push_back(n + 12);
+  return stab;
+}
+
+// The groove under the beat flashes. The flashes fall on the "and" after beats one and three, so
+// the kick moves there, doubled by a chord stab and a cymbal: the hardest hit of the bar, twice a
+// bar, where the screen goes white. A soft low thump keeps the downbeat (a kick where the picture
+// cuts) and claps keep two and four, so the bar still starts where the picture moves on.
+void FlashGroove(Mixdown& m, int bar, float vel, bool cut, bool beforeCut) {
+  const std::vector<int> stab = StabChord(bar);
+  if (cut)
+    Kick(m, At(bar * 4), 0.9f);
+  else
+    Tom(m, At(bar * 4), 0.75f, 55);
+  for (double off : {0.5, 2.5}) {
+    const double b = bar * 4 + off;
+    Kick(m, AtFlash(b), 1.0f);
+    Stab(m, AtFlash(b), stab, 1.1f * Human(b, 17));
+    Snare(m, AtFlash(b), 0.5f);
+    HatOpen(m, AtFlash(b), 1.1f * Human(b, 19));
   }
+  for (int beat : {1, 3}) Clap(m, At(bar * 4 + beat), 0.62f * vel * Human(bar * 4 + beat, 23));
+  static const float closed[4] = {0.3f, 0.15f, 0.3f, 0.15f};
+  for (int j = 0; j < (beforeCut ? 14 : 16); ++j) {
+    if (j == 2 || j == 10) continue;
+    const double b = bar * 4 + j * 0.25;
+    HatClosed(m, At(b), vel * closed[j % 4] * Human(b, 11));
+  }
+}
+
+// Into a cut: toms and snare down the last beat, noise rising over the bar.
+void Fill(Mixdown& m, int cutBar, float vel) {
+  const double b = cutBar * 4 - 1;
+  Tom(m, At(b), 0.6f * vel, 190);
+  Snare(m, At(b + 0.25), 0.45f * vel);
+  Tom(m, At(b + 0.25), 0.65f * vel, 150);
+  Snare(m, At(b + 0.5), 0.6f * vel);
+  Tom(m, At(b + 0.5), 0.7f * vel, 110);
+  Riser(m, At(b - 3), (4 - kBreath) * kBeatSeconds, 0.55f * vel);
 }
 
 void SnareRoll(Mixdown& m, double fromBeat, double toBeat, float v0, float v1) {
@@ -182,28 +233,39 @@ void Intro(Mixdown& m) {
   Tom(m, At(38.0), 0.7f, 120);
   Kick(m, At(38.5), 0.85f);
   Crash(m, At(38.5), 0.7f);
-  SnareRoll(m, 38.75, 40.0, 0.3f, 0.95f);
-  Riser(m, At(32), 8 * kBeatSeconds, 0.9f);
+  SnareRoll(m, 38.75, 40.0 - kBreath, 0.3f, 0.95f);
+  Riser(m, At(32), (8 - kBreath) * kBeatSeconds, 0.9f);
 }
 
 void Stream(Mixdown& m, int fromBar, int toBar, bool peak) {
   for (int bar = fromBar; bar < toBar; ++bar) {
     const int rel = bar - fromBar;
-    const bool accents = peak || rel >= 8;  // the flashes run in the second half of the first stream
-    if (rel % 4 == 0) Crash(m, At(bar * 4), rel == 0 ? 1.0f : 0.8f);
-    for (int beat = 0; beat < 4; ++beat) Kick(m, At(bar * 4 + beat), beat == 0 ? 1.0f : 0.92f);
-    for (int beat : {1, 3}) Clap(m, At(bar * 4 + beat), (peak || rel >= 4 ? 0.95f : 0.7f) * Human(bar * 4 + beat, 23));
-    Hats(m, bar, accents, peak ? 1.0f : 0.85f);
+    const bool flashes = peak || rel >= 8;  // the flashes run in the second half of the first stream
+    const bool cut = rel % 4 == 0;          // every fourth bar the picture moves on a step
+    if (cut) {
+      Crash(m, At(bar * 4), rel == 0 ? 1.0f : 0.8f);
+      Boom(m, At(bar * 4), rel == 0 ? (peak ? 0.9f : 0.7f) : 0.45f);
+    }
+    const bool beforeCut = rel % 4 == 3;
+    if (flashes) {
+      FlashGroove(m, bar, peak ? 1.0f : 0.9f, cut, beforeCut);
+    } else {
+      for (int beat = 0; beat < 4; ++beat) Kick(m, At(bar * 4 + beat), beat == 0 ? 1.0f : 0.92f);
+      for (int beat : {1, 3}) Clap(m, At(bar * 4 + beat), (rel >= 4 ? 0.95f : 0.7f) * Human(bar * 4 + beat, 23));
+      Hats(m, bar, 0.85f, beforeCut);
+    }
+    if (beforeCut && bar + 1 < toBar) Fill(m, bar + 1, peak ? 1.0f : 0.85f);
     RollingBass(m, bar, peak ? 1.0f : 0.9f, peak ? 0.85f : 0.55f + 0.02f * rel);
     Arp(m, bar, peak ? 0.75f : 0.6f, peak ? 0.9f : 0.55f + 0.02f * rel);
   }
-  Pads(m, fromBar, toBar, peak ? 0.75f : 0.6f, peak ? 2600.0f : 1500.0f, peak ? 3000.0f : 2400.0f, 0.08);
-  Boom(m, At(fromBar * 4), peak ? 0.9f : 0.7f);
+  // The pads swell in rather than strike: the bar's chord change should not outdo the hits.
+  Pads(m, fromBar, toBar, peak ? 0.75f : 0.6f, peak ? 2600.0f : 1500.0f, peak ? 3000.0f : 2400.0f, 0.3);
 }
 
 void Slides(Mixdown& m) {
   for (int bar = kSlides; bar < kStream2; ++bar) {
     const Chord* c = ChordOfBar(bar);
+    const bool beforeCut = bar % 2 == 1;  // a slide change or the second stream follows
     for (int beat = 0; beat < 4; ++beat) {
       double b = bar * 4 + beat;
       if (beat == 0 || beat == 2)
@@ -213,16 +275,27 @@ void Slides(Mixdown& m) {
       // A pluck on every beat, as each picture slides in.
       Pluck(m, At(b), c->pad[(beat + bar) % c->pad.size()] + 24, 0.55f * Human(b, 31), beat % 2 ? 0.3f : -0.3f, 0.6f);
       Bass(m, At(b), 0.5 * kBeatSeconds, c->root + (beat == 3 ? 12 : 0), 0.75f, 0.3f);
-      HatClosed(m, At(b + 0.5), 0.5f * Human(b, 37));
+      if (!(beforeCut && beat == 3)) HatClosed(m, At(b + 0.5), 0.5f * Human(b, 37));
     }
-    for (int j = 0; j < 16; ++j) Shaker(m, At(bar * 4 + j * 0.25), (j % 2 ? 0.5f : 0.8f) * Human(bar * 4 + j, 41));
+    for (int j = 0; j < (beforeCut ? 14 : 16); ++j) Shaker(m, At(bar * 4 + j * 0.25), (j % 2 ? 0.5f : 0.8f) * Human(bar * 4 + j, 41));
     Arp(m, bar, 0.35f, 0.35f, 2);
     if (bar % 2 == 1) Drop(m, At(bar * 4 + 3.5), 88, 0.6f, 0.4f);
   }
   Crash(m, At(kSlides * 4), 0.5f);
+  // Every second bar the slide show moves on: a small fill into it and a cymbal on the cut.
+  for (int cut = kSlides + 2; cut < kStream2; cut += 2) {
+    const double b = cut * 4 - 1;
+    Tom(m, At(b), 0.5f, 170);
+    Rim(m, At(b + 0.25), 0.7f);
+    Snare(m, At(b + 0.25), 0.35f);
+    Tom(m, At(b + 0.5), 0.6f, 120);
+    Riser(m, At(b - 1), (2 - kBreath) * kBeatSeconds, 0.45f);
+    Crash(m, At(cut * 4), 0.75f);
+    Boom(m, At(cut * 4), 0.35f);
+  }
   Pads(m, kSlides, kStream2, 0.55f, 1200.0f, 1800.0f, 0.3);
-  Riser(m, At((kStream2 - 2) * 4), 8 * kBeatSeconds, 0.8f);
-  SnareRoll(m, (kStream2 - 1) * 4 + 2, kStream2 * 4, 0.35f, 0.9f);
+  Riser(m, At((kStream2 - 2) * 4), (8 - kBreath) * kBeatSeconds, 0.8f);
+  SnareRoll(m, (kStream2 - 1) * 4 + 1.5, kStream2 * 4 - kBreath, 0.35f, 0.9f);
 }
 
 void Finale(Mixdown& m) {
@@ -234,27 +307,35 @@ void Finale(Mixdown& m) {
   Phrase(m, kPhraseB, (kStream2 + 12) * 4, 0, 0.95f, 8);  // over Am and F
   for (const Note& n : kPhraseA)
     if (n.beat >= 12) Lead(m, At((kStream2 + 14) * 4 + n.beat - 12), n.len * kBeatSeconds * 0.92, n.note, 0.9f);
-  SnareRoll(m, (kFreeze - 1) * 4 + 2, kFreeze * 4, 0.3f, 0.8f);
+  SnareRoll(m, (kFreeze - 1) * 4 + 3, kFreeze * 4, 0.3f, 0.8f);  // after the bar's last flash
 
   // The freeze: drums out, the dominant held, the air rising.
   Pad(m, At(kFreeze * 4), 4 * kBeatSeconds, kE.pad, 0.9f, 3200.0f, 0.02, 0.3, false);
   Lead(m, At(kFreeze * 4), 3.75 * kBeatSeconds, 80, 0.85f, 0.1);
   Bass(m, At(kFreeze * 4), 4 * kBeatSeconds - 0.06, kE.root, 0.7f, 0.2f);
-  Riser(m, At(kFreeze * 4), 4 * kBeatSeconds, 1.0f);
-  SnareRoll(m, kFreeze * 4 + 2, kEnd * 4, 0.4f, 1.0f);
+  Riser(m, At(kFreeze * 4), (4 - kBreath) * kBeatSeconds, 1.0f);
+  SnareRoll(m, kFreeze * 4 + 1.5, kEnd * 4 - kBreath, 0.4f, 1.0f);
 
-  // The end: one last chord that rings out before the music is stopped.
+  // The white-out: the screen turns white on the downbeat and stays white for two seconds, the
+  // end picture then comes up through it. The minor song turns major for it: one struck chord
+  // with a bell-like shimmer over the white, and the water drops again as the picture appears.
   const double t = At(kEnd * 4);
   Kick(m, t, 1.0f);
   Boom(m, t, 1.0f);
   Crash(m, t, 1.0f);
-  Pad(m, t, 1.5, {45, 57, 60, 64, 69, 71, 76}, 1.4f, 2600.0f, 0.01, 5.3, false);
-  Stab(m, t, {69, 72, 76, 83}, 1.0f);
+  const std::vector<int> white = {45, 57, 61, 64, 69, 73, 76};  // A major
+  Pad(m, t, 1.5, white, 1.4f, 2600.0f, 0.01, 5.3, false);
+  Stab(m, t, {69, 73, 76, 81}, 1.0f);
   Lead(m, t, 0.5, 81, 0.9f, 3.5);
   Bass(m, t, 1.2, kAm.root, 0.9f, 0.3f);
-  Drop(m, At(kEnd * 4 + 2.5), 88, 0.6f, -0.5f);
-  Drop(m, At(kEnd * 4 + 4), 84, 0.5f, 0.5f);
-  Drop(m, At(kEnd * 4 + 5.5), 81, 0.4f, -0.3f);
+  static const int shimmer[8] = {93, 88, 85, 81, 88, 85, 81, 76};
+  for (int i = 0; i < 8; ++i)
+    Pluck(m, t + 0.15 + i * kBeatSeconds / 2, shimmer[i], 0.5f - 0.04f * i, (i % 2) ? 0.5f : -0.5f, 0.8f);
+  const double reveal = t + 2.0;  // the picture shows through the white
+  Drop(m, reveal, 88, 0.6f, -0.5f);
+  Drop(m, reveal + 0.7, 85, 0.5f, 0.5f);
+  Drop(m, reveal + 1.4, 81, 0.4f, -0.3f);
+  Drop(m, reveal + 2.1, 76, 0.3f, 0.3f);
 }
 
 }  // namespace
@@ -266,7 +347,7 @@ std::vector<float> RenderSong(double seconds) {
   Stream(m, kStream1, kSlides, false);
   Phrase(m, kPhraseA, (kStream1 + 8) * 4, 0, 0.75f);
   Phrase(m, kPhraseB, (kStream1 + 12) * 4, 0, 0.8f);
-  SnareRoll(m, (kSlides - 1) * 4 + 3, kSlides * 4, 0.3f, 0.7f);
+  SnareRoll(m, (kSlides - 1) * 4 + 3, kSlides * 4 - kBreath, 0.4f, 0.7f);  // after the last flash
   Slides(m);
   Stream(m, kStream2, kFreeze, true);
   Finale(m);

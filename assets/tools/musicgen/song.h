@@ -1,7 +1,8 @@
 #pragma once
 // The show's soundtrack: 130 BPM, bars of four beats, laid out so that the
-// scene cuts fall on downbeats and the picture's white flashes on accented
-// off-beats.
+// scene and step cuts fall on downbeats (with a fill into them) and the
+// picture's white beat flashes, on the "and" after beats one and three, on the
+// hardest hit of the bar.
 
 #include <vector>
 

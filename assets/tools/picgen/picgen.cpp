@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     Bmp("texInvSpot", InvSpot());
     Jpeg("texShowDown", ShowDown());
     Bmp("texWater", PoolFloor());
-    Jpeg("EndPic", EndPicture());
+    Png("EndPic", EndPicture());  // lossless: no blocks in the dark, and the dither survives
     Png("fog", Fog());
     for (int n = 1; n <= 11; ++n) {
       Image flat;
@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
     Bmp("Floor", Floor());
     Png("particle", Particle());
 
-    constexpr int kFace = 128;
+    constexpr int kFace = kSkyFace;
     Image faces[6];
     SkyCube(kFace, faces);
     WriteFile(g_out + "/WaterCube.dds", EncodeDdsCube(faces));

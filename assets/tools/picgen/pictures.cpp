@@ -38,28 +38,31 @@ Image PerPixel(int w, int h, F f) {
 }  // namespace
 
 Image EndPicture() {
-  // Laid out for a 16:9 screen (1024 x 576) and squeezed into the 1024 x 512 picture; the
-  // screen plane stretches it back.
-  Canvas c(1024, 512);
+  // The screen's own shape, 16:9, at full HD: the screen plane shows it 1:1 at 1920 x 1080 and
+  // only scales it elsewhere. Drawn in a 1024 x 576 layout scaled up.
+  Canvas c(kEndWidth, kEndHeight);
   cairo_t* cr = c.cr();
-  cairo_scale(cr, 1.0, 512.0 / 576.0);
-  const double W = 1024, H = 576;
+  const double W = 1024, H = 576, k = kEndWidth / W;
 
-  cairo_pattern_t* bg = cairo_pattern_create_linear(0, 0, 0, H);
-  cairo_pattern_add_color_stop_rgb(bg, 0, 0.02, 0.02, 0.07);
-  cairo_pattern_add_color_stop_rgb(bg, 1, 0.09, 0.03, 0.13);
-  cairo_rectangle(cr, 0, 0, W, H);
-  cairo_set_source(cr, bg);
-  cairo_fill(cr);
-  cairo_pattern_destroy(bg);
-
-  cairo_pattern_t* glow = cairo_pattern_create_radial(W / 2, H * 0.42, 10, W / 2, H * 0.42, 520);
-  cairo_pattern_add_color_stop_rgba(glow, 0, 0.55, 0.25, 0.55, 0.55);
-  cairo_pattern_add_color_stop_rgba(glow, 1, 0.10, 0.05, 0.20, 0.0);
-  cairo_rectangle(cr, 0, 0, W, H);
-  cairo_set_source(cr, glow);
-  cairo_fill(cr);
-  cairo_pattern_destroy(glow);
+  // The dark gradient and the glow spread a few dozen levels over a thousand rows: computed
+  // exactly and dithered (two hashes, a triangular spread of one level), or they would band.
+  Image background = PerPixel(kEndWidth, kEndHeight, [&](double u, double v) {
+    const double x = u * W, y = v * H;
+    Rgb col = Mix(Rgb{0.02, 0.02, 0.07}, Rgb{0.09, 0.03, 0.13}, v);
+    const double t = Clamp01((std::hypot(x - W / 2, y - H * 0.42) - 10) / 510);
+    const double a = 0.55 * (1 - t);
+    col = Mix(col, Mix(Rgb{0.55, 0.25, 0.55}, Rgb{0.10, 0.05, 0.20}, t), a);
+    const int px = int(u * kEndWidth), py = int(v * kEndHeight);
+    auto dither = [&](int channel) {
+      return (Noise(px, py, 101 + channel) + Noise(px, py, 211 + channel) - 1.0) / 255.0;  // whole cells: a hash
+    };
+    return Pack({col.r + dither(0), col.g + dither(1), col.b + dither(2)});
+  });
+  cairo_surface_t* bs = SurfaceOf(background);
+  cairo_set_source_surface(cr, bs, 0, 0);
+  cairo_paint(cr);
+  cairo_surface_destroy(bs);
+  cairo_scale(cr, k, k);
 
   // Stage light rays from above.
   for (int i = 0; i < 18; ++i) {
@@ -283,9 +286,13 @@ Image Fog() {
     const double r = std::hypot(u - 0.5, v - 0.5);
     // Nothing at the border: the layers are square planes, and no edge may show.
     const double mask = 1.0 - Smooth(0.22, 0.48, r);
-    const double density = Smooth(0.30, 0.80, d) * mask;
+    // The layers are added one over the other, and seen down the stream their middles line up:
+    // some twenty of them sum there. A thin middle and a lower peak keep that sum below white,
+    // so the glow in the distance stays a gradient instead of a flat white blob.
+    const double middle = 0.1 + 0.9 * Smooth(0.02, 0.30, r);
+    const double density = Smooth(0.30, 0.80, d) * mask * middle;
     const Rgb tint = Mix(Rgb{0.35, 0.42, 0.60}, Rgb{0.70, 0.72, 0.80}, d);
-    return Pack(Scale(tint, density * 0.55), density);
+    return Pack(Scale(tint, density * 0.4), density);
   });
 }
 
@@ -368,7 +375,18 @@ void SkyCube(int size, Image faces[6]) {
       const Rgb white = Mix(Rgb{0.70, 0.72, 0.80}, Rgb{1.0, 0.99, 0.97}, Smooth(0.5, 0.9, c));
       col = Mix(col, white, cloud * 0.9);
     } else {
-      col = Mix(Rgb{0.55, 0.64, 0.72}, Rgb{0.06, 0.16, 0.26}, std::pow(-d.y, 0.4));
+      // The sea: it is what the rippled water mirrors when the camera looks down, so it carries
+      // light (bright towards the horizon, a swell of lighter and darker bands, the sun's
+      // glitter) instead of a flat dark tone.
+      const double down = -d.y;
+      col = Mix(Rgb{0.66, 0.76, 0.84}, Rgb{0.20, 0.42, 0.56}, std::pow(down, 0.5));
+      const double px = d.x / (down + 0.08), pz = d.z / (down + 0.08);
+      const double swell = Fbm(px * 1.6 + 3, pz * 1.6 + 7, 61, 6);
+      col = Scale(col, 0.8 + 0.45 * swell);
+      const Vec mirrored{sun.x, -sun.y, sun.z};
+      const double g = std::max(0.0, Dot(d, mirrored));
+      const double glitter = std::pow(g, 12) * Smooth(0.5, 0.75, Fbm(px * 7 + 1, pz * 7 + 2, 67, 3));
+      col = {col.r + glitter, col.g + glitter * 0.95, col.b + glitter * 0.85};
     }
     col = Mix(col, Rgb{0.92, 0.94, 0.97}, std::exp(-std::abs(d.y) * 25) * 0.5);  // haze on the horizon
     const double s = std::max(0.0, Dot(d, sun));

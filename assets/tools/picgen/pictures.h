@@ -6,7 +6,9 @@
 namespace picgen {
 
 Image Ticket(int n, Image* landscape = nullptr);  // n = 1..11, 256 x 512
-Image EndPicture();                                // 1024 x 512, title and credits
+constexpr int kEndWidth = 1920, kEndHeight = 1080;
+constexpr int kSkyFace = 512;
+Image EndPicture();                                // kEndWidth x kEndHeight, title and credits
 Image ShowDown();                                  // 512 x 512, the stage emblem on the pool platform
 Image PoolFloor();                                 // 256 x 256, tiles under the water
 Image Floor();                                     // 256 x 256, one stone tile of the slide-show floor
