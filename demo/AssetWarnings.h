@@ -1,7 +1,7 @@
 #pragma once
 // The word a show maker gets about an asset the show had to do without: a picture, cube map,
-// effect, shader or the music that is missing or cannot be used. The show goes on without it as
-// the original did, but never silently: one line on standard error per asset, in every build,
+// effect, shader or the music that is missing or cannot be used. The show goes on without it, as
+// it always has, but never silently: one line on standard error per asset, in every build,
 // and a count that --strict turns into a failed run.
 
 #include <string>

@@ -295,8 +295,8 @@ void TvokResource::FreeEntry(TResourceEntry& Entry) { ReleaseData(Entry); }
 
 void OpenResource(const std::string& FileName) {
   if (!Resource) Resource = new TvokResource;
-  // The show cannot do anything sensible with a file that is no archive of its own: the original
-  // went on with nothing found and played a show of blank shapes.
+  // The show cannot do anything sensible with a file that is no archive of its own: going on
+  // with nothing found would play a show of blank shapes and end as if all were well.
   if (!Resource->Open(FileName)) {
     std::string why = "its first bytes are not \"" + std::string(kResourceMagic) + "\"";
     if (Resource->SizeOfFile() < kResourceHeaderSize)
