@@ -16,6 +16,7 @@
 #include "platform/gfx/glsl_gen.h"
 #include "platform/gfx/gl_objects.h"
 #include "platform/gfx/matrix_math.h"
+#include "platform/gfx/shader_interface.h"
 
 namespace vkgfx {
 namespace {
@@ -66,8 +67,8 @@ class GlBackend final : public Backend {
     glFrontFace(GL_CCW);
     glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
     // Colours a vertex lacks read as Direct3D's defaults.
-    glVertexAttrib4f(2, 1.0f, 1.0f, 1.0f, 1.0f);
-    glVertexAttrib4f(4, 0.0f, 0.0f, 0.0f, 0.0f);
+    glVertexAttrib4f(kAttrDiffuse, 1.0f, 1.0f, 1.0f, 1.0f);
+    glVertexAttrib4f(kAttrSpecular, 0.0f, 0.0f, 0.0f, 0.0f);
     (void)width, (void)height;
     return D3D_OK;
   }
@@ -693,14 +694,12 @@ class GlBackend final : public Backend {
       c.Attribute(location, GlAttribute{buffer, size, type, GLboolean(normalized), GLsizei(stride),
                                         std::uintptr_t(base) + std::uintptr_t(offset)});
     };
-    set(0, l.position, GLint(l.positionFloats), GL_FLOAT, false);
-    set(1, l.normal, 3, GL_FLOAT, false);
-    set(2, l.diffuse, GL_BGRA, GL_UNSIGNED_BYTE, true);
-    set(4, l.specular, GL_BGRA, GL_UNSIGNED_BYTE, true);
-    for (int i = 0; i < 8; ++i) {
-      int location = i == 0 ? 3 : 4 + i;
-      set(location, i < int(l.texCount) ? l.tex[i] : -1, GLint(l.texSize[i]), GL_FLOAT, false);
-    }
+    set(kAttrPosition, l.position, GLint(l.positionFloats), GL_FLOAT, false);
+    set(kAttrNormal, l.normal, 3, GL_FLOAT, false);
+    set(kAttrDiffuse, l.diffuse, GL_BGRA, GL_UNSIGNED_BYTE, true);
+    set(kAttrSpecular, l.specular, GL_BGRA, GL_UNSIGNED_BYTE, true);
+    for (int i = 0; i < 8; ++i)
+      set(TexCoordAttribute(i), i < int(l.texCount) ? l.tex[i] : -1, GLint(l.texSize[i]), GL_FLOAT, false);
   }
 
   GLuint SamplerFor(const std::array<DWORD, VK_SAMPLERSTATE_COUNT>& st) {

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include "platform/gfx/shader_interface.h"
+
 namespace vkgfx {
 
 namespace {
@@ -40,7 +42,7 @@ std::string Varyings(const FixedFunctionKey& k) {
 // Missing components of a coordinate set read as Direct3D pads them before the
 // texture transform: the one after the last given is 1, the rest 0.
 std::string Padded(int set, int size) {
-  std::string in = "vk_TexCoord" + std::to_string(set);
+  std::string in = kAttributes[TexCoordAttribute(set)].name;
   switch (size) {
     case 1: return "vec4(" + in + ".x, 1.0, 0.0, 0.0)";
     case 2: return "vec4(" + in + ".xy, 1.0, 0.0)";
@@ -48,8 +50,6 @@ std::string Padded(int set, int size) {
     default: return in;
   }
 }
-
-int AttributeLocation(int set) { return set == 0 ? 3 : 4 + set; }
 
 std::string FogFactor(int mode, const std::string& d) {
   switch (mode) {
@@ -100,12 +100,11 @@ std::string Op(int op, const std::string& a1, const std::string& a2, int stage) 
 
 std::string FixedVertexShader(const FixedFunctionKey& k) {
   std::string s = kHeader;
-  s += "layout(location = 0) in vec4 vk_Position;\n";
-  if (k.hasNormal) s += "layout(location = 1) in vec3 vk_Normal;\n";
-  if (k.hasDiffuse) s += "layout(location = 2) in vec4 vk_Diffuse;\n";
-  if (k.hasSpecular) s += "layout(location = 4) in vec4 vk_Specular;\n";
-  for (int i = 0; i < k.texSets; ++i)
-    s += Fmt("layout(location = %d) in vec4 vk_TexCoord%d;\n", AttributeLocation(i), i);
+  s += AttributeDeclaration(kAttrPosition);
+  if (k.hasNormal) s += AttributeDeclaration(kAttrNormal);
+  if (k.hasDiffuse) s += AttributeDeclaration(kAttrDiffuse);
+  if (k.hasSpecular) s += AttributeDeclaration(kAttrSpecular);
+  for (int i = 0; i < k.texSets; ++i) s += AttributeDeclaration(TexCoordAttribute(i));
   s += Varyings(k);
   s += kToGl;
   s += "uniform vec4 vk_Viewport;\n";

@@ -1,5 +1,7 @@
 #include "platform/gfx/program_cache.h"
 
+#include "platform/gfx/shader_interface.h"
+
 namespace vkgfx {
 
 GLuint CompileShader(GLenum type, const std::string& source, std::string& log) {
@@ -69,12 +71,8 @@ std::unique_ptr<GlProgram> LinkProgram(const std::string& vsSource, const std::s
   glAttachShader(id, vs);
   glAttachShader(id, fs);
   // Custom vertex shaders may leave out layout qualifiers; the names fix the slots.
-  glBindAttribLocation(id, 0, "vk_Position");
-  glBindAttribLocation(id, 1, "vk_Normal");
-  glBindAttribLocation(id, 2, "vk_Diffuse");
-  glBindAttribLocation(id, 3, "vk_TexCoord0");
-  glBindAttribLocation(id, 4, "vk_Specular");
-  glBindFragDataLocation(id, 0, "vk_FragColor");
+  for (int slot = 0; slot < kAttrCount; ++slot) glBindAttribLocation(id, GLuint(slot), kAttributes[slot].name);
+  glBindFragDataLocation(id, 0, kFragColorName);
   glLinkProgram(id);
   glDetachShader(id, vs);
   glDetachShader(id, fs);
