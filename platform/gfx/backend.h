@@ -90,11 +90,4 @@ HRESULT VkPrecompile(IDirect3DDevice9* device, const std::vector<std::string>& k
 // nothing: a start-up pass through the scenes compiles what the show needs.
 void VkSetWarmUp(IDirect3DDevice9* device, bool on);
 
-// Called by CreatePixelShader / CreateVertexShader (both backends) after a shader
-// object was made from `function`, so a constant table can follow the shaders
-// built from its code. One global hook; nullptr removes it.
-using ShaderCreatedHook = void (*)(const DWORD* function, const std::shared_ptr<IDirect3DShader9Base>& shader);
-void VkSetShaderCreatedHook(ShaderCreatedHook hook);
-ShaderCreatedHook VkShaderCreatedHook();
-
 }  // namespace vkgfx

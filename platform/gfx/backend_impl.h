@@ -29,7 +29,7 @@ struct DrawCall {
 
 enum class StateKind {
   Render, Stage, Sampler, Transform, Material, Light, LightEnable, Texture,
-  PixelShader, VertexShader, Fvf, Stream, Indices, RenderTarget, DepthStencil, Viewport, All
+  PixelShader, VertexShader, ShaderConstant, Fvf, Stream, Indices, RenderTarget, DepthStencil, Viewport, All
 };
 
 class Backend {

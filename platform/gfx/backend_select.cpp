@@ -55,11 +55,7 @@ void DefaultModes(std::vector<D3DDISPLAYMODE>& modes, D3DDISPLAYMODE& desktop) {
 }
 }  // namespace
 
-ShaderCreatedHook g_shaderHook = nullptr;
-
 void SetBackendKind(BackendKind kind) { g_kind = kind; }
-void VkSetShaderCreatedHook(ShaderCreatedHook hook) { g_shaderHook = hook; }
-ShaderCreatedHook VkShaderCreatedHook() { return g_shaderHook; }
 BackendKind GetBackendKind() { return g_kind; }
 
 Faults& InjectedFaults() { return g_faults; }

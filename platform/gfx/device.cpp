@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 #include "platform/gfx/display_modes.h"
 #include "platform/gfx/formats.h"
@@ -542,8 +543,7 @@ static bool ReadSource(const DWORD* function, std::string& out) {
   return true;
 }
 
-// Both stages are made the same way: the source is checked, the backend builds the shader, and a
-// D3DX constant table is told which object came from its code.
+// Both stages are made the same way: the source is checked and the backend builds the shader.
 template <class Object, class Interface>
 HRESULT Device::CreateShader(const DWORD* function, bool pixel, std::shared_ptr<Interface>& shader) {
   shader.reset();
@@ -555,8 +555,34 @@ HRESULT Device::CreateShader(const DWORD* function, bool pixel, std::shared_ptr<
   HRESULT hr = backend_->CreateShader(s->store);
   if (FAILED(hr)) return hr;
   shader = s;
-  if (auto hook = VkShaderCreatedHook()) hook(function, s);
   return D3D_OK;
+}
+
+template <class T>
+HRESULT Device::SetShaderConstant(ShaderStageIndex stage, const char* name, const T* values, UINT count) {
+  if (!name || !*name || !values || count == 0) return D3DERR_INVALIDCALL;
+  ShaderConstants& constants = state_.constants[stage];
+  bool changed;
+  if constexpr (std::is_same_v<T, int>)
+    changed = constants.SetInts(name, values, count);
+  else
+    changed = constants.SetFloats(name, values, count);
+  if (!changed) return Unchanged();
+  Changed(StateKind::ShaderConstant, DWORD(stage), 0, count);
+  return D3D_OK;
+}
+
+HRESULT Device::VkSetVertexShaderConstantF(const char* name, const float* values, UINT count) {
+  return SetShaderConstant(kVertexStage, name, values, count);
+}
+HRESULT Device::VkSetVertexShaderConstantI(const char* name, const int* values, UINT count) {
+  return SetShaderConstant(kVertexStage, name, values, count);
+}
+HRESULT Device::VkSetPixelShaderConstantF(const char* name, const float* values, UINT count) {
+  return SetShaderConstant(kPixelStage, name, values, count);
+}
+HRESULT Device::VkSetPixelShaderConstantI(const char* name, const int* values, UINT count) {
+  return SetShaderConstant(kPixelStage, name, values, count);
 }
 
 HRESULT Device::CreateVertexShader(const DWORD* function, std::shared_ptr<IDirect3DVertexShader9>& shader) {

@@ -78,6 +78,10 @@ class Device final : public IDirect3DDevice9, public std::enable_shared_from_thi
   HRESULT CreatePixelShader(const DWORD* function, std::shared_ptr<IDirect3DPixelShader9>& shader) override;
   HRESULT SetPixelShader(const std::shared_ptr<IDirect3DPixelShader9>& shader) override;
   HRESULT GetPixelShader(std::shared_ptr<IDirect3DPixelShader9>& shader) override;
+  HRESULT VkSetVertexShaderConstantF(const char* name, const float* values, UINT count) override;
+  HRESULT VkSetVertexShaderConstantI(const char* name, const int* values, UINT count) override;
+  HRESULT VkSetPixelShaderConstantF(const char* name, const float* values, UINT count) override;
+  HRESULT VkSetPixelShaderConstantI(const char* name, const int* values, UINT count) override;
 
   HRESULT SetFVF(DWORD fvf) override;
   HRESULT GetFVF(DWORD* fvf) override;
@@ -98,6 +102,8 @@ class Device final : public IDirect3DDevice9, public std::enable_shared_from_thi
  private:
   template <class Object, class Interface>
   HRESULT CreateShader(const DWORD* function, bool pixel, std::shared_ptr<Interface>& shader);
+  template <class T>
+  HRESULT SetShaderConstant(ShaderStageIndex stage, const char* name, const T* values, UINT count);
   void Changed(StateKind kind, DWORD index, DWORD type, DWORD value);
   HRESULT Unchanged() {
     ++stats_.redundantStates;

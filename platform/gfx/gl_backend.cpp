@@ -114,6 +114,7 @@ class GlBackend final : public Backend {
       case StateKind::PixelShader:
       case StateKind::VertexShader:
       case StateKind::Fvf: keyDirty_ = true; break;
+      case StateKind::ShaderConstant: break;  // versions are compared at the draw
       case StateKind::Stream:
       case StateKind::Indices: break;
       case StateKind::RenderTarget:
@@ -387,7 +388,7 @@ class GlBackend final : public Backend {
     if (!program_ || !program_->ok) return D3DERR_INVALIDCALL;
     c.UseProgram(program_->id);
     UploadUniforms(*program_, s);
-    if (ps || vs) UploadUserUniforms(*program_, ps, vs);
+    if (ps || vs) UploadShaderConstants(*program_, s, ps != nullptr, vs != nullptr);
     BindTextures(s, programKey_.ff);
 
     FvfLayout layout = LayoutOf(s.fvf);
@@ -878,22 +879,26 @@ class GlBackend final : public Backend {
     }
   }
 
-  void UploadUserUniforms(GlProgram& p, const ShaderStore* ps, const ShaderStore* vs) {
+  // The device's constants of the stages that run custom shaders, as far as the program declares them.
+  void UploadShaderConstants(GlProgram& p, const DeviceState& s, bool pixel, bool vertex) {
     auto& c = gl_->cache;
-    std::uint64_t pl = ps ? ps->layoutVersion : 0, vl = vs ? vs->layoutVersion : 0;
+    const ShaderConstants& pc = s.constants[kPixelStage];
+    const ShaderConstants& vc = s.constants[kVertexStage];
+    std::uint64_t pl = pixel ? pc.layoutVersion : 0, vl = vertex ? vc.layoutVersion : 0;
     if (p.pixelLayout != pl || p.vertexLayout != vl) {
       p.bound.clear();
-      for (const ShaderStore* shader : {vs, ps}) {
-        if (!shader) continue;
-        for (size_t i = 0; i < shader->uniforms.size(); ++i) {
-          auto it = p.active.find(shader->uniforms[i].name);
-          if (it != p.active.end()) p.bound.push_back({shader, i, it->second, 0});
+      for (int stage : {kVertexStage, kPixelStage}) {
+        if (!(stage == kPixelStage ? pixel : vertex)) continue;
+        const auto& values = s.constants[stage].values;
+        for (size_t i = 0; i < values.size(); ++i) {
+          auto it = p.active.find(values[i].name);
+          if (it != p.active.end()) p.bound.push_back({stage, i, it->second, 0});
         }
       }
       p.pixelLayout = pl, p.vertexLayout = vl;
     }
     for (auto& b : p.bound) {
-      const UniformValue& u = b.shader->uniforms[b.index];
+      const ShaderConstant& u = s.constants[b.stage].values[b.index];
       if (u.version == b.version) continue;
       b.version = u.version;
       SetUniform(b.uniform, u);
@@ -901,7 +906,7 @@ class GlBackend final : public Backend {
     }
   }
 
-  static void SetUniform(const ActiveUniform& a, const UniformValue& u) {
+  static void SetUniform(const ActiveUniform& a, const ShaderConstant& u) {
     std::vector<float> f = u.isInt ? std::vector<float>(u.ints.begin(), u.ints.end()) : u.floats;
     std::vector<int> n = u.isInt ? u.ints : std::vector<int>(u.floats.begin(), u.floats.end());
     auto count = [&](size_t per, size_t have) { return GLsizei(std::min<size_t>(size_t(a.size), have / per)); };

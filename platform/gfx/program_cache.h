@@ -59,10 +59,10 @@ struct GlProgram {
   DeviceUniforms loc;
   std::array<std::uint64_t, kGroupCount> stamps{};
 
-  // Custom shader uniforms bound to this program's locations.
+  // The device's shader constants this program declares, bound to its locations.
   struct Bound {
-    const ShaderStore* shader;
-    size_t index;
+    int stage;     // ShaderStageIndex
+    size_t index;  // in DeviceState::constants[stage].values
     ActiveUniform uniform;
     std::uint64_t version;
   };

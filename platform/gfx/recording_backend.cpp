@@ -35,6 +35,9 @@ class RecordingBackend final : public Backend {
       case StateKind::Texture: Log("SetTexture %u %u", index, value ? 1u : 0u); break;
       case StateKind::PixelShader: Log("SetPixelShader"); break;
       case StateKind::VertexShader: Log("SetVertexShader"); break;
+      case StateKind::ShaderConstant:
+        Log(index == kPixelStage ? "SetPixelShaderConstant %u" : "SetVertexShaderConstant %u", value);
+        break;
       case StateKind::Fvf: Log("SetFVF %u", value); break;
       case StateKind::Stream: Log("SetStreamSource"); break;
       case StateKind::Indices: Log("SetIndices"); break;

@@ -438,8 +438,8 @@ TEST_F(GfxGl_conformance, CustomPixelShaderTakesUniformsByName) {
   std::shared_ptr<IDirect3DPixelShader9> ps;
   ASSERT_EQ(D3D_OK, d->CreatePixelShader(reinterpret_cast<const DWORD*>(src), ps));
   const float tint[4] = {0.5f, 1.0f, 0.25f, 1.0f};
-  ps->VkSetFloats("tint", tint, 4);
-  ps->VkSetFloats("noSuchName", tint, 4);  // ignored
+  d->VkSetPixelShaderConstantF("tint", tint, 4);
+  d->VkSetPixelShaderConstantF("noSuchName", tint, 4);  // kept, unused
   auto tex = MakeTexture(d, 1, 1, {0xFFFFFFFF});
   d->SetTexture(0, tex);
   d->SetPixelShader(ps);

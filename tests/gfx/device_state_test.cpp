@@ -371,22 +371,23 @@ TEST_F(RecordingDevice, RenderTargetsKeepIdentityAndResetTheViewport) {
   EXPECT_EQ(D3D_OK, d->SetRenderTarget(0, saved));
 }
 
-TEST_F(RecordingDevice, ShaderCreationCallsTheHook) {
-  static int calls = 0;
-  static const DWORD* seen = nullptr;
-  vkgfx::VkSetShaderCreatedHook([](const DWORD* function, const std::shared_ptr<IDirect3DShader9Base>& shader) {
-    ++calls;
-    seen = function;
-    EXPECT_TRUE(shader);
-  });
+TEST_F(RecordingDevice, ShadersKeepTheirSourceAndConstantsAreDeviceState) {
   const char* source = "#version 330 core\nout vec4 vk_FragColor;\nvoid main() { vk_FragColor = vec4(1.0); }\n";
   std::shared_ptr<IDirect3DPixelShader9> ps;
   ASSERT_EQ(D3D_OK, d->CreatePixelShader(reinterpret_cast<const DWORD*>(source), ps));
-  vkgfx::VkSetShaderCreatedHook(nullptr);
-  EXPECT_EQ(1, calls);
-  EXPECT_EQ(reinterpret_cast<const DWORD*>(source), seen);
   EXPECT_STREQ(source, ps->VkSource());
   EXPECT_EQ(D3DERR_INVALIDCALL, d->CreatePixelShader(nullptr, ps));
+
+  const float tint[4] = {0.5f, 1, 0.25f, 1};
+  vkgfx::VkResetStats(d);
+  EXPECT_EQ(D3D_OK, d->VkSetPixelShaderConstantF("tint", tint, 4));
+  EXPECT_EQ(D3D_OK, d->VkSetPixelShaderConstantF("tint", tint, 4));  // unchanged: filtered
+  EXPECT_EQ(D3DERR_INVALIDCALL, d->VkSetPixelShaderConstantF(nullptr, tint, 4));
+  EXPECT_EQ(D3DERR_INVALIDCALL, d->VkSetVertexShaderConstantI("n", nullptr, 1));
+  auto stats = vkgfx::VkGetStats(d);
+  EXPECT_EQ(1u, stats.stateChanges);
+  EXPECT_EQ(1u, stats.redundantStates);
+  EXPECT_EQ("SetPixelShaderConstant 4", vkgfx::VkRecordedCalls(d).back());
 }
 
 }  // namespace
