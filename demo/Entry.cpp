@@ -150,6 +150,7 @@ int RunDemo(const TOptions& Options) {
   os::SetParams(Options.Switches);
   os::SetHeadless(Options.Headless);
   vkgfx::SetBackendKind(Options.Backend == "recording" ? vkgfx::BackendKind::Recording : vkgfx::BackendKind::Gl);
+  if (Options.GfxDebug) vkgfx::SetDebugOutput(true);
   DebugWidth = Options.Width;
   DebugHeight = Options.Height;
 

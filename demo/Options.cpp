@@ -88,6 +88,8 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& Options, std::
       Options.Version = true;
     } else if (Arg == "--headless") {
       Options.Headless = true;
+    } else if (Arg == "--gfx-debug") {
+      Options.GfxDebug = true;
     } else if (Arg == "--fixed-step") {
       if (!Value("a step length in milliseconds", V)) return false;
       if (!ParseUnsigned(V, Options.FixedStep) || Options.FixedStep < 1 || Options.FixedStep > 60000) {
@@ -174,6 +176,8 @@ std::string HelpText() {
          "  --trace FILE           write one JSON object per frame (frame, time, delta, fps, ...)\n"
          "  --seed N               seed of the random generator (default: from the clock)\n"
          "  --backend gl|recording graphics backend (recording draws nothing; for tests)\n"
+         "  --gfx-debug            say why graphics calls fail: GL debug messages and errors, refused\n"
+         "                         calls, unhandled texture-stage settings (on in debug builds)\n"
          "\n"
          "Exit status: 0 after a normal end, 1 when the show could not run or an output asked for\n"
          "was not written, 2 for a bad command line.\n";

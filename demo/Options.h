@@ -30,6 +30,7 @@ struct TOptions {
   bool HasSeed = false;
   uint32_t Seed = 0;
   std::string Backend = "gl";
+  bool GfxDebug = false;  // the graphics layer's debug output (on anyway in debug builds)
   std::vector<std::string> Switches;  // every parameter that is not an option or an option's value
 };
 

@@ -39,6 +39,16 @@ struct Faults {
 Faults& InjectedFaults();
 void ClearFaults();
 
+// Debug output: the GL driver's debug messages, GL errors with the call that caused
+// them, and why a call was rejected or a fixed-function setting not handled (each
+// said once), on standard error as "graphics: ...". On by default in debug builds
+// (without NDEBUG) or with VK_GFX_DEBUG=1; takes effect for GL at the next CreateDevice.
+void SetDebugOutput(bool on);
+bool DebugOutput();
+// Every message said so far (kept whether or not debug output is on), and a fresh start.
+std::vector<std::string> VkReportedMessages();
+void VkClearReportedMessages();
+
 // The display modes adapter 0 reports (tests). An empty list restores the
 // default: SDL's modes of display 0, or a fixed list when headless.
 void VkSetDisplayModes(const std::vector<D3DDISPLAYMODE>& modes, const D3DDISPLAYMODE& desktop);
@@ -69,6 +79,7 @@ struct Stats {
   std::uint64_t draws = 0;
   std::uint64_t frames = 0;             // Presents
   std::uint64_t programsCompiled = 0;   // GLSL programs linked (gl)
+  std::uint64_t shadersCompiled = 0;    // vertex and fragment shader objects compiled for them (gl)
   std::uint64_t glCalls = 0;            // GL calls issued by the gl backend
   std::uint64_t stateChanges = 0;       // Set... calls that changed a value and reached the backend
   std::uint64_t redundantStates = 0;    // Set... calls with an unchanged value, filtered out

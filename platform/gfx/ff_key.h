@@ -63,6 +63,12 @@ bool operator==(const FixedFunctionKey& a, const FixedFunctionKey& b);
 
 // Keys as text, for storing the list the show needs (precompilation).
 std::string KeyToString(const FixedFunctionKey& key);
+// False for text that is not a key BuildKey could have made (counts, operations,
+// arguments and unused stages are checked).
 bool KeyFromString(const std::string& text, FixedFunctionKey& key);
+bool ValidKey(const FixedFunctionKey& key);
+
+// True for the render states BuildKey reads: only they can change the key.
+bool RenderStateShapesKey(DWORD state);
 
 }  // namespace vkgfx

@@ -12,8 +12,10 @@
 #include <cstring>
 
 #include "platform/gfx/backend_impl.h"
+#include "platform/gfx/diagnostics.h"
 #include "platform/gfx/formats.h"
 #include "platform/gfx/glsl_gen.h"
+#include "platform/gfx/gl_debug.h"
 #include "platform/gfx/gl_objects.h"
 #include "platform/gfx/matrix_math.h"
 #include "platform/gfx/shader_interface.h"
@@ -42,6 +44,7 @@ class GlBackend final : public Backend {
   }
 
   HRESULT Open(HWND window, UINT width, UINT height, const D3DPRESENT_PARAMETERS& params) override {
+    GlCallScope scope("Open");
     std::string error;
     auto context = GlContext::Create(os::SdlWindowOf(window), error);
     if (!context) {
@@ -50,6 +53,7 @@ class GlBackend final : public Backend {
     }
     gl_ = std::make_shared<GlShared>();
     gl_->context = std::move(context);
+    InstallGlDebugOutput();
     gl_->cache.Invalidate();
     SetInterval(params);
     auto& c = gl_->cache;
@@ -83,14 +87,19 @@ class GlBackend final : public Backend {
   void StateChanged(StateKind kind, DWORD index, DWORD type, DWORD) override {
     switch (kind) {
       case StateKind::Render:
-        keyDirty_ = rasterDirty_ = true;
+        // A render state is a uniform, part of the program's key, or raster state (ApplyRaster).
         switch (type) {
           case D3DRS_FOGSTART: case D3DRS_FOGEND: case D3DRS_FOGDENSITY: case D3DRS_FOGCOLOR:
             ++versions_[kGroupFog]; break;
           case D3DRS_AMBIENT: ++versions_[kGroupAmbient]; break;
           case D3DRS_TEXTUREFACTOR: ++versions_[kGroupTFactor]; break;
           case D3DRS_ALPHAREF: ++versions_[kGroupAlphaRef]; break;
-          default: break;
+          default:
+            if (RenderStateShapesKey(type))
+              keyDirty_ = true;
+            else
+              rasterDirty_ = true;
+            break;
         }
         break;
       case StateKind::Stage: keyDirty_ = true; break;
@@ -133,9 +142,11 @@ class GlBackend final : public Backend {
 
   HRESULT CreateTexture(TextureStore& t) override {
     gl_->Current();
+    GlCallScope scope("CreateTexture");
     auto g = std::make_unique<GlTexture>();
     g->gl = gl_;
-    if (!GlFormatOf(t.format, g->format)) return D3DERR_INVALIDCALL;
+    if (!GlFormatOf(t.format, g->format))
+      return Refused(D3DERR_INVALIDCALL, "CreateTexture", Why("no GL format for D3DFORMAT %u", unsigned(t.format)));
     g->target = t.type == D3DRTYPE_CUBETEXTURE ? GL_TEXTURE_CUBE_MAP : GL_TEXTURE_2D;
     glGenTextures(1, &g->name);
     gl_->cache.BindTextureForUpload(g->target, g->name);
@@ -184,6 +195,7 @@ class GlBackend final : public Backend {
     auto* g = static_cast<GlTexture*>(t.gpu.get());
     if (!g) return;
     gl_->Current();
+    GlCallScope scope("UploadTexture");
     const Image& img = t.At(face, level);
     gl_->cache.BindTextureForUpload(g->target, g->name);
     GLenum target = t.faces == 6 ? GLenum(GL_TEXTURE_CUBE_MAP_POSITIVE_X + face) : GL_TEXTURE_2D;
@@ -194,6 +206,7 @@ class GlBackend final : public Backend {
 
   HRESULT CreateSurface(Surface& s) override {
     gl_->Current();
+    GlCallScope scope("CreateSurface");
     auto g = std::make_unique<GlSurface>();
     g->gl = gl_;
     if (s.kind == Surface::Kind::BackBuffer) {
@@ -225,19 +238,19 @@ class GlBackend final : public Backend {
 
   HRESULT CreateShader(ShaderStore& shader) override {
     gl_->Current();
+    GlCallScope scope("CreateShader");
     // Compile once now so a bad source fails here, with the compiler's words.
     FixedFunctionKey key;
     std::memset(&key, 0, sizeof key);
     std::string log;
     std::string source =
         shader.pixel ? WrapPixelShader(shader.source, key) : WrapVertexShader(shader.source);
-    GLuint s = CompileShader(shader.pixel ? GL_FRAGMENT_SHADER : GL_VERTEX_SHADER, source, log);
+    GLuint s = gl_->shaders.Get(shader.pixel ? GL_FRAGMENT_SHADER : GL_VERTEX_SHADER, source, log);
     if (!s) {
       std::fprintf(stderr, "graphics: %s shader does not compile:\n%s\n", shader.pixel ? "pixel" : "vertex",
                    log.c_str());
       return D3DERR_INVALIDCALL;
     }
-    glDeleteShader(s);
     auto tag = std::make_unique<GlShaderTag>();
     tag->gl = gl_;
     tag->serial = shader.serial;
@@ -265,8 +278,9 @@ class GlBackend final : public Backend {
       return D3D_OK;
     }
     gl_->Current();
+    GlCallScope scope("ReadSurface");
     GlTarget* target = TargetOf(s);
-    if (!target) return D3DERR_INVALIDCALL;
+    if (!target) return Refused(D3DERR_INVALIDCALL, "ReadSurface", "the surface is no render target of this device");
     gl_->cache.BindReadFramebuffer(target->fbo);
     glReadPixels(0, 0, GLsizei(s.desc.Width), GLsizei(s.desc.Height), GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
     ++gl_->cache.calls;
@@ -283,8 +297,12 @@ class GlBackend final : public Backend {
              DWORD stencil) override {
     if (warmUp_) return;
     gl_->Current();
+    GlCallScope scope("Clear");
     auto& c = gl_->cache;
-    if (!BindTarget(s)) return;
+    if (!BindTarget(s)) {
+      Refused(D3DERR_INVALIDCALL, "Clear", "the render target cannot be bound");
+      return;
+    }
     GLbitfield mask = 0;
     if (flags & D3DCLEAR_TARGET) {
       float rgba[4];
@@ -335,6 +353,7 @@ class GlBackend final : public Backend {
   HRESULT Present() override {
     ++frames_;
     gl_->Current();
+    GlCallScope scope("Present");
     auto& c = gl_->cache;
     if (!gl_->context->headless() && backBuffer_) {
       int w = 0, h = 0;
@@ -362,8 +381,9 @@ class GlBackend final : public Backend {
 
   HRESULT Draw(const DeviceState& s, const DrawCall& call) override {
     gl_->Current();
+    GlCallScope scope("Draw");
     auto& c = gl_->cache;
-    if (!BindTarget(s)) return D3DERR_INVALIDCALL;
+    if (!BindTarget(s)) return Refused(D3DERR_INVALIDCALL, "Draw", "the render target cannot be bound");
     if (viewportDirty_) {
       const auto& vp = s.viewport;
       c.Viewport(GLint(vp.X), GLint(vp.Y), GLsizei(vp.Width), GLsizei(vp.Height));
@@ -385,7 +405,8 @@ class GlBackend final : public Backend {
       program_ = Program(programKey_, ps, vs);
     }
     // A program that failed to build draws nothing rather than something stale.
-    if (!program_ || !program_->ok) return D3DERR_INVALIDCALL;
+    if (!program_ || !program_->ok)
+      return Refused(D3DERR_INVALIDCALL, "Draw", "the program for the state in force does not build");
     c.UseProgram(program_->id);
     UploadUniforms(*program_, s);
     if (ps || vs) UploadShaderConstants(*program_, s, ps != nullptr, vs != nullptr);
@@ -444,11 +465,13 @@ class GlBackend final : public Backend {
   void AddStats(Stats& stats) override {
     stats.glCalls += gl_ ? gl_->cache.calls - callsBase_ : 0;
     stats.programsCompiled += gl_ ? gl_->programsCompiled - compiledBase_ : 0;
+    stats.shadersCompiled += gl_ ? gl_->shaders.compiled - shadersBase_ : 0;
   }
   void ResetStats() override {
     if (!gl_) return;
     callsBase_ = gl_->cache.calls;
     compiledBase_ = gl_->programsCompiled;
+    shadersBase_ = gl_->shaders.compiled;
   }
 
   std::vector<std::string> ProgramKeys() override {
@@ -493,7 +516,9 @@ class GlBackend final : public Backend {
     if (std::getenv("VK_GFX_DUMP_GLSL"))
       std::fprintf(stderr, "--- vertex (after %llu frames%s)\n%s--- fragment\n%s", (unsigned long long)frames_,
                    warmUp_ ? ", warm-up" : "", vsSource.c_str(), fsSource.c_str());
-    auto program = LinkProgram(vsSource, fsSource, log);
+    GLuint vsObject = gl_->shaders.Get(GL_VERTEX_SHADER, vsSource, log);
+    GLuint fsObject = vsObject ? gl_->shaders.Get(GL_FRAGMENT_SHADER, fsSource, log) : 0;
+    auto program = LinkProgram(vsObject, fsObject, log);
     gl_->cache.ProgramChangedOutside();
     ++gl_->programsCompiled;
     if (!program->ok) std::fprintf(stderr, "graphics: a program does not build:\n%s\n", log.c_str());
@@ -944,7 +969,7 @@ class GlBackend final : public Backend {
   std::array<std::uint64_t, kGroupCount> versions_{};
   std::uint64_t derivedTransform_ = ~0ull;
   D3DMATRIX worldViewNormal_[2]{};
-  std::uint64_t callsBase_ = 0, compiledBase_ = 0, frames_ = 0;
+  std::uint64_t callsBase_ = 0, compiledBase_ = 0, shadersBase_ = 0, frames_ = 0;
 };
 
 }  // namespace

@@ -58,15 +58,27 @@ static void LookUp(GlProgram& p) {
   }
 }
 
-std::unique_ptr<GlProgram> LinkProgram(const std::string& vsSource, const std::string& fsSource, std::string& log) {
-  auto p = std::make_unique<GlProgram>();
-  GLuint vs = CompileShader(GL_VERTEX_SHADER, vsSource, log);
-  if (!vs) return p;
-  GLuint fs = CompileShader(GL_FRAGMENT_SHADER, fsSource, log);
-  if (!fs) {
-    glDeleteShader(vs);
-    return p;
+GLuint ShaderCache::Get(GLenum type, const std::string& source, std::string& log) {
+  auto& cache = type == GL_VERTEX_SHADER ? vertex_ : fragment_;
+  auto it = cache.find(source);
+  if (it != cache.end()) return it->second;
+  GLuint s = CompileShader(type, source, log);
+  if (!s) return 0;
+  ++compiled;
+  cache.emplace(source, s);
+  return s;
+}
+
+void ShaderCache::Clear() {
+  for (auto* cache : {&vertex_, &fragment_}) {
+    for (auto& entry : *cache) glDeleteShader(entry.second);
+    cache->clear();
   }
+}
+
+std::unique_ptr<GlProgram> LinkProgram(GLuint vs, GLuint fs, std::string& log) {
+  auto p = std::make_unique<GlProgram>();
+  if (!vs || !fs) return p;
   GLuint id = glCreateProgram();
   glAttachShader(id, vs);
   glAttachShader(id, fs);
@@ -76,8 +88,6 @@ std::unique_ptr<GlProgram> LinkProgram(const std::string& vsSource, const std::s
   glLinkProgram(id);
   glDetachShader(id, vs);
   glDetachShader(id, fs);
-  glDeleteShader(vs);
-  glDeleteShader(fs);
   GLint ok = GL_FALSE;
   glGetProgramiv(id, GL_LINK_STATUS, &ok);
   if (!ok) {

@@ -73,7 +73,22 @@ struct GlProgram {
 // Compiles a shader; 0 and the compiler's log on failure.
 GLuint CompileShader(GLenum type, const std::string& source, std::string& log);
 
-// Links vertex and fragment sources into a program (ok == false on failure).
-std::unique_ptr<GlProgram> LinkProgram(const std::string& vs, const std::string& fs, std::string& log);
+// Compiled shader objects, one per distinct stage text: vertex and fragment
+// stages are cached apart, so programs that share a stage (the same vertex
+// processing under different texture stages, say) compile it once.
+class ShaderCache {
+ public:
+  ~ShaderCache() = default;  // the GL objects go with the context (Clear while it is current)
+  // The shader for the source, compiled on first use; 0 and the compiler's log on failure.
+  GLuint Get(GLenum type, const std::string& source, std::string& log);
+  void Clear();
+  std::uint64_t compiled = 0;  // shader objects compiled so far
+
+ private:
+  std::unordered_map<std::string, GLuint> vertex_, fragment_;
+};
+
+// Links a vertex and a fragment shader into a program (ok == false on failure).
+std::unique_ptr<GlProgram> LinkProgram(GLuint vs, GLuint fs, std::string& log);
 
 }  // namespace vkgfx

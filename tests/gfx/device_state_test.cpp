@@ -217,6 +217,40 @@ TEST_F(RecordingDevice, KeysRoundTripAsText) {
   EXPECT_TRUE(key == back);
   EXPECT_FALSE(vkgfx::KeyFromString("zz", back));
   EXPECT_FALSE(vkgfx::KeyFromString(std::string(sizeof key * 2, 'g'), back));
+  // Well-formed text that no state could have made is refused too.
+  vkgfx::FixedFunctionKey bad = key;
+  bad.stageCount = 9;
+  EXPECT_FALSE(vkgfx::KeyFromString(vkgfx::KeyToString(bad), back));
+  bad = key;
+  bad.texSets = 12;
+  EXPECT_FALSE(vkgfx::KeyFromString(vkgfx::KeyToString(bad), back));
+  bad = key;
+  bad.stages[0].colorOp = D3DTOP_DOTPRODUCT3;
+  EXPECT_FALSE(vkgfx::KeyFromString(vkgfx::KeyToString(bad), back));
+  bad = key;
+  bad.stages[key.stageCount].colorOp = D3DTOP_MODULATE;  // a stage past the last one
+  EXPECT_FALSE(vkgfx::KeyFromString(vkgfx::KeyToString(bad), back));
+}
+
+TEST_F(RecordingDevice, RefusedCallsAndUnhandledStagesSayWhyOnce) {
+  vkgfx::VkClearReportedMessages();
+  ScreenVertex v[3] = {};
+  d->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(D3DERR_INVALIDCALL, d->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof v[0]));
+  auto said = vkgfx::VkReportedMessages();
+  ASSERT_EQ(1u, said.size());
+  EXPECT_NE(std::string::npos, said[0].find("DrawPrimitiveUP refused (D3DERR_INVALIDCALL): outside BeginScene"));
+
+  d->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_DOTPRODUCT3);
+  d->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEMP);
+  d->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+  d->BeginScene();
+  for (int i = 0; i < 3; ++i) d->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof v[0]);
+  d->EndScene();
+  said = vkgfx::VkReportedMessages();
+  ASSERT_EQ(3u, said.size());
+  EXPECT_NE(std::string::npos, said[1].find("stage 0: colour operation 24")) << said[1];
+  EXPECT_NE(std::string::npos, said[2].find("stage 0: alpha argument 5")) << said[2];
 }
 
 TEST_F(RecordingDevice, DrawsOutsideASceneFailAndDrawNothing) {
