@@ -92,11 +92,7 @@ HRESULT VkReadBackBuffer(IDirect3DDevice9* device, std::vector<std::uint8_t>& rg
 // Any render-target surface (or a texture level) as RGBA8, top row first.
 HRESULT VkReadSurface(IDirect3DSurface9* surface, std::vector<std::uint8_t>& rgba, UINT& width, UINT& height);
 
-// Program precompilation (see docs/gfx.md). Every fixed-function key and
-// shader combination the device has drawn with, as opaque strings, can be
-// stored and handed back later so no frame waits for a compiler.
-std::vector<std::string> VkProgramKeys(IDirect3DDevice9* device);
-HRESULT VkPrecompile(IDirect3DDevice9* device, const std::vector<std::string>& keys);
+// Program precompilation (see docs/gfx.md): a warm-up pass through the scenes.
 // While warm-up is on, draws prepare their programs and GL state but draw
 // nothing: a start-up pass through the scenes compiles what the show needs.
 void VkSetWarmUp(IDirect3DDevice9* device, bool on);

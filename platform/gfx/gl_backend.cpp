@@ -268,15 +268,6 @@ class GlBackend final : public Backend {
 
   HRESULT ReadSurface(Surface& s, std::vector<std::uint8_t>& rgba) override {
     rgba.assign(size_t(s.desc.Width) * s.desc.Height * 4, 0);
-    if (s.texture && !s.texture->store.IsRenderTarget()) {
-      const Image& img = s.texture->store.At(s.face, s.level);
-      UINT bpp = BytesPerPixel(s.texture->store.format);
-      for (UINT y = 0; y < img.height; ++y)
-        for (UINT x = 0; x < img.width; ++x)
-          PixelToRgba8(s.texture->store.format, &img.pixels[size_t(y) * img.pitch + x * bpp],
-                       &rgba[(size_t(y) * img.width + x) * 4]);
-      return D3D_OK;
-    }
     gl_->Current();
     GlCallScope scope("ReadSurface");
     GlTarget* target = TargetOf(s);
@@ -474,30 +465,6 @@ class GlBackend final : public Backend {
     shadersBase_ = gl_->shaders.compiled;
   }
 
-  std::vector<std::string> ProgramKeys() override {
-    std::vector<std::string> keys;
-    if (!gl_) return keys;
-    for (const auto& p : gl_->programs)
-      if (!p.first.pixelShader && !p.first.vertexShader && p.second->ok) keys.push_back(KeyToString(p.first.ff));
-    std::sort(keys.begin(), keys.end());
-    return keys;
-  }
-
-  HRESULT Precompile(const DeviceState&, const std::vector<std::string>& keys) override {
-    HRESULT hr = D3D_OK;
-    gl_->Current();
-    for (const auto& text : keys) {
-      ProgramKey pk{};
-      if (!KeyFromString(text, pk.ff) || pk.ff.customPixel || pk.ff.customVertex) {
-        hr = D3DERR_INVALIDCALL;
-        continue;
-      }
-      GlProgram* p = Program(pk, nullptr, nullptr);
-      if (!p || !p->ok) hr = D3DERR_INVALIDCALL;
-    }
-    return hr;
-  }
-
   void SetWarmUp(bool on) override { warmUp_ = on; }
 
  private:
@@ -514,8 +481,9 @@ class GlBackend final : public Backend {
     std::string fsSource = ps ? WrapPixelShader(ps->source, key.ff) : FixedFragmentShader(key.ff);
     std::string log;
     if (std::getenv("VK_GFX_DUMP_GLSL"))
-      std::fprintf(stderr, "--- vertex (after %llu frames%s)\n%s--- fragment\n%s", (unsigned long long)frames_,
-                   warmUp_ ? ", warm-up" : "", vsSource.c_str(), fsSource.c_str());
+      std::fprintf(stderr, "--- key %s (after %llu frames%s)\n--- vertex\n%s--- fragment\n%s",
+                   KeyToString(key.ff).c_str(), (unsigned long long)frames_, warmUp_ ? ", warm-up" : "",
+                   vsSource.c_str(), fsSource.c_str());
     GLuint vsObject = gl_->shaders.Get(GL_VERTEX_SHADER, vsSource, log);
     GLuint fsObject = vsObject ? gl_->shaders.Get(GL_FRAGMENT_SHADER, fsSource, log) : 0;
     auto program = LinkProgram(vsObject, fsObject, log);
