@@ -1,7 +1,7 @@
 #pragma once
 // Backend selection, fault injection and the layer's own extensions (Vk...).
-// Nothing here exists on the original; tests, the capture options and the
-// start-up precompilation use it.
+// None of this is Direct3D 9; tests, the capture options, debug output and the
+// start-up warm-up use it.
 
 #include <cstdint>
 #include <string>
@@ -80,7 +80,13 @@ struct Stats {
   std::uint64_t frames = 0;             // Presents
   std::uint64_t programsCompiled = 0;   // GLSL programs linked (gl)
   std::uint64_t shadersCompiled = 0;    // vertex and fragment shader objects compiled for them (gl)
-  std::uint64_t glCalls = 0;            // GL calls issued by the gl backend
+  std::uint64_t glCalls = 0;            // GL calls issued by the gl backend, the sum of:
+  std::uint64_t glStateCalls = 0;       //   state the cache let through
+  std::uint64_t glUniformCalls = 0;     //   uniform uploads
+  std::uint64_t glUploadCalls = 0;      //   buffer and texture data
+  std::uint64_t glDrawCalls = 0;        //   draws and clears
+  std::uint64_t glObjectCalls = 0;      //   creating and attaching GL objects
+  std::uint64_t glFrameCalls = 0;       //   present and read-back
   std::uint64_t stateChanges = 0;       // Set... calls that changed a value and reached the backend
   std::uint64_t redundantStates = 0;    // Set... calls with an unchanged value, filtered out
 };

@@ -156,7 +156,10 @@ class GlBackend final : public Backend {
                                 GL_TEXTURE_SWIZZLE_A};
     const GLint kIdentity[4] = {GL_RED, GL_GREEN, GL_BLUE, GL_ALPHA};
     for (int i = 0; i < 4; ++i)
-      if (g->format.swizzle[i] != kIdentity[i]) glTexParameteri(g->target, kSwizzle[i], g->format.swizzle[i]);
+      if (g->format.swizzle[i] != kIdentity[i]) {
+        glTexParameteri(g->target, kSwizzle[i], g->format.swizzle[i]);
+        ++gl_->cache.calls.object;
+      }
     for (UINT f = 0; f < t.faces; ++f) {
       GLenum target = t.faces == 6 ? GLenum(GL_TEXTURE_CUBE_MAP_POSITIVE_X + f) : GL_TEXTURE_2D;
       for (UINT l = 0; l < t.levels; ++l) {
@@ -165,7 +168,7 @@ class GlBackend final : public Backend {
                      g->format.format, g->format.type, img.pixels.empty() ? nullptr : img.pixels.data());
       }
     }
-    gl_->cache.calls += 7 + t.faces * t.levels;
+    gl_->cache.calls.object += 3 + t.faces * t.levels;  // gen, base and max level, one image a level
     if (t.IsRenderTarget()) {
       g->targets.resize(size_t(t.faces) * t.levels);
       // A new render target reads as transparent black until drawn into.
@@ -201,7 +204,7 @@ class GlBackend final : public Backend {
     GLenum target = t.faces == 6 ? GLenum(GL_TEXTURE_CUBE_MAP_POSITIVE_X + face) : GL_TEXTURE_2D;
     glTexSubImage2D(target, GLint(level), 0, 0, GLsizei(img.width), GLsizei(img.height), g->format.format,
                     g->format.type, img.pixels.data());
-    ++gl_->cache.calls;
+    ++gl_->cache.calls.upload;
   }
 
   HRESULT CreateSurface(Surface& s) override {
@@ -274,8 +277,8 @@ class GlBackend final : public Backend {
     if (!target) return Refused(D3DERR_INVALIDCALL, "ReadSurface", "the surface is no render target of this device");
     gl_->cache.BindReadFramebuffer(target->fbo);
     glReadPixels(0, 0, GLsizei(s.desc.Width), GLsizei(s.desc.Height), GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
-    ++gl_->cache.calls;
-    // Formats without alpha read back opaque, as they would on the original.
+    ++gl_->cache.calls.frame;
+    // Formats without alpha read back opaque, as Direct3D 9 reads them.
     if (s.desc.Format == D3DFMT_X8R8G8B8 || s.desc.Format == D3DFMT_R5G6B5 || s.desc.Format == D3DFMT_X1R5G5B5)
       for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 255;
     return D3D_OK;
@@ -301,19 +304,19 @@ class GlBackend final : public Backend {
       glClearColor(rgba[0], rgba[1], rgba[2], rgba[3]);
       c.ColorMask(0xF);
       mask |= GL_COLOR_BUFFER_BIT;
-      ++c.calls;
+      ++c.calls.state;
     }
     if (flags & D3DCLEAR_ZBUFFER) {
       glClearDepth(std::clamp(z, 0.0f, 1.0f));
       c.DepthMask(true);
       mask |= GL_DEPTH_BUFFER_BIT;
-      ++c.calls;
+      ++c.calls.state;
     }
     if (flags & D3DCLEAR_STENCIL) {
       glClearStencil(GLint(stencil));
       c.StencilWriteMask(0xFFFFFFFFu);
       mask |= GL_STENCIL_BUFFER_BIT;
-      ++c.calls;
+      ++c.calls.state;
     }
     rasterDirty_ = true;  // masks were changed for the clear
     const D3DVIEWPORT9& vp = s.viewport;
@@ -325,13 +328,13 @@ class GlBackend final : public Backend {
       if (l >= r || t >= b) return;
       c.Scissor(true, l, t, r - l, b - t);
       glClear(mask);
-      ++c.calls;
+      ++c.calls.draw;
     };
     if (count == 0) {
       if (full) {
         c.Scissor(false);
         glClear(mask);
-        ++c.calls;
+        ++c.calls.draw;
       } else {
         clearRect(LONG(vp.X), LONG(vp.Y), LONG(vp.X + vp.Width), LONG(vp.Y + vp.Height));
       }
@@ -356,13 +359,13 @@ class GlBackend final : public Backend {
       GLsizei bw = GLsizei(backBufferWidth_), bh = GLsizei(backBufferHeight_);
       // Top row first in ours, bottom row first in the window's: flip while copying.
       glBlitFramebuffer(0, 0, bw, bh, 0, h, w, 0, GL_COLOR_BUFFER_BIT, (w == bw && h == bh) ? GL_NEAREST : GL_LINEAR);
-      ++c.calls;
+      ++c.calls.frame;
       gl_->context->Swap();
       targetDirty_ = true;
     } else {
       // Offscreen nothing is shown, and without a finish the queued frames pile up.
       glFinish();
-      ++c.calls;
+      ++c.calls.frame;
     }
     return D3D_OK;
   }
@@ -449,12 +452,22 @@ class GlBackend final : public Backend {
                                baseVertex);
     else
       glDrawArrays(mode, first, GLsizei(call.vertexCount));
-    ++c.calls;
+    ++c.calls.draw;
     return D3D_OK;
   }
 
   void AddStats(Stats& stats) override {
-    stats.glCalls += gl_ ? gl_->cache.calls - callsBase_ : 0;
+    if (gl_) {
+      const GlCallCounts& n = gl_->cache.calls;
+      const GlCallCounts& b = callsBase_;
+      stats.glStateCalls += n.state - b.state;
+      stats.glUniformCalls += n.uniform - b.uniform;
+      stats.glUploadCalls += n.upload - b.upload;
+      stats.glDrawCalls += n.draw - b.draw;
+      stats.glObjectCalls += n.object - b.object;
+      stats.glFrameCalls += n.frame - b.frame;
+      stats.glCalls += n.Total() - b.Total();
+    }
     stats.programsCompiled += gl_ ? gl_->programsCompiled - compiledBase_ : 0;
     stats.shadersCompiled += gl_ ? gl_->shaders.compiled - shadersBase_ : 0;
   }
@@ -510,7 +523,7 @@ class GlBackend final : public Backend {
       gl_->cache.BindDrawFramebuffer(t.fbo);
       GLenum target = g->target == GL_TEXTURE_CUBE_MAP ? GLenum(GL_TEXTURE_CUBE_MAP_POSITIVE_X + s.face) : GL_TEXTURE_2D;
       glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, target, g->name, GLint(s.level));
-      gl_->cache.calls += 2;
+      gl_->cache.calls.object += 2;
     }
     return &t;
   }
@@ -533,7 +546,7 @@ class GlBackend final : public Backend {
       glFramebufferRenderbuffer(GL_DRAW_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, 0);
       glFramebufferRenderbuffer(GL_DRAW_FRAMEBUFFER, stencil ? GL_DEPTH_STENCIL_ATTACHMENT : GL_DEPTH_ATTACHMENT,
                                 GL_RENDERBUFFER, rb);
-      gl_->cache.calls += 2;
+      gl_->cache.calls.object += 2;
       t->depthSerial = depthSerial;
       depthAttached_ = rb != 0;
       stencilAttached_ = stencil;
@@ -579,7 +592,7 @@ class GlBackend final : public Backend {
         float f[4];
         ColorOf(r[D3DRS_BLENDFACTOR], f);
         glBlendColor(f[0], f[1], f[2], f[3]);
-        ++c.calls;
+        ++c.calls.state;
       }
     }
     c.ColorMask(r[D3DRS_COLORWRITEENABLE] & 0xF);
@@ -617,7 +630,7 @@ class GlBackend final : public Backend {
       auto made = std::make_unique<GlBuffer>();
       made->gl = gl_;
       glGenBuffers(1, &made->name);
-      ++c.calls;
+      ++c.calls.object;
       g = made.get();
       b.gpu = std::move(made);
       b.discarded = true;
@@ -636,7 +649,7 @@ class GlBackend final : public Backend {
       } else {
         glBufferSubData(target, b.dirtyBegin, b.dirtyEnd - b.dirtyBegin, b.data.data() + b.dirtyBegin);
       }
-      ++c.calls;
+      ++c.calls.upload;
       b.MarkClean();
     }
     return g->name;
@@ -652,11 +665,11 @@ class GlBackend final : public Backend {
     if (at + bytes > streamCapacity_) {
       streamCapacity_ = std::max(kStreamSize, bytes);
       glBufferData(GL_ARRAY_BUFFER, streamCapacity_, nullptr, GL_STREAM_DRAW);
-      ++c.calls;
+      ++c.calls.upload;
       at = 0;
     }
     glBufferSubData(GL_ARRAY_BUFFER, at, bytes, data);
-    ++c.calls;
+    ++c.calls.upload;
     streamAt_ = at + bytes;
     return GLint(at / stride);
   }
@@ -668,11 +681,11 @@ class GlBackend final : public Backend {
     if (indexAt_ + bytes > indexCapacity_) {
       indexCapacity_ = std::max(kStreamSize / 4, bytes);
       glBufferData(GL_ELEMENT_ARRAY_BUFFER, indexCapacity_, nullptr, GL_STREAM_DRAW);
-      ++c.calls;
+      ++c.calls.upload;
       indexAt_ = 0;
     }
     glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, indexAt_, bytes, data);
-    ++c.calls;
+    ++c.calls.upload;
     const void* offset = reinterpret_cast<const void*>(std::uintptr_t(indexAt_));
     indexAt_ += (bytes + 3) & ~GLsizeiptr(3);
     return offset;
@@ -713,21 +726,21 @@ class GlBackend final : public Backend {
     glSamplerParameteri(s, GL_TEXTURE_WRAP_R, GlAddress(st[D3DSAMP_ADDRESSW]));
     glSamplerParameteri(s, GL_TEXTURE_MAG_FILTER, GlMagFilter(st[D3DSAMP_MAGFILTER]));
     glSamplerParameteri(s, GL_TEXTURE_MIN_FILTER, GlMinFilter(st[D3DSAMP_MINFILTER], st[D3DSAMP_MIPFILTER]));
-    gl_->cache.calls += 6;
+    gl_->cache.calls.object += 6;
     // Only what differs from GL's defaults: llvmpipe builds simpler samplers then.
     if (st[D3DSAMP_MAXMIPLEVEL]) {
       glSamplerParameterf(s, GL_TEXTURE_MIN_LOD, float(st[D3DSAMP_MAXMIPLEVEL]));
-      ++gl_->cache.calls;
+      ++gl_->cache.calls.object;
     }
     if (DwordAsFloat(st[D3DSAMP_MIPMAPLODBIAS]) != 0.0f) {
       glSamplerParameterf(s, GL_TEXTURE_LOD_BIAS, DwordAsFloat(st[D3DSAMP_MIPMAPLODBIAS]));
-      ++gl_->cache.calls;
+      ++gl_->cache.calls.object;
     }
     if (st[D3DSAMP_BORDERCOLOR]) {
       float border[4];
       ColorOf(st[D3DSAMP_BORDERCOLOR], border);
       glSamplerParameterfv(s, GL_TEXTURE_BORDER_COLOR, border);
-      ++gl_->cache.calls;
+      ++gl_->cache.calls.object;
     }
     samplers_.emplace(key, s);
     return s;
@@ -766,40 +779,58 @@ class GlBackend final : public Backend {
           }
           if (l.worldViewNormal >= 0) {
             glUniformMatrix4fv(l.worldViewNormal, 2, GL_FALSE, &worldViewNormal_[0]._11);
-            ++c.calls;
+            ++c.calls.uniform;
           }
           if (l.world >= 0) {
             glUniformMatrix4fv(l.world, 1, GL_FALSE, &s.world._11);
-            ++c.calls;
+            ++c.calls.uniform;
           }
           if (l.view >= 0) {
             glUniformMatrix4fv(l.view, 1, GL_FALSE, &s.view._11);
-            ++c.calls;
+            ++c.calls.uniform;
           }
           break;
         }
         case kGroupProjection:
           if (l.projection >= 0) {
             glUniformMatrix4fv(l.projection, 1, GL_FALSE, &s.projection._11);
-            ++c.calls;
+            ++c.calls.uniform;
           }
           break;
         case kGroupViewport: {
           const auto& vp = s.viewport;
-          if (l.viewport >= 0) glUniform4f(l.viewport, float(vp.X), float(vp.Y), float(vp.Width), float(vp.Height));
-          if (l.pixelAdjust >= 0)
+          if (l.viewport >= 0) {
+            glUniform4f(l.viewport, float(vp.X), float(vp.Y), float(vp.Width), float(vp.Height));
+            ++c.calls.uniform;
+          }
+          if (l.pixelAdjust >= 0) {
             glUniform4f(l.pixelAdjust, (63.0f / 64.0f) / float(vp.Width), (63.0f / 64.0f) / float(vp.Height), 0, 0);
-          c.calls += 2;
+            ++c.calls.uniform;
+          }
           break;
         }
         case kGroupMaterial: {
           const auto& m = s.material;
-          if (l.matDiffuse >= 0) glUniform4fv(l.matDiffuse, 1, &m.Diffuse.r);
-          if (l.matAmbient >= 0) glUniform4fv(l.matAmbient, 1, &m.Ambient.r);
-          if (l.matSpecular >= 0) glUniform4fv(l.matSpecular, 1, &m.Specular.r);
-          if (l.matEmissive >= 0) glUniform4fv(l.matEmissive, 1, &m.Emissive.r);
-          if (l.matPower >= 0) glUniform1f(l.matPower, m.Power);
-          c.calls += 5;
+          if (l.matDiffuse >= 0) {
+            glUniform4fv(l.matDiffuse, 1, &m.Diffuse.r);
+            ++c.calls.uniform;
+          }
+          if (l.matAmbient >= 0) {
+            glUniform4fv(l.matAmbient, 1, &m.Ambient.r);
+            ++c.calls.uniform;
+          }
+          if (l.matSpecular >= 0) {
+            glUniform4fv(l.matSpecular, 1, &m.Specular.r);
+            ++c.calls.uniform;
+          }
+          if (l.matEmissive >= 0) {
+            glUniform4fv(l.matEmissive, 1, &m.Emissive.r);
+            ++c.calls.uniform;
+          }
+          if (l.matPower >= 0) {
+            glUniform1f(l.matPower, m.Power);
+            ++c.calls.uniform;
+          }
           break;
         }
         case kGroupAmbient:
@@ -807,7 +838,7 @@ class GlBackend final : public Backend {
             float a[4];
             ColorOf(s.render[D3DRS_AMBIENT], a);
             glUniform4fv(l.globalAmbient, 1, a);
-            ++c.calls;
+            ++c.calls.uniform;
           }
           break;
         case kGroupLights: {
@@ -828,23 +859,36 @@ class GlBackend final : public Backend {
             ++n;
           }
           if (n == 0) break;
-          if (l.lightDir >= 0) glUniform3fv(l.lightDir, n, dir[0]);
-          if (l.lightDiffuse >= 0) glUniform4fv(l.lightDiffuse, n, dif[0]);
-          if (l.lightSpecular >= 0) glUniform4fv(l.lightSpecular, n, spe[0]);
-          if (l.lightAmbient >= 0) glUniform4fv(l.lightAmbient, n, amb[0]);
-          c.calls += 4;
+          if (l.lightDir >= 0) {
+            glUniform3fv(l.lightDir, n, dir[0]);
+            ++c.calls.uniform;
+          }
+          if (l.lightDiffuse >= 0) {
+            glUniform4fv(l.lightDiffuse, n, dif[0]);
+            ++c.calls.uniform;
+          }
+          if (l.lightSpecular >= 0) {
+            glUniform4fv(l.lightSpecular, n, spe[0]);
+            ++c.calls.uniform;
+          }
+          if (l.lightAmbient >= 0) {
+            glUniform4fv(l.lightAmbient, n, amb[0]);
+            ++c.calls.uniform;
+          }
           break;
         }
         case kGroupFog: {
-          if (l.fogParams >= 0)
+          if (l.fogParams >= 0) {
             glUniform4f(l.fogParams, DwordAsFloat(s.render[D3DRS_FOGSTART]), DwordAsFloat(s.render[D3DRS_FOGEND]),
                         DwordAsFloat(s.render[D3DRS_FOGDENSITY]), 0.0f);
+            ++c.calls.uniform;
+          }
           if (l.fogColor >= 0) {
             float f[4];
             ColorOf(s.render[D3DRS_FOGCOLOR], f);
             glUniform3fv(l.fogColor, 1, f);
+            ++c.calls.uniform;
           }
-          c.calls += 2;
           break;
         }
         case kGroupTFactor:
@@ -852,20 +896,20 @@ class GlBackend final : public Backend {
             float f[4];
             ColorOf(s.render[D3DRS_TEXTUREFACTOR], f);
             glUniform4fv(l.tfactor, 1, f);
-            ++c.calls;
+            ++c.calls.uniform;
           }
           break;
         case kGroupAlphaRef:
           if (l.alphaRef >= 0) {
             glUniform1i(l.alphaRef, GLint(s.render[D3DRS_ALPHAREF] & 0xFF));
-            ++c.calls;
+            ++c.calls.uniform;
           }
           break;
         case kGroupTexMatrix:
           for (DWORD i = 0; i < kMaxStages; ++i)
             if (l.texMatrix[i] >= 0) {
               glUniformMatrix4fv(l.texMatrix[i], 1, GL_FALSE, &s.textureTransform[i]._11);
-              ++c.calls;
+              ++c.calls.uniform;
             }
           break;
       }
@@ -895,7 +939,7 @@ class GlBackend final : public Backend {
       if (u.version == b.version) continue;
       b.version = u.version;
       SetUniform(b.uniform, u);
-      ++c.calls;
+      ++c.calls.uniform;
     }
   }
 
@@ -937,7 +981,8 @@ class GlBackend final : public Backend {
   std::array<std::uint64_t, kGroupCount> versions_{};
   std::uint64_t derivedTransform_ = ~0ull;
   D3DMATRIX worldViewNormal_[2]{};
-  std::uint64_t callsBase_ = 0, compiledBase_ = 0, shadersBase_ = 0, frames_ = 0;
+  GlCallCounts callsBase_;
+  std::uint64_t compiledBase_ = 0, shadersBase_ = 0, frames_ = 0;
 };
 
 }  // namespace
