@@ -1,5 +1,5 @@
 #pragma once
-// The Direct3D 9 interfaces the program draws through, with the original method
+// The Direct3D 9 interfaces the program draws through, with Direct3D 9's method
 // names and argument order. Counted interfaces are held by std::shared_ptr: an
 // out-parameter is a std::shared_ptr<T>&, and clearing the pointer releases.
 // Implementations live behind these abstract classes (recording or OpenGL
@@ -78,7 +78,7 @@ class IDirect3DCubeTexture9 : public IDirect3DBaseTexture9 {
 
 class IDirect3DVertexBuffer9 : public IDirect3DResource9 {
  public:
-  // size 0 locks the whole buffer, as on the original.
+  // size 0 locks the whole buffer, as in Direct3D 9.
   virtual HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) = 0;
   virtual HRESULT Unlock() = 0;
   virtual HRESULT GetDesc(D3DVERTEXBUFFER_DESC* desc) = 0;

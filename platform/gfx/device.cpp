@@ -24,7 +24,7 @@ Device::~Device() {
 HRESULT Device::ResolveSize(HWND window, D3DPRESENT_PARAMETERS& p) {
   if (p.Windowed) {
     // A windowed device takes the client area when no size is given, and
-    // tells the caller what it took, as the original does.
+    // tells the caller what it took, as Direct3D 9 does.
     HWND w = p.hDeviceWindow ? p.hDeviceWindow : window;
     if (p.BackBufferWidth == 0) p.BackBufferWidth = UINT(std::max(0, os::ClientWidth(w)));
     if (p.BackBufferHeight == 0) p.BackBufferHeight = UINT(std::max(0, os::ClientHeight(w)));
@@ -354,7 +354,7 @@ HRESULT Device::SetRenderTarget(DWORD index, const std::shared_ptr<IDirect3DSurf
   auto s = std::dynamic_pointer_cast<Surface>(surface);
   if (!s || !(s->desc.Usage & D3DUSAGE_RENDERTARGET))
     return Refused(D3DERR_INVALIDCALL, __func__, "the surface is not a render target");
-  // Setting a render target resets the viewport to cover it, as on the original.
+  // Setting a render target resets the viewport to cover it, as Direct3D 9 does.
   D3DVIEWPORT9 vp{0, 0, s->desc.Width, s->desc.Height, 0.0f, 1.0f};
   if (std::memcmp(&vp, &state_.viewport, sizeof vp) != 0) {
     state_.viewport = vp;
@@ -495,7 +495,7 @@ HRESULT Device::LightEnable(DWORD index, BOOL enable) {
 HRESULT Device::GetLightEnable(DWORD index, BOOL* enable) {
   if (!enable || index >= kMaxLights || !state_.lightSet[index])
     return Refused(D3DERR_INVALIDCALL, __func__, "`!enable || index >= kMaxLights || !state_.lightSet[index]` holds");
-  *enable = state_.lightEnabled[index] ? 128 : 0;  // the original reports TRUE as 128
+  *enable = state_.lightEnabled[index] ? 128 : 0;  // Direct3D 9 reports TRUE as 128
   return D3D_OK;
 }
 
@@ -719,7 +719,7 @@ HRESULT Device::GetIndices(std::shared_ptr<IDirect3DIndexBuffer9>& buffer) {
 }
 
 HRESULT Device::ValidDraw(const char* call, D3DPRIMITIVETYPE type, UINT primitiveCount) const {
-  // As on the original, nothing is drawn outside BeginScene / EndScene.
+  // As in Direct3D 9, nothing is drawn outside BeginScene / EndScene.
   if (!inScene_) return Refused(D3DERR_INVALIDCALL, call, "outside BeginScene/EndScene");
   if (VertexCountOf(type, 1) == 0) return Refused(D3DERR_INVALIDCALL, call, "unknown primitive type");
   if (primitiveCount > (1u << 24)) return Refused(D3DERR_INVALIDCALL, call, "more than 2^24 primitives");
