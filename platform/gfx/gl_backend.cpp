@@ -811,22 +811,15 @@ class GlBackend final : public Backend {
         }
         case kGroupMaterial: {
           const auto& m = s.material;
-          if (l.matDiffuse >= 0) {
-            glUniform4fv(l.matDiffuse, 1, &m.Diffuse.r);
+          auto colour = [&](GLint location, const D3DCOLORVALUE& v) {
+            if (location < 0) return;
+            glUniform4fv(location, 1, &v.r);
             ++c.calls.uniform;
-          }
-          if (l.matAmbient >= 0) {
-            glUniform4fv(l.matAmbient, 1, &m.Ambient.r);
-            ++c.calls.uniform;
-          }
-          if (l.matSpecular >= 0) {
-            glUniform4fv(l.matSpecular, 1, &m.Specular.r);
-            ++c.calls.uniform;
-          }
-          if (l.matEmissive >= 0) {
-            glUniform4fv(l.matEmissive, 1, &m.Emissive.r);
-            ++c.calls.uniform;
-          }
+          };
+          colour(l.matDiffuse, m.Diffuse);
+          colour(l.matAmbient, m.Ambient);
+          colour(l.matSpecular, m.Specular);
+          colour(l.matEmissive, m.Emissive);
           if (l.matPower >= 0) {
             glUniform1f(l.matPower, m.Power);
             ++c.calls.uniform;
