@@ -159,6 +159,7 @@ int PrepareDemo(TOptions& Options, TRunTools& Tools, TPlayback& Playback) {
   os::SetParams(Options.Switches);
   os::SetHeadless(Options.Headless);
   vkgfx::SetBackendKind(Options.Backend == "recording" ? vkgfx::BackendKind::Recording : vkgfx::BackendKind::Gl);
+  if (Options.GfxDebug) vkgfx::SetDebugOutput(true);
   DebugWidth = Options.Width;
   DebugHeight = Options.Height;
   ResetAssetWarnings();

@@ -252,6 +252,8 @@ bool ParseOptions(const std::vector<std::string>& Args, TOptions& Options, std::
       Options.Strict = true;
     } else if (Arg == "--fullscreen") {
       Options.FullScreen = true;
+    } else if (Arg == "--gfx-debug") {
+      Options.GfxDebug = true;
     } else if (Arg == "--fixed-step") {
       if (!Value("a step length in milliseconds", V)) return false;
       if (!ParseUnsigned(V, Options.FixedStep) || Options.FixedStep < 1 || Options.FixedStep > 60000) {
@@ -364,6 +366,8 @@ std::string HelpText() {
          "                         (up to 3840x2160), --start and --until bound and shape it\n"
          "  --lossless             with --capture FILE.mkv: FFV1, bit-exact frames\n"
          "  --quality Q            with --capture: CRF-like, 0 best (default 20 H.264, 32 VP9)\n"
+         "  --gfx-debug            say why graphics calls fail: GL debug messages and errors, refused\n"
+         "                         calls, unhandled texture-stage settings (on in debug builds)\n"
          "\n"
          "Exit status: 0 after a normal end, 1 when the show could not run, an output asked for\n"
          "was not written or (with --strict) an asset was unusable, 2 for a bad command line.\n";

@@ -33,6 +33,7 @@ struct TOptions {
   std::string Backend = "gl";
   bool Strict = false;  // an asset the show must do without fails the run at the end of loading
   int MultiSample = 0;  // samples per pixel (2, 4 or 8); 0 = off
+  bool GfxDebug = false;  // the graphics layer's debug output (on anyway in debug builds)
   std::vector<std::string> Switches;  // every parameter that is not an option or an option's value
 
   // Capture, seek and playback.

@@ -1,7 +1,7 @@
 #pragma once
 // Backend selection, fault injection and the layer's own extensions (Vk...).
-// Nothing here exists on the original; tests, the capture options and the
-// start-up precompilation use it.
+// None of this is Direct3D 9; tests, the capture options, debug output and the
+// start-up warm-up use it.
 
 #include <cstdint>
 #include <string>
@@ -39,6 +39,16 @@ struct Faults {
 Faults& InjectedFaults();
 void ClearFaults();
 
+// Debug output: the GL driver's debug messages, GL errors with the call that caused
+// them, and why a call was rejected or a fixed-function setting not handled (each
+// said once), on standard error as "graphics: ...". On by default in debug builds
+// (without NDEBUG) or with VK_GFX_DEBUG=1; takes effect for GL at the next CreateDevice.
+void SetDebugOutput(bool on);
+bool DebugOutput();
+// Every message said so far (kept whether or not debug output is on), and a fresh start.
+std::vector<std::string> VkReportedMessages();
+void VkClearReportedMessages();
+
 // The display modes adapter 0 reports (tests). An empty list restores the
 // default: SDL's modes of display 0, or a fixed list when headless.
 void VkSetDisplayModes(const std::vector<D3DDISPLAYMODE>& modes, const D3DDISPLAYMODE& desktop);
@@ -69,7 +79,14 @@ struct Stats {
   std::uint64_t draws = 0;
   std::uint64_t frames = 0;             // Presents
   std::uint64_t programsCompiled = 0;   // GLSL programs linked (gl)
-  std::uint64_t glCalls = 0;            // GL calls issued by the gl backend
+  std::uint64_t shadersCompiled = 0;    // vertex and fragment shader objects compiled for them (gl)
+  std::uint64_t glCalls = 0;            // GL calls issued by the gl backend, the sum of:
+  std::uint64_t glStateCalls = 0;       //   state the cache let through
+  std::uint64_t glUniformCalls = 0;     //   uniform uploads
+  std::uint64_t glUploadCalls = 0;      //   buffer and texture data
+  std::uint64_t glDrawCalls = 0;        //   draws and clears
+  std::uint64_t glObjectCalls = 0;      //   creating and attaching GL objects
+  std::uint64_t glFrameCalls = 0;       //   present and read-back
   std::uint64_t stateChanges = 0;       // Set... calls that changed a value and reached the backend
   std::uint64_t redundantStates = 0;    // Set... calls with an unchanged value, filtered out
 };
@@ -87,20 +104,9 @@ HRESULT VkTakeBackBufferRead(IDirect3DDevice9* device, unsigned slot, std::uint8
 // Any render-target surface (or a texture level) as RGBA8, top row first.
 HRESULT VkReadSurface(IDirect3DSurface9* surface, std::vector<std::uint8_t>& rgba, UINT& width, UINT& height);
 
-// Program precompilation (see docs/gfx.md). Every fixed-function key and
-// shader combination the device has drawn with, as opaque strings, can be
-// stored and handed back later so no frame waits for a compiler.
-std::vector<std::string> VkProgramKeys(IDirect3DDevice9* device);
-HRESULT VkPrecompile(IDirect3DDevice9* device, const std::vector<std::string>& keys);
+// Program precompilation (see docs/gfx.md): a warm-up pass through the scenes.
 // While warm-up is on, draws prepare their programs and GL state but draw
 // nothing: a start-up pass through the scenes compiles what the show needs.
 void VkSetWarmUp(IDirect3DDevice9* device, bool on);
-
-// Called by CreatePixelShader / CreateVertexShader (both backends) after a shader
-// object was made from `function`, so a constant table can follow the shaders
-// built from its code. One global hook; nullptr removes it.
-using ShaderCreatedHook = void (*)(const DWORD* function, const std::shared_ptr<IDirect3DShader9Base>& shader);
-void VkSetShaderCreatedHook(ShaderCreatedHook hook);
-ShaderCreatedHook VkShaderCreatedHook();
 
 }  // namespace vkgfx

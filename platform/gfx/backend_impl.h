@@ -29,7 +29,7 @@ struct DrawCall {
 
 enum class StateKind {
   Render, Stage, Sampler, Transform, Material, Light, LightEnable, Texture,
-  PixelShader, VertexShader, Fvf, Stream, Indices, RenderTarget, DepthStencil, Viewport, All
+  PixelShader, VertexShader, ShaderConstant, Fvf, Stream, Indices, RenderTarget, DepthStencil, Viewport, All
 };
 
 class Backend {
@@ -54,12 +54,12 @@ class Backend {
   virtual void UploadTexture(TextureStore& texture, UINT face, UINT level) = 0;
   virtual HRESULT CreateSurface(Surface& surface) = 0;  // back buffer, depth-stencil
   virtual HRESULT CreateShader(ShaderStore& shader) = 0;
+  // A render target's pixels as RGBA8, top row first (texture levels with a system copy
+  // are read by the front end, VkReadSurface).
   virtual HRESULT ReadSurface(Surface& surface, std::vector<std::uint8_t>& rgba) = 0;
 
   virtual void AddStats(Stats& stats) {}
   virtual void ResetStats() {}
-  virtual std::vector<std::string> ProgramKeys() { return {}; }
-  virtual HRESULT Precompile(const DeviceState& state, const std::vector<std::string>& keys) { return D3D_OK; }
   virtual void SetWarmUp(bool on) {}
   // Asynchronous read-back of a render target (capture); D3DERR_NOTAVAILABLE where the backend
   // has none, and the caller reads directly instead.

@@ -1,5 +1,5 @@
 #pragma once
-// The Direct3D 9 interfaces the program draws through, with the original method
+// The Direct3D 9 interfaces the program draws through, with Direct3D 9's method
 // names and argument order. Counted interfaces are held by std::shared_ptr: an
 // out-parameter is a std::shared_ptr<T>&, and clearing the pointer releases.
 // Implementations live behind these abstract classes (recording or OpenGL
@@ -78,7 +78,7 @@ class IDirect3DCubeTexture9 : public IDirect3DBaseTexture9 {
 
 class IDirect3DVertexBuffer9 : public IDirect3DResource9 {
  public:
-  // size 0 locks the whole buffer, as on the original.
+  // size 0 locks the whole buffer, as in Direct3D 9.
   virtual HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) = 0;
   virtual HRESULT Unlock() = 0;
   virtual HRESULT GetDesc(D3DVERTEXBUFFER_DESC* desc) = 0;
@@ -91,14 +91,11 @@ class IDirect3DIndexBuffer9 : public IDirect3DResource9 {
   virtual HRESULT GetDesc(D3DINDEXBUFFER_DESC* desc) = 0;
 };
 
-// Shader objects hold GLSL (see docs/gfx.md) and keep uniform values by name.
-// Values are uploaded at draw time when they changed; unknown names are ignored.
+// Shader objects hold GLSL (see docs/gfx.md). Their constants are device state
+// (IDirect3DDevice9::VkSet...ShaderConstant...).
 class IDirect3DShader9Base {
  public:
   virtual ~IDirect3DShader9Base() = default;
-  virtual void VkSetFloats(const char* name, const float* values, UINT count) = 0;
-  virtual void VkSetInts(const char* name, const int* values, UINT count) = 0;
-  virtual void VkSetMatrix(const char* name, const D3DMATRIX& matrix) = 0;
   // The GLSL source the shader was created from.
   virtual const char* VkSource() = 0;
 };
@@ -182,6 +179,15 @@ class IDirect3DDevice9 {
   virtual HRESULT CreatePixelShader(const DWORD* function, std::shared_ptr<IDirect3DPixelShader9>& shader) = 0;
   virtual HRESULT SetPixelShader(const std::shared_ptr<IDirect3DPixelShader9>& shader) = 0;
   virtual HRESULT GetPixelShader(std::shared_ptr<IDirect3DPixelShader9>& shader) = 0;
+  // Shader constants are device state, as in Direct3D 9: a value stays in force across
+  // shader switches until set again. This layer's shaders are GLSL, so a constant is
+  // named by its uniform instead of numbered by a register; every program of that stage
+  // declaring the name reads it (the GL type of the uniform decides the upload). A
+  // matrix is 16 floats as stored (docs/gfx.md). Names no program has are kept and unused.
+  virtual HRESULT VkSetVertexShaderConstantF(const char* name, const float* values, UINT count) = 0;
+  virtual HRESULT VkSetVertexShaderConstantI(const char* name, const int* values, UINT count) = 0;
+  virtual HRESULT VkSetPixelShaderConstantF(const char* name, const float* values, UINT count) = 0;
+  virtual HRESULT VkSetPixelShaderConstantI(const char* name, const int* values, UINT count) = 0;
 
   // Vertex input and drawing
   virtual HRESULT SetFVF(DWORD fvf) = 0;

@@ -331,7 +331,7 @@ struct D3DLIGHT9 {
   float Phi;
 };
 
-// Adapter capabilities, field for field as the original record.
+// Adapter capabilities, field for field as Direct3D 9's D3DCAPS9.
 struct D3DVSHADERCAPS2_0 {
   DWORD Caps;
   INT DynamicFlowControlDepth;

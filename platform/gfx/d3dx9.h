@@ -398,10 +398,11 @@ struct D3DXCONSTANT_DESC {
   LPCVOID DefaultValue;
 };
 
-// The constants (uniforms) of one compiled shader. Values set here reach every
-// shader object the device created from this table's code, whether or not it is
-// bound at the time (like the constant registers of the original). Unknown
-// names fail with D3DERR_INVALIDCALL and change nothing.
+// The constants (uniforms) of one compiled shader. Values set here become the
+// given device's shader constants of the table's stage (as Direct3D 9's tables set
+// constant registers): they stay in force across shader switches and reach every
+// shader of that stage declaring the name. Unknown names, and a null device, fail
+// with D3DERR_INVALIDCALL and change nothing.
 class ID3DXConstantTable {
  public:
   virtual ~ID3DXConstantTable() = default;

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
+#include "platform/gfx/diagnostics.h"
 #include "platform/gfx/display_modes.h"
 #include "platform/gfx/formats.h"
 
@@ -24,7 +26,7 @@ Device::~Device() {
 HRESULT Device::ResolveSize(HWND window, D3DPRESENT_PARAMETERS& p) {
   if (p.Windowed) {
     // A windowed device takes the client area when no size is given, and
-    // tells the caller what it took, as the original does.
+    // tells the caller what it took, as Direct3D 9 does.
     HWND w = p.hDeviceWindow ? p.hDeviceWindow : window;
     if (p.BackBufferWidth == 0) p.BackBufferWidth = UINT(std::max(0, os::ClientWidth(w)));
     if (p.BackBufferHeight == 0) p.BackBufferHeight = UINT(std::max(0, os::ClientHeight(w)));
@@ -72,6 +74,8 @@ HRESULT Device::CreateBackBuffer() {
 
 HRESULT Device::Open(HWND window, D3DPRESENT_PARAMETERS& params) {
   HRESULT hr = ResolveSize(window, params);
+  if (FAILED(hr)) Refused(hr, "CreateDevice",
+                          "the present parameters ask for a size, format or depth format not offered");
   if (FAILED(hr)) return hr;
   params_ = params;
   window_ = params.hDeviceWindow ? params.hDeviceWindow : window;
@@ -103,7 +107,7 @@ void Device::Changed(StateKind kind, DWORD index, DWORD type, DWORD value) {
 HRESULT Device::TestCooperativeLevel() {
   if (!lost_) return D3D_OK;
   const auto& levels = InjectedFaults().lostCooperativeLevels;
-  if (levels.empty()) return D3DERR_DEVICENOTRESET;
+  if (levels.empty()) return Refused(D3DERR_DEVICENOTRESET, __func__, "`levels.empty()` holds");
   HRESULT hr = levels[std::min(lostCallIndex_, levels.size() - 1)];
   ++lostCallIndex_;
   return hr;
@@ -115,13 +119,13 @@ HRESULT Device::GetDirect3D(std::shared_ptr<IDirect3D9>& d3d) {
 }
 
 HRESULT Device::GetDeviceCaps(D3DCAPS9* caps) {
-  if (!caps) return D3DERR_INVALIDCALL;
+  if (!caps) return Refused(D3DERR_INVALIDCALL, __func__, "caps is null");
   FillCaps(kind_, *caps);
   return D3D_OK;
 }
 
 HRESULT Device::GetDisplayMode(UINT swapChain, D3DDISPLAYMODE* mode) {
-  if (!mode || swapChain != 0) return D3DERR_INVALIDCALL;
+  if (!mode || swapChain != 0) return Refused(D3DERR_INVALIDCALL, __func__, "`!mode || swapChain != 0` holds");
   if (params_.Windowed) {
     *mode = DesktopMode();
   } else {
@@ -143,16 +147,17 @@ BOOL Device::ShowCursor(BOOL show) {
 }
 
 HRESULT Device::Reset(D3DPRESENT_PARAMETERS* params) {
-  if (!params) return D3DERR_INVALIDCALL;
+  if (!params) return Refused(D3DERR_INVALIDCALL, __func__, "`!params` holds");
   backend_->Note("Reset");
   auto& faults = InjectedFaults();
   if (faults.failReset > 0) {
     --faults.failReset;
     lost_ = true;
-    return D3DERR_DEVICELOST;
+    return Refused(D3DERR_DEVICELOST, __func__, "injected fault (failReset)");
   }
   D3DPRESENT_PARAMETERS p = *params;
   HRESULT hr = ResolveSize(window_, p);
+  if (FAILED(hr)) Refused(hr, "Reset", "the present parameters ask for a size, format or depth format not offered");
   if (FAILED(hr)) return hr;
   // Reset brings every state back to its default and drops bindings, so the
   // caller's default-pool resources can go.
@@ -179,14 +184,14 @@ HRESULT Device::Reset(D3DPRESENT_PARAMETERS* params) {
 
 HRESULT Device::Present(const RECT*, const RECT*, HWND, const void*) {
   backend_->Note("Present");
-  if (inScene_) return D3DERR_INVALIDCALL;
+  if (inScene_) return Refused(D3DERR_INVALIDCALL, __func__, "inside BeginScene/EndScene");
   auto& faults = InjectedFaults();
   if (!lost_ && faults.presentDeviceLost > 0) {
     --faults.presentDeviceLost;
     lost_ = true;
     lostCallIndex_ = 0;
   }
-  if (lost_) return D3DERR_DEVICELOST;
+  if (lost_) return Refused(D3DERR_DEVICELOST, __func__, "the device is lost");
   ++stats_.frames;
   return backend_->Present();
 }
@@ -195,19 +200,19 @@ HRESULT Device::GetBackBuffer(UINT swapChain, UINT index, D3DBACKBUFFER_TYPE typ
                               std::shared_ptr<IDirect3DSurface9>& surface) {
   if (swapChain != 0 || index != 0 || type != D3DBACKBUFFER_TYPE_MONO || !backBuffer_) {
     surface.reset();
-    return D3DERR_INVALIDCALL;
+    return Refused(D3DERR_INVALIDCALL, __func__, "only back buffer 0 of swap chain 0 exists");
   }
   surface = backBuffer_;
   return D3D_OK;
 }
 
 HRESULT Device::BeginScene() {
-  if (inScene_) return D3DERR_INVALIDCALL;
+  if (inScene_) return Refused(D3DERR_INVALIDCALL, __func__, "inside BeginScene/EndScene");
   auto& faults = InjectedFaults();
   if (faults.failBeginScene > 0) {
     --faults.failBeginScene;
     backend_->Note("BeginScene failed");
-    return D3DERR_INVALIDCALL;
+    return Refused(D3DERR_INVALIDCALL, __func__, "injected fault (failBeginScene)");
   }
   inScene_ = true;
   backend_->Note("BeginScene");
@@ -215,16 +220,19 @@ HRESULT Device::BeginScene() {
 }
 
 HRESULT Device::EndScene() {
-  if (!inScene_) return D3DERR_INVALIDCALL;
+  if (!inScene_) return Refused(D3DERR_INVALIDCALL, __func__, "outside BeginScene/EndScene");
   inScene_ = false;
   backend_->Note("EndScene");
   return D3D_OK;
 }
 
 HRESULT Device::Clear(DWORD count, const RECT* rects, DWORD flags, D3DCOLOR color, float z, DWORD stencil) {
-  if ((count != 0) != (rects != nullptr)) return D3DERR_INVALIDCALL;
-  if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) && !state_.depthStencil) return D3DERR_INVALIDCALL;
-  if (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) return D3DERR_INVALIDCALL;
+  if ((count != 0) != (rects != nullptr))
+    return Refused(D3DERR_INVALIDCALL, __func__, "rectangle count and rectangles disagree");
+  if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) && !state_.depthStencil)
+    return Refused(D3DERR_INVALIDCALL, __func__, "depth or stencil clear without a depth-stencil surface set");
+  if (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL))
+    return Refused(D3DERR_INVALIDCALL, __func__, "unknown clear flags");
   char note[64];
   std::snprintf(note, sizeof note, "Clear %u %08x", flags, color);
   backend_->Note(note);
@@ -244,24 +252,31 @@ static bool FailResource() {
   return false;
 }
 
-static HRESULT CheckTextureArgs(UINT width, UINT height, UINT& levels, DWORD usage, D3DFORMAT format, D3DPOOL pool) {
-  if (width == 0 || height == 0 || width > 8192 || height > 8192) return D3DERR_INVALIDCALL;
-  if (!IsTextureFormat(format)) return D3DERR_INVALIDCALL;
-  if ((usage & D3DUSAGE_RENDERTARGET) && pool != D3DPOOL_DEFAULT) return D3DERR_INVALIDCALL;
-  if (usage & ~(D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC | D3DUSAGE_AUTOGENMIPMAP)) return D3DERR_INVALIDCALL;
+static HRESULT CheckTextureArgs(const char* call, UINT width, UINT height, UINT& levels, DWORD usage,
+                                D3DFORMAT format, D3DPOOL pool) {
+  if (width == 0 || height == 0 || width > 8192 || height > 8192)
+    return Refused(D3DERR_INVALIDCALL, call,
+                   "`width == 0 || height == 0 || width > 8192 || height > 8192` holds");
+  if (!IsTextureFormat(format))
+    return Refused(D3DERR_INVALIDCALL, call, "format is not a texture format this layer holds");
+  if ((usage & D3DUSAGE_RENDERTARGET) && pool != D3DPOOL_DEFAULT)
+    return Refused(D3DERR_INVALIDCALL, call, "render targets must be in D3DPOOL_DEFAULT");
+  if (usage & ~(D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC | D3DUSAGE_AUTOGENMIPMAP))
+    return Refused(D3DERR_INVALIDCALL, call,
+                   "`usage & ~(D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC | D3DUSAGE_AUTOGENMIPMAP)` holds");
   UINT full = FullMipCount(width, height);
   if (levels == 0) levels = full;
-  if (levels > full) return D3DERR_INVALIDCALL;
-  if (pool > D3DPOOL_SCRATCH) return D3DERR_INVALIDCALL;
+  if (levels > full) return Refused(D3DERR_INVALIDCALL, call, "more levels than a full mip chain");
+  if (pool > D3DPOOL_SCRATCH) return Refused(D3DERR_INVALIDCALL, call, "`pool > D3DPOOL_SCRATCH` holds");
   return D3D_OK;
 }
 
 HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                               std::shared_ptr<IDirect3DTexture9>& texture, void*) {
   texture.reset();
-  HRESULT hr = CheckTextureArgs(width, height, levels, usage, format, pool);
+  HRESULT hr = CheckTextureArgs(__func__, width, height, levels, usage, format, pool);
   if (FAILED(hr)) return hr;
-  if (FailResource()) return D3DERR_OUTOFVIDEOMEMORY;
+  if (FailResource()) return Refused(D3DERR_OUTOFVIDEOMEMORY, __func__, "injected fault (failCreateResource)");
   TextureStore store;
   store.type = D3DRTYPE_TEXTURE;
   store.format = format, store.usage = usage, store.pool = pool;
@@ -277,9 +292,9 @@ HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage,
 HRESULT Device::CreateCubeTexture(UINT edge, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                                   std::shared_ptr<IDirect3DCubeTexture9>& texture, void*) {
   texture.reset();
-  HRESULT hr = CheckTextureArgs(edge, edge, levels, usage, format, pool);
+  HRESULT hr = CheckTextureArgs(__func__, edge, edge, levels, usage, format, pool);
   if (FAILED(hr)) return hr;
-  if (FailResource()) return D3DERR_OUTOFVIDEOMEMORY;
+  if (FailResource()) return Refused(D3DERR_OUTOFVIDEOMEMORY, __func__, "injected fault (failCreateResource)");
   TextureStore store;
   store.type = D3DRTYPE_CUBETEXTURE;
   store.format = format, store.usage = usage, store.pool = pool;
@@ -295,8 +310,9 @@ HRESULT Device::CreateCubeTexture(UINT edge, UINT levels, DWORD usage, D3DFORMAT
 HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
                                    std::shared_ptr<IDirect3DVertexBuffer9>& buffer, void*) {
   buffer.reset();
-  if (length == 0 || length > (256u << 20)) return D3DERR_INVALIDCALL;
-  if (FailResource()) return D3DERR_OUTOFVIDEOMEMORY;
+  if (length == 0 || length > (256u << 20))
+    return Refused(D3DERR_INVALIDCALL, __func__, "`length == 0 || length > (256u << 20)` holds");
+  if (FailResource()) return Refused(D3DERR_OUTOFVIDEOMEMORY, __func__, "injected fault (failCreateResource)");
   BufferStore store;
   store.type = D3DRTYPE_VERTEXBUFFER;
   store.usage = usage, store.pool = pool, store.fvf = fvf;
@@ -309,8 +325,10 @@ HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3
                                   std::shared_ptr<IDirect3DIndexBuffer9>& buffer, void*) {
   buffer.reset();
   // Only 16-bit indexes: the program uses nothing else and GL draws them as they are.
-  if (length == 0 || length > (256u << 20) || format != D3DFMT_INDEX16) return D3DERR_INVALIDCALL;
-  if (FailResource()) return D3DERR_OUTOFVIDEOMEMORY;
+  if (length == 0 || length > (256u << 20) || format != D3DFMT_INDEX16)
+    return Refused(D3DERR_INVALIDCALL, __func__,
+                   "`length == 0 || length > (256u << 20) || format != D3DFMT_INDEX16` holds");
+  if (FailResource()) return Refused(D3DERR_OUTOFVIDEOMEMORY, __func__, "injected fault (failCreateResource)");
   BufferStore store;
   store.type = D3DRTYPE_INDEXBUFFER;
   store.usage = usage, store.pool = pool, store.format = format;
@@ -322,8 +340,10 @@ HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3
 HRESULT Device::CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE ms,
                                           DWORD, BOOL, std::shared_ptr<IDirect3DSurface9>& surface, void*) {
   surface.reset();
-  if (width == 0 || height == 0 || !SupportsDepthFormat(kind_, format)) return D3DERR_INVALIDCALL;
-  if (FailResource()) return D3DERR_OUTOFVIDEOMEMORY;
+  if (width == 0 || height == 0 || !SupportsDepthFormat(kind_, format))
+    return Refused(D3DERR_INVALIDCALL, __func__,
+                   "`width == 0 || height == 0 || !SupportsDepthFormat(kind_, format)` holds");
+  if (FailResource()) return Refused(D3DERR_OUTOFVIDEOMEMORY, __func__, "injected fault (failCreateResource)");
   D3DSURFACE_DESC desc{};
   desc.Format = format, desc.Type = D3DRTYPE_SURFACE, desc.Usage = D3DUSAGE_DEPTHSTENCIL;
   desc.Pool = D3DPOOL_DEFAULT, desc.MultiSampleType = ms, desc.Width = width, desc.Height = height;
@@ -340,8 +360,9 @@ HRESULT Device::CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT for
 HRESULT Device::SetRenderTarget(DWORD index, const std::shared_ptr<IDirect3DSurface9>& surface) {
   if (index != 0) return surface ? D3DERR_INVALIDCALL : D3D_OK;  // one render target only
   auto s = std::dynamic_pointer_cast<Surface>(surface);
-  if (!s || !(s->desc.Usage & D3DUSAGE_RENDERTARGET)) return D3DERR_INVALIDCALL;
-  // Setting a render target resets the viewport to cover it, as on the original.
+  if (!s || !(s->desc.Usage & D3DUSAGE_RENDERTARGET))
+    return Refused(D3DERR_INVALIDCALL, __func__, "the surface is not a render target");
+  // Setting a render target resets the viewport to cover it, as Direct3D 9 does.
   D3DVIEWPORT9 vp{0, 0, s->desc.Width, s->desc.Height, 0.0f, 1.0f};
   if (std::memcmp(&vp, &state_.viewport, sizeof vp) != 0) {
     state_.viewport = vp;
@@ -355,14 +376,15 @@ HRESULT Device::SetRenderTarget(DWORD index, const std::shared_ptr<IDirect3DSurf
 
 HRESULT Device::GetRenderTarget(DWORD index, std::shared_ptr<IDirect3DSurface9>& surface) {
   surface.reset();
-  if (index != 0) return D3DERR_NOTFOUND;
+  if (index != 0) return Refused(D3DERR_NOTFOUND, __func__, "`index != 0` holds");
   surface = state_.renderTarget;
   return surface ? D3D_OK : D3DERR_NOTFOUND;
 }
 
 HRESULT Device::SetDepthStencilSurface(const std::shared_ptr<IDirect3DSurface9>& surface) {
   auto s = std::dynamic_pointer_cast<Surface>(surface);
-  if (surface && (!s || s->kind != Surface::Kind::DepthStencil)) return D3DERR_INVALIDCALL;
+  if (surface && (!s || s->kind != Surface::Kind::DepthStencil))
+    return Refused(D3DERR_INVALIDCALL, __func__, "the surface is not a depth-stencil surface");
   if (state_.depthStencil == s) return Unchanged();
   state_.depthStencil = s;
   Changed(StateKind::DepthStencil, 0, 0, s ? DWORD(s->serial) : 0);
@@ -375,11 +397,14 @@ HRESULT Device::GetDepthStencilSurface(std::shared_ptr<IDirect3DSurface9>& surfa
 }
 
 HRESULT Device::SetViewport(const D3DVIEWPORT9* vp) {
-  if (!vp || !state_.renderTarget) return D3DERR_INVALIDCALL;
+  if (!vp || !state_.renderTarget)
+    return Refused(D3DERR_INVALIDCALL, __func__, "`!vp || !state_.renderTarget` holds");
   const auto& rt = static_cast<Surface*>(state_.renderTarget.get())->desc;
   if (vp->Width == 0 || vp->Height == 0 || vp->X + vp->Width > rt.Width || vp->Y + vp->Height > rt.Height ||
       !(vp->MinZ >= 0.0f && vp->MinZ <= 1.0f && vp->MaxZ >= 0.0f && vp->MaxZ <= 1.0f))
-    return D3DERR_INVALIDCALL;
+    return Refused(D3DERR_INVALIDCALL, __func__,
+                   Why("viewport %u,%u %ux%u depth %g..%g leaves the %ux%u render target", vp->X, vp->Y, vp->Width,
+                       vp->Height, vp->MinZ, vp->MaxZ, rt.Width, rt.Height));
   if (std::memcmp(vp, &state_.viewport, sizeof *vp) == 0) return Unchanged();
   state_.viewport = *vp;
   Changed(StateKind::Viewport, 0, 0, 0);
@@ -387,7 +412,7 @@ HRESULT Device::SetViewport(const D3DVIEWPORT9* vp) {
 }
 
 HRESULT Device::GetViewport(D3DVIEWPORT9* vp) {
-  if (!vp) return D3DERR_INVALIDCALL;
+  if (!vp) return Refused(D3DERR_INVALIDCALL, __func__, "`!vp` holds");
   *vp = state_.viewport;
   return D3D_OK;
 }
@@ -408,7 +433,7 @@ static D3DMATRIX* TransformSlot(DeviceState& s, D3DTRANSFORMSTATETYPE t) {
 
 HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE t, const D3DMATRIX* m) {
   D3DMATRIX* slot = TransformSlot(state_, t);
-  if (!slot || !m) return D3DERR_INVALIDCALL;
+  if (!slot || !m) return Refused(D3DERR_INVALIDCALL, __func__, "`!slot || !m` holds");
   if (std::memcmp(slot, m, sizeof *m) == 0) return Unchanged();
   *slot = *m;
   Changed(StateKind::Transform, 0, t, 0);
@@ -417,13 +442,13 @@ HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE t, const D3DMATRIX* m) {
 
 HRESULT Device::GetTransform(D3DTRANSFORMSTATETYPE t, D3DMATRIX* m) {
   D3DMATRIX* slot = TransformSlot(state_, t);
-  if (!slot || !m) return D3DERR_INVALIDCALL;
+  if (!slot || !m) return Refused(D3DERR_INVALIDCALL, __func__, "`!slot || !m` holds");
   *m = *slot;
   return D3D_OK;
 }
 
 HRESULT Device::SetMaterial(const D3DMATERIAL9* material) {
-  if (!material) return D3DERR_INVALIDCALL;
+  if (!material) return Refused(D3DERR_INVALIDCALL, __func__, "`!material` holds");
   if (std::memcmp(material, &state_.material, sizeof *material) == 0) return Unchanged();
   state_.material = *material;
   Changed(StateKind::Material, 0, 0, 0);
@@ -431,14 +456,16 @@ HRESULT Device::SetMaterial(const D3DMATERIAL9* material) {
 }
 
 HRESULT Device::GetMaterial(D3DMATERIAL9* material) {
-  if (!material) return D3DERR_INVALIDCALL;
+  if (!material) return Refused(D3DERR_INVALIDCALL, __func__, "`!material` holds");
   *material = state_.material;
   return D3D_OK;
 }
 
 HRESULT Device::SetLight(DWORD index, const D3DLIGHT9* light) {
-  if (!light || index >= kMaxLights) return D3DERR_INVALIDCALL;
-  if (light->Type < D3DLIGHT_POINT || light->Type > D3DLIGHT_DIRECTIONAL) return D3DERR_INVALIDCALL;
+  if (!light || index >= kMaxLights)
+    return Refused(D3DERR_INVALIDCALL, __func__, "`!light || index >= kMaxLights` holds");
+  if (light->Type < D3DLIGHT_POINT || light->Type > D3DLIGHT_DIRECTIONAL)
+    return Refused(D3DERR_INVALIDCALL, __func__, "unknown light type");
   if (state_.lightSet[index] && std::memcmp(light, &state_.lights[index], sizeof *light) == 0)
     return Unchanged();
   state_.lights[index] = *light;
@@ -448,13 +475,14 @@ HRESULT Device::SetLight(DWORD index, const D3DLIGHT9* light) {
 }
 
 HRESULT Device::GetLight(DWORD index, D3DLIGHT9* light) {
-  if (!light || index >= kMaxLights || !state_.lightSet[index]) return D3DERR_INVALIDCALL;
+  if (!light || index >= kMaxLights || !state_.lightSet[index])
+    return Refused(D3DERR_INVALIDCALL, __func__, "`!light || index >= kMaxLights || !state_.lightSet[index]` holds");
   *light = state_.lights[index];
   return D3D_OK;
 }
 
 HRESULT Device::LightEnable(DWORD index, BOOL enable) {
-  if (index >= kMaxLights) return D3DERR_INVALIDCALL;
+  if (index >= kMaxLights) return Refused(D3DERR_INVALIDCALL, __func__, "`index >= kMaxLights` holds");
   if (!state_.lightSet[index]) {
     // Enabling a light never set gives it the default light: white directional along +Z.
     D3DLIGHT9 light{};
@@ -473,13 +501,15 @@ HRESULT Device::LightEnable(DWORD index, BOOL enable) {
 }
 
 HRESULT Device::GetLightEnable(DWORD index, BOOL* enable) {
-  if (!enable || index >= kMaxLights || !state_.lightSet[index]) return D3DERR_INVALIDCALL;
-  *enable = state_.lightEnabled[index] ? 128 : 0;  // the original reports TRUE as 128
+  if (!enable || index >= kMaxLights || !state_.lightSet[index])
+    return Refused(D3DERR_INVALIDCALL, __func__, "`!enable || index >= kMaxLights || !state_.lightSet[index]` holds");
+  *enable = state_.lightEnabled[index] ? 128 : 0;  // Direct3D 9 reports TRUE as 128
   return D3D_OK;
 }
 
 HRESULT Device::SetRenderState(D3DRENDERSTATETYPE s, DWORD value) {
-  if (DWORD(s) >= VK_RENDERSTATE_COUNT) return D3DERR_INVALIDCALL;
+  if (DWORD(s) >= VK_RENDERSTATE_COUNT)
+    return Refused(D3DERR_INVALIDCALL, __func__, "render state number out of range");
   if (state_.render[s] == value) return Unchanged();
   state_.render[s] = value;
   Changed(StateKind::Render, 0, s, value);
@@ -487,14 +517,15 @@ HRESULT Device::SetRenderState(D3DRENDERSTATETYPE s, DWORD value) {
 }
 
 HRESULT Device::GetRenderState(D3DRENDERSTATETYPE s, DWORD* value) {
-  if (DWORD(s) >= VK_RENDERSTATE_COUNT || !value) return D3DERR_INVALIDCALL;
+  if (DWORD(s) >= VK_RENDERSTATE_COUNT || !value)
+    return Refused(D3DERR_INVALIDCALL, __func__, "`DWORD(s) >= VK_RENDERSTATE_COUNT || !value` holds");
   *value = state_.render[s];
   return D3D_OK;
 }
 
 HRESULT Device::SetTexture(DWORD stage, const std::shared_ptr<IDirect3DBaseTexture9>& texture) {
-  if (stage >= kMaxStages) return D3DERR_INVALIDCALL;
-  if (texture && !CoreOf(texture.get())) return D3DERR_INVALIDCALL;
+  if (stage >= kMaxStages) return Refused(D3DERR_INVALIDCALL, __func__, "stage number out of range");
+  if (texture && !CoreOf(texture.get())) return Refused(D3DERR_INVALIDCALL, __func__, "not a texture of this layer");
   if (state_.textures[stage] == texture) return Unchanged();
   state_.textures[stage] = texture;
   Changed(StateKind::Texture, stage, 0, texture ? DWORD(CoreOf(texture.get())->store.serial) : 0);
@@ -503,13 +534,15 @@ HRESULT Device::SetTexture(DWORD stage, const std::shared_ptr<IDirect3DBaseTextu
 
 HRESULT Device::GetTexture(DWORD stage, std::shared_ptr<IDirect3DBaseTexture9>& texture) {
   texture.reset();
-  if (stage >= kMaxStages) return D3DERR_INVALIDCALL;
+  if (stage >= kMaxStages) return Refused(D3DERR_INVALIDCALL, __func__, "stage number out of range");
   texture = state_.textures[stage];
   return D3D_OK;
 }
 
 HRESULT Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) {
-  if (stage >= kMaxStages || DWORD(type) >= VK_TEXTURESTAGESTATE_COUNT) return D3DERR_INVALIDCALL;
+  if (stage >= kMaxStages || DWORD(type) >= VK_TEXTURESTAGESTATE_COUNT)
+    return Refused(D3DERR_INVALIDCALL, __func__,
+                   "`stage >= kMaxStages || DWORD(type) >= VK_TEXTURESTAGESTATE_COUNT` holds");
   if (state_.stage[stage][type] == value) return Unchanged();
   state_.stage[stage][type] = value;
   Changed(StateKind::Stage, stage, type, value);
@@ -517,13 +550,17 @@ HRESULT Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
 }
 
 HRESULT Device::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value) {
-  if (stage >= kMaxStages || DWORD(type) >= VK_TEXTURESTAGESTATE_COUNT || !value) return D3DERR_INVALIDCALL;
+  if (stage >= kMaxStages || DWORD(type) >= VK_TEXTURESTAGESTATE_COUNT || !value)
+    return Refused(D3DERR_INVALIDCALL, __func__,
+                   "`stage >= kMaxStages || DWORD(type) >= VK_TEXTURESTAGESTATE_COUNT || !value` holds");
   *value = state_.stage[stage][type];
   return D3D_OK;
 }
 
 HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) {
-  if (sampler >= kMaxStages || DWORD(type) >= VK_SAMPLERSTATE_COUNT) return D3DERR_INVALIDCALL;
+  if (sampler >= kMaxStages || DWORD(type) >= VK_SAMPLERSTATE_COUNT)
+    return Refused(D3DERR_INVALIDCALL, __func__,
+                   "`sampler >= kMaxStages || DWORD(type) >= VK_SAMPLERSTATE_COUNT` holds");
   if (state_.sampler[sampler][type] == value) return Unchanged();
   state_.sampler[sampler][type] = value;
   Changed(StateKind::Sampler, sampler, type, value);
@@ -531,7 +568,9 @@ HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD v
 }
 
 HRESULT Device::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) {
-  if (sampler >= kMaxStages || DWORD(type) >= VK_SAMPLERSTATE_COUNT || !value) return D3DERR_INVALIDCALL;
+  if (sampler >= kMaxStages || DWORD(type) >= VK_SAMPLERSTATE_COUNT || !value)
+    return Refused(D3DERR_INVALIDCALL, __func__,
+                   "`sampler >= kMaxStages || DWORD(type) >= VK_SAMPLERSTATE_COUNT || !value` holds");
   *value = state_.sampler[sampler][type];
   return D3D_OK;
 }
@@ -550,29 +589,59 @@ static bool ReadSource(const DWORD* function, std::string& out) {
   return true;
 }
 
-// Both stages are made the same way: the source is checked, the backend builds the shader, and a
-// D3DX constant table is told which object came from its code.
+// Both stages are made the same way: the source is checked and the backend builds the shader.
 template <class Object, class Interface>
-HRESULT Device::CreateShader(const DWORD* function, bool pixel, std::shared_ptr<Interface>& shader) {
+HRESULT Device::CreateShader(const char* call, const DWORD* function, bool pixel, std::shared_ptr<Interface>& shader) {
   shader.reset();
   ShaderStore store;
   store.pixel = pixel;
-  if (!ReadSource(function, store.source)) return D3DERR_INVALIDCALL;
-  if (FailResource()) return D3DERR_OUTOFVIDEOMEMORY;
+  if (!ReadSource(function, store.source))
+    return Refused(D3DERR_INVALIDCALL, call,
+                   "the code is not a NUL-terminated GLSL text (or is empty or over 1 MiB)");
+  if (FailResource()) return Refused(D3DERR_OUTOFVIDEOMEMORY, call, "injected fault (failCreateResource)");
   auto s = std::make_shared<Object>(weak_from_this(), std::move(store));
   HRESULT hr = backend_->CreateShader(s->store);
   if (FAILED(hr)) return hr;
   shader = s;
-  if (auto hook = VkShaderCreatedHook()) hook(function, s);
   return D3D_OK;
 }
 
+template <class T>
+HRESULT Device::SetShaderConstant(const char* call, ShaderStageIndex stage, const char* name, const T* values,
+                                  UINT count) {
+  if (!name || !*name || !values || count == 0)
+    return Refused(D3DERR_INVALIDCALL, call, "`!name || !*name || !values || count == 0` holds");
+  ShaderConstants& constants = state_.constants[stage];
+  bool changed;
+  if constexpr (std::is_same_v<T, int>)
+    changed = constants.SetInts(name, values, count);
+  else
+    changed = constants.SetFloats(name, values, count);
+  if (!changed) return Unchanged();
+  Changed(StateKind::ShaderConstant, DWORD(stage), 0, count);
+  return D3D_OK;
+}
+
+HRESULT Device::VkSetVertexShaderConstantF(const char* name, const float* values, UINT count) {
+  return SetShaderConstant(__func__, kVertexStage, name, values, count);
+}
+HRESULT Device::VkSetVertexShaderConstantI(const char* name, const int* values, UINT count) {
+  return SetShaderConstant(__func__, kVertexStage, name, values, count);
+}
+HRESULT Device::VkSetPixelShaderConstantF(const char* name, const float* values, UINT count) {
+  return SetShaderConstant(__func__, kPixelStage, name, values, count);
+}
+HRESULT Device::VkSetPixelShaderConstantI(const char* name, const int* values, UINT count) {
+  return SetShaderConstant(__func__, kPixelStage, name, values, count);
+}
+
 HRESULT Device::CreateVertexShader(const DWORD* function, std::shared_ptr<IDirect3DVertexShader9>& shader) {
-  return CreateShader<VertexShader>(function, false, shader);
+  return CreateShader<VertexShader>(__func__, function, false, shader);
 }
 
 HRESULT Device::SetVertexShader(const std::shared_ptr<IDirect3DVertexShader9>& shader) {
-  if (shader && !std::dynamic_pointer_cast<VertexShader>(shader)) return D3DERR_INVALIDCALL;
+  if (shader && !std::dynamic_pointer_cast<VertexShader>(shader))
+    return Refused(D3DERR_INVALIDCALL, __func__, "not a vertex shader of this layer");
   if (state_.vertexShader == shader) return Unchanged();
   state_.vertexShader = shader;
   Changed(StateKind::VertexShader, 0, 0, 0);
@@ -585,11 +654,12 @@ HRESULT Device::GetVertexShader(std::shared_ptr<IDirect3DVertexShader9>& shader)
 }
 
 HRESULT Device::CreatePixelShader(const DWORD* function, std::shared_ptr<IDirect3DPixelShader9>& shader) {
-  return CreateShader<PixelShader>(function, true, shader);
+  return CreateShader<PixelShader>(__func__, function, true, shader);
 }
 
 HRESULT Device::SetPixelShader(const std::shared_ptr<IDirect3DPixelShader9>& shader) {
-  if (shader && !std::dynamic_pointer_cast<PixelShader>(shader)) return D3DERR_INVALIDCALL;
+  if (shader && !std::dynamic_pointer_cast<PixelShader>(shader))
+    return Refused(D3DERR_INVALIDCALL, __func__, "not a pixel shader of this layer");
   if (state_.pixelShader == shader) return Unchanged();
   state_.pixelShader = shader;
   Changed(StateKind::PixelShader, 0, 0, 0);
@@ -612,7 +682,7 @@ HRESULT Device::SetFVF(DWORD fvf) {
 }
 
 HRESULT Device::GetFVF(DWORD* fvf) {
-  if (!fvf) return D3DERR_INVALIDCALL;
+  if (!fvf) return Refused(D3DERR_INVALIDCALL, __func__, "`!fvf` holds");
   *fvf = state_.fvf;
   return D3D_OK;
 }
@@ -620,7 +690,9 @@ HRESULT Device::GetFVF(DWORD* fvf) {
 HRESULT Device::SetStreamSource(UINT stream, const std::shared_ptr<IDirect3DVertexBuffer9>& buffer, UINT offset,
                                 UINT stride) {
   if (stream != 0) return buffer ? D3DERR_INVALIDCALL : D3D_OK;  // one stream is all the program uses
-  if (buffer && !std::dynamic_pointer_cast<VertexBuffer>(buffer)) return D3DERR_INVALIDCALL;
+  if (buffer && !std::dynamic_pointer_cast<VertexBuffer>(buffer))
+    return Refused(D3DERR_INVALIDCALL, __func__,
+                   "`buffer && !std::dynamic_pointer_cast<VertexBuffer>(buffer)` holds");
   if (state_.streamBuffer == buffer && state_.streamOffset == offset && state_.streamStride == stride)
     return Unchanged();
   state_.streamBuffer = buffer;
@@ -632,7 +704,8 @@ HRESULT Device::SetStreamSource(UINT stream, const std::shared_ptr<IDirect3DVert
 
 HRESULT Device::GetStreamSource(UINT stream, std::shared_ptr<IDirect3DVertexBuffer9>& buffer, UINT* offset,
                                 UINT* stride) {
-  if (stream != 0 || !offset || !stride) return D3DERR_INVALIDCALL;
+  if (stream != 0 || !offset || !stride)
+    return Refused(D3DERR_INVALIDCALL, __func__, "`stream != 0 || !offset || !stride` holds");
   buffer = state_.streamBuffer;
   *offset = state_.streamOffset;
   *stride = state_.streamStride;
@@ -640,7 +713,8 @@ HRESULT Device::GetStreamSource(UINT stream, std::shared_ptr<IDirect3DVertexBuff
 }
 
 HRESULT Device::SetIndices(const std::shared_ptr<IDirect3DIndexBuffer9>& buffer) {
-  if (buffer && !std::dynamic_pointer_cast<IndexBuffer>(buffer)) return D3DERR_INVALIDCALL;
+  if (buffer && !std::dynamic_pointer_cast<IndexBuffer>(buffer))
+    return Refused(D3DERR_INVALIDCALL, __func__, "`buffer && !std::dynamic_pointer_cast<IndexBuffer>(buffer)` holds");
   if (state_.indices == buffer) return Unchanged();
   state_.indices = buffer;
   Changed(StateKind::Indices, 0, 0, 0);
@@ -652,20 +726,21 @@ HRESULT Device::GetIndices(std::shared_ptr<IDirect3DIndexBuffer9>& buffer) {
   return D3D_OK;
 }
 
-HRESULT Device::ValidDraw(D3DPRIMITIVETYPE type, UINT primitiveCount) const {
-  // As on the original, nothing is drawn outside BeginScene / EndScene.
-  if (!inScene_) return D3DERR_INVALIDCALL;
-  if (VertexCountOf(type, 1) == 0) return D3DERR_INVALIDCALL;
-  if (primitiveCount > (1u << 24)) return D3DERR_INVALIDCALL;
-  if (!state_.vertexShader && LayoutOf(state_.fvf).position < 0) return D3DERR_INVALIDCALL;
+HRESULT Device::ValidDraw(const char* call, D3DPRIMITIVETYPE type, UINT primitiveCount) const {
+  // As in Direct3D 9, nothing is drawn outside BeginScene / EndScene.
+  if (!inScene_) return Refused(D3DERR_INVALIDCALL, call, "outside BeginScene/EndScene");
+  if (VertexCountOf(type, 1) == 0) return Refused(D3DERR_INVALIDCALL, call, "unknown primitive type");
+  if (primitiveCount > (1u << 24)) return Refused(D3DERR_INVALIDCALL, call, "more than 2^24 primitives");
+  if (!state_.vertexShader && LayoutOf(state_.fvf).position < 0)
+    return Refused(D3DERR_INVALIDCALL, call, "the FVF in force has no position and no vertex shader is set");
   return D3D_OK;
 }
 
 HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) {
-  HRESULT hr = ValidDraw(type, primitiveCount);
+  HRESULT hr = ValidDraw(__func__, type, primitiveCount);
   if (FAILED(hr)) return hr;
   auto* vb = static_cast<VertexBuffer*>(state_.streamBuffer.get());
-  if (!vb || state_.streamStride == 0) return D3DERR_INVALIDCALL;
+  if (!vb || state_.streamStride == 0) return Refused(D3DERR_INVALIDCALL, __func__, "no vertex buffer on stream 0");
   DrawCall call;
   call.kind = DrawRecord::Kind::Primitive;
   call.type = type;
@@ -675,7 +750,10 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT prim
   // Never let a draw read past the end of its vertex buffer.
   std::uint64_t end = std::uint64_t(state_.streamOffset) +
                       (std::uint64_t(startVertex) + call.vertexCount) * state_.streamStride;
-  if (end > vb->store.data.size()) return D3DERR_INVALIDCALL;
+  if (end > vb->store.data.size())
+    return Refused(D3DERR_INVALIDCALL, __func__,
+                   Why("reads vertex bytes up to %llu of a %zu-byte vertex buffer", (unsigned long long)end,
+                       vb->store.data.size()));
   if (primitiveCount == 0) return D3D_OK;
   ++stats_.draws;
   return backend_->Draw(state_, call);
@@ -683,11 +761,12 @@ HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT prim
 
 HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT minIndex, UINT numVertices,
                                      UINT startIndex, UINT primitiveCount) {
-  HRESULT hr = ValidDraw(type, primitiveCount);
+  HRESULT hr = ValidDraw(__func__, type, primitiveCount);
   if (FAILED(hr)) return hr;
   auto* vb = static_cast<VertexBuffer*>(state_.streamBuffer.get());
   auto* ib = static_cast<IndexBuffer*>(state_.indices.get());
-  if (!vb || !ib || state_.streamStride == 0) return D3DERR_INVALIDCALL;
+  if (!vb || !ib || state_.streamStride == 0)
+    return Refused(D3DERR_INVALIDCALL, __func__, "no vertex buffer on stream 0 or no index buffer set");
   DrawCall call;
   call.kind = DrawRecord::Kind::IndexedPrimitive;
   call.type = type;
@@ -697,7 +776,10 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT
   call.minIndex = minIndex;
   call.numVertices = numVertices;
   call.startIndex = startIndex;
-  if ((std::uint64_t(startIndex) + call.vertexCount) * 2 > ib->store.data.size()) return D3DERR_INVALIDCALL;
+  if ((std::uint64_t(startIndex) + call.vertexCount) * 2 > ib->store.data.size())
+    return Refused(D3DERR_INVALIDCALL, __func__,
+                   Why("reads indexes %u..%u of a %zu-index buffer", startIndex, startIndex + call.vertexCount - 1,
+                       ib->store.data.size() / 2));
   // Every index must name a vertex inside the buffer; GL would otherwise read
   // whatever lies behind it.
   std::int64_t vertices = (std::int64_t(vb->store.data.size()) - state_.streamOffset) / state_.streamStride;
@@ -715,7 +797,10 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT
     std::int64_t lo = 0xFFFF, hi = 0;
     for (UINT i = 0; i < call.vertexCount; ++i)
       lo = std::min<std::int64_t>(lo, all[startIndex + i]), hi = std::max<std::int64_t>(hi, all[startIndex + i]);
-    if (baseVertex + hi >= vertices || baseVertex + lo < 0) return D3DERR_INVALIDCALL;
+    if (baseVertex + hi >= vertices || baseVertex + lo < 0)
+      return Refused(D3DERR_INVALIDCALL, __func__,
+                     Why("indexes %lld..%lld plus base vertex %d leave the %lld vertices of the vertex buffer",
+                         (long long)lo, (long long)hi, baseVertex, (long long)vertices));
   }
   if (primitiveCount == 0) return D3D_OK;
   ++stats_.draws;
@@ -723,9 +808,9 @@ HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT
 }
 
 HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* data, UINT stride) {
-  HRESULT hr = ValidDraw(type, primitiveCount);
+  HRESULT hr = ValidDraw(__func__, type, primitiveCount);
   if (FAILED(hr)) return hr;
-  if (!data || stride == 0) return D3DERR_INVALIDCALL;
+  if (!data || stride == 0) return Refused(D3DERR_INVALIDCALL, __func__, "no vertices or a zero stride");
   DrawCall call;
   call.kind = DrawRecord::Kind::PrimitiveUP;
   call.type = type;
@@ -744,9 +829,11 @@ HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, cons
 
 HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices, UINT primitiveCount,
                                        const void* indexData, D3DFORMAT indexFormat, const void* data, UINT stride) {
-  HRESULT hr = ValidDraw(type, primitiveCount);
+  HRESULT hr = ValidDraw(__func__, type, primitiveCount);
   if (FAILED(hr)) return hr;
-  if (!data || !indexData || stride == 0 || indexFormat != D3DFMT_INDEX16) return D3DERR_INVALIDCALL;
+  if (!data || !indexData || stride == 0 || indexFormat != D3DFMT_INDEX16)
+    return Refused(D3DERR_INVALIDCALL, __func__,
+                   "no vertices or indexes, a zero stride, or indexes that are not 16-bit");
   DrawCall call;
   call.kind = DrawRecord::Kind::IndexedPrimitiveUP;
   call.type = type;
@@ -759,7 +846,10 @@ HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UIN
   call.userIndices = indexData;
   const auto* idx = static_cast<const std::uint16_t*>(indexData);
   for (UINT i = 0; i < call.vertexCount; ++i)
-    if (idx[i] < minIndex || idx[i] >= minIndex + numVertices) return D3DERR_INVALIDCALL;
+    if (idx[i] < minIndex || idx[i] >= minIndex + numVertices)
+      return Refused(D3DERR_INVALIDCALL, __func__,
+                     Why("index %u lies outside the vertex range %u..%u", unsigned(idx[i]), minIndex,
+                         minIndex + numVertices - 1));
   if (primitiveCount) {
     ++stats_.draws;
     hr = backend_->Draw(state_, call);

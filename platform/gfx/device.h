@@ -78,6 +78,10 @@ class Device final : public IDirect3DDevice9, public std::enable_shared_from_thi
   HRESULT CreatePixelShader(const DWORD* function, std::shared_ptr<IDirect3DPixelShader9>& shader) override;
   HRESULT SetPixelShader(const std::shared_ptr<IDirect3DPixelShader9>& shader) override;
   HRESULT GetPixelShader(std::shared_ptr<IDirect3DPixelShader9>& shader) override;
+  HRESULT VkSetVertexShaderConstantF(const char* name, const float* values, UINT count) override;
+  HRESULT VkSetVertexShaderConstantI(const char* name, const int* values, UINT count) override;
+  HRESULT VkSetPixelShaderConstantF(const char* name, const float* values, UINT count) override;
+  HRESULT VkSetPixelShaderConstantI(const char* name, const int* values, UINT count) override;
 
   HRESULT SetFVF(DWORD fvf) override;
   HRESULT GetFVF(DWORD* fvf) override;
@@ -97,7 +101,9 @@ class Device final : public IDirect3DDevice9, public std::enable_shared_from_thi
 
  private:
   template <class Object, class Interface>
-  HRESULT CreateShader(const DWORD* function, bool pixel, std::shared_ptr<Interface>& shader);
+  HRESULT CreateShader(const char* call, const DWORD* function, bool pixel, std::shared_ptr<Interface>& shader);
+  template <class T>
+  HRESULT SetShaderConstant(const char* call, ShaderStageIndex stage, const char* name, const T* values, UINT count);
   void Changed(StateKind kind, DWORD index, DWORD type, DWORD value);
   HRESULT Unchanged() {
     ++stats_.redundantStates;
@@ -105,7 +111,7 @@ class Device final : public IDirect3DDevice9, public std::enable_shared_from_thi
   }
   HRESULT CreateBackBuffer();
   HRESULT ResolveSize(HWND window, D3DPRESENT_PARAMETERS& params);
-  HRESULT ValidDraw(D3DPRIMITIVETYPE type, UINT primitiveCount) const;
+  HRESULT ValidDraw(const char* call, D3DPRIMITIVETYPE type, UINT primitiveCount) const;
 
   std::shared_ptr<IDirect3D9> d3d_;
   BackendKind kind_;

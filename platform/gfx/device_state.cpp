@@ -1,5 +1,8 @@
 #include "platform/gfx/device_state.h"
 
+#include <atomic>
+#include <cstring>
+
 namespace vkgfx {
 
 D3DMATRIX IdentityMatrix() {
@@ -109,6 +112,42 @@ void DeviceState::SetDefaults(bool autoDepthStencil, UINT width, UINT height) {
   }
   world = view = projection = IdentityMatrix();
   viewport = {0, 0, width, height, 0.0f, 1.0f};
+}
+
+// Layouts and values are numbered across every device and reset, so a program that
+// remembers a number can never mistake another table for the one it bound.
+static std::uint64_t NextConstantVersion() {
+  static std::atomic<std::uint64_t> next{1};
+  return next++;
+}
+
+ShaderConstant& ShaderConstants::Slot(const char* name) {
+  for (auto& c : values)
+    if (c.name == name) return c;
+  values.push_back(ShaderConstant{});
+  values.back().name = name;
+  layoutVersion = NextConstantVersion();
+  return values.back();
+}
+
+bool ShaderConstants::SetFloats(const char* name, const float* v, UINT count) {
+  ShaderConstant& c = Slot(name);
+  if (!c.isInt && c.floats.size() == count && std::memcmp(c.floats.data(), v, count * sizeof(float)) == 0) return false;
+  c.isInt = false;
+  c.floats.assign(v, v + count);
+  c.ints.clear();
+  c.version = NextConstantVersion();
+  return true;
+}
+
+bool ShaderConstants::SetInts(const char* name, const int* v, UINT count) {
+  ShaderConstant& c = Slot(name);
+  if (c.isInt && c.ints.size() == count && std::memcmp(c.ints.data(), v, count * sizeof(int)) == 0) return false;
+  c.isInt = true;
+  c.ints.assign(v, v + count);
+  c.floats.clear();
+  c.version = NextConstantVersion();
+  return true;
 }
 
 }  // namespace vkgfx

@@ -3,7 +3,10 @@
 // documented defaults, so Get... returns what Set... stored whatever the backend.
 
 #include <array>
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/gfx/d3d9.h"
 
@@ -11,6 +14,30 @@ namespace vkgfx {
 
 constexpr DWORD kMaxStages = 8;    // texture stages and samplers vk_Sampler0..7
 constexpr DWORD kMaxLights = 8;
+
+// One shader constant: a GLSL uniform's value, by name.
+struct ShaderConstant {
+  std::string name;
+  std::vector<float> floats;
+  std::vector<int> ints;
+  bool isInt = false;
+  std::uint64_t version = 0;  // changes with every change
+};
+
+// The constants of one shader stage.
+struct ShaderConstants {
+  std::vector<ShaderConstant> values;
+  std::uint64_t layoutVersion = 0;  // changes when a new name appears
+
+  // False when the value was already in force.
+  bool SetFloats(const char* name, const float* v, UINT count);
+  bool SetInts(const char* name, const int* v, UINT count);
+
+ private:
+  ShaderConstant& Slot(const char* name);
+};
+
+enum ShaderStageIndex : int { kVertexStage = 0, kPixelStage = 1 };
 
 struct DeviceState {
   std::array<DWORD, VK_RENDERSTATE_COUNT> render{};
@@ -33,6 +60,7 @@ struct DeviceState {
   std::array<std::shared_ptr<IDirect3DBaseTexture9>, kMaxStages> textures{};
   std::shared_ptr<IDirect3DPixelShader9> pixelShader;
   std::shared_ptr<IDirect3DVertexShader9> vertexShader;
+  std::array<ShaderConstants, 2> constants;  // [kVertexStage], [kPixelStage]
   std::shared_ptr<IDirect3DVertexBuffer9> streamBuffer;
   UINT streamOffset = 0;
   UINT streamStride = 0;

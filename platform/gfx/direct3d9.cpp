@@ -101,7 +101,7 @@ class Direct3D9 final : public IDirect3D9, public std::enable_shared_from_this<D
     D3DPRESENT_PARAMETERS p = *params;
     HRESULT hr = device->Open(focus, p);
     if (FAILED(hr)) return hr;
-    *params = p;  // the original fills in the sizes and format it chose
+    *params = p;  // Direct3D 9 fills in the sizes and format it chose
     out = device;
     return D3D_OK;
   }

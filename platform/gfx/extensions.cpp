@@ -1,6 +1,7 @@
 // The layer's own entry points (backend.h), reaching through to the device.
 
 #include "platform/gfx/backend.h"
+#include "platform/gfx/formats.h"
 #include "platform/gfx/device.h"
 
 namespace vkgfx {
@@ -68,17 +69,19 @@ HRESULT VkReadSurface(IDirect3DSurface9* surface, std::vector<std::uint8_t>& rgb
   if (!device) return D3DERR_INVALIDCALL;
   width = s->desc.Width;
   height = s->desc.Height;
+  // A texture level with a system copy reads from it, whatever the backend; only
+  // render targets (the back buffer among them) ask the backend.
+  if (s->texture && !s->texture->store.IsRenderTarget()) {
+    TextureStore& t = s->texture->store;
+    const Image& img = t.At(s->face, s->level);
+    const UINT bpp = BytesPerPixel(t.format);
+    rgba.assign(size_t(img.width) * img.height * 4, 0);
+    for (UINT y = 0; y < img.height; ++y)
+      for (UINT x = 0; x < img.width; ++x)
+        PixelToRgba8(t.format, &img.pixels[size_t(y) * img.pitch + x * bpp], &rgba[(size_t(y) * img.width + x) * 4]);
+    return D3D_OK;
+  }
   return device->backend().ReadSurface(*s, rgba);
-}
-
-std::vector<std::string> VkProgramKeys(IDirect3DDevice9* device) {
-  Device* d = Dev(device);
-  return d ? d->backend().ProgramKeys() : std::vector<std::string>{};
-}
-
-HRESULT VkPrecompile(IDirect3DDevice9* device, const std::vector<std::string>& keys) {
-  Device* d = Dev(device);
-  return d ? d->backend().Precompile(d->state(), keys) : D3DERR_INVALIDCALL;
 }
 
 void VkSetWarmUp(IDirect3DDevice9* device, bool on) {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/gfx/diagnostics.h"
 #include "platform/gfx/formats.h"
 #include "platform/gfx/resources.h"
 
@@ -11,29 +12,59 @@ namespace {
 
 bool ReadsTexture(DWORD arg) { return (arg & D3DTA_SELECTMASK) == D3DTA_TEXTURE; }
 
-// How many arguments an operation reads: bit 0 = arg1, bit 1 = arg2, bit 2 = arg0.
+// The operations the generator implements (glsl_gen.cpp, Op).
+bool KnownOp(DWORD op) {
+  switch (op) {
+    case D3DTOP_SELECTARG1: case D3DTOP_SELECTARG2:
+    case D3DTOP_MODULATE: case D3DTOP_MODULATE2X: case D3DTOP_MODULATE4X:
+    case D3DTOP_ADD: case D3DTOP_ADDSIGNED: case D3DTOP_ADDSIGNED2X: case D3DTOP_SUBTRACT: case D3DTOP_ADDSMOOTH:
+    case D3DTOP_BLENDDIFFUSEALPHA: case D3DTOP_BLENDTEXTUREALPHA: case D3DTOP_BLENDFACTORALPHA:
+    case D3DTOP_BLENDTEXTUREALPHAPM: case D3DTOP_BLENDCURRENTALPHA:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The arguments the generator implements (glsl_gen.cpp, Arg): D3DTA_TEMP and D3DTA_CONSTANT are not kept.
+bool KnownArg(DWORD arg) {
+  switch (arg & D3DTA_SELECTMASK) {
+    case D3DTA_DIFFUSE: case D3DTA_CURRENT: case D3DTA_TEXTURE: case D3DTA_TFACTOR: case D3DTA_SPECULAR: return true;
+    default: return false;
+  }
+}
+
+// The arguments a known operation reads: bit 0 = arg1, bit 1 = arg2 (none of them reads arg0).
 unsigned ArgsOf(DWORD op) {
   switch (op) {
     case D3DTOP_SELECTARG1: return 1;
     case D3DTOP_SELECTARG2: return 2;
-    case D3DTOP_MULTIPLYADD:
-    case D3DTOP_LERP: return 7;
     default: return 3;
   }
 }
 
-bool KnownOp(DWORD op) { return (op >= D3DTOP_SELECTARG1 && op <= D3DTOP_BLENDCURRENTALPHA) || op == D3DTOP_MODULATE; }
-
 // Fills op and arguments of one channel. A stage whose operation reads an
-// unbound texture passes the current value on unchanged.
-void Channel(DWORD op, DWORD a1, DWORD a2, DWORD a0, bool textureBound, std::uint8_t& outOp,
-             std::uint8_t* outArgs, bool& readsTexture) {
-  if (!KnownOp(op)) op = D3DTOP_SELECTARG1, a1 = D3DTA_CURRENT;  // unsupported operations pass through
+// unbound texture passes the current value on unchanged; so does an operation the
+// generator does not implement (said once).
+void Channel(DWORD stage, const char* channel, DWORD op, DWORD a1, DWORD a2, DWORD a0, bool textureBound,
+             std::uint8_t& outOp, std::uint8_t* outArgs, bool& readsTexture) {
+  if (!KnownOp(op)) {
+    ReportOnce(Why("texture stage %u: %s operation %u (D3DTOP_*) is not handled; the stage passes the current "
+                   "value on",
+                   stage, channel, op));
+    op = D3DTOP_SELECTARG1, a1 = D3DTA_CURRENT;
+  }
   unsigned used = ArgsOf(op);
   DWORD args[3] = {a1, a2, a0};
   bool texture = false;
   for (int i = 0; i < 3; ++i)
-    if ((used >> i) & 1) texture |= ReadsTexture(args[i]);
+    if ((used >> i) & 1) {
+      texture |= ReadsTexture(args[i]);
+      if (!KnownArg(args[i]))
+        ReportOnce(Why("texture stage %u: %s argument %u (D3DTA_TEMP or D3DTA_CONSTANT) is not handled; it reads "
+                       "as zero",
+                       stage, channel, unsigned(args[i] & D3DTA_SELECTMASK)));
+    }
   // Texture-alpha blends read the texture implicitly.
   if (op == D3DTOP_BLENDTEXTUREALPHA || op == D3DTOP_BLENDTEXTUREALPHAPM) texture = true;
   if (texture && !textureBound) {
@@ -115,16 +146,16 @@ void BuildKey(const DeviceState& s, FixedFunctionKey& key) {
     StageKey& k = key.stages[i];
     bool bound = s.textures[i] != nullptr;
     bool reads = false;
-    Channel(st[D3DTSS_COLOROP], st[D3DTSS_COLORARG1], st[D3DTSS_COLORARG2], st[D3DTSS_COLORARG0], bound, k.colorOp,
-            k.colorArg, reads);
+    Channel(i, "colour", st[D3DTSS_COLOROP], st[D3DTSS_COLORARG1], st[D3DTSS_COLORARG2], st[D3DTSS_COLORARG0], bound,
+            k.colorOp, k.colorArg, reads);
     // A disabled alpha operation passes the current alpha on (except stage 0,
     // where current is the diffuse alpha: same thing).
     DWORD aop = st[D3DTSS_ALPHAOP];
     if (aop == D3DTOP_DISABLE || aop == 0)
-      Channel(D3DTOP_SELECTARG1, D3DTA_CURRENT, 0, 0, bound, k.alphaOp, k.alphaArg, reads);
+      Channel(i, "alpha", D3DTOP_SELECTARG1, D3DTA_CURRENT, 0, 0, bound, k.alphaOp, k.alphaArg, reads);
     else
-      Channel(aop, st[D3DTSS_ALPHAARG1], st[D3DTSS_ALPHAARG2], st[D3DTSS_ALPHAARG0], bound, k.alphaOp, k.alphaArg,
-              reads);
+      Channel(i, "alpha", aop, st[D3DTSS_ALPHAARG1], st[D3DTSS_ALPHAARG2], st[D3DTSS_ALPHAARG0], bound, k.alphaOp,
+              k.alphaArg, reads);
     if (reads) {
       auto* core = CoreOf(s.textures[i].get());
       k.texture = core && core->store.type == D3DRTYPE_CUBETEXTURE ? kTexCube : kTex2D;
@@ -180,7 +211,46 @@ bool KeyFromString(const std::string& text, FixedFunctionKey& key) {
     if (hi < 0 || lo < 0) return false;
     p[i] = std::uint8_t(hi << 4 | lo);
   }
+  return ValidKey(key);
+}
+
+// What BuildKey can produce, so a stored key cannot make the generator index past
+// its arrays or emit operations it does not implement.
+bool ValidKey(const FixedFunctionKey& k) {
+  auto knownArg = [](std::uint8_t a) { return (a & ~0x30) <= D3DTA_CONSTANT; };
+  if (k.position > kPosRhw || k.texSets > 8 || k.lightCount > kMaxLights || k.fog > kFogTable ||
+      k.fogMode > D3DFOG_LINEAR || k.alphaFunc > D3DCMP_ALWAYS || k.stageCount > kMaxStages)
+    return false;
+  for (int i = 0; i < 8; ++i)
+    if (k.texSize[i] > 4 || (i >= k.texSets && k.texSize[i] != 0)) return false;
+  for (int i = 0; i < int(kMaxStages); ++i) {
+    const StageKey& st = k.stages[i];
+    if (i >= k.stageCount) {
+      static const StageKey kUnused{};
+      if (std::memcmp(&st, &kUnused, sizeof st) != 0) return false;
+      continue;
+    }
+    if (!KnownOp(st.colorOp) || !KnownOp(st.alphaOp)) return false;
+    for (int a = 0; a < 3; ++a)
+      if (!knownArg(st.colorArg[a]) || !knownArg(st.alphaArg[a])) return false;
+    if (st.texture > kTexCube || st.coordSet >= 8 || st.coordGen > (D3DTSS_TCI_SPHEREMAP >> 16) ||
+        (st.transform & 0x7F) > 4)
+      return false;
+  }
   return true;
+}
+
+bool RenderStateShapesKey(DWORD state) {
+  switch (state) {
+    case D3DRS_LIGHTING: case D3DRS_NORMALIZENORMALS: case D3DRS_SPECULARENABLE: case D3DRS_LOCALVIEWER:
+    case D3DRS_COLORVERTEX: case D3DRS_DIFFUSEMATERIALSOURCE: case D3DRS_AMBIENTMATERIALSOURCE:
+    case D3DRS_EMISSIVEMATERIALSOURCE: case D3DRS_SPECULARMATERIALSOURCE:
+    case D3DRS_FOGENABLE: case D3DRS_FOGTABLEMODE: case D3DRS_FOGVERTEXMODE: case D3DRS_RANGEFOGENABLE:
+    case D3DRS_SHADEMODE: case D3DRS_ALPHATESTENABLE: case D3DRS_ALPHAFUNC:
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace vkgfx

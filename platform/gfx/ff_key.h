@@ -61,8 +61,14 @@ void BuildKey(const DeviceState& state, FixedFunctionKey& key);
 std::uint64_t HashKey(const FixedFunctionKey& key);
 bool operator==(const FixedFunctionKey& a, const FixedFunctionKey& b);
 
-// Keys as text, for storing the list the show needs (precompilation).
+// Keys as text, for logs and tests.
 std::string KeyToString(const FixedFunctionKey& key);
+// False for text that is not a key BuildKey could have made (counts, operations,
+// arguments and unused stages are checked).
 bool KeyFromString(const std::string& text, FixedFunctionKey& key);
+bool ValidKey(const FixedFunctionKey& key);
+
+// True for the render states BuildKey reads: only they can change the key.
+bool RenderStateShapesKey(DWORD state);
 
 }  // namespace vkgfx

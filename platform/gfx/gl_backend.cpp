@@ -12,11 +12,14 @@
 #include <cstring>
 
 #include "platform/gfx/backend_impl.h"
+#include "platform/gfx/diagnostics.h"
 #include "platform/gfx/formats.h"
 #include "platform/gfx/glsl_gen.h"
+#include "platform/gfx/gl_debug.h"
 #include "platform/gfx/gl_objects.h"
 #include "platform/gfx/gl_readback.h"
 #include "platform/gfx/matrix_math.h"
+#include "platform/gfx/shader_interface.h"
 
 namespace vkgfx {
 namespace {
@@ -42,6 +45,7 @@ class GlBackend final : public Backend {
   }
 
   HRESULT Open(HWND window, UINT width, UINT height, const D3DPRESENT_PARAMETERS& params) override {
+    GlCallScope scope("Open");
     std::string error;
     auto context = GlContext::Create(os::SdlWindowOf(window), error);
     if (!context) {
@@ -50,6 +54,7 @@ class GlBackend final : public Backend {
     }
     gl_ = std::make_shared<GlShared>();
     gl_->context = std::move(context);
+    InstallGlDebugOutput();
     gl_->cache.Invalidate();
     glGetIntegerv(GL_MAX_SAMPLES, &maxSamples_);
     SetInterval(params);
@@ -71,8 +76,8 @@ class GlBackend final : public Backend {
     glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
 #endif
     // Colours a vertex lacks read as Direct3D's defaults.
-    glVertexAttrib4f(2, 1.0f, 1.0f, 1.0f, 1.0f);
-    glVertexAttrib4f(4, 0.0f, 0.0f, 0.0f, 0.0f);
+    glVertexAttrib4f(kAttrDiffuse, 1.0f, 1.0f, 1.0f, 1.0f);
+    glVertexAttrib4f(kAttrSpecular, 0.0f, 0.0f, 0.0f, 0.0f);
     (void)width, (void)height;
     return D3D_OK;
   }
@@ -87,14 +92,19 @@ class GlBackend final : public Backend {
   void StateChanged(StateKind kind, DWORD index, DWORD type, DWORD) override {
     switch (kind) {
       case StateKind::Render:
-        keyDirty_ = rasterDirty_ = true;
+        // A render state is a uniform, part of the program's key, or raster state (ApplyRaster).
         switch (type) {
           case D3DRS_FOGSTART: case D3DRS_FOGEND: case D3DRS_FOGDENSITY: case D3DRS_FOGCOLOR:
             ++versions_[kGroupFog]; break;
           case D3DRS_AMBIENT: ++versions_[kGroupAmbient]; break;
           case D3DRS_TEXTUREFACTOR: ++versions_[kGroupTFactor]; break;
           case D3DRS_ALPHAREF: ++versions_[kGroupAlphaRef]; break;
-          default: break;
+          default:
+            if (RenderStateShapesKey(type))
+              keyDirty_ = true;
+            else
+              rasterDirty_ = true;
+            break;
         }
         break;
       case StateKind::Stage: keyDirty_ = true; break;
@@ -118,6 +128,7 @@ class GlBackend final : public Backend {
       case StateKind::PixelShader:
       case StateKind::VertexShader:
       case StateKind::Fvf: keyDirty_ = true; break;
+      case StateKind::ShaderConstant: break;  // versions are compared at the draw
       case StateKind::Stream:
       case StateKind::Indices: break;
       case StateKind::RenderTarget:
@@ -136,9 +147,11 @@ class GlBackend final : public Backend {
 
   HRESULT CreateTexture(TextureStore& t) override {
     gl_->Current();
+    GlCallScope scope("CreateTexture");
     auto g = std::make_unique<GlTexture>();
     g->gl = gl_;
-    if (!GlFormatOf(t.format, g->format)) return D3DERR_INVALIDCALL;
+    if (!GlFormatOf(t.format, g->format))
+      return Refused(D3DERR_INVALIDCALL, "CreateTexture", Why("no GL format for D3DFORMAT %u", unsigned(t.format)));
     g->target = t.type == D3DRTYPE_CUBETEXTURE ? GL_TEXTURE_CUBE_MAP : GL_TEXTURE_2D;
     glGenTextures(1, &g->name);
     gl_->cache.BindTextureForUpload(g->target, g->name);
@@ -148,7 +161,10 @@ class GlBackend final : public Backend {
                                 GL_TEXTURE_SWIZZLE_A};
     const GLint kIdentity[4] = {GL_RED, GL_GREEN, GL_BLUE, GL_ALPHA};
     for (int i = 0; i < 4; ++i)
-      if (g->format.swizzle[i] != kIdentity[i]) glTexParameteri(g->target, kSwizzle[i], g->format.swizzle[i]);
+      if (g->format.swizzle[i] != kIdentity[i]) {
+        glTexParameteri(g->target, kSwizzle[i], g->format.swizzle[i]);
+        ++gl_->cache.calls.object;
+      }
     for (UINT f = 0; f < t.faces; ++f) {
       GLenum target = t.faces == 6 ? GLenum(GL_TEXTURE_CUBE_MAP_POSITIVE_X + f) : GL_TEXTURE_2D;
       for (UINT l = 0; l < t.levels; ++l) {
@@ -157,7 +173,7 @@ class GlBackend final : public Backend {
                      g->format.format, g->format.type, img.pixels.empty() ? nullptr : UploadPixels(t, *g, img));
       }
     }
-    gl_->cache.calls += 7 + t.faces * t.levels;
+    gl_->cache.calls.object += 3 + t.faces * t.levels;  // gen, base and max level, one image a level
     if (t.IsRenderTarget()) {
       g->targets.resize(size_t(t.faces) * t.levels);
       // A new render target reads as transparent black until drawn into.
@@ -187,16 +203,18 @@ class GlBackend final : public Backend {
     auto* g = static_cast<GlTexture*>(t.gpu.get());
     if (!g) return;
     gl_->Current();
+    GlCallScope scope("UploadTexture");
     const Image& img = t.At(face, level);
     gl_->cache.BindTextureForUpload(g->target, g->name);
     GLenum target = t.faces == 6 ? GLenum(GL_TEXTURE_CUBE_MAP_POSITIVE_X + face) : GL_TEXTURE_2D;
     glTexSubImage2D(target, GLint(level), 0, 0, GLsizei(img.width), GLsizei(img.height), g->format.format,
                     g->format.type, UploadPixels(t, *g, img));
-    ++gl_->cache.calls;
+    ++gl_->cache.calls.upload;
   }
 
   HRESULT CreateSurface(Surface& s) override {
     gl_->Current();
+    GlCallScope scope("CreateSurface");
     auto g = std::make_unique<GlSurface>();
     g->gl = gl_;
     if (s.kind == Surface::Kind::BackBuffer) {
@@ -244,19 +262,19 @@ class GlBackend final : public Backend {
 
   HRESULT CreateShader(ShaderStore& shader) override {
     gl_->Current();
+    GlCallScope scope("CreateShader");
     // Compile once now so a bad source fails here, with the compiler's words.
     FixedFunctionKey key;
     std::memset(&key, 0, sizeof key);
     std::string log;
     std::string source =
         shader.pixel ? WrapPixelShader(shader.source, key) : WrapVertexShader(shader.source);
-    GLuint s = CompileShader(shader.pixel ? GL_FRAGMENT_SHADER : GL_VERTEX_SHADER, source, log);
+    GLuint s = gl_->shaders.Get(shader.pixel ? GL_FRAGMENT_SHADER : GL_VERTEX_SHADER, source, log);
     if (!s) {
       std::fprintf(stderr, "graphics: %s shader does not compile:\n%s\n", shader.pixel ? "pixel" : "vertex",
                    log.c_str());
       return D3DERR_INVALIDCALL;
     }
-    glDeleteShader(s);
     auto tag = std::make_unique<GlShaderTag>();
     tag->gl = gl_;
     tag->serial = shader.serial;
@@ -281,23 +299,15 @@ class GlBackend final : public Backend {
 
   HRESULT ReadSurface(Surface& s, std::vector<std::uint8_t>& rgba) override {
     rgba.assign(size_t(s.desc.Width) * s.desc.Height * 4, 0);
-    if (s.texture && !s.texture->store.IsRenderTarget()) {
-      const Image& img = s.texture->store.At(s.face, s.level);
-      UINT bpp = BytesPerPixel(s.texture->store.format);
-      for (UINT y = 0; y < img.height; ++y)
-        for (UINT x = 0; x < img.width; ++x)
-          PixelToRgba8(s.texture->store.format, &img.pixels[size_t(y) * img.pitch + x * bpp],
-                       &rgba[(size_t(y) * img.width + x) * 4]);
-      return D3D_OK;
-    }
     gl_->Current();
+    GlCallScope scope("ReadSurface");
     GlTarget* target = TargetOf(s);
-    if (!target) return D3DERR_INVALIDCALL;
+    if (!target) return Refused(D3DERR_INVALIDCALL, "ReadSurface", "the surface is no render target of this device");
     Resolve(*target);
     gl_->cache.BindReadFramebuffer(target->fbo);
     glReadPixels(0, 0, GLsizei(s.desc.Width), GLsizei(s.desc.Height), GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
-    ++gl_->cache.calls;
-    // Formats without alpha read back opaque, as they would on the original.
+    ++gl_->cache.calls.frame;
+    // Formats without alpha read back opaque, as Direct3D 9 reads them.
     if (s.desc.Format == D3DFMT_X8R8G8B8 || s.desc.Format == D3DFMT_R5G6B5 || s.desc.Format == D3DFMT_X1R5G5B5)
       for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 255;
     return D3D_OK;
@@ -310,8 +320,12 @@ class GlBackend final : public Backend {
              DWORD stencil) override {
     if (warmUp_) return;
     gl_->Current();
+    GlCallScope scope("Clear");
     auto& c = gl_->cache;
-    if (!BindTarget(s)) return;
+    if (!BindTarget(s)) {
+      Refused(D3DERR_INVALIDCALL, "Clear", "the render target cannot be bound");
+      return;
+    }
     GLbitfield mask = 0;
     if (flags & D3DCLEAR_TARGET) {
       float rgba[4];
@@ -319,19 +333,19 @@ class GlBackend final : public Backend {
       glClearColor(rgba[0], rgba[1], rgba[2], rgba[3]);
       c.ColorMask(0xF);
       mask |= GL_COLOR_BUFFER_BIT;
-      ++c.calls;
+      ++c.calls.state;
     }
     if (flags & D3DCLEAR_ZBUFFER) {
       glClearDepth(std::clamp(z, 0.0f, 1.0f));
       c.DepthMask(true);
       mask |= GL_DEPTH_BUFFER_BIT;
-      ++c.calls;
+      ++c.calls.state;
     }
     if (flags & D3DCLEAR_STENCIL) {
       glClearStencil(GLint(stencil));
       c.StencilWriteMask(0xFFFFFFFFu);
       mask |= GL_STENCIL_BUFFER_BIT;
-      ++c.calls;
+      ++c.calls.state;
     }
     rasterDirty_ = true;  // masks were changed for the clear
     if (gl_->drawing && gl_->drawing->msFbo) gl_->drawing->unresolved = true;
@@ -344,13 +358,13 @@ class GlBackend final : public Backend {
       if (l >= r || t >= b) return;
       c.Scissor(true, l, t, r - l, b - t);
       glClear(mask);
-      ++c.calls;
+      ++c.calls.draw;
     };
     if (count == 0) {
       if (full) {
         c.Scissor(false);
         glClear(mask);
-        ++c.calls;
+        ++c.calls.draw;
       } else {
         clearRect(LONG(vp.X), LONG(vp.Y), LONG(vp.X + vp.Width), LONG(vp.Y + vp.Height));
       }
@@ -363,6 +377,7 @@ class GlBackend final : public Backend {
   HRESULT Present() override {
     ++frames_;
     gl_->Current();
+    GlCallScope scope("Present");
     auto& c = gl_->cache;
     if (!gl_->context->headless() && backBuffer_) {
       Resolve(backBuffer_->target);
@@ -387,18 +402,18 @@ class GlBackend final : public Backend {
         }
         glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
         glClear(GL_COLOR_BUFFER_BIT);
-        ++c.calls;
+        ++c.calls.frame;
       }
       // Top row first in ours, bottom row first in the window's: flip while copying.
       const bool same = x1 - x0 == bw && y1 - y0 == bh;
       glBlitFramebuffer(0, 0, bw, bh, x0, y1, x1, y0, GL_COLOR_BUFFER_BIT, same ? GL_NEAREST : GL_LINEAR);
-      ++c.calls;
+      ++c.calls.frame;
       gl_->context->Swap();
       targetDirty_ = true;
     } else {
       // Offscreen nothing is shown, and without a finish the queued frames pile up.
       glFinish();
-      ++c.calls;
+      ++c.calls.frame;
     }
     return D3D_OK;
   }
@@ -408,8 +423,9 @@ class GlBackend final : public Backend {
 
   HRESULT Draw(const DeviceState& s, const DrawCall& call) override {
     gl_->Current();
+    GlCallScope scope("Draw");
     auto& c = gl_->cache;
-    if (!BindTarget(s)) return D3DERR_INVALIDCALL;
+    if (!BindTarget(s)) return Refused(D3DERR_INVALIDCALL, "Draw", "the render target cannot be bound");
     if (viewportDirty_) {
       const auto& vp = s.viewport;
       c.Viewport(GLint(vp.X), GLint(vp.Y), GLsizei(vp.Width), GLsizei(vp.Height));
@@ -431,10 +447,11 @@ class GlBackend final : public Backend {
       program_ = Program(programKey_, ps, vs);
     }
     // A program that failed to build draws nothing rather than something stale.
-    if (!program_ || !program_->ok) return D3DERR_INVALIDCALL;
+    if (!program_ || !program_->ok)
+      return Refused(D3DERR_INVALIDCALL, "Draw", "the program for the state in force does not build");
     c.UseProgram(program_->id);
     UploadUniforms(*program_, s);
-    if (ps || vs) UploadUserUniforms(*program_, ps, vs);
+    if (ps || vs) UploadShaderConstants(*program_, s, ps != nullptr, vs != nullptr);
     BindTextures(s, programKey_.ff);
 
     FvfLayout layout = LayoutOf(s.fvf);
@@ -501,43 +518,31 @@ class GlBackend final : public Backend {
     else
 #endif
       glDrawArrays(mode, first, GLsizei(call.vertexCount));
-    ++c.calls;
+    ++c.calls.draw;
     if (gl_->drawing && gl_->drawing->msFbo) gl_->drawing->unresolved = true;
     return D3D_OK;
   }
 
   void AddStats(Stats& stats) override {
-    stats.glCalls += gl_ ? gl_->cache.calls - callsBase_ : 0;
+    if (gl_) {
+      const GlCallCounts& n = gl_->cache.calls;
+      const GlCallCounts& b = callsBase_;
+      stats.glStateCalls += n.state - b.state;
+      stats.glUniformCalls += n.uniform - b.uniform;
+      stats.glUploadCalls += n.upload - b.upload;
+      stats.glDrawCalls += n.draw - b.draw;
+      stats.glObjectCalls += n.object - b.object;
+      stats.glFrameCalls += n.frame - b.frame;
+      stats.glCalls += n.Total() - b.Total();
+    }
     stats.programsCompiled += gl_ ? gl_->programsCompiled - compiledBase_ : 0;
+    stats.shadersCompiled += gl_ ? gl_->shaders.compiled - shadersBase_ : 0;
   }
   void ResetStats() override {
     if (!gl_) return;
     callsBase_ = gl_->cache.calls;
     compiledBase_ = gl_->programsCompiled;
-  }
-
-  std::vector<std::string> ProgramKeys() override {
-    std::vector<std::string> keys;
-    if (!gl_) return keys;
-    for (const auto& p : gl_->programs)
-      if (!p.first.pixelShader && !p.first.vertexShader && p.second->ok) keys.push_back(KeyToString(p.first.ff));
-    std::sort(keys.begin(), keys.end());
-    return keys;
-  }
-
-  HRESULT Precompile(const DeviceState&, const std::vector<std::string>& keys) override {
-    HRESULT hr = D3D_OK;
-    gl_->Current();
-    for (const auto& text : keys) {
-      ProgramKey pk{};
-      if (!KeyFromString(text, pk.ff) || pk.ff.customPixel || pk.ff.customVertex) {
-        hr = D3DERR_INVALIDCALL;
-        continue;
-      }
-      GlProgram* p = Program(pk, nullptr, nullptr);
-      if (!p || !p->ok) hr = D3DERR_INVALIDCALL;
-    }
-    return hr;
+    shadersBase_ = gl_->shaders.compiled;
   }
 
   void SetWarmUp(bool on) override { warmUp_ = on; }
@@ -587,9 +592,12 @@ class GlBackend final : public Backend {
     std::string fsSource = ps ? WrapPixelShader(ps->source, key.ff) : FixedFragmentShader(key.ff);
     std::string log;
     if (std::getenv("VK_GFX_DUMP_GLSL"))
-      std::fprintf(stderr, "--- vertex (after %llu frames%s)\n%s--- fragment\n%s", (unsigned long long)frames_,
-                   warmUp_ ? ", warm-up" : "", vsSource.c_str(), fsSource.c_str());
-    auto program = LinkProgram(vsSource, fsSource, log);
+      std::fprintf(stderr, "--- key %s (after %llu frames%s)\n--- vertex\n%s--- fragment\n%s",
+                   KeyToString(key.ff).c_str(), (unsigned long long)frames_, warmUp_ ? ", warm-up" : "",
+                   vsSource.c_str(), fsSource.c_str());
+    GLuint vsObject = gl_->shaders.Get(GL_VERTEX_SHADER, vsSource, log);
+    GLuint fsObject = vsObject ? gl_->shaders.Get(GL_FRAGMENT_SHADER, fsSource, log) : 0;
+    auto program = LinkProgram(vsObject, fsObject, log, kGlEs ? vsSource + fsSource : std::string());
     gl_->cache.ProgramChangedOutside();
     ++gl_->programsCompiled;
     if (!program->ok && !quietLink_) std::fprintf(stderr, "graphics: a program does not build:\n%s\n", log.c_str());
@@ -613,7 +621,7 @@ class GlBackend final : public Backend {
       gl_->cache.BindDrawFramebuffer(t.fbo);
       GLenum target = g->target == GL_TEXTURE_CUBE_MAP ? GLenum(GL_TEXTURE_CUBE_MAP_POSITIVE_X + s.face) : GL_TEXTURE_2D;
       glFramebufferTexture2D(GL_DRAW_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, target, g->name, GLint(s.level));
-      gl_->cache.calls += 2;
+      gl_->cache.calls.object += 2;
     }
     return &t;
   }
@@ -640,7 +648,7 @@ class GlBackend final : public Backend {
     c.ColorMask(0xF);
     const GLfloat start[4] = {0, 0, 0, texture ? 0.0f : 1.0f};
     glClearBufferfv(GL_COLOR, 0, start);
-    c.calls += 7;
+    c.calls.object += 5, ++c.calls.draw;  // the renderbuffer, framebuffer and attachment; the clear
     t.depthSerial = ~0ull;
     rasterDirty_ = true;
     if (glGetError() != GL_NO_ERROR) {
@@ -659,7 +667,7 @@ class GlBackend final : public Backend {
     c.Scissor(false);
     c.ColorMask(0xF);
     glBlitFramebuffer(0, 0, t.width, t.height, 0, 0, t.width, t.height, GL_COLOR_BUFFER_BIT, GL_NEAREST);
-    ++c.calls;
+    ++c.calls.frame;
     t.unresolved = false;
     targetDirty_ = rasterDirty_ = true;  // the draw framebuffer and the masks moved
   }
@@ -697,7 +705,7 @@ class GlBackend final : public Backend {
       glFramebufferRenderbuffer(GL_DRAW_FRAMEBUFFER, GL_DEPTH_STENCIL_ATTACHMENT, GL_RENDERBUFFER, 0);
       glFramebufferRenderbuffer(GL_DRAW_FRAMEBUFFER, stencil ? GL_DEPTH_STENCIL_ATTACHMENT : GL_DEPTH_ATTACHMENT,
                                 GL_RENDERBUFFER, rb);
-      gl_->cache.calls += 2;
+      gl_->cache.calls.object += 2;
       t->depthSerial = depthSerial;
       depthAttached_ = rb != 0;
       stencilAttached_ = stencil;
@@ -743,7 +751,7 @@ class GlBackend final : public Backend {
         float f[4];
         ColorOf(r[D3DRS_BLENDFACTOR], f);
         glBlendColor(f[0], f[1], f[2], f[3]);
-        ++c.calls;
+        ++c.calls.state;
       }
     }
     c.ColorMask(r[D3DRS_COLORWRITEENABLE] & 0xF);
@@ -755,7 +763,7 @@ class GlBackend final : public Backend {
         else
           glDisable(GL_MULTISAMPLE);  // every sample takes the pixel centre's coverage
         multisampleOn_ = on;
-        ++c.calls;
+        ++c.calls.state;
       }
     }
     switch (r[D3DRS_CULLMODE]) {
@@ -792,7 +800,7 @@ class GlBackend final : public Backend {
       auto made = std::make_unique<GlBuffer>();
       made->gl = gl_;
       glGenBuffers(1, &made->name);
-      ++c.calls;
+      ++c.calls.object;
       g = made.get();
       b.gpu = std::move(made);
       b.discarded = true;
@@ -811,7 +819,7 @@ class GlBackend final : public Backend {
       } else {
         glBufferSubData(target, b.dirtyBegin, b.dirtyEnd - b.dirtyBegin, b.data.data() + b.dirtyBegin);
       }
-      ++c.calls;
+      ++c.calls.upload;
       b.MarkClean();
     }
     return g->name;
@@ -828,11 +836,11 @@ class GlBackend final : public Backend {
     if (at + bytes > streamCapacity_) {
       streamCapacity_ = std::max(kStreamSize, bytes + lowest);
       glBufferData(GL_ARRAY_BUFFER, streamCapacity_, nullptr, GL_STREAM_DRAW);
-      ++c.calls;
+      ++c.calls.upload;
       at = lowest;
     }
     glBufferSubData(GL_ARRAY_BUFFER, at, bytes, data);
-    ++c.calls;
+    ++c.calls.upload;
     streamAt_ = at + bytes;
     return GLint(at / stride);
   }
@@ -844,11 +852,11 @@ class GlBackend final : public Backend {
     if (indexAt_ + bytes > indexCapacity_) {
       indexCapacity_ = std::max(kStreamSize / 4, bytes);
       glBufferData(GL_ELEMENT_ARRAY_BUFFER, indexCapacity_, nullptr, GL_STREAM_DRAW);
-      ++c.calls;
+      ++c.calls.upload;
       indexAt_ = 0;
     }
     glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, indexAt_, bytes, data);
-    ++c.calls;
+    ++c.calls.upload;
     const void* offset = reinterpret_cast<const void*>(std::uintptr_t(indexAt_));
     indexAt_ += (bytes + 3) & ~GLsizeiptr(3);
     return offset;
@@ -864,14 +872,12 @@ class GlBackend final : public Backend {
       c.Attribute(location, GlAttribute{buffer, size, type, GLboolean(normalized), GLsizei(stride),
                                         std::uintptr_t(base) + std::uintptr_t(offset)});
     };
-    set(0, l.position, GLint(l.positionFloats), GL_FLOAT, false);
-    set(1, l.normal, 3, GL_FLOAT, false);
-    set(2, l.diffuse, kColorAttributeSize, GL_UNSIGNED_BYTE, true);
-    set(4, l.specular, kColorAttributeSize, GL_UNSIGNED_BYTE, true);
-    for (int i = 0; i < 8; ++i) {
-      int location = i == 0 ? 3 : 4 + i;
-      set(location, i < int(l.texCount) ? l.tex[i] : -1, GLint(l.texSize[i]), GL_FLOAT, false);
-    }
+    set(kAttrPosition, l.position, GLint(l.positionFloats), GL_FLOAT, false);
+    set(kAttrNormal, l.normal, 3, GL_FLOAT, false);
+    set(kAttrDiffuse, l.diffuse, kColorAttributeSize, GL_UNSIGNED_BYTE, true);
+    set(kAttrSpecular, l.specular, kColorAttributeSize, GL_UNSIGNED_BYTE, true);
+    for (int i = 0; i < 8; ++i)
+      set(TexCoordAttribute(i), i < int(l.texCount) ? l.tex[i] : -1, GLint(l.texSize[i]), GL_FLOAT, false);
   }
 
   GLuint SamplerFor(const std::array<DWORD, VK_SAMPLERSTATE_COUNT>& st) {
@@ -891,23 +897,23 @@ class GlBackend final : public Backend {
     glSamplerParameteri(s, GL_TEXTURE_WRAP_R, GlAddress(st[D3DSAMP_ADDRESSW]));
     glSamplerParameteri(s, GL_TEXTURE_MAG_FILTER, GlMagFilter(st[D3DSAMP_MAGFILTER]));
     glSamplerParameteri(s, GL_TEXTURE_MIN_FILTER, GlMinFilter(st[D3DSAMP_MINFILTER], st[D3DSAMP_MIPFILTER]));
-    gl_->cache.calls += 6;
+    gl_->cache.calls.object += 6;
     // Only what differs from GL's defaults: llvmpipe builds simpler samplers then.
     if (st[D3DSAMP_MAXMIPLEVEL]) {
       glSamplerParameterf(s, GL_TEXTURE_MIN_LOD, float(st[D3DSAMP_MAXMIPLEVEL]));
-      ++gl_->cache.calls;
+      ++gl_->cache.calls.object;
     }
 #if !VK_GLES
     // WebGL 2 has neither (border addressing clamps to the edge there); the show uses neither.
     if (DwordAsFloat(st[D3DSAMP_MIPMAPLODBIAS]) != 0.0f) {
       glSamplerParameterf(s, GL_TEXTURE_LOD_BIAS, DwordAsFloat(st[D3DSAMP_MIPMAPLODBIAS]));
-      ++gl_->cache.calls;
+      ++gl_->cache.calls.object;
     }
     if (st[D3DSAMP_BORDERCOLOR]) {
       float border[4];
       ColorOf(st[D3DSAMP_BORDERCOLOR], border);
       glSamplerParameterfv(s, GL_TEXTURE_BORDER_COLOR, border);
-      ++gl_->cache.calls;
+      ++gl_->cache.calls.object;
     }
 #endif
     samplers_.emplace(key, s);
@@ -947,40 +953,51 @@ class GlBackend final : public Backend {
           }
           if (l.worldViewNormal >= 0) {
             glUniformMatrix4fv(l.worldViewNormal, 2, GL_FALSE, &worldViewNormal_[0]._11);
-            ++c.calls;
+            ++c.calls.uniform;
           }
           if (l.world >= 0) {
             glUniformMatrix4fv(l.world, 1, GL_FALSE, &s.world._11);
-            ++c.calls;
+            ++c.calls.uniform;
           }
           if (l.view >= 0) {
             glUniformMatrix4fv(l.view, 1, GL_FALSE, &s.view._11);
-            ++c.calls;
+            ++c.calls.uniform;
           }
           break;
         }
         case kGroupProjection:
           if (l.projection >= 0) {
             glUniformMatrix4fv(l.projection, 1, GL_FALSE, &s.projection._11);
-            ++c.calls;
+            ++c.calls.uniform;
           }
           break;
         case kGroupViewport: {
           const auto& vp = s.viewport;
-          if (l.viewport >= 0) glUniform4f(l.viewport, float(vp.X), float(vp.Y), float(vp.Width), float(vp.Height));
-          if (l.pixelAdjust >= 0)
+          if (l.viewport >= 0) {
+            glUniform4f(l.viewport, float(vp.X), float(vp.Y), float(vp.Width), float(vp.Height));
+            ++c.calls.uniform;
+          }
+          if (l.pixelAdjust >= 0) {
             glUniform4f(l.pixelAdjust, (63.0f / 64.0f) / float(vp.Width), (63.0f / 64.0f) / float(vp.Height), 0, 0);
-          c.calls += 2;
+            ++c.calls.uniform;
+          }
           break;
         }
         case kGroupMaterial: {
           const auto& m = s.material;
-          if (l.matDiffuse >= 0) glUniform4fv(l.matDiffuse, 1, &m.Diffuse.r);
-          if (l.matAmbient >= 0) glUniform4fv(l.matAmbient, 1, &m.Ambient.r);
-          if (l.matSpecular >= 0) glUniform4fv(l.matSpecular, 1, &m.Specular.r);
-          if (l.matEmissive >= 0) glUniform4fv(l.matEmissive, 1, &m.Emissive.r);
-          if (l.matPower >= 0) glUniform1f(l.matPower, m.Power);
-          c.calls += 5;
+          auto colour = [&](GLint location, const D3DCOLORVALUE& v) {
+            if (location < 0) return;
+            glUniform4fv(location, 1, &v.r);
+            ++c.calls.uniform;
+          };
+          colour(l.matDiffuse, m.Diffuse);
+          colour(l.matAmbient, m.Ambient);
+          colour(l.matSpecular, m.Specular);
+          colour(l.matEmissive, m.Emissive);
+          if (l.matPower >= 0) {
+            glUniform1f(l.matPower, m.Power);
+            ++c.calls.uniform;
+          }
           break;
         }
         case kGroupAmbient:
@@ -988,7 +1005,7 @@ class GlBackend final : public Backend {
             float a[4];
             ColorOf(s.render[D3DRS_AMBIENT], a);
             glUniform4fv(l.globalAmbient, 1, a);
-            ++c.calls;
+            ++c.calls.uniform;
           }
           break;
         case kGroupLights: {
@@ -1009,23 +1026,36 @@ class GlBackend final : public Backend {
             ++n;
           }
           if (n == 0) break;
-          if (l.lightDir >= 0) glUniform3fv(l.lightDir, n, dir[0]);
-          if (l.lightDiffuse >= 0) glUniform4fv(l.lightDiffuse, n, dif[0]);
-          if (l.lightSpecular >= 0) glUniform4fv(l.lightSpecular, n, spe[0]);
-          if (l.lightAmbient >= 0) glUniform4fv(l.lightAmbient, n, amb[0]);
-          c.calls += 4;
+          if (l.lightDir >= 0) {
+            glUniform3fv(l.lightDir, n, dir[0]);
+            ++c.calls.uniform;
+          }
+          if (l.lightDiffuse >= 0) {
+            glUniform4fv(l.lightDiffuse, n, dif[0]);
+            ++c.calls.uniform;
+          }
+          if (l.lightSpecular >= 0) {
+            glUniform4fv(l.lightSpecular, n, spe[0]);
+            ++c.calls.uniform;
+          }
+          if (l.lightAmbient >= 0) {
+            glUniform4fv(l.lightAmbient, n, amb[0]);
+            ++c.calls.uniform;
+          }
           break;
         }
         case kGroupFog: {
-          if (l.fogParams >= 0)
+          if (l.fogParams >= 0) {
             glUniform4f(l.fogParams, DwordAsFloat(s.render[D3DRS_FOGSTART]), DwordAsFloat(s.render[D3DRS_FOGEND]),
                         DwordAsFloat(s.render[D3DRS_FOGDENSITY]), 0.0f);
+            ++c.calls.uniform;
+          }
           if (l.fogColor >= 0) {
             float f[4];
             ColorOf(s.render[D3DRS_FOGCOLOR], f);
             glUniform3fv(l.fogColor, 1, f);
+            ++c.calls.uniform;
           }
-          c.calls += 2;
           break;
         }
         case kGroupTFactor:
@@ -1033,50 +1063,54 @@ class GlBackend final : public Backend {
             float f[4];
             ColorOf(s.render[D3DRS_TEXTUREFACTOR], f);
             glUniform4fv(l.tfactor, 1, f);
-            ++c.calls;
+            ++c.calls.uniform;
           }
           break;
         case kGroupAlphaRef:
           if (l.alphaRef >= 0) {
             glUniform1i(l.alphaRef, GLint(s.render[D3DRS_ALPHAREF] & 0xFF));
-            ++c.calls;
+            ++c.calls.uniform;
           }
           break;
         case kGroupTexMatrix:
           for (DWORD i = 0; i < kMaxStages; ++i)
             if (l.texMatrix[i] >= 0) {
               glUniformMatrix4fv(l.texMatrix[i], 1, GL_FALSE, &s.textureTransform[i]._11);
-              ++c.calls;
+              ++c.calls.uniform;
             }
           break;
       }
     }
   }
 
-  void UploadUserUniforms(GlProgram& p, const ShaderStore* ps, const ShaderStore* vs) {
+  // The device's constants of the stages that run custom shaders, as far as the program declares them.
+  void UploadShaderConstants(GlProgram& p, const DeviceState& s, bool pixel, bool vertex) {
     auto& c = gl_->cache;
-    std::uint64_t pl = ps ? ps->layoutVersion : 0, vl = vs ? vs->layoutVersion : 0;
+    const ShaderConstants& pc = s.constants[kPixelStage];
+    const ShaderConstants& vc = s.constants[kVertexStage];
+    std::uint64_t pl = pixel ? pc.layoutVersion : 0, vl = vertex ? vc.layoutVersion : 0;
     if (p.pixelLayout != pl || p.vertexLayout != vl) {
       p.bound.clear();
-      for (const ShaderStore* shader : {vs, ps}) {
-        if (!shader) continue;
-        for (size_t i = 0; i < shader->uniforms.size(); ++i) {
-          auto it = p.active.find(shader->uniforms[i].name);
-          if (it != p.active.end()) p.bound.push_back({shader, i, it->second, 0});
+      for (int stage : {kVertexStage, kPixelStage}) {
+        if (!(stage == kPixelStage ? pixel : vertex)) continue;
+        const auto& values = s.constants[stage].values;
+        for (size_t i = 0; i < values.size(); ++i) {
+          auto it = p.active.find(values[i].name);
+          if (it != p.active.end()) p.bound.push_back({stage, i, it->second, 0});
         }
       }
       p.pixelLayout = pl, p.vertexLayout = vl;
     }
     for (auto& b : p.bound) {
-      const UniformValue& u = b.shader->uniforms[b.index];
+      const ShaderConstant& u = s.constants[b.stage].values[b.index];
       if (u.version == b.version) continue;
       b.version = u.version;
       SetUniform(b.uniform, u);
-      ++c.calls;
+      ++c.calls.uniform;
     }
   }
 
-  static void SetUniform(const ActiveUniform& a, const UniformValue& u) {
+  static void SetUniform(const ActiveUniform& a, const ShaderConstant& u) {
     std::vector<float> f = u.isInt ? std::vector<float>(u.ints.begin(), u.ints.end()) : u.floats;
     std::vector<int> n = u.isInt ? u.ints : std::vector<int>(u.floats.begin(), u.floats.end());
     auto count = [&](size_t per, size_t have) { return GLsizei(std::min<size_t>(size_t(a.size), have / per)); };
@@ -1119,7 +1153,8 @@ class GlBackend final : public Backend {
   std::array<std::uint64_t, kGroupCount> versions_{};
   std::uint64_t derivedTransform_ = ~0ull;
   D3DMATRIX worldViewNormal_[2]{};
-  std::uint64_t callsBase_ = 0, compiledBase_ = 0, frames_ = 0;
+  GlCallCounts callsBase_;
+  std::uint64_t compiledBase_ = 0, shadersBase_ = 0, frames_ = 0;
 };
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <epoxy/egl.h>
 #endif
 
+#include "platform/gfx/diagnostics.h"
+
 namespace vkgfx {
 
 namespace {
@@ -70,6 +72,7 @@ std::unique_ptr<GlContext> GlContext::Create(SDL_Window* window, std::string& er
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
 #endif
     SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, DebugOutput() ? SDL_GL_CONTEXT_DEBUG_FLAG : 0);
     SDL_GLContext ctx = SDL_GL_CreateContext(window);
     if (!ctx) {
       error = std::string("no OpenGL 3.3 core context: ") + SDL_GetError();
@@ -100,6 +103,7 @@ std::unique_ptr<GlContext> GlContext::Create(SDL_Window* window, std::string& er
     }
     const EGLint contextAttribs[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 3,
                                      EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
+                                     EGL_CONTEXT_OPENGL_DEBUG, DebugOutput() ? EGL_TRUE : EGL_FALSE,
                                      EGL_NONE};
     EGLContext ctx = eglCreateContext(d, config, EGL_NO_CONTEXT, contextAttribs);
     if (ctx == EGL_NO_CONTEXT) {

@@ -19,6 +19,7 @@ GlShared::~GlShared() {
   context->MakeCurrent();
   for (auto& p : programs)
     if (p.second->id) glDeleteProgram(p.second->id);
+  shaders.Clear();
 }
 
 void DeleteTarget(GlShared& gl, GlTarget& t) {

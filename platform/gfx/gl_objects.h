@@ -20,6 +20,7 @@ struct GlShared {
   std::unique_ptr<GlContext> context;
   GlStateCache cache;
   std::unordered_map<ProgramKey, std::unique_ptr<GlProgram>, ProgramKeyHash> programs;
+  ShaderCache shaders;  // the stages the programs are linked from
   std::uint64_t programsCompiled = 0;
   struct GlTarget* drawing = nullptr;  // the target drawn into last (resolved when left)
 

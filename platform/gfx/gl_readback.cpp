@@ -17,21 +17,22 @@ bool GlPixelReader::Queue(GLuint fbo, unsigned width, unsigned height, unsigned 
   gl_.Current();
   Slot& s = slots_[slot];
   const GLsizeiptr bytes = GLsizeiptr(width) * GLsizeiptr(height) * 4;
-  if (!s.pbo) glGenBuffers(1, &s.pbo);
+  if (!s.pbo) glGenBuffers(1, &s.pbo), ++gl_.cache.calls.object;
   glBindBuffer(GL_PIXEL_PACK_BUFFER, s.pbo);
   if (s.capacity != bytes) {
     glBufferData(GL_PIXEL_PACK_BUFFER, bytes, nullptr, GL_STREAM_READ);
     s.capacity = bytes;
+    ++gl_.cache.calls.object;
   }
   gl_.cache.BindReadFramebuffer(fbo);
   // Our framebuffers keep Direct3D's orientation: row 0 is the top row, as a video wants it.
   glReadPixels(0, 0, GLsizei(width), GLsizei(height), GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
   // The rest of the backend reads into client memory: leave no pack buffer bound.
   glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
-  if (s.fence) glDeleteSync(s.fence);
+  if (s.fence) glDeleteSync(s.fence), ++gl_.cache.calls.frame;
   s.fence = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
   s.bytes = bytes;
-  gl_.cache.calls += 5;
+  gl_.cache.calls.frame += 5;  // the binds, the read, the fence and the flush below
   // Start the copy now rather than at the next flush.
   glFlush();
   return true;
@@ -51,7 +52,7 @@ bool GlPixelReader::Take(unsigned slot, std::uint8_t* rgba, std::size_t size) {
   if (ok) std::memcpy(rgba, data, std::size_t(s.bytes));
   glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
   glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
-  gl_.cache.calls += 5;
+  gl_.cache.calls.frame += 6;  // wait, delete, bind, map, unmap, unbind
   return ok;
 }
 

@@ -3,7 +3,7 @@
 // and is fenced, so the caller goes on drawing the next frames while the copy completes; it is
 // mapped and handed over only when the caller takes it, a few frames later.
 
-#include <epoxy/gl.h>
+#include "platform/gfx/gl_flavour.h"
 
 #include <array>
 #include <cstddef>

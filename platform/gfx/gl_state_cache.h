@@ -29,9 +29,20 @@ struct GlStencilFace {
   bool operator==(const GlStencilFace&) const = default;
 };
 
+// GL calls issued, by what they do; each is counted where it is made.
+struct GlCallCounts {
+  std::uint64_t state = 0;    // state changes the cache lets through, clear values
+  std::uint64_t uniform = 0;  // glUniform*
+  std::uint64_t upload = 0;   // buffer and texture data
+  std::uint64_t draw = 0;     // draws and clears
+  std::uint64_t object = 0;   // creating and attaching textures, buffers, framebuffers, samplers
+  std::uint64_t frame = 0;    // present (blit, finish) and read-back
+  std::uint64_t Total() const { return state + uniform + upload + draw + object + frame; }
+};
+
 class GlStateCache {
  public:
-  std::uint64_t calls = 0;
+  GlCallCounts calls;
 
   // Forget everything (after a context switch or outside GL code ran).
   void Invalidate();

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "platform/gfx/gl_flavour.h"
+#include "platform/gfx/shader_interface.h"
 
 namespace vkgfx {
 
@@ -22,6 +23,12 @@ const char* const kHeader = GlslPrologue();
 // name the rest of the source uses.
 std::string ColorAttributeName(const std::string& name) {
   return kGlEs ? name + "_bgra;\n#define " + name + " (" + name + "_bgra.bgra)" : name + ";";
+}
+
+// The table's declaration of a slot, with the colour slots read the ES way on GL ES.
+std::string DeclareAttribute(int slot) {
+  if (!kGlEs || (slot != kAttrDiffuse && slot != kAttrSpecular)) return AttributeDeclaration(slot);
+  return "layout(location = " + std::to_string(slot) + ") in vec4 " + ColorAttributeName(kAttributes[slot].name) + "\n";
 }
 
 std::string Fmt(const char* fmt, int a, int b = 0) {
@@ -49,7 +56,7 @@ std::string Varyings(const FixedFunctionKey& k) {
 // Missing components of a coordinate set read as Direct3D pads them before the
 // texture transform: the one after the last given is 1, the rest 0.
 std::string Padded(int set, int size) {
-  std::string in = "vk_TexCoord" + std::to_string(set);
+  std::string in = kAttributes[TexCoordAttribute(set)].name;
   switch (size) {
     case 1: return "vec4(" + in + ".x, 1.0, 0.0, 0.0)";
     case 2: return "vec4(" + in + ".xy, 1.0, 0.0)";
@@ -57,8 +64,6 @@ std::string Padded(int set, int size) {
     default: return in;
   }
 }
-
-int AttributeLocation(int set) { return set == 0 ? 3 : 4 + set; }
 
 std::string FogFactor(int mode, const std::string& d) {
   switch (mode) {
@@ -70,38 +75,53 @@ std::string FogFactor(int mode, const std::string& d) {
 
 std::string Arg(int arg, int stage) {
   std::string v;
-  switch (arg & 0xF) {
-    case 0: v = "vk_Color0"; break;                            // D3DTA_DIFFUSE
-    case 1: v = stage == 0 ? "vk_Color0" : "cur"; break;       // D3DTA_CURRENT
-    case 2: v = "tex" + std::to_string(stage); break;          // D3DTA_TEXTURE
-    case 3: v = "vk_TFactor"; break;                           // D3DTA_TFACTOR
-    case 4: v = "vk_Color1"; break;                            // D3DTA_SPECULAR
-    default: v = "vec4(0.0)"; break;                           // TEMP / CONSTANT: not kept
+  switch (DWORD(arg) & D3DTA_SELECTMASK) {
+    case D3DTA_DIFFUSE: v = "vk_Color0"; break;
+    case D3DTA_CURRENT: v = stage == 0 ? "vk_Color0" : "cur"; break;  // stage 0's current is the diffuse
+    case D3DTA_TEXTURE: v = "tex" + std::to_string(stage); break;
+    case D3DTA_TFACTOR: v = "vk_TFactor"; break;
+    case D3DTA_SPECULAR: v = "vk_Color1"; break;
+    default: v = "vec4(0.0)"; break;  // D3DTA_TEMP, D3DTA_CONSTANT: not kept (the key builder says so)
   }
-  if (arg & 0x20) v = "(" + v + ").aaaa";
-  if (arg & 0x10) v = "(vec4(1.0) - " + v + ")";
+  if (arg & D3DTA_ALPHAREPLICATE) v = "(" + v + ").aaaa";
+  if (arg & D3DTA_COMPLEMENT) v = "(vec4(1.0) - " + v + ")";
   return v;
 }
 
+// The stage's current value before this stage: the diffuse colour at stage 0.
+std::string Current(int stage) { return stage == 0 ? "vk_Color0" : "cur"; }
+
 std::string Op(int op, const std::string& a1, const std::string& a2, int stage) {
-  std::string s = std::to_string(stage);
-  switch (op) {
-    case 2: return a1;
-    case 3: return a2;
-    case 4: return a1 + " * " + a2;
-    case 5: return "2.0 * " + a1 + " * " + a2;
-    case 6: return "4.0 * " + a1 + " * " + a2;
-    case 7: return a1 + " + " + a2;
-    case 8: return a1 + " + " + a2 + " - vec4(0.5)";
-    case 9: return "2.0 * (" + a1 + " + " + a2 + " - vec4(0.5))";
-    case 10: return a1 + " - " + a2;
-    case 11: return a1 + " + " + a2 + " - " + a1 + " * " + a2;
-    case 12: return "mix(" + a2 + ", " + a1 + ", vk_Color0.a)";
-    case 13: return "mix(" + a2 + ", " + a1 + ", tex" + s + ".a)";
-    case 14: return "mix(" + a2 + ", " + a1 + ", vk_TFactor.a)";
-    case 15: return a1 + " + " + a2 + " * (1.0 - tex" + s + ".a)";
-    case 16: return "mix(" + a2 + ", " + a1 + ", " + (stage == 0 ? std::string("vk_Color0") : "cur") + ".a)";
-    default: return a1;
+  std::string tex = "tex" + std::to_string(stage);
+  switch (D3DTEXTUREOP(op)) {
+    case D3DTOP_SELECTARG1: return a1;
+    case D3DTOP_SELECTARG2: return a2;
+    case D3DTOP_MODULATE: return a1 + " * " + a2;
+    case D3DTOP_MODULATE2X: return "2.0 * " + a1 + " * " + a2;
+    case D3DTOP_MODULATE4X: return "4.0 * " + a1 + " * " + a2;
+    case D3DTOP_ADD: return a1 + " + " + a2;
+    case D3DTOP_ADDSIGNED: return a1 + " + " + a2 + " - vec4(0.5)";
+    case D3DTOP_ADDSIGNED2X: return "2.0 * (" + a1 + " + " + a2 + " - vec4(0.5))";
+    case D3DTOP_SUBTRACT: return a1 + " - " + a2;
+    case D3DTOP_ADDSMOOTH: return a1 + " + " + a2 + " - " + a1 + " * " + a2;
+    case D3DTOP_BLENDDIFFUSEALPHA: return "mix(" + a2 + ", " + a1 + ", vk_Color0.a)";
+    case D3DTOP_BLENDTEXTUREALPHA: return "mix(" + a2 + ", " + a1 + ", " + tex + ".a)";
+    case D3DTOP_BLENDFACTORALPHA: return "mix(" + a2 + ", " + a1 + ", vk_TFactor.a)";
+    case D3DTOP_BLENDTEXTUREALPHAPM: return a1 + " + " + a2 + " * (1.0 - " + tex + ".a)";
+    case D3DTOP_BLENDCURRENTALPHA: return "mix(" + a2 + ", " + a1 + ", " + Current(stage) + ".a)";
+    default: return a1;  // never in a valid key (ff_key.cpp passes other operations on as SELECTARG1)
+  }
+}
+
+// Operations whose result stays in 0..1 when their inputs do: no saturation needed.
+bool StaysInRange(int op) {
+  switch (D3DTEXTUREOP(op)) {
+    case D3DTOP_SELECTARG1: case D3DTOP_SELECTARG2: case D3DTOP_MODULATE:
+    case D3DTOP_BLENDDIFFUSEALPHA: case D3DTOP_BLENDTEXTUREALPHA: case D3DTOP_BLENDFACTORALPHA:
+    case D3DTOP_BLENDCURRENTALPHA:
+      return true;
+    default:
+      return false;
   }
 }
 
@@ -109,12 +129,11 @@ std::string Op(int op, const std::string& a1, const std::string& a2, int stage) 
 
 std::string FixedVertexShader(const FixedFunctionKey& k) {
   std::string s = kHeader;
-  s += "layout(location = 0) in vec4 vk_Position;\n";
-  if (k.hasNormal) s += "layout(location = 1) in vec3 vk_Normal;\n";
-  if (k.hasDiffuse) s += "layout(location = 2) in vec4 " + ColorAttributeName("vk_Diffuse") + "\n";
-  if (k.hasSpecular) s += "layout(location = 4) in vec4 " + ColorAttributeName("vk_Specular") + "\n";
-  for (int i = 0; i < k.texSets; ++i)
-    s += Fmt("layout(location = %d) in vec4 vk_TexCoord%d;\n", AttributeLocation(i), i);
+  s += AttributeDeclaration(kAttrPosition);
+  if (k.hasNormal) s += AttributeDeclaration(kAttrNormal);
+  if (k.hasDiffuse) s += DeclareAttribute(kAttrDiffuse);
+  if (k.hasSpecular) s += DeclareAttribute(kAttrSpecular);
+  for (int i = 0; i < k.texSets; ++i) s += AttributeDeclaration(TexCoordAttribute(i));
   s += Varyings(k);
   s += kToGl;
   s += "uniform vec4 vk_Viewport;\n";
@@ -279,10 +298,9 @@ std::string FixedFragmentShader(const FixedFunctionKey& k) {
     std::string c = Op(st.colorOp, Arg(st.colorArg[0], i), Arg(st.colorArg[1], i), i);
     std::string a = Op(st.alphaOp, Arg(st.alphaArg[0], i), Arg(st.alphaArg[1], i), i);
     // Every input lies in 0..1; only operations that can leave it need the saturation.
-    auto staysInRange = [](int op) { return op == 2 || op == 3 || op == 4 || (op >= 12 && op <= 14) || op == 16; };
     std::string v = "vec4((" + c + ").rgb, (" + a + ").a)";
     if (c == a) v = c;
-    if (staysInRange(st.colorOp) && staysInRange(st.alphaOp))
+    if (StaysInRange(st.colorOp) && StaysInRange(st.alphaOp))
       s += "  cur = " + v + ";\n";
     else
       s += "  cur = clamp(" + v + ", 0.0, 1.0);\n";

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/gfx/shader_interface.h"
+
 namespace vkgfx {
 
 GLuint CompileShader(GLenum type, const std::string& source, std::string& log) {
@@ -103,32 +105,38 @@ static void SetDefaults(GlProgram& p, const std::string& source) {
   }
 }
 
-std::unique_ptr<GlProgram> LinkProgram(const std::string& vsSource, const std::string& fsSource, std::string& log) {
-  auto p = std::make_unique<GlProgram>();
-  GLuint vs = CompileShader(GL_VERTEX_SHADER, vsSource, log);
-  if (!vs) return p;
-  GLuint fs = CompileShader(GL_FRAGMENT_SHADER, fsSource, log);
-  if (!fs) {
-    glDeleteShader(vs);
-    return p;
+GLuint ShaderCache::Get(GLenum type, const std::string& source, std::string& log) {
+  auto& cache = type == GL_VERTEX_SHADER ? vertex_ : fragment_;
+  auto it = cache.find(source);
+  if (it != cache.end()) return it->second;
+  GLuint s = CompileShader(type, source, log);
+  if (!s) return 0;
+  ++compiled;
+  cache.emplace(source, s);
+  return s;
+}
+
+void ShaderCache::Clear() {
+  for (auto* cache : {&vertex_, &fragment_}) {
+    for (auto& entry : *cache) glDeleteShader(entry.second);
+    cache->clear();
   }
+}
+
+std::unique_ptr<GlProgram> LinkProgram(GLuint vs, GLuint fs, std::string& log, const std::string& sources) {
+  auto p = std::make_unique<GlProgram>();
+  if (!vs || !fs) return p;
   GLuint id = glCreateProgram();
   glAttachShader(id, vs);
   glAttachShader(id, fs);
   // Custom vertex shaders may leave out layout qualifiers; the names fix the slots.
-  glBindAttribLocation(id, 0, "vk_Position");
-  glBindAttribLocation(id, 1, "vk_Normal");
-  glBindAttribLocation(id, 2, "vk_Diffuse");
-  glBindAttribLocation(id, 3, "vk_TexCoord0");
-  glBindAttribLocation(id, 4, "vk_Specular");
+  for (int slot = 0; slot < kAttrCount; ++slot) glBindAttribLocation(id, GLuint(slot), kAttributes[slot].name);
 #if !VK_GLES
-  glBindFragDataLocation(id, 0, "vk_FragColor");  // GLSL ES: the only output is location 0 anyway
+  glBindFragDataLocation(id, 0, kFragColorName);  // GLSL ES: the only output is location 0 anyway
 #endif
   glLinkProgram(id);
   glDetachShader(id, vs);
   glDetachShader(id, fs);
-  glDeleteShader(vs);
-  glDeleteShader(fs);
   GLint ok = GL_FALSE;
   glGetProgramiv(id, GL_LINK_STATUS, &ok);
   if (!ok) {
@@ -142,7 +150,7 @@ std::unique_ptr<GlProgram> LinkProgram(const std::string& vsSource, const std::s
   p->id = id;
   p->ok = true;
   LookUp(*p);
-  if (kGlEs) SetDefaults(*p, vsSource + fsSource);
+  if (kGlEs) SetDefaults(*p, sources);
   return p;
 }
 

@@ -59,10 +59,10 @@ struct GlProgram {
   DeviceUniforms loc;
   std::array<std::uint64_t, kGroupCount> stamps{};
 
-  // Custom shader uniforms bound to this program's locations.
+  // The device's shader constants this program declares, bound to its locations.
   struct Bound {
-    const ShaderStore* shader;
-    size_t index;
+    int stage;     // ShaderStageIndex
+    size_t index;  // in DeviceState::constants[stage].values
     ActiveUniform uniform;
     std::uint64_t version;
   };
@@ -73,7 +73,23 @@ struct GlProgram {
 // Compiles a shader; 0 and the compiler's log on failure.
 GLuint CompileShader(GLenum type, const std::string& source, std::string& log);
 
-// Links vertex and fragment sources into a program (ok == false on failure).
-std::unique_ptr<GlProgram> LinkProgram(const std::string& vs, const std::string& fs, std::string& log);
+// Compiled shader objects, one per distinct stage text: vertex and fragment
+// stages are cached apart, so programs that share a stage (the same vertex
+// processing under different texture stages, say) compile it once.
+class ShaderCache {
+ public:
+  ~ShaderCache() = default;  // the GL objects go with the context (Clear while it is current)
+  // The shader for the source, compiled on first use; 0 and the compiler's log on failure.
+  GLuint Get(GLenum type, const std::string& source, std::string& log);
+  void Clear();
+  std::uint64_t compiled = 0;  // shader objects compiled so far
+
+ private:
+  std::unordered_map<std::string, GLuint> vertex_, fragment_;
+};
+
+// Links a vertex and a fragment shader into a program (ok == false on failure). `sources` is the
+// shaders' text: GL ES sets the uniforms it declares with an initialiser once, after linking.
+std::unique_ptr<GlProgram> LinkProgram(GLuint vs, GLuint fs, std::string& log, const std::string& sources = {});
 
 }  // namespace vkgfx

@@ -35,6 +35,9 @@ class RecordingBackend final : public Backend {
       case StateKind::Texture: Log("SetTexture %u %u", index, value ? 1u : 0u); break;
       case StateKind::PixelShader: Log("SetPixelShader"); break;
       case StateKind::VertexShader: Log("SetVertexShader"); break;
+      case StateKind::ShaderConstant:
+        Log(index == kPixelStage ? "SetPixelShaderConstant %u" : "SetVertexShaderConstant %u", value);
+        break;
       case StateKind::Fvf: Log("SetFVF %u", value); break;
       case StateKind::Stream: Log("SetStreamSource"); break;
       case StateKind::Indices: Log("SetIndices"); break;
@@ -100,18 +103,9 @@ class RecordingBackend final : public Backend {
   HRESULT CreateSurface(Surface&) override { return D3D_OK; }
   HRESULT CreateShader(ShaderStore&) override { return D3D_OK; }
 
+  // Nothing is rendered here: render targets read back black.
   HRESULT ReadSurface(Surface& surface, std::vector<std::uint8_t>& rgba) override {
-    // Nothing is rendered here: render targets read back black; texture levels
-    // with a system copy read back what was written into them.
     rgba.assign(size_t(surface.desc.Width) * surface.desc.Height * 4, 0);
-    if (surface.texture && !surface.texture->store.IsRenderTarget()) {
-      const Image& img = surface.texture->store.At(surface.face, surface.level);
-      UINT bpp = BytesPerPixel(surface.texture->store.format);
-      for (UINT y = 0; y < img.height; ++y)
-        for (UINT x = 0; x < img.width; ++x)
-          PixelToRgba8(surface.texture->store.format, &img.pixels[size_t(y) * img.pitch + x * bpp],
-                       &rgba[(size_t(y) * img.width + x) * 4]);
-    }
     return D3D_OK;
   }
 

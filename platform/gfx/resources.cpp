@@ -225,40 +225,6 @@ HRESULT IndexBuffer::GetDesc(D3DINDEXBUFFER_DESC* desc) {
   return D3D_OK;
 }
 
-// ---------------------------------------------------------------------------
-// Shader uniforms
-
-UniformValue& ShaderStore::Slot(const char* name) {
-  for (auto& u : uniforms)
-    if (u.name == name) return u;
-  uniforms.push_back(UniformValue{});
-  uniforms.back().name = name;
-  ++layoutVersion;
-  return uniforms.back();
-}
-
-void ShaderStore::SetFloats(const char* name, const float* values, UINT count, bool matrix) {
-  if (!name || !values || count == 0) return;
-  UniformValue& u = Slot(name);
-  if (!u.isInt && u.isMatrix == matrix && u.floats.size() == count &&
-      std::memcmp(u.floats.data(), values, count * sizeof(float)) == 0)
-    return;
-  u.isInt = false;
-  u.isMatrix = matrix;
-  u.floats.assign(values, values + count);
-  ++u.version;
-}
-
-void ShaderStore::SetInts(const char* name, const int* values, UINT count) {
-  if (!name || !values || count == 0) return;
-  UniformValue& u = Slot(name);
-  if (u.isInt && u.ints.size() == count && std::memcmp(u.ints.data(), values, count * sizeof(int)) == 0) return;
-  u.isInt = true;
-  u.isMatrix = false;
-  u.ints.assign(values, values + count);
-  ++u.version;
-}
-
 template <class Interface>
 HRESULT ShaderObject<Interface>::GetDevice(std::shared_ptr<IDirect3DDevice9>& out) {
   return DeviceOf<ShaderObject>(device, out);

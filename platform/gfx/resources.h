@@ -166,41 +166,20 @@ class IndexBuffer final : public IDirect3DIndexBuffer9 {
   HRESULT GetDesc(D3DINDEXBUFFER_DESC* desc) override;
 };
 
-// Uniform values of a shader object, kept by name.
-struct UniformValue {
-  std::string name;
-  std::vector<float> floats;
-  std::vector<int> ints;
-  bool isInt = false;
-  bool isMatrix = false;
-  std::uint64_t version = 1;
-};
-
 struct ShaderStore {
   bool pixel = true;
   std::string source;
-  std::vector<UniformValue> uniforms;
-  std::uint64_t layoutVersion = 1;  // grows when a new name appears
   std::uint64_t serial = NextSerial();
   std::unique_ptr<GpuObject> gpu;
-
-  UniformValue& Slot(const char* name);
-  void SetFloats(const char* name, const float* values, UINT count, bool matrix);
-  void SetInts(const char* name, const int* values, UINT count);
 };
 
-// A shader object of either stage: its source, its uniform values and its backend object.
+// A shader object of either stage: its source and its backend object.
 template <class Interface>
 class ShaderObject final : public Interface {
  public:
   ShaderObject(std::weak_ptr<Device> device, ShaderStore store) : device(std::move(device)), store(std::move(store)) {}
   std::weak_ptr<Device> device;
   ShaderStore store;
-  void VkSetFloats(const char* name, const float* values, UINT count) override {
-    store.SetFloats(name, values, count, false);
-  }
-  void VkSetInts(const char* name, const int* values, UINT count) override { store.SetInts(name, values, count); }
-  void VkSetMatrix(const char* name, const D3DMATRIX& m) override { store.SetFloats(name, &m._11, 16, true); }
   const char* VkSource() override { return store.source.c_str(); }
   HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) override;
 };

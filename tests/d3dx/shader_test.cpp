@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/gfx/d3dx/shader_link.h"
 #include "tests/d3dx/d3dx_test_util.h"
 
 namespace {
@@ -27,16 +26,23 @@ HRESULT Compile(const std::string& src, const char* entry, const char* profile, 
   return D3DXCompileShader(src.c_str(), UINT(src.size()), nullptr, nullptr, entry, profile, 0, &code, errors, table);
 }
 
-// Records what a constant table pushes into a shader object.
-class FakeShader : public IDirect3DShader9Base {
- public:
-  void VkSetFloats(const char* name, const float* v, UINT n) override { floats[name].assign(v, v + n); }
-  void VkSetInts(const char* name, const int* v, UINT n) override { ints[name].assign(v, v + n); }
-  void VkSetMatrix(const char* name, const D3DMATRIX& m) override { floats[name].assign(&m._11, &m._11 + 16); }
-  const char* VkSource() override { return ""; }
-  std::map<std::string, std::vector<float>> floats;
-  std::map<std::string, std::vector<int>> ints;
-};
+// The pixel-stage constants the device held at its last draw.
+const vkgfx::ShaderConstants& PixelConstantsAtDraw(const LPDIRECT3DDEVICE9& device) {
+  struct V {
+    float x, y, z, rhw;
+  } v[3] = {{0, 0, 0, 1}, {1, 0, 0, 1}, {0, 1, 0, 1}};
+  device->SetFVF(D3DFVF_XYZRHW);
+  device->BeginScene();
+  device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof v[0]);
+  device->EndScene();
+  return vkgfx::VkRecordedDraws(device.get()).back().state.constants[vkgfx::kPixelStage];
+}
+
+const vkgfx::ShaderConstant* Named(const vkgfx::ShaderConstants& constants, const char* name) {
+  for (const auto& c : constants.values)
+    if (c.name == name) return &c;
+  return nullptr;
+}
 
 TEST(D3dxCompileShader, ProducesACompleteProgramCallingTheEntryPoint) {
   LPD3DXBUFFER code;
@@ -86,52 +92,50 @@ TEST(D3dxCompileShader, RejectsMissingEntriesBadProfilesAndBrokenSources) {
             std::string::npos);
 }
 
-TEST(D3dxConstantTable, ValuesReachEveryShaderMadeFromTheCodeBeforeAndAfterCreation) {
+TEST(D3dxConstantTable, ValuesBecomeTheDevicesConstantsOfTheTablesStage) {
   LPD3DXBUFFER code;
   LPD3DXCONSTANTTABLE table;
   ASSERT_EQ(S_OK, Compile(kBlur, "BlurShader", "ps_2_0", code, nullptr, &table));
-  const LPDIRECT3DDEVICE9 noDevice;
+  LPDIRECT3DDEVICE9 device = d3dxtest::MakeDevice(vkgfx::BackendKind::Recording);
+  ASSERT_TRUE(device);
 
-  auto first = std::make_shared<FakeShader>();
-  vkd3dx::LinkCreatedShader(static_cast<const DWORD*>(code->GetBufferPointer()), first);
-  // Set while no shader is bound anywhere: the value still arrives.
-  EXPECT_EQ(S_OK, table->SetFloat(noDevice, "fBlurLevel", 4.0f));
-  EXPECT_EQ(first->floats["fBlurLevel"], std::vector<float>{4.0f});
+  // Set while no shader exists at all: the value is the device's.
+  EXPECT_EQ(S_OK, table->SetFloat(device, "fBlurLevel", 4.0f));
   // Ints stay ints; floats given to an int constant are converted.
-  EXPECT_EQ(S_OK, table->SetInt(noDevice, "iDreamCount", 7));
-  EXPECT_EQ(first->ints["iDreamCount"], std::vector<int>{7});
-  EXPECT_EQ(S_OK, table->SetFloat(noDevice, "iDreamCount", 9.0f));
-  EXPECT_EQ(first->ints["iDreamCount"], std::vector<int>{9});
+  EXPECT_EQ(S_OK, table->SetInt(device, "iDreamCount", 7));
   D3DXMATRIX m;
   D3DXMatrixTranslation(&m, 1, 2, 3);
-  EXPECT_EQ(S_OK, table->SetMatrix(noDevice, "mTex", &m));
-  EXPECT_EQ(first->floats["mTex"][12], 1.0f);
+  EXPECT_EQ(S_OK, table->SetMatrix(device, "mTex", &m));
+  {
+    const auto& constants = PixelConstantsAtDraw(device);
+    ASSERT_TRUE(Named(constants, "fBlurLevel"));
+    EXPECT_EQ(Named(constants, "fBlurLevel")->floats, std::vector<float>{4.0f});
+    EXPECT_EQ(Named(constants, "iDreamCount")->ints, std::vector<int>{7});
+    ASSERT_EQ(Named(constants, "mTex")->floats.size(), 16u);
+    EXPECT_EQ(Named(constants, "mTex")->floats[12], 1.0f);
+  }
+  EXPECT_EQ(S_OK, table->SetFloat(device, "iDreamCount", 9.0f));
+  EXPECT_EQ(Named(PixelConstantsAtDraw(device), "iDreamCount")->ints, std::vector<int>{9});
 
-  // A shader created later from a copy of the code gets the values set so far.
-  const std::string copy(static_cast<const char*>(code->GetBufferPointer()));
-  auto second = std::make_shared<FakeShader>();
-  vkd3dx::LinkCreatedShader(reinterpret_cast<const DWORD*>(copy.c_str()), second);
-  EXPECT_EQ(second->floats["fBlurLevel"], std::vector<float>{4.0f});
-  EXPECT_EQ(second->ints["iDreamCount"], std::vector<int>{9});
+  // Unknown names and a missing device fail and touch nothing.
+  const LPDIRECT3DDEVICE9 noDevice;
+  EXPECT_EQ(D3DERR_INVALIDCALL, table->SetFloat(device, "fNoSuchThing", 1.0f));
+  EXPECT_EQ(D3DERR_INVALIDCALL, table->SetFloat(device, nullptr, 1.0f));
+  EXPECT_EQ(D3DERR_INVALIDCALL, table->SetMatrix(device, "fBlurLevel", &m));
+  EXPECT_EQ(D3DERR_INVALIDCALL, table->SetFloat(noDevice, "fBlurLevel", 1.0f));
+  EXPECT_FALSE(Named(PixelConstantsAtDraw(device), "fNoSuchThing"));
 
-  // Unknown names fail and touch nothing; a shader from other code is not linked.
-  EXPECT_EQ(D3DERR_INVALIDCALL, table->SetFloat(noDevice, "fNoSuchThing", 1.0f));
-  EXPECT_EQ(D3DERR_INVALIDCALL, table->SetFloat(noDevice, nullptr, 1.0f));
-  EXPECT_EQ(D3DERR_INVALIDCALL, table->SetMatrix(noDevice, "fBlurLevel", &m));
-  EXPECT_EQ(first->floats.count("fNoSuchThing"), 0u);
-  auto stranger = std::make_shared<FakeShader>();
-  const std::string otherCode = "#version 330 core\nvoid main() {}\n";
-  vkd3dx::LinkCreatedShader(reinterpret_cast<const DWORD*>(otherCode.c_str()), stranger);
-  table->SetFloat(noDevice, "fBlurLevel", 5.0f);
-  EXPECT_TRUE(stranger->floats.empty());
-  EXPECT_EQ(second->floats["fBlurLevel"], std::vector<float>{5.0f});
-
-  // Two compiles of the same text stay apart.
-  LPD3DXBUFFER code2;
-  LPD3DXCONSTANTTABLE table2;
-  ASSERT_EQ(S_OK, Compile(kBlur, "BlurShader", "ps_2_0", code2, nullptr, &table2));
-  table2->SetFloat(noDevice, "fBlurLevel", 99.0f);
-  EXPECT_EQ(first->floats["fBlurLevel"], std::vector<float>{5.0f});
+  // A vertex table sets the vertex stage's constants.
+  LPD3DXBUFFER vsCode;
+  LPD3DXCONSTANTTABLE vsTable;
+  const std::string vs = "uniform float fWave;\nvoid Move() { vk_ClipPos = vk_Position * fWave; }";
+  ASSERT_EQ(S_OK, Compile(vs, "Move", "vs_2_0", vsCode, nullptr, &vsTable));
+  EXPECT_EQ(S_OK, vsTable->SetFloat(device, "fWave", 2.0f));
+  PixelConstantsAtDraw(device);
+  const auto& vertex = vkgfx::VkRecordedDraws(device.get()).back().state.constants[vkgfx::kVertexStage];
+  ASSERT_TRUE(Named(vertex, "fWave"));
+  EXPECT_EQ(Named(vertex, "fWave")->floats, std::vector<float>{2.0f});
+  EXPECT_FALSE(Named(PixelConstantsAtDraw(device), "fWave"));
 }
 
 }  // namespace

@@ -52,8 +52,9 @@ TEST(EntrySwitches, HasSwitchIsACaseInsensitivePrefixTestOfTheBareWords) {
 TEST(EntryOptions, ValuesAreParsedAndCheckedStrictly) {
   const TOptions o = Parse({"DEBUG", "--headless", "--size", "320x180", "--until=2000", "--fixed-step", "20",
                             "--screenshot", "0", "a.png", "--screenshot", "1000", "b.png", "--trace", "t.jsonl",
-                            "--seed", "4294967295", "--backend", "recording", "--", "--not-an-option"});
+                            "--seed", "4294967295", "--backend", "recording", "--gfx-debug", "--", "--not-an-option"});
   EXPECT_TRUE(o.Headless);
+  EXPECT_TRUE(o.GfxDebug);
   EXPECT_EQ(o.Width, 320);
   EXPECT_EQ(o.Height, 180);
   EXPECT_TRUE(o.HasUntil);

@@ -217,6 +217,40 @@ TEST_F(RecordingDevice, KeysRoundTripAsText) {
   EXPECT_TRUE(key == back);
   EXPECT_FALSE(vkgfx::KeyFromString("zz", back));
   EXPECT_FALSE(vkgfx::KeyFromString(std::string(sizeof key * 2, 'g'), back));
+  // Well-formed text that no state could have made is refused too.
+  vkgfx::FixedFunctionKey bad = key;
+  bad.stageCount = 9;
+  EXPECT_FALSE(vkgfx::KeyFromString(vkgfx::KeyToString(bad), back));
+  bad = key;
+  bad.texSets = 12;
+  EXPECT_FALSE(vkgfx::KeyFromString(vkgfx::KeyToString(bad), back));
+  bad = key;
+  bad.stages[0].colorOp = D3DTOP_DOTPRODUCT3;
+  EXPECT_FALSE(vkgfx::KeyFromString(vkgfx::KeyToString(bad), back));
+  bad = key;
+  bad.stages[key.stageCount].colorOp = D3DTOP_MODULATE;  // a stage past the last one
+  EXPECT_FALSE(vkgfx::KeyFromString(vkgfx::KeyToString(bad), back));
+}
+
+TEST_F(RecordingDevice, RefusedCallsAndUnhandledStagesSayWhyOnce) {
+  vkgfx::VkClearReportedMessages();
+  ScreenVertex v[3] = {};
+  d->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(D3DERR_INVALIDCALL, d->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof v[0]));
+  auto said = vkgfx::VkReportedMessages();
+  ASSERT_EQ(1u, said.size());
+  EXPECT_NE(std::string::npos, said[0].find("DrawPrimitiveUP refused (D3DERR_INVALIDCALL): outside BeginScene"));
+
+  d->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_DOTPRODUCT3);
+  d->SetTextureStageState(0, D3DTSS_ALPHAARG1, D3DTA_TEMP);
+  d->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+  d->BeginScene();
+  for (int i = 0; i < 3; ++i) d->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof v[0]);
+  d->EndScene();
+  said = vkgfx::VkReportedMessages();
+  ASSERT_EQ(3u, said.size());
+  EXPECT_NE(std::string::npos, said[1].find("stage 0: colour operation 24")) << said[1];
+  EXPECT_NE(std::string::npos, said[2].find("stage 0: alpha argument 5")) << said[2];
 }
 
 TEST_F(RecordingDevice, DrawsOutsideASceneFailAndDrawNothing) {
@@ -371,22 +405,23 @@ TEST_F(RecordingDevice, RenderTargetsKeepIdentityAndResetTheViewport) {
   EXPECT_EQ(D3D_OK, d->SetRenderTarget(0, saved));
 }
 
-TEST_F(RecordingDevice, ShaderCreationCallsTheHook) {
-  static int calls = 0;
-  static const DWORD* seen = nullptr;
-  vkgfx::VkSetShaderCreatedHook([](const DWORD* function, const std::shared_ptr<IDirect3DShader9Base>& shader) {
-    ++calls;
-    seen = function;
-    EXPECT_TRUE(shader);
-  });
+TEST_F(RecordingDevice, ShadersKeepTheirSourceAndConstantsAreDeviceState) {
   const char* source = "#version 330 core\nout vec4 vk_FragColor;\nvoid main() { vk_FragColor = vec4(1.0); }\n";
   std::shared_ptr<IDirect3DPixelShader9> ps;
   ASSERT_EQ(D3D_OK, d->CreatePixelShader(reinterpret_cast<const DWORD*>(source), ps));
-  vkgfx::VkSetShaderCreatedHook(nullptr);
-  EXPECT_EQ(1, calls);
-  EXPECT_EQ(reinterpret_cast<const DWORD*>(source), seen);
   EXPECT_STREQ(source, ps->VkSource());
   EXPECT_EQ(D3DERR_INVALIDCALL, d->CreatePixelShader(nullptr, ps));
+
+  const float tint[4] = {0.5f, 1, 0.25f, 1};
+  vkgfx::VkResetStats(d);
+  EXPECT_EQ(D3D_OK, d->VkSetPixelShaderConstantF("tint", tint, 4));
+  EXPECT_EQ(D3D_OK, d->VkSetPixelShaderConstantF("tint", tint, 4));  // unchanged: filtered
+  EXPECT_EQ(D3DERR_INVALIDCALL, d->VkSetPixelShaderConstantF(nullptr, tint, 4));
+  EXPECT_EQ(D3DERR_INVALIDCALL, d->VkSetVertexShaderConstantI("n", nullptr, 1));
+  auto stats = vkgfx::VkGetStats(d);
+  EXPECT_EQ(1u, stats.stateChanges);
+  EXPECT_EQ(1u, stats.redundantStates);
+  EXPECT_EQ("SetPixelShaderConstant 4", vkgfx::VkRecordedCalls(d).back());
 }
 
 }  // namespace

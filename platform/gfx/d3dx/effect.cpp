@@ -492,23 +492,24 @@ class Effect final : public ID3DXEffect {
       if (a.kind == StateKind::Texture && a.param < 0) device_->SetTexture(a.index, nullptr);
     for (std::size_t i = 0; i < p.samplers.size(); ++i)
       device_->SetTexture(DWORD(p.samplers[i].stage), params_[p.samplerParams[i]].texture);
-    if (p.vertexShader) PushUniforms(*p.vertexShader, p.vertexUniforms);
-    if (p.pixelShader) PushUniforms(*p.pixelShader, p.pixelUniforms);
+    if (p.vertexShader) SetShaderConstants(ShaderStage::Vertex, p.vertexUniforms);
+    if (p.pixelShader) SetShaderConstants(ShaderStage::Pixel, p.pixelUniforms);
   }
 
-  void PushUniforms(IDirect3DShader9Base& shader, const std::vector<int>& uniforms) {
+  // Uniform parameters become the device's shader constants, as a constant table sets them.
+  void SetShaderConstants(ShaderStage stage, const std::vector<int>& uniforms) {
+    const bool pixel = stage == ShaderStage::Pixel;
     for (int i : uniforms) {
       const Param& p = params_[i];
       const char* name = p.desc.name.c_str();
-      if (p.desc.type == ParamType::Matrix) {
-        D3DMATRIX m;
-        std::memcpy(&m._11, p.values.data(), sizeof m);
-        shader.VkSetMatrix(name, m);
-      } else if (p.desc.type == ParamType::Int || p.desc.type == ParamType::Bool) {
+      if (p.desc.type == ParamType::Int || p.desc.type == ParamType::Bool) {
         const int v = int(p.values[0]);
-        shader.VkSetInts(name, &v, 1);
+        pixel ? device_->VkSetPixelShaderConstantI(name, &v, 1) : device_->VkSetVertexShaderConstantI(name, &v, 1);
       } else {
-        shader.VkSetFloats(name, p.values.data(), UINT(p.values.size()));
+        // Matrices are 16 floats as stored, like every other float parameter.
+        const UINT n = UINT(p.values.size());
+        pixel ? device_->VkSetPixelShaderConstantF(name, p.values.data(), n)
+              : device_->VkSetVertexShaderConstantF(name, p.values.data(), n);
       }
     }
   }

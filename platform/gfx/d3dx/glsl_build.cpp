@@ -5,16 +5,22 @@
 #include <algorithm>
 #include <cctype>
 
+#include "platform/gfx/shader_interface.h"
+
 namespace vkd3dx {
 namespace {
 
 bool IsIdentChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
+// The vertex attributes shader writers may read: position, normal, diffuse, first coordinate set.
+std::string VertexAttributes() {
+  std::string s;
+  for (int slot : {vkgfx::kAttrPosition, vkgfx::kAttrNormal, vkgfx::kAttrDiffuse, vkgfx::kAttrTexCoord0})
+    s += vkgfx::AttributeDeclaration(slot);
+  return s;
+}
+
 const char* kVertexPrelude =
-    "layout(location = 0) in vec4 vk_Position;\n"
-    "layout(location = 1) in vec3 vk_Normal;\n"
-    "layout(location = 2) in vec4 vk_Diffuse;\n"
-    "layout(location = 3) in vec4 vk_TexCoord0;\n"
     "uniform mat4 vk_World;\n"
     "uniform mat4 vk_View;\n"
     "uniform mat4 vk_Projection;\n"
@@ -234,7 +240,7 @@ std::string BuildGlsl(const GlslRequest& r) {
   std::string s = "#version 330 core\n";
   if (!r.marker.empty()) s += "// " + r.marker + "\n";
   for (const std::string& d : r.defines) s += "#define " + d + "\n";
-  s += r.stage == ShaderStage::Vertex ? kVertexPrelude : kPixelPrelude;
+  s += r.stage == ShaderStage::Vertex ? VertexAttributes() + kVertexPrelude : std::string(kPixelPrelude);
 
   // Samplers: the bindings asked for, then any vk_Sampler<N> the code uses undeclared.
   std::vector<int> used, declared;

@@ -1,18 +1,13 @@
 // D3DXCompileShader and ID3DXConstantTable.
 //
-// The code buffer is the complete GLSL program. A constant table stays linked
-// to every shader object the device creates from its code buffer (the device
-// reports each creation, see LinkCreatedShader), so values set through the
-// table reach those shaders whether or not one is bound at the time — the way
-// the original's constant registers outlive shader switches. The table also
-// keeps the values, so a shader created after a Set... call still receives them.
+// The code buffer is the complete GLSL program. A constant table describes the
+// source's uniforms and sets their values through the device it is given, as
+// Direct3D 9's tables set constant registers: the values are device state and
+// reach whichever shader of that stage declares the name, now or later.
 
 #include <algorithm>
 #include <cstring>
-#include <map>
-#include <mutex>
 
-#include "platform/gfx/backend.h"
 #include "platform/gfx/d3dx/common.h"
 #include "platform/gfx/d3dx/glsl_build.h"
 #include "platform/gfx/d3dx/shader_link.h"
@@ -28,9 +23,8 @@ struct Constant {
   bool isInt = false;      // int, ivecN, bool
   bool isMatrix = false;
   bool isSampler = false;
-  std::vector<float> floats;
+  std::vector<float> floats;  // the whole value, as last set (a partial set keeps the rest)
   std::vector<int> ints;
-  bool set = false;
 
   UINT Count() const { return components * std::max(1u, decl.elements); }
 };
@@ -47,9 +41,9 @@ void Describe(const std::string& type, Constant& c) {
   else if (type.rfind("sampler", 0) == 0) c.isSampler = true;
 }
 
-class ConstantTable final : public ID3DXConstantTable, public std::enable_shared_from_this<ConstantTable> {
+class ConstantTable final : public ID3DXConstantTable {
  public:
-  explicit ConstantTable(const std::vector<UniformDecl>& uniforms) {
+  ConstantTable(ShaderStage stage, const std::vector<UniformDecl>& uniforms) : stage_(stage) {
     UINT reg = 0;
     constants_.reserve(uniforms.size());
     for (const UniformDecl& u : uniforms) {
@@ -65,14 +59,6 @@ class ConstantTable final : public ID3DXConstantTable, public std::enable_shared
       c.ints.assign(c.isInt ? c.Count() : 0, 0);
       constants_.push_back(std::move(c));
     }
-  }
-
-  void Link(const std::shared_ptr<IDirect3DShader9Base>& shader) {
-    shaders_.erase(std::remove_if(shaders_.begin(), shaders_.end(), [](auto& w) { return w.expired(); }),
-                   shaders_.end());
-    shaders_.push_back(shader);
-    for (const Constant& c : constants_)
-      if (c.set) Push(c, *shader);
   }
 
   HRESULT GetDesc(D3DXCONSTANTTABLE_DESC* desc) override {
@@ -143,26 +129,26 @@ class ConstantTable final : public ID3DXConstantTable, public std::enable_shared
     return SetFloatArray(d, h, m3, 9);
   }
 
-  HRESULT SetFloatArray(const LPDIRECT3DDEVICE9&, D3DXHANDLE h, const float* v, UINT count) override {
+  HRESULT SetFloatArray(const LPDIRECT3DDEVICE9& device, D3DXHANDLE h, const float* v, UINT count) override {
     Constant* c = Find(h);
-    if (!c || c->isSampler || (!v && count)) return D3DERR_INVALIDCALL;
+    if (!device || !c || c->isSampler || (!v && count)) return D3DERR_INVALIDCALL;
     const UINT n = std::min(count, c->Count());
     for (UINT i = 0; i < n; ++i) {
       if (c->isInt) c->ints[i] = int(v[i]);
       else c->floats[i] = v[i];
     }
-    return Changed(*c);
+    return Send(*device, *c);
   }
 
-  HRESULT SetIntArray(const LPDIRECT3DDEVICE9&, D3DXHANDLE h, const INT* v, UINT count) override {
+  HRESULT SetIntArray(const LPDIRECT3DDEVICE9& device, D3DXHANDLE h, const INT* v, UINT count) override {
     Constant* c = Find(h);
-    if (!c || c->isSampler || (!v && count)) return D3DERR_INVALIDCALL;
+    if (!device || !c || c->isSampler || (!v && count)) return D3DERR_INVALIDCALL;
     const UINT n = std::min(count, c->Count());
     for (UINT i = 0; i < n; ++i) {
       if (c->isInt) c->ints[i] = v[i];
       else c->floats[i] = float(v[i]);
     }
-    return Changed(*c);
+    return Send(*device, *c);
   }
 
  private:
@@ -175,79 +161,23 @@ class ConstantTable final : public ID3DXConstantTable, public std::enable_shared
     return nullptr;
   }
 
-  HRESULT Changed(Constant& c) {
-    c.set = true;
-    for (auto& weak : shaders_)
-      if (auto shader = weak.lock()) Push(c, *shader);
-    return S_OK;
+  HRESULT Send(IDirect3DDevice9& device, const Constant& c) const {
+    const char* name = c.decl.name.c_str();
+    HRESULT hr;
+    if (stage_ == ShaderStage::Pixel)
+      hr = c.isInt ? device.VkSetPixelShaderConstantI(name, c.ints.data(), UINT(c.ints.size()))
+                   : device.VkSetPixelShaderConstantF(name, c.floats.data(), UINT(c.floats.size()));
+    else
+      hr = c.isInt ? device.VkSetVertexShaderConstantI(name, c.ints.data(), UINT(c.ints.size()))
+                   : device.VkSetVertexShaderConstantF(name, c.floats.data(), UINT(c.floats.size()));
+    return FAILED(hr) ? hr : S_OK;
   }
 
-  static void Push(const Constant& c, IDirect3DShader9Base& shader) {
-    if (c.isInt) {
-      shader.VkSetInts(c.decl.name.c_str(), c.ints.data(), UINT(c.ints.size()));
-    } else if (c.isMatrix && c.components == 16 && c.decl.elements == 0) {
-      D3DMATRIX m;
-      std::memcpy(&m._11, c.floats.data(), sizeof m);
-      shader.VkSetMatrix(c.decl.name.c_str(), m);
-    } else {
-      shader.VkSetFloats(c.decl.name.c_str(), c.floats.data(), UINT(c.floats.size()));
-    }
-  }
-
+  ShaderStage stage_;
   std::vector<Constant> constants_;
-  std::vector<std::weak_ptr<IDirect3DShader9Base>> shaders_;
 };
-
-// Code buffers that have a table, by buffer address and by text.
-struct Registry {
-  std::mutex mutex;
-  struct Entry {
-    std::weak_ptr<ID3DXBuffer> code;
-    std::weak_ptr<ConstantTable> table;
-  };
-  std::vector<Entry> entries;
-
-  void Add(const LPD3DXBUFFER& code, const std::shared_ptr<ConstantTable>& table) {
-    std::lock_guard<std::mutex> lock(mutex);
-    entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                 [](const Entry& e) { return e.code.expired() && e.table.expired(); }),
-                  entries.end());
-    entries.push_back({code, table});
-  }
-
-  std::shared_ptr<ConstantTable> Find(const DWORD* function) {
-    std::lock_guard<std::mutex> lock(mutex);
-    // The very buffer the compiler returned...
-    for (const Entry& e : entries)
-      if (auto code = e.code.lock())
-        if (code->GetBufferPointer() == function) return e.table.lock();
-    // ...or a copy of its text (the marker line makes the text unique per compile).
-    const char* text = reinterpret_cast<const char*>(function);
-    for (const Entry& e : entries) {
-      auto code = e.code.lock();
-      if (code && std::strcmp(static_cast<const char*>(code->GetBufferPointer()), text) == 0)
-        return e.table.lock();
-    }
-    return nullptr;
-  }
-};
-
-Registry& TheRegistry() {
-  static Registry registry;
-  return registry;
-}
-
-std::uint64_t NextCompileSerial() {
-  static std::uint64_t serial = 0;
-  return ++serial;
-}
 
 }  // namespace
-
-void LinkCreatedShader(const DWORD* function, const std::shared_ptr<IDirect3DShader9Base>& shader) {
-  if (!function || !shader) return;
-  if (auto table = TheRegistry().Find(function)) table->Link(shader);
-}
 
 bool ProfileStage(const char* profile, ShaderStage& stage) {
   if (!profile) return false;
@@ -283,9 +213,6 @@ HRESULT D3DXCompileShader(LPCSTR source, UINT sourceLength, const D3DXMACRO* def
     return D3DXERR_INVALIDDATA;
   };
   if (!source || !function) return D3DERR_INVALIDCALL;
-  // From the first compile on, the device reports the shaders it creates.
-  static const bool hooked = (vkgfx::VkSetShaderCreatedHook(&LinkCreatedShader), true);
-  (void)hooked;
   ShaderStage stage;
   if (!ProfileStage(profile, stage)) return fail(std::string("error: unsupported profile '") + (profile ? profile : "") + "'");
 
@@ -295,7 +222,7 @@ HRESULT D3DXCompileShader(LPCSTR source, UINT sourceLength, const D3DXMACRO* def
   request.source.assign(source, strnlen(source, sourceLength));
   request.entry = function;
   request.defines = MacroLines(defines);
-  request.marker = "vk-shader " + std::to_string(NextCompileSerial()) + " " + function;
+  request.marker = std::string("vk-shader ") + function;
   std::string error;
   if (!CheckSource(request, error)) return fail(error);
 
@@ -303,9 +230,7 @@ HRESULT D3DXCompileShader(LPCSTR source, UINT sourceLength, const D3DXMACRO* def
   LPD3DXBUFFER code = MakeTextBuffer(glsl);
   if (constantTable) {
     std::vector<UniformDecl> uniforms = ScanUniforms(StripComments(request.source));
-    auto table = std::make_shared<ConstantTable>(uniforms);
-    TheRegistry().Add(code, table);
-    *constantTable = table;
+    *constantTable = std::make_shared<ConstantTable>(stage, uniforms);
   }
   if (shader) *shader = code;
   return S_OK;

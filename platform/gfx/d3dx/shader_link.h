@@ -1,5 +1,5 @@
 #pragma once
-// How compiled code, constant tables and the device's shader objects meet.
+// Helpers the shader compiler and effects share.
 
 #include <memory>
 #include <string>
@@ -9,10 +9,6 @@
 #include "platform/gfx/d3dx9.h"
 
 namespace vkd3dx {
-
-// Called for every shader object the device creates: links it to the constant
-// table of the code it was made from, if any.
-void LinkCreatedShader(const DWORD* function, const std::shared_ptr<IDirect3DShader9Base>& shader);
 
 // "ps_2_0" and friends; false for an unknown profile.
 bool ProfileStage(const char* profile, ShaderStage& stage);
