@@ -549,6 +549,7 @@ class GlBackend final : public Backend {
 
   // Capture's read-back through pixel buffers: gl_readback.cpp.
   HRESULT QueueRead(Surface& s, unsigned slot) override {
+    if (kGlEs) return D3DERR_NOTAVAILABLE;  // no buffer mapping in WebGL 2: read directly
     if (!gl_) return D3DERR_INVALIDCALL;
     gl_->Current();
     GlTarget* target = TargetOf(s);
@@ -755,6 +756,7 @@ class GlBackend final : public Backend {
       }
     }
     c.ColorMask(r[D3DRS_COLORWRITEENABLE] & 0xF);
+#if !VK_GLES  // GL ES multisamples whenever the framebuffer has samples: the state cannot be switched off
     if (samples_) {
       const int on = r[D3DRS_MULTISAMPLEANTIALIAS] != 0;
       if (on != multisampleOn_) {
@@ -766,6 +768,7 @@ class GlBackend final : public Backend {
         ++c.calls.state;
       }
     }
+#endif
     switch (r[D3DRS_CULLMODE]) {
       case D3DCULL_CW: c.Cull(true, GL_FRONT); break;
       case D3DCULL_CCW: c.Cull(true, GL_BACK); break;

@@ -1,6 +1,6 @@
 #include "platform/gfx/gl_debug.h"
 
-#include <epoxy/gl.h>
+#include "platform/gfx/gl_flavour.h"
 
 #include <string>
 
@@ -24,6 +24,7 @@ const char* ErrorName(GLenum e) {
   }
 }
 
+#if !VK_GLES  // WebGL has no debug-message callback
 const char* TypeName(GLenum type) {
   switch (type) {
     case GL_DEBUG_TYPE_ERROR: return "error";
@@ -41,11 +42,15 @@ void GLAPIENTRY OnGlMessage(GLenum, GLenum type, GLuint id, GLenum severity, GLs
   ReportOnce(std::string("GL ") + TypeName(type) + " " + std::to_string(id) + " in " + CallName() + ": " +
              (message ? message : ""));
 }
+#endif
 
 }  // namespace
 
 void InstallGlDebugOutput() {
   if (!DebugOutput()) return;
+#if VK_GLES
+  Report("GL debug output: WebGL has no debug messages; GL errors are still checked per call");
+#else
   if (epoxy_gl_version() < 43 && !epoxy_has_gl_extension("GL_KHR_debug")) {
     Report("GL debug output: the context offers no KHR_debug; GL errors are still checked per call");
     return;
@@ -54,6 +59,7 @@ void InstallGlDebugOutput() {
   glEnable(GL_DEBUG_OUTPUT_SYNCHRONOUS);
   glDebugMessageCallback(OnGlMessage, nullptr);
   glDebugMessageControl(GL_DONT_CARE, GL_DONT_CARE, GL_DEBUG_SEVERITY_NOTIFICATION, 0, nullptr, GL_FALSE);
+#endif
 }
 
 GlCallScope::GlCallScope(const char* call) : checking_(DebugOutput()) {

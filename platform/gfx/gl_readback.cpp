@@ -13,7 +13,8 @@ GlPixelReader::~GlPixelReader() {
 }
 
 bool GlPixelReader::Queue(GLuint fbo, unsigned width, unsigned height, unsigned slot) {
-  if (slot >= kSlots || !fbo) return false;
+  // WebGL 2 cannot map a buffer: the browser build reads frames directly (it writes no video).
+  if (kGlEs || slot >= kSlots || !fbo) return false;
   gl_.Current();
   Slot& s = slots_[slot];
   const GLsizeiptr bytes = GLsizeiptr(width) * GLsizeiptr(height) * 4;
@@ -47,10 +48,16 @@ bool GlPixelReader::Take(unsigned slot, std::uint8_t* rgba, std::size_t size) {
   glDeleteSync(s.fence);
   s.fence = nullptr;
   glBindBuffer(GL_PIXEL_PACK_BUFFER, s.pbo);
+#if VK_GLES
+  const void* data = nullptr;  // never queued
+#else
   const void* data = glMapBufferRange(GL_PIXEL_PACK_BUFFER, 0, s.bytes, GL_MAP_READ_BIT);
+#endif
   bool ok = data != nullptr;
   if (ok) std::memcpy(rgba, data, std::size_t(s.bytes));
+#if !VK_GLES
   glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
+#endif
   glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
   gl_.cache.calls.frame += 6;  // wait, delete, bind, map, unmap, unbind
   return ok;
