@@ -123,28 +123,31 @@ void HideCursorInFullScreen() {
   if (FullScreenMode) Engine->ShowCursor(false);
 }
 
+void LoadShowContent(TvokD3D& D3D) {
+  try {
+    Call(DemoHooks.OpenResource, std::string(ArchiveFileName));
+    Call(DemoHooks.CreatePostTarget);
+    Call(DemoHooks.LoadTextures);
+    Call(DemoHooks.LoadPart2);
+    Call(DemoHooks.LoadPart3);
+    Call(DemoHooks.LoadPart4);
+    Call(DemoHooks.LoadPart5);
+    Call(DemoHooks.LoadPostShaders);
+    Call(DemoHooks.LoadPart1);
+    Call(DemoHooks.CloseResource);
+  } catch (...) {
+    Call(DemoHooks.FreeResource);
+    throw;
+  }
+  Call(DemoHooks.FreeResource);
+  D3D.SetProjection(D3D.Aspect, 0.1f, 1000.0f, SinglePi / 4.0f);
+}
+
 void LoadDemo() {
   os::SetCursor(os::Cursor::Wait);
   {
     TCursorRestore Restore;
-    try {
-      Call(DemoHooks.OpenResource, std::string(ArchiveFileName));
-      Call(DemoHooks.CreatePostTarget);
-      Call(DemoHooks.LoadTextures);
-      Call(DemoHooks.LoadPart2);
-      Call(DemoHooks.LoadPart3);
-      Call(DemoHooks.LoadPart4);
-      Call(DemoHooks.LoadPart5);
-      Call(DemoHooks.LoadPostShaders);
-      Call(DemoHooks.LoadPart1);
-      Call(DemoHooks.CloseResource);
-    } catch (...) {
-      Call(DemoHooks.FreeResource);
-      throw;
-    }
-    Call(DemoHooks.FreeResource);
-
-    Engine->D3D->SetProjection(Engine->D3D->Aspect, 0.1f, 1000.0f, SinglePi / 4.0f);
+    LoadShowContent(*Engine->D3D);
     Call(DemoHooks.LoadMusic, Engine->Handle, std::string(MusicFileName));
     os::Sleep(1000);
   }

@@ -9,6 +9,7 @@
 struct TOptions;
 class TRunTools;
 class TPlayback;
+class TvokD3D;
 
 // Start-up settings, written by the "DEBUG" settings or the setup dialog, read when the engine is made.
 extern int ScreenWidth;
@@ -33,6 +34,8 @@ void CheckPixelShader();
 void ShowStartupWarning(const std::string& Text);
 // Fills the start-up settings; false when the user left the setup dialog without starting.
 bool ChooseDisplayMode();
+// Everything the scenes load from the archive, in the fixed order, and the projection.
+void LoadShowContent(TvokD3D& D3D);
 void LoadDemo();
 void HideCursorInFullScreen();
 

@@ -67,23 +67,7 @@ void RestartShow(TvokEngine& Engine) {
   Engine.DeltaTime = 0;
   Engine.FixedFrame = 0;
   if (ShowState.Reset) ShowState.Reset(ShowSeed);
-  try {
-    if (DemoHooks.OpenResource) DemoHooks.OpenResource(ArchiveFileName);
-    Call(DemoHooks.CreatePostTarget);
-    Call(DemoHooks.LoadTextures);
-    Call(DemoHooks.LoadPart2);
-    Call(DemoHooks.LoadPart3);
-    Call(DemoHooks.LoadPart4);
-    Call(DemoHooks.LoadPart5);
-    Call(DemoHooks.LoadPostShaders);
-    Call(DemoHooks.LoadPart1);
-    Call(DemoHooks.CloseResource);
-  } catch (...) {
-    Call(DemoHooks.FreeResource);
-    throw;
-  }
-  Call(DemoHooks.FreeResource);
-  D3D->SetProjection(D3D->Aspect, 0.1f, 1000.0f, SinglePi / 4.0f);
+  LoadShowContent(*D3D);
   Engine.QuitCalled = false;
   if (DemoHooks.MovePart1) Engine.SetScene(DemoHooks.MovePart1, DemoHooks.RenderPart1);
   Call(DemoHooks.PlayMusic);  // scene five may have stopped it
