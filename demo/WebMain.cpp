@@ -45,16 +45,21 @@ int PageMessage(const std::string& Text, const std::string& Caption, unsigned Fl
 // build goes on at once.
 void NoSleep(uint32_t) {}
 
-void End() {
-  emscripten_cancel_main_loop();
-  if (const int Status = Playback->End(Engine)) ExitCode = Status;
-  ExitCode = FinishDemo(*Tools, ExitCode);
+// The run's tools go and the page hears the exit status.
+void Ended() {
   delete Tools;
   Tools = nullptr;
   delete Playback;
   Playback = nullptr;
   State = 2;
   EM_ASM({ if (Module.vkEnded) Module.vkEnded($0); }, ExitCode);
+}
+
+void End() {
+  emscripten_cancel_main_loop();
+  if (const int Status = Playback->End(Engine)) ExitCode = Status;
+  ExitCode = FinishDemo(*Tools, ExitCode);
+  Ended();
 }
 
 // One animation frame: the messages that arrived since the last one, then a frame.
@@ -145,12 +150,7 @@ int main(int argc, char** argv) {
   const int Early = PrepareDemo(Options, *Tools, *Playback);
   if (Early >= 0) {
     ExitCode = Early;
-    delete Tools;
-    Tools = nullptr;
-    delete Playback;
-    Playback = nullptr;
-    State = 2;
-    EM_ASM({ if (Module.vkEnded) Module.vkEnded($0); }, ExitCode);
+    Ended();
     return Early;
   }
   if (!CreateAndLoadDemo(Options, *Tools, *Playback, ExitCode)) {
