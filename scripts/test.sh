@@ -83,10 +83,10 @@ if [ -d "$ROOT/fuzz" ]; then
     done
     "$ROOT/build-fuzz/fuzz/fuzz_$name" -seed=1 -runs="$runs" -rss_limit_mb=1024 "$corpus" "$files" "${args[@]}"
   }
-  fuzz resource 10000 "$ROOT/build/run/Quorvanteplidusk.vkr"
-  fuzz image 20000 "$ROOT/build/assets/pictures"
-  fuzz effect 25000 "$ROOT/assets/shaders" "$ROOT/assets/effects"
-  fuzz audio 1500 -max_len=65536 "$ROOT/build/run/Quorvanteplidusk.ogg"
+  fuzz resource 100000 "$ROOT/build/run/Quorvanteplidusk.vkr"
+  fuzz image 200000 "$ROOT/build/assets/pictures"
+  fuzz effect 100000 "$ROOT/assets/shaders" "$ROOT/assets/effects"
+  fuzz audio 8000 -max_len=65536 "$ROOT/build/run/Quorvanteplidusk.ogg"
 fi
 
 section "all tests passed"
