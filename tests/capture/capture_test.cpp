@@ -38,13 +38,18 @@ struct RunResult {
   std::string Err;
 };
 
+// This process's scratch folder, removed when the process ends.
 fs::path ScratchDir() {
-  static const fs::path Dir = [] {
-    fs::path D = fs::path(testing::TempDir()) / ("capture_" + std::to_string(getpid()));
-    fs::create_directories(D);
-    return D;
-  }();
-  return Dir;
+  struct Folder {
+    fs::path Path = fs::path(testing::TempDir()) / ("capture_" + std::to_string(getpid()));
+    Folder() { fs::create_directories(Path); }
+    ~Folder() {
+      std::error_code Ec;
+      fs::remove_all(Path, Ec);
+    }
+  };
+  static const Folder Dir;
+  return Dir.Path;
 }
 
 std::string ReadAll(const fs::path& File) {
