@@ -60,13 +60,7 @@ class TCursorRestore {
 // Releases in the fixed order: the scenes' objects, the shared textures and the shaders all go
 // before the engine and its device wrapper.
 void Cleanup() {
-  Call(DemoHooks.FreePart1);
-  Call(DemoHooks.FreePart2);
-  Call(DemoHooks.FreePart3);
-  Call(DemoHooks.FreePart4);
-  Call(DemoHooks.FreePart5);
-  Call(DemoHooks.FreeTextures);
-  Call(DemoHooks.FreePostShaders);
+  FreeShowContent();
   delete Engine;
   Engine = nullptr;
   // The player outlives the engine only to stop the sound cleanly at the very end.
@@ -121,6 +115,16 @@ bool ChooseDisplayMode() {
 
 void HideCursorInFullScreen() {
   if (FullScreenMode) Engine->ShowCursor(false);
+}
+
+void FreeShowContent() {
+  Call(DemoHooks.FreePart1);
+  Call(DemoHooks.FreePart2);
+  Call(DemoHooks.FreePart3);
+  Call(DemoHooks.FreePart4);
+  Call(DemoHooks.FreePart5);
+  Call(DemoHooks.FreeTextures);
+  Call(DemoHooks.FreePostShaders);
 }
 
 void LoadShowContent(TvokD3D& D3D) {

@@ -36,6 +36,8 @@ void ShowStartupWarning(const std::string& Text);
 bool ChooseDisplayMode();
 // Everything the scenes load from the archive, in the fixed order, and the projection.
 void LoadShowContent(TvokD3D& D3D);
+// What LoadShowContent made, in the fixed order: the scenes' objects, the textures, the shaders.
+void FreeShowContent();
 void LoadDemo();
 void HideCursorInFullScreen();
 

@@ -46,13 +46,7 @@ uint64_t MusicFrameAt(uint32_t Ms) { return static_cast<uint64_t>(Ms) * MusicRat
 // again from the archive, the shared scene state and the random generator start over, and the
 // engine's clock and first scene are those of a new run.
 void RestartShow(TvokEngine& Engine) {
-  Call(DemoHooks.FreePart1);
-  Call(DemoHooks.FreePart2);
-  Call(DemoHooks.FreePart3);
-  Call(DemoHooks.FreePart4);
-  Call(DemoHooks.FreePart5);
-  Call(DemoHooks.FreeTextures);
-  Call(DemoHooks.FreePostShaders);
+  FreeShowContent();
   // The device goes back to the state a new one has (every render state the scenes left behind
   // included), and the camera to that of a new device wrapper.
   TvokD3D* D3D = Engine.D3D;

@@ -172,7 +172,7 @@ bool TvokResource::ReadByName(const std::string& Name, TResourceEntry& Entry) {
     Position += payload;
     previous = PrintableName(Entry);
   }
-  // The original zeroed the record and lost the block it held; release it first.
+  // Zeroing the record alone would lose the block it holds; release it first.
   ReleaseData(Entry);
   std::memset(static_cast<void*>(&Entry), 0, sizeof(Entry));
   ErrorText = Name + " resource not found! (ReadByName, ReadByNumber)";

@@ -15,8 +15,8 @@
 #include <stdexcept>
 #include <string>
 
-// A damaged or missing archive. The original let the runtime's exception end the program here;
-// ours names the file and the entry so the entry point can say what went wrong and exit non-zero.
+// A damaged or missing archive. Rather than letting the runtime end the program unexplained, it
+// names the file and the entry so the entry point can say what went wrong and exit non-zero.
 class EResourceError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -37,7 +37,7 @@ struct TResourceEntry {
   // read into it.
   void* Data;
   // Bytes allocated behind Data; lets a read with FreeBeforeRead false reuse the block only when
-  // the entry fits (the original wrote past a smaller block).
+  // the entry fits (writing into a smaller block would run past its end).
   size_t DataCapacity;
 };
 

@@ -17,7 +17,7 @@ namespace audio {
 
 using Handle = std::uint32_t;
 
-// Channel flags. The values are those the original program passes on.
+// Channel flags. The values are those the engine's music player passes on.
 constexpr std::uint32_t kFlagLoop = 0x4;      // a stream starts over at its end
 constexpr std::uint32_t kFlagEffects = 0x80;  // accepted; no effects are offered
 constexpr std::uint32_t kFlagRamp = 0x200;    // accepted; modules always ramp

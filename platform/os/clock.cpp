@@ -12,7 +12,7 @@ SleepHook g_sleep = nullptr;
 uint32_t SystemMilliseconds() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  // Milliseconds since boot, truncated to 32 bits: the same wrap-around as the original's clock.
+  // Milliseconds since boot, truncated to 32 bits: it wraps as Win32's timeGetTime does.
   const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
   return static_cast<uint32_t>(ms);
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The millisecond clock the show runs on: 32 bits, wrapping after about 49.7 days exactly like the
-// original's timeGetTime, so every difference must be taken in unsigned 32-bit arithmetic.
+// The millisecond clock the show runs on: 32 bits, wrapping after about 49.7 days exactly like
+// Win32's timeGetTime, so every difference must be taken in unsigned 32-bit arithmetic.
 
 #include <cstdint>
 

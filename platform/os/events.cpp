@@ -11,7 +11,7 @@ volatile std::sig_atomic_t g_signalled = 0;
 
 LPARAM KeyLParam(const SDL_KeyboardEvent& key, bool down) {
   // Repeat count 1, the scan code in bits 16..23, "was down" in bit 30, "being released" in bit 31:
-  // the packing the original's key messages had.
+  // the packing of Win32's WM_KEYDOWN and WM_KEYUP.
   uint32_t v = 1u | ((static_cast<uint32_t>(key.keysym.scancode) & 0xFFu) << 16);
   if (!down || key.repeat) v |= 1u << 30;
   if (!down) v |= 1u << 31;

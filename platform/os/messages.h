@@ -1,6 +1,6 @@
 #pragma once
 // One message queue for the whole program. Window-system events become posted messages with the
-// numbers and parameter packing the original's window procedure expects, so a close box, Escape and
+// numbers and parameter packing a Win32 window procedure expects, so a close box, Escape and
 // a programmatic close all travel the same road: WM_CLOSE -> DestroyWindow -> WM_DESTROY -> WM_QUIT.
 
 #include <cstdint>

@@ -26,8 +26,8 @@ MessageBoxHook g_boxHook = nullptr;
 SDL_Cursor* g_sdlCursors[3] = {};
 
 std::string ForTerminal(const std::string& text) {
-  // The original separated lines of its boxes with a bare carriage return; a terminal would
-  // overwrite the line with it.
+  // The show separates the lines of its boxes with a bare carriage return, as Win32 boxes take
+  // them; a terminal would overwrite the line with it.
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {

@@ -22,7 +22,7 @@ void Shutdown();
 void SetCursor(Cursor cursor);
 Cursor CurrentCursor();
 
-// Button sets and icons of a message box (values of the original's flags).
+// Button sets and icons of a message box (the values of Win32's MB_* flags).
 constexpr unsigned MB_OK = 0x0000;
 constexpr unsigned MB_ICONERROR = 0x0010;
 constexpr unsigned MB_ICONWARNING = 0x0030;

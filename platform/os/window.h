@@ -1,7 +1,7 @@
 #pragma once
 // The render window as the graphics layer sees it. The os layer owns the window
 // (SDL2 underneath, or no window at all when running headless); everything above
-// it passes the window around as an opaque handle, as HWND was on the original.
+// it passes the window around as an opaque handle, as Win32 passes an HWND.
 
 #include <cstdint>
 #include <string>
@@ -28,7 +28,7 @@ int ClientWidth(HWND window);
 int ClientHeight(HWND window);
 
 // ---------------------------------------------------------------------------------------------
-// Window styles. The values are the ones the original passed to its window calls, so callers can
+// Window styles. The values are Win32's WS_* values, so callers can
 // keep their style constants; only the bits below mean anything here.
 constexpr uint32_t WS_POPUP = 0x80000000u;       // borderless; with the screen size: covers the desktop
 constexpr uint32_t WS_VISIBLE = 0x10000000u;     // shown at creation

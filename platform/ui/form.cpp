@@ -77,7 +77,7 @@ int AcceleratorOf(const std::string& caption) {
   return 0;
 }
 
-// A push button that, like the buttons of the original toolkit, is pressed by Enter while
+// A push button that, like a Windows dialog's buttons, is pressed by Enter while
 // it has the focus (FLTK buttons only answer the space bar).
 class PushButton : public Fl_Button {
  public:
@@ -159,7 +159,7 @@ int ShowModal(Form& form) {
   const double scale = ScreenScale();
   auto S = [scale](int v) { return ScaleLength(v, scale); };
 
-  // The button face of the original toolkit's classic scheme.
+  // The button face of the classic Windows scheme.
   Fl::background(0xD4, 0xD0, 0xC8);
 
   FormWindow fw;

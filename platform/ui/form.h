@@ -28,7 +28,7 @@ struct ComboItems {
 
 enum class ControlKind { Label, ComboBox, CheckBox, Button };
 
-// Modal results, numbered as the dialog toolkits of the original platform numbered them.
+// Modal results, numbered as Windows dialog toolkits number them.
 constexpr int mrNone = 0;
 constexpr int mrOk = 1;
 constexpr int mrCancel = 2;

@@ -139,7 +139,7 @@ TEST(GfxUnits_conformance, EveryProgramShapeBuilds) {
         d->SetTextureStageState(stage, D3DTSS_TEXTURETRANSFORMFLAGS,
                                 (v + stage) % 4 == 0 ? D3DTTFF_DISABLE
                                                      : DWORD((v + stage) % 4 + 1) |
-                                                           ((v % 2) ? D3DTTFF_PROJECTED : 0));
+                                                           ((v % 2) ? DWORD(D3DTTFF_PROJECTED) : DWORD(0)));
       }
       UINT stride = vkgfx::LayoutOf(fvf).stride;
       ASSERT_EQ(D3D_OK, d->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, vertices.data(), stride))
