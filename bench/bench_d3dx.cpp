@@ -56,21 +56,21 @@ const std::vector<std::uint8_t>& Jpeg512() {
 void BM_DecodeJpeg512(benchmark::State& state) {
   const auto& file = Jpeg512();
   for (auto _ : state) {
-    vkd3dx::Image img;
+    d3dx::Image img;
     std::string error;
-    if (!vkd3dx::DecodeJpeg(file.data(), file.size(), img, error)) state.SkipWithError(error.c_str());
+    if (!d3dx::DecodeJpeg(file.data(), file.size(), img, error)) state.SkipWithError(error.c_str());
     benchmark::DoNotOptimize(img.bgra.data());
   }
 }
 BENCHMARK(BM_DecodeJpeg512)->Unit(benchmark::kMillisecond);
 
 void BM_MipChain512(benchmark::State& state) {
-  vkd3dx::Image img;
+  d3dx::Image img;
   std::string error;
-  vkd3dx::DecodeJpeg(Jpeg512().data(), Jpeg512().size(), img, error);
+  d3dx::DecodeJpeg(Jpeg512().data(), Jpeg512().size(), img, error);
   for (auto _ : state) {
-    vkd3dx::Image level = img;
-    while (level.width > 1 || level.height > 1) level = vkd3dx::Downsample(level);
+    d3dx::Image level = img;
+    while (level.width > 1 || level.height > 1) level = d3dx::Downsample(level);
     benchmark::DoNotOptimize(level.bgra.data());
   }
 }
@@ -78,7 +78,7 @@ BENCHMARK(BM_MipChain512)->Unit(benchmark::kMillisecond);
 
 void BM_CreateTextureFromJpeg512(benchmark::State& state) {
   os::SetHeadless(true);
-  vkgfx::SetBackendKind(vkgfx::BackendKind::Recording);
+  gx::SetBackendKind(gx::BackendKind::Recording);
   auto d3d = Direct3DCreate9(D3D_SDK_VERSION);
   D3DPRESENT_PARAMETERS pp{};
   pp.Windowed = TRUE;

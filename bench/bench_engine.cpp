@@ -12,10 +12,10 @@ namespace {
 void NoMove(int) {}
 void ClearToBlack(int) { Engine->D3D->ClearTarget(0xFF000000u); }
 
-void Prepare(vkgfx::BackendKind kind) {
+void Prepare(gx::BackendKind kind) {
   os::SetHeadless(true);
   os::Init();
-  vkgfx::SetBackendKind(kind);
+  gx::SetBackendKind(kind);
 }
 
 TvokEngine* MakeEngine(int width, int height) {
@@ -26,7 +26,7 @@ TvokEngine* MakeEngine(int width, int height) {
 // Window, device, font and shadow object, then one frame: what the show pays before its first
 // picture, without its own loading.
 void BM_StartupToFirstFrame(benchmark::State& state) {
-  Prepare(vkgfx::BackendKind::Gl);
+  Prepare(gx::BackendKind::Gl);
   for (auto _ : state) {
     Engine = MakeEngine(1280, 720);
     if (!Engine->Ok) {
@@ -43,7 +43,7 @@ void BM_StartupToFirstFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_StartupToFirstFrame)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
-void EmptyFrames(benchmark::State& state, vkgfx::BackendKind kind) {
+void EmptyFrames(benchmark::State& state, gx::BackendKind kind) {
   Prepare(kind);
   Engine = MakeEngine(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
   if (!Engine->Ok) {
@@ -56,11 +56,11 @@ void EmptyFrames(benchmark::State& state, vkgfx::BackendKind kind) {
   Engine = nullptr;
 }
 
-void BM_EmptyFrameGl(benchmark::State& state) { EmptyFrames(state, vkgfx::BackendKind::Gl); }
+void BM_EmptyFrameGl(benchmark::State& state) { EmptyFrames(state, gx::BackendKind::Gl); }
 BENCHMARK(BM_EmptyFrameGl)->Args({1280, 720})->Args({320, 180})->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 // The engine and device front end alone, with no GPU work behind them.
-void BM_EmptyFrameRecording(benchmark::State& state) { EmptyFrames(state, vkgfx::BackendKind::Recording); }
+void BM_EmptyFrameRecording(benchmark::State& state) { EmptyFrames(state, gx::BackendKind::Recording); }
 BENCHMARK(BM_EmptyFrameRecording)->Args({1280, 720})->Unit(benchmark::kMicrosecond)->UseRealTime()->Iterations(20000);
 
 }  // namespace

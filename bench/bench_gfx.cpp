@@ -28,9 +28,9 @@ struct Vertex {  // D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1
 };
 constexpr DWORD kFvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1;
 
-std::shared_ptr<IDirect3DDevice9> MakeDevice(vkgfx::BackendKind kind) {
+std::shared_ptr<IDirect3DDevice9> MakeDevice(gx::BackendKind kind) {
   os::SetHeadless(true);
-  vkgfx::SetBackendKind(kind);
+  gx::SetBackendKind(kind);
   auto d3d = Direct3DCreate9(D3D_SDK_VERSION);
   D3DPRESENT_PARAMETERS pp{};
   pp.Windowed = TRUE;
@@ -93,7 +93,7 @@ struct LayerScene {
   std::shared_ptr<IDirect3DVertexBuffer9> vb;
   std::shared_ptr<IDirect3DTexture9> textures[kTextures];
 
-  bool Init(vkgfx::BackendKind kind) {
+  bool Init(gx::BackendKind kind) {
     d = MakeDevice(kind);
     if (!d) return false;
     d->CreateVertexBuffer(sizeof kQuad, D3DUSAGE_WRITEONLY, kFvf, D3DPOOL_MANAGED, vb, nullptr);
@@ -165,7 +165,7 @@ struct LayerScene {
 // ---------------------------------------------------------------------------
 // Per draw call
 
-void BM_SubmitPerDraw(benchmark::State& state, vkgfx::BackendKind kind) {
+void BM_SubmitPerDraw(benchmark::State& state, gx::BackendKind kind) {
   LayerScene s;
   if (!s.Init(kind)) {
     state.SkipWithError("no device");
@@ -179,7 +179,7 @@ void BM_SubmitPerDraw(benchmark::State& state, vkgfx::BackendKind kind) {
       state.PauseTiming();
       s.d->EndScene();
       s.d->Present(nullptr, nullptr, nullptr, nullptr);
-      vkgfx::VkClearRecording(s.d.get());
+      gx::GxClearRecording(s.d.get());
       s.d->BeginScene();
       state.ResumeTiming();
     }
@@ -187,22 +187,22 @@ void BM_SubmitPerDraw(benchmark::State& state, vkgfx::BackendKind kind) {
   s.d->EndScene();
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK_CAPTURE(BM_SubmitPerDraw, recording, vkgfx::BackendKind::Recording);
-BENCHMARK_CAPTURE(BM_SubmitPerDraw, gl, vkgfx::BackendKind::Gl);
+BENCHMARK_CAPTURE(BM_SubmitPerDraw, recording, gx::BackendKind::Recording);
+BENCHMARK_CAPTURE(BM_SubmitPerDraw, gl, gx::BackendKind::Gl);
 
 // ---------------------------------------------------------------------------
 // A frame through the layer
 
 void BM_FrameLayer(benchmark::State& state) {
   LayerScene s;
-  if (!s.Init(vkgfx::BackendKind::Gl)) {
+  if (!s.Init(gx::BackendKind::Gl)) {
     state.SkipWithError("no device");
     return;
   }
   s.Frame();  // the first frame builds the programs
-  vkgfx::VkResetStats(s.d.get());
+  gx::GxResetStats(s.d.get());
   for (auto _ : state) s.Frame();
-  auto stats = vkgfx::VkGetStats(s.d.get());
+  auto stats = gx::GxGetStats(s.d.get());
   state.counters["programs_after_first_frame"] = double(stats.programsCompiled);
   state.counters["gl_calls_per_frame"] = double(stats.glCalls) / double(state.iterations());
 }
@@ -255,7 +255,7 @@ GLuint Compile(GLenum type, const char* src) {
 
 void BM_FrameDirect(benchmark::State& state) {
   // The device only provides the context; everything after is plain GL.
-  auto device = MakeDevice(vkgfx::BackendKind::Gl);
+  auto device = MakeDevice(gx::BackendKind::Gl);
   if (!device) {
     state.SkipWithError("no device");
     return;

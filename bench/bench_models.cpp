@@ -43,7 +43,7 @@ void Build(TzanObject& o, const ShapeSpec& s) {
 }
 
 void BM_BuildShowShapes(benchmark::State& state) {
-  auto d3d = vktest::MakeD3D(vkgfx::BackendKind::Recording);
+  auto d3d = vktest::MakeD3D(gx::BackendKind::Recording);
   std::vector<std::unique_ptr<TzanObject>> objects;
   for (const auto& s : ShowShapes) {
     objects.push_back(std::make_unique<TzanObject>(d3d.get()));
@@ -59,7 +59,7 @@ BENCHMARK(BM_BuildShowShapes)->Unit(benchmark::kMicrosecond);
 // Scene two's busiest frame: about 18 live tickets drawn three times each (one
 // plain, two nested), then 95 nested fog planes.
 void BM_TicketFrameSubmissions(benchmark::State& state) {
-  auto d3d = vktest::MakeD3D(vkgfx::BackendKind::Recording);
+  auto d3d = vktest::MakeD3D(gx::BackendKind::Recording);
   IDirect3DDevice9* dev = d3d->Device.get();
   TzanObjectSet tickets;
   auto* ticket = new TzanObject(d3d.get());
@@ -90,7 +90,7 @@ void BM_TicketFrameSubmissions(benchmark::State& state) {
       fog.DrawObject(true);
     }
     state.PauseTiming();
-    vkgfx::VkClearRecording(dev);
+    gx::GxClearRecording(dev);
     state.ResumeTiming();
   }
   state.counters["draws/frame"] = 18 * 3 + 95;

@@ -55,7 +55,7 @@ BENCHMARK(BM_ReadEveryEntry)->Unit(benchmark::kMillisecond);
 void BM_LoadTextures(benchmark::State& state) {
   const bool gl = state.range(0) != 0;
   os::SetHeadless(true);
-  vkgfx::SetBackendKind(gl ? vkgfx::BackendKind::Gl : vkgfx::BackendKind::Recording);
+  gx::SetBackendKind(gl ? gx::BackendKind::Gl : gx::BackendKind::Recording);
   Engine = new TvokEngine(nullptr, 640, 360, 0, true, "bench", NoFrame, NoFrame, false, true, true, false, false,
                           true, D3DMULTISAMPLE_NONE, 0);
   if (!Engine->Ok) {

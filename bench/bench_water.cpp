@@ -18,7 +18,7 @@ void Stir(TWater& w) {
 
 void BM_WaterUpdateOnDevice(benchmark::State& state) {
   const bool caustics = state.range(0) != 0;
-  auto d3d = vktest::MakeD3D(vkgfx::BackendKind::Recording);
+  auto d3d = vktest::MakeD3D(gx::BackendKind::Recording);
   TWater w(d3d.get());
   w.Init(100);
   w.CreateBuffers();

@@ -23,7 +23,7 @@ void WarnMissingEntry(const std::string& EntryName) { EntryWarning(EntryName, "m
 
 std::string D3DXFailureReason(long hr, long long Size) {
   if (Size == 0) return "the entry is empty";
-  const std::string Reason = VkD3DXTakeLastError();
+  const std::string Reason = GxD3DXTakeLastError();
   if (!Reason.empty()) return Reason;
   char Code[16];
   std::snprintf(Code, sizeof Code, "0x%08lX", static_cast<unsigned long>(hr) & 0xFFFFFFFFul);

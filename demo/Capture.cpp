@@ -115,14 +115,14 @@ void TCapture::FramePresented(TvokEngine& Engine) {
   IDirect3DDevice9* Device = Engine.D3D->Device.get();
   const unsigned Slot = static_cast<unsigned>(Queued % ReadDepth);
   if (Queued - Taken == ReadDepth) Take(Engine, Taken);
-  if (SUCCEEDED(vkgfx::VkQueueBackBufferRead(Device, Slot))) {
+  if (SUCCEEDED(gx::GxQueueBackBufferRead(Device, Slot))) {
     ++Queued;
   } else {
     // No pixel buffers (the recording backend): read now.
     std::vector<uint8_t> Rgba;
     UINT W = 0, H = 0;
     uint8_t* Buffer = Writer->AcquireFrame();
-    if (Buffer && SUCCEEDED(vkgfx::VkReadBackBuffer(Device, Rgba, W, H)) && W == UINT(Width) && H == UINT(Height)) {
+    if (Buffer && SUCCEEDED(gx::GxReadBackBuffer(Device, Rgba, W, H)) && W == UINT(Width) && H == UINT(Height)) {
       std::memcpy(Buffer, Rgba.data(), Rgba.size());
       Writer->SubmitFrame();
     } else {
@@ -139,7 +139,7 @@ void TCapture::FramePresented(TvokEngine& Engine) {
 void TCapture::Take(TvokEngine& Engine, uint64_t Frame) {
   uint8_t* Buffer = Writer->AcquireFrame();
   const size_t Size = static_cast<size_t>(Width) * Height * 4;
-  if (!Buffer || FAILED(vkgfx::VkTakeBackBufferRead(Engine.D3D->Device.get(),
+  if (!Buffer || FAILED(gx::GxTakeBackBufferRead(Engine.D3D->Device.get(),
                                                     static_cast<unsigned>(Frame % ReadDepth), Buffer, Size))) {
     Failed = true;
     Engine.StopRequested = true;

@@ -165,8 +165,8 @@ int PrepareDemo(TOptions& Options, TRunTools& Tools, TPlayback& Playback) {
   if (!Options.CaptureFile.empty()) Options.Headless = true;
   os::SetParams(Options.Switches);
   os::SetHeadless(Options.Headless);
-  vkgfx::SetBackendKind(Options.Backend == "recording" ? vkgfx::BackendKind::Recording : vkgfx::BackendKind::Gl);
-  if (Options.GfxDebug) vkgfx::SetDebugOutput(true);
+  gx::SetBackendKind(Options.Backend == "recording" ? gx::BackendKind::Recording : gx::BackendKind::Gl);
+  if (Options.GfxDebug) gx::SetDebugOutput(true);
   DebugWidth = Options.Width;
   DebugHeight = Options.Height;
   ResetAssetWarnings();

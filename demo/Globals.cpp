@@ -137,7 +137,7 @@ void LoadRadialBlur() {
     return;
   }
   LPD3DXBUFFER Errors;
-  VkD3DXTakeLastError();
+  GxD3DXTakeLastError();
   if (FAILED(D3DXCreateEffect(DeviceRef(), ResourceData.Data, ResourceData.Size, nullptr, nullptr, 0, nullptr,
                               &RadialBlurEffect, &Errors)) ||
       !RadialBlurEffect) {
@@ -148,7 +148,7 @@ void LoadRadialBlur() {
     return;
   }
   // Made, but a pass whose shader the device refused is left out of its technique.
-  const std::string Refused = VkD3DXTakeLastError();
+  const std::string Refused = GxD3DXTakeLastError();
   RadialBlurEffect->FindNextValidTechnique(nullptr, &RadialBlurTechnique);
   if (!RadialBlurTechnique)
     EntryWarning("fxRadialBlur", "the effect has no technique the device can run" + (Refused.empty() ? "" : " (" + Refused + ")"));

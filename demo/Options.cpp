@@ -460,7 +460,7 @@ void TRunTools::Attach(TvokEngine& Engine) {
     Engine.FixedStepLength = Options.FixedStep;
   }
   // The recording backend keeps every draw it saw; over a whole show that must be let go per frame.
-  Recording = vkgfx::GetBackendKind() == vkgfx::BackendKind::Recording;
+  Recording = gx::GetBackendKind() == gx::BackendKind::Recording;
   if (Trace || Options.HasUntil || !Options.Screenshots.empty() || Recording) {
     ActiveTools = this;
     Engine.OnFramePresented = ::OnFramePresented;
@@ -476,7 +476,7 @@ void TRunTools::FramePresented(TvokEngine& Engine) {
     UINT W = 0, H = 0;
     std::string Error;
     if (!Engine.D3D || !Engine.D3D->Device ||
-        FAILED(vkgfx::VkReadBackBuffer(Engine.D3D->Device.get(), Rgba, W, H))) {
+        FAILED(gx::GxReadBackBuffer(Engine.D3D->Device.get(), Rgba, W, H))) {
       Failures.push_back(Shot.File + ": the back buffer could not be read");
     } else if (!WritePng(Shot.File, Rgba, W, H, Error)) {
       Failures.push_back(Error);
@@ -488,7 +488,7 @@ void TRunTools::FramePresented(TvokEngine& Engine) {
     std::fwrite(Line.data(), 1, Line.size(), Trace);
   }
   if (Options.HasUntil && Engine.Time >= Options.Until) Engine.Quit();
-  if (Recording && Engine.D3D && Engine.D3D->Device) vkgfx::VkClearRecording(Engine.D3D->Device.get());
+  if (Recording && Engine.D3D && Engine.D3D->Device) gx::GxClearRecording(Engine.D3D->Device.get());
 }
 
 bool TRunTools::Finish(std::string& Problems) {

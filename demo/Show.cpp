@@ -31,7 +31,7 @@ void TraceWallTime(std::string& Json) {
 // Programs the graphics layer has built so far: a run can show that none is built mid-show.
 void TracePrograms(std::string& Json) {
   if (Engine == nullptr || Engine->D3D == nullptr || !Engine->D3D->Device) return;
-  TraceInt(Json, "programs", static_cast<long long>(vkgfx::VkGetStats(Engine->D3D->Device.get()).programsCompiled));
+  TraceInt(Json, "programs", static_cast<long long>(gx::GxGetStats(Engine->D3D->Device.get()).programsCompiled));
 }
 
 // Scene one is loaded last: once it is there, every object of the show exists.

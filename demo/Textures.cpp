@@ -26,7 +26,7 @@ void LoadTexture(const std::string& Name, LPDIRECT3DTEXTURE9& Texture, DWORD Sam
   }
   Texture = nullptr;
   TvokD3D* D3D = Engine ? Engine->D3D : nullptr;
-  VkD3DXTakeLastError();
+  GxD3DXTakeLastError();
   const HRESULT hr = D3D && D3D->Device
                          ? D3DXCreateTextureFromFileInMemory(D3D->Device, ResourceData.Data, UINT(ResourceData.Size), Texture)
                          : D3DERR_INVALIDCALL;

@@ -61,7 +61,7 @@ void WarmUpShow() {
   const TShowSnapshot Snapshot;
   const TvokFrameProc Render[] = {RenderPart1, RenderPart2, RenderPart3, RenderPart4, RenderPart5};
 
-  vkgfx::VkSetWarmUp(Device, true);
+  gx::GxSetWarmUp(Device, true);
   if (SUCCEEDED(Device->BeginScene())) {
     for (int Scene = 1; Scene <= 5; ++Scene) {
       CurrentScene = Scene;
@@ -80,6 +80,6 @@ void WarmUpShow() {
     SetupLight(1);
     Device->EndScene();
   }
-  vkgfx::VkSetWarmUp(Device, false);
+  gx::GxSetWarmUp(Device, false);
   Snapshot.Restore();
 }

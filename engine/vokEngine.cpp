@@ -294,15 +294,15 @@ void TvokEngine::SkipFrame(bool Draw) {
   TRenderingScope Scope(Rendering);
   IDirect3DDevice9* Device = D3D->Device.get();
   if (FAILED(Device->BeginScene())) return;
-  vkgfx::VkSetWarmUp(Device, !Draw);
+  gx::GxSetWarmUp(Device, !Draw);
   try {
     if (OnRender) OnRender(DeltaTime);
   } catch (...) {
-    vkgfx::VkSetWarmUp(Device, false);
+    gx::GxSetWarmUp(Device, false);
     Device->EndScene();
     throw;
   }
-  vkgfx::VkSetWarmUp(Device, false);
+  gx::GxSetWarmUp(Device, false);
   Device->EndScene();
 }
 

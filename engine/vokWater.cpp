@@ -350,28 +350,28 @@ TWaterEffect::TWaterEffect(TvokD3D* D3D, float Size, const void* EffectData, int
   if (D3D && D3D->Device) {
     const LPDIRECT3DDEVICE9& device = D3D->Device;
     if ((D3D->Caps.TextureCaps & D3DPTEXTURECAPS_CUBEMAP) && CubeData && CubeSize > 0) {
-      VkD3DXTakeLastError();
+      GxD3DXTakeLastError();
       const HRESULT hr = D3DXCreateCubeTextureFromFileInMemory(device, CubeData, static_cast<UINT>(CubeSize), EnvCube);
       if (FAILED(hr)) {
         EnvCube.reset();
-        CubeError = VkD3DXTakeLastError();
+        CubeError = GxD3DXTakeLastError();
         if (CubeError.empty()) CubeError = "the device could not make the cube map";
       }
     }
     if (EffectData && EffectSize > 0) {
       LPD3DXBUFFER errors;
-      VkD3DXTakeLastError();
+      GxD3DXTakeLastError();
       if (FAILED(D3DXCreateEffect(device, EffectData, static_cast<UINT>(EffectSize), nullptr, nullptr, 0, nullptr,
                                   Effect, &errors))) {
         Effect.reset();
         EffectError = errors ? std::string(static_cast<const char*>(errors->GetBufferPointer()), errors->GetBufferSize())
-                             : VkD3DXTakeLastError();
+                             : GxD3DXTakeLastError();
         while (!EffectError.empty() && (EffectError.back() == '\n' || EffectError.back() == '\0'))
           EffectError.pop_back();
         if (EffectError.empty()) EffectError = "the device could not make the effect";
       } else {
         // Made, but a pass whose shader the device refused is left out of its technique.
-        EffectError = VkD3DXTakeLastError();
+        EffectError = GxD3DXTakeLastError();
       }
     } else if (EffectData) {
       EffectError = "the effect is empty";

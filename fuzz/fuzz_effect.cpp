@@ -11,9 +11,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
-  vkd3dx::EffectDesc desc;
+  d3dx::EffectDesc desc;
   std::string error;
-  vkd3dx::ParseEffect(text, desc, error);
+  d3dx::ParseEffect(text, desc, error);
 
   // The entry points the show's shaders use, and the plain one; only those the text mentions,
   // so each input costs a few compiles at most.
@@ -28,6 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         &constants);
     }
   }
-  VkD3DXTakeLastError();
+  GxD3DXTakeLastError();
   return 0;
 }

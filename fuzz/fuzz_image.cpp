@@ -11,27 +11,27 @@
 namespace {
 
 // The steps every decoded picture goes through on its way to a texture, on a bounded picture.
-void Shrink(const vkd3dx::Image& image) {
+void Shrink(const d3dx::Image& image) {
   if (image.width == 0 || image.height == 0) return;
   if (uint64_t(image.width) * image.height > 512 * 512) return;
-  vkd3dx::Image level = vkd3dx::Resize(image, 17, 9);
-  while (level.width > 1 || level.height > 1) level = vkd3dx::Downsample(level);
+  d3dx::Image level = d3dx::Resize(image, 17, 9);
+  while (level.width > 1 || level.height > 1) level = d3dx::Downsample(level);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string error;
-  vkd3dx::FileKind kind;
+  d3dx::FileKind kind;
   uint32_t width = 0, height = 0;
   bool alpha = false;
-  vkd3dx::PeekImage(data, size, kind, width, height, alpha, error);
+  d3dx::PeekImage(data, size, kind, width, height, alpha, error);
 
-  vkd3dx::Image image;
-  if (vkd3dx::DecodeImage(data, size, image, kind, error)) Shrink(image);
+  d3dx::Image image;
+  if (d3dx::DecodeImage(data, size, image, kind, error)) Shrink(image);
 
-  vkd3dx::DdsFile dds;
-  if (vkd3dx::DecodeDds(data, size, dds, error))
+  d3dx::DdsFile dds;
+  if (d3dx::DecodeDds(data, size, dds, error))
     for (const auto& face : dds.faces)
       for (const auto& level : face) Shrink(level);
   return 0;

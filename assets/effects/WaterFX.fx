@@ -25,29 +25,29 @@ common
 
 vertexshader SurfaceVS
 {
-    uniform vec4 vk_FogParams;  // fog start, end, density: the device fills it in
+    uniform vec4 gx_FogParams;  // fog start, end, density: the device fills it in
 
     void main()
     {
-        vec4 world = vk_World * vk_Position;
-        vec4 eye = vk_View * world;
-        vk_ClipPos = vk_Projection * eye;
+        vec4 world = gx_World * gx_Position;
+        vec4 eye = gx_View * world;
+        gx_ClipPos = gx_Projection * eye;
 
-        vec3 n = normalize(mat3(vk_View) * (mat3(vk_World) * vk_Normal));
+        vec3 n = normalize(mat3(gx_View) * (mat3(gx_World) * gx_Normal));
         vec3 r = reflect(normalize(eye.xyz), n);
         vSky = (mENV * vec4(r, 1.0)).xyz;
-        vFloor = vk_TexCoord0.xy;
-        vReflect = vk_Diffuse.a;
+        vFloor = gx_TexCoord0.xy;
+        vReflect = gx_Diffuse.a;
 
         // Linear range fog, as the frame sets it up; the device applies it when fog is on.
-        float span = vk_FogParams.y - vk_FogParams.x;
-        vk_Fog = span > 0.0 ? clamp((vk_FogParams.y - length(eye.xyz)) / span, 0.0, 1.0) : 1.0;
-        vk_Color0 = vk_Diffuse;
-        vk_Color1 = vec4(0.0);
-        vk_Tex0 = vk_TexCoord0;
-        vk_Tex1 = vk_Tex0;
-        vk_Tex2 = vk_Tex0;
-        vk_Tex3 = vk_Tex0;
+        float span = gx_FogParams.y - gx_FogParams.x;
+        gx_Fog = span > 0.0 ? clamp((gx_FogParams.y - length(eye.xyz)) / span, 0.0, 1.0) : 1.0;
+        gx_Color0 = gx_Diffuse;
+        gx_Color1 = vec4(0.0);
+        gx_Tex0 = gx_TexCoord0;
+        gx_Tex1 = gx_Tex0;
+        gx_Tex2 = gx_Tex0;
+        gx_Tex3 = gx_Tex0;
     }
 }
 
@@ -57,7 +57,7 @@ pixelshader CausticsPS
     {
         vec3 below = texture(tFLR, vFloor).rgb * WaterTint + texture(tCAU, vFloor).rgb;
         vec3 sky = texture(tENV, vSky).rgb;
-        vk_FragColor = vec4(mix(below, sky, vReflect), 1.0);
+        gx_FragColor = vec4(mix(below, sky, vReflect), 1.0);
     }
 }
 
@@ -67,7 +67,7 @@ pixelshader ClearPS
     {
         vec3 below = texture(tFLR, vFloor).rgb * WaterTint;
         vec3 sky = texture(tENV, vSky).rgb;
-        vk_FragColor = vec4(mix(below, sky, vReflect), 1.0);
+        gx_FragColor = vec4(mix(below, sky, vReflect), 1.0);
     }
 }
 
@@ -77,7 +77,7 @@ pixelshader NoCubePS
     {
         vec3 below = texture(tFLR, vFloor).rgb * WaterTint;
         vec3 sky = mix(SkyLow, SkyHigh, clamp(normalize(vSky).y, 0.0, 1.0));
-        vk_FragColor = vec4(mix(below, sky, vReflect), 1.0);
+        gx_FragColor = vec4(mix(below, sky, vReflect), 1.0);
     }
 }
 

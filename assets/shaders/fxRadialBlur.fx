@@ -11,7 +11,7 @@ pixelshader RadialBlurPS
 {
     void main()
     {
-        vec2 uv = (tTex * vec4(vk_Tex0.xy, 0.0, 1.0)).xy;
+        vec2 uv = (tTex * vec4(gx_Tex0.xy, 0.0, 1.0)).xy;
         vec2 toCentre = vCentre - uv;
         vec3 sum = vec3(0.0);
         float weight = 0.0;
@@ -22,7 +22,7 @@ pixelshader RadialBlurPS
             sum += texture(tFrame, uv + toCentre * t * fRadialLevel).rgb * w;
             weight += w;
         }
-        vk_FragColor = vec4(sum / weight, 1.0);
+        gx_FragColor = vec4(sum / weight, 1.0);
     }
 }
 

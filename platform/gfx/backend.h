@@ -1,5 +1,5 @@
 #pragma once
-// Backend selection, fault injection and the layer's own extensions (Vk...).
+// Backend selection, fault injection and the layer's own extensions (Gx...).
 // None of this is Direct3D 9; tests, the capture options, debug output and the
 // start-up warm-up use it.
 
@@ -10,7 +10,7 @@
 #include "platform/gfx/d3d9.h"
 #include "platform/gfx/device_state.h"
 
-namespace vkgfx {
+namespace gx {
 
 enum class BackendKind { Gl, Recording };
 
@@ -42,17 +42,17 @@ void ClearFaults();
 // Debug output: the GL driver's debug messages, GL errors with the call that caused
 // them, and why a call was rejected or a fixed-function setting not handled (each
 // said once), on standard error as "graphics: ...". On by default in debug builds
-// (without NDEBUG) or with VK_GFX_DEBUG=1; takes effect for GL at the next CreateDevice.
+// (without NDEBUG) or with GX_GFX_DEBUG=1; takes effect for GL at the next CreateDevice.
 void SetDebugOutput(bool on);
 bool DebugOutput();
 // Every message said so far (kept whether or not debug output is on), and a fresh start.
-std::vector<std::string> VkReportedMessages();
-void VkClearReportedMessages();
+std::vector<std::string> GxReportedMessages();
+void GxClearReportedMessages();
 
 // The display modes adapter 0 reports (tests). An empty list restores the
 // default: SDL's modes of display 0, or a fixed list when headless.
-void VkSetDisplayModes(const std::vector<D3DDISPLAYMODE>& modes, const D3DDISPLAYMODE& desktop);
-void VkResetDisplayModes();
+void GxSetDisplayModes(const std::vector<D3DDISPLAYMODE>& modes, const D3DDISPLAYMODE& desktop);
+void GxResetDisplayModes();
 
 // One draw as the recording backend saw it, with the whole state in force.
 struct DrawRecord {
@@ -71,9 +71,9 @@ struct DrawRecord {
 
 // The recording log. Calls are named as the device method plus its main
 // arguments, e.g. "SetRenderState 27 1", "Clear 1 ff000000", "Present".
-const std::vector<DrawRecord>& VkRecordedDraws(IDirect3DDevice9* device);
-const std::vector<std::string>& VkRecordedCalls(IDirect3DDevice9* device);
-void VkClearRecording(IDirect3DDevice9* device);
+const std::vector<DrawRecord>& GxRecordedDraws(IDirect3DDevice9* device);
+const std::vector<std::string>& GxRecordedCalls(IDirect3DDevice9* device);
+void GxClearRecording(IDirect3DDevice9* device);
 
 struct Stats {
   std::uint64_t draws = 0;
@@ -90,23 +90,23 @@ struct Stats {
   std::uint64_t stateChanges = 0;       // Set... calls that changed a value and reached the backend
   std::uint64_t redundantStates = 0;    // Set... calls with an unchanged value, filtered out
 };
-Stats VkGetStats(IDirect3DDevice9* device);
-void VkResetStats(IDirect3DDevice9* device);
+Stats GxGetStats(IDirect3DDevice9* device);
+void GxResetStats(IDirect3DDevice9* device);
 
 // The current back buffer as RGBA8, top row first (screenshots, tests).
-HRESULT VkReadBackBuffer(IDirect3DDevice9* device, std::vector<std::uint8_t>& rgba, UINT& width, UINT& height);
+HRESULT GxReadBackBuffer(IDirect3DDevice9* device, std::vector<std::uint8_t>& rgba, UINT& width, UINT& height);
 // Asynchronous read-back of the back buffer (capture): Queue starts copying the current back
 // buffer into pixel buffer `slot` (0..7) without waiting for it; Take, a few frames later, waits
 // for that copy and writes its RGBA8 rows (top row first, width * height * 4 bytes) to `rgba`.
-// D3DERR_NOTAVAILABLE where the backend cannot (recording): read with VkReadBackBuffer instead.
-HRESULT VkQueueBackBufferRead(IDirect3DDevice9* device, unsigned slot);
-HRESULT VkTakeBackBufferRead(IDirect3DDevice9* device, unsigned slot, std::uint8_t* rgba, std::size_t size);
+// D3DERR_NOTAVAILABLE where the backend cannot (recording): read with GxReadBackBuffer instead.
+HRESULT GxQueueBackBufferRead(IDirect3DDevice9* device, unsigned slot);
+HRESULT GxTakeBackBufferRead(IDirect3DDevice9* device, unsigned slot, std::uint8_t* rgba, std::size_t size);
 // Any render-target surface (or a texture level) as RGBA8, top row first.
-HRESULT VkReadSurface(IDirect3DSurface9* surface, std::vector<std::uint8_t>& rgba, UINT& width, UINT& height);
+HRESULT GxReadSurface(IDirect3DSurface9* surface, std::vector<std::uint8_t>& rgba, UINT& width, UINT& height);
 
 // Program precompilation (see docs/gfx.md): a warm-up pass through the scenes.
 // While warm-up is on, draws prepare their programs and GL state but draw
 // nothing: a start-up pass through the scenes compiles what the show needs.
-void VkSetWarmUp(IDirect3DDevice9* device, bool on);
+void GxSetWarmUp(IDirect3DDevice9* device, bool on);
 
-}  // namespace vkgfx
+}  // namespace gx

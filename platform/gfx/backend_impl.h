@@ -10,7 +10,7 @@
 #include "platform/gfx/device_state.h"
 #include "platform/gfx/resources.h"
 
-namespace vkgfx {
+namespace gx {
 
 struct DrawCall {
   DrawRecord::Kind kind = DrawRecord::Kind::Primitive;
@@ -55,7 +55,7 @@ class Backend {
   virtual HRESULT CreateSurface(Surface& surface) = 0;  // back buffer, depth-stencil
   virtual HRESULT CreateShader(ShaderStore& shader) = 0;
   // A render target's pixels as RGBA8, top row first (texture levels with a system copy
-  // are read by the front end, VkReadSurface).
+  // are read by the front end, GxReadSurface).
   virtual HRESULT ReadSurface(Surface& surface, std::vector<std::uint8_t>& rgba) = 0;
 
   virtual void AddStats(Stats& stats) {}
@@ -78,4 +78,4 @@ std::unique_ptr<Backend> MakeGlBackend();
 void FillCaps(BackendKind kind, D3DCAPS9& caps);
 bool SupportsDepthFormat(BackendKind kind, D3DFORMAT format);
 
-}  // namespace vkgfx
+}  // namespace gx

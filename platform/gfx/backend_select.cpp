@@ -2,7 +2,7 @@
 
 #include "platform/gfx/backend.h"
 
-namespace vkgfx {
+namespace gx {
 
 namespace {
 BackendKind g_kind = BackendKind::Gl;
@@ -11,4 +11,4 @@ BackendKind g_kind = BackendKind::Gl;
 void SetBackendKind(BackendKind kind) { g_kind = kind; }
 BackendKind GetBackendKind() { return g_kind; }
 
-}  // namespace vkgfx
+}  // namespace gx

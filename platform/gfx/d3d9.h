@@ -92,12 +92,12 @@ class IDirect3DIndexBuffer9 : public IDirect3DResource9 {
 };
 
 // Shader objects hold GLSL (see docs/gfx.md). Their constants are device state
-// (IDirect3DDevice9::VkSet...ShaderConstant...).
+// (IDirect3DDevice9::GxSet...ShaderConstant...).
 class IDirect3DShader9Base {
  public:
   virtual ~IDirect3DShader9Base() = default;
   // The GLSL source the shader was created from.
-  virtual const char* VkSource() = 0;
+  virtual const char* GxSource() = 0;
 };
 
 class IDirect3DPixelShader9 : public IDirect3DShader9Base {
@@ -184,10 +184,10 @@ class IDirect3DDevice9 {
   // named by its uniform instead of numbered by a register; every program of that stage
   // declaring the name reads it (the GL type of the uniform decides the upload). A
   // matrix is 16 floats as stored (docs/gfx.md). Names no program has are kept and unused.
-  virtual HRESULT VkSetVertexShaderConstantF(const char* name, const float* values, UINT count) = 0;
-  virtual HRESULT VkSetVertexShaderConstantI(const char* name, const int* values, UINT count) = 0;
-  virtual HRESULT VkSetPixelShaderConstantF(const char* name, const float* values, UINT count) = 0;
-  virtual HRESULT VkSetPixelShaderConstantI(const char* name, const int* values, UINT count) = 0;
+  virtual HRESULT GxSetVertexShaderConstantF(const char* name, const float* values, UINT count) = 0;
+  virtual HRESULT GxSetVertexShaderConstantI(const char* name, const int* values, UINT count) = 0;
+  virtual HRESULT GxSetPixelShaderConstantF(const char* name, const float* values, UINT count) = 0;
+  virtual HRESULT GxSetPixelShaderConstantI(const char* name, const int* values, UINT count) = 0;
 
   // Vertex input and drawing
   virtual HRESULT SetFVF(DWORD fvf) = 0;

@@ -593,7 +593,7 @@ inline HRESULT D3DXCreateRenderToSurface(const LPDIRECT3DDEVICE9& device, UINT w
 // Not in D3DX, which reports only an HRESULT: why the last texture, cube map, effect or shader
 // load on this thread failed, in the decoder's or parser's own words ("PNG: ..."), and forgets
 // it. Empty when no load failed with a reason since the last call.
-std::string VkD3DXTakeLastError();
+std::string GxD3DXTakeLastError();
 
 inline HRESULT D3DXCreateTexture(const LPDIRECT3DDEVICE9& device, UINT width, UINT height, UINT mipLevels,
                                  DWORD usage, D3DFORMAT format, D3DPOOL pool, LPDIRECT3DTEXTURE9* texture) {

@@ -9,7 +9,7 @@
 #include "platform/gfx/display_modes.h"
 #include "platform/gfx/formats.h"
 
-namespace vkgfx {
+namespace gx {
 
 Device::Device(std::shared_ptr<IDirect3D9> d3d, BackendKind kind, std::unique_ptr<Backend> backend)
     : d3d_(std::move(d3d)), kind_(kind), backend_(std::move(backend)) {}
@@ -508,7 +508,7 @@ HRESULT Device::GetLightEnable(DWORD index, BOOL* enable) {
 }
 
 HRESULT Device::SetRenderState(D3DRENDERSTATETYPE s, DWORD value) {
-  if (DWORD(s) >= VK_RENDERSTATE_COUNT)
+  if (DWORD(s) >= GX_RENDERSTATE_COUNT)
     return Refused(D3DERR_INVALIDCALL, __func__, "render state number out of range");
   if (state_.render[s] == value) return Unchanged();
   state_.render[s] = value;
@@ -517,8 +517,8 @@ HRESULT Device::SetRenderState(D3DRENDERSTATETYPE s, DWORD value) {
 }
 
 HRESULT Device::GetRenderState(D3DRENDERSTATETYPE s, DWORD* value) {
-  if (DWORD(s) >= VK_RENDERSTATE_COUNT || !value)
-    return Refused(D3DERR_INVALIDCALL, __func__, "`DWORD(s) >= VK_RENDERSTATE_COUNT || !value` holds");
+  if (DWORD(s) >= GX_RENDERSTATE_COUNT || !value)
+    return Refused(D3DERR_INVALIDCALL, __func__, "`DWORD(s) >= GX_RENDERSTATE_COUNT || !value` holds");
   *value = state_.render[s];
   return D3D_OK;
 }
@@ -540,9 +540,9 @@ HRESULT Device::GetTexture(DWORD stage, std::shared_ptr<IDirect3DBaseTexture9>& 
 }
 
 HRESULT Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) {
-  if (stage >= kMaxStages || DWORD(type) >= VK_TEXTURESTAGESTATE_COUNT)
+  if (stage >= kMaxStages || DWORD(type) >= GX_TEXTURESTAGESTATE_COUNT)
     return Refused(D3DERR_INVALIDCALL, __func__,
-                   "`stage >= kMaxStages || DWORD(type) >= VK_TEXTURESTAGESTATE_COUNT` holds");
+                   "`stage >= kMaxStages || DWORD(type) >= GX_TEXTURESTAGESTATE_COUNT` holds");
   if (state_.stage[stage][type] == value) return Unchanged();
   state_.stage[stage][type] = value;
   Changed(StateKind::Stage, stage, type, value);
@@ -550,17 +550,17 @@ HRESULT Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
 }
 
 HRESULT Device::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value) {
-  if (stage >= kMaxStages || DWORD(type) >= VK_TEXTURESTAGESTATE_COUNT || !value)
+  if (stage >= kMaxStages || DWORD(type) >= GX_TEXTURESTAGESTATE_COUNT || !value)
     return Refused(D3DERR_INVALIDCALL, __func__,
-                   "`stage >= kMaxStages || DWORD(type) >= VK_TEXTURESTAGESTATE_COUNT || !value` holds");
+                   "`stage >= kMaxStages || DWORD(type) >= GX_TEXTURESTAGESTATE_COUNT || !value` holds");
   *value = state_.stage[stage][type];
   return D3D_OK;
 }
 
 HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) {
-  if (sampler >= kMaxStages || DWORD(type) >= VK_SAMPLERSTATE_COUNT)
+  if (sampler >= kMaxStages || DWORD(type) >= GX_SAMPLERSTATE_COUNT)
     return Refused(D3DERR_INVALIDCALL, __func__,
-                   "`sampler >= kMaxStages || DWORD(type) >= VK_SAMPLERSTATE_COUNT` holds");
+                   "`sampler >= kMaxStages || DWORD(type) >= GX_SAMPLERSTATE_COUNT` holds");
   if (state_.sampler[sampler][type] == value) return Unchanged();
   state_.sampler[sampler][type] = value;
   Changed(StateKind::Sampler, sampler, type, value);
@@ -568,9 +568,9 @@ HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD v
 }
 
 HRESULT Device::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) {
-  if (sampler >= kMaxStages || DWORD(type) >= VK_SAMPLERSTATE_COUNT || !value)
+  if (sampler >= kMaxStages || DWORD(type) >= GX_SAMPLERSTATE_COUNT || !value)
     return Refused(D3DERR_INVALIDCALL, __func__,
-                   "`sampler >= kMaxStages || DWORD(type) >= VK_SAMPLERSTATE_COUNT || !value` holds");
+                   "`sampler >= kMaxStages || DWORD(type) >= GX_SAMPLERSTATE_COUNT || !value` holds");
   *value = state_.sampler[sampler][type];
   return D3D_OK;
 }
@@ -622,16 +622,16 @@ HRESULT Device::SetShaderConstant(const char* call, ShaderStageIndex stage, cons
   return D3D_OK;
 }
 
-HRESULT Device::VkSetVertexShaderConstantF(const char* name, const float* values, UINT count) {
+HRESULT Device::GxSetVertexShaderConstantF(const char* name, const float* values, UINT count) {
   return SetShaderConstant(__func__, kVertexStage, name, values, count);
 }
-HRESULT Device::VkSetVertexShaderConstantI(const char* name, const int* values, UINT count) {
+HRESULT Device::GxSetVertexShaderConstantI(const char* name, const int* values, UINT count) {
   return SetShaderConstant(__func__, kVertexStage, name, values, count);
 }
-HRESULT Device::VkSetPixelShaderConstantF(const char* name, const float* values, UINT count) {
+HRESULT Device::GxSetPixelShaderConstantF(const char* name, const float* values, UINT count) {
   return SetShaderConstant(__func__, kPixelStage, name, values, count);
 }
-HRESULT Device::VkSetPixelShaderConstantI(const char* name, const int* values, UINT count) {
+HRESULT Device::GxSetPixelShaderConstantI(const char* name, const int* values, UINT count) {
   return SetShaderConstant(__func__, kPixelStage, name, values, count);
 }
 
@@ -859,4 +859,4 @@ HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UIN
   return hr;
 }
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -7,7 +7,7 @@
 
 #include "platform/gfx/backend_impl.h"
 
-namespace vkgfx {
+namespace gx {
 
 class Device final : public IDirect3DDevice9, public std::enable_shared_from_this<Device> {
  public:
@@ -78,10 +78,10 @@ class Device final : public IDirect3DDevice9, public std::enable_shared_from_thi
   HRESULT CreatePixelShader(const DWORD* function, std::shared_ptr<IDirect3DPixelShader9>& shader) override;
   HRESULT SetPixelShader(const std::shared_ptr<IDirect3DPixelShader9>& shader) override;
   HRESULT GetPixelShader(std::shared_ptr<IDirect3DPixelShader9>& shader) override;
-  HRESULT VkSetVertexShaderConstantF(const char* name, const float* values, UINT count) override;
-  HRESULT VkSetVertexShaderConstantI(const char* name, const int* values, UINT count) override;
-  HRESULT VkSetPixelShaderConstantF(const char* name, const float* values, UINT count) override;
-  HRESULT VkSetPixelShaderConstantI(const char* name, const int* values, UINT count) override;
+  HRESULT GxSetVertexShaderConstantF(const char* name, const float* values, UINT count) override;
+  HRESULT GxSetVertexShaderConstantI(const char* name, const int* values, UINT count) override;
+  HRESULT GxSetPixelShaderConstantF(const char* name, const float* values, UINT count) override;
+  HRESULT GxSetPixelShaderConstantI(const char* name, const int* values, UINT count) override;
 
   HRESULT SetFVF(DWORD fvf) override;
   HRESULT GetFVF(DWORD* fvf) override;
@@ -129,4 +129,4 @@ class Device final : public IDirect3DDevice9, public std::enable_shared_from_thi
   Stats stats_;
 };
 
-}  // namespace vkgfx
+}  // namespace gx

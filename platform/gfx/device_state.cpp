@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstring>
 
-namespace vkgfx {
+namespace gx {
 
 D3DMATRIX IdentityMatrix() {
   D3DMATRIX m{};
@@ -150,4 +150,4 @@ bool ShaderConstants::SetInts(const char* name, const int* v, UINT count) {
   return true;
 }
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -10,9 +10,9 @@
 
 #include "platform/gfx/d3d9.h"
 
-namespace vkgfx {
+namespace gx {
 
-constexpr DWORD kMaxStages = 8;    // texture stages and samplers vk_Sampler0..7
+constexpr DWORD kMaxStages = 8;    // texture stages and samplers gx_Sampler0..7
 constexpr DWORD kMaxLights = 8;
 
 // One shader constant: a GLSL uniform's value, by name.
@@ -40,9 +40,9 @@ struct ShaderConstants {
 enum ShaderStageIndex : int { kVertexStage = 0, kPixelStage = 1 };
 
 struct DeviceState {
-  std::array<DWORD, VK_RENDERSTATE_COUNT> render{};
-  std::array<std::array<DWORD, VK_TEXTURESTAGESTATE_COUNT>, kMaxStages> stage{};
-  std::array<std::array<DWORD, VK_SAMPLERSTATE_COUNT>, kMaxStages> sampler{};
+  std::array<DWORD, GX_RENDERSTATE_COUNT> render{};
+  std::array<std::array<DWORD, GX_TEXTURESTAGESTATE_COUNT>, kMaxStages> stage{};
+  std::array<std::array<DWORD, GX_SAMPLERSTATE_COUNT>, kMaxStages> sampler{};
 
   D3DMATRIX world{};
   D3DMATRIX view{};
@@ -88,4 +88,4 @@ inline DWORD FloatAsDword(float value) {
 
 D3DMATRIX IdentityMatrix();
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -11,12 +11,12 @@
 
 #include "platform/gfx/backend.h"
 
-namespace vkgfx {
+namespace gx {
 namespace {
 
 // Debug builds speak by default; release builds when asked.
 bool DefaultDebugOutput() {
-  if (const char* v = std::getenv("VK_GFX_DEBUG")) return v[0] && v[0] != '0';
+  if (const char* v = std::getenv("GX_GFX_DEBUG")) return v[0] && v[0] != '0';
 #ifdef NDEBUG
   return false;
 #else
@@ -92,17 +92,17 @@ void SetDebugOutput(bool on) {
 
 bool DebugOutput() { return The().output; }
 
-std::vector<std::string> VkReportedMessages() {
+std::vector<std::string> GxReportedMessages() {
   auto& d = The();
   std::lock_guard<std::mutex> lock(d.mutex);
   return d.messages;
 }
 
-void VkClearReportedMessages() {
+void GxClearReportedMessages() {
   auto& d = The();
   std::lock_guard<std::mutex> lock(d.mutex);
   d.messages.clear();
   d.said.clear();
 }
 
-}  // namespace vkgfx
+}  // namespace gx

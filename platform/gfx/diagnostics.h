@@ -8,7 +8,7 @@
 
 #include "platform/gfx/d3d9types.h"
 
-namespace vkgfx {
+namespace gx {
 
 // Reports a message each time (failures that are already rare: compile errors...).
 void Report(const std::string& message);
@@ -22,7 +22,7 @@ HRESULT Refused(HRESULT error, const char* call, const std::string& why);
 // printf-style text for a message.
 std::string Why(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Debug output (also in backend.h): set by SetDebugOutput, --gfx-debug or VK_GFX_DEBUG=1.
+// Debug output (also in backend.h): set by SetDebugOutput, --gfx-debug or GX_GFX_DEBUG=1.
 bool DebugOutput();
 
-}  // namespace vkgfx
+}  // namespace gx

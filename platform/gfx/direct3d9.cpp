@@ -7,7 +7,7 @@
 #include "platform/gfx/display_modes.h"
 #include "platform/gfx/formats.h"
 
-namespace vkgfx {
+namespace gx {
 namespace {
 
 class Direct3D9 final : public IDirect3D9, public std::enable_shared_from_this<Direct3D9> {
@@ -175,11 +175,11 @@ bool SupportsDepthFormat(BackendKind kind, D3DFORMAT format) {
   return format == D3DFMT_D16 || format == D3DFMT_D24X8 || format == D3DFMT_D24S8;
 }
 
-}  // namespace vkgfx
+}  // namespace gx
 
 std::shared_ptr<IDirect3D9> Direct3DCreate9(UINT sdkVersion) {
-  auto& faults = vkgfx::InjectedFaults();
+  auto& faults = gx::InjectedFaults();
   if (faults.failDirect3DCreate) return nullptr;
   if ((sdkVersion & 0x7FFFFFFF) != D3D_SDK_VERSION) return nullptr;
-  return std::make_shared<vkgfx::Direct3D9>(vkgfx::GetBackendKind());
+  return std::make_shared<gx::Direct3D9>(gx::GetBackendKind());
 }

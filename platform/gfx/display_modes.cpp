@@ -9,7 +9,7 @@
 
 #include "platform/gfx/backend.h"
 
-namespace vkgfx {
+namespace gx {
 
 namespace {
 std::vector<D3DDISPLAYMODE> g_modes;
@@ -51,9 +51,9 @@ void DefaultModes(std::vector<D3DDISPLAYMODE>& modes, D3DDISPLAYMODE& desktop) {
 }
 }  // namespace
 
-void VkSetDisplayModes(const std::vector<D3DDISPLAYMODE>& modes, const D3DDISPLAYMODE& desktop) {
+void GxSetDisplayModes(const std::vector<D3DDISPLAYMODE>& modes, const D3DDISPLAYMODE& desktop) {
   if (modes.empty()) {
-    VkResetDisplayModes();
+    GxResetDisplayModes();
     return;
   }
   g_modes = modes;
@@ -61,7 +61,7 @@ void VkSetDisplayModes(const std::vector<D3DDISPLAYMODE>& modes, const D3DDISPLA
   g_modesSet = true;
 }
 
-void VkResetDisplayModes() {
+void GxResetDisplayModes() {
   g_modes.clear();
   g_modesSet = false;
 }
@@ -86,4 +86,4 @@ D3DDISPLAYMODE DesktopMode() {
   return g_desktop;
 }
 
-}  // namespace vkgfx
+}  // namespace gx

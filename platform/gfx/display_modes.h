@@ -5,9 +5,9 @@
 
 #include "platform/gfx/d3d9types.h"
 
-namespace vkgfx {
+namespace gx {
 
 const std::vector<D3DDISPLAYMODE>& DisplayModes();
 D3DDISPLAYMODE DesktopMode();
 
-}  // namespace vkgfx
+}  // namespace gx

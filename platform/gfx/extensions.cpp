@@ -4,32 +4,32 @@
 #include "platform/gfx/formats.h"
 #include "platform/gfx/device.h"
 
-namespace vkgfx {
+namespace gx {
 
 static Device* Dev(IDirect3DDevice9* device) { return dynamic_cast<Device*>(device); }
 
-const std::vector<DrawRecord>& VkRecordedDraws(IDirect3DDevice9* device) {
+const std::vector<DrawRecord>& GxRecordedDraws(IDirect3DDevice9* device) {
   static const std::vector<DrawRecord> kNone;
   Device* d = Dev(device);
   auto* draws = d ? d->backend().RecordedDraws() : nullptr;
   return draws ? *draws : kNone;
 }
 
-const std::vector<std::string>& VkRecordedCalls(IDirect3DDevice9* device) {
+const std::vector<std::string>& GxRecordedCalls(IDirect3DDevice9* device) {
   static const std::vector<std::string> kNone;
   Device* d = Dev(device);
   auto* calls = d ? d->backend().RecordedCalls() : nullptr;
   return calls ? *calls : kNone;
 }
 
-void VkClearRecording(IDirect3DDevice9* device) {
+void GxClearRecording(IDirect3DDevice9* device) {
   Device* d = Dev(device);
   if (!d) return;
   if (auto* draws = d->backend().RecordedDraws()) draws->clear();
   if (auto* calls = d->backend().RecordedCalls()) calls->clear();
 }
 
-Stats VkGetStats(IDirect3DDevice9* device) {
+Stats GxGetStats(IDirect3DDevice9* device) {
   Device* d = Dev(device);
   if (!d) return {};
   Stats s = d->stats();
@@ -37,32 +37,32 @@ Stats VkGetStats(IDirect3DDevice9* device) {
   return s;
 }
 
-void VkResetStats(IDirect3DDevice9* device) {
+void GxResetStats(IDirect3DDevice9* device) {
   Device* d = Dev(device);
   if (!d) return;
   d->stats() = Stats{};
   d->backend().ResetStats();
 }
 
-HRESULT VkReadBackBuffer(IDirect3DDevice9* device, std::vector<std::uint8_t>& rgba, UINT& width, UINT& height) {
+HRESULT GxReadBackBuffer(IDirect3DDevice9* device, std::vector<std::uint8_t>& rgba, UINT& width, UINT& height) {
   Device* d = Dev(device);
   if (!d || !d->backBuffer()) return D3DERR_INVALIDCALL;
-  return VkReadSurface(d->backBuffer().get(), rgba, width, height);
+  return GxReadSurface(d->backBuffer().get(), rgba, width, height);
 }
 
-HRESULT VkQueueBackBufferRead(IDirect3DDevice9* device, unsigned slot) {
+HRESULT GxQueueBackBufferRead(IDirect3DDevice9* device, unsigned slot) {
   Device* d = Dev(device);
   if (!d || !d->backBuffer()) return D3DERR_INVALIDCALL;
   return d->backend().QueueRead(*d->backBuffer(), slot);
 }
 
-HRESULT VkTakeBackBufferRead(IDirect3DDevice9* device, unsigned slot, std::uint8_t* rgba, std::size_t size) {
+HRESULT GxTakeBackBufferRead(IDirect3DDevice9* device, unsigned slot, std::uint8_t* rgba, std::size_t size) {
   Device* d = Dev(device);
   if (!d) return D3DERR_INVALIDCALL;
   return d->backend().TakeRead(slot, rgba, size);
 }
 
-HRESULT VkReadSurface(IDirect3DSurface9* surface, std::vector<std::uint8_t>& rgba, UINT& width, UINT& height) {
+HRESULT GxReadSurface(IDirect3DSurface9* surface, std::vector<std::uint8_t>& rgba, UINT& width, UINT& height) {
   auto* s = dynamic_cast<Surface*>(surface);
   if (!s) return D3DERR_INVALIDCALL;
   auto device = s->device.lock();
@@ -84,8 +84,8 @@ HRESULT VkReadSurface(IDirect3DSurface9* surface, std::vector<std::uint8_t>& rgb
   return device->backend().ReadSurface(*s, rgba);
 }
 
-void VkSetWarmUp(IDirect3DDevice9* device, bool on) {
+void GxSetWarmUp(IDirect3DDevice9* device, bool on) {
   if (Device* d = Dev(device)) d->backend().SetWarmUp(on);
 }
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -2,7 +2,7 @@
 
 #include "platform/gfx/backend.h"
 
-namespace vkgfx {
+namespace gx {
 
 namespace {
 Faults g_faults;
@@ -11,4 +11,4 @@ Faults g_faults;
 Faults& InjectedFaults() { return g_faults; }
 void ClearFaults() { g_faults = Faults{}; }
 
-}  // namespace vkgfx
+}  // namespace gx

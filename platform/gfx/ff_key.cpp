@@ -6,7 +6,7 @@
 #include "platform/gfx/formats.h"
 #include "platform/gfx/resources.h"
 
-namespace vkgfx {
+namespace gx {
 
 namespace {
 
@@ -129,7 +129,7 @@ void BuildKey(const DeviceState& s, FixedFunctionKey& key) {
       key.fog = kFogVertex, key.fogMode = std::uint8_t(vertex);
       key.rangeFog = r[D3DRS_RANGEFOGENABLE] != 0;
     } else if (key.customVertex) {
-      key.fog = kFogVertex;  // the vertex shader supplies vk_Fog
+      key.fog = kFogVertex;  // the vertex shader supplies gx_Fog
     }
   }
 
@@ -253,4 +253,4 @@ bool RenderStateShapesKey(DWORD state) {
   }
 }
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -9,7 +9,7 @@
 
 #include "platform/gfx/device_state.h"
 
-namespace vkgfx {
+namespace gx {
 
 enum : std::uint8_t { kTexNone = 0, kTex2D = 1, kTexCube = 2 };
 enum : std::uint8_t { kPosNone = 0, kPosXyz = 1, kPosRhw = 2 };
@@ -71,4 +71,4 @@ bool ValidKey(const FixedFunctionKey& key);
 // True for the render states BuildKey reads: only they can change the key.
 bool RenderStateShapesKey(DWORD state);
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace vkgfx {
+namespace gx {
 
 UINT BytesPerPixel(D3DFORMAT format) {
   switch (format) {
@@ -141,4 +141,4 @@ UINT VertexCountOf(D3DPRIMITIVETYPE type, UINT n) {
   }
 }
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -3,7 +3,7 @@
 
 #include "platform/gfx/d3d9types.h"
 
-namespace vkgfx {
+namespace gx {
 
 // Bytes per pixel of a colour format the layer can hold; 0 for one it cannot.
 UINT BytesPerPixel(D3DFORMAT format);
@@ -36,4 +36,4 @@ FvfLayout LayoutOf(DWORD fvf);
 // Vertices read by a draw of primitiveCount primitives; 0 for an unknown type.
 UINT VertexCountOf(D3DPRIMITIVETYPE type, UINT primitiveCount);
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -21,7 +21,7 @@
 #include "platform/gfx/matrix_math.h"
 #include "platform/gfx/shader_interface.h"
 
-namespace vkgfx {
+namespace gx {
 namespace {
 
 constexpr GLsizeiptr kStreamSize = 4 << 20;
@@ -71,7 +71,7 @@ class GlBackend final : public Backend {
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     // D3D's clockwise (on screen) is GL's counter-clockwise in our top-row-first framebuffers.
     glFrontFace(GL_CCW);
-#if !VK_GLES
+#if !GX_GLES
     // WebGL 2 has only the last-vertex convention; the show shades nothing flat.
     glProvokingVertex(GL_FIRST_VERTEX_CONVENTION);
 #endif
@@ -500,7 +500,7 @@ class GlBackend final : public Backend {
       }
     }
     if (warmUp_) return D3D_OK;
-#if VK_GLES
+#if GX_GLES
     // No base-vertex draws on ES: the attributes start baseVertex vertices further instead.
     if (indexed && baseVertex != 0) {
       std::int64_t base = std::int64_t(attribBase) + std::int64_t(baseVertex) * attribStride;
@@ -592,7 +592,7 @@ class GlBackend final : public Backend {
     std::string vsSource = vs ? WrapVertexShader(vs->source) : FixedVertexShader(key.ff);
     std::string fsSource = ps ? WrapPixelShader(ps->source, key.ff) : FixedFragmentShader(key.ff);
     std::string log;
-    if (std::getenv("VK_GFX_DUMP_GLSL"))
+    if (std::getenv("GX_GFX_DUMP_GLSL"))
       std::fprintf(stderr, "--- key %s (after %llu frames%s)\n--- vertex\n%s--- fragment\n%s",
                    KeyToString(key.ff).c_str(), (unsigned long long)frames_, warmUp_ ? ", warm-up" : "",
                    vsSource.c_str(), fsSource.c_str());
@@ -693,7 +693,7 @@ class GlBackend final : public Backend {
       auto* g = ds ? static_cast<GlSurface*>(ds->gpu.get()) : nullptr;
       GLuint rb = g ? g->renderbuffer : 0;
       bool stencil = g && g->stencil;
-#if VK_GLES
+#if GX_GLES
       if (rb && (ds->desc.Width != rt->desc.Width || ds->desc.Height != rt->desc.Height)) {
         if (!t->ownDepth) {
           glGenRenderbuffers(1, &t->ownDepth);
@@ -756,7 +756,7 @@ class GlBackend final : public Backend {
       }
     }
     c.ColorMask(r[D3DRS_COLORWRITEENABLE] & 0xF);
-#if !VK_GLES  // GL ES multisamples whenever the framebuffer has samples: the state cannot be switched off
+#if !GX_GLES  // GL ES multisamples whenever the framebuffer has samples: the state cannot be switched off
     if (samples_) {
       const int on = r[D3DRS_MULTISAMPLEANTIALIAS] != 0;
       if (on != multisampleOn_) {
@@ -883,7 +883,7 @@ class GlBackend final : public Backend {
       set(TexCoordAttribute(i), i < int(l.texCount) ? l.tex[i] : -1, GLint(l.texSize[i]), GL_FLOAT, false);
   }
 
-  GLuint SamplerFor(const std::array<DWORD, VK_SAMPLERSTATE_COUNT>& st) {
+  GLuint SamplerFor(const std::array<DWORD, GX_SAMPLERSTATE_COUNT>& st) {
     std::uint64_t key = std::uint64_t(st[D3DSAMP_ADDRESSU] & 7) | (std::uint64_t(st[D3DSAMP_ADDRESSV] & 7) << 3) |
                         (std::uint64_t(st[D3DSAMP_ADDRESSW] & 7) << 6) | (std::uint64_t(st[D3DSAMP_MAGFILTER] & 3) << 9) |
                         (std::uint64_t(st[D3DSAMP_MINFILTER] & 3) << 11) |
@@ -906,7 +906,7 @@ class GlBackend final : public Backend {
       glSamplerParameterf(s, GL_TEXTURE_MIN_LOD, float(st[D3DSAMP_MAXMIPLEVEL]));
       ++gl_->cache.calls.object;
     }
-#if !VK_GLES
+#if !GX_GLES
     // WebGL 2 has neither (border addressing clamps to the edge there); the show uses neither.
     if (DwordAsFloat(st[D3DSAMP_MIPMAPLODBIAS]) != 0.0f) {
       glSamplerParameterf(s, GL_TEXTURE_LOD_BIAS, DwordAsFloat(st[D3DSAMP_MIPMAPLODBIAS]));
@@ -1164,4 +1164,4 @@ class GlBackend final : public Backend {
 
 std::unique_ptr<Backend> MakeGlBackend() { return std::make_unique<GlBackend>(); }
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -3,19 +3,19 @@
 #include <SDL.h>
 
 #include "platform/gfx/gl_flavour.h"
-#if !VK_GLES
+#if !GX_GLES
 #include <epoxy/egl.h>
 #endif
 
 #include "platform/gfx/diagnostics.h"
 
-namespace vkgfx {
+namespace gx {
 
 namespace {
 
 GlContext* g_current = nullptr;
 
-#if VK_GLES
+#if GX_GLES
 // The browser: a WebGL 2 context on the page's canvas; there is no offscreen EGL.
 bool HasCore33() {
   int major = 0;
@@ -59,7 +59,7 @@ bool HasCore33() {
 std::unique_ptr<GlContext> GlContext::Create(SDL_Window* window, std::string& error) {
   std::unique_ptr<GlContext> c(new GlContext);
   if (window) {
-#if VK_GLES
+#if GX_GLES
     // OpenGL ES 3.0 is WebGL 2. Every target is our own framebuffer: the canvas needs no depth.
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
     SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 0);
@@ -81,7 +81,7 @@ std::unique_ptr<GlContext> GlContext::Create(SDL_Window* window, std::string& er
     c->window_ = window;
     c->sdlContext_ = ctx;
   } else {
-#if VK_GLES
+#if GX_GLES
     error = "no offscreen rendering in the browser";
     return nullptr;
 #else
@@ -144,7 +144,7 @@ GlContext::~GlContext() {
     SDL_GL_MakeCurrent(window_, nullptr);
     SDL_GL_DeleteContext(static_cast<SDL_GLContext>(sdlContext_));
   }
-#if !VK_GLES
+#if !GX_GLES
   if (eglContext_) {
     EGLDisplay d = HeadlessDisplay();
     eglMakeCurrent(d, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
@@ -159,7 +159,7 @@ void GlContext::MakeCurrent() {
   if (sdlContext_) {
     SDL_GL_MakeCurrent(window_, static_cast<SDL_GLContext>(sdlContext_));
   } else {
-#if !VK_GLES
+#if !GX_GLES
     EGLSurface s = eglSurface_ ? static_cast<EGLSurface>(eglSurface_) : EGL_NO_SURFACE;
     eglMakeCurrent(HeadlessDisplay(), s, s, static_cast<EGLContext>(eglContext_));
 #endif
@@ -178,4 +178,4 @@ void GlContext::SetSwapInterval(int interval) {
   }
 }
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -7,7 +7,7 @@
 
 struct SDL_Window;
 
-namespace vkgfx {
+namespace gx {
 
 class GlContext {
  public:
@@ -30,4 +30,4 @@ class GlContext {
   void* eglSurface_ = nullptr;
 };
 
-}  // namespace vkgfx
+}  // namespace gx

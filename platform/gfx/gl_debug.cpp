@@ -6,7 +6,7 @@
 
 #include "platform/gfx/diagnostics.h"
 
-namespace vkgfx {
+namespace gx {
 namespace {
 
 thread_local const char* t_call = nullptr;
@@ -24,7 +24,7 @@ const char* ErrorName(GLenum e) {
   }
 }
 
-#if !VK_GLES  // WebGL has no debug-message callback
+#if !GX_GLES  // WebGL has no debug-message callback
 const char* TypeName(GLenum type) {
   switch (type) {
     case GL_DEBUG_TYPE_ERROR: return "error";
@@ -48,7 +48,7 @@ void GLAPIENTRY OnGlMessage(GLenum, GLenum type, GLuint id, GLenum severity, GLs
 
 void InstallGlDebugOutput() {
   if (!DebugOutput()) return;
-#if VK_GLES
+#if GX_GLES
   Report("GL debug output: WebGL has no debug messages; GL errors are still checked per call");
 #else
   if (epoxy_gl_version() < 43 && !epoxy_has_gl_extension("GL_KHR_debug")) {
@@ -75,4 +75,4 @@ GlCallScope::~GlCallScope() {
   t_call = previous_;
 }
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -2,7 +2,7 @@
 // GL's side of debug output (diagnostics.h): the driver's debug-message callback
 // and GL errors, each reported with the backend call that caused it.
 
-namespace vkgfx {
+namespace gx {
 
 // Installs the debug-message callback on the current context when debug output is
 // on and the context offers it (KHR_debug); synchronous, so a message names its call.
@@ -23,4 +23,4 @@ class GlCallScope {
   bool checking_ = false;
 };
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -1,25 +1,25 @@
 #pragma once
 // The one place that says which OpenGL the gl backend talks to, chosen at build time:
 //   - desktop OpenGL 3.3 core through libepoxy (the native build), or
-//   - OpenGL ES 3.0 = WebGL 2 (VK_GLES: the browser build, GLES3 headers from emscripten).
+//   - OpenGL ES 3.0 = WebGL 2 (GX_GLES: the browser build, GLES3 headers from emscripten).
 // Everything that differs between the two is named here; the backend's few guarded spots use
 // these names instead of testing the build themselves.
 
 #include <string>
 
-#if defined(__EMSCRIPTEN__) && !defined(VK_GLES)
-#define VK_GLES 1
+#if defined(__EMSCRIPTEN__) && !defined(GX_GLES)
+#define GX_GLES 1
 #endif
 
-#if VK_GLES
+#if GX_GLES
 #include <GLES3/gl3.h>
 #else
 #include <epoxy/gl.h>
 #endif
 
-namespace vkgfx {
+namespace gx {
 
-#if VK_GLES
+#if GX_GLES
 constexpr bool kGlEs = true;
 // GL ES 3.0 lacks these desktop names; they are only passed to calls the ES path skips.
 #ifndef GL_CLAMP_TO_BORDER
@@ -52,7 +52,7 @@ constexpr GLint kColorAttributeSize = GL_BGRA;
 // The first lines of every GLSL source the layer compiles: the version, and for GLSL ES the
 // default precisions (highp throughout, as desktop GLSL computes).
 inline const char* GlslPrologue() {
-#if VK_GLES
+#if GX_GLES
   return "#version 300 es\n"
          "precision highp float;\nprecision highp int;\n"
          "precision highp sampler2D;\nprecision highp samplerCube;\n";
@@ -61,4 +61,4 @@ inline const char* GlslPrologue() {
 #endif
 }
 
-}  // namespace vkgfx
+}  // namespace gx

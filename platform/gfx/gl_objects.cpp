@@ -1,6 +1,6 @@
 #include "platform/gfx/gl_objects.h"
 
-namespace vkgfx {
+namespace gx {
 
 void GlShared::DropProgramsOf(std::uint64_t serial) {
   for (auto it = programs.begin(); it != programs.end();) {
@@ -69,4 +69,4 @@ GlShaderTag::~GlShaderTag() {
   gl->DropProgramsOf(serial);
 }
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -14,7 +14,7 @@
 #include "platform/gfx/program_cache.h"
 #include "platform/gfx/resources.h"
 
-namespace vkgfx {
+namespace gx {
 
 struct GlShared {
   std::unique_ptr<GlContext> context;
@@ -76,4 +76,4 @@ struct GlShaderTag final : GpuObject {
   ~GlShaderTag() override;
 };
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace vkgfx {
+namespace gx {
 
 GlPixelReader::~GlPixelReader() {
   gl_.Current();
@@ -48,14 +48,14 @@ bool GlPixelReader::Take(unsigned slot, std::uint8_t* rgba, std::size_t size) {
   glDeleteSync(s.fence);
   s.fence = nullptr;
   glBindBuffer(GL_PIXEL_PACK_BUFFER, s.pbo);
-#if VK_GLES
+#if GX_GLES
   const void* data = nullptr;  // never queued
 #else
   const void* data = glMapBufferRange(GL_PIXEL_PACK_BUFFER, 0, s.bytes, GL_MAP_READ_BIT);
 #endif
   bool ok = data != nullptr;
   if (ok) std::memcpy(rgba, data, std::size_t(s.bytes));
-#if !VK_GLES
+#if !GX_GLES
   glUnmapBuffer(GL_PIXEL_PACK_BUFFER);
 #endif
   glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
@@ -63,4 +63,4 @@ bool GlPixelReader::Take(unsigned slot, std::uint8_t* rgba, std::size_t size) {
   return ok;
 }
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -11,7 +11,7 @@
 
 #include "platform/gfx/gl_objects.h"
 
-namespace vkgfx {
+namespace gx {
 
 class GlPixelReader {
  public:
@@ -38,4 +38,4 @@ class GlPixelReader {
   std::array<Slot, kSlots> slots_{};
 };
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -1,6 +1,6 @@
 #include "platform/gfx/gl_state_cache.h"
 
-namespace vkgfx {
+namespace gx {
 
 void GlStateCache::Invalidate() {
   GlCallCounts keep = calls;
@@ -177,7 +177,7 @@ void GlStateCache::Cull(bool enable, GLenum face) {
 void GlStateCache::PolygonMode(GLenum mode) {
   if (polygonMode_ == mode) return;
   polygonMode_ = mode, ++calls.state;
-#if !VK_GLES
+#if !GX_GLES
   glPolygonMode(GL_FRONT_AND_BACK, mode);  // WebGL 2 fills always; the show draws no wireframe
 #endif
 }
@@ -230,4 +230,4 @@ void GlStateCache::DisableAttribute(int location) {
   glDisableVertexAttribArray(location);
 }
 
-}  // namespace vkgfx
+}  // namespace gx

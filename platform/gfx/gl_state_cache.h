@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-namespace vkgfx {
+namespace gx {
 
 constexpr int kGlUnits = 8;
 constexpr int kGlAttributes = 12;
@@ -110,4 +110,4 @@ class GlStateCache {
   void ActiveUnit(int unit);
 };
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -1,6 +1,6 @@
 #include "platform/gfx/gl_translate.h"
 
-namespace vkgfx {
+namespace gx {
 
 bool GlFormatOf(D3DFORMAT f, GlTextureFormat& o) {
   o = GlTextureFormat{};
@@ -134,4 +134,4 @@ GLint GlMinFilter(DWORD min, DWORD mip) {
 
 GLint GlMagFilter(DWORD mag) { return mag == D3DTEXF_LINEAR || mag == D3DTEXF_ANISOTROPIC ? GL_LINEAR : GL_NEAREST; }
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -5,7 +5,7 @@
 
 #include "platform/gfx/d3d9types.h"
 
-namespace vkgfx {
+namespace gx {
 
 struct GlTextureFormat {
   GLint internal = 0;
@@ -26,4 +26,4 @@ GLint GlAddress(DWORD address);
 GLint GlMinFilter(DWORD min, DWORD mip);
 GLint GlMagFilter(DWORD mag);
 
-}  // namespace vkgfx
+}  // namespace gx

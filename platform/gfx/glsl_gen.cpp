@@ -10,7 +10,7 @@
 #include "platform/gfx/gl_flavour.h"
 #include "platform/gfx/shader_interface.h"
 
-namespace vkgfx {
+namespace gx {
 
 namespace {
 
@@ -38,18 +38,18 @@ std::string Fmt(const char* fmt, int a, int b = 0) {
 }
 
 const char* kToGl =
-    "uniform vec4 vk_PixelAdjust;\n"
-    "vec4 vk_ToGl(vec4 c) {\n"
-    "  return vec4(c.x + c.w * vk_PixelAdjust.x, -c.y + c.w * vk_PixelAdjust.y, 2.0 * c.z - c.w, c.w);\n"
+    "uniform vec4 gx_PixelAdjust;\n"
+    "vec4 gx_ToGl(vec4 c) {\n"
+    "  return vec4(c.x + c.w * gx_PixelAdjust.x, -c.y + c.w * gx_PixelAdjust.y, 2.0 * c.z - c.w, c.w);\n"
     "}\n";
 
 // The varyings a stage list reads; a custom pixel shader may read any coordinate set.
 std::string Varyings(const FixedFunctionKey& k) {
   // Flat shading must be declared on both sides of the interface.
   std::string q = k.flatShade ? "flat out" : "out";
-  std::string s = q + " vec4 vk_Color0;\n" + q + " vec4 vk_Color1;\nout float vk_Fog;\n";
+  std::string s = q + " vec4 gx_Color0;\n" + q + " vec4 gx_Color1;\nout float gx_Fog;\n";
   for (int i = 0; i < int(kMaxStages); ++i)
-    if (k.customPixel || (i < k.stageCount && k.stages[i].texture)) s += "out vec4 vk_Tex" + std::to_string(i) + ";\n";
+    if (k.customPixel || (i < k.stageCount && k.stages[i].texture)) s += "out vec4 gx_Tex" + std::to_string(i) + ";\n";
   return s;
 }
 
@@ -67,20 +67,20 @@ std::string Padded(int set, int size) {
 
 std::string FogFactor(int mode, const std::string& d) {
   switch (mode) {
-    case 1: return "exp(-(" + d + ") * vk_FogParams.z)";
-    case 2: return "exp(-((" + d + ") * vk_FogParams.z) * ((" + d + ") * vk_FogParams.z))";
-    default: return "(vk_FogParams.y - (" + d + ")) / (vk_FogParams.y - vk_FogParams.x)";
+    case 1: return "exp(-(" + d + ") * gx_FogParams.z)";
+    case 2: return "exp(-((" + d + ") * gx_FogParams.z) * ((" + d + ") * gx_FogParams.z))";
+    default: return "(gx_FogParams.y - (" + d + ")) / (gx_FogParams.y - gx_FogParams.x)";
   }
 }
 
 std::string Arg(int arg, int stage) {
   std::string v;
   switch (DWORD(arg) & D3DTA_SELECTMASK) {
-    case D3DTA_DIFFUSE: v = "vk_Color0"; break;
-    case D3DTA_CURRENT: v = stage == 0 ? "vk_Color0" : "cur"; break;  // stage 0's current is the diffuse
+    case D3DTA_DIFFUSE: v = "gx_Color0"; break;
+    case D3DTA_CURRENT: v = stage == 0 ? "gx_Color0" : "cur"; break;  // stage 0's current is the diffuse
     case D3DTA_TEXTURE: v = "tex" + std::to_string(stage); break;
-    case D3DTA_TFACTOR: v = "vk_TFactor"; break;
-    case D3DTA_SPECULAR: v = "vk_Color1"; break;
+    case D3DTA_TFACTOR: v = "gx_TFactor"; break;
+    case D3DTA_SPECULAR: v = "gx_Color1"; break;
     default: v = "vec4(0.0)"; break;  // D3DTA_TEMP, D3DTA_CONSTANT: not kept (the key builder says so)
   }
   if (arg & D3DTA_ALPHAREPLICATE) v = "(" + v + ").aaaa";
@@ -89,7 +89,7 @@ std::string Arg(int arg, int stage) {
 }
 
 // The stage's current value before this stage: the diffuse colour at stage 0.
-std::string Current(int stage) { return stage == 0 ? "vk_Color0" : "cur"; }
+std::string Current(int stage) { return stage == 0 ? "gx_Color0" : "cur"; }
 
 std::string Op(int op, const std::string& a1, const std::string& a2, int stage) {
   std::string tex = "tex" + std::to_string(stage);
@@ -104,9 +104,9 @@ std::string Op(int op, const std::string& a1, const std::string& a2, int stage) 
     case D3DTOP_ADDSIGNED2X: return "2.0 * (" + a1 + " + " + a2 + " - vec4(0.5))";
     case D3DTOP_SUBTRACT: return a1 + " - " + a2;
     case D3DTOP_ADDSMOOTH: return a1 + " + " + a2 + " - " + a1 + " * " + a2;
-    case D3DTOP_BLENDDIFFUSEALPHA: return "mix(" + a2 + ", " + a1 + ", vk_Color0.a)";
+    case D3DTOP_BLENDDIFFUSEALPHA: return "mix(" + a2 + ", " + a1 + ", gx_Color0.a)";
     case D3DTOP_BLENDTEXTUREALPHA: return "mix(" + a2 + ", " + a1 + ", " + tex + ".a)";
-    case D3DTOP_BLENDFACTORALPHA: return "mix(" + a2 + ", " + a1 + ", vk_TFactor.a)";
+    case D3DTOP_BLENDFACTORALPHA: return "mix(" + a2 + ", " + a1 + ", gx_TFactor.a)";
     case D3DTOP_BLENDTEXTUREALPHAPM: return a1 + " + " + a2 + " * (1.0 - " + tex + ".a)";
     case D3DTOP_BLENDCURRENTALPHA: return "mix(" + a2 + ", " + a1 + ", " + Current(stage) + ".a)";
     default: return a1;  // never in a valid key (ff_key.cpp passes other operations on as SELECTARG1)
@@ -136,83 +136,83 @@ std::string FixedVertexShader(const FixedFunctionKey& k) {
   for (int i = 0; i < k.texSets; ++i) s += AttributeDeclaration(TexCoordAttribute(i));
   s += Varyings(k);
   s += kToGl;
-  s += "uniform vec4 vk_Viewport;\n";
+  s += "uniform vec4 gx_Viewport;\n";
   bool xyz = k.position == kPosXyz;
   // World-view and its inverse transpose travel together: one upload per draw.
-  if (xyz) s += "uniform mat4 vk_WorldViewNormal[2];\nuniform mat4 vk_Projection;\n";
+  if (xyz) s += "uniform mat4 gx_WorldViewNormal[2];\nuniform mat4 gx_Projection;\n";
   if (k.lighting) {
-    s += "uniform vec4 vk_MatDiffuse;\nuniform vec4 vk_MatAmbient;\nuniform vec4 vk_MatSpecular;\n"
-         "uniform vec4 vk_MatEmissive;\nuniform float vk_MatPower;\nuniform vec4 vk_GlobalAmbient;\n";
+    s += "uniform vec4 gx_MatDiffuse;\nuniform vec4 gx_MatAmbient;\nuniform vec4 gx_MatSpecular;\n"
+         "uniform vec4 gx_MatEmissive;\nuniform float gx_MatPower;\nuniform vec4 gx_GlobalAmbient;\n";
     if (k.lightCount)
-      s += Fmt("uniform vec3 vk_LightDir[%d];\nuniform vec4 vk_LightDiffuse[%d];\n", k.lightCount, k.lightCount) +
-           Fmt("uniform vec4 vk_LightSpecular[%d];\nuniform vec4 vk_LightAmbient[%d];\n", k.lightCount, k.lightCount);
+      s += Fmt("uniform vec3 gx_LightDir[%d];\nuniform vec4 gx_LightDiffuse[%d];\n", k.lightCount, k.lightCount) +
+           Fmt("uniform vec4 gx_LightSpecular[%d];\nuniform vec4 gx_LightAmbient[%d];\n", k.lightCount, k.lightCount);
   }
-  if (k.fog) s += "uniform vec4 vk_FogParams;\n";
+  if (k.fog) s += "uniform vec4 gx_FogParams;\n";
   for (int i = 0; i < k.stageCount; ++i)
-    if (k.stages[i].transform) s += Fmt("uniform mat4 vk_TexMatrix%d;\n", i);
+    if (k.stages[i].transform) s += Fmt("uniform mat4 gx_TexMatrix%d;\n", i);
 
   s += "void main() {\n";
   if (xyz) {
-    s += "  vec4 eye = vk_WorldViewNormal[0] * vec4(vk_Position.xyz, 1.0);\n"
-         "  gl_Position = vk_ToGl(vk_Projection * eye);\n";
-    s += k.hasNormal ? "  vec3 n = mat3(vk_WorldViewNormal[1]) * vk_Normal;\n" : "  vec3 n = vec3(0.0);\n";
+    s += "  vec4 eye = gx_WorldViewNormal[0] * vec4(gx_Position.xyz, 1.0);\n"
+         "  gl_Position = gx_ToGl(gx_Projection * eye);\n";
+    s += k.hasNormal ? "  vec3 n = mat3(gx_WorldViewNormal[1]) * gx_Normal;\n" : "  vec3 n = vec3(0.0);\n";
     if (k.normalize) s += "  n = normalize(n);\n";
   } else {
     // Pre-transformed: screen pixels with D3D's centres, depth as given, 1/rhw for perspective.
-    s += "  float w = vk_Position.w != 0.0 ? 1.0 / vk_Position.w : 1.0;\n"
-         "  vec2 ndc = (vk_Position.xy + vec2(63.0 / 128.0) - vk_Viewport.xy) / vk_Viewport.zw * 2.0 - 1.0;\n"
-         "  gl_Position = vec4(ndc * w, (2.0 * vk_Position.z - 1.0) * w, w);\n";
+    s += "  float w = gx_Position.w != 0.0 ? 1.0 / gx_Position.w : 1.0;\n"
+         "  vec2 ndc = (gx_Position.xy + vec2(63.0 / 128.0) - gx_Viewport.xy) / gx_Viewport.zw * 2.0 - 1.0;\n"
+         "  gl_Position = vec4(ndc * w, (2.0 * gx_Position.z - 1.0) * w, w);\n";
   }
-  std::string diffuse = k.hasDiffuse ? "vk_Diffuse" : "vec4(1.0)";
-  std::string specular = k.hasSpecular ? "vk_Specular" : "vec4(0.0)";
+  std::string diffuse = k.hasDiffuse ? "gx_Diffuse" : "vec4(1.0)";
+  std::string specular = k.hasSpecular ? "gx_Specular" : "vec4(0.0)";
   if (k.lighting) {
     auto src = [&](int source, const char* material) -> std::string {
       if (source == 1) return diffuse;
       if (source == 2) return specular;
       return material;
     };
-    s += "  vec4 cd = " + src(k.diffuseSource, "vk_MatDiffuse") + ";\n";
-    s += "  vec4 ca = " + src(k.ambientSource, "vk_MatAmbient") + ";\n";
-    s += "  vec4 ce = " + src(k.emissiveSource, "vk_MatEmissive") + ";\n";
-    s += "  vec3 amb = vk_GlobalAmbient.rgb;\n  vec3 dif = vec3(0.0);\n  vec3 spe = vec3(0.0);\n";
+    s += "  vec4 cd = " + src(k.diffuseSource, "gx_MatDiffuse") + ";\n";
+    s += "  vec4 ca = " + src(k.ambientSource, "gx_MatAmbient") + ";\n";
+    s += "  vec4 ce = " + src(k.emissiveSource, "gx_MatEmissive") + ";\n";
+    s += "  vec3 amb = gx_GlobalAmbient.rgb;\n  vec3 dif = vec3(0.0);\n  vec3 spe = vec3(0.0);\n";
     if (k.lightCount) {
       s += Fmt("  for (int i = 0; i < %d; ++i) {\n", k.lightCount);
-      s += "    vec3 l = vk_LightDir[i];\n"
-           "    amb += vk_LightAmbient[i].rgb;\n"
+      s += "    vec3 l = gx_LightDir[i];\n"
+           "    amb += gx_LightAmbient[i].rgb;\n"
            "    float nl = dot(n, l);\n"
-           "    dif += vk_LightDiffuse[i].rgb * max(nl, 0.0);\n";
+           "    dif += gx_LightDiffuse[i].rgb * max(nl, 0.0);\n";
       if (k.specular) {
         s += k.localViewer ? "    vec3 h = normalize(normalize(-eye.xyz) + l);\n"
                            : "    vec3 h = normalize(vec3(0.0, 0.0, -1.0) + l);\n";
-        s += "    if (nl > 0.0) spe += vk_LightSpecular[i].rgb * pow(max(dot(n, h), 0.0), vk_MatPower);\n";
+        s += "    if (nl > 0.0) spe += gx_LightSpecular[i].rgb * pow(max(dot(n, h), 0.0), gx_MatPower);\n";
       }
       s += "  }\n";
     }
-    s += "  vk_Color0 = vec4(clamp(ca.rgb * amb + cd.rgb * dif + ce.rgb, 0.0, 1.0), cd.a);\n";
+    s += "  gx_Color0 = vec4(clamp(ca.rgb * amb + cd.rgb * dif + ce.rgb, 0.0, 1.0), cd.a);\n";
     if (k.specular)
-      s += "  vk_Color1 = vec4(clamp(" + src(k.specularSource, "vk_MatSpecular") + ".rgb * spe, 0.0, 1.0), 0.0);\n";
+      s += "  gx_Color1 = vec4(clamp(" + src(k.specularSource, "gx_MatSpecular") + ".rgb * spe, 0.0, 1.0), 0.0);\n";
     else
-      s += "  vk_Color1 = " + specular + ";\n";
+      s += "  gx_Color1 = " + specular + ";\n";
   } else {
-    s += "  vk_Color0 = " + diffuse + ";\n  vk_Color1 = " + specular + ";\n";
+    s += "  gx_Color0 = " + diffuse + ";\n  gx_Color1 = " + specular + ";\n";
   }
 
   if (k.fog == kFogVertex && xyz) {
     std::string d = k.rangeFog ? "length(eye.xyz)" : "eye.z";
-    s += "  vk_Fog = clamp(" + FogFactor(k.fogMode, d) + ", 0.0, 1.0);\n";
+    s += "  gx_Fog = clamp(" + FogFactor(k.fogMode, d) + ", 0.0, 1.0);\n";
   } else if (k.fog == kFogTable && xyz) {
-    s += "  vk_Fog = eye.z;\n";  // the factor is taken per pixel
+    s += "  gx_Fog = eye.z;\n";  // the factor is taken per pixel
   } else if (k.fog == kFogTable) {
-    s += "  vk_Fog = w;\n";
+    s += "  gx_Fog = w;\n";
   } else {
-    s += "  vk_Fog = 1.0;\n";
+    s += "  gx_Fog = 1.0;\n";
   }
 
   if (k.customPixel) {
     // A pixel shader reads the coordinate sets as they are.
     for (int i = 0; i < (k.texSets ? k.texSets : 1); ++i) {
       std::string value = i < k.texSets ? Padded(i, k.texSize[i]) : "vec4(0.0, 0.0, 0.0, 1.0)";
-      s += "  vk_Tex" + std::to_string(i) + " = " + value + ";\n";
+      s += "  gx_Tex" + std::to_string(i) + " = " + value + ";\n";
     }
   } else {
     for (int i = 0; i < k.stageCount; ++i) {
@@ -244,8 +244,8 @@ std::string FixedVertexShader(const FixedFunctionKey& k) {
       } else {
         tc = "vec4(0.0, 0.0, 0.0, 1.0)";
       }
-      if (st.transform && xyz) tc = Fmt("(vk_TexMatrix%d * ", i) + tc + ")";
-      s += Fmt("  vk_Tex%d = ", i) + tc + ";\n";
+      if (st.transform && xyz) tc = Fmt("(gx_TexMatrix%d * ", i) + tc + ")";
+      s += Fmt("  gx_Tex%d = ", i) + tc + ";\n";
     }
   }
   s += "}\n";
@@ -255,7 +255,7 @@ std::string FixedVertexShader(const FixedFunctionKey& k) {
 static std::string AlphaTest(int func, const std::string& alpha) {
   static const char* kOps[] = {"", "false", "<", "==", "<=", ">", "!=", ">=", "true"};
   if (func <= 0 || func > 8) return "";
-  std::string cmp = func == 1 ? "false" : "ai " + std::string(kOps[func]) + " vk_AlphaRef";
+  std::string cmp = func == 1 ? "false" : "ai " + std::string(kOps[func]) + " gx_AlphaRef";
   return "  int ai = int(clamp(" + alpha + ", 0.0, 1.0) * 255.0 + 0.5);\n  if (!(" + cmp + ")) discard;\n";
 }
 
@@ -263,36 +263,36 @@ static std::string FogApply(const FixedFunctionKey& k, const std::string& color,
   if (!k.fog) return "";
   std::string f = fogIn;
   if (k.fog == kFogTable) f = "clamp(" + FogFactor(k.fogMode, fogIn) + ", 0.0, 1.0)";
-  return "  " + color + ".rgb = mix(vk_FogColor, " + color + ".rgb, " + f + ");\n";
+  return "  " + color + ".rgb = mix(gx_FogColor, " + color + ".rgb, " + f + ");\n";
 }
 
 std::string FixedFragmentShader(const FixedFunctionKey& k) {
   std::string s = kHeader;
   const char* interp = k.flatShade ? "flat " : "";
-  s += std::string(interp) + "in vec4 vk_Color0;\n" + interp + "in vec4 vk_Color1;\n";
-  if (k.fog) s += "in float vk_Fog;\nuniform vec3 vk_FogColor;\nuniform vec4 vk_FogParams;\n";
-  s += "uniform vec4 vk_TFactor;\nuniform int vk_AlphaRef;\nout vec4 vk_FragColor;\n";
+  s += std::string(interp) + "in vec4 gx_Color0;\n" + interp + "in vec4 gx_Color1;\n";
+  if (k.fog) s += "in float gx_Fog;\nuniform vec3 gx_FogColor;\nuniform vec4 gx_FogParams;\n";
+  s += "uniform vec4 gx_TFactor;\nuniform int gx_AlphaRef;\nout vec4 gx_FragColor;\n";
   for (int i = 0; i < k.stageCount; ++i) {
     if (!k.stages[i].texture) continue;
-    s += Fmt("in vec4 vk_Tex%d;\n", i);
+    s += Fmt("in vec4 gx_Tex%d;\n", i);
     s += std::string("uniform ") + (k.stages[i].texture == kTexCube ? "samplerCube" : "sampler2D") +
-         Fmt(" vk_Sampler%d;\n", i);
+         Fmt(" gx_Sampler%d;\n", i);
   }
-  s += "void main() {\n  vec4 cur = vk_Color0;\n";
+  s += "void main() {\n  vec4 cur = gx_Color0;\n";
   for (int i = 0; i < k.stageCount; ++i) {
     const StageKey& st = k.stages[i];
     std::string n = std::to_string(i);
     if (st.texture) {
-      std::string tc = "vk_Tex" + n;
+      std::string tc = "gx_Tex" + n;
       int count = st.transform & 7;
       bool projected = (st.transform & 0x80) != 0 && count >= 2;
       if (st.texture == kTexCube) {
-        s += "  vec4 tex" + n + " = texture(vk_Sampler" + n + ", " + tc + ".xyz);\n";
+        s += "  vec4 tex" + n + " = texture(gx_Sampler" + n + ", " + tc + ".xyz);\n";
       } else if (projected) {
         const char* last = count == 2 ? "y" : count == 3 ? "z" : "w";
-        s += "  vec4 tex" + n + " = texture(vk_Sampler" + n + ", " + tc + ".xy / " + tc + "." + last + ");\n";
+        s += "  vec4 tex" + n + " = texture(gx_Sampler" + n + ", " + tc + ".xy / " + tc + "." + last + ");\n";
       } else {
-        s += "  vec4 tex" + n + " = texture(vk_Sampler" + n + ", " + tc + ".xy);\n";
+        s += "  vec4 tex" + n + " = texture(gx_Sampler" + n + ", " + tc + ".xy);\n";
       }
     }
     std::string c = Op(st.colorOp, Arg(st.colorArg[0], i), Arg(st.colorArg[1], i), i);
@@ -305,10 +305,10 @@ std::string FixedFragmentShader(const FixedFunctionKey& k) {
     else
       s += "  cur = clamp(" + v + ", 0.0, 1.0);\n";
   }
-  if (k.specular) s += "  cur.rgb = clamp(cur.rgb + vk_Color1.rgb, 0.0, 1.0);\n";
+  if (k.specular) s += "  cur.rgb = clamp(cur.rgb + gx_Color1.rgb, 0.0, 1.0);\n";
   s += AlphaTest(k.alphaFunc, "cur.a");
-  s += FogApply(k, "cur", "vk_Fog");
-  s += "  vk_FragColor = cur;\n}\n";
+  s += FogApply(k, "cur", "gx_Fog");
+  s += "  gx_FragColor = cur;\n}\n";
   return s;
 }
 
@@ -325,7 +325,7 @@ static std::string ForThisGl(const std::string& source) {
     prologue.pop_back();  // the source's own line end stays
     s.replace(pos, eol - pos, prologue);
   }
-  for (const char* name : {"vk_Diffuse", "vk_Specular"}) {
+  for (const char* name : {"gx_Diffuse", "gx_Specular"}) {
     std::string decl = std::string("in vec4 ") + name + ";";
     size_t at = s.find(decl);
     if (at != std::string::npos) s.replace(at, decl.size(), "in vec4 " + ColorAttributeName(name));
@@ -366,20 +366,20 @@ static std::string RenameMain(const std::string& original, const char* prelude) 
 std::string WrapPixelShader(const std::string& source, const FixedFunctionKey& k) {
   std::string s = RenameMain(source, "");
   bool fog = k.fog != 0;
-  if (fog) s += "in float vk_Fog;\nuniform vec3 vk_FogColor;\nuniform vec4 vk_FogParams;\n";
-  if (k.alphaFunc) s += "uniform int vk_AlphaRef;\n";
+  if (fog) s += "in float gx_Fog;\nuniform vec3 gx_FogColor;\nuniform vec4 gx_FogParams;\n";
+  if (k.alphaFunc) s += "uniform int gx_AlphaRef;\n";
   s += "void main() {\n  vk_user_main();\n";
-  s += AlphaTest(k.alphaFunc, "vk_FragColor.a");
-  s += FogApply(k, "vk_FragColor", "vk_Fog");
+  s += AlphaTest(k.alphaFunc, "gx_FragColor.a");
+  s += FogApply(k, "gx_FragColor", "gx_Fog");
   s += "}\n";
   return s;
 }
 
 std::string WrapVertexShader(const std::string& source) {
-  std::string s = RenameMain(source, "vec4 vk_ClipPos;\n");
+  std::string s = RenameMain(source, "vec4 gx_ClipPos;\n");
   s += kToGl;
-  s += "void main() {\n  vk_user_main();\n  gl_Position = vk_ToGl(vk_ClipPos);\n}\n";
+  s += "void main() {\n  vk_user_main();\n  gl_Position = gx_ToGl(gx_ClipPos);\n}\n";
   return s;
 }
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -6,14 +6,14 @@
 
 #include "platform/gfx/ff_key.h"
 
-namespace vkgfx {
+namespace gx {
 
 std::string FixedVertexShader(const FixedFunctionKey& key);
 std::string FixedFragmentShader(const FixedFunctionKey& key);
 
 // A custom pixel shader gets the device's fog and alpha test after its main.
 std::string WrapPixelShader(const std::string& source, const FixedFunctionKey& key);
-// A custom vertex shader's vk_ClipPos is turned into GL clip coordinates.
+// A custom vertex shader's gx_ClipPos is turned into GL clip coordinates.
 std::string WrapVertexShader(const std::string& source);
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-namespace vkgfx {
+namespace gx {
 
 D3DMATRIX Multiply(const D3DMATRIX& a, const D3DMATRIX& b) {
   D3DMATRIX r{};
@@ -49,4 +49,4 @@ D3DVECTOR TransformNormal(const D3DVECTOR& v, const D3DMATRIX& m) {
           v.x * m._13 + v.y * m._23 + v.z * m._33};
 }
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -3,7 +3,7 @@
 
 #include "platform/gfx/d3d9types.h"
 
-namespace vkgfx {
+namespace gx {
 
 D3DMATRIX Multiply(const D3DMATRIX& a, const D3DMATRIX& b);
 D3DMATRIX Transpose(const D3DMATRIX& m);
@@ -12,4 +12,4 @@ bool Invert(const D3DMATRIX& m, D3DMATRIX& out);
 // A direction (w = 0) through the upper 3x3 of m.
 D3DVECTOR TransformNormal(const D3DVECTOR& v, const D3DMATRIX& m);
 
-}  // namespace vkgfx
+}  // namespace gx

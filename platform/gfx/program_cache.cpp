@@ -5,7 +5,7 @@
 
 #include "platform/gfx/shader_interface.h"
 
-namespace vkgfx {
+namespace gx {
 
 GLuint CompileShader(GLenum type, const std::string& source, std::string& log) {
   GLuint s = glCreateShader(type);
@@ -43,20 +43,20 @@ static void LookUp(GlProgram& p) {
     return it == p.active.end() ? -1 : it->second.location;
   };
   auto& l = p.loc;
-  l.worldViewNormal = loc("vk_WorldViewNormal"), l.projection = loc("vk_Projection");
-  l.world = loc("vk_World"), l.view = loc("vk_View");
-  l.pixelAdjust = loc("vk_PixelAdjust"), l.viewport = loc("vk_Viewport");
-  l.matDiffuse = loc("vk_MatDiffuse"), l.matAmbient = loc("vk_MatAmbient"), l.matSpecular = loc("vk_MatSpecular");
-  l.matEmissive = loc("vk_MatEmissive"), l.matPower = loc("vk_MatPower"), l.globalAmbient = loc("vk_GlobalAmbient");
-  l.lightDir = loc("vk_LightDir"), l.lightDiffuse = loc("vk_LightDiffuse");
-  l.lightSpecular = loc("vk_LightSpecular"), l.lightAmbient = loc("vk_LightAmbient");
-  l.fogParams = loc("vk_FogParams"), l.fogColor = loc("vk_FogColor"), l.tfactor = loc("vk_TFactor");
-  l.alphaRef = loc("vk_AlphaRef");
-  for (DWORD i = 0; i < kMaxStages; ++i) l.texMatrix[i] = loc(("vk_TexMatrix" + std::to_string(i)).c_str());
+  l.worldViewNormal = loc("gx_WorldViewNormal"), l.projection = loc("gx_Projection");
+  l.world = loc("gx_World"), l.view = loc("gx_View");
+  l.pixelAdjust = loc("gx_PixelAdjust"), l.viewport = loc("gx_Viewport");
+  l.matDiffuse = loc("gx_MatDiffuse"), l.matAmbient = loc("gx_MatAmbient"), l.matSpecular = loc("gx_MatSpecular");
+  l.matEmissive = loc("gx_MatEmissive"), l.matPower = loc("gx_MatPower"), l.globalAmbient = loc("gx_GlobalAmbient");
+  l.lightDir = loc("gx_LightDir"), l.lightDiffuse = loc("gx_LightDiffuse");
+  l.lightSpecular = loc("gx_LightSpecular"), l.lightAmbient = loc("gx_LightAmbient");
+  l.fogParams = loc("gx_FogParams"), l.fogColor = loc("gx_FogColor"), l.tfactor = loc("gx_TFactor");
+  l.alphaRef = loc("gx_AlphaRef");
+  for (DWORD i = 0; i < kMaxStages; ++i) l.texMatrix[i] = loc(("gx_TexMatrix" + std::to_string(i)).c_str());
   // Samplers read the stage of the same number, once and for all.
   glUseProgram(p.id);
   for (DWORD i = 0; i < kMaxStages; ++i) {
-    GLint s = loc(("vk_Sampler" + std::to_string(i)).c_str());
+    GLint s = loc(("gx_Sampler" + std::to_string(i)).c_str());
     if (s >= 0) glUniform1i(s, GLint(i));
   }
 }
@@ -131,7 +131,7 @@ std::unique_ptr<GlProgram> LinkProgram(GLuint vs, GLuint fs, std::string& log, c
   glAttachShader(id, fs);
   // Custom vertex shaders may leave out layout qualifiers; the names fix the slots.
   for (int slot = 0; slot < kAttrCount; ++slot) glBindAttribLocation(id, GLuint(slot), kAttributes[slot].name);
-#if !VK_GLES
+#if !GX_GLES
   glBindFragDataLocation(id, 0, kFragColorName);  // GLSL ES: the only output is location 0 anyway
 #endif
   glLinkProgram(id);
@@ -154,4 +154,4 @@ std::unique_ptr<GlProgram> LinkProgram(GLuint vs, GLuint fs, std::string& log, c
   return p;
 }
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -14,7 +14,7 @@
 #include "platform/gfx/ff_key.h"
 #include "platform/gfx/resources.h"
 
-namespace vkgfx {
+namespace gx {
 
 // Groups of device uniforms; each program remembers which version of each it holds.
 enum UniformGroup { kGroupTransform, kGroupProjection, kGroupViewport, kGroupMaterial, kGroupAmbient, kGroupLights, kGroupFog,
@@ -92,4 +92,4 @@ class ShaderCache {
 // shaders' text: GL ES sets the uniforms it declares with an initialiser once, after linking.
 std::unique_ptr<GlProgram> LinkProgram(GLuint vs, GLuint fs, std::string& log, const std::string& sources = {});
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -9,7 +9,7 @@
 #include "platform/gfx/ff_key.h"
 #include "platform/gfx/formats.h"
 
-namespace vkgfx {
+namespace gx {
 namespace {
 
 class RecordingBackend final : public Backend {
@@ -128,4 +128,4 @@ class RecordingBackend final : public Backend {
 
 std::unique_ptr<Backend> MakeRecordingBackend() { return std::make_unique<RecordingBackend>(); }
 
-}  // namespace vkgfx
+}  // namespace gx

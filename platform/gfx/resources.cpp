@@ -8,7 +8,7 @@
 #include "platform/gfx/device.h"
 #include "platform/gfx/formats.h"
 
-namespace vkgfx {
+namespace gx {
 
 std::uint64_t NextSerial() {
   static std::atomic<std::uint64_t> next{1};
@@ -232,4 +232,4 @@ HRESULT ShaderObject<Interface>::GetDevice(std::shared_ptr<IDirect3DDevice9>& ou
 template class ShaderObject<IDirect3DPixelShader9>;
 template class ShaderObject<IDirect3DVertexShader9>;
 
-}  // namespace vkgfx
+}  // namespace gx

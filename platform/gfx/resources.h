@@ -10,7 +10,7 @@
 
 #include "platform/gfx/d3d9.h"
 
-namespace vkgfx {
+namespace gx {
 
 class Device;
 
@@ -180,11 +180,11 @@ class ShaderObject final : public Interface {
   ShaderObject(std::weak_ptr<Device> device, ShaderStore store) : device(std::move(device)), store(std::move(store)) {}
   std::weak_ptr<Device> device;
   ShaderStore store;
-  const char* VkSource() override { return store.source.c_str(); }
+  const char* GxSource() override { return store.source.c_str(); }
   HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) override;
 };
 
 using PixelShader = ShaderObject<IDirect3DPixelShader9>;
 using VertexShader = ShaderObject<IDirect3DVertexShader9>;
 
-}  // namespace vkgfx
+}  // namespace gx

@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace vkgfx {
+namespace gx {
 
 // A vertex attribute's slot is its index in kAttributes.
 enum Attribute : int {
@@ -15,7 +15,7 @@ enum Attribute : int {
   kAttrDiffuse = 2,    // rgba 0..1; reads as white when the vertex has none
   kAttrTexCoord0 = 3,
   kAttrSpecular = 4,   // reads as zero when the vertex has none
-  kAttrTexCoord1 = 5,  // ... kAttrTexCoord1 + 6 = vk_TexCoord7
+  kAttrTexCoord1 = 5,  // ... kAttrTexCoord1 + 6 = gx_TexCoord7
   kAttrCount = 12
 };
 
@@ -25,9 +25,9 @@ struct AttributeInfo {
 };
 
 inline constexpr AttributeInfo kAttributes[kAttrCount] = {
-    {"vk_Position", "vec4"},  {"vk_Normal", "vec3"},    {"vk_Diffuse", "vec4"},   {"vk_TexCoord0", "vec4"},
-    {"vk_Specular", "vec4"},  {"vk_TexCoord1", "vec4"}, {"vk_TexCoord2", "vec4"}, {"vk_TexCoord3", "vec4"},
-    {"vk_TexCoord4", "vec4"}, {"vk_TexCoord5", "vec4"}, {"vk_TexCoord6", "vec4"}, {"vk_TexCoord7", "vec4"}};
+    {"gx_Position", "vec4"},  {"gx_Normal", "vec3"},    {"gx_Diffuse", "vec4"},   {"gx_TexCoord0", "vec4"},
+    {"gx_Specular", "vec4"},  {"gx_TexCoord1", "vec4"}, {"gx_TexCoord2", "vec4"}, {"gx_TexCoord3", "vec4"},
+    {"gx_TexCoord4", "vec4"}, {"gx_TexCoord5", "vec4"}, {"gx_TexCoord6", "vec4"}, {"gx_TexCoord7", "vec4"}};
 
 // The slot of texture coordinate set `set` (0..7).
 constexpr int TexCoordAttribute(int set) { return set == 0 ? kAttrTexCoord0 : kAttrTexCoord1 + set - 1; }
@@ -43,6 +43,6 @@ inline std::string AttributeDeclaration(int slot) {
 }
 
 // What a pixel stage writes.
-inline constexpr const char* kFragColorName = "vk_FragColor";
+inline constexpr const char* kFragColorName = "gx_FragColor";
 
-}  // namespace vkgfx
+}  // namespace gx

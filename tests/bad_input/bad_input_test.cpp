@@ -225,8 +225,8 @@ std::vector<Case> Cases() {
                Damaged([](auto& e) {
                  Bytes fx = Inflate(Find(e, "WaterFX"));
                  std::string text(fx.begin(), fx.end());
-                 const std::string line = "vec4 world = vk_World * vk_Position;";
-                 text.replace(text.find(line), line.size(), "vec4 world = vk_World * no_such_thing;");
+                 const std::string line = "vec4 world = gx_World * gx_Position;";
+                 text.replace(text.find(line), line.size(), "vec4 world = gx_World * no_such_thing;");
                  Replace(e, "WaterFX", vktest::ToBytes(text));
                }),
                {"--headless"}, 0, {"warning", "\"WaterFX\"", "SurfaceVS"}});

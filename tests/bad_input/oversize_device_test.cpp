@@ -8,10 +8,10 @@
 namespace {
 
 TEST(OversizeDevice, ABackBufferBeyondTheImplementationsLimitIsRefused) {
-  ASSERT_NE(gfxtest::MakeDevice(vkgfx::BackendKind::Gl, 64, 64), nullptr);
+  ASSERT_NE(gfxtest::MakeDevice(gx::BackendKind::Gl, 64, 64), nullptr);
   // One row, so the refusal is tested without the memory a real picture of that width would take.
-  EXPECT_EQ(gfxtest::MakeDevice(vkgfx::BackendKind::Gl, 1u << 20, 1, false), nullptr);
-  EXPECT_EQ(gfxtest::MakeDevice(vkgfx::BackendKind::Gl, 1, 1u << 20, false), nullptr);
+  EXPECT_EQ(gfxtest::MakeDevice(gx::BackendKind::Gl, 1u << 20, 1, false), nullptr);
+  EXPECT_EQ(gfxtest::MakeDevice(gx::BackendKind::Gl, 1, 1u << 20, false), nullptr);
 }
 
 }  // namespace

@@ -19,8 +19,8 @@ struct Rgba {
 
 class Pixels {
  public:
-  explicit Pixels(IDirect3DDevice9* device) { ok_ = SUCCEEDED(vkgfx::VkReadBackBuffer(device, rgba_, w_, h_)); }
-  explicit Pixels(IDirect3DSurface9* surface) { ok_ = SUCCEEDED(vkgfx::VkReadSurface(surface, rgba_, w_, h_)); }
+  explicit Pixels(IDirect3DDevice9* device) { ok_ = SUCCEEDED(gx::GxReadBackBuffer(device, rgba_, w_, h_)); }
+  explicit Pixels(IDirect3DSurface9* surface) { ok_ = SUCCEEDED(gx::GxReadSurface(surface, rgba_, w_, h_)); }
   bool ok() const { return ok_; }
   Rgba At(UINT x, UINT y) const {
     const std::uint8_t* p = &rgba_[(std::size_t(y) * w_ + x) * 4];
@@ -58,7 +58,7 @@ void DrawQuad(IDirect3DDevice9* d, float x0, float y0, float x1, float y1, D3DCO
 class D3dxGl_conformance : public testing::Test {
  protected:
   void SetUp() override {
-    device = d3dxtest::MakeDevice(vkgfx::BackendKind::Gl, 64, 64);
+    device = d3dxtest::MakeDevice(gx::BackendKind::Gl, 64, 64);
     if (!device) GTEST_SKIP() << "no OpenGL device (headless EGL unavailable)";
     device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000, 1.0f, 0);
     ASSERT_EQ(S_OK, device->BeginScene());
@@ -144,7 +144,7 @@ const char* kTintEffect = R"(
 float4 vTint = { 1, 0, 0, 1 };
 pixelshader Tint
 {
-    void main() { vk_FragColor = vTint; }
+    void main() { gx_FragColor = vTint; }
 }
 technique Blend
 {
@@ -253,8 +253,8 @@ TEST_F(D3dxGl_conformance, TheShowsShadersAndEffectsCompile) {
 
 TEST_F(D3dxGl_conformance, TechniqueWithGlslTheDriverRejectsIsInvalid) {
   const char* text = R"(
-pixelshader Broken { void main() { vk_FragColor = vec3(1.0); } }
-pixelshader Fine { void main() { vk_FragColor = vec4(1.0); } }
+pixelshader Broken { void main() { gx_FragColor = vec3(1.0); } }
+pixelshader Fine { void main() { gx_FragColor = vec4(1.0); } }
 technique Bad { pass { PixelShader = Broken; } }
 technique Good { pass { PixelShader = Fine; } }
 )";
@@ -271,7 +271,7 @@ TEST_F(D3dxGl_conformance, ConstantSetBeforeTheShaderIsSelectedReachesIt) {
   const char* src =
       "uniform float fBlurLevel;\n"
       "uniform int iDreamCount;\n"
-      "vec4 BlurShader() { return vec4(fBlurLevel, float(iDreamCount) / 255.0, texture(vk_Sampler0, vk_Tex0.xy).b, 1.0); }\n";
+      "vec4 BlurShader() { return vec4(fBlurLevel, float(iDreamCount) / 255.0, texture(gx_Sampler0, gx_Tex0.xy).b, 1.0); }\n";
   LPD3DXBUFFER code, errors;
   LPD3DXCONSTANTTABLE table;
   ASSERT_EQ(S_OK, D3DXCompileShader(src, UINT(std::strlen(src)), nullptr, nullptr, "BlurShader", "ps_2_0", 0, &code,

@@ -16,10 +16,10 @@
 
 namespace d3dxtest {
 
-inline LPDIRECT3DDEVICE9 MakeDevice(vkgfx::BackendKind kind, UINT width = 64, UINT height = 64) {
+inline LPDIRECT3DDEVICE9 MakeDevice(gx::BackendKind kind, UINT width = 64, UINT height = 64) {
   os::SetHeadless(true);
-  vkgfx::ClearFaults();
-  vkgfx::SetBackendKind(kind);
+  gx::ClearFaults();
+  gx::SetBackendKind(kind);
   auto d3d = Direct3DCreate9(D3D_SDK_VERSION);
   if (!d3d) return nullptr;
   D3DPRESENT_PARAMETERS pp{};
@@ -73,18 +73,18 @@ struct DeviceSnapshot {
 
   static DeviceSnapshot Take(IDirect3DDevice9* d) {
     DeviceSnapshot s;
-    for (DWORD i = 1; i < VK_RENDERSTATE_COUNT; ++i) {
+    for (DWORD i = 1; i < GX_RENDERSTATE_COUNT; ++i) {
       DWORD v = 0xFEEDu;
       d->GetRenderState(static_cast<D3DRENDERSTATETYPE>(i), &v);
       s.render.push_back(v);
     }
     for (DWORD st = 0; st < 8; ++st) {
-      for (DWORD i = 1; i < VK_TEXTURESTAGESTATE_COUNT; ++i) {
+      for (DWORD i = 1; i < GX_TEXTURESTAGESTATE_COUNT; ++i) {
         DWORD v = 0xFEEDu;
         d->GetTextureStageState(st, static_cast<D3DTEXTURESTAGESTATETYPE>(i), &v);
         s.stage.push_back(v);
       }
-      for (DWORD i = 1; i < VK_SAMPLERSTATE_COUNT; ++i) {
+      for (DWORD i = 1; i < GX_SAMPLERSTATE_COUNT; ++i) {
         DWORD v = 0xFEEDu;
         d->GetSamplerState(st, static_cast<D3DSAMPLERSTATETYPE>(i), &v);
         s.sampler.push_back(v);
@@ -111,11 +111,11 @@ struct DeviceSnapshot {
   void ExpectSame(const DeviceSnapshot& o) const {
     for (std::size_t i = 0; i < render.size(); ++i) EXPECT_EQ(render[i], o.render[i]) << "render state " << i + 1;
     for (std::size_t i = 0; i < stage.size(); ++i)
-      EXPECT_EQ(stage[i], o.stage[i]) << "stage " << i / (VK_TEXTURESTAGESTATE_COUNT - 1) << " state "
-                                      << i % (VK_TEXTURESTAGESTATE_COUNT - 1) + 1;
+      EXPECT_EQ(stage[i], o.stage[i]) << "stage " << i / (GX_TEXTURESTAGESTATE_COUNT - 1) << " state "
+                                      << i % (GX_TEXTURESTAGESTATE_COUNT - 1) + 1;
     for (std::size_t i = 0; i < sampler.size(); ++i)
-      EXPECT_EQ(sampler[i], o.sampler[i]) << "sampler " << i / (VK_SAMPLERSTATE_COUNT - 1) << " state "
-                                          << i % (VK_SAMPLERSTATE_COUNT - 1) + 1;
+      EXPECT_EQ(sampler[i], o.sampler[i]) << "sampler " << i / (GX_SAMPLERSTATE_COUNT - 1) << " state "
+                                          << i % (GX_SAMPLERSTATE_COUNT - 1) + 1;
     for (std::size_t i = 0; i < textures.size(); ++i) EXPECT_EQ(textures[i], o.textures[i]) << "texture " << i;
     EXPECT_EQ(fvf, o.fvf);
     EXPECT_EQ(vs, o.vs);

@@ -33,10 +33,10 @@ vertexshader WaterVS
 {
     void main()
     {
-        vk_ClipPos = vk_Projection * (vk_View * (vk_World * vk_Position));
-        vReflect = (mENV * vec4(vk_Normal, 0.0)).xyz;
-        vk_Color0 = vk_Diffuse;
-        vk_Tex0 = vk_TexCoord0;
+        gx_ClipPos = gx_Projection * (gx_View * (gx_World * gx_Position));
+        vReflect = (mENV * vec4(gx_Normal, 0.0)).xyz;
+        gx_Color0 = gx_Diffuse;
+        gx_Tex0 = gx_TexCoord0;
     }
 }
 
@@ -44,13 +44,13 @@ pixelshader WaterPS   /* reads three textures */
 {
     void main()
     {
-        vk_FragColor = (texture(tFLR, vk_Tex0.xy) + texture(tCAU, vk_Tex0.xy)) * texture(tENV, vReflect) * vTint;
+        gx_FragColor = (texture(tFLR, gx_Tex0.xy) + texture(tCAU, gx_Tex0.xy)) * texture(tENV, vReflect) * vTint;
     }
 }
 
 pixelshader FloorPS
 {
-    void main() { vk_FragColor = texture(tFLR, vk_Tex0.xy) * vk_Color0; }
+    void main() { gx_FragColor = texture(tFLR, gx_Tex0.xy) * gx_Color0; }
 }
 
 technique Full
@@ -102,7 +102,7 @@ technique Fallback
 class D3dxEffect : public testing::Test {
  protected:
   void SetUp() override {
-    device = d3dxtest::MakeDevice(vkgfx::BackendKind::Recording);
+    device = d3dxtest::MakeDevice(gx::BackendKind::Recording);
     ASSERT_TRUE(device);
     ASSERT_EQ(S_OK, Create(kWaterLike, effect));
   }
@@ -166,10 +166,10 @@ TEST_F(D3dxEffect, ValidationFollowsTheDeviceCapabilities) {
 
 TEST_F(D3dxEffect, ShadersTheDeviceRefusesInvalidateOnlyTheirTechnique) {
   // The first shader the device is asked for (Full's vertex shader) fails.
-  vkgfx::InjectedFaults().failCreateResource = 1;
+  gx::InjectedFaults().failCreateResource = 1;
   LPD3DXEFFECT fx;
   ASSERT_EQ(S_OK, Create(kWaterLike, fx));
-  vkgfx::ClearFaults();
+  gx::ClearFaults();
   EXPECT_FAILED(fx->ValidateTechnique("Full"));
   EXPECT_EQ(S_OK, fx->ValidateTechnique("NoCaustics"));
   D3DXHANDLE next = nullptr;
@@ -258,13 +258,13 @@ TEST_F(D3dxEffect, PassesSetTheirStatesAndEndPutsEverythingBack) {
   device->GetVertexShader(vs);
   device->GetPixelShader(ps);
   ASSERT_TRUE(vs && ps);
-  const std::string psSource = ps->VkSource();
-  EXPECT_NE(psSource.find("#define tFLR vk_Sampler2"), std::string::npos);
-  EXPECT_NE(psSource.find("uniform samplerCube vk_Sampler1"), std::string::npos);
+  const std::string psSource = ps->GxSource();
+  EXPECT_NE(psSource.find("#define tFLR gx_Sampler2"), std::string::npos);
+  EXPECT_NE(psSource.find("uniform samplerCube gx_Sampler1"), std::string::npos);
   EXPECT_NE(psSource.find("uniform vec4 vTint"), std::string::npos);
   EXPECT_NE(psSource.find("in vec3 vReflect"), std::string::npos);
-  EXPECT_NE(std::string(vs->VkSource()).find("out vec3 vReflect"), std::string::npos);
-  EXPECT_NE(std::string(vs->VkSource()).find("uniform mat4 mENV"), std::string::npos);
+  EXPECT_NE(std::string(vs->GxSource()).find("out vec3 vReflect"), std::string::npos);
+  EXPECT_NE(std::string(vs->GxSource()).find("uniform mat4 mENV"), std::string::npos);
 
   // Changes inside a pass wait for CommitChanges.
   effect->SetInt("iRef", 99);

@@ -24,7 +24,7 @@ D3DXFONT_DESCA EngineFontDesc(INT height) {
 class D3dxFont : public testing::Test {
  protected:
   void SetUp() override {
-    device = d3dxtest::MakeDevice(vkgfx::BackendKind::Recording, 320, 200);
+    device = d3dxtest::MakeDevice(gx::BackendKind::Recording, 320, 200);
     ASSERT_TRUE(device);
     const D3DXFONT_DESCA desc = EngineFontDesc(20);
     ASSERT_EQ(S_OK, D3DXCreateFontIndirectA(device, &desc, font));
@@ -62,15 +62,15 @@ TEST_F(D3dxFont, DrawsGlyphQuadsInTheTextColourAndRestoresTheDevice) {
   device->SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
   device->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);
   const auto before = d3dxtest::DeviceSnapshot::Take(device.get());
-  vkgfx::VkClearRecording(device.get());
+  gx::GxClearRecording(device.get());
   ASSERT_EQ(S_OK, device->BeginScene());
   RECT r{0, 0, 320, 200};
   EXPECT_EQ(font->DrawTextA(nullptr, "Hi 7", -1, &r, DT_LEFT | DT_TOP, 0xFF00FF00), 20);
   device->EndScene();
-  const auto& draws = vkgfx::VkRecordedDraws(device.get());
+  const auto& draws = gx::GxRecordedDraws(device.get());
   ASSERT_FALSE(draws.empty());
   UINT quads = 0;
-  for (const vkgfx::DrawRecord& d : draws) {
+  for (const gx::DrawRecord& d : draws) {
     quads += d.primitiveCount / 2;
     EXPECT_EQ(d.state.render[D3DRS_ALPHABLENDENABLE], DWORD(TRUE));
     std::uint32_t color;
@@ -91,10 +91,10 @@ TEST_F(D3dxFont, DrawsGlyphQuadsInTheTextColourAndRestoresTheDevice) {
 
 TEST_F(D3dxFont, ClipsToTheRectangleUnlessNoClip) {
   ASSERT_EQ(S_OK, device->BeginScene());
-  vkgfx::VkClearRecording(device.get());
+  gx::GxClearRecording(device.get());
   RECT tiny{0, 0, 4, 6};
   font->DrawTextA(nullptr, "WWWW", -1, &tiny, 0, 0xFFFFFFFF);
-  for (const vkgfx::DrawRecord& d : vkgfx::VkRecordedDraws(device.get()))
+  for (const gx::DrawRecord& d : gx::GxRecordedDraws(device.get()))
     for (std::size_t v = 0; v < d.vertices.size(); v += 28) {
       float x, y;
       std::memcpy(&x, d.vertices.data() + v, 4);
@@ -102,10 +102,10 @@ TEST_F(D3dxFont, ClipsToTheRectangleUnlessNoClip) {
       EXPECT_LE(x, 3.5f);
       EXPECT_LE(y, 5.5f);
     }
-  vkgfx::VkClearRecording(device.get());
+  gx::GxClearRecording(device.get());
   font->DrawTextA(nullptr, "WWWW", -1, &tiny, DT_NOCLIP, 0xFFFFFFFF);
   float maxX = 0;
-  for (const vkgfx::DrawRecord& d : vkgfx::VkRecordedDraws(device.get()))
+  for (const gx::DrawRecord& d : gx::GxRecordedDraws(device.get()))
     for (std::size_t v = 0; v < d.vertices.size(); v += 28) {
       float x;
       std::memcpy(&x, d.vertices.data() + v, 4);

@@ -11,7 +11,7 @@
 namespace {
 
 using d3dxtest::Bytes;
-using vkd3dx::Image;
+using d3dx::Image;
 
 std::uint32_t Checker(std::uint32_t x, std::uint32_t y) {
   static const std::uint32_t colors[4] = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF};
@@ -39,7 +39,7 @@ TEST(D3dxImage, BitmapsOfEveryDepthAndRowOrder) {
       const Bytes file = d3dxtest::MakeBmp(5, 3, bits, topDown, Checker);
       Image img;
       std::string error;
-      ASSERT_TRUE(vkd3dx::DecodeBmp(file.data(), file.size(), img, error)) << error;
+      ASSERT_TRUE(d3dx::DecodeBmp(file.data(), file.size(), img, error)) << error;
       EXPECT_FALSE(img.hasAlpha);
       ExpectPattern(img, 5, 3, Checker);
     }
@@ -50,7 +50,7 @@ TEST(D3dxImage, BitmapWithAlphaMaskKeepsAlpha) {
   const Bytes file = d3dxtest::MakeBmpWithAlpha(4, 2, pattern);
   Image img;
   std::string error;
-  ASSERT_TRUE(vkd3dx::DecodeBmp(file.data(), file.size(), img, error)) << error;
+  ASSERT_TRUE(d3dx::DecodeBmp(file.data(), file.size(), img, error)) << error;
   EXPECT_TRUE(img.hasAlpha);
   ExpectPattern(img, 4, 2, pattern);
 }
@@ -61,16 +61,16 @@ TEST(D3dxImage, BitmapRejectsBadHeaders) {
   Image img;
   Bytes rle = file;
   rle[30] = 1;  // BI_RLE8
-  EXPECT_FALSE(vkd3dx::DecodeBmp(rle.data(), rle.size(), img, error));
+  EXPECT_FALSE(d3dx::DecodeBmp(rle.data(), rle.size(), img, error));
   Bytes huge = file;
   huge[18] = 0xFF; huge[19] = 0xFF; huge[20] = 0xFF; huge[21] = 0x7F;  // width 2^31 - 1
-  EXPECT_FALSE(vkd3dx::DecodeBmp(huge.data(), huge.size(), img, error));
+  EXPECT_FALSE(d3dx::DecodeBmp(huge.data(), huge.size(), img, error));
   Bytes badOffset = file;
   badOffset[10] = 0xF0; badOffset[11] = 0xFF; badOffset[12] = 0xFF; badOffset[13] = 0xFF;
-  EXPECT_FALSE(vkd3dx::DecodeBmp(badOffset.data(), badOffset.size(), img, error));
+  EXPECT_FALSE(d3dx::DecodeBmp(badOffset.data(), badOffset.size(), img, error));
   Bytes zeroWidth = file;
   zeroWidth[18] = zeroWidth[19] = zeroWidth[20] = zeroWidth[21] = 0;
-  EXPECT_FALSE(vkd3dx::DecodeBmp(zeroWidth.data(), zeroWidth.size(), img, error));
+  EXPECT_FALSE(d3dx::DecodeBmp(zeroWidth.data(), zeroWidth.size(), img, error));
 }
 
 TEST(D3dxImage, PngWithAndWithoutAlpha) {
@@ -78,12 +78,12 @@ TEST(D3dxImage, PngWithAndWithoutAlpha) {
   Image img;
   std::string error;
   Bytes file = d3dxtest::EncodePng(6, 4, true, pattern);
-  ASSERT_TRUE(vkd3dx::DecodePng(file.data(), file.size(), img, error)) << error;
+  ASSERT_TRUE(d3dx::DecodePng(file.data(), file.size(), img, error)) << error;
   EXPECT_TRUE(img.hasAlpha);
   ExpectPattern(img, 6, 4, pattern);
 
   file = d3dxtest::EncodePng(6, 4, false, Checker);
-  ASSERT_TRUE(vkd3dx::DecodePng(file.data(), file.size(), img, error)) << error;
+  ASSERT_TRUE(d3dx::DecodePng(file.data(), file.size(), img, error)) << error;
   EXPECT_FALSE(img.hasAlpha);
   ExpectPattern(img, 6, 4, Checker);
 }
@@ -93,7 +93,7 @@ TEST(D3dxImage, JpegDecodesCloseToTheOriginal) {
   const Bytes file = d3dxtest::EncodeJpeg(16, 8, 95, pattern);
   Image img;
   std::string error;
-  ASSERT_TRUE(vkd3dx::DecodeJpeg(file.data(), file.size(), img, error)) << error;
+  ASSERT_TRUE(d3dx::DecodeJpeg(file.data(), file.size(), img, error)) << error;
   ASSERT_EQ(img.width, 16u);
   ASSERT_EQ(img.height, 8u);
   EXPECT_FALSE(img.hasAlpha);
@@ -111,22 +111,22 @@ TEST(D3dxImage, DetectsFileKinds) {
   const Bytes png = d3dxtest::EncodePng(2, 2, false, Checker);
   const Bytes jpg = d3dxtest::EncodeJpeg(8, 8, 80, Checker);
   const Bytes dds = d3dxtest::MakeDds(4, 1, 1, 32, false, Checker);
-  EXPECT_EQ(vkd3dx::DetectFileKind(bmp.data(), bmp.size()), vkd3dx::FileKind::Bmp);
-  EXPECT_EQ(vkd3dx::DetectFileKind(png.data(), png.size()), vkd3dx::FileKind::Png);
-  EXPECT_EQ(vkd3dx::DetectFileKind(jpg.data(), jpg.size()), vkd3dx::FileKind::Jpeg);
-  EXPECT_EQ(vkd3dx::DetectFileKind(dds.data(), dds.size()), vkd3dx::FileKind::Dds);
+  EXPECT_EQ(d3dx::DetectFileKind(bmp.data(), bmp.size()), d3dx::FileKind::Bmp);
+  EXPECT_EQ(d3dx::DetectFileKind(png.data(), png.size()), d3dx::FileKind::Png);
+  EXPECT_EQ(d3dx::DetectFileKind(jpg.data(), jpg.size()), d3dx::FileKind::Jpeg);
+  EXPECT_EQ(d3dx::DetectFileKind(dds.data(), dds.size()), d3dx::FileKind::Dds);
   const std::uint8_t text[] = "hello";
-  EXPECT_EQ(vkd3dx::DetectFileKind(text, sizeof text), vkd3dx::FileKind::Unknown);
-  EXPECT_EQ(vkd3dx::DetectFileKind(nullptr, 0), vkd3dx::FileKind::Unknown);
+  EXPECT_EQ(d3dx::DetectFileKind(text, sizeof text), d3dx::FileKind::Unknown);
+  EXPECT_EQ(d3dx::DetectFileKind(nullptr, 0), d3dx::FileKind::Unknown);
 }
 
 TEST(D3dxImage, DdsCubeMapFacesAndLevelsInFileOrder) {
   for (int bits : {24, 32}) {
     SCOPED_TRACE(bits);
     const Bytes file = d3dxtest::MakeDds(8, 6, 3, bits, false, Checker);
-    vkd3dx::DdsFile dds;
+    d3dx::DdsFile dds;
     std::string error;
-    ASSERT_TRUE(vkd3dx::DecodeDds(file.data(), file.size(), dds, error)) << error;
+    ASSERT_TRUE(d3dx::DecodeDds(file.data(), file.size(), dds, error)) << error;
     EXPECT_TRUE(dds.cube);
     EXPECT_FALSE(dds.hasAlpha);
     ASSERT_EQ(dds.faces.size(), 6u);
@@ -140,30 +140,30 @@ TEST(D3dxImage, DdsCubeMapFacesAndLevelsInFileOrder) {
     }
   }
   const Bytes withAlpha = d3dxtest::MakeDds(4, 6, 1, 32, true, [](std::uint32_t, std::uint32_t) { return 0x80102030u; });
-  vkd3dx::DdsFile dds;
+  d3dx::DdsFile dds;
   std::string error;
-  ASSERT_TRUE(vkd3dx::DecodeDds(withAlpha.data(), withAlpha.size(), dds, error)) << error;
+  ASSERT_TRUE(d3dx::DecodeDds(withAlpha.data(), withAlpha.size(), dds, error)) << error;
   EXPECT_TRUE(dds.hasAlpha);
   EXPECT_EQ(At(dds.faces[5][0], 0, 0), 0x80102000u | d3dxtest::BlueTag(5, 0));
 }
 
 TEST(D3dxImage, DdsRejectsCompressedPartialAndOversizedFiles) {
-  vkd3dx::DdsFile dds;
+  d3dx::DdsFile dds;
   std::string error;
   Bytes compressed = d3dxtest::MakeDds(4, 6, 1, 32, false, Checker);
   compressed[80] = 0x4;  // DDPF_FOURCC
   compressed[84] = 'D'; compressed[85] = 'X'; compressed[86] = 'T'; compressed[87] = '1';
-  EXPECT_FALSE(vkd3dx::DecodeDds(compressed.data(), compressed.size(), dds, error));
+  EXPECT_FALSE(d3dx::DecodeDds(compressed.data(), compressed.size(), dds, error));
   Bytes fiveFaces = d3dxtest::MakeDds(4, 6, 1, 32, false, Checker);
   fiveFaces[113] &= ~0x80;  // drop -Z
-  EXPECT_FALSE(vkd3dx::DecodeDds(fiveFaces.data(), fiveFaces.size(), dds, error));
+  EXPECT_FALSE(d3dx::DecodeDds(fiveFaces.data(), fiveFaces.size(), dds, error));
   Bytes tooManyLevels = d3dxtest::MakeDds(4, 1, 1, 32, false, Checker);
   tooManyLevels[10] |= 0x02;  // mip count flag (0x20000)
   tooManyLevels[28] = 9;
-  EXPECT_FALSE(vkd3dx::DecodeDds(tooManyLevels.data(), tooManyLevels.size(), dds, error));
+  EXPECT_FALSE(d3dx::DecodeDds(tooManyLevels.data(), tooManyLevels.size(), dds, error));
   Bytes huge = d3dxtest::MakeDds(4, 1, 1, 32, false, Checker);
   huge[12] = 0; huge[13] = 0; huge[14] = 1;  // height 65536
-  EXPECT_FALSE(vkd3dx::DecodeDds(huge.data(), huge.size(), dds, error));
+  EXPECT_FALSE(d3dx::DecodeDds(huge.data(), huge.size(), dds, error));
 }
 
 TEST(D3dxImage, MipChainAveragesBoxes) {
@@ -173,15 +173,15 @@ TEST(D3dxImage, MipChainAveragesBoxes) {
     img.Texel(x, 0)[0] = std::uint8_t(x * 40);  // blue 0, 40, 80, 120
     img.Texel(x, 1)[0] = 200;
   }
-  EXPECT_EQ(vkd3dx::FullMipCount(4, 2), 3u);
-  EXPECT_EQ(vkd3dx::FullMipCount(1, 1), 1u);
-  EXPECT_EQ(vkd3dx::FullMipCount(1280, 720), 11u);
-  const Image half = vkd3dx::Downsample(img);
+  EXPECT_EQ(d3dx::FullMipCount(4, 2), 3u);
+  EXPECT_EQ(d3dx::FullMipCount(1, 1), 1u);
+  EXPECT_EQ(d3dx::FullMipCount(1280, 720), 11u);
+  const Image half = d3dx::Downsample(img);
   ASSERT_EQ(half.width, 2u);
   ASSERT_EQ(half.height, 1u);
   EXPECT_EQ(half.Texel(0, 0)[0], (0 + 40 + 200 + 200 + 2) / 4);
   EXPECT_EQ(half.Texel(1, 0)[0], (80 + 120 + 200 + 200 + 2) / 4);
-  const Image last = vkd3dx::Downsample(half);
+  const Image last = d3dx::Downsample(half);
   EXPECT_EQ(last.width, 1u);
   EXPECT_EQ(last.height, 1u);
 }
@@ -189,15 +189,15 @@ TEST(D3dxImage, MipChainAveragesBoxes) {
 TEST(D3dxImage, TexelPackingOfSixteenBitFormats) {
   const std::uint8_t white[4] = {255, 255, 255, 255}, red[4] = {0, 0, 255, 0};
   std::uint8_t out[4] = {};
-  vkd3dx::PackTexel(D3DFMT_R5G6B5, white, out);
+  d3dx::PackTexel(D3DFMT_R5G6B5, white, out);
   EXPECT_EQ(out[0] | (out[1] << 8), 0xFFFF);
-  vkd3dx::PackTexel(D3DFMT_R5G6B5, red, out);
+  d3dx::PackTexel(D3DFMT_R5G6B5, red, out);
   EXPECT_EQ(out[0] | (out[1] << 8), 0xF800);
-  vkd3dx::PackTexel(D3DFMT_A1R5G5B5, red, out);
+  d3dx::PackTexel(D3DFMT_A1R5G5B5, red, out);
   EXPECT_EQ(out[0] | (out[1] << 8), 0x7C00);
-  vkd3dx::PackTexel(D3DFMT_A4R4G4B4, white, out);
+  d3dx::PackTexel(D3DFMT_A4R4G4B4, white, out);
   EXPECT_EQ(out[0] | (out[1] << 8), 0xFFFF);
-  vkd3dx::PackTexel(D3DFMT_X8R8G8B8, red, out);
+  d3dx::PackTexel(D3DFMT_X8R8G8B8, red, out);
   EXPECT_EQ(out[3], 0xFF);
 }
 
@@ -208,14 +208,14 @@ TEST(D3dxImage, TexelPackingOfSixteenBitFormats) {
 
 bool DecodeAny(const Bytes& data, Image& img) {
   std::string error;
-  vkd3dx::FileKind kind;
-  if (vkd3dx::DetectFileKind(data.data(), data.size()) == vkd3dx::FileKind::Dds) {
-    vkd3dx::DdsFile dds;
-    const bool ok = vkd3dx::DecodeDds(data.data(), data.size(), dds, error);
+  d3dx::FileKind kind;
+  if (d3dx::DetectFileKind(data.data(), data.size()) == d3dx::FileKind::Dds) {
+    d3dx::DdsFile dds;
+    const bool ok = d3dx::DecodeDds(data.data(), data.size(), dds, error);
     if (ok) img = dds.faces[0][0];
     return ok;
   }
-  return vkd3dx::DecodeImage(data.data(), data.size(), img, kind, error);
+  return d3dx::DecodeImage(data.data(), data.size(), img, kind, error);
 }
 
 struct FuzzCase {
@@ -265,7 +265,7 @@ TEST(D3dxImageFuzz, RandomByteFlipsNeverCrash) {
       Image img;
       if (DecodeAny(bad, img)) {
         EXPECT_GT(img.width, 0u);
-        EXPECT_LE(std::uint64_t(img.width) * img.height, vkd3dx::kMaxImagePixels);
+        EXPECT_LE(std::uint64_t(img.width) * img.height, d3dx::kMaxImagePixels);
         EXPECT_EQ(img.bgra.size(), std::size_t(img.width) * img.height * 4);
       }
     }

@@ -18,7 +18,7 @@ const char* kBlur =
     "uniform mat4 mTex;\n"
     "vec4 BlurShader()\n"
     "{\n"
-    "  return texture(vk_Sampler0, vk_Tex0.xy) * fBlurLevel * float(iDreamCount);\n"
+    "  return texture(gx_Sampler0, gx_Tex0.xy) * fBlurLevel * float(iDreamCount);\n"
     "}\n";
 
 HRESULT Compile(const std::string& src, const char* entry, const char* profile, LPD3DXBUFFER& code,
@@ -27,7 +27,7 @@ HRESULT Compile(const std::string& src, const char* entry, const char* profile, 
 }
 
 // The pixel-stage constants the device held at its last draw.
-const vkgfx::ShaderConstants& PixelConstantsAtDraw(const LPDIRECT3DDEVICE9& device) {
+const gx::ShaderConstants& PixelConstantsAtDraw(const LPDIRECT3DDEVICE9& device) {
   struct V {
     float x, y, z, rhw;
   } v[3] = {{0, 0, 0, 1}, {1, 0, 0, 1}, {0, 1, 0, 1}};
@@ -35,10 +35,10 @@ const vkgfx::ShaderConstants& PixelConstantsAtDraw(const LPDIRECT3DDEVICE9& devi
   device->BeginScene();
   device->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof v[0]);
   device->EndScene();
-  return vkgfx::VkRecordedDraws(device.get()).back().state.constants[vkgfx::kPixelStage];
+  return gx::GxRecordedDraws(device.get()).back().state.constants[gx::kPixelStage];
 }
 
-const vkgfx::ShaderConstant* Named(const vkgfx::ShaderConstants& constants, const char* name) {
+const gx::ShaderConstant* Named(const gx::ShaderConstants& constants, const char* name) {
   for (const auto& c : constants.values)
     if (c.name == name) return &c;
   return nullptr;
@@ -52,10 +52,10 @@ TEST(D3dxCompileShader, ProducesACompleteProgramCallingTheEntryPoint) {
   const std::string glsl(static_cast<const char*>(code->GetBufferPointer()));
   EXPECT_EQ(glsl.size(), code->GetBufferSize());
   EXPECT_EQ(glsl.rfind("#version 330 core\n", 0), 0u);
-  EXPECT_NE(glsl.find("uniform sampler2D vk_Sampler0;"), std::string::npos);
-  EXPECT_NE(glsl.find("out vec4 vk_FragColor;"), std::string::npos);
-  EXPECT_NE(glsl.find("vk_FragColor = BlurShader();"), std::string::npos);
-  EXPECT_EQ(glsl.find("in float vk_Fog"), std::string::npos) << "the device declares fog itself";
+  EXPECT_NE(glsl.find("uniform sampler2D gx_Sampler0;"), std::string::npos);
+  EXPECT_NE(glsl.find("out vec4 gx_FragColor;"), std::string::npos);
+  EXPECT_NE(glsl.find("gx_FragColor = BlurShader();"), std::string::npos);
+  EXPECT_EQ(glsl.find("in float gx_Fog"), std::string::npos) << "the device declares fog itself";
 
   D3DXCONSTANTTABLE_DESC desc{};
   table->GetDesc(&desc);
@@ -86,9 +86,9 @@ TEST(D3dxCompileShader, RejectsMissingEntriesBadProfilesAndBrokenSources) {
   EXPECT_EQ(D3DERR_INVALIDCALL,
             D3DXCompileShader(nullptr, 0, nullptr, nullptr, "E", "ps_2_0", 0, &code, nullptr, nullptr));
   // Length without the terminating NUL, and a vertex profile with a void entry.
-  const std::string vs = "void Move() { vk_ClipPos = vk_Projection * (vk_View * (vk_World * vk_Position)); }";
+  const std::string vs = "void Move() { gx_ClipPos = gx_Projection * (gx_View * (gx_World * gx_Position)); }";
   EXPECT_EQ(S_OK, Compile(vs, "Move", "vs_2_0", code));
-  EXPECT_NE(std::string(static_cast<const char*>(code->GetBufferPointer())).find("layout(location = 0) in vec4 vk_Position"),
+  EXPECT_NE(std::string(static_cast<const char*>(code->GetBufferPointer())).find("layout(location = 0) in vec4 gx_Position"),
             std::string::npos);
 }
 
@@ -96,7 +96,7 @@ TEST(D3dxConstantTable, ValuesBecomeTheDevicesConstantsOfTheTablesStage) {
   LPD3DXBUFFER code;
   LPD3DXCONSTANTTABLE table;
   ASSERT_EQ(S_OK, Compile(kBlur, "BlurShader", "ps_2_0", code, nullptr, &table));
-  LPDIRECT3DDEVICE9 device = d3dxtest::MakeDevice(vkgfx::BackendKind::Recording);
+  LPDIRECT3DDEVICE9 device = d3dxtest::MakeDevice(gx::BackendKind::Recording);
   ASSERT_TRUE(device);
 
   // Set while no shader exists at all: the value is the device's.
@@ -128,11 +128,11 @@ TEST(D3dxConstantTable, ValuesBecomeTheDevicesConstantsOfTheTablesStage) {
   // A vertex table sets the vertex stage's constants.
   LPD3DXBUFFER vsCode;
   LPD3DXCONSTANTTABLE vsTable;
-  const std::string vs = "uniform float fWave;\nvoid Move() { vk_ClipPos = vk_Position * fWave; }";
+  const std::string vs = "uniform float fWave;\nvoid Move() { gx_ClipPos = gx_Position * fWave; }";
   ASSERT_EQ(S_OK, Compile(vs, "Move", "vs_2_0", vsCode, nullptr, &vsTable));
   EXPECT_EQ(S_OK, vsTable->SetFloat(device, "fWave", 2.0f));
   PixelConstantsAtDraw(device);
-  const auto& vertex = vkgfx::VkRecordedDraws(device.get()).back().state.constants[vkgfx::kVertexStage];
+  const auto& vertex = gx::GxRecordedDraws(device.get()).back().state.constants[gx::kVertexStage];
   ASSERT_TRUE(Named(vertex, "fWave"));
   EXPECT_EQ(Named(vertex, "fWave")->floats, std::vector<float>{2.0f});
   EXPECT_FALSE(Named(PixelConstantsAtDraw(device), "fWave"));

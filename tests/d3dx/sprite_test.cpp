@@ -18,7 +18,7 @@ struct SpriteVertex {
 class D3dxSprite : public testing::Test {
  protected:
   void SetUp() override {
-    device = d3dxtest::MakeDevice(vkgfx::BackendKind::Recording);
+    device = d3dxtest::MakeDevice(gx::BackendKind::Recording);
     ASSERT_TRUE(device);
     ASSERT_EQ(S_OK, D3DXCreateTexture(device, 16, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, texture));
     ASSERT_EQ(S_OK, D3DXCreateSprite(device, sprite));
@@ -39,14 +39,14 @@ class D3dxSprite : public testing::Test {
     device->SetTexture(0, other);
     ASSERT_EQ(S_OK, device->CreateVertexBuffer(64, D3DUSAGE_WRITEONLY, 0, D3DPOOL_MANAGED, buffer, nullptr));
     device->SetStreamSource(0, buffer, 8, 32);
-    vkgfx::VkClearRecording(device.get());
+    gx::GxClearRecording(device.get());
     ASSERT_EQ(S_OK, device->BeginScene());
   }
   void TearDown() override {
     if (device) device->EndScene();
   }
 
-  std::vector<SpriteVertex> VerticesOf(const vkgfx::DrawRecord& d) {
+  std::vector<SpriteVertex> VerticesOf(const gx::DrawRecord& d) {
     std::vector<SpriteVertex> v(d.vertices.size() / sizeof(SpriteVertex));
     std::memcpy(v.data(), d.vertices.data(), v.size() * sizeof(SpriteVertex));
     return v;
@@ -63,12 +63,12 @@ TEST_F(D3dxSprite, DrawsAPreTransformedQuadWithTheSpriteStates) {
   const D3DXVECTOR3 position(10, 20, 0);
   ASSERT_EQ(S_OK, sprite->Begin(D3DXSPRITE_ALPHABLEND | D3DXSPRITE_SORT_DEPTH_BACKTOFRONT));
   ASSERT_EQ(S_OK, sprite->Draw(texture, &source, nullptr, &position, 0x80FF8040));
-  EXPECT_TRUE(vkgfx::VkRecordedDraws(device.get()).empty()) << "sprites are drawn at End";
+  EXPECT_TRUE(gx::GxRecordedDraws(device.get()).empty()) << "sprites are drawn at End";
   ASSERT_EQ(S_OK, sprite->End());
 
-  const auto& draws = vkgfx::VkRecordedDraws(device.get());
+  const auto& draws = gx::GxRecordedDraws(device.get());
   ASSERT_EQ(draws.size(), 1u);
-  const vkgfx::DrawRecord& d = draws[0];
+  const gx::DrawRecord& d = draws[0];
   EXPECT_EQ(d.state.fvf, D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);
   EXPECT_EQ(d.stride, sizeof(SpriteVertex));
   EXPECT_EQ(d.primitiveCount, 2u);
@@ -116,7 +116,7 @@ TEST_F(D3dxSprite, EndPutsBackEveryStateItTouched) {
   ASSERT_EQ(S_OK, sprite->Draw(texture, nullptr, &center, &position, 0xFFFFFFFF));
   ASSERT_EQ(S_OK, sprite->Draw(other, nullptr, nullptr, nullptr, 0xFF00FF00));
   ASSERT_EQ(S_OK, sprite->End());
-  EXPECT_EQ(vkgfx::VkRecordedDraws(device.get()).size(), 2u);
+  EXPECT_EQ(gx::GxRecordedDraws(device.get()).size(), 2u);
   d3dxtest::DeviceSnapshot::Take(device.get()).ExpectSame(before);
 }
 
@@ -141,7 +141,7 @@ TEST_F(D3dxSprite, SortsBackToFrontAndRejectsMisuse) {
   sprite->Draw(texture, nullptr, nullptr, &nearPos, 0xFF000001);
   sprite->Draw(other, nullptr, nullptr, &farPos, 0xFF000002);
   ASSERT_EQ(S_OK, sprite->End());
-  const auto& draws = vkgfx::VkRecordedDraws(device.get());
+  const auto& draws = gx::GxRecordedDraws(device.get());
   ASSERT_EQ(draws.size(), 2u);
   EXPECT_EQ(VerticesOf(draws[0])[0].color, 0xFF000002u);  // the far one first
   EXPECT_EQ(VerticesOf(draws[1])[0].color, 0xFF000001u);
@@ -150,7 +150,7 @@ TEST_F(D3dxSprite, SortsBackToFrontAndRejectsMisuse) {
 }
 
 TEST(D3dxRenderToSurface, SwitchesTargetAndViewportAndPutsThemBack) {
-  auto device = d3dxtest::MakeDevice(vkgfx::BackendKind::Recording, 64, 48);
+  auto device = d3dxtest::MakeDevice(gx::BackendKind::Recording, 64, 48);
   ASSERT_TRUE(device);
   LPDIRECT3DTEXTURE9 tex;
   ASSERT_EQ(S_OK, D3DXCreateTexture(device, 16, 16, 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, tex));
@@ -176,9 +176,9 @@ TEST(D3dxRenderToSurface, SwitchesTargetAndViewportAndPutsThemBack) {
   d3dxtest::DeviceSnapshot::Take(device.get()).ExpectSame(before);
 
   // A refused device scene leaves everything as it was and reports the failure.
-  vkgfx::InjectedFaults().failBeginScene = 1;
+  gx::InjectedFaults().failBeginScene = 1;
   EXPECT_FAILED(rts->BeginScene(surface, nullptr));
-  vkgfx::ClearFaults();
+  gx::ClearFaults();
   d3dxtest::DeviceSnapshot::Take(device.get()).ExpectSame(before);
   EXPECT_EQ(D3DERR_INVALIDCALL, rts->EndScene(0));
 }

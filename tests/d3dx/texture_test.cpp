@@ -18,7 +18,7 @@ std::uint32_t Quadrants(std::uint32_t x, std::uint32_t y) {
 class D3dxTexture : public testing::Test {
  protected:
   void SetUp() override {
-    device = d3dxtest::MakeDevice(vkgfx::BackendKind::Recording);
+    device = d3dxtest::MakeDevice(gx::BackendKind::Recording);
     ASSERT_TRUE(device);
   }
   LPDIRECT3DDEVICE9 device;
@@ -176,10 +176,10 @@ TEST_F(D3dxTexture, LockFailureIsReported) {
   LPDIRECT3DTEXTURE9 tex;
   ASSERT_EQ(S_OK, D3DXCreateTexture(device, 4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, tex));
   FillLog log;
-  vkgfx::InjectedFaults().failLock = 1;
+  gx::InjectedFaults().failLock = 1;
   EXPECT_FAILED(D3DXFillTexture(tex, FillRed, &log));
   EXPECT_EQ(log.calls, 0);
-  vkgfx::ClearFaults();
+  gx::ClearFaults();
 }
 
 }  // namespace

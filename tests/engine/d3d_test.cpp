@@ -44,7 +44,7 @@ TEST_F(D3DTest, DepthFormatPrefersD32WithoutStencilAndAStencilFormatWithIt) {
 TEST_F(D3DTest, DepthFormatProbesInTheDocumentedOrder) {
   LPDIRECT3D9 d3d = Direct3DCreate9(VokSdkVersion);
   ASSERT_TRUE(d3d);
-  auto& faults = vkgfx::InjectedFaults();
+  auto& faults = gx::InjectedFaults();
   bool stencil = true;
 
   faults.unsupportedDepthFormats = {D3DFMT_D24S8};
@@ -84,7 +84,7 @@ TEST_F(D3DTest, WindowedFirstAttemptLetsTheWindowDecideTheSize) {
 }
 
 TEST_F(D3DTest, WindowedRetryUsesExplicitSizeD16AndFlip) {
-  vkgfx::InjectedFaults().failCreateDevice = 1;
+  gx::InjectedFaults().failCreateDevice = 1;
   auto d3d = Make(false, /*depth*/ false);
   ASSERT_TRUE(d3d->Ok) << d3d->ErrorText;
   const auto& p = d3d->PresentParams;
@@ -101,7 +101,7 @@ TEST_F(D3DTest, WindowedRetryUsesExplicitSizeD16AndFlip) {
 
 TEST_F(D3DTest, WindowedRetryOnAClosedWindowHasAnEmptyRecord) {
   os::DestroyWindow(window);
-  auto& faults = vkgfx::InjectedFaults();
+  auto& faults = gx::InjectedFaults();
   faults.failCreateDevice = 2;
   faults.createDeviceError = D3DERR_NOTAVAILABLE;
   auto d3d = Make(false);
@@ -115,7 +115,7 @@ TEST_F(D3DTest, WindowedRetryOnAClosedWindowHasAnEmptyRecord) {
 }
 
 TEST_F(D3DTest, FullScreenRetryChangesOnlyTheFormat) {
-  vkgfx::InjectedFaults().failCreateDevice = 2;
+  gx::InjectedFaults().failCreateDevice = 2;
   auto d3d = Make(true);
   EXPECT_FALSE(d3d->Ok);
   EXPECT_EQ(d3d->PresentParams.BackBufferFormat, D3DFMT_R8G8B8);
@@ -125,7 +125,7 @@ TEST_F(D3DTest, FullScreenRetryChangesOnlyTheFormat) {
   EXPECT_EQ(d3d->PresentParams.SwapEffect, D3DSWAPEFFECT_DISCARD);
   EXPECT_EQ(d3d->PresentParams.Windowed, FALSE);
 
-  vkgfx::InjectedFaults().failCreateDevice = 2;
+  gx::InjectedFaults().failCreateDevice = 2;
   d3d = Make(true, true, false, false, 640, 480, /*trueColor*/ false);
   EXPECT_EQ(d3d->PresentParams.BackBufferFormat, D3DFMT_X1R5G5B5);
 
@@ -185,15 +185,15 @@ TEST_F(D3DTest, BehaviourFlagsFollowTheCapabilities) {
 }
 
 TEST_F(D3DTest, FailuresBeforeAndAfterTheDevice) {
-  vkgfx::InjectedFaults().failDirect3DCreate = true;
+  gx::InjectedFaults().failDirect3DCreate = true;
   auto d3d = Make(false);
   EXPECT_FALSE(d3d->Ok);
   EXPECT_EQ(d3d->ErrorText, "D3D create error.");
   EXPECT_FALSE(d3d->Direct3D);
-  vkgfx::ClearFaults();
+  gx::ClearFaults();
 
   // Capabilities unreadable: software processing is chosen, the device is made, then the wrapper fails.
-  vkgfx::InjectedFaults().failGetDeviceCaps = true;
+  gx::InjectedFaults().failGetDeviceCaps = true;
   d3d = Make(false);
   EXPECT_FALSE(d3d->Ok);
   EXPECT_EQ(d3d->ErrorText, "D3D get device caps error.");
@@ -341,9 +341,9 @@ TEST_F(D3DTest, TextAndClearAreSafeWithoutAFont) {
   d3d->Font.reset();
   d3d->TextOut(0, 0, "FPS:60", 0xFFFFFFFFu);  // nothing happens
   auto* device = d3d->Device.get();
-  vkgfx::VkClearRecording(device);
+  gx::GxClearRecording(device);
   d3d->ClearTarget(0xFF102030u);
-  const auto& calls = vkgfx::VkRecordedCalls(device);
+  const auto& calls = gx::GxRecordedCalls(device);
   ASSERT_FALSE(calls.empty());
   EXPECT_NE(calls.back().find("Clear 1 ff102030"), std::string::npos) << calls.back();
   D3DSURFACE_DESC desc{};

@@ -37,8 +37,8 @@ class EngineTest : public ::testing::Test {
     ASSERT_TRUE(os::Init());
     os::ClearMessageQueue();
     os::SetParams({});
-    vkgfx::SetBackendKind(vkgfx::BackendKind::Recording);
-    vkgfx::ClearFaults();
+    gx::SetBackendKind(gx::BackendKind::Recording);
+    gx::ClearFaults();
     FakeNow() = 10000;
     SleptMs() = 0;
     os::SetClockSource(FakeClock);
@@ -49,7 +49,7 @@ class EngineTest : public ::testing::Test {
   void TearDown() override {
     delete Engine;
     Engine = nullptr;
-    vkgfx::ClearFaults();
+    gx::ClearFaults();
     os::SetClockSource(nullptr);
     os::SetSleepHook(nullptr);
     os::Shutdown();

@@ -65,7 +65,7 @@ TEST_F(EngineTest, FullScreenWindowCoversTheScreen) {
 }
 
 TEST_F(EngineTest, DeviceFailureIsReportedNotThrown) {
-  vkgfx::InjectedFaults().failCreateDevice = 2;
+  gx::InjectedFaults().failCreateDevice = 2;
   MakeEngine(Move, Render);
   EXPECT_FALSE(Engine->Ok);
   EXPECT_EQ(Engine->ErrorText, "D3D device create error.");
@@ -169,7 +169,7 @@ TEST_F(EngineTest, PaintDuringAFrameDoesNotNestAFrame) {
 
 TEST_F(EngineTest, FailedBeginSceneSkipsDrawingAndCounting) {
   MakeEngine(Move, Render);
-  vkgfx::InjectedFaults().failBeginScene = 1;
+  gx::InjectedFaults().failBeginScene = 1;
   FrameAt(10010);
   EXPECT_EQ(Log(), (std::vector<std::string>{"move 10"}));
   EXPECT_EQ(Engine->FpsFrames, 0);
@@ -183,7 +183,7 @@ TEST_F(EngineTest, LostDeviceOnlyRestoresUntilResetSucceeds) {
   Engine->OnDeviceLost = OnLost;
   Engine->OnDeviceReset = OnReset;
   g_lost = g_reset = 0;
-  auto& faults = vkgfx::InjectedFaults();
+  auto& faults = gx::InjectedFaults();
   faults.presentDeviceLost = 1;
   faults.lostCooperativeLevels = {D3DERR_DEVICELOST, D3DERR_DEVICENOTRESET};
   faults.failReset = 1;
@@ -320,7 +320,7 @@ TEST_F(EngineTest, HiddenCursorStaysHiddenAndReachesTheDevice) {
   EXPECT_EQ(os::CurrentCursor(), os::Cursor::None);
   os::SendMessage(Engine->Handle, os::WM_SETCURSOR, 0, 0);
   EXPECT_EQ(os::CurrentCursor(), os::Cursor::None);
-  const auto& calls = vkgfx::VkRecordedCalls(Engine->D3D->Device.get());
+  const auto& calls = gx::GxRecordedCalls(Engine->D3D->Device.get());
   EXPECT_NE(std::find(calls.begin(), calls.end(), "ShowCursor 0"), calls.end());
   Engine->ShowCursor(true);
   EXPECT_EQ(os::CurrentCursor(), os::Cursor::Arrow);
@@ -329,14 +329,14 @@ TEST_F(EngineTest, HiddenCursorStaysHiddenAndReachesTheDevice) {
 TEST_F(EngineTest, FrameRateTextIsDrawnOnlyWhenAsked) {
   MakeEngine(Move, Render);
   auto* device = Engine->D3D->Device.get();
-  vkgfx::VkClearRecording(device);
+  gx::GxClearRecording(device);
   FrameAt(10010);
-  const size_t plain = vkgfx::VkRecordedDraws(device).size();
+  const size_t plain = gx::GxRecordedDraws(device).size();
   EXPECT_EQ(plain, 0u);
   if (!Engine->D3D->Font) GTEST_SKIP() << "no font on this machine";
   Engine->ShowFps = true;
   FrameAt(10020);
-  EXPECT_GT(vkgfx::VkRecordedDraws(device).size(), plain);
+  EXPECT_GT(gx::GxRecordedDraws(device).size(), plain);
 }
 
 }  // namespace
@@ -349,7 +349,7 @@ void ClearBlack(int) { Engine->D3D->ClearTarget(0xFF000000u); }
 int BrightPixels(int top, int bottom) {
   std::vector<uint8_t> rgba;
   UINT w = 0, h = 0;
-  if (FAILED(vkgfx::VkReadBackBuffer(Engine->D3D->Device.get(), rgba, w, h))) return -1;
+  if (FAILED(gx::GxReadBackBuffer(Engine->D3D->Device.get(), rgba, w, h))) return -1;
   int bright = 0;
   for (int y = top; y < bottom && y < static_cast<int>(h); ++y)
     for (UINT x = 0; x < w; ++x)
@@ -370,12 +370,12 @@ void ClearBlackAndWriteFps0(int) {
 std::vector<uint8_t> BackBuffer() {
   std::vector<uint8_t> rgba;
   UINT w = 0, h = 0;
-  if (FAILED(vkgfx::VkReadBackBuffer(Engine->D3D->Device.get(), rgba, w, h))) rgba.clear();
+  if (FAILED(gx::GxReadBackBuffer(Engine->D3D->Device.get(), rgba, w, h))) rgba.clear();
   return rgba;
 }
 
 TEST_F(EngineGl_conformance, FrameRateTextIsExactlyFpsAndTheValue) {
-  vkgfx::SetBackendKind(vkgfx::BackendKind::Gl);
+  gx::SetBackendKind(gx::BackendKind::Gl);
   MakeEngine(Move, ClearBlack, false, 160, 160);
   if (!Engine->Ok) GTEST_SKIP() << "no OpenGL 3.3 here: " << Engine->ErrorText;
   if (!Engine->D3D->Font) GTEST_SKIP() << "no font on this machine";
@@ -394,7 +394,7 @@ TEST_F(EngineGl_conformance, FrameRateTextIsExactlyFpsAndTheValue) {
 }
 
 TEST_F(EngineGl_conformance, FrameRateTextLiesInItsBandOnTopOfTheScene) {
-  vkgfx::SetBackendKind(vkgfx::BackendKind::Gl);
+  gx::SetBackendKind(gx::BackendKind::Gl);
   MakeEngine(Move, ClearBlack, false, 160, 160);
   if (!Engine->Ok) GTEST_SKIP() << "no OpenGL 3.3 here: " << Engine->ErrorText;
   if (!Engine->D3D->Font) GTEST_SKIP() << "no font on this machine";

@@ -269,7 +269,7 @@ TEST_F(RunDemoTest, MissingArchiveEndsWithCleanupAndAFailureStatus) {
 }
 
 TEST_F(RunDemoTest, DeviceFailureShowsTheErrorBoxAndLoadsNothing) {
-  vkgfx::InjectedFaults().failCreateDevice = 2;
+  gx::InjectedFaults().failCreateDevice = 2;
   EXPECT_EQ(RunDemo(Options()), 1);
   ASSERT_EQ(g_boxes.size(), 1u);
   EXPECT_EQ(g_boxes[0], "Error|D3D device create error.");
@@ -279,11 +279,11 @@ TEST_F(RunDemoTest, DeviceFailureShowsTheErrorBoxAndLoadsNothing) {
 
 TEST_F(RunDemoTest, CapabilityCheckWarnsOnlyWhenCapsCannotBeRead) {
   StartupMessage.clear();
-  vkgfx::InjectedFaults().failGetDeviceCaps = true;
+  gx::InjectedFaults().failGetDeviceCaps = true;
   CheckPixelShader();
   ASSERT_EQ(g_boxes.size(), 1u);
   EXPECT_EQ(g_boxes[0], "Quorvanteplidusk|Error during GetDeviceCaps!\r Demo will be run with lower details.");
-  vkgfx::ClearFaults();
+  gx::ClearFaults();
   g_boxes.clear();
   StartupMessage.clear();
   CheckPixelShader();

@@ -8,8 +8,8 @@ using namespace gfxtest;
 class GfxGl_conformance : public ::testing::Test {
  protected:
   void SetUp() override {
-    vkgfx::ClearFaults();
-    device = MakeDevice(vkgfx::BackendKind::Gl);
+    gx::ClearFaults();
+    device = MakeDevice(gx::BackendKind::Gl);
     ASSERT_TRUE(device) << "no headless OpenGL 3.3";
     d = device.get();
     d->SetRenderState(D3DRS_LIGHTING, FALSE);
@@ -431,19 +431,19 @@ TEST_F(GfxGl_conformance, CustomPixelShaderTakesUniformsByName) {
   const char* src =
       "#version 330 core\n"
       "uniform vec4 tint;\n"
-      "uniform sampler2D vk_Sampler0;\n"
-      "in vec4 vk_Tex0;\n"
-      "out vec4 vk_FragColor;\n"
-      "void main() { vk_FragColor = tint * texture(vk_Sampler0, vk_Tex0.xy); }\n";
+      "uniform sampler2D gx_Sampler0;\n"
+      "in vec4 gx_Tex0;\n"
+      "out vec4 gx_FragColor;\n"
+      "void main() { gx_FragColor = tint * texture(gx_Sampler0, gx_Tex0.xy); }\n";
   std::shared_ptr<IDirect3DPixelShader9> ps;
   ASSERT_EQ(D3D_OK, d->CreatePixelShader(reinterpret_cast<const DWORD*>(src), ps));
   const float tint[4] = {0.5f, 1.0f, 0.25f, 1.0f};
-  d->VkSetPixelShaderConstantF("tint", tint, 4);
-  d->VkSetPixelShaderConstantF("noSuchName", tint, 4);  // kept, unused
+  d->GxSetPixelShaderConstantF("tint", tint, 4);
+  d->GxSetPixelShaderConstantF("noSuchName", tint, 4);  // kept, unused
   auto tex = MakeTexture(d, 1, 1, {0xFFFFFFFF});
   d->SetTexture(0, tex);
   d->SetPixelShader(ps);
-  vkgfx::VkResetStats(d);
+  gx::GxResetStats(d);
   // The screen planes' vertex: D3DFVF_XYZRHW | D3DFVF_TEX1.
   struct V {
     float x, y, z, rhw, u, v;
@@ -454,7 +454,7 @@ TEST_F(GfxGl_conformance, CustomPixelShaderTakesUniformsByName) {
   d->EndScene();
   ExpectNear(Picture(d).At(30, 30), {128, 255, 64, 255}, 1, "tinted");
   // The screen-quad program was linked when the shader was created.
-  EXPECT_EQ(0u, vkgfx::VkGetStats(d).programsCompiled);
+  EXPECT_EQ(0u, gx::GxGetStats(d).programsCompiled);
 
   const char* bad = "#version 330 core\nvoid main() { this is not glsl }\n";
   std::shared_ptr<IDirect3DPixelShader9> broken;
@@ -483,28 +483,28 @@ TEST_F(GfxGl_conformance, NoProgramIsCompiledTwice) {
   d->BeginScene();
   DrawRect(d, 0, 0, 8, 8, 0xFFFFFFFF);
   d->EndScene();
-  vkgfx::VkResetStats(d);
+  gx::GxResetStats(d);
   for (int i = 0; i < 3; ++i) {
     d->BeginScene();
     d->SetRenderState(D3DRS_ALPHABLENDENABLE, i & 1);  // not part of the program
     DrawRect(d, 0, 0, 8, 8, 0xFFFFFFFF);
     d->EndScene();
   }
-  EXPECT_EQ(0u, vkgfx::VkGetStats(d).programsCompiled);
-  EXPECT_EQ(0u, vkgfx::VkGetStats(d).shadersCompiled);
+  EXPECT_EQ(0u, gx::GxGetStats(d).programsCompiled);
+  EXPECT_EQ(0u, gx::GxGetStats(d).shadersCompiled);
   // A new program that shares its vertex stage compiles only its fragment stage.
   d->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
   d->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
   d->BeginScene();
   DrawRect(d, 0, 0, 8, 8, 0xFFFFFFFF);
   d->EndScene();
-  EXPECT_EQ(1u, vkgfx::VkGetStats(d).programsCompiled);
-  EXPECT_EQ(1u, vkgfx::VkGetStats(d).shadersCompiled);
+  EXPECT_EQ(1u, gx::GxGetStats(d).programsCompiled);
+  EXPECT_EQ(1u, gx::GxGetStats(d).shadersCompiled);
 }
 
 TEST_F(GfxGl_conformance, FogStillAppliesAfterAPixelShader) {
   const char* src =
-      "#version 330 core\nout vec4 vk_FragColor;\nvoid main() { vk_FragColor = vec4(1.0, 1.0, 1.0, 1.0); }\n";
+      "#version 330 core\nout vec4 gx_FragColor;\nvoid main() { gx_FragColor = vec4(1.0, 1.0, 1.0, 1.0); }\n";
   std::shared_ptr<IDirect3DPixelShader9> ps;
   ASSERT_EQ(D3D_OK, d->CreatePixelShader(reinterpret_cast<const DWORD*>(src), ps));
   d->SetPixelShader(ps);
@@ -524,19 +524,19 @@ TEST_F(GfxGl_conformance, FogStillAppliesAfterAPixelShader) {
 TEST_F(GfxGl_conformance, WarmUpBuildsProgramsWithoutDrawing) {
   d->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);  // a key no other draw here uses
   d->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
-  vkgfx::VkResetStats(d);
-  vkgfx::VkSetWarmUp(d, true);
+  gx::GxResetStats(d);
+  gx::GxSetWarmUp(d, true);
   d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFFFFFF, 1, 0);
   d->BeginScene();
   DrawRect(d, 0, 0, 64, 64, 0xFFFF0000);
   d->EndScene();
-  vkgfx::VkSetWarmUp(d, false);
-  EXPECT_EQ(1u, vkgfx::VkGetStats(d).programsCompiled);
+  gx::GxSetWarmUp(d, false);
+  EXPECT_EQ(1u, gx::GxGetStats(d).programsCompiled);
   ExpectNear(Picture(d).At(32, 32), {0, 0, 0, 255}, 0, "nothing drawn or cleared");
-  vkgfx::VkResetStats(d);
+  gx::GxResetStats(d);
   d->BeginScene();
   DrawRect(d, 0, 0, 64, 64, 0xFFFF0000);
   d->EndScene();
-  EXPECT_EQ(0u, vkgfx::VkGetStats(d).programsCompiled);
+  EXPECT_EQ(0u, gx::GxGetStats(d).programsCompiled);
   ExpectNear(Picture(d).At(32, 32), {255, 0, 0, 255}, 0, "drawn after warm-up");
 }

@@ -15,13 +15,13 @@ namespace {
 class RecordingDevice : public ::testing::Test {
  protected:
   void SetUp() override {
-    vkgfx::ClearFaults();
-    device = MakeDevice(vkgfx::BackendKind::Recording);
+    gx::ClearFaults();
+    device = MakeDevice(gx::BackendKind::Recording);
     ASSERT_TRUE(device);
     d = device.get();
   }
   size_t CountCalls(const std::string& call) {
-    const auto& calls = vkgfx::VkRecordedCalls(d);
+    const auto& calls = gx::GxRecordedCalls(d);
     return size_t(std::count(calls.begin(), calls.end(), call));
   }
   DWORD Rs(D3DRENDERSTATETYPE s) {
@@ -35,18 +35,18 @@ class RecordingDevice : public ::testing::Test {
     return v;
   }
   std::uint64_t KeyNow() {
-    vkgfx::FixedFunctionKey key;
-    vkgfx::BuildKey(static_cast<const vkgfx::DeviceState&>(StateOf()), key);
-    return vkgfx::HashKey(key);
+    gx::FixedFunctionKey key;
+    gx::BuildKey(static_cast<const gx::DeviceState&>(StateOf()), key);
+    return gx::HashKey(key);
   }
   // The state in force, as the last recorded draw saw it.
-  const vkgfx::DeviceState& StateOf() {
+  const gx::DeviceState& StateOf() {
     ScreenVertex v[3] = {};
     d->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE);
     d->BeginScene();
     d->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof v[0]);
     d->EndScene();
-    return vkgfx::VkRecordedDraws(d).back().state;
+    return gx::GxRecordedDraws(d).back().state;
   }
   std::shared_ptr<IDirect3DDevice9> device;
   IDirect3DDevice9* d = nullptr;
@@ -88,7 +88,7 @@ TEST_F(RecordingDevice, StartsWithDirect3DDefaults) {
   EXPECT_EQ(1.0f, m._44);
   EXPECT_EQ(0.0f, m._12);
 
-  auto noDepth = MakeDevice(vkgfx::BackendKind::Recording, 32, 32, false);
+  auto noDepth = MakeDevice(gx::BackendKind::Recording, 32, 32, false);
   DWORD z = 7;
   noDepth->GetRenderState(D3DRS_ZENABLE, &z);
   EXPECT_EQ(DWORD(D3DZB_FALSE), z);
@@ -145,7 +145,7 @@ TEST_F(RecordingDevice, GetReturnsWhatSetStored) {
 }
 
 TEST_F(RecordingDevice, StateSetTwiceReachesTheBackendOnce) {
-  vkgfx::VkClearRecording(d);
+  gx::GxClearRecording(d);
   d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
   d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
   d->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);
@@ -162,7 +162,7 @@ TEST_F(RecordingDevice, StateSetTwiceReachesTheBackendOnce) {
   EXPECT_EQ(1u, CountCalls("SetSamplerState 1 6 2"));
   EXPECT_EQ(1u, CountCalls("SetTransform 2"));
   EXPECT_EQ(0u, CountCalls("SetRenderState 22 3"));
-  EXPECT_GE(vkgfx::VkGetStats(d).redundantStates, 5u);
+  EXPECT_GE(gx::GxGetStats(d).redundantStates, 5u);
 }
 
 TEST_F(RecordingDevice, KeyIgnoresArgumentsOfDisabledStagesAndUnusedLighting) {
@@ -209,35 +209,35 @@ TEST_F(RecordingDevice, StageReadingUnboundTextureKeysLikePassThrough) {
 }
 
 TEST_F(RecordingDevice, KeysRoundTripAsText) {
-  vkgfx::FixedFunctionKey key, back;
+  gx::FixedFunctionKey key, back;
   d->SetRenderState(D3DRS_FOGENABLE, TRUE);
   d->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
-  vkgfx::BuildKey(StateOf(), key);
-  ASSERT_TRUE(vkgfx::KeyFromString(vkgfx::KeyToString(key), back));
+  gx::BuildKey(StateOf(), key);
+  ASSERT_TRUE(gx::KeyFromString(gx::KeyToString(key), back));
   EXPECT_TRUE(key == back);
-  EXPECT_FALSE(vkgfx::KeyFromString("zz", back));
-  EXPECT_FALSE(vkgfx::KeyFromString(std::string(sizeof key * 2, 'g'), back));
+  EXPECT_FALSE(gx::KeyFromString("zz", back));
+  EXPECT_FALSE(gx::KeyFromString(std::string(sizeof key * 2, 'g'), back));
   // Well-formed text that no state could have made is refused too.
-  vkgfx::FixedFunctionKey bad = key;
+  gx::FixedFunctionKey bad = key;
   bad.stageCount = 9;
-  EXPECT_FALSE(vkgfx::KeyFromString(vkgfx::KeyToString(bad), back));
+  EXPECT_FALSE(gx::KeyFromString(gx::KeyToString(bad), back));
   bad = key;
   bad.texSets = 12;
-  EXPECT_FALSE(vkgfx::KeyFromString(vkgfx::KeyToString(bad), back));
+  EXPECT_FALSE(gx::KeyFromString(gx::KeyToString(bad), back));
   bad = key;
   bad.stages[0].colorOp = D3DTOP_DOTPRODUCT3;
-  EXPECT_FALSE(vkgfx::KeyFromString(vkgfx::KeyToString(bad), back));
+  EXPECT_FALSE(gx::KeyFromString(gx::KeyToString(bad), back));
   bad = key;
   bad.stages[key.stageCount].colorOp = D3DTOP_MODULATE;  // a stage past the last one
-  EXPECT_FALSE(vkgfx::KeyFromString(vkgfx::KeyToString(bad), back));
+  EXPECT_FALSE(gx::KeyFromString(gx::KeyToString(bad), back));
 }
 
 TEST_F(RecordingDevice, RefusedCallsAndUnhandledStagesSayWhyOnce) {
-  vkgfx::VkClearReportedMessages();
+  gx::GxClearReportedMessages();
   ScreenVertex v[3] = {};
   d->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(D3DERR_INVALIDCALL, d->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof v[0]));
-  auto said = vkgfx::VkReportedMessages();
+  auto said = gx::GxReportedMessages();
   ASSERT_EQ(1u, said.size());
   EXPECT_NE(std::string::npos, said[0].find("DrawPrimitiveUP refused (D3DERR_INVALIDCALL): outside BeginScene"));
 
@@ -247,25 +247,25 @@ TEST_F(RecordingDevice, RefusedCallsAndUnhandledStagesSayWhyOnce) {
   d->BeginScene();
   for (int i = 0; i < 3; ++i) d->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof v[0]);
   d->EndScene();
-  said = vkgfx::VkReportedMessages();
+  said = gx::GxReportedMessages();
   ASSERT_EQ(3u, said.size());
   EXPECT_NE(std::string::npos, said[1].find("stage 0: colour operation 24")) << said[1];
   EXPECT_NE(std::string::npos, said[2].find("stage 0: alpha argument 5")) << said[2];
 }
 
 TEST_F(RecordingDevice, DrawsOutsideASceneFailAndDrawNothing) {
-  vkgfx::VkClearRecording(d);
+  gx::GxClearRecording(d);
   ScreenVertex v[3] = {};
   d->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE);
   EXPECT_EQ(D3DERR_INVALIDCALL, d->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof v[0]));
-  EXPECT_TRUE(vkgfx::VkRecordedDraws(d).empty());
+  EXPECT_TRUE(gx::GxRecordedDraws(d).empty());
   EXPECT_EQ(D3DERR_INVALIDCALL, d->EndScene());
   EXPECT_EQ(D3D_OK, d->BeginScene());
   EXPECT_EQ(D3DERR_INVALIDCALL, d->BeginScene());
   EXPECT_EQ(D3DERR_INVALIDCALL, d->Present(nullptr, nullptr, nullptr, nullptr));  // inside a scene
   EXPECT_EQ(D3D_OK, d->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, v, sizeof v[0]));
   EXPECT_EQ(D3D_OK, d->EndScene());
-  EXPECT_EQ(1u, vkgfx::VkRecordedDraws(d).size());
+  EXPECT_EQ(1u, gx::GxRecordedDraws(d).size());
 }
 
 TEST_F(RecordingDevice, DrawRecordsHoldTheVerticesAndTheStateInForce) {
@@ -289,7 +289,7 @@ TEST_F(RecordingDevice, DrawRecordsHoldTheVerticesAndTheStateInForce) {
   // Reading past the end of the buffer is refused.
   EXPECT_EQ(D3DERR_INVALIDCALL, d->DrawPrimitive(D3DPT_TRIANGLELIST, 4, 1));
   d->EndScene();
-  const auto& draws = vkgfx::VkRecordedDraws(d);
+  const auto& draws = gx::GxRecordedDraws(d);
   ASSERT_EQ(1u, draws.size());
   ASSERT_EQ(3 * sizeof(V), draws[0].vertices.size());
   V first;
@@ -320,7 +320,7 @@ TEST_F(RecordingDevice, IndexedDrawsStayInsideTheirBuffers) {
   EXPECT_EQ(D3DERR_INVALIDCALL, d->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 0, 4, 3, 2));  // past the indexes
   EXPECT_EQ(D3DERR_INVALIDCALL, d->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, -1, 0, 4, 0, 2));
   d->EndScene();
-  const auto& draws = vkgfx::VkRecordedDraws(d);
+  const auto& draws = gx::GxRecordedDraws(d);
   ASSERT_EQ(1u, draws.size());
   EXPECT_EQ(std::vector<std::uint16_t>(idx, idx + 6), draws[0].indexes);
 }
@@ -406,22 +406,22 @@ TEST_F(RecordingDevice, RenderTargetsKeepIdentityAndResetTheViewport) {
 }
 
 TEST_F(RecordingDevice, ShadersKeepTheirSourceAndConstantsAreDeviceState) {
-  const char* source = "#version 330 core\nout vec4 vk_FragColor;\nvoid main() { vk_FragColor = vec4(1.0); }\n";
+  const char* source = "#version 330 core\nout vec4 gx_FragColor;\nvoid main() { gx_FragColor = vec4(1.0); }\n";
   std::shared_ptr<IDirect3DPixelShader9> ps;
   ASSERT_EQ(D3D_OK, d->CreatePixelShader(reinterpret_cast<const DWORD*>(source), ps));
-  EXPECT_STREQ(source, ps->VkSource());
+  EXPECT_STREQ(source, ps->GxSource());
   EXPECT_EQ(D3DERR_INVALIDCALL, d->CreatePixelShader(nullptr, ps));
 
   const float tint[4] = {0.5f, 1, 0.25f, 1};
-  vkgfx::VkResetStats(d);
-  EXPECT_EQ(D3D_OK, d->VkSetPixelShaderConstantF("tint", tint, 4));
-  EXPECT_EQ(D3D_OK, d->VkSetPixelShaderConstantF("tint", tint, 4));  // unchanged: filtered
-  EXPECT_EQ(D3DERR_INVALIDCALL, d->VkSetPixelShaderConstantF(nullptr, tint, 4));
-  EXPECT_EQ(D3DERR_INVALIDCALL, d->VkSetVertexShaderConstantI("n", nullptr, 1));
-  auto stats = vkgfx::VkGetStats(d);
+  gx::GxResetStats(d);
+  EXPECT_EQ(D3D_OK, d->GxSetPixelShaderConstantF("tint", tint, 4));
+  EXPECT_EQ(D3D_OK, d->GxSetPixelShaderConstantF("tint", tint, 4));  // unchanged: filtered
+  EXPECT_EQ(D3DERR_INVALIDCALL, d->GxSetPixelShaderConstantF(nullptr, tint, 4));
+  EXPECT_EQ(D3DERR_INVALIDCALL, d->GxSetVertexShaderConstantI("n", nullptr, 1));
+  auto stats = gx::GxGetStats(d);
   EXPECT_EQ(1u, stats.stateChanges);
   EXPECT_EQ(1u, stats.redundantStates);
-  EXPECT_EQ("SetPixelShaderConstant 4", vkgfx::VkRecordedCalls(d).back());
+  EXPECT_EQ("SetPixelShaderConstant 4", gx::GxRecordedCalls(d).back());
 }
 
 }  // namespace

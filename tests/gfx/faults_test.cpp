@@ -10,20 +10,20 @@ namespace {
 class Faults : public ::testing::Test {
  protected:
   void SetUp() override {
-    vkgfx::ClearFaults();
+    gx::ClearFaults();
     os::SetHeadless(true);
-    vkgfx::SetBackendKind(vkgfx::BackendKind::Recording);
+    gx::SetBackendKind(gx::BackendKind::Recording);
   }
   void TearDown() override {
-    vkgfx::ClearFaults();
-    vkgfx::VkResetDisplayModes();
+    gx::ClearFaults();
+    gx::GxResetDisplayModes();
   }
 };
 
 TEST_F(Faults, Direct3DCreateCanFailAndChecksTheVersion) {
   EXPECT_TRUE(Direct3DCreate9(0x80000020u));  // what the program passes: 32 with the top bit
   EXPECT_FALSE(Direct3DCreate9(31));
-  vkgfx::InjectedFaults().failDirect3DCreate = true;
+  gx::InjectedFaults().failDirect3DCreate = true;
   EXPECT_FALSE(Direct3DCreate9(D3D_SDK_VERSION));
 }
 
@@ -34,7 +34,7 @@ TEST_F(Faults, DepthProbesFailOneByOne) {
   };
   EXPECT_EQ(D3D_OK, probe(D3DFMT_D32));
   EXPECT_EQ(D3D_OK, probe(D3DFMT_D24S8));
-  vkgfx::InjectedFaults().unsupportedDepthFormats = {D3DFMT_D32, D3DFMT_D24S8};
+  gx::InjectedFaults().unsupportedDepthFormats = {D3DFMT_D32, D3DFMT_D24S8};
   EXPECT_EQ(D3DERR_NOTAVAILABLE, probe(D3DFMT_D32));
   EXPECT_EQ(D3DERR_NOTAVAILABLE, probe(D3DFMT_D24S8));
   EXPECT_EQ(D3D_OK, probe(D3DFMT_D24X8));
@@ -43,8 +43,8 @@ TEST_F(Faults, DepthProbesFailOneByOne) {
             d3d->CheckDeviceFormat(1, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DUSAGE_DEPTHSTENCIL, D3DRTYPE_SURFACE,
                                    D3DFMT_D16));
   // The gl backend tells the truth: GL 3.3 renders to 16, 24 and 24+8 bits only.
-  vkgfx::ClearFaults();
-  vkgfx::SetBackendKind(vkgfx::BackendKind::Gl);
+  gx::ClearFaults();
+  gx::SetBackendKind(gx::BackendKind::Gl);
   auto gl = Direct3DCreate9(D3D_SDK_VERSION);
   EXPECT_EQ(D3DERR_NOTAVAILABLE,
             gl->CheckDeviceFormat(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, D3DUSAGE_DEPTHSTENCIL, D3DRTYPE_SURFACE, D3DFMT_D32));
@@ -60,7 +60,7 @@ TEST_F(Faults, CreateDeviceFailsAsToldThenFillsInTheWindowedSize) {
   pp.BackBufferHeight = 200;
   pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
   std::shared_ptr<IDirect3DDevice9> device;
-  vkgfx::InjectedFaults().failCreateDevice = 1;
+  gx::InjectedFaults().failCreateDevice = 1;
   EXPECT_EQ(D3DERR_NOTAVAILABLE, d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, 0x20, &pp, device));
   EXPECT_FALSE(device);
   EXPECT_EQ(D3DERR_INVALIDCALL, d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, 0, &pp, device));  // no vertex processing
@@ -86,12 +86,12 @@ TEST_F(Faults, CapsTellWhatTheLayerDoes) {
   EXPECT_GE(caps.VertexShaderVersion, D3DVS_VERSION(2, 0));
   EXPECT_TRUE(caps.TextureCaps & D3DPTEXTURECAPS_CUBEMAP);
   EXPECT_TRUE(caps.AlphaCmpCaps & D3DPCMPCAPS_GREATEREQUAL);
-  vkgfx::InjectedFaults().failGetDeviceCaps = true;
+  gx::InjectedFaults().failGetDeviceCaps = true;
   EXPECT_TRUE(FAILED(d3d->GetDeviceCaps(0, D3DDEVTYPE_HAL, &caps)));
 }
 
 TEST_F(Faults, DisplayModesComeFromTheConfiguredList) {
-  vkgfx::VkSetDisplayModes({{640, 480, 60, D3DFMT_X8R8G8B8}, {800, 600, 75, D3DFMT_X8R8G8B8},
+  gx::GxSetDisplayModes({{640, 480, 60, D3DFMT_X8R8G8B8}, {800, 600, 75, D3DFMT_X8R8G8B8},
                             {640, 480, 60, D3DFMT_R5G6B5}},
                            {1024, 768, 60, D3DFMT_X8R8G8B8});
   auto d3d = Direct3DCreate9(D3D_SDK_VERSION);
@@ -105,15 +105,15 @@ TEST_F(Faults, DisplayModesComeFromTheConfiguredList) {
   EXPECT_EQ(D3DERR_INVALIDCALL, d3d->EnumAdapterModes(0, D3DFMT_X8R8G8B8, 2, &m));
   ASSERT_EQ(D3D_OK, d3d->GetAdapterDisplayMode(0, &m));
   EXPECT_EQ(1024u, m.Width);
-  vkgfx::VkResetDisplayModes();
+  gx::GxResetDisplayModes();
   EXPECT_GT(d3d->GetAdapterModeCount(0, D3DFMT_X8R8G8B8), 0u);  // headless default list
 }
 
 TEST_F(Faults, LostDeviceRecoversOnlyThroughReset) {
-  auto device = MakeDevice(vkgfx::BackendKind::Recording);
+  auto device = MakeDevice(gx::BackendKind::Recording);
   ASSERT_TRUE(device);
   device->SetRenderState(D3DRS_LIGHTING, FALSE);
-  auto& f = vkgfx::InjectedFaults();
+  auto& f = gx::InjectedFaults();
   f.presentDeviceLost = 1;
   f.lostCooperativeLevels = {D3DERR_DEVICELOST, D3DERR_DEVICELOST, D3DERR_DEVICENOTRESET};
   f.failReset = 1;
@@ -147,8 +147,8 @@ TEST_F(Faults, LostDeviceRecoversOnlyThroughReset) {
 }
 
 TEST_F(Faults, BeginSceneAndLocksFailAsTold) {
-  auto device = MakeDevice(vkgfx::BackendKind::Recording);
-  auto& f = vkgfx::InjectedFaults();
+  auto device = MakeDevice(gx::BackendKind::Recording);
+  auto& f = gx::InjectedFaults();
   f.failBeginScene = 1;
   EXPECT_TRUE(FAILED(device->BeginScene()));
   EXPECT_EQ(D3D_OK, device->BeginScene());
@@ -169,7 +169,7 @@ TEST_F(Faults, BeginSceneAndLocksFailAsTold) {
 }
 
 TEST_F(Faults, ClearChecksItsArguments) {
-  auto device = MakeDevice(vkgfx::BackendKind::Recording, 32, 32, false);
+  auto device = MakeDevice(gx::BackendKind::Recording, 32, 32, false);
   EXPECT_EQ(D3D_OK, device->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0));
   EXPECT_EQ(D3DERR_INVALIDCALL, device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0));  // no depth buffer
   RECT r{0, 0, 4, 4};

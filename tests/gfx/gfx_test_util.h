@@ -17,10 +17,10 @@ struct Rgba {
   int r, g, b, a;
 };
 
-inline std::shared_ptr<IDirect3DDevice9> MakeDevice(vkgfx::BackendKind kind, UINT width = 64, UINT height = 64,
+inline std::shared_ptr<IDirect3DDevice9> MakeDevice(gx::BackendKind kind, UINT width = 64, UINT height = 64,
                                                     bool depth = true, D3DFORMAT depthFormat = D3DFMT_D24S8) {
   os::SetHeadless(true);
-  vkgfx::SetBackendKind(kind);
+  gx::SetBackendKind(kind);
   auto d3d = Direct3DCreate9(D3D_SDK_VERSION);
   if (!d3d) return nullptr;
   D3DPRESENT_PARAMETERS pp{};
@@ -40,10 +40,10 @@ inline std::shared_ptr<IDirect3DDevice9> MakeDevice(vkgfx::BackendKind kind, UIN
 class Picture {
  public:
   explicit Picture(IDirect3DDevice9* device) {
-    EXPECT_EQ(D3D_OK, vkgfx::VkReadBackBuffer(device, pixels_, width_, height_));
+    EXPECT_EQ(D3D_OK, gx::GxReadBackBuffer(device, pixels_, width_, height_));
   }
   explicit Picture(IDirect3DSurface9* surface) {
-    EXPECT_EQ(D3D_OK, vkgfx::VkReadSurface(surface, pixels_, width_, height_));
+    EXPECT_EQ(D3D_OK, gx::GxReadSurface(surface, pixels_, width_, height_));
   }
   Rgba At(UINT x, UINT y) const {
     const std::uint8_t* p = &pixels_[(size_t(y) * width_ + x) * 4];

@@ -9,7 +9,7 @@ namespace {
 
 std::shared_ptr<IDirect3DDevice9> MakeMultisampled(D3DMULTISAMPLE_TYPE samples) {
   os::SetHeadless(true);
-  vkgfx::SetBackendKind(vkgfx::BackendKind::Gl);
+  gx::SetBackendKind(gx::BackendKind::Gl);
   auto d3d = Direct3DCreate9(D3D_SDK_VERSION);
   if (!d3d) return nullptr;
   EXPECT_EQ(D3D_OK, d3d->CheckDeviceMultiSampleType(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, TRUE, samples, nullptr));

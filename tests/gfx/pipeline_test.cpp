@@ -12,8 +12,8 @@ namespace {
 class GfxPipeline_conformance : public ::testing::Test {
  protected:
   void SetUp() override {
-    vkgfx::ClearFaults();
-    device = MakeDevice(vkgfx::BackendKind::Gl);
+    gx::ClearFaults();
+    device = MakeDevice(gx::BackendKind::Gl);
     ASSERT_TRUE(device);
     d = device.get();
     d->SetRenderState(D3DRS_LIGHTING, FALSE);
@@ -199,15 +199,15 @@ TEST_F(GfxPipeline_conformance, MipFilterPicksSmallerLevels) {
 TEST_F(GfxPipeline_conformance, RedundantStatesIssueNoGlCalls) {
   d->BeginScene();
   DrawRect(d, 0, 0, 8, 8, 0xFFFFFFFF);
-  vkgfx::VkResetStats(d);
+  gx::GxResetStats(d);
   DrawRect(d, 0, 0, 8, 8, 0xFFFFFFFF);
-  auto one = vkgfx::VkGetStats(d).glCalls;
-  vkgfx::VkResetStats(d);
+  auto one = gx::GxGetStats(d).glCalls;
+  gx::GxResetStats(d);
   d->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);  // already so
   d->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
   DrawRect(d, 0, 0, 8, 8, 0xFFFFFFFF);
   d->EndScene();
-  EXPECT_EQ(one, vkgfx::VkGetStats(d).glCalls);
+  EXPECT_EQ(one, gx::GxGetStats(d).glCalls);
   EXPECT_LE(one, 3u);  // the vertices, the draw, nothing else
 }
 

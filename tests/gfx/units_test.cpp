@@ -15,71 +15,71 @@ using namespace gfxtest;
 namespace {
 
 TEST(GfxUnits, LayoutsOfTheProgramsVertexFormats) {
-  auto screen = vkgfx::LayoutOf(0x104);  // XYZRHW | TEX1
+  auto screen = gx::LayoutOf(0x104);  // XYZRHW | TEX1
   EXPECT_EQ(24u, screen.stride);
   EXPECT_TRUE(screen.rhw);
   EXPECT_EQ(16, screen.tex[0]);
-  auto lit = vkgfx::LayoutOf(0x112);  // XYZ | NORMAL | TEX1
+  auto lit = gx::LayoutOf(0x112);  // XYZ | NORMAL | TEX1
   EXPECT_EQ(32u, lit.stride);
   EXPECT_EQ(12, lit.normal);
   EXPECT_EQ(24, lit.tex[0]);
-  auto full = vkgfx::LayoutOf(0x152);  // XYZ | NORMAL | DIFFUSE | TEX1
+  auto full = gx::LayoutOf(0x152);  // XYZ | NORMAL | DIFFUSE | TEX1
   EXPECT_EQ(36u, full.stride);
   EXPECT_EQ(24, full.diffuse);
   EXPECT_EQ(28, full.tex[0]);
-  auto colored = vkgfx::LayoutOf(0x42);  // XYZ | DIFFUSE
+  auto colored = gx::LayoutOf(0x42);  // XYZ | DIFFUSE
   EXPECT_EQ(16u, colored.stride);
   EXPECT_EQ(-1, colored.normal);
   EXPECT_EQ(0u, colored.texCount);
   // Texture coordinate sizes come from the high bits: set 0 with three floats.
-  auto three = vkgfx::LayoutOf(D3DFVF_XYZ | D3DFVF_TEX1 | (1u << 16));
+  auto three = gx::LayoutOf(D3DFVF_XYZ | D3DFVF_TEX1 | (1u << 16));
   EXPECT_EQ(3u, three.texSize[0]);
   EXPECT_EQ(24u, three.stride);
 }
 
 TEST(GfxUnits, VertexCountsAndMipChains) {
-  EXPECT_EQ(6u, vkgfx::VertexCountOf(D3DPT_TRIANGLELIST, 2));
-  EXPECT_EQ(4u, vkgfx::VertexCountOf(D3DPT_TRIANGLESTRIP, 2));
-  EXPECT_EQ(0u, vkgfx::VertexCountOf(D3DPT_TRIANGLESTRIP, 0));
-  EXPECT_EQ(0u, vkgfx::VertexCountOf(D3DPRIMITIVETYPE(9), 2));
-  EXPECT_EQ(1u, vkgfx::FullMipCount(1, 1));
-  EXPECT_EQ(9u, vkgfx::FullMipCount(256, 3));
+  EXPECT_EQ(6u, gx::VertexCountOf(D3DPT_TRIANGLELIST, 2));
+  EXPECT_EQ(4u, gx::VertexCountOf(D3DPT_TRIANGLESTRIP, 2));
+  EXPECT_EQ(0u, gx::VertexCountOf(D3DPT_TRIANGLESTRIP, 0));
+  EXPECT_EQ(0u, gx::VertexCountOf(D3DPRIMITIVETYPE(9), 2));
+  EXPECT_EQ(1u, gx::FullMipCount(1, 1));
+  EXPECT_EQ(9u, gx::FullMipCount(256, 3));
 }
 
 TEST(GfxUnits, PixelFormatsDecodeToRgba) {
   std::uint8_t rgba[4];
   const std::uint8_t argb[4] = {0x30, 0x20, 0x10, 0x40};  // B, G, R, A in memory
-  vkgfx::PixelToRgba8(D3DFMT_A8R8G8B8, argb, rgba);
+  gx::PixelToRgba8(D3DFMT_A8R8G8B8, argb, rgba);
   EXPECT_EQ(0x10, rgba[0]);
   EXPECT_EQ(0x30, rgba[2]);
   EXPECT_EQ(0x40, rgba[3]);
-  vkgfx::PixelToRgba8(D3DFMT_X8R8G8B8, argb, rgba);
+  gx::PixelToRgba8(D3DFMT_X8R8G8B8, argb, rgba);
   EXPECT_EQ(255, rgba[3]);
   const std::uint8_t x1555[2] = {0x1F, 0x00};  // blue only, top bit clear
-  vkgfx::PixelToRgba8(D3DFMT_X1R5G5B5, x1555, rgba);
+  gx::PixelToRgba8(D3DFMT_X1R5G5B5, x1555, rgba);
   EXPECT_EQ(255, rgba[2]);
   EXPECT_EQ(255, rgba[3]);
-  vkgfx::PixelToRgba8(D3DFMT_A1R5G5B5, x1555, rgba);
+  gx::PixelToRgba8(D3DFMT_A1R5G5B5, x1555, rgba);
   EXPECT_EQ(0, rgba[3]);
   const std::uint8_t green565[2] = {0xE0, 0x07};
-  vkgfx::PixelToRgba8(D3DFMT_R5G6B5, green565, rgba);
+  gx::PixelToRgba8(D3DFMT_R5G6B5, green565, rgba);
   EXPECT_EQ(0, rgba[0]);
   EXPECT_EQ(255, rgba[1]);
-  EXPECT_FALSE(vkgfx::IsTextureFormat(D3DFMT_D24S8));
-  EXPECT_TRUE(vkgfx::IsDepthFormat(D3DFMT_D24S8));
+  EXPECT_FALSE(gx::IsTextureFormat(D3DFMT_D24S8));
+  EXPECT_TRUE(gx::IsDepthFormat(D3DFMT_D24S8));
 }
 
 TEST(GfxUnits, InverseUndoesAndSingularIsRefused) {
   D3DMATRIX m{};
   m._11 = 2, m._12 = 1, m._22 = 3, m._33 = 0.5f, m._41 = 4, m._42 = -2, m._43 = 1, m._44 = 1;
   D3DMATRIX inv{};
-  ASSERT_TRUE(vkgfx::Invert(m, inv));
-  D3DMATRIX id = vkgfx::Multiply(m, inv);
+  ASSERT_TRUE(gx::Invert(m, inv));
+  D3DMATRIX id = gx::Multiply(m, inv);
   for (int i = 0; i < 4; ++i)
     for (int j = 0; j < 4; ++j) EXPECT_NEAR(i == j ? 1.0f : 0.0f, id.m[i][j], 1e-5f) << i << j;
   D3DMATRIX zero{};
-  EXPECT_FALSE(vkgfx::Invert(zero, inv));
-  D3DVECTOR v = vkgfx::TransformNormal({1, 0, 0}, m);  // the translation does not apply
+  EXPECT_FALSE(gx::Invert(zero, inv));
+  D3DVECTOR v = gx::TransformNormal({1, 0, 0}, m);  // the translation does not apply
   EXPECT_EQ(2.0f, v.x);
   EXPECT_EQ(1.0f, v.y);
 }
@@ -87,7 +87,7 @@ TEST(GfxUnits, InverseUndoesAndSingularIsRefused) {
 // Every shape of key the generator can produce must compile and link: a typo in
 // one branch of the generator would otherwise only show in the scene that uses it.
 TEST(GfxUnits_conformance, EveryProgramShapeBuilds) {
-  auto device = MakeDevice(vkgfx::BackendKind::Gl, 16, 16);
+  auto device = MakeDevice(gx::BackendKind::Gl, 16, 16);
   ASSERT_TRUE(device);
   IDirect3DDevice9* d = device.get();
   std::shared_ptr<IDirect3DTexture9> tex;
@@ -141,13 +141,13 @@ TEST(GfxUnits_conformance, EveryProgramShapeBuilds) {
                                                      : DWORD((v + stage) % 4 + 1) |
                                                            ((v % 2) ? DWORD(D3DTTFF_PROJECTED) : DWORD(0)));
       }
-      UINT stride = vkgfx::LayoutOf(fvf).stride;
+      UINT stride = gx::LayoutOf(fvf).stride;
       ASSERT_EQ(D3D_OK, d->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, vertices.data(), stride))
           << "variant " << variant << " fvf " << fvf;
     }
   }
   d->EndScene();
-  EXPECT_GT(vkgfx::VkGetStats(d).programsCompiled, 30u);
+  EXPECT_GT(gx::GxGetStats(d).programsCompiled, 30u);
 }
 
 }  // namespace

@@ -63,11 +63,11 @@ TEST_F(RenderTargetTest, DrawSetsTextureFvfCullAndNothingElse) {
   Device()->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
   Device()->SetRenderState(D3DRS_CULLMODE, D3DCULL_CW);
   Device()->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);
-  vkgfx::VkClearRecording(Device());
+  gx::GxClearRecording(Device());
   Device()->BeginScene();
   ASSERT_EQ(Target.Draw(), D3D_OK);
   Device()->EndScene();
-  const auto& Draws = vkgfx::VkRecordedDraws(Device());
+  const auto& Draws = gx::GxRecordedDraws(Device());
   ASSERT_EQ(Draws.size(), 1u);
   const auto& D = Draws[0];
   EXPECT_EQ(D.type, D3DPT_TRIANGLESTRIP);
@@ -83,12 +83,12 @@ TEST_F(RenderTargetTest, DrawSetsTextureFvfCullAndNothingElse) {
 }
 
 TEST_F(RenderTargetTest, RefusedTextureLeavesTheScreenAlone) {
-  vkgfx::InjectedFaults().failCreateResource = 1;
-  vkgfx::VkClearRecording(Device());
+  gx::InjectedFaults().failCreateResource = 1;
+  gx::GxClearRecording(Device());
   TvokRenderTarget Target(D3D(), 64, 48);
   EXPECT_FALSE(Target.Texture);
   // The creation's clear did not go to the back buffer in place of the missing texture.
-  for (const auto& C : vkgfx::VkRecordedCalls(Device())) EXPECT_NE(C.rfind("Clear", 0), 0u) << C;
+  for (const auto& C : gx::GxRecordedCalls(Device())) EXPECT_NE(C.rfind("Clear", 0), 0u) << C;
   const auto Screen = CurrentTarget(Device());
   EXPECT_TRUE(FAILED(Target.BeginRender()));
   Target.EndRender();
@@ -99,7 +99,7 @@ TEST_F(RenderTargetTest, RefusedTextureLeavesTheScreenAlone) {
   TvokScreenPlane Plane(D3D(), nullptr);
   EXPECT_TRUE(FAILED(Plane.Draw()));
   Device()->EndScene();
-  EXPECT_TRUE(vkgfx::VkRecordedDraws(Device()).empty());
+  EXPECT_TRUE(gx::GxRecordedDraws(Device()).empty());
 }
 
 using SpriteTest = ShowTest;
@@ -139,7 +139,7 @@ TEST_F(SpriteTest, TextureKeepsTheRequestedSizeAndFillClampsEveryLevel) {
       S.Texture->GetSurfaceLevel(Level, Surface);
       std::vector<uint8_t> Rgba;
       UINT W = 0, H = 0;
-      ASSERT_EQ(vkgfx::VkReadSurface(Surface.get(), Rgba, W, H), D3D_OK);
+      ASSERT_EQ(gx::GxReadSurface(Surface.get(), Rgba, W, H), D3D_OK);
       for (size_t i = 0; i < Rgba.size(); i += 4) {
         const uint32_t Argb = (uint32_t(Rgba[i + 3]) << 24) | (uint32_t(Rgba[i]) << 16) | (uint32_t(Rgba[i + 1]) << 8) |
                               Rgba[i + 2];
@@ -153,10 +153,10 @@ TEST_F(SpriteTest, FailuresReportTheirMessages) {
   TvokSprite S(D3D());
   LPDIRECT3DTEXTURE9 Out;
   S.CreateTexture(8, 8, D3DFMT_A8R8G8B8, Out);
-  vkgfx::InjectedFaults().failLock = 100;
+  gx::InjectedFaults().failLock = 100;
   EXPECT_FALSE(S.FillTexture(0, 0, 0));
   EXPECT_EQ(S.ErrorText, "Sprite fill texture error.");
-  vkgfx::InjectedFaults().failCreateResource = 1;
+  gx::InjectedFaults().failCreateResource = 1;
   S.CreateTexture(16, 16, D3DFMT_A8R8G8B8, Out);
   EXPECT_FALSE(S.Ok);
   EXPECT_EQ(S.ErrorText, "Sprite load texture from file error.");
@@ -170,14 +170,14 @@ TEST_F(SpriteTest, DrawsTheRequestedRectangleInItsColourOnlyWhileVisible) {
   S.CreateTexture(50, 30, D3DFMT_A8R8G8B8, Out);
   S.SetAlpha(0x40);
   S.SetX(5);
-  vkgfx::VkClearRecording(Device());
+  gx::GxClearRecording(Device());
   Device()->BeginScene();
   S.Visible = false;
   S.Draw();
   S.Visible = true;
   S.Draw();
   Device()->EndScene();
-  const auto& Draws = vkgfx::VkRecordedDraws(Device());
+  const auto& Draws = gx::GxRecordedDraws(Device());
   ASSERT_EQ(Draws.size(), 1u);
   EXPECT_EQ(Draws[0].state.textures[0], S.Texture);
   // Pre-transformed corners x, y, z, rhw, colour, u, v: the size asked for, not the texture's.

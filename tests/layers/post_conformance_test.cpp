@@ -35,7 +35,7 @@ double MeanDifference(const Picture& A, const Picture& B) {
 
 class PostGl_conformance : public ShowTest {
  protected:
-  vkgfx::BackendKind Kind() const override { return vkgfx::BackendKind::Gl; }
+  gx::BackendKind Kind() const override { return gx::BackendKind::Gl; }
   int ScreenHeight() const override { return 50; }
 
   void Fill(int L, int T, int R, int B, D3DCOLOR Colour) {
@@ -45,7 +45,7 @@ class PostGl_conformance : public ShowTest {
 
   Picture ReadBack() {
     Picture P;
-    EXPECT_EQ(vkgfx::VkReadBackBuffer(Device(), P.Rgba, P.Width, P.Height), D3D_OK);
+    EXPECT_EQ(gx::GxReadBackBuffer(Device(), P.Rgba, P.Width, P.Height), D3D_OK);
     return P;
   }
 

@@ -23,13 +23,13 @@ inline void NoFrame(int) {}
 
 class ShowTest : public ::testing::Test {
  protected:
-  virtual vkgfx::BackendKind Kind() const { return vkgfx::BackendKind::Recording; }
+  virtual gx::BackendKind Kind() const { return gx::BackendKind::Recording; }
   virtual int ScreenHeight() const { return 48; }
 
   void SetUp() override {
     os::SetHeadless(true);
-    vkgfx::ClearFaults();
-    vkgfx::SetBackendKind(Kind());
+    gx::ClearFaults();
+    gx::SetBackendKind(Kind());
     ResetShowState();
     Engine = new TvokEngine(nullptr, 64, ScreenHeight(), 0, true, "layers", NoFrame, NoFrame, false, true, true,
                             false, false, true, D3DMULTISAMPLE_NONE, 0);
@@ -51,7 +51,7 @@ class ShowTest : public ::testing::Test {
     }
     delete Engine;
     Engine = nullptr;
-    vkgfx::ClearFaults();
+    gx::ClearFaults();
     ResetShowState();
   }
 

@@ -13,15 +13,15 @@ namespace vktest {
 
 inline os::LRESULT IgnoreMessages(HWND, uint32_t, os::WPARAM, os::LPARAM) { return 0; }
 
-inline std::unique_ptr<TvokD3D> MakeD3D(vkgfx::BackendKind kind, int width = 64, int height = 64) {
+inline std::unique_ptr<TvokD3D> MakeD3D(gx::BackendKind kind, int width = 64, int height = 64) {
   os::SetHeadless(true);
   os::WindowClass wc;
   wc.name = "vokModelsTest";
   wc.proc = IgnoreMessages;
   os::RegisterClass(wc);
   HWND window = os::CreateWindow("vokModelsTest", "models", 0, 0, 0, 0, width, height);
-  vkgfx::ClearFaults();
-  vkgfx::SetBackendKind(kind);
+  gx::ClearFaults();
+  gx::SetBackendKind(kind);
   return std::make_unique<TvokD3D>(window, width, height, 0, true, false, false, true, false, false, false,
                                    D3DMULTISAMPLE_NONE);
 }
@@ -30,15 +30,15 @@ inline std::unique_ptr<TvokD3D> MakeD3D(vkgfx::BackendKind kind, int width = 64,
 class RecordingSceneTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    d3d = MakeD3D(vkgfx::BackendKind::Recording);
+    d3d = MakeD3D(gx::BackendKind::Recording);
     ASSERT_TRUE(d3d->Ok) << d3d->ErrorText;
     dev = d3d->Device.get();
-    vkgfx::VkClearRecording(dev);
+    gx::GxClearRecording(dev);
     ASSERT_EQ(dev->BeginScene(), S_OK);
   }
   void TearDown() override {
     dev->EndScene();
-    vkgfx::ClearFaults();
+    gx::ClearFaults();
   }
 
   std::unique_ptr<TvokD3D> d3d;

@@ -9,15 +9,15 @@
 
 namespace {
 
-using vkgfx::DeviceState;
+using gx::DeviceState;
 
 class ModelDraw : public vktest::RecordingSceneTest {
  protected:
 
-  size_t Draws() { return vkgfx::VkRecordedDraws(dev).size(); }
-  const DeviceState& Drawn(size_t i) { return vkgfx::VkRecordedDraws(dev).at(i).state; }
+  size_t Draws() { return gx::GxRecordedDraws(dev).size(); }
+  const DeviceState& Drawn(size_t i) { return gx::GxRecordedDraws(dev).at(i).state; }
   std::vector<TModelVertex> DrawnVertices(size_t i) {
-    const auto& bytes = vkgfx::VkRecordedDraws(dev).at(i).vertices;
+    const auto& bytes = gx::GxRecordedDraws(dev).at(i).vertices;
     std::vector<TModelVertex> v(bytes.size() / sizeof(TModelVertex));
     std::memcpy(v.data(), bytes.data(), v.size() * sizeof(TModelVertex));
     return v;
@@ -76,7 +76,7 @@ TEST_F(ModelDraw, BuiltGeometryIsDrawnAndMissingGeometryIsSkipped) {
   o->UpdateWorld();
   o->DrawObject(false);
   ASSERT_EQ(Draws(), 1u);
-  const auto& d = vkgfx::VkRecordedDraws(dev)[0];
+  const auto& d = gx::GxRecordedDraws(dev)[0];
   EXPECT_EQ(d.type, D3DPT_TRIANGLELIST);
   EXPECT_EQ(d.primitiveCount, 4u);
   EXPECT_EQ(d.stride, 32u);
@@ -92,11 +92,11 @@ TEST_F(ModelDraw, BuiltGeometryIsDrawnAndMissingGeometryIsSkipped) {
   EXPECT_EQ(o->PrimitiveCount, 0);
   // Creation and lock failures leave no buffer either.
   o->Param3 = 2;
-  vkgfx::InjectedFaults().failCreateResource = 1;
+  gx::InjectedFaults().failCreateResource = 1;
   o->BuildPlane();
   EXPECT_FALSE(o->VertexBuffer);
   EXPECT_EQ(o->PrimitiveCount, 4);  // the counts are already set
-  vkgfx::InjectedFaults().failLock = 1;
+  gx::InjectedFaults().failLock = 1;
   o->BuildCylinder();
   EXPECT_FALSE(o->VertexBuffer);
   SetMarkers();

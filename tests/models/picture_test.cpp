@@ -33,7 +33,7 @@ void SetLight(IDirect3DDevice9* dev) {
 }
 
 TEST(ModelPictureConformance, ShapesLandWhereTheyArePlaced) {
-  auto d3d = vktest::MakeD3D(vkgfx::BackendKind::Gl, 192, 128);
+  auto d3d = vktest::MakeD3D(gx::BackendKind::Gl, 192, 128);
   if (!d3d->Ok) GTEST_SKIP() << "no GL device: " << d3d->ErrorText;
   IDirect3DDevice9* dev = d3d->Device.get();
   d3d->SetProjection(d3d->Aspect, 0.1f, 1000.0f, SinglePi / 4);
@@ -67,7 +67,7 @@ TEST(ModelPictureConformance, ShapesLandWhereTheyArePlaced) {
   }
   dev->EndScene();
   Picture p;
-  ASSERT_EQ(vkgfx::VkReadBackBuffer(dev, p.rgba, p.width, p.height), S_OK);
+  ASSERT_EQ(gx::GxReadBackBuffer(dev, p.rgba, p.width, p.height), S_OK);
   std::string error;
   WritePng(testing::TempDir() + "models_shapes.png", p.rgba, p.width, p.height, error);
 

@@ -16,15 +16,15 @@ namespace {
 const std::string kArchive = std::string(VK_RUN_DIR) + "/Quorvanteplidusk.vkr";
 
 // An archive entry decoded as a picture (BGRA, top row first).
-vkd3dx::Image Picture(const std::string& name) {
+d3dx::Image Picture(const std::string& name) {
   TvokResource r;
-  vkd3dx::Image img;
+  d3dx::Image img;
   if (!r.Open(kArchive)) return img;
   TResourceEntry e{};
   if (!r.ReadByName(name, e)) return img;
-  vkd3dx::FileKind kind;
+  d3dx::FileKind kind;
   std::string error;
-  vkd3dx::DecodeImage(static_cast<const std::uint8_t*>(e.Data), std::size_t(e.Size), img, kind, error);
+  d3dx::DecodeImage(static_cast<const std::uint8_t*>(e.Data), std::size_t(e.Size), img, kind, error);
   r.FreeEntry(e);
   return img;
 }
@@ -34,7 +34,7 @@ double Luma(const std::uint8_t* bgra) { return 0.299 * bgra[2] + 0.587 * bgra[1]
 }  // namespace
 
 TEST(ShowPictures, TheEndPictureIsSixteenByNineAtFullHdWithoutBands) {
-  const vkd3dx::Image end = Picture("EndPic");
+  const d3dx::Image end = Picture("EndPic");
   ASSERT_GT(end.width, 0u) << kArchive;
   EXPECT_GE(end.width, 1920u);
   EXPECT_GE(end.height, 1080u);
@@ -56,16 +56,16 @@ TEST(ShowPictures, TheSkyIsSharpAndItsLowerHalfHasLightAndDetail) {
   ASSERT_TRUE(r.Open(kArchive)) << kArchive;
   TResourceEntry e{};
   ASSERT_TRUE(r.ReadByName("WaterCube", e));
-  vkd3dx::DdsFile dds;
+  d3dx::DdsFile dds;
   std::string error;
-  ASSERT_TRUE(vkd3dx::DecodeDds(static_cast<const std::uint8_t*>(e.Data), std::size_t(e.Size), dds, error)) << error;
+  ASSERT_TRUE(d3dx::DecodeDds(static_cast<const std::uint8_t*>(e.Data), std::size_t(e.Size), dds, error)) << error;
   r.FreeEntry(e);
   ASSERT_TRUE(dds.cube);
   EXPECT_EQ(dds.width, 512u);
   EXPECT_EQ(dds.height, 512u);
   // Below the horizon: the whole -Y face and the lower halves of the four side faces.
   for (int f : {0, 1, 3, 4, 5}) {
-    const vkd3dx::Image& face = dds.faces[f][0];
+    const d3dx::Image& face = dds.faces[f][0];
     const std::uint32_t from = f == 3 ? 0 : face.height / 2 + 8;
     double sum = 0, sum2 = 0, n = 0;
     for (std::uint32_t y = from; y < face.height; ++y)
@@ -82,7 +82,7 @@ TEST(ShowPictures, TheSkyIsSharpAndItsLowerHalfHasLightAndDetail) {
 }
 
 TEST(ShowPictures, TwentyFogLayersAddedInTheMiddleStayBelowWhite) {
-  const vkd3dx::Image fog = Picture("fog");
+  const d3dx::Image fog = Picture("fog");
   ASSERT_GT(fog.width, 0u) << kArchive;
   ASSERT_TRUE(fog.hasAlpha);
   // The layers add their colour (the blend's alpha is the material's, not the picture's) and

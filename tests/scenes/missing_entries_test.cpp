@@ -46,7 +46,7 @@ TEST(ShowWithMissingEntries, RunsToTheEndWithoutThem) {
   const std::string Path =
       ArchiveWithout(Temp, {"Ticket-7", "WaterFX", "WaterCube", "Floor", "EndPic", "fog", "pshBlur", "texShowDown"});
   ASSERT_FALSE(Path.empty());
-  WholeShow Show(vkgfx::BackendKind::Recording, Path);
+  WholeShow Show(gx::BackendKind::Recording, Path);
   Show.Load();
   ASSERT_TRUE(Show.Error.empty()) << Show.Error;
   EXPECT_EQ(TexTickets[7], nullptr);
@@ -69,7 +69,7 @@ TEST(ShowWithMissingEntries, WithNoEntryFoundAtAllTheScenesStillRunToTheEnd) {
   TempDir Temp;
   Bytes Bad = ToBytes("vokresource1.00");
   Bad.resize(19, 0);
-  WholeShow Show(vkgfx::BackendKind::Recording, Temp.Write("bad.vkr", Bad));
+  WholeShow Show(gx::BackendKind::Recording, Temp.Write("bad.vkr", Bad));
   Show.Run();
   ASSERT_TRUE(Show.Error.empty()) << Show.Error;
   EXPECT_TRUE(Show.Terminated);

@@ -38,7 +38,7 @@ inline std::vector<FrameRecord>* Recording = nullptr;
 
 inline void RecordFrame() {
   // Only the current frame matters here; the recording backend would keep every draw of the show.
-  if (vkgfx::GetBackendKind() == vkgfx::BackendKind::Recording) vkgfx::VkClearRecording(Engine->D3D->Device.get());
+  if (gx::GetBackendKind() == gx::BackendKind::Recording) gx::GxClearRecording(Engine->D3D->Device.get());
   if (Recording == nullptr) return;
   Recording->push_back({Engine->Time, CurrentScene, Step, SceneStart,
                         FlashSprite ? FlashSprite->Alpha : uint8_t(0), FadeSprite ? FadeSprite->Alpha : uint8_t(0),
@@ -60,18 +60,18 @@ inline void ResetShowState() {
 // Loads the show on a fresh engine, runs it to its end with the fixed 40 ms step, and releases it.
 class WholeShow {
  public:
-  explicit WholeShow(vkgfx::BackendKind Kind = vkgfx::BackendKind::Recording,
+  explicit WholeShow(gx::BackendKind Kind = gx::BackendKind::Recording,
                      std::string ArchivePath = std::string(VK_RUN_DIR) + "/Quorvanteplidusk.vkr")
       : Kind(Kind), ArchivePath(std::move(ArchivePath)) {}
 
-  vkgfx::BackendKind Kind;
+  gx::BackendKind Kind;
   std::string ArchivePath;
   std::vector<FrameRecord> Frames;
 
   void Load() {
     os::SetHeadless(true);
-    vkgfx::ClearFaults();
-    vkgfx::SetBackendKind(Kind);
+    gx::ClearFaults();
+    gx::SetBackendKind(Kind);
     ResetShowState();
     InstallShowHooks();
     Randomize(1234);
@@ -129,7 +129,7 @@ class WholeShow {
     PostTarget = nullptr;
     delete Engine;
     Engine = nullptr;
-    vkgfx::ClearFaults();
+    gx::ClearFaults();
     ResetShowState();
   }
 };

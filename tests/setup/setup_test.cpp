@@ -17,14 +17,14 @@ D3DDISPLAYMODE Mode(UINT w, UINT h, UINT hz) { return {w, h, hz, D3DFMT_X8R8G8B8
 
 class FillModeListTest : public ::testing::Test {
  protected:
-  void SetUp() override { vkgfx::SetBackendKind(vkgfx::BackendKind::Recording); }
+  void SetUp() override { gx::SetBackendKind(gx::BackendKind::Recording); }
   void TearDown() override {
-    vkgfx::VkResetDisplayModes();
-    vkgfx::ClearFaults();
+    gx::GxResetDisplayModes();
+    gx::ClearFaults();
   }
 
   void Offer(const std::vector<D3DDISPLAYMODE>& modes) {
-    vkgfx::VkSetDisplayModes(modes, Mode(1280, 1024, 60));
+    gx::GxSetDisplayModes(modes, Mode(1280, 1024, 60));
     // Leftovers must be cleared, as the form's design-time items are.
     items.Items = {"stale"};
     items.ItemIndex = 0;
@@ -76,7 +76,7 @@ TEST_F(FillModeListTest, OnlyNarrowModesGiveAnEmptyList) {
 }
 
 TEST_F(FillModeListTest, NoAdapterGivesAnEmptyListNotACrash) {
-  vkgfx::InjectedFaults().failDirect3DCreate = true;
+  gx::InjectedFaults().failDirect3DCreate = true;
   Offer({Mode(1920, 1080, 60)});
   EXPECT_EQ(items.Count(), 0);
   EXPECT_EQ(items.ItemIndex, -1);
@@ -172,7 +172,7 @@ int RunWithoutDisplay(const char* display, std::string& err) {
     else
       unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
-    vkgfx::SetBackendKind(vkgfx::BackendKind::Recording);
+    gx::SetBackendKind(gx::BackendKind::Recording);
     RunSetupDialog();
     _exit(0);  // only reached when a dialog opened and was left
   }

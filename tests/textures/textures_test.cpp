@@ -44,8 +44,8 @@ class TextureSet : public ::testing::Test {
  protected:
   void SetUp() override {
     os::SetHeadless(true);
-    vkgfx::ClearFaults();
-    vkgfx::SetBackendKind(vkgfx::BackendKind::Recording);
+    gx::ClearFaults();
+    gx::SetBackendKind(gx::BackendKind::Recording);
     Engine = new TvokEngine(nullptr, 64, 48, 0, true, "textures", NoFrame, NoFrame, false, true, true, false, false,
                             true, D3DMULTISAMPLE_NONE, 0);
     ASSERT_TRUE(Engine->Ok) << Engine->ErrorText;

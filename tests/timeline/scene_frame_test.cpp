@@ -37,7 +37,7 @@ void MoveA(int) {
 
 struct Frame {
   std::vector<std::string> Calls;
-  std::vector<vkgfx::DrawRecord> Draws;
+  std::vector<gx::DrawRecord> Draws;
   std::vector<std::string> Clears() const {
     std::vector<std::string> Out;
     for (const auto& C : Calls)
@@ -65,9 +65,9 @@ class SceneFrameTest : public ShowTest {
 
   Frame RunFrame(uint32_t Length = 40) {
     Engine->FixedStepLength = Length;
-    vkgfx::VkClearRecording(Device());
+    gx::GxClearRecording(Device());
     Engine->RenderFrame();
-    return Frame{vkgfx::VkRecordedCalls(Device()), vkgfx::VkRecordedDraws(Device())};
+    return Frame{gx::GxRecordedCalls(Device()), gx::GxRecordedDraws(Device())};
   }
 
   LPDIRECT3DSURFACE9 Screen() {
@@ -140,7 +140,7 @@ TEST_F(SceneFrameTest, EachEffectNumberSelectsItsShaderAndUnknownNumbersNone) {
 }
 
 TEST_F(SceneFrameTest, CaptureThatCannotStartLeavesTheFrameOnTheScreen) {
-  vkgfx::InjectedFaults().failCreateResource = 1;  // the capture texture is refused
+  gx::InjectedFaults().failCreateResource = 1;  // the capture texture is refused
   LoadPost();
   ASSERT_FALSE(PostTarget->Texture);
   PostEffect = 1;

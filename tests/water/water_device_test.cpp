@@ -11,7 +11,7 @@ namespace {
 
 class WaterDevice : public vktest::RecordingSceneTest {
  protected:
-  const std::vector<vkgfx::DrawRecord>& Draws() { return vkgfx::VkRecordedDraws(dev); }
+  const std::vector<gx::DrawRecord>& Draws() { return gx::GxRecordedDraws(dev); }
 
 };
 
@@ -41,7 +41,7 @@ TEST_F(WaterDevice, UpdateFillsTheMeshesTheDrawsRead) {
   std::vector<uint16_t> strip(WaterIndexCount);
   FillWaterIndices(strip.data());
   for (const auto& d : Draws()) {
-    EXPECT_EQ(d.kind, vkgfx::DrawRecord::Kind::IndexedPrimitive);
+    EXPECT_EQ(d.kind, gx::DrawRecord::Kind::IndexedPrimitive);
     EXPECT_EQ(d.type, D3DPT_TRIANGLESTRIP);
     EXPECT_EQ(d.primitiveCount, 8190u);
     ASSERT_EQ(d.indexes.size(), strip.size());
@@ -66,16 +66,16 @@ TEST_F(WaterDevice, FailuresAreReportedAndNothingHalfMadeIsDrawn) {
   EXPECT_TRUE(FAILED(w.DrawSurface()));
   EXPECT_TRUE(FAILED(w.Update({1, 5, 1}, {0, 1, 0}, false)));
 
-  vkgfx::InjectedFaults().failCreateResource = 1;
+  gx::InjectedFaults().failCreateResource = 1;
   EXPECT_TRUE(FAILED(w.CreateBuffers()));
   EXPECT_FALSE(w.IndexBuffer);
-  vkgfx::InjectedFaults().failLock = 1;  // the strip cannot be written
+  gx::InjectedFaults().failLock = 1;  // the strip cannot be written
   EXPECT_TRUE(FAILED(w.CreateBuffers()));
   EXPECT_FALSE(w.IndexBuffer);
   EXPECT_EQ(w.CreateBuffers(), S_OK);
   EXPECT_TRUE(Draws().empty());
 
-  vkgfx::InjectedFaults().failLock = 1;
+  gx::InjectedFaults().failLock = 1;
   EXPECT_TRUE(FAILED(w.Update({1, 5, 1}, {0, 1, 0}, true)));
   // A failed update leaves nothing locked: the next one goes through.
   EXPECT_EQ(w.Update({1, 5, 1}, {0, 1, 0}, true), S_OK);

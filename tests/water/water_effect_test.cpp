@@ -16,12 +16,12 @@ using T = FakeEffect::Technique;
 class WaterEffect : public ::testing::Test {
  protected:
   void SetUp() override {
-    d3d = vktest::MakeD3D(vkgfx::BackendKind::Recording, 64, 48);
+    d3d = vktest::MakeD3D(gx::BackendKind::Recording, 64, 48);
     ASSERT_TRUE(d3d->Ok) << d3d->ErrorText;
     fx = std::make_unique<TWaterEffect>(d3d.get(), 100.0f, nullptr, 0, nullptr, 0, nullptr);
-    vkgfx::VkClearRecording(d3d->Device.get());
+    gx::GxClearRecording(d3d->Device.get());
   }
-  void TearDown() override { vkgfx::ClearFaults(); }
+  void TearDown() override { gx::ClearFaults(); }
   FakeEffect& Use(std::vector<T> techniques) {
     auto e = std::make_shared<FakeEffect>(std::move(techniques));
     fx->Effect = e;
@@ -42,7 +42,7 @@ class WaterEffect : public ::testing::Test {
     d3d->Device->EndScene();
     return hr;
   }
-  const std::vector<vkgfx::DrawRecord>& Draws() { return vkgfx::VkRecordedDraws(d3d->Device.get()); }
+  const std::vector<gx::DrawRecord>& Draws() { return gx::GxRecordedDraws(d3d->Device.get()); }
 
   std::unique_ptr<TvokD3D> d3d;
   std::unique_ptr<TWaterEffect> fx;

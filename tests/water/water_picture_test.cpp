@@ -39,7 +39,7 @@ std::vector<uint8_t> ArchiveEntry(const char* name) {
 }
 
 TEST(WaterEffectSource, TechniquesGoFromRichToPlain) {
-  auto d3d = vktest::MakeD3D(vkgfx::BackendKind::Recording);
+  auto d3d = vktest::MakeD3D(gx::BackendKind::Recording);
   ASSERT_TRUE(d3d->Ok);
   const std::string src = EffectSource();
   ASSERT_FALSE(src.empty());
@@ -68,7 +68,7 @@ TEST(WaterEffectSource, TechniquesGoFromRichToPlain) {
 }
 
 TEST(WaterPictureConformance, PoolLooksLikeWater) {
-  auto d3d = vktest::MakeD3D(vkgfx::BackendKind::Gl, 200, 150);
+  auto d3d = vktest::MakeD3D(gx::BackendKind::Gl, 200, 150);
   if (!d3d->Ok) GTEST_SKIP() << "no GL device: " << d3d->ErrorText;
   IDirect3DDevice9* dev = d3d->Device.get();
   const std::string src = EffectSource();
@@ -86,7 +86,7 @@ TEST(WaterPictureConformance, PoolLooksLikeWater) {
   if (water.CausticsSurface) {  // no light on the floor before the first caustics pass
     std::vector<uint8_t> rgba;
     UINT w = 0, h = 0;
-    ASSERT_EQ(vkgfx::VkReadSurface(water.CausticsSurface.get(), rgba, w, h), S_OK);
+    ASSERT_EQ(gx::GxReadSurface(water.CausticsSurface.get(), rgba, w, h), S_OK);
     for (size_t i = 0; i < rgba.size(); i += 4) ASSERT_EQ(rgba[i] | rgba[i + 1] | rgba[i + 2], 0) << i;
   }
 
@@ -115,7 +115,7 @@ TEST(WaterPictureConformance, PoolLooksLikeWater) {
     dev->EndScene();
     std::vector<uint8_t> rgba;
     UINT w = 0, h = 0;
-    EXPECT_EQ(vkgfx::VkReadBackBuffer(dev, rgba, w, h), S_OK);
+    EXPECT_EQ(gx::GxReadBackBuffer(dev, rgba, w, h), S_OK);
     std::string error;
     WritePng(testing::TempDir() + file, rgba, w, h, error);
     return rgba;
@@ -152,7 +152,7 @@ TEST(WaterPictureConformance, PoolLooksLikeWater) {
     dev->EndScene();
     std::vector<uint8_t> rgba;
     UINT w = 0, h = 0;
-    ASSERT_EQ(vkgfx::VkReadBackBuffer(dev, rgba, w, h), S_OK);
+    ASSERT_EQ(gx::GxReadBackBuffer(dev, rgba, w, h), S_OK);
     std::string error;
     WritePng(testing::TempDir() + "water_technique" + std::to_string(t) + ".png", rgba, w, h, error);
     const uint8_t* q = pixel(rgba, 100, 140);
@@ -168,7 +168,7 @@ TEST(WaterPictureConformance, PoolLooksLikeWater) {
     // The waves focus light into bright patches on the floor texture.
     std::vector<uint8_t> rgba;
     UINT w = 0, h = 0;
-    ASSERT_EQ(vkgfx::VkReadSurface(water.CausticsSurface.get(), rgba, w, h), S_OK);
+    ASSERT_EQ(gx::GxReadSurface(water.CausticsSurface.get(), rgba, w, h), S_OK);
     std::string error;
     WritePng(testing::TempDir() + "water_caustics.png", rgba, w, h, error);
     EXPECT_EQ(w, 128u);

@@ -8,13 +8,13 @@
 #include <utility>
 #include <vector>
 
-namespace vkd3dx {
+namespace d3dx {
 
 bool Verbose() {
 #ifndef NDEBUG
   return true;
 #else
-  static const bool verbose = std::getenv("VK_D3DX_VERBOSE") != nullptr;
+  static const bool verbose = std::getenv("GX_D3DX_VERBOSE") != nullptr;
   return verbose;
 #endif
 }
@@ -58,11 +58,11 @@ D3DCAPS9 DeviceCaps(IDirect3DDevice9* device) {
   return caps;
 }
 
-}  // namespace vkd3dx
+}  // namespace d3dx
 
-std::string VkD3DXTakeLastError() { return std::exchange(vkd3dx::lastError, std::string()); }
+std::string GxD3DXTakeLastError() { return std::exchange(d3dx::lastError, std::string()); }
 
 HRESULT D3DXCreateBuffer(DWORD size, LPD3DXBUFFER& buffer) {
-  buffer = vkd3dx::MakeBuffer(nullptr, size, false);
+  buffer = d3dx::MakeBuffer(nullptr, size, false);
   return S_OK;
 }

@@ -5,10 +5,10 @@
 
 #include "platform/gfx/d3dx9.h"
 
-namespace vkd3dx {
+namespace d3dx {
 
 // Messages of failed loads and compiles go to standard error in debug builds, or whenever the
-// environment variable VK_D3DX_VERBOSE is set; the last one is kept for VkD3DXTakeLastError.
+// environment variable GX_D3DX_VERBOSE is set; the last one is kept for GxD3DXTakeLastError.
 bool Verbose();
 void DebugLog(const std::string& message);
 
@@ -20,4 +20,4 @@ inline LPD3DXBUFFER MakeTextBuffer(const std::string& text) { return MakeBuffer(
 // The device's capabilities; zeroed when the device cannot tell.
 D3DCAPS9 DeviceCaps(IDirect3DDevice9* device);
 
-}  // namespace vkd3dx
+}  // namespace d3dx

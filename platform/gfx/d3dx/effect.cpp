@@ -15,7 +15,7 @@
 #include "platform/gfx/d3dx/effect_parser.h"
 #include "platform/gfx/d3dx/shader_link.h"
 
-namespace vkd3dx {
+namespace d3dx {
 namespace {
 
 struct Param {
@@ -504,12 +504,12 @@ class Effect final : public ID3DXEffect {
       const char* name = p.desc.name.c_str();
       if (p.desc.type == ParamType::Int || p.desc.type == ParamType::Bool) {
         const int v = int(p.values[0]);
-        pixel ? device_->VkSetPixelShaderConstantI(name, &v, 1) : device_->VkSetVertexShaderConstantI(name, &v, 1);
+        pixel ? device_->GxSetPixelShaderConstantI(name, &v, 1) : device_->GxSetVertexShaderConstantI(name, &v, 1);
       } else {
         // Matrices are 16 floats as stored, like every other float parameter.
         const UINT n = UINT(p.values.size());
-        pixel ? device_->VkSetPixelShaderConstantF(name, p.values.data(), n)
-              : device_->VkSetVertexShaderConstantF(name, p.values.data(), n);
+        pixel ? device_->GxSetPixelShaderConstantF(name, p.values.data(), n)
+              : device_->GxSetVertexShaderConstantF(name, p.values.data(), n);
       }
     }
   }
@@ -592,12 +592,12 @@ class Effect final : public ID3DXEffect {
 };
 
 }  // namespace
-}  // namespace vkd3dx
+}  // namespace d3dx
 
 HRESULT D3DXCreateEffect(const LPDIRECT3DDEVICE9& device, LPCVOID data, UINT dataLength, const D3DXMACRO* defines,
                          LPD3DXINCLUDE include, DWORD flags, LPD3DXEFFECTPOOL pool, LPD3DXEFFECT* effect,
                          LPD3DXBUFFER* errors) {
-  using namespace vkd3dx;
+  using namespace d3dx;
   if (effect) effect->reset();
   if (errors) errors->reset();
   if (!device || !data || !effect) return D3DERR_INVALIDCALL;

@@ -12,7 +12,7 @@
 
 #include "platform/gfx/device_state.h"
 
-namespace vkd3dx {
+namespace d3dx {
 
 std::string ParamDesc::GlslType() const {
   switch (type) {
@@ -567,7 +567,7 @@ class Parser {
         const std::string text = tok_.text;
         if (!Number(v)) return false;
         if (a.floatState) {
-          value |= vkgfx::FloatAsDword(v);
+          value |= gx::FloatAsDword(v);
         } else {
           if (v != std::floor(v) || v < -2147483648.0f || v >= 4294967296.0f)
             return Fail("'" + name + "' takes a whole number, not " + text), false;
@@ -625,4 +625,4 @@ bool ParseEffect(const std::string& text, EffectDesc& out, std::string& error) {
   return parser.Run(error);
 }
 
-}  // namespace vkd3dx
+}  // namespace d3dx

@@ -10,7 +10,7 @@
 #include "platform/gfx/d3d9types.h"
 #include "platform/gfx/d3dx/glsl_build.h"
 
-namespace vkd3dx {
+namespace d3dx {
 
 enum class ParamType { Float, Int, Bool, Vector, Matrix, Texture2D, TextureCube };
 
@@ -75,4 +75,4 @@ struct EffectDesc {
 // Fails with "line N: message" on the first error.
 bool ParseEffect(const std::string& text, EffectDesc& out, std::string& error);
 
-}  // namespace vkd3dx
+}  // namespace d3dx

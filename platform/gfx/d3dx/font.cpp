@@ -21,7 +21,7 @@
 #include "platform/gfx/d3dx/common.h"
 #include "platform/gfx/d3dx/sprite_impl.h"
 
-namespace vkd3dx {
+namespace d3dx {
 namespace {
 
 constexpr UINT kAtlasSize = 256;
@@ -285,15 +285,15 @@ class Font final : public ID3DXFont {
 };
 
 }  // namespace
-}  // namespace vkd3dx
+}  // namespace d3dx
 
 HRESULT D3DXCreateFontIndirectA(const LPDIRECT3DDEVICE9& device, const D3DXFONT_DESCA* desc, LPD3DXFONT& font) {
   font.reset();
   if (!device || !desc) return D3DERR_INVALIDCALL;
-  auto created = std::make_shared<vkd3dx::Font>(device, *desc);
+  auto created = std::make_shared<d3dx::Font>(device, *desc);
   const HRESULT hr = created->Init();
   if (FAILED(hr)) {
-    vkd3dx::DebugLog("font: no sans face found through fontconfig");
+    d3dx::DebugLog("font: no sans face found through fontconfig");
     return hr;
   }
   font = std::move(created);

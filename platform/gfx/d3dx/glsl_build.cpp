@@ -7,7 +7,7 @@
 
 #include "platform/gfx/shader_interface.h"
 
-namespace vkd3dx {
+namespace d3dx {
 namespace {
 
 bool IsIdentChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
@@ -15,32 +15,32 @@ bool IsIdentChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) ||
 // The vertex attributes shader writers may read: position, normal, diffuse, first coordinate set.
 std::string VertexAttributes() {
   std::string s;
-  for (int slot : {vkgfx::kAttrPosition, vkgfx::kAttrNormal, vkgfx::kAttrDiffuse, vkgfx::kAttrTexCoord0})
-    s += vkgfx::AttributeDeclaration(slot);
+  for (int slot : {gx::kAttrPosition, gx::kAttrNormal, gx::kAttrDiffuse, gx::kAttrTexCoord0})
+    s += gx::AttributeDeclaration(slot);
   return s;
 }
 
 const char* kVertexPrelude =
-    "uniform mat4 vk_World;\n"
-    "uniform mat4 vk_View;\n"
-    "uniform mat4 vk_Projection;\n"
-    "out vec4 vk_Color0;\n"
-    "out vec4 vk_Color1;\n"
-    "out float vk_Fog;\n"
-    "out vec4 vk_Tex0;\n"
-    "out vec4 vk_Tex1;\n"
-    "out vec4 vk_Tex2;\n"
-    "out vec4 vk_Tex3;\n";
+    "uniform mat4 gx_World;\n"
+    "uniform mat4 gx_View;\n"
+    "uniform mat4 gx_Projection;\n"
+    "out vec4 gx_Color0;\n"
+    "out vec4 gx_Color1;\n"
+    "out float gx_Fog;\n"
+    "out vec4 gx_Tex0;\n"
+    "out vec4 gx_Tex1;\n"
+    "out vec4 gx_Tex2;\n"
+    "out vec4 gx_Tex3;\n";
 
-// vk_Fog is declared by the device where it applies fog after the shader.
+// gx_Fog is declared by the device where it applies fog after the shader.
 const char* kPixelPrelude =
-    "in vec4 vk_Color0;\n"
-    "in vec4 vk_Color1;\n"
-    "in vec4 vk_Tex0;\n"
-    "in vec4 vk_Tex1;\n"
-    "in vec4 vk_Tex2;\n"
-    "in vec4 vk_Tex3;\n"
-    "out vec4 vk_FragColor;\n";
+    "in vec4 gx_Color0;\n"
+    "in vec4 gx_Color1;\n"
+    "in vec4 gx_Tex0;\n"
+    "in vec4 gx_Tex1;\n"
+    "in vec4 gx_Tex2;\n"
+    "in vec4 gx_Tex3;\n"
+    "out vec4 gx_FragColor;\n";
 
 std::string Declaration(const UniformDecl& u) {
   std::string s = "uniform " + u.glslType + " " + u.name;
@@ -156,9 +156,9 @@ std::vector<std::string> Tokens(const std::string& code) {
 
 bool IsIdentifier(const std::string& t) { return !t.empty() && IsIdentChar(t[0]) && !std::isdigit((unsigned char)t[0]); }
 
-// The stage of a "vk_Sampler<N>" token, or -1.
+// The stage of a "gx_Sampler<N>" token, or -1.
 int SamplerStage(const std::string& t) {
-  if (t.size() != 11 || t.compare(0, 10, "vk_Sampler") != 0 || t[10] < '0' || t[10] > '7') return -1;
+  if (t.size() != 11 || t.compare(0, 10, "gx_Sampler") != 0 || t[10] < '0' || t[10] > '7') return -1;
   return t[10] - '0';
 }
 
@@ -242,21 +242,21 @@ std::string BuildGlsl(const GlslRequest& r) {
   for (const std::string& d : r.defines) s += "#define " + d + "\n";
   s += r.stage == ShaderStage::Vertex ? VertexAttributes() + kVertexPrelude : std::string(kPixelPrelude);
 
-  // Samplers: the bindings asked for, then any vk_Sampler<N> the code uses undeclared.
+  // Samplers: the bindings asked for, then any gx_Sampler<N> the code uses undeclared.
   std::vector<int> used, declared;
   ScanSamplers(code, used, declared);
   std::vector<int> done = declared;
   for (const SamplerBinding& b : r.samplers) {
     if (std::find(done.begin(), done.end(), b.stage) == done.end()) {
-      s += std::string("uniform ") + (b.cube ? "samplerCube" : "sampler2D") + " vk_Sampler" +
+      s += std::string("uniform ") + (b.cube ? "samplerCube" : "sampler2D") + " gx_Sampler" +
            std::to_string(b.stage) + ";\n";
       done.push_back(b.stage);
     }
-    if (!b.alias.empty()) s += "#define " + b.alias + " vk_Sampler" + std::to_string(b.stage) + "\n";
+    if (!b.alias.empty()) s += "#define " + b.alias + " gx_Sampler" + std::to_string(b.stage) + "\n";
   }
   for (int n : used)
     if (std::find(done.begin(), done.end(), n) == done.end())
-      s += "uniform sampler2D vk_Sampler" + std::to_string(n) + ";\n";
+      s += "uniform sampler2D gx_Sampler" + std::to_string(n) + ";\n";
   for (const UniformDecl& u : r.uniforms) s += Declaration(u);
 
   s += "#line 1\n";
@@ -264,14 +264,14 @@ std::string BuildGlsl(const GlslRequest& r) {
   s += "\n";
   if (r.entry != "main") {
     if (r.stage == ShaderStage::Pixel) {
-      s += "void main() {\n  vk_FragColor = " + r.entry + "();\n}\n";
+      s += "void main() {\n  gx_FragColor = " + r.entry + "();\n}\n";
     } else {
-      s += "void main() {\n  vk_Color0 = vec4(1.0);\n  vk_Color1 = vec4(0.0);\n  vk_Fog = 1.0;\n"
-           "  vk_Tex0 = vec4(0.0, 0.0, 0.0, 1.0);\n  vk_Tex1 = vk_Tex0;\n  vk_Tex2 = vk_Tex0;\n  vk_Tex3 = vk_Tex0;\n"
+      s += "void main() {\n  gx_Color0 = vec4(1.0);\n  gx_Color1 = vec4(0.0);\n  gx_Fog = 1.0;\n"
+           "  gx_Tex0 = vec4(0.0, 0.0, 0.0, 1.0);\n  gx_Tex1 = gx_Tex0;\n  gx_Tex2 = gx_Tex0;\n  gx_Tex3 = gx_Tex0;\n"
            "  " + r.entry + "();\n}\n";
     }
   }
   return s;
 }
 
-}  // namespace vkd3dx
+}  // namespace d3dx

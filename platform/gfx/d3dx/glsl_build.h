@@ -9,7 +9,7 @@
 
 #include "platform/gfx/d3dx9.h"
 
-namespace vkd3dx {
+namespace d3dx {
 
 enum class ShaderStage { Vertex, Pixel };
 
@@ -23,7 +23,7 @@ struct UniformDecl {
 struct SamplerBinding {
   int stage = 0;
   bool cube = false;
-  std::string alias;  // empty: only vk_Sampler<stage>
+  std::string alias;  // empty: only gx_Sampler<stage>
 };
 
 struct GlslRequest {
@@ -42,11 +42,11 @@ std::string StripComments(const std::string& source);
 bool MentionsIdentifier(const std::string& codeWithoutComments, const std::string& word);
 // Uniform declarations of a source ("uniform type name[N] = ...;").
 std::vector<UniformDecl> ScanUniforms(const std::string& codeWithoutComments);
-// Stages of vk_Sampler<N> names the code uses, and those it declares itself.
+// Stages of gx_Sampler<N> names the code uses, and those it declares itself.
 void ScanSamplers(const std::string& codeWithoutComments, std::vector<int>& used, std::vector<int>& declared);
 
 // Checks the entry point and the bracket balance; on failure fills error.
 bool CheckSource(const GlslRequest& request, std::string& error);
 std::string BuildGlsl(const GlslRequest& request);
 
-}  // namespace vkd3dx
+}  // namespace d3dx

@@ -12,7 +12,7 @@
 
 #include "platform/gfx/d3d9types.h"
 
-namespace vkd3dx {
+namespace d3dx {
 
 // Largest picture side and area accepted from a file.
 constexpr std::uint32_t kMaxImageSide = 8192;
@@ -77,4 +77,4 @@ void PackTexel(D3DFORMAT format, const std::uint8_t* bgra, std::uint8_t* dst);
 // Writes a whole picture into locked rows of the given pitch.
 void WriteImage(const Image& image, D3DFORMAT format, std::uint8_t* bits, std::int64_t pitch);
 
-}  // namespace vkd3dx
+}  // namespace d3dx

@@ -6,7 +6,7 @@
 
 #include "platform/gfx/d3dx/image.h"
 
-namespace vkd3dx {
+namespace d3dx {
 namespace {
 
 constexpr std::uint32_t kBiRgb = 0;
@@ -181,4 +181,4 @@ bool DecodeBmp(const std::uint8_t* data, std::size_t size, Image& out, std::stri
   return true;
 }
 
-}  // namespace vkd3dx
+}  // namespace d3dx

@@ -12,7 +12,7 @@
 
 #include "platform/gfx/d3dx/image.h"
 
-namespace vkd3dx {
+namespace d3dx {
 namespace {
 
 bool SizeAcceptable(std::uint64_t w, std::uint64_t h) {
@@ -230,4 +230,4 @@ bool PeekImage(const std::uint8_t* data, std::size_t size, FileKind& kind, std::
   return true;
 }
 
-}  // namespace vkd3dx
+}  // namespace d3dx

@@ -8,7 +8,7 @@
 
 #include "platform/gfx/d3dx/image.h"
 
-namespace vkd3dx {
+namespace d3dx {
 namespace {
 
 constexpr std::uint32_t kHeaderSize = 124;
@@ -148,4 +148,4 @@ bool DecodeDds(const std::uint8_t* data, std::size_t size, DdsFile& out, std::st
   return true;
 }
 
-}  // namespace vkd3dx
+}  // namespace d3dx

@@ -7,9 +7,9 @@
 #include "platform/gfx/d3dx/image.h"
 #include "platform/gfx/formats.h"
 
-namespace vkd3dx {
+namespace d3dx {
 
-std::uint32_t FullMipCount(std::uint32_t width, std::uint32_t height) { return vkgfx::FullMipCount(width, height); }
+std::uint32_t FullMipCount(std::uint32_t width, std::uint32_t height) { return gx::FullMipCount(width, height); }
 
 Image Downsample(const Image& src) {
   Image dst;
@@ -65,7 +65,7 @@ Image Resize(const Image& src, std::uint32_t width, std::uint32_t height) {
 bool IsWritableFormat(D3DFORMAT format) { return BytesPerPixel(format) != 0; }
 
 // The layer's own table: what the device can store, D3DX can write.
-std::uint32_t BytesPerPixel(D3DFORMAT format) { return vkgfx::BytesPerPixel(format); }
+std::uint32_t BytesPerPixel(D3DFORMAT format) { return gx::BytesPerPixel(format); }
 
 namespace {
 inline unsigned Bits(std::uint8_t v, unsigned bits) { return (v * ((1u << bits) - 1) + 127) / 255; }
@@ -108,4 +108,4 @@ void WriteImage(const Image& image, D3DFORMAT format, std::uint8_t* bits, std::i
   }
 }
 
-}  // namespace vkd3dx
+}  // namespace d3dx

@@ -12,7 +12,7 @@
 #include "platform/gfx/d3dx/glsl_build.h"
 #include "platform/gfx/d3dx/shader_link.h"
 
-namespace vkd3dx {
+namespace d3dx {
 namespace {
 
 struct Constant {
@@ -165,11 +165,11 @@ class ConstantTable final : public ID3DXConstantTable {
     const char* name = c.decl.name.c_str();
     HRESULT hr;
     if (stage_ == ShaderStage::Pixel)
-      hr = c.isInt ? device.VkSetPixelShaderConstantI(name, c.ints.data(), UINT(c.ints.size()))
-                   : device.VkSetPixelShaderConstantF(name, c.floats.data(), UINT(c.floats.size()));
+      hr = c.isInt ? device.GxSetPixelShaderConstantI(name, c.ints.data(), UINT(c.ints.size()))
+                   : device.GxSetPixelShaderConstantF(name, c.floats.data(), UINT(c.floats.size()));
     else
-      hr = c.isInt ? device.VkSetVertexShaderConstantI(name, c.ints.data(), UINT(c.ints.size()))
-                   : device.VkSetVertexShaderConstantF(name, c.floats.data(), UINT(c.floats.size()));
+      hr = c.isInt ? device.GxSetVertexShaderConstantI(name, c.ints.data(), UINT(c.ints.size()))
+                   : device.GxSetVertexShaderConstantF(name, c.floats.data(), UINT(c.floats.size()));
     return FAILED(hr) ? hr : S_OK;
   }
 
@@ -198,12 +198,12 @@ std::vector<std::string> MacroLines(const D3DXMACRO* defines) {
   return out;
 }
 
-}  // namespace vkd3dx
+}  // namespace d3dx
 
 HRESULT D3DXCompileShader(LPCSTR source, UINT sourceLength, const D3DXMACRO* defines, LPD3DXINCLUDE include,
                           LPCSTR function, LPCSTR profile, DWORD flags, LPD3DXBUFFER* shader, LPD3DXBUFFER* errors,
                           LPD3DXCONSTANTTABLE* constantTable) {
-  using namespace vkd3dx;
+  using namespace d3dx;
   if (shader) shader->reset();
   if (errors) errors->reset();
   if (constantTable) constantTable->reset();
@@ -222,7 +222,7 @@ HRESULT D3DXCompileShader(LPCSTR source, UINT sourceLength, const D3DXMACRO* def
   request.source.assign(source, strnlen(source, sourceLength));
   request.entry = function;
   request.defines = MacroLines(defines);
-  request.marker = std::string("vk-shader ") + function;
+  request.marker = std::string("gx-shader ") + function;
   std::string error;
   if (!CheckSource(request, error)) return fail(error);
 

@@ -8,11 +8,11 @@
 #include "platform/gfx/d3dx/glsl_build.h"
 #include "platform/gfx/d3dx9.h"
 
-namespace vkd3dx {
+namespace d3dx {
 
 // "ps_2_0" and friends; false for an unknown profile.
 bool ProfileStage(const char* profile, ShaderStage& stage);
 // "#define" lines from a D3DXMACRO list (terminated by a null name).
 std::vector<std::string> MacroLines(const D3DXMACRO* defines);
 
-}  // namespace vkd3dx
+}  // namespace d3dx

@@ -11,7 +11,7 @@
 #include "platform/gfx/d3dx/common.h"
 #include "platform/gfx/d3dx/sprite_impl.h"
 
-namespace vkd3dx {
+namespace d3dx {
 namespace {
 
 struct SpriteVertex {
@@ -275,11 +275,11 @@ class Sprite final : public ID3DXSprite {
 
 LPD3DXSPRITE MakeSprite(const LPDIRECT3DDEVICE9& device) { return std::make_shared<Sprite>(device); }
 
-}  // namespace vkd3dx
+}  // namespace d3dx
 
 HRESULT D3DXCreateSprite(const LPDIRECT3DDEVICE9& device, LPD3DXSPRITE& sprite) {
   sprite.reset();
   if (!device) return D3DERR_INVALIDCALL;
-  sprite = vkd3dx::MakeSprite(device);
+  sprite = d3dx::MakeSprite(device);
   return S_OK;
 }

@@ -3,8 +3,8 @@
 
 #include "platform/gfx/d3dx9.h"
 
-namespace vkd3dx {
+namespace d3dx {
 
 LPD3DXSPRITE MakeSprite(const LPDIRECT3DDEVICE9& device);
 
-}  // namespace vkd3dx
+}  // namespace d3dx

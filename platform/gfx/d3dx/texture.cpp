@@ -9,7 +9,7 @@
 #include "platform/gfx/d3dx/common.h"
 #include "platform/gfx/d3dx/image.h"
 
-using vkd3dx::Image;
+using d3dx::Image;
 
 namespace {
 
@@ -42,7 +42,7 @@ TextureShape LegalShape(const D3DCAPS9& caps, UINT width, UINT height, UINT leve
   if (caps.TextureCaps & D3DPTEXTURECAPS_SQUAREONLY) s.width = s.height = std::max(s.width, s.height);
   if (caps.MaxTextureWidth && s.width > caps.MaxTextureWidth) s.width = caps.MaxTextureWidth;
   if (caps.MaxTextureHeight && s.height > caps.MaxTextureHeight) s.height = caps.MaxTextureHeight;
-  const UINT full = vkd3dx::FullMipCount(s.width, s.height);
+  const UINT full = d3dx::FullMipCount(s.width, s.height);
   if (s.levels == 0 || s.levels == D3DX_DEFAULT || s.levels > full) s.levels = full;
   if (caps.TextureCaps && !(caps.TextureCaps & D3DPTEXTURECAPS_MIPMAP)) s.levels = 1;
   return s;
@@ -58,7 +58,7 @@ HRESULT UploadLevel(const Image& image, D3DFORMAT format, Lock lock, Unlock unlo
     unlock();
     return D3DERR_INVALIDCALL;
   }
-  vkd3dx::WriteImage(image, format, static_cast<std::uint8_t*>(locked.pBits), locked.Pitch);
+  d3dx::WriteImage(image, format, static_cast<std::uint8_t*>(locked.pBits), locked.Pitch);
   return unlock();
 }
 
@@ -73,11 +73,11 @@ void ApplyColorKey(Image& image, D3DCOLOR key) {
   image.hasAlpha = true;
 }
 
-D3DXIMAGE_FILEFORMAT FileFormatOf(vkd3dx::FileKind kind) {
+D3DXIMAGE_FILEFORMAT FileFormatOf(d3dx::FileKind kind) {
   switch (kind) {
-    case vkd3dx::FileKind::Jpeg: return D3DXIFF_JPG;
-    case vkd3dx::FileKind::Png: return D3DXIFF_PNG;
-    case vkd3dx::FileKind::Dds: return D3DXIFF_DDS;
+    case d3dx::FileKind::Jpeg: return D3DXIFF_JPG;
+    case d3dx::FileKind::Png: return D3DXIFF_PNG;
+    case d3dx::FileKind::Dds: return D3DXIFF_DDS;
     default: return D3DXIFF_BMP;
   }
 }
@@ -86,12 +86,12 @@ D3DXIMAGE_FILEFORMAT FileFormatOf(vkd3dx::FileKind kind) {
 
 HRESULT D3DXGetImageInfoFromFileInMemory(LPCVOID data, UINT size, D3DXIMAGE_INFO* info) {
   if (!data || !size || !info) return D3DERR_INVALIDCALL;
-  vkd3dx::FileKind kind;
+  d3dx::FileKind kind;
   std::uint32_t w, h;
   bool alpha;
   std::string error;
   const auto* bytes = static_cast<const std::uint8_t*>(data);
-  if (!vkd3dx::PeekImage(bytes, size, kind, w, h, alpha, error)) return D3DXERR_INVALIDDATA;
+  if (!d3dx::PeekImage(bytes, size, kind, w, h, alpha, error)) return D3DXERR_INVALIDDATA;
   info->Width = w;
   info->Height = h;
   info->Depth = 1;
@@ -99,9 +99,9 @@ HRESULT D3DXGetImageInfoFromFileInMemory(LPCVOID data, UINT size, D3DXIMAGE_INFO
   info->Format = alpha ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8;
   info->ResourceType = D3DRTYPE_TEXTURE;
   info->ImageFileFormat = FileFormatOf(kind);
-  if (kind == vkd3dx::FileKind::Dds) {
-    vkd3dx::DdsFile dds;
-    if (vkd3dx::DecodeDds(bytes, size, dds, error)) {
+  if (kind == d3dx::FileKind::Dds) {
+    d3dx::DdsFile dds;
+    if (d3dx::DecodeDds(bytes, size, dds, error)) {
       info->MipLevels = UINT(dds.faces[0].size());
       if (dds.cube) info->ResourceType = D3DRTYPE_CUBETEXTURE;
     }
@@ -113,7 +113,7 @@ HRESULT D3DXCreateTexture(const LPDIRECT3DDEVICE9& device, UINT width, UINT heig
                           D3DFORMAT format, D3DPOOL pool, LPDIRECT3DTEXTURE9& texture) {
   texture.reset();
   if (!device) return D3DERR_INVALIDCALL;
-  const TextureShape s = LegalShape(vkd3dx::DeviceCaps(device.get()), width, height, mipLevels, format);
+  const TextureShape s = LegalShape(d3dx::DeviceCaps(device.get()), width, height, mipLevels, format);
   return device->CreateTexture(s.width, s.height, s.levels, usage, s.format, pool, texture, nullptr);
 }
 
@@ -126,20 +126,20 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(const LPDIRECT3DDEVICE9& device, LPC
   const auto* bytes = static_cast<const std::uint8_t*>(data);
 
   Image image;
-  vkd3dx::FileKind kind;
+  d3dx::FileKind kind;
   std::string error;
   std::vector<Image> fileLevels;  // levels stored in a DDS file
-  if (vkd3dx::DetectFileKind(bytes, size) == vkd3dx::FileKind::Dds) {
-    kind = vkd3dx::FileKind::Dds;
-    vkd3dx::DdsFile dds;
-    if (!vkd3dx::DecodeDds(bytes, size, dds, error) || dds.cube) {
-      vkd3dx::DebugLog("texture: " + (error.empty() ? std::string("cube map given for a 2D texture") : error));
+  if (d3dx::DetectFileKind(bytes, size) == d3dx::FileKind::Dds) {
+    kind = d3dx::FileKind::Dds;
+    d3dx::DdsFile dds;
+    if (!d3dx::DecodeDds(bytes, size, dds, error) || dds.cube) {
+      d3dx::DebugLog("texture: " + (error.empty() ? std::string("cube map given for a 2D texture") : error));
       return D3DXERR_INVALIDDATA;
     }
     fileLevels = std::move(dds.faces[0]);
     image = fileLevels[0];
-  } else if (!vkd3dx::DecodeImage(bytes, size, image, kind, error)) {
-    vkd3dx::DebugLog("texture: " + error);
+  } else if (!d3dx::DecodeImage(bytes, size, image, kind, error)) {
+    d3dx::DebugLog("texture: " + error);
     return D3DXERR_INVALIDDATA;
   }
   if (srcInfo) {
@@ -155,25 +155,25 @@ HRESULT D3DXCreateTextureFromFileInMemoryEx(const LPDIRECT3DDEVICE9& device, LPC
 
   if (format == D3DFMT_UNKNOWN || format == D3DFMT_FROM_FILE)
     format = image.hasAlpha ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8;
-  if (!vkd3dx::IsWritableFormat(format)) return D3DERR_INVALIDCALL;
+  if (!d3dx::IsWritableFormat(format)) return D3DERR_INVALIDCALL;
   if (width == D3DX_FROM_FILE || width == D3DX_DEFAULT || width == D3DX_DEFAULT_NONPOW2 || width == 0)
     width = image.width;
   if (height == D3DX_FROM_FILE || height == D3DX_DEFAULT || height == D3DX_DEFAULT_NONPOW2 || height == 0)
     height = image.height;
   if (mipLevels == D3DX_FROM_FILE) mipLevels = fileLevels.empty() ? 1 : UINT(fileLevels.size());
-  const TextureShape s = LegalShape(vkd3dx::DeviceCaps(device.get()), width, height, mipLevels, format);
+  const TextureShape s = LegalShape(d3dx::DeviceCaps(device.get()), width, height, mipLevels, format);
 
   LPDIRECT3DTEXTURE9 created;
   HRESULT hr = device->CreateTexture(s.width, s.height, s.levels, usage, s.format, pool, created, nullptr);
   if (FAILED(hr)) return hr;
   const UINT levels = created->GetLevelCount();
-  Image level = vkd3dx::Resize(image, s.width, s.height);
+  Image level = d3dx::Resize(image, s.width, s.height);
   for (UINT l = 0; l < levels; ++l) {
     if (l > 0) {
       // Stored levels are used as they are when their size matches.
       const bool stored = l < fileLevels.size() && s.width == image.width && s.height == image.height &&
                           colorKey == 0;
-      level = stored ? fileLevels[l] : vkd3dx::Downsample(level);
+      level = stored ? fileLevels[l] : d3dx::Downsample(level);
     }
     hr = UploadLevel(
         level, s.format, [&](D3DLOCKED_RECT* r) { return created->LockRect(l, r, nullptr, 0); },
@@ -195,18 +195,18 @@ HRESULT D3DXCreateCubeTextureFromFileInMemory(const LPDIRECT3DDEVICE9& device, L
                                               LPDIRECT3DCUBETEXTURE9& texture) {
   texture.reset();
   if (!device || !data || size == 0) return D3DERR_INVALIDCALL;
-  vkd3dx::DdsFile dds;
+  d3dx::DdsFile dds;
   std::string error;
-  if (!vkd3dx::DecodeDds(static_cast<const std::uint8_t*>(data), size, dds, error) || !dds.cube) {
-    vkd3dx::DebugLog("cube texture: " + (error.empty() ? std::string("not a cube map") : error));
+  if (!d3dx::DecodeDds(static_cast<const std::uint8_t*>(data), size, dds, error) || !dds.cube) {
+    d3dx::DebugLog("cube texture: " + (error.empty() ? std::string("not a cube map") : error));
     return D3DXERR_INVALIDDATA;
   }
-  const D3DCAPS9 caps = vkd3dx::DeviceCaps(device.get());
+  const D3DCAPS9 caps = d3dx::DeviceCaps(device.get());
   if (caps.TextureCaps && !(caps.TextureCaps & D3DPTEXTURECAPS_CUBEMAP)) return D3DERR_NOTAVAILABLE;
   UINT edge = dds.width;
   if ((caps.TextureCaps & D3DPTEXTURECAPS_POW2) && NextPow2(edge) != edge) edge = NextPow2(edge);
   if (caps.MaxTextureWidth && edge > caps.MaxTextureWidth) edge = caps.MaxTextureWidth;
-  UINT levels = vkd3dx::FullMipCount(edge, edge);
+  UINT levels = d3dx::FullMipCount(edge, edge);
   if (caps.TextureCaps && !(caps.TextureCaps & D3DPTEXTURECAPS_MIPCUBEMAP)) levels = 1;
   const D3DFORMAT format = dds.hasAlpha ? D3DFMT_A8R8G8B8 : D3DFMT_X8R8G8B8;
 
@@ -217,9 +217,9 @@ HRESULT D3DXCreateCubeTextureFromFileInMemory(const LPDIRECT3DDEVICE9& device, L
   for (UINT f = 0; f < 6; ++f) {
     const auto face = static_cast<D3DCUBEMAP_FACES>(f);
     const std::vector<Image>& stored = dds.faces[f];
-    Image level = vkd3dx::Resize(stored[0], edge, edge);
+    Image level = d3dx::Resize(stored[0], edge, edge);
     for (UINT l = 0; l < levels; ++l) {
-      if (l > 0) level = (l < stored.size() && edge == dds.width) ? stored[l] : vkd3dx::Downsample(level);
+      if (l > 0) level = (l < stored.size() && edge == dds.width) ? stored[l] : d3dx::Downsample(level);
       hr = UploadLevel(
           level, format, [&](D3DLOCKED_RECT* r) { return created->LockRect(face, l, r, nullptr, 0); },
           [&] { return created->UnlockRect(face, l); });
@@ -237,7 +237,7 @@ HRESULT D3DXFillTexture(const LPDIRECT3DTEXTURE9& texture, LPD3DXFILL2D function
     D3DSURFACE_DESC desc{};
     HRESULT hr = texture->GetLevelDesc(l, &desc);
     if (FAILED(hr)) return hr;
-    if (!vkd3dx::IsWritableFormat(desc.Format)) return D3DERR_INVALIDCALL;
+    if (!d3dx::IsWritableFormat(desc.Format)) return D3DERR_INVALIDCALL;
     D3DLOCKED_RECT locked{};
     hr = texture->LockRect(l, &locked, nullptr, 0);
     if (FAILED(hr)) return hr;
@@ -245,7 +245,7 @@ HRESULT D3DXFillTexture(const LPDIRECT3DTEXTURE9& texture, LPD3DXFILL2D function
       texture->UnlockRect(l);
       return D3DERR_INVALIDCALL;
     }
-    const std::uint32_t bpp = vkd3dx::BytesPerPixel(desc.Format);
+    const std::uint32_t bpp = d3dx::BytesPerPixel(desc.Format);
     const D3DXVECTOR2 texel(1.0f / desc.Width, 1.0f / desc.Height);
     auto channel = [](float v) -> std::uint8_t {
       if (!(v > 0.0f)) return 0;  // negative or NaN
@@ -259,7 +259,7 @@ HRESULT D3DXFillTexture(const LPDIRECT3DTEXTURE9& texture, LPD3DXFILL2D function
         D3DXVECTOR4 value;
         function(&value, &coord, &texel, data);
         const std::uint8_t bgra[4] = {channel(value.z), channel(value.y), channel(value.x), channel(value.w)};
-        vkd3dx::PackTexel(desc.Format, bgra, row + x * bpp);
+        d3dx::PackTexel(desc.Format, bgra, row + x * bpp);
       }
     }
     hr = texture->UnlockRect(l);
