@@ -107,7 +107,7 @@ void Device::Changed(StateKind kind, DWORD index, DWORD type, DWORD value) {
 HRESULT Device::TestCooperativeLevel() {
   if (!lost_) return D3D_OK;
   const auto& levels = InjectedFaults().lostCooperativeLevels;
-  if (levels.empty()) return Refused(D3DERR_DEVICENOTRESET, __func__, "`levels.empty()` holds");
+  if (levels.empty()) return Refused(D3DERR_DEVICENOTRESET, __func__, "the device is lost and may be reset now");
   HRESULT hr = levels[std::min(lostCallIndex_, levels.size() - 1)];
   ++lostCallIndex_;
   return hr;
@@ -125,7 +125,8 @@ HRESULT Device::GetDeviceCaps(D3DCAPS9* caps) {
 }
 
 HRESULT Device::GetDisplayMode(UINT swapChain, D3DDISPLAYMODE* mode) {
-  if (!mode || swapChain != 0) return Refused(D3DERR_INVALIDCALL, __func__, "`!mode || swapChain != 0` holds");
+  if (!mode) return Refused(D3DERR_INVALIDCALL, __func__, "mode is null");
+  if (swapChain != 0) return Refused(D3DERR_INVALIDCALL, __func__, Why("swap chain %u does not exist (only 0)", swapChain));
   if (params_.Windowed) {
     *mode = DesktopMode();
   } else {
@@ -147,7 +148,7 @@ BOOL Device::ShowCursor(BOOL show) {
 }
 
 HRESULT Device::Reset(D3DPRESENT_PARAMETERS* params) {
-  if (!params) return Refused(D3DERR_INVALIDCALL, __func__, "`!params` holds");
+  if (!params) return Refused(D3DERR_INVALIDCALL, __func__, "present parameters are null");
   backend_->Note("Reset");
   auto& faults = InjectedFaults();
   if (faults.failReset > 0) {
@@ -252,22 +253,43 @@ static bool FailResource() {
   return false;
 }
 
+// Index checks shared by the light and stage calls; the message names the number refused.
+static HRESULT CheckLightIndex(const char* call, DWORD index, const std::array<bool, kMaxLights>* mustBeSet) {
+  if (index >= kMaxLights)
+    return Refused(D3DERR_INVALIDCALL, call, Why("light %lu is out of range (0 to %lu)", static_cast<unsigned long>(index),
+                                                 static_cast<unsigned long>(kMaxLights - 1)));
+  if (mustBeSet && !(*mustBeSet)[index])
+    return Refused(D3DERR_INVALIDCALL, call, Why("light %lu was never set", static_cast<unsigned long>(index)));
+  return D3D_OK;
+}
+
+static HRESULT CheckStageState(const char* call, const char* unit, DWORD index, const char* what, DWORD type,
+                               DWORD count) {
+  if (index >= kMaxStages)
+    return Refused(D3DERR_INVALIDCALL, call, Why("%s %lu is out of range (0 to %lu)", unit, static_cast<unsigned long>(index),
+                                                 static_cast<unsigned long>(kMaxStages - 1)));
+  if (type >= count)
+    return Refused(D3DERR_INVALIDCALL, call, Why("%s %lu is out of range", what, static_cast<unsigned long>(type)));
+  return D3D_OK;
+}
+
 static HRESULT CheckTextureArgs(const char* call, UINT width, UINT height, UINT& levels, DWORD usage,
                                 D3DFORMAT format, D3DPOOL pool) {
   if (width == 0 || height == 0 || width > 8192 || height > 8192)
-    return Refused(D3DERR_INVALIDCALL, call,
-                   "`width == 0 || height == 0 || width > 8192 || height > 8192` holds");
+    return Refused(D3DERR_INVALIDCALL, call, Why("size %ux%u is outside 1x1 to 8192x8192", width, height));
   if (!IsTextureFormat(format))
-    return Refused(D3DERR_INVALIDCALL, call, "format is not a texture format this layer holds");
+    return Refused(D3DERR_INVALIDCALL, call, Why("format %u is not a texture format this layer has", unsigned(format)));
   if ((usage & D3DUSAGE_RENDERTARGET) && pool != D3DPOOL_DEFAULT)
     return Refused(D3DERR_INVALIDCALL, call, "render targets must be in D3DPOOL_DEFAULT");
   if (usage & ~(D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC | D3DUSAGE_AUTOGENMIPMAP))
     return Refused(D3DERR_INVALIDCALL, call,
-                   "`usage & ~(D3DUSAGE_RENDERTARGET | D3DUSAGE_DYNAMIC | D3DUSAGE_AUTOGENMIPMAP)` holds");
+                   Why("usage 0x%lx has flags other than RENDERTARGET, DYNAMIC and AUTOGENMIPMAP",
+                       static_cast<unsigned long>(usage)));
   UINT full = FullMipCount(width, height);
   if (levels == 0) levels = full;
-  if (levels > full) return Refused(D3DERR_INVALIDCALL, call, "more levels than a full mip chain");
-  if (pool > D3DPOOL_SCRATCH) return Refused(D3DERR_INVALIDCALL, call, "`pool > D3DPOOL_SCRATCH` holds");
+  if (levels > full)
+    return Refused(D3DERR_INVALIDCALL, call, Why("%u levels asked for, a full mip chain has %u", levels, full));
+  if (pool > D3DPOOL_SCRATCH) return Refused(D3DERR_INVALIDCALL, call, Why("unknown pool %u", unsigned(pool)));
   return D3D_OK;
 }
 
@@ -311,7 +333,7 @@ HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL 
                                    std::shared_ptr<IDirect3DVertexBuffer9>& buffer, void*) {
   buffer.reset();
   if (length == 0 || length > (256u << 20))
-    return Refused(D3DERR_INVALIDCALL, __func__, "`length == 0 || length > (256u << 20)` holds");
+    return Refused(D3DERR_INVALIDCALL, __func__, Why("length %u is outside 1 byte to 256 MiB", length));
   if (FailResource()) return Refused(D3DERR_OUTOFVIDEOMEMORY, __func__, "injected fault (failCreateResource)");
   BufferStore store;
   store.type = D3DRTYPE_VERTEXBUFFER;
@@ -325,9 +347,10 @@ HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3
                                   std::shared_ptr<IDirect3DIndexBuffer9>& buffer, void*) {
   buffer.reset();
   // Only 16-bit indexes: the program uses nothing else and GL draws them as they are.
-  if (length == 0 || length > (256u << 20) || format != D3DFMT_INDEX16)
-    return Refused(D3DERR_INVALIDCALL, __func__,
-                   "`length == 0 || length > (256u << 20) || format != D3DFMT_INDEX16` holds");
+  if (length == 0 || length > (256u << 20))
+    return Refused(D3DERR_INVALIDCALL, __func__, Why("length %u is outside 1 byte to 256 MiB", length));
+  if (format != D3DFMT_INDEX16)
+    return Refused(D3DERR_INVALIDCALL, __func__, Why("index format %u; only D3DFMT_INDEX16 is offered", unsigned(format)));
   if (FailResource()) return Refused(D3DERR_OUTOFVIDEOMEMORY, __func__, "injected fault (failCreateResource)");
   BufferStore store;
   store.type = D3DRTYPE_INDEXBUFFER;
@@ -340,9 +363,9 @@ HRESULT Device::CreateIndexBuffer(UINT length, DWORD usage, D3DFORMAT format, D3
 HRESULT Device::CreateDepthStencilSurface(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE ms,
                                           DWORD, BOOL, std::shared_ptr<IDirect3DSurface9>& surface, void*) {
   surface.reset();
-  if (width == 0 || height == 0 || !SupportsDepthFormat(kind_, format))
-    return Refused(D3DERR_INVALIDCALL, __func__,
-                   "`width == 0 || height == 0 || !SupportsDepthFormat(kind_, format)` holds");
+  if (width == 0 || height == 0) return Refused(D3DERR_INVALIDCALL, __func__, Why("size %ux%u", width, height));
+  if (!SupportsDepthFormat(kind_, format))
+    return Refused(D3DERR_INVALIDCALL, __func__, Why("depth format %u is not offered", unsigned(format)));
   if (FailResource()) return Refused(D3DERR_OUTOFVIDEOMEMORY, __func__, "injected fault (failCreateResource)");
   D3DSURFACE_DESC desc{};
   desc.Format = format, desc.Type = D3DRTYPE_SURFACE, desc.Usage = D3DUSAGE_DEPTHSTENCIL;
@@ -376,7 +399,7 @@ HRESULT Device::SetRenderTarget(DWORD index, const std::shared_ptr<IDirect3DSurf
 
 HRESULT Device::GetRenderTarget(DWORD index, std::shared_ptr<IDirect3DSurface9>& surface) {
   surface.reset();
-  if (index != 0) return Refused(D3DERR_NOTFOUND, __func__, "`index != 0` holds");
+  if (index != 0) return Refused(D3DERR_NOTFOUND, __func__, Why("render target %lu; only 0 exists", static_cast<unsigned long>(index)));
   surface = state_.renderTarget;
   return surface ? D3D_OK : D3DERR_NOTFOUND;
 }
@@ -397,8 +420,8 @@ HRESULT Device::GetDepthStencilSurface(std::shared_ptr<IDirect3DSurface9>& surfa
 }
 
 HRESULT Device::SetViewport(const D3DVIEWPORT9* vp) {
-  if (!vp || !state_.renderTarget)
-    return Refused(D3DERR_INVALIDCALL, __func__, "`!vp || !state_.renderTarget` holds");
+  if (!vp) return Refused(D3DERR_INVALIDCALL, __func__, "viewport is null");
+  if (!state_.renderTarget) return Refused(D3DERR_INVALIDCALL, __func__, "no render target is set");
   const auto& rt = static_cast<Surface*>(state_.renderTarget.get())->desc;
   if (vp->Width == 0 || vp->Height == 0 || vp->X + vp->Width > rt.Width || vp->Y + vp->Height > rt.Height ||
       !(vp->MinZ >= 0.0f && vp->MinZ <= 1.0f && vp->MaxZ >= 0.0f && vp->MaxZ <= 1.0f))
@@ -412,7 +435,7 @@ HRESULT Device::SetViewport(const D3DVIEWPORT9* vp) {
 }
 
 HRESULT Device::GetViewport(D3DVIEWPORT9* vp) {
-  if (!vp) return Refused(D3DERR_INVALIDCALL, __func__, "`!vp` holds");
+  if (!vp) return Refused(D3DERR_INVALIDCALL, __func__, "viewport is null");
   *vp = state_.viewport;
   return D3D_OK;
 }
@@ -433,7 +456,8 @@ static D3DMATRIX* TransformSlot(DeviceState& s, D3DTRANSFORMSTATETYPE t) {
 
 HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE t, const D3DMATRIX* m) {
   D3DMATRIX* slot = TransformSlot(state_, t);
-  if (!slot || !m) return Refused(D3DERR_INVALIDCALL, __func__, "`!slot || !m` holds");
+  if (!slot) return Refused(D3DERR_INVALIDCALL, __func__, Why("transform %u is not one this layer keeps", unsigned(t)));
+  if (!m) return Refused(D3DERR_INVALIDCALL, __func__, "matrix is null");
   if (std::memcmp(slot, m, sizeof *m) == 0) return Unchanged();
   *slot = *m;
   Changed(StateKind::Transform, 0, t, 0);
@@ -442,13 +466,14 @@ HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE t, const D3DMATRIX* m) {
 
 HRESULT Device::GetTransform(D3DTRANSFORMSTATETYPE t, D3DMATRIX* m) {
   D3DMATRIX* slot = TransformSlot(state_, t);
-  if (!slot || !m) return Refused(D3DERR_INVALIDCALL, __func__, "`!slot || !m` holds");
+  if (!slot) return Refused(D3DERR_INVALIDCALL, __func__, Why("transform %u is not one this layer keeps", unsigned(t)));
+  if (!m) return Refused(D3DERR_INVALIDCALL, __func__, "matrix is null");
   *m = *slot;
   return D3D_OK;
 }
 
 HRESULT Device::SetMaterial(const D3DMATERIAL9* material) {
-  if (!material) return Refused(D3DERR_INVALIDCALL, __func__, "`!material` holds");
+  if (!material) return Refused(D3DERR_INVALIDCALL, __func__, "material is null");
   if (std::memcmp(material, &state_.material, sizeof *material) == 0) return Unchanged();
   state_.material = *material;
   Changed(StateKind::Material, 0, 0, 0);
@@ -456,14 +481,14 @@ HRESULT Device::SetMaterial(const D3DMATERIAL9* material) {
 }
 
 HRESULT Device::GetMaterial(D3DMATERIAL9* material) {
-  if (!material) return Refused(D3DERR_INVALIDCALL, __func__, "`!material` holds");
+  if (!material) return Refused(D3DERR_INVALIDCALL, __func__, "material is null");
   *material = state_.material;
   return D3D_OK;
 }
 
 HRESULT Device::SetLight(DWORD index, const D3DLIGHT9* light) {
-  if (!light || index >= kMaxLights)
-    return Refused(D3DERR_INVALIDCALL, __func__, "`!light || index >= kMaxLights` holds");
+  if (!light) return Refused(D3DERR_INVALIDCALL, __func__, "light is null");
+  if (HRESULT hr = CheckLightIndex(__func__, index, nullptr); FAILED(hr)) return hr;
   if (light->Type < D3DLIGHT_POINT || light->Type > D3DLIGHT_DIRECTIONAL)
     return Refused(D3DERR_INVALIDCALL, __func__, "unknown light type");
   if (state_.lightSet[index] && std::memcmp(light, &state_.lights[index], sizeof *light) == 0)
@@ -475,14 +500,14 @@ HRESULT Device::SetLight(DWORD index, const D3DLIGHT9* light) {
 }
 
 HRESULT Device::GetLight(DWORD index, D3DLIGHT9* light) {
-  if (!light || index >= kMaxLights || !state_.lightSet[index])
-    return Refused(D3DERR_INVALIDCALL, __func__, "`!light || index >= kMaxLights || !state_.lightSet[index]` holds");
+  if (!light) return Refused(D3DERR_INVALIDCALL, __func__, "light is null");
+  if (HRESULT hr = CheckLightIndex(__func__, index, &state_.lightSet); FAILED(hr)) return hr;
   *light = state_.lights[index];
   return D3D_OK;
 }
 
 HRESULT Device::LightEnable(DWORD index, BOOL enable) {
-  if (index >= kMaxLights) return Refused(D3DERR_INVALIDCALL, __func__, "`index >= kMaxLights` holds");
+  if (HRESULT hr = CheckLightIndex(__func__, index, nullptr); FAILED(hr)) return hr;
   if (!state_.lightSet[index]) {
     // Enabling a light never set gives it the default light: white directional along +Z.
     D3DLIGHT9 light{};
@@ -501,8 +526,8 @@ HRESULT Device::LightEnable(DWORD index, BOOL enable) {
 }
 
 HRESULT Device::GetLightEnable(DWORD index, BOOL* enable) {
-  if (!enable || index >= kMaxLights || !state_.lightSet[index])
-    return Refused(D3DERR_INVALIDCALL, __func__, "`!enable || index >= kMaxLights || !state_.lightSet[index]` holds");
+  if (!enable) return Refused(D3DERR_INVALIDCALL, __func__, "enable is null");
+  if (HRESULT hr = CheckLightIndex(__func__, index, &state_.lightSet); FAILED(hr)) return hr;
   *enable = state_.lightEnabled[index] ? 128 : 0;  // Direct3D 9 reports TRUE as 128
   return D3D_OK;
 }
@@ -517,8 +542,9 @@ HRESULT Device::SetRenderState(D3DRENDERSTATETYPE s, DWORD value) {
 }
 
 HRESULT Device::GetRenderState(D3DRENDERSTATETYPE s, DWORD* value) {
-  if (DWORD(s) >= GX_RENDERSTATE_COUNT || !value)
-    return Refused(D3DERR_INVALIDCALL, __func__, "`DWORD(s) >= GX_RENDERSTATE_COUNT || !value` holds");
+  if (DWORD(s) >= GX_RENDERSTATE_COUNT)
+    return Refused(D3DERR_INVALIDCALL, __func__, Why("render state %u is out of range", unsigned(s)));
+  if (!value) return Refused(D3DERR_INVALIDCALL, __func__, "value is null");
   *value = state_.render[s];
   return D3D_OK;
 }
@@ -540,9 +566,9 @@ HRESULT Device::GetTexture(DWORD stage, std::shared_ptr<IDirect3DBaseTexture9>& 
 }
 
 HRESULT Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) {
-  if (stage >= kMaxStages || DWORD(type) >= GX_TEXTURESTAGESTATE_COUNT)
-    return Refused(D3DERR_INVALIDCALL, __func__,
-                   "`stage >= kMaxStages || DWORD(type) >= GX_TEXTURESTAGESTATE_COUNT` holds");
+  if (HRESULT hr = CheckStageState(__func__, "stage", stage, "texture-stage state", type, GX_TEXTURESTAGESTATE_COUNT);
+      FAILED(hr))
+    return hr;
   if (state_.stage[stage][type] == value) return Unchanged();
   state_.stage[stage][type] = value;
   Changed(StateKind::Stage, stage, type, value);
@@ -550,17 +576,18 @@ HRESULT Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type,
 }
 
 HRESULT Device::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value) {
-  if (stage >= kMaxStages || DWORD(type) >= GX_TEXTURESTAGESTATE_COUNT || !value)
-    return Refused(D3DERR_INVALIDCALL, __func__,
-                   "`stage >= kMaxStages || DWORD(type) >= GX_TEXTURESTAGESTATE_COUNT || !value` holds");
+  if (!value) return Refused(D3DERR_INVALIDCALL, __func__, "value is null");
+  if (HRESULT hr = CheckStageState(__func__, "stage", stage, "texture-stage state", type, GX_TEXTURESTAGESTATE_COUNT);
+      FAILED(hr))
+    return hr;
   *value = state_.stage[stage][type];
   return D3D_OK;
 }
 
 HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) {
-  if (sampler >= kMaxStages || DWORD(type) >= GX_SAMPLERSTATE_COUNT)
-    return Refused(D3DERR_INVALIDCALL, __func__,
-                   "`sampler >= kMaxStages || DWORD(type) >= GX_SAMPLERSTATE_COUNT` holds");
+  if (HRESULT hr = CheckStageState(__func__, "sampler", sampler, "sampler state", type, GX_SAMPLERSTATE_COUNT);
+      FAILED(hr))
+    return hr;
   if (state_.sampler[sampler][type] == value) return Unchanged();
   state_.sampler[sampler][type] = value;
   Changed(StateKind::Sampler, sampler, type, value);
@@ -568,9 +595,10 @@ HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD v
 }
 
 HRESULT Device::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) {
-  if (sampler >= kMaxStages || DWORD(type) >= GX_SAMPLERSTATE_COUNT || !value)
-    return Refused(D3DERR_INVALIDCALL, __func__,
-                   "`sampler >= kMaxStages || DWORD(type) >= GX_SAMPLERSTATE_COUNT || !value` holds");
+  if (!value) return Refused(D3DERR_INVALIDCALL, __func__, "value is null");
+  if (HRESULT hr = CheckStageState(__func__, "sampler", sampler, "sampler state", type, GX_SAMPLERSTATE_COUNT);
+      FAILED(hr))
+    return hr;
   *value = state_.sampler[sampler][type];
   return D3D_OK;
 }
@@ -609,8 +637,8 @@ HRESULT Device::CreateShader(const char* call, const DWORD* function, bool pixel
 template <class T>
 HRESULT Device::SetShaderConstant(const char* call, ShaderStageIndex stage, const char* name, const T* values,
                                   UINT count) {
-  if (!name || !*name || !values || count == 0)
-    return Refused(D3DERR_INVALIDCALL, call, "`!name || !*name || !values || count == 0` holds");
+  if (!name || !*name) return Refused(D3DERR_INVALIDCALL, call, "constant without a name");
+  if (!values || count == 0) return Refused(D3DERR_INVALIDCALL, call, Why("constant \"%s\" without values", name));
   ShaderConstants& constants = state_.constants[stage];
   bool changed;
   if constexpr (std::is_same_v<T, int>)
@@ -682,7 +710,7 @@ HRESULT Device::SetFVF(DWORD fvf) {
 }
 
 HRESULT Device::GetFVF(DWORD* fvf) {
-  if (!fvf) return Refused(D3DERR_INVALIDCALL, __func__, "`!fvf` holds");
+  if (!fvf) return Refused(D3DERR_INVALIDCALL, __func__, "fvf is null");
   *fvf = state_.fvf;
   return D3D_OK;
 }
@@ -691,8 +719,7 @@ HRESULT Device::SetStreamSource(UINT stream, const std::shared_ptr<IDirect3DVert
                                 UINT stride) {
   if (stream != 0) return buffer ? D3DERR_INVALIDCALL : D3D_OK;  // one stream is all the program uses
   if (buffer && !std::dynamic_pointer_cast<VertexBuffer>(buffer))
-    return Refused(D3DERR_INVALIDCALL, __func__,
-                   "`buffer && !std::dynamic_pointer_cast<VertexBuffer>(buffer)` holds");
+    return Refused(D3DERR_INVALIDCALL, __func__, "not a vertex buffer of this layer");
   if (state_.streamBuffer == buffer && state_.streamOffset == offset && state_.streamStride == stride)
     return Unchanged();
   state_.streamBuffer = buffer;
@@ -704,8 +731,8 @@ HRESULT Device::SetStreamSource(UINT stream, const std::shared_ptr<IDirect3DVert
 
 HRESULT Device::GetStreamSource(UINT stream, std::shared_ptr<IDirect3DVertexBuffer9>& buffer, UINT* offset,
                                 UINT* stride) {
-  if (stream != 0 || !offset || !stride)
-    return Refused(D3DERR_INVALIDCALL, __func__, "`stream != 0 || !offset || !stride` holds");
+  if (stream != 0) return Refused(D3DERR_INVALIDCALL, __func__, Why("stream %u; only stream 0 exists", stream));
+  if (!offset || !stride) return Refused(D3DERR_INVALIDCALL, __func__, "offset or stride is null");
   buffer = state_.streamBuffer;
   *offset = state_.streamOffset;
   *stride = state_.streamStride;
@@ -714,7 +741,7 @@ HRESULT Device::GetStreamSource(UINT stream, std::shared_ptr<IDirect3DVertexBuff
 
 HRESULT Device::SetIndices(const std::shared_ptr<IDirect3DIndexBuffer9>& buffer) {
   if (buffer && !std::dynamic_pointer_cast<IndexBuffer>(buffer))
-    return Refused(D3DERR_INVALIDCALL, __func__, "`buffer && !std::dynamic_pointer_cast<IndexBuffer>(buffer)` holds");
+    return Refused(D3DERR_INVALIDCALL, __func__, "not an index buffer of this layer");
   if (state_.indices == buffer) return Unchanged();
   state_.indices = buffer;
   Changed(StateKind::Indices, 0, 0, 0);

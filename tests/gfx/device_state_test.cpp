@@ -253,6 +253,32 @@ TEST_F(RecordingDevice, RefusedCallsAndUnhandledStagesSayWhyOnce) {
   EXPECT_NE(std::string::npos, said[2].find("stage 0: alpha argument 5")) << said[2];
 }
 
+// A refusal names what was wrong with the numbers given, one reason per message.
+TEST_F(RecordingDevice, RefusalsNameTheValueTheyRefuse) {
+  gx::GxClearReportedMessages();
+  DWORD value = 0;
+  D3DLIGHT9 light{};
+  std::shared_ptr<IDirect3DTexture9> texture;
+  std::shared_ptr<IDirect3DIndexBuffer9> indices;
+  EXPECT_EQ(D3DERR_INVALIDCALL, d->SetTextureStageState(9, D3DTSS_COLOROP, D3DTOP_MODULATE));
+  EXPECT_EQ(D3DERR_INVALIDCALL, d->GetSamplerState(0, D3DSAMPLERSTATETYPE(99), &value));
+  EXPECT_EQ(D3DERR_INVALIDCALL, d->GetLight(3, &light));
+  EXPECT_EQ(D3DERR_INVALIDCALL, d->LightEnable(8, TRUE));
+  EXPECT_EQ(D3DERR_INVALIDCALL, d->CreateTexture(0, 16, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, texture, nullptr));
+  EXPECT_EQ(D3DERR_INVALIDCALL, d->CreateTexture(16, 16, 9, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, texture, nullptr));
+  EXPECT_EQ(D3DERR_INVALIDCALL, d->CreateIndexBuffer(64, 0, D3DFMT_INDEX32, D3DPOOL_MANAGED, indices, nullptr));
+  const auto said = gx::GxReportedMessages();
+  const char* expected[] = {"SetTextureStageState refused (D3DERR_INVALIDCALL): stage 9 is out of range (0 to 7)",
+                            "GetSamplerState refused (D3DERR_INVALIDCALL): sampler state 99 is out of range",
+                            "GetLight refused (D3DERR_INVALIDCALL): light 3 was never set",
+                            "LightEnable refused (D3DERR_INVALIDCALL): light 8 is out of range (0 to 7)",
+                            "size 0x16 is outside 1x1 to 8192x8192",
+                            "9 levels asked for, a full mip chain has 5",
+                            "only D3DFMT_INDEX16 is offered"};
+  ASSERT_EQ(std::size(expected), said.size());
+  for (std::size_t i = 0; i < said.size(); ++i) EXPECT_NE(std::string::npos, said[i].find(expected[i])) << said[i];
+}
+
 TEST_F(RecordingDevice, DrawsOutsideASceneFailAndDrawNothing) {
   gx::GxClearRecording(d);
   ScreenVertex v[3] = {};
