@@ -74,6 +74,25 @@ void ReportFatal(const std::string& Text) {
                  os::MB_OK | os::MB_ICONERROR);
 }
 
+namespace {
+
+// Runs one stage of a run; an exception it lets out is shown in the error box and makes the
+// run end with status 1. Returns what the stage returned, false after an exception.
+template <class Stage>
+bool Guarded(int& ExitCode, Stage&& Run) {
+  try {
+    return Run();
+  } catch (const std::exception& Error) {
+    ReportFatal(Error.what());
+  } catch (...) {
+    ReportFatal("");
+  }
+  ExitCode = 1;
+  return false;
+}
+
+}  // namespace
+
 bool HasSwitch(const std::string& Name) { return os::HasParamPrefix(Name); }
 
 void ShowStartupWarning(const std::string& Text) {
@@ -199,7 +218,7 @@ int PrepareDemo(TOptions& Options, TRunTools& Tools, TPlayback& Playback) {
 }
 
 bool CreateAndLoadDemo(const TOptions& Options, TRunTools& Tools, TPlayback& Playback, int& ExitCode) {
-  try {
+  return Guarded(ExitCode, [&] {
     Randomize(Options.Seed);
     Engine = new TvokEngine(nullptr, ScreenWidth, ScreenHeight, ScreenRefresh, true, ShowTitle,
                             DemoHooks.MovePart1 ? DemoHooks.MovePart1 : NoMove,
@@ -222,23 +241,14 @@ bool CreateAndLoadDemo(const TOptions& Options, TRunTools& Tools, TPlayback& Pla
     }
     Playback.Begin(*Engine);
     return true;
-  } catch (const std::exception& Error) {
-    ReportFatal(Error.what());
-    ExitCode = 1;
-  } catch (...) {
-    ReportFatal("");
-    ExitCode = 1;
-  }
-  return false;
+  });
 }
 
 int FinishDemo(TRunTools& Tools, int ExitCode) {
-  try {
+  Guarded(ExitCode, [] {
     Cleanup();
-  } catch (const std::exception& Error) {
-    ReportFatal(Error.what());
-    ExitCode = 1;
-  }
+    return true;
+  });
   std::string Problems;
   if (!Tools.Finish(Problems)) {
     std::fprintf(stderr, "%s: %s\n", ShowTitle, Problems.c_str());
@@ -256,16 +266,11 @@ int RunDemo(const TOptions& Given) {
   if (Early >= 0) return Early;
   int ExitCode = 0;
   if (CreateAndLoadDemo(Options, Tools, Playback, ExitCode)) {
-    try {
+    Guarded(ExitCode, [&] {
       Engine->Run();
       if (const int Status = Playback.End(Engine)) ExitCode = Status;
-    } catch (const std::exception& Error) {
-      ReportFatal(Error.what());
-      ExitCode = 1;
-    } catch (...) {
-      ReportFatal("");
-      ExitCode = 1;
-    }
+      return true;
+    });
   }
   return FinishDemo(Tools, ExitCode);
 }
