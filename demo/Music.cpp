@@ -5,9 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "demo/AssetWarnings.h"
+#include "demo/Options.h"
 #include "engine/vokBassPlayer.h"
 #include "platform/audio/decoder.h"
 #include "platform/audio/audio.h"
@@ -32,6 +35,22 @@ std::string UnreadableReason(const std::string& FileName) {
   return Regular ? std::string() : std::string(NotRegular);
 }
 
+// A music file that ends before the show does (a download cut short, another piece of music)
+// would leave the rest of the show silent without a word. The decoders know a file's length
+// from its headers and last page, so this costs an open, not a decode.
+void WarnIfShorterThanTheShow(const std::string& FileName) {
+  std::unique_ptr<audio::Decoder> Decoder = audio::OpenStreamDecoder(FileName, audio::kDefaultRate);
+  if (!Decoder) Decoder = audio::OpenModuleDecoder(FileName, audio::kDefaultRate, false);
+  if (!Decoder || Decoder->LengthFrames() == 0) return;
+  const uint64_t LengthMs = Decoder->LengthFrames() * 1000 / audio::kDefaultRate;
+  // A second's grace: the last fade may outlast the last note.
+  if (LengthMs + 1000 >= ShowEndTime) return;
+  char Reason[160];
+  std::snprintf(Reason, sizeof Reason, "the music lasts %.1f s, the show %.1f s; the rest of the show is silent",
+                double(LengthMs) / 1000.0, double(ShowEndTime) / 1000.0);
+  AssetWarning(FileName, Reason);
+}
+
 }  // namespace
 
 void LoadMusic(HWND Window, const std::string& FileName) {
@@ -50,6 +69,8 @@ void LoadMusic(HWND Window, const std::string& FileName) {
       AssetWarning(FileName, Unreadable + "; the show goes on without music");
     else if (!Decodable)
       AssetWarning(FileName, "not a music file the player can decode; the show goes on without music");
+  } else {
+    WarnIfShorterThanTheShow(FileName);
   }
   MusicPlayer->SetVolume(100);
 }

@@ -260,6 +260,15 @@ std::vector<Case> Cases() {
                  std::ofstream(dir / "Quorvanteplidusk.ogg") << "not music";
                },
                {"--headless"}, 0, {"warning", "Quorvanteplidusk.ogg", "decode"}, false, {}, "no-such-driver"});
+  c.push_back({"MusicCutShort",
+               [](const fs::path& dir) {
+                 fs::copy_file(GoodArchive, dir / "Quorvanteplidusk.vkr");
+                 Bytes music = vktest::ReadFileBytes(GoodMusic);
+                 music.resize(music.size() / 2);
+                 std::ofstream(dir / "Quorvanteplidusk.ogg", std::ios::binary)
+                     .write(reinterpret_cast<const char*>(music.data()), std::streamsize(music.size()));
+               },
+               {"--headless", "--strict"}, 1, {"warning", "Quorvanteplidusk.ogg", "the rest of the show is silent"}});
   c.push_back({"MusicFifo",
                [](const fs::path& dir) {
                  fs::copy_file(GoodArchive, dir / "Quorvanteplidusk.vkr");
@@ -271,6 +280,8 @@ std::vector<Case> Cases() {
     fs::copy_file(GoodArchive, dir / "Quorvanteplidusk.vkr");
     CopyMusic(dir);
   };
+  // The show's own files raise no warning, so --strict passes with them.
+  c.push_back({"GoodFilesPassStrict", good, {"--headless", "--strict"}, 0, {}});
   c.push_back({"SizeAbove8K", good, {"--headless", "--size", "7681x4320"}, 2, {"--size", "7680x4320"}});
   c.push_back({"SizeHuge", good, {"--headless", "--size", "16384x16384"}, 2, {"--size", "7680x4320"}});
   c.push_back({"ScreenshotInMissingFolder", good, {"--headless", "--screenshot", "100", "no/such/folder/shot.png"}, 1,
