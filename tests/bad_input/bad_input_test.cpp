@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/resource/archive_builder.h"
+#include "tests/support/archive_builder.h"
 
 namespace {
 

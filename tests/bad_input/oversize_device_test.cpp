@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/gfx/gfx_test_util.h"
+#include "tests/support/gfx_device.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/gfx/d3dx/effect_parser.h"
-#include "tests/d3dx/d3dx_test_util.h"
+#include "tests/support/d3dx_device.h"
 
 namespace {
 

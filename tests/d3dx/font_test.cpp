@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/d3dx/d3dx_test_util.h"
+#include "tests/support/d3dx_device.h"
 
 namespace {
 

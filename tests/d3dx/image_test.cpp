@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/gfx/d3dx/image.h"
-#include "tests/d3dx/test_images.h"
+#include "tests/support/test_images.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/gfx/d3dx/image.h"
-#include "tests/d3dx/d3dx_test_util.h"
-#include "tests/d3dx/test_images.h"
+#include "tests/support/d3dx_device.h"
+#include "tests/support/test_images.h"
 
 namespace {
 

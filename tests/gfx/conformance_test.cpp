@@ -1,7 +1,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "tests/gfx/gfx_test_util.h"
+#include "tests/support/gfx_device.h"
 
 using namespace gfxtest;
 

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "platform/gfx/ff_key.h"
-#include "tests/gfx/gfx_test_util.h"
+#include "tests/support/gfx_device.h"
 
 using namespace gfxtest;
 

@@ -1,7 +1,7 @@
 // The Direct3D object and the failure paths the recording backend can be told
 // to take: creation, depth-format probes, scenes, device loss and Reset, locks.
 
-#include "tests/gfx/gfx_test_util.h"
+#include "tests/support/gfx_device.h"
 
 using namespace gfxtest;
 

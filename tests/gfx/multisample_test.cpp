@@ -1,7 +1,7 @@
 // Multisampling on the gl backend: a device asked for D3DMULTISAMPLE_n_SAMPLES draws into
 // multisampled framebuffers, resolved into the back buffer and into render-target textures.
 
-#include "tests/gfx/gfx_test_util.h"
+#include "tests/support/gfx_device.h"
 
 using namespace gfxtest;
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "tests/gfx/gfx_test_util.h"
+#include "tests/support/gfx_device.h"
 
 using namespace gfxtest;
 

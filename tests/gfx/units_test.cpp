@@ -8,7 +8,7 @@
 #include "platform/gfx/formats.h"
 #include "platform/gfx/glsl_gen.h"
 #include "platform/gfx/matrix_math.h"
-#include "tests/gfx/gfx_test_util.h"
+#include "tests/support/gfx_device.h"
 
 using namespace gfxtest;
 

@@ -7,7 +7,7 @@
 
 #include "engine/vokRenderTarget.h"
 #include "engine/vokSprite.h"
-#include "tests/layers/show_fixture.h"
+#include "tests/support/show_fixture.h"
 
 using namespace vktest;
 

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "tests/layers/show_fixture.h"
+#include "tests/support/show_fixture.h"
 
 using namespace vktest;
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/layers/show_fixture.h"
+#include "tests/support/show_fixture.h"
 
 using namespace vktest;
 

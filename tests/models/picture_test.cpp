@@ -8,7 +8,7 @@
 
 #include "demo/Options.h"
 #include "engine/vokModells.h"
-#include "tests/models/device_fixture.h"
+#include "tests/support/device_fixture.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "engine/vokResource.h"
-#include "tests/resource/archive_builder.h"
+#include "tests/support/archive_builder.h"
 
 using namespace vktest;
 namespace fs = std::filesystem;

@@ -7,7 +7,7 @@
 #include <random>
 
 #include "engine/vokResource.h"
-#include "tests/resource/archive_builder.h"
+#include "tests/support/archive_builder.h"
 
 using namespace vktest;
 

@@ -8,8 +8,8 @@
 #include <iterator>
 #include <set>
 
-#include "tests/resource/archive_builder.h"
-#include "tests/scenes/show_fixture.h"
+#include "tests/support/archive_builder.h"
+#include "tests/support/show_harness.h"
 
 namespace vktest {
 namespace {

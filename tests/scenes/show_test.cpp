@@ -1,10 +1,12 @@
 // The whole show driven frame by frame on the recording backend: the scene order, the step
 // schedule, the hand-overs, the fades and the end.
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <map>
 
-#include "tests/scenes/show_fixture.h"
+#include "tests/support/show_harness.h"
 
 namespace vktest {
 namespace {

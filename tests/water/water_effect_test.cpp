@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "engine/vokWater.h"
-#include "tests/models/device_fixture.h"
+#include "tests/support/device_fixture.h"
 #include "tests/water/fake_effect.h"
 
 namespace {

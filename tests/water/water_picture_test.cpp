@@ -12,7 +12,7 @@
 #include "demo/Options.h"
 #include "engine/vokResource.h"
 #include "engine/vokWater.h"
-#include "tests/models/device_fixture.h"
+#include "tests/support/device_fixture.h"
 
 namespace {
 

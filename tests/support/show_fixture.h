@@ -15,7 +15,7 @@
 #include "engine/vokResource.h"
 #include "platform/gfx/backend.h"
 #include "platform/os/window.h"
-#include "tests/resource/archive_builder.h"
+#include "tests/support/archive_builder.h"
 
 namespace vktest {
 

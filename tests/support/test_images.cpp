@@ -1,4 +1,4 @@
-#include "tests/d3dx/test_images.h"
+#include "tests/support/test_images.h"
 
 #include <algorithm>
 #include <csetjmp>

@@ -10,30 +10,16 @@
 
 #include "platform/gfx/backend.h"
 #include "platform/gfx/d3dx9.h"
-#include "platform/os/window.h"
+#include "tests/support/gfx_device.h"
 
 #define EXPECT_FAILED(expr) EXPECT_TRUE(FAILED(expr))
 
 namespace d3dxtest {
 
+// The graphics tests' device, with the faults of earlier tests cleared first.
 inline LPDIRECT3DDEVICE9 MakeDevice(gx::BackendKind kind, UINT width = 64, UINT height = 64) {
-  os::SetHeadless(true);
   gx::ClearFaults();
-  gx::SetBackendKind(kind);
-  auto d3d = Direct3DCreate9(D3D_SDK_VERSION);
-  if (!d3d) return nullptr;
-  D3DPRESENT_PARAMETERS pp{};
-  pp.Windowed = TRUE;
-  pp.BackBufferWidth = width;
-  pp.BackBufferHeight = height;
-  pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-  pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-  pp.EnableAutoDepthStencil = TRUE;
-  pp.AutoDepthStencilFormat = D3DFMT_D24S8;
-  LPDIRECT3DDEVICE9 device;
-  if (FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, device)))
-    return nullptr;
-  return device;
+  return gfxtest::MakeDevice(kind, width, height);
 }
 
 // Texel (x, y) of a locked 32-bit level as 0xAARRGGBB.

@@ -1,0 +1,137 @@
+#pragma once
+// The whole show in this process: a headless engine on the recording backend (or the gl one),
+// the real archive of the run folder, every loader in the start-up order, and a record of the
+// show's state after each presented frame. Free of any test framework: the benchmarks use it too.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "demo/Globals.h"
+#include "demo/Hooks.h"
+#include "demo/Parts.h"
+#include "demo/Random.h"
+#include "demo/Scenes.h"
+#include "demo/Show.h"
+#include "engine/vokEngine.h"
+#include "engine/vokResource.h"
+#include "platform/gfx/backend.h"
+#include "platform/os/window.h"
+
+namespace vktest {
+
+struct FrameRecord {
+  uint32_t Time;
+  int Scene;
+  int Step;
+  uint32_t SceneStart;
+  uint8_t Flash;
+  uint8_t Fade;
+  uint8_t PostEffect;
+  int LiveTickets2;
+  int LiveTickets4;
+  uint32_t FadeOutStart;
+  TSlideShowState Slides;
+};
+
+inline std::vector<FrameRecord>* Recording = nullptr;
+
+inline void RecordFrame() {
+  // Only the current frame matters here; the recording backend would keep every draw of the show.
+  if (gx::GetBackendKind() == gx::BackendKind::Recording) gx::GxClearRecording(Engine->D3D->Device.get());
+  if (Recording == nullptr) return;
+  Recording->push_back({Engine->Time, CurrentScene, Step, SceneStart,
+                        FlashSprite ? FlashSprite->Alpha : uint8_t(0), FadeSprite ? FadeSprite->Alpha : uint8_t(0),
+                        PostEffect, Part2Stream().ActiveCount(), Part4Stream().ActiveCount(), Part5FadeOutStart(), Part3State()});
+}
+
+// The shared scene state as the program image has it, so that a process can run the show again.
+inline void ResetShowState() {
+  StepStart = 0;
+  SceneStart = 0;
+  CurrentScene = 1;
+  Step = 0;
+  FrameCount = 0;
+  PostEffect = 0;
+  BlurLevel = 4.0f;
+  PostCapturing = false;
+}
+
+// Loads the show on a fresh engine, runs it to its end with the fixed 40 ms step, and releases it.
+class WholeShow {
+ public:
+  explicit WholeShow(gx::BackendKind Kind = gx::BackendKind::Recording,
+                     std::string ArchivePath = std::string(VK_RUN_DIR) + "/Quorvanteplidusk.vkr")
+      : Kind(Kind), ArchivePath(std::move(ArchivePath)) {}
+
+  gx::BackendKind Kind;
+  std::string ArchivePath;
+  std::vector<FrameRecord> Frames;
+
+  void Load() {
+    os::SetHeadless(true);
+    gx::ClearFaults();
+    gx::SetBackendKind(Kind);
+    ResetShowState();
+    InstallShowHooks();
+    Randomize(1234);
+    Engine = new TvokEngine(nullptr, 160, 90, 0, true, "show", MovePart1, RenderPart1, false, true, true, false,
+                            false, true, D3DMULTISAMPLE_NONE, 0);
+    if (!Engine->Ok) {
+      Error = Engine->ErrorText;
+      return;
+    }
+    Engine->FixedStep = true;
+    Engine->OnFramePresented = RecordFrame;
+    PostEffectsAvailable = true;
+    Resource = new TvokResource();
+    Resource->Open(ArchivePath);
+    CreatePostTarget();
+    LoadTextures();
+    LoadPart2();
+    LoadPart3();
+    LoadPart4();
+    LoadPart5();
+    LoadPostShaders();
+    LoadPart1();
+    Resource->Close();
+    Resource->FreeEntry(ResourceData);
+    delete Resource;
+    Resource = nullptr;
+    Engine->D3D->SetProjection(Engine->D3D->Aspect, 0.1f, 1000.0f, 3.14159274f / 4.0f);
+    Engine->ResetClock();
+    Recording = &Frames;
+  }
+
+  // Empty when loading went well.
+  std::string Error;
+
+  void Run() {
+    Load();
+    if (!Error.empty()) return;
+    Engine->Run();
+    Terminated = Engine->Terminated;
+    Release();
+  }
+
+  bool Terminated = false;
+
+  void Release() {
+    Recording = nullptr;
+    FreePart1();
+    FreePart2();
+    FreePart3();
+    FreePart4();
+    FreePart5();
+    FreeTextures();
+    FreePostShaders();
+    delete PostTarget;
+    PostTarget = nullptr;
+    delete Engine;
+    Engine = nullptr;
+    gx::ClearFaults();
+    ResetShowState();
+  }
+};
+
+}  // namespace vktest
