@@ -246,6 +246,20 @@ void EndSceneFrame() {
   ++FrameCount;
 }
 
+void ResetSceneState() {
+  StepStart = 0;
+  SceneStart = 0;
+  CurrentScene = 1;
+  Step = 0;
+  FrameCount = 0;
+  PostEffect = 0;
+  BlurLevel = 4.0f;
+  DreamLevel = 3.0f;
+  DreamCount = 12;
+  GhostLevel = 0.0f;
+  PostCapturing = false;
+}
+
 // ---- Scene timeline -------------------------------------------------------------------------
 
 bool BeginFirstFrame(int Scene) {

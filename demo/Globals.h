@@ -34,6 +34,10 @@ extern int CurrentScene;     // scene whose first frame was done last (1..5); re
 extern int Step;             // step of the running scene; 0 = first frame not done yet
 extern int FrameCount;       // frames whose render routine reached the epilogue; never reset
 
+// Puts the shared scene state and the post-effect selection back as a fresh process starts
+// with them, so the show can run again in the same process (seeking, restarts, tests).
+void ResetSceneState();
+
 // ---- Shared objects ------------------------------------------------------------------------
 
 extern TvokSprite* FlashSprite;  // white layer: flashes

@@ -42,17 +42,7 @@ void LoadPart1AndWarmUp() {
 
 // Seeking (demo/Playback.cpp) starts the show over in the same process.
 void ResetShowState(uint32_t Seed) {
-  StepStart = 0;
-  SceneStart = 0;
-  CurrentScene = 1;
-  Step = 0;
-  FrameCount = 0;
-  PostEffect = 0;
-  BlurLevel = 4.0f;
-  DreamLevel = 3.0f;
-  DreamCount = 12;
-  GhostLevel = 0.0f;
-  PostCapturing = false;
+  ResetSceneState();
   Randomize(Seed);
 }
 

@@ -55,14 +55,10 @@ class ShowTest : public ::testing::Test {
     ResetShowState();
   }
 
-  // The shared scene state as the program image has it.
+  // The shared scene state as the program image has it; the shaders are loaded anew by each test.
   static void ResetShowState() {
-    StepStart = SceneStart = 0;
-    CurrentScene = 1;
-    Step = FrameCount = 0;
-    PostEffect = 0;
-    BlurLevel = 4.0f, DreamLevel = 3.0f, DreamCount = 12, GhostLevel = 0.0f;
-    PostEffectsAvailable = PostCapturing = false;
+    ResetSceneState();
+    PostEffectsAvailable = false;
   }
 
   // Opens an archive of the post-processing sources as the show packs them, minus Skip.

@@ -45,18 +45,6 @@ inline void RecordFrame() {
                         PostEffect, Part2Stream().ActiveCount(), Part4Stream().ActiveCount(), Part5FadeOutStart(), Part3State()});
 }
 
-// The shared scene state as the program image has it, so that a process can run the show again.
-inline void ResetShowState() {
-  StepStart = 0;
-  SceneStart = 0;
-  CurrentScene = 1;
-  Step = 0;
-  FrameCount = 0;
-  PostEffect = 0;
-  BlurLevel = 4.0f;
-  PostCapturing = false;
-}
-
 // Loads the show on a fresh engine, runs it to its end with the fixed 40 ms step, and releases it.
 class WholeShow {
  public:
@@ -72,7 +60,7 @@ class WholeShow {
     os::SetHeadless(true);
     gx::ClearFaults();
     gx::SetBackendKind(Kind);
-    ResetShowState();
+    ResetSceneState();
     InstallShowHooks();
     Randomize(1234);
     Engine = new TvokEngine(nullptr, 160, 90, 0, true, "show", MovePart1, RenderPart1, false, true, true, false,
@@ -130,7 +118,7 @@ class WholeShow {
     delete Engine;
     Engine = nullptr;
     gx::ClearFaults();
-    ResetShowState();
+    ResetSceneState();
   }
 };
 
