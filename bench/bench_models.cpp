@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "engine/vokModells.h"
-#include "tests/models/device_fixture.h"
+#include "tests/support/device_fixture.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <chrono>
 
-#include "tests/scenes/show_harness.h"
+#include "tests/support/show_harness.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "engine/vokWater.h"
-#include "tests/models/device_fixture.h"
+#include "tests/support/device_fixture.h"
 
 namespace {
 
