@@ -68,7 +68,12 @@ std::string KeyToString(const FixedFunctionKey& key);
 bool KeyFromString(const std::string& text, FixedFunctionKey& key);
 bool ValidKey(const FixedFunctionKey& key);
 
-// True for the render states BuildKey reads: only they can change the key.
+// True for a stage that hands the current colour and alpha on unchanged (the generator
+// writes nothing for it; BuildKey drops such stages from the end of the list).
+bool PassesOn(const StageKey& stage);
+
+// True for the render states BuildKey reads: only they can change the key (ALPHAREF only
+// in so far as a test that nothing fails leaves the key).
 bool RenderStateShapesKey(DWORD state);
 
 }  // namespace gx

@@ -98,7 +98,10 @@ class GlBackend final : public Backend {
             ++versions_[kGroupFog]; break;
           case D3DRS_AMBIENT: ++versions_[kGroupAmbient]; break;
           case D3DRS_TEXTUREFACTOR: ++versions_[kGroupTFactor]; break;
-          case D3DRS_ALPHAREF: ++versions_[kGroupAlphaRef]; break;
+          case D3DRS_ALPHAREF:  // a reference nothing fails takes the test out of the key
+            ++versions_[kGroupAlphaRef];
+            keyDirty_ = true;
+            break;
           default:
             if (RenderStateShapesKey(type))
               keyDirty_ = true;
