@@ -8,7 +8,9 @@
 // which keeps each draw's vertices and the state in force; both sides then replay that one
 // frame with the same geometry, textures, blending and depth. The set-up compares the two
 // pictures and stops the program when they differ, so the ratio compares like with like.
-// The machine is shared: run with --benchmark_repetitions and read the medians.
+// The machine is shared and llvmpipe's threads feel every other job on it: run with
+// --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true, so that both sides of a
+// scene meet the same load, and compare the medians.
 
 #include <benchmark/benchmark.h>
 #include <epoxy/gl.h>
@@ -980,7 +982,7 @@ void BM_FillLayer(benchmark::State& state) {
   state.counters["draws"] = double(g_frames[scene].draws.size());
   state.counters["programs_after_warm_up"] = double(stats.programsCompiled);
 }
-BENCHMARK(BM_FillLayer)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_FillLayer)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 
 void BM_FillDirect(benchmark::State& state) {
   Capture();
@@ -995,6 +997,6 @@ void BM_FillDirect(benchmark::State& state) {
   state.counters["draws"] = double(g_frames[scene].draws.size());
   state.counters["largest_channel_difference"] = worst;
 }
-BENCHMARK(BM_FillDirect)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_FillDirect)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
 
 }  // namespace
