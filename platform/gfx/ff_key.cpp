@@ -149,6 +149,8 @@ void BuildKey(const DeviceState& s, FixedFunctionKey& key) {
     } else if (key.customVertex) {
       key.fog = kFogVertex;  // the vertex shader supplies gx_Fog
     }
+    // Fogging towards black only scales the colour: the program multiplies instead of mixing.
+    key.fogBlack = key.fog && (r[D3DRS_FOGCOLOR] & 0xFFFFFF) == 0;
   }
 
   key.flatShade = r[D3DRS_SHADEMODE] == D3DSHADE_FLAT && !key.customPixel && !key.customVertex;
@@ -239,7 +241,8 @@ bool KeyFromString(const std::string& text, FixedFunctionKey& key) {
 bool ValidKey(const FixedFunctionKey& k) {
   auto knownArg = [](std::uint8_t a) { return (a & ~0x30) <= D3DTA_CONSTANT; };
   if (k.position > kPosRhw || k.texSets > 8 || k.lightCount > kMaxLights || k.fog > kFogTable ||
-      k.fogMode > D3DFOG_LINEAR || k.alphaFunc > D3DCMP_ALWAYS || k.stageCount > kMaxStages)
+      k.fogMode > D3DFOG_LINEAR || k.fogBlack > (k.fog ? 1 : 0) || k.alphaFunc > D3DCMP_ALWAYS ||
+      k.stageCount > kMaxStages)
     return false;
   for (int i = 0; i < 8; ++i)
     if (k.texSize[i] > 4 || (i >= k.texSets && k.texSize[i] != 0)) return false;
@@ -266,6 +269,7 @@ bool RenderStateShapesKey(DWORD state) {
     case D3DRS_COLORVERTEX: case D3DRS_DIFFUSEMATERIALSOURCE: case D3DRS_AMBIENTMATERIALSOURCE:
     case D3DRS_EMISSIVEMATERIALSOURCE: case D3DRS_SPECULARMATERIALSOURCE:
     case D3DRS_FOGENABLE: case D3DRS_FOGTABLEMODE: case D3DRS_FOGVERTEXMODE: case D3DRS_RANGEFOGENABLE:
+    case D3DRS_FOGCOLOR:
     case D3DRS_SHADEMODE: case D3DRS_ALPHATESTENABLE: case D3DRS_ALPHAFUNC: case D3DRS_ALPHAREF:
       return true;
     default:

@@ -303,7 +303,15 @@ static std::string FogApply(const FixedFunctionKey& k, const std::string& color,
   if (!k.fog) return "";
   std::string f = fogIn;
   if (k.fog == kFogTable) f = "clamp(" + FogFactor(k.fogMode, fogIn) + ", 0.0, 1.0)";
+  // mix(0, c, f) is c * f to the last bit.
+  if (k.fogBlack) return "  " + color + ".rgb *= " + f + ";\n";
   return "  " + color + ".rgb = mix(gx_FogColor, " + color + ".rgb, " + f + ");\n";
+}
+
+static std::string FogDeclarations(const FixedFunctionKey& k) {
+  if (!k.fog) return "";
+  return std::string("in float gx_Fog;\n") + (k.fogBlack ? "" : "uniform vec3 gx_FogColor;\n") +
+         (k.fog == kFogTable ? "uniform vec4 gx_FogParams;\n" : "");
 }
 
 std::string FixedFragmentShader(const FixedFunctionKey& k) {
@@ -311,7 +319,7 @@ std::string FixedFragmentShader(const FixedFunctionKey& k) {
   const char* interp = k.flatShade ? "flat " : "";
   s += DiffuseIsWhite(k) ? "const vec4 gx_Color0 = vec4(1.0);\n" : std::string(interp) + "in vec4 gx_Color0;\n";
   s += SpecularIsBlack(k) ? "const vec4 gx_Color1 = vec4(0.0);\n" : std::string(interp) + "in vec4 gx_Color1;\n";
-  if (k.fog) s += "in float gx_Fog;\nuniform vec3 gx_FogColor;\nuniform vec4 gx_FogParams;\n";
+  s += FogDeclarations(k);
   s += "uniform vec4 gx_TFactor;\nuniform int gx_AlphaRef;\nout vec4 gx_FragColor;\n";
   for (int i = 0; i < k.stageCount; ++i) {
     if (!k.stages[i].texture) continue;
@@ -409,8 +417,8 @@ static std::string RenameMain(const std::string& original, const char* prelude) 
 
 std::string WrapPixelShader(const std::string& source, const FixedFunctionKey& k) {
   std::string s = RenameMain(source, "");
-  bool fog = k.fog != 0;
-  if (fog) s += "in float gx_Fog;\nuniform vec3 gx_FogColor;\nuniform vec4 gx_FogParams;\n";
+  // All of them, whether or not the fog reads them: the shader's own code may.
+  if (k.fog) s += "in float gx_Fog;\nuniform vec3 gx_FogColor;\nuniform vec4 gx_FogParams;\n";
   if (k.alphaFunc) s += "uniform int gx_AlphaRef;\n";
   s += "void main() {\n  vk_user_main();\n";
   s += AlphaTest(k.alphaFunc, "gx_FragColor.a", false);

@@ -139,6 +139,29 @@ TEST_F(GfxFolds, ColoursTheVertexLacksAreConstantsAndCoordinatesAsWideAsRead) {
   EXPECT_NE(std::string::npos, gx::FixedFragmentShader(Key(D3DFVF_XYZ | D3DFVF_TEX1)).find("in vec4 gx_Tex0"));
 }
 
+TEST_F(GfxFolds, BlackFogScalesTheColourInsteadOfMixing) {
+  d->SetRenderState(D3DRS_FOGENABLE, TRUE);
+  d->SetRenderState(D3DRS_FOGTABLEMODE, D3DFOG_LINEAR);
+  d->SetRenderState(D3DRS_FOGCOLOR, 0xFF000000);
+  gx::FixedFunctionKey black = Key();
+  EXPECT_TRUE(black.fogBlack);
+  std::string fs = gx::FixedFragmentShader(black);
+  EXPECT_EQ(std::string::npos, fs.find("mix(gx_FogColor")) << fs;
+  EXPECT_NE(std::string::npos, fs.find("cur.rgb *=")) << fs;
+  d->SetRenderState(D3DRS_FOGCOLOR, 0x00000000);  // the fog colour's alpha plays no part
+  EXPECT_TRUE(black == Key());
+  d->SetRenderState(D3DRS_FOGCOLOR, 0xFF000001);
+  gx::FixedFunctionKey blue = Key();
+  EXPECT_FALSE(blue.fogBlack);
+  EXPECT_NE(std::string::npos, gx::FixedFragmentShader(blue).find("mix(gx_FogColor"));
+  // Without fog the colour is nobody's business.
+  d->SetRenderState(D3DRS_FOGENABLE, FALSE);
+  gx::FixedFunctionKey off = Key();
+  d->SetRenderState(D3DRS_FOGCOLOR, 0);
+  EXPECT_TRUE(off == Key());
+  EXPECT_FALSE(off.fogBlack);
+}
+
 // ---------------------------------------------------------------------------
 // The same pixels with and without what was folded away
 
@@ -204,6 +227,28 @@ TEST_F(GfxGl_folds, AlphaReferenceChangesBetweenDrawsReachTheProgram) {
   EXPECT_EQ(255, p.At(8, 8).r);
   EXPECT_EQ(0, p.At(24, 8).r);
   EXPECT_EQ(255, p.At(8, 24).r);
+}
+
+TEST_F(GfxGl_folds, FogColourChangesBetweenDrawsReachTheProgram) {
+  // Table fog halfway (w = 1 between 0 and 2) over white texels: black fog halves the colour,
+  // red fog leaves red whole, whichever program the previous draw used.
+  d->SetTexture(0, Texture(d, 0xFFFFFFFF));
+  d->SetRenderState(D3DRS_FOGENABLE, TRUE);
+  d->SetRenderState(D3DRS_FOGTABLEMODE, D3DFOG_LINEAR);
+  d->SetRenderState(D3DRS_FOGSTART, gx::FloatAsDword(0.0f));
+  d->SetRenderState(D3DRS_FOGEND, gx::FloatAsDword(2.0f));
+  d->BeginScene();
+  d->SetRenderState(D3DRS_FOGCOLOR, 0xFF000000);
+  DrawTexRect(d, 0, 0, 16, 16);
+  d->SetRenderState(D3DRS_FOGCOLOR, 0xFFFF0000);
+  DrawTexRect(d, 16, 0, 32, 16);
+  d->SetRenderState(D3DRS_FOGCOLOR, 0xFF000000);
+  DrawTexRect(d, 0, 16, 16, 32);
+  d->EndScene();
+  Picture p(d);
+  ExpectNear(p.At(8, 8), {128, 128, 128, 255}, 1, "black fog");
+  ExpectNear(p.At(24, 8), {255, 128, 128, 255}, 1, "red fog");
+  ExpectNear(p.At(8, 24), {128, 128, 128, 255}, 1, "black fog again");
 }
 
 }  // namespace
