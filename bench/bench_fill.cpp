@@ -406,8 +406,9 @@ struct LayerReplay {
 // ---------------------------------------------------------------------------
 // (b) Plain GL with hand-written programs
 
-// Lit by one directional light (material colours, normals normalised), one texture modulating the light's colour,
-// alpha from the texture or the material, linear fog on the distance to the eye.
+// Lit by one directional light (material colours, normals normalised), one texture modulating
+// the light's colour, alpha from the texture or the material, linear fog on the distance to the
+// eye towards black (the show's fog colour in every scene).
 // With SPHERE_MAP the texture coordinates are the sphere map of the reflected view, through the
 // texture matrix (the floor's environment pass).
 const char* kLitVs = R"(
@@ -448,11 +449,10 @@ in vec3 light;
 in vec2 tc;
 in float fogFactor;
 uniform sampler2D tex;
-uniform vec3 fogColor;
 out vec4 color;
 void main() {
   vec4 t = texture(tex, tc);
-  color = vec4(mix(fogColor, t.rgb * light, fogFactor), t.a);
+  color = vec4(t.rgb * light * fogFactor, t.a);
 }
 )";
 
@@ -461,11 +461,10 @@ in vec3 light;
 in vec2 tc;
 in float fogFactor;
 uniform sampler2D tex;
-uniform vec3 fogColor;
 uniform float alpha;
 out vec4 color;
 void main() {
-  color = vec4(mix(fogColor, texture(tex, tc).rgb * light, fogFactor), alpha);
+  color = vec4(texture(tex, tc).rgb * light * fogFactor, alpha);
 }
 )";
 
@@ -538,14 +537,14 @@ struct DirectDraw {
   GLboolean colorMask[4]{};
   // uniforms
   float worldView[2][16]{}, projection[16]{};
-  float toLight[3]{}, ambient[3]{}, diffuse[3]{}, fog[2]{}, fogColor[3]{}, alpha = 1;
+  float toLight[3]{}, ambient[3]{}, diffuse[3]{}, fog[2]{}, alpha = 1;
   float toNdc[4]{}, pixelAdjust[2]{}, texMatrix[16]{};
   bool sphere = false;
   std::vector<std::pair<GLint, std::vector<float>>> floats;  // the post shader's constants
 };
 
 struct Locations {
-  GLint worldView, projection, toLight, ambient, diffuse, fog, fogColor, alpha, pixelAdjust, toNdc, texMatrix;
+  GLint worldView, projection, toLight, ambient, diffuse, fog, alpha, pixelAdjust, toNdc, texMatrix;
 };
 
 struct DirectReplay {
@@ -563,7 +562,7 @@ struct DirectReplay {
   void Locate(GLuint p) {
     auto loc = [&](const char* name) { return glGetUniformLocation(p, name); };
     locations[p] = {loc("worldView"), loc("projection"), loc("toLight"), loc("ambient"), loc("diffuse"),
-                    loc("fog"),       loc("fogColor"),   loc("alpha"),   loc("pixelAdjust"), loc("toNdc"),
+                    loc("fog"),       loc("alpha"),   loc("pixelAdjust"), loc("toNdc"),
                     loc("texMatrix")};
   }
 
@@ -823,9 +822,7 @@ struct DirectReplay {
     dd.pixelAdjust[1] = (63.0f / 64.0f) / float(s.viewport.Height);
     float start = gx::DwordAsFloat(rs[D3DRS_FOGSTART]), end = gx::DwordAsFloat(rs[D3DRS_FOGEND]);
     dd.fog[0] = end, dd.fog[1] = 1.0f / (end - start);
-    float fc[4];
-    Colour(rs[D3DRS_FOGCOLOR], fc);
-    std::memcpy(dd.fogColor, fc, 12);
+    if (rs[D3DRS_FOGCOLOR] & 0xFFFFFF) Fail("fog of a colour: the replay fogs towards black");
   }
 
   void Frame() {
@@ -890,7 +887,6 @@ struct DirectReplay {
         glUniform3fv(l.ambient, 1, dd.ambient);
         glUniform3fv(l.diffuse, 1, dd.diffuse);
         glUniform2fv(l.fog, 1, dd.fog);
-        glUniform3fv(l.fogColor, 1, dd.fogColor);
         glUniform2fv(l.pixelAdjust, 1, dd.pixelAdjust);
         if (dd.sphere) glUniformMatrix4fv(l.texMatrix, 1, GL_FALSE, dd.texMatrix);
         if (dd.kind == Kind::LitMaterialAlpha) glUniform1f(l.alpha, dd.alpha);
