@@ -72,11 +72,29 @@ void Channel(DWORD stage, const char* channel, DWORD op, DWORD a1, DWORD a2, DWO
     texture = false;
   }
   readsTexture |= texture;
+  // Stage 0's current value is the diffuse colour: one name for it, so a stage that selects
+  // it is seen to pass it on.
+  if (stage == 0)
+    for (DWORD& a : args)
+      if ((a & D3DTA_SELECTMASK) == D3DTA_DIFFUSE) a = (a & ~D3DTA_SELECTMASK) | D3DTA_CURRENT;
+  // Selecting the second argument is selecting it first: one key, one program.
+  if (op == D3DTOP_SELECTARG2) op = D3DTOP_SELECTARG1, used = 1, args[0] = args[1];
   outOp = std::uint8_t(op);
   for (int i = 0; i < 3; ++i) outArgs[i] = ((used >> i) & 1) ? std::uint8_t(args[i] & 0x3F) : 0;
 }
 
+// An alpha test that every 8-bit alpha passes: the program need not test (nor discard, which
+// also keeps the rasteriser from testing depth before shading).
+bool AlphaTestPassesAll(DWORD func, DWORD ref) {
+  return (func == D3DCMP_GREATEREQUAL && ref == 0) || (func == D3DCMP_LESSEQUAL && ref == 255);
+}
+
 }  // namespace
+
+bool PassesOn(const StageKey& st) {
+  return st.colorOp == D3DTOP_SELECTARG1 && st.colorArg[0] == D3DTA_CURRENT && st.alphaOp == D3DTOP_SELECTARG1 &&
+         st.alphaArg[0] == D3DTA_CURRENT;
+}
 
 void BuildKey(const DeviceState& s, FixedFunctionKey& key) {
   std::memset(&key, 0, sizeof key);
@@ -131,11 +149,13 @@ void BuildKey(const DeviceState& s, FixedFunctionKey& key) {
     } else if (key.customVertex) {
       key.fog = kFogVertex;  // the vertex shader supplies gx_Fog
     }
+    // Fogging towards black only scales the colour: the program multiplies instead of mixing.
+    key.fogBlack = key.fog && (r[D3DRS_FOGCOLOR] & 0xFFFFFF) == 0;
   }
 
   key.flatShade = r[D3DRS_SHADEMODE] == D3DSHADE_FLAT && !key.customPixel && !key.customVertex;
   if (r[D3DRS_ALPHATESTENABLE] && r[D3DRS_ALPHAFUNC] != D3DCMP_ALWAYS && r[D3DRS_ALPHAFUNC] >= D3DCMP_NEVER &&
-      r[D3DRS_ALPHAFUNC] <= D3DCMP_ALWAYS)
+      r[D3DRS_ALPHAFUNC] <= D3DCMP_ALWAYS && !AlphaTestPassesAll(r[D3DRS_ALPHAFUNC], r[D3DRS_ALPHAREF] & 0xFF))
     key.alphaFunc = std::uint8_t(r[D3DRS_ALPHAFUNC]);
 
   if (key.customPixel) return;  // the pixel shader replaces the stages (and their coordinates)
@@ -174,6 +194,8 @@ void BuildKey(const DeviceState& s, FixedFunctionKey& key) {
     }
     key.stageCount = std::uint8_t(i + 1);
   }
+  // Stages at the end that only pass the current value on change nothing.
+  while (key.stageCount > 0 && PassesOn(key.stages[key.stageCount - 1])) key.stages[--key.stageCount] = StageKey{};
   // The viewer's position also shapes reflection and sphere-map coordinates.
   for (int i = 0; i < key.stageCount; ++i)
     if (key.stages[i].coordGen == 3 || key.stages[i].coordGen == 4)
@@ -219,7 +241,8 @@ bool KeyFromString(const std::string& text, FixedFunctionKey& key) {
 bool ValidKey(const FixedFunctionKey& k) {
   auto knownArg = [](std::uint8_t a) { return (a & ~0x30) <= D3DTA_CONSTANT; };
   if (k.position > kPosRhw || k.texSets > 8 || k.lightCount > kMaxLights || k.fog > kFogTable ||
-      k.fogMode > D3DFOG_LINEAR || k.alphaFunc > D3DCMP_ALWAYS || k.stageCount > kMaxStages)
+      k.fogMode > D3DFOG_LINEAR || k.fogBlack > (k.fog ? 1 : 0) || k.alphaFunc > D3DCMP_ALWAYS ||
+      k.stageCount > kMaxStages)
     return false;
   for (int i = 0; i < 8; ++i)
     if (k.texSize[i] > 4 || (i >= k.texSets && k.texSize[i] != 0)) return false;
@@ -246,7 +269,8 @@ bool RenderStateShapesKey(DWORD state) {
     case D3DRS_COLORVERTEX: case D3DRS_DIFFUSEMATERIALSOURCE: case D3DRS_AMBIENTMATERIALSOURCE:
     case D3DRS_EMISSIVEMATERIALSOURCE: case D3DRS_SPECULARMATERIALSOURCE:
     case D3DRS_FOGENABLE: case D3DRS_FOGTABLEMODE: case D3DRS_FOGVERTEXMODE: case D3DRS_RANGEFOGENABLE:
-    case D3DRS_SHADEMODE: case D3DRS_ALPHATESTENABLE: case D3DRS_ALPHAFUNC:
+    case D3DRS_FOGCOLOR:
+    case D3DRS_SHADEMODE: case D3DRS_ALPHATESTENABLE: case D3DRS_ALPHAFUNC: case D3DRS_ALPHAREF:
       return true;
     default:
       return false;

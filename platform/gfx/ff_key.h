@@ -45,6 +45,7 @@ struct FixedFunctionKey {
   std::uint8_t fog;         // kFog*
   std::uint8_t fogMode;     // D3DFOG_*
   std::uint8_t rangeFog;
+  std::uint8_t fogBlack;    // fog on and the fog colour black
   // Pixel processing
   std::uint8_t customPixel;
   std::uint8_t flatShade;
@@ -68,7 +69,12 @@ std::string KeyToString(const FixedFunctionKey& key);
 bool KeyFromString(const std::string& text, FixedFunctionKey& key);
 bool ValidKey(const FixedFunctionKey& key);
 
-// True for the render states BuildKey reads: only they can change the key.
+// True for a stage that hands the current colour and alpha on unchanged (the generator
+// writes nothing for it; BuildKey drops such stages from the end of the list).
+bool PassesOn(const StageKey& stage);
+
+// True for the render states BuildKey reads: only they can change the key (ALPHAREF and
+// FOGCOLOR only in so far as a test nothing fails leaves it and black fog is keyed).
 bool RenderStateShapesKey(DWORD state);
 
 }  // namespace gx

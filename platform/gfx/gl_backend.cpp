@@ -94,11 +94,18 @@ class GlBackend final : public Backend {
       case StateKind::Render:
         // A render state is a uniform, part of the program's key, or raster state (ApplyRaster).
         switch (type) {
-          case D3DRS_FOGSTART: case D3DRS_FOGEND: case D3DRS_FOGDENSITY: case D3DRS_FOGCOLOR:
+          case D3DRS_FOGSTART: case D3DRS_FOGEND: case D3DRS_FOGDENSITY:
             ++versions_[kGroupFog]; break;
+          case D3DRS_FOGCOLOR:  // black fog has programs of its own
+            ++versions_[kGroupFog];
+            keyDirty_ = true;
+            break;
           case D3DRS_AMBIENT: ++versions_[kGroupAmbient]; break;
           case D3DRS_TEXTUREFACTOR: ++versions_[kGroupTFactor]; break;
-          case D3DRS_ALPHAREF: ++versions_[kGroupAlphaRef]; break;
+          case D3DRS_ALPHAREF:  // a reference nothing fails takes the test out of the key
+            ++versions_[kGroupAlphaRef];
+            keyDirty_ = true;
+            break;
           default:
             if (RenderStateShapesKey(type))
               keyDirty_ = true;

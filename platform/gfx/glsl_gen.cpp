@@ -43,14 +43,50 @@ const char* kToGl =
     "  return vec4(c.x + c.w * gx_PixelAdjust.x, -c.y + c.w * gx_PixelAdjust.y, 2.0 * c.z - c.w, c.w);\n"
     "}\n";
 
+// Colours the vertex stage would hand on unchanged at every vertex: the pixel stage reads them as
+// constants, so nothing is interpolated and the compiler folds what they take part in (a
+// modulation by white, an added black). A pixel shader reads the varyings itself.
+bool DiffuseIsWhite(const FixedFunctionKey& k) {
+  return !k.customPixel && !k.customVertex && !k.lighting && !k.hasDiffuse;
+}
+bool SpecularIsBlack(const FixedFunctionKey& k) {
+  return !k.customPixel && !k.customVertex && !k.hasSpecular && !(k.lighting && k.specular);
+}
+
+// Components of stage i's coordinates the pixel stage reads: (u, v) for a 2D lookup, three for
+// a cube, and the divisor of a projected lookup (u, v, w where it is the fourth).
+int TexWidth(const FixedFunctionKey& k, int i) {
+  if (k.customPixel) return 4;  // the shader declares them as vec4
+  const StageKey& st = k.stages[i];
+  if (st.texture == kTexCube) return 3;
+  int count = st.transform & 7;
+  if ((st.transform & 0x80) && count >= 2) return count == 2 ? 2 : count;
+  return 2;
+}
+
+std::string VecType(int width) { return width == 4 ? "vec4" : "vec" + std::to_string(width); }
+
 // The varyings a stage list reads; a custom pixel shader may read any coordinate set.
 std::string Varyings(const FixedFunctionKey& k) {
   // Flat shading must be declared on both sides of the interface.
   std::string q = k.flatShade ? "flat out" : "out";
-  std::string s = q + " vec4 gx_Color0;\n" + q + " vec4 gx_Color1;\nout float gx_Fog;\n";
+  std::string s;
+  if (!DiffuseIsWhite(k)) s += q + " vec4 gx_Color0;\n";
+  if (!SpecularIsBlack(k)) s += q + " vec4 gx_Color1;\n";
+  s += "out float gx_Fog;\n";
   for (int i = 0; i < int(kMaxStages); ++i)
-    if (k.customPixel || (i < k.stageCount && k.stages[i].texture)) s += "out vec4 gx_Tex" + std::to_string(i) + ";\n";
+    if (k.customPixel || (i < k.stageCount && k.stages[i].texture))
+      s += "out " + VecType(TexWidth(k, i)) + " gx_Tex" + std::to_string(i) + ";\n";
   return s;
+}
+
+// A vec4 expression cut to the components TexWidth keeps.
+std::string Narrowed(const std::string& v, int width) {
+  switch (width) {
+    case 2: return "(" + v + ").xy";
+    case 3: return "(" + v + ").xyz";
+    default: return v;
+  }
 }
 
 // Missing components of a coordinate set read as Direct3D pads them before the
@@ -191,10 +227,11 @@ std::string FixedVertexShader(const FixedFunctionKey& k) {
     s += "  gx_Color0 = vec4(clamp(ca.rgb * amb + cd.rgb * dif + ce.rgb, 0.0, 1.0), cd.a);\n";
     if (k.specular)
       s += "  gx_Color1 = vec4(clamp(" + src(k.specularSource, "gx_MatSpecular") + ".rgb * spe, 0.0, 1.0), 0.0);\n";
-    else
+    else if (!SpecularIsBlack(k))
       s += "  gx_Color1 = " + specular + ";\n";
   } else {
-    s += "  gx_Color0 = " + diffuse + ";\n  gx_Color1 = " + specular + ";\n";
+    if (!DiffuseIsWhite(k)) s += "  gx_Color0 = " + diffuse + ";\n";
+    if (!SpecularIsBlack(k)) s += "  gx_Color1 = " + specular + ";\n";
   }
 
   if (k.fog == kFogVertex && xyz) {
@@ -245,42 +282,55 @@ std::string FixedVertexShader(const FixedFunctionKey& k) {
         tc = "vec4(0.0, 0.0, 0.0, 1.0)";
       }
       if (st.transform && xyz) tc = Fmt("(gx_TexMatrix%d * ", i) + tc + ")";
-      s += Fmt("  gx_Tex%d = ", i) + tc + ";\n";
+      s += Fmt("  gx_Tex%d = ", i) + Narrowed(tc, TexWidth(k, i)) + ";\n";
     }
   }
   s += "}\n";
   return s;
 }
 
-static std::string AlphaTest(int func, const std::string& alpha) {
+// inRange: the alpha is known to lie in 0..1 (the stages' result), so the clamp a shader's own
+// output needs would change nothing.
+static std::string AlphaTest(int func, const std::string& alpha, bool inRange) {
   static const char* kOps[] = {"", "false", "<", "==", "<=", ">", "!=", ">=", "true"};
   if (func <= 0 || func > 8) return "";
   std::string cmp = func == 1 ? "false" : "ai " + std::string(kOps[func]) + " gx_AlphaRef";
-  return "  int ai = int(clamp(" + alpha + ", 0.0, 1.0) * 255.0 + 0.5);\n  if (!(" + cmp + ")) discard;\n";
+  std::string a = inRange ? alpha : "clamp(" + alpha + ", 0.0, 1.0)";
+  return "  int ai = int(" + a + " * 255.0 + 0.5);\n  if (!(" + cmp + ")) discard;\n";
 }
 
 static std::string FogApply(const FixedFunctionKey& k, const std::string& color, const std::string& fogIn) {
   if (!k.fog) return "";
   std::string f = fogIn;
   if (k.fog == kFogTable) f = "clamp(" + FogFactor(k.fogMode, fogIn) + ", 0.0, 1.0)";
+  // mix(0, c, f) is c * f to the last bit.
+  if (k.fogBlack) return "  " + color + ".rgb *= " + f + ";\n";
   return "  " + color + ".rgb = mix(gx_FogColor, " + color + ".rgb, " + f + ");\n";
+}
+
+static std::string FogDeclarations(const FixedFunctionKey& k) {
+  if (!k.fog) return "";
+  return std::string("in float gx_Fog;\n") + (k.fogBlack ? "" : "uniform vec3 gx_FogColor;\n") +
+         (k.fog == kFogTable ? "uniform vec4 gx_FogParams;\n" : "");
 }
 
 std::string FixedFragmentShader(const FixedFunctionKey& k) {
   std::string s = kHeader;
   const char* interp = k.flatShade ? "flat " : "";
-  s += std::string(interp) + "in vec4 gx_Color0;\n" + interp + "in vec4 gx_Color1;\n";
-  if (k.fog) s += "in float gx_Fog;\nuniform vec3 gx_FogColor;\nuniform vec4 gx_FogParams;\n";
+  s += DiffuseIsWhite(k) ? "const vec4 gx_Color0 = vec4(1.0);\n" : std::string(interp) + "in vec4 gx_Color0;\n";
+  s += SpecularIsBlack(k) ? "const vec4 gx_Color1 = vec4(0.0);\n" : std::string(interp) + "in vec4 gx_Color1;\n";
+  s += FogDeclarations(k);
   s += "uniform vec4 gx_TFactor;\nuniform int gx_AlphaRef;\nout vec4 gx_FragColor;\n";
   for (int i = 0; i < k.stageCount; ++i) {
     if (!k.stages[i].texture) continue;
-    s += Fmt("in vec4 gx_Tex%d;\n", i);
+    s += "in " + VecType(TexWidth(k, i)) + Fmt(" gx_Tex%d;\n", i);
     s += std::string("uniform ") + (k.stages[i].texture == kTexCube ? "samplerCube" : "sampler2D") +
          Fmt(" gx_Sampler%d;\n", i);
   }
   s += "void main() {\n  vec4 cur = gx_Color0;\n";
   for (int i = 0; i < k.stageCount; ++i) {
     const StageKey& st = k.stages[i];
+    if (PassesOn(st)) continue;
     std::string n = std::to_string(i);
     if (st.texture) {
       std::string tc = "gx_Tex" + n;
@@ -306,7 +356,9 @@ std::string FixedFragmentShader(const FixedFunctionKey& k) {
       s += "  cur = clamp(" + v + ", 0.0, 1.0);\n";
   }
   if (k.specular) s += "  cur.rgb = clamp(cur.rgb + gx_Color1.rgb, 0.0, 1.0);\n";
-  s += AlphaTest(k.alphaFunc, "cur.a");
+  // Every stage's result lies in 0..1: its inputs do, and operations that can leave the range
+  // are clamped.
+  s += AlphaTest(k.alphaFunc, "cur.a", true);
   s += FogApply(k, "cur", "gx_Fog");
   s += "  gx_FragColor = cur;\n}\n";
   return s;
@@ -365,11 +417,11 @@ static std::string RenameMain(const std::string& original, const char* prelude) 
 
 std::string WrapPixelShader(const std::string& source, const FixedFunctionKey& k) {
   std::string s = RenameMain(source, "");
-  bool fog = k.fog != 0;
-  if (fog) s += "in float gx_Fog;\nuniform vec3 gx_FogColor;\nuniform vec4 gx_FogParams;\n";
+  // All of them, whether or not the fog reads them: the shader's own code may.
+  if (k.fog) s += "in float gx_Fog;\nuniform vec3 gx_FogColor;\nuniform vec4 gx_FogParams;\n";
   if (k.alphaFunc) s += "uniform int gx_AlphaRef;\n";
   s += "void main() {\n  vk_user_main();\n";
-  s += AlphaTest(k.alphaFunc, "gx_FragColor.a");
+  s += AlphaTest(k.alphaFunc, "gx_FragColor.a", false);
   s += FogApply(k, "gx_FragColor", "gx_Fog");
   s += "}\n";
   return s;
