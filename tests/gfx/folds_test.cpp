@@ -9,7 +9,7 @@
 #include "platform/gfx/ff_key.h"
 #include "platform/gfx/formats.h"
 #include "platform/gfx/glsl_gen.h"
-#include "tests/gfx/gfx_test_util.h"
+#include "tests/support/gfx_device.h"
 
 using namespace gfxtest;
 
