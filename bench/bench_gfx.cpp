@@ -206,7 +206,7 @@ void BM_FrameLayer(benchmark::State& state) {
   state.counters["programs_after_first_frame"] = double(stats.programsCompiled);
   state.counters["gl_calls_per_frame"] = double(stats.glCalls) / double(state.iterations());
 }
-BENCHMARK(BM_FrameLayer)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_FrameLayer)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 // ---------------------------------------------------------------------------
 // The same frame, direct GL
@@ -358,6 +358,6 @@ void BM_FrameDirect(benchmark::State& state) {
   glDeleteBuffers(1, &vbo);
   glDeleteVertexArrays(1, &vao);
 }
-BENCHMARK(BM_FrameDirect)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_FrameDirect)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 }  // namespace
