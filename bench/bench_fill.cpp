@@ -25,19 +25,16 @@
 #include <vector>
 
 #include "demo/Globals.h"
-#include "demo/Hooks.h"
 #include "demo/Parts.h"
-#include "demo/Random.h"
-#include "demo/Show.h"
 #include "demo/Textures.h"
 #include "engine/vokEngine.h"
-#include "engine/vokResource.h"
 #include "platform/gfx/backend.h"
 #include "platform/gfx/formats.h"
 #include "platform/gfx/gl_translate.h"
 #include "platform/gfx/matrix_math.h"
 #include "platform/gfx/resources.h"
 #include "platform/os/window.h"
+#include "tests/support/show_harness.h"
 
 namespace {
 
@@ -174,48 +171,16 @@ void OnFrame() {
 void Capture() {
   if (g_captured) return;
   g_captured = true;
-  os::SetHeadless(true);
-  gx::ClearFaults();
-  gx::SetBackendKind(gx::BackendKind::Recording);
-  InstallShowHooks();
-  Randomize(7);
-  Engine = new TvokEngine(nullptr, kWidth, kHeight, 0, true, "fill", MovePart1, RenderPart1, false, true, true, false,
-                          false, true, D3DMULTISAMPLE_NONE, 0);
-  if (!Engine->Ok) Fail(Engine->ErrorText);
-  Engine->FixedStep = true;
-  PostEffectsAvailable = true;
-  Resource = new TvokResource();
-  if (!Resource->Open(std::string(VK_RUN_DIR) + "/Quorvanteplidusk.vkr")) Fail("no archive in the run folder");
-  CreatePostTarget();
-  LoadTextures();
-  LoadPart2();
-  LoadPart3();
-  LoadPart4();
-  LoadPart5();
-  LoadPostShaders();
-  LoadPart1();
-  Resource->Close();
-  Resource->FreeEntry(ResourceData);
-  delete Resource;
-  Resource = nullptr;
-  Engine->D3D->SetProjection(Engine->D3D->Aspect, 0.1f, 1000.0f, 3.14159274f / 4.0f);
-  Engine->ResetClock();
+  vktest::WholeShow show(gx::BackendKind::Recording);
+  show.Width = kWidth, show.Height = kHeight, show.Seed = 7;
+  show.Load();
+  if (!show.Error.empty()) Fail(show.Error);
   Engine->OnFramePresented = OnFrame;
   Engine->Run();
   for (const CapturedFrame& f : g_frames)
     if (f.draws.empty()) Fail("the show ended before the chosen moments");
   // The recording objects stay alive in the frames; the show's own state is not needed again.
-  FreePart1();
-  FreePart2();
-  FreePart3();
-  FreePart4();
-  FreePart5();
-  FreeTextures();
-  FreePostShaders();
-  delete PostTarget;
-  PostTarget = nullptr;
-  delete Engine;
-  Engine = nullptr;
+  show.Release();
 }
 
 std::shared_ptr<IDirect3DDevice9> MakeGlDevice() {

@@ -55,6 +55,8 @@ class WholeShow {
   gx::BackendKind Kind;
   std::string ArchivePath;
   std::vector<FrameRecord> Frames;
+  UINT Width = 160, Height = 90;
+  uint32_t Seed = 1234;
 
   void Load() {
     os::SetHeadless(true);
@@ -62,8 +64,8 @@ class WholeShow {
     gx::SetBackendKind(Kind);
     ResetSceneState();
     InstallShowHooks();
-    Randomize(1234);
-    Engine = new TvokEngine(nullptr, 160, 90, 0, true, "show", MovePart1, RenderPart1, false, true, true, false,
+    Randomize(Seed);
+    Engine = new TvokEngine(nullptr, Width, Height, 0, true, "show", MovePart1, RenderPart1, false, true, true, false,
                             false, true, D3DMULTISAMPLE_NONE, 0);
     if (!Engine->Ok) {
       Error = Engine->ErrorText;
