@@ -34,6 +34,7 @@
 #include "platform/gfx/matrix_math.h"
 #include "platform/gfx/resources.h"
 #include "platform/os/window.h"
+#include "tests/support/gfx_device.h"
 #include "tests/support/show_harness.h"
 
 namespace {
@@ -184,20 +185,8 @@ void Capture() {
 }
 
 std::shared_ptr<IDirect3DDevice9> MakeGlDevice() {
-  os::SetHeadless(true);
-  gx::SetBackendKind(gx::BackendKind::Gl);
-  auto d3d = Direct3DCreate9(D3D_SDK_VERSION);
-  D3DPRESENT_PARAMETERS pp{};
-  pp.Windowed = TRUE;
-  pp.BackBufferWidth = kWidth;
-  pp.BackBufferHeight = kHeight;
-  pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-  pp.EnableAutoDepthStencil = TRUE;
-  pp.AutoDepthStencilFormat = D3DFMT_D24S8;
-  pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-  std::shared_ptr<IDirect3DDevice9> device;
-  if (!d3d || FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, device)))
-    Fail("no GL device");
+  auto device = gfxtest::MakeDevice(gx::BackendKind::Gl, kWidth, kHeight);
+  if (!device) Fail("no GL device");
   return device;
 }
 

@@ -15,6 +15,7 @@
 #include "platform/gfx/backend.h"
 #include "platform/gfx/d3d9.h"
 #include "platform/os/window.h"
+#include "tests/support/gfx_device.h"
 
 namespace {
 
@@ -27,24 +28,6 @@ struct Vertex {  // D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1
   float x, y, z, nx, ny, nz, u, v;
 };
 constexpr DWORD kFvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_TEX1;
-
-std::shared_ptr<IDirect3DDevice9> MakeDevice(gx::BackendKind kind) {
-  os::SetHeadless(true);
-  gx::SetBackendKind(kind);
-  auto d3d = Direct3DCreate9(D3D_SDK_VERSION);
-  D3DPRESENT_PARAMETERS pp{};
-  pp.Windowed = TRUE;
-  pp.BackBufferWidth = kWidth;
-  pp.BackBufferHeight = kHeight;
-  pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-  pp.EnableAutoDepthStencil = TRUE;
-  pp.AutoDepthStencilFormat = D3DFMT_D24S8;
-  pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-  std::shared_ptr<IDirect3DDevice9> device;
-  if (!d3d || FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, device)))
-    return nullptr;
-  return device;
-}
 
 // A quad of 64 x 64 pixels at the origin; the world matrix places it.
 const Vertex kQuad[4] = {{0, 0, 0, 0, 0, -1, 0, 0},
@@ -94,7 +77,7 @@ struct LayerScene {
   std::shared_ptr<IDirect3DTexture9> textures[kTextures];
 
   bool Init(gx::BackendKind kind) {
-    d = MakeDevice(kind);
+    d = gfxtest::MakeDevice(kind, kWidth, kHeight);
     if (!d) return false;
     d->CreateVertexBuffer(sizeof kQuad, D3DUSAGE_WRITEONLY, kFvf, D3DPOOL_MANAGED, vb, nullptr);
     void* p = nullptr;
@@ -255,7 +238,7 @@ GLuint Compile(GLenum type, const char* src) {
 
 void BM_FrameDirect(benchmark::State& state) {
   // The device only provides the context; everything after is plain GL.
-  auto device = MakeDevice(gx::BackendKind::Gl);
+  auto device = gfxtest::MakeDevice(gx::BackendKind::Gl, kWidth, kHeight);
   if (!device) {
     state.SkipWithError("no device");
     return;

@@ -8,23 +8,12 @@ using namespace gfxtest;
 namespace {
 
 std::shared_ptr<IDirect3DDevice9> MakeMultisampled(D3DMULTISAMPLE_TYPE samples) {
-  os::SetHeadless(true);
-  gx::SetBackendKind(gx::BackendKind::Gl);
-  auto d3d = Direct3DCreate9(D3D_SDK_VERSION);
-  if (!d3d) return nullptr;
-  EXPECT_EQ(D3D_OK, d3d->CheckDeviceMultiSampleType(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, TRUE, samples, nullptr));
-  D3DPRESENT_PARAMETERS pp{};
-  pp.Windowed = TRUE;
-  pp.BackBufferWidth = 64;
-  pp.BackBufferHeight = 64;
-  pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-  pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-  pp.EnableAutoDepthStencil = TRUE;
-  pp.AutoDepthStencilFormat = D3DFMT_D24S8;
-  pp.MultiSampleType = samples;
-  std::shared_ptr<IDirect3DDevice9> device;
-  if (FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, device)))
-    return nullptr;
+  auto device = MakeDevice(gx::BackendKind::Gl, 64, 64, true, D3DFMT_D24S8, samples);
+  if (!device) return nullptr;
+  std::shared_ptr<IDirect3D9> d3d;
+  EXPECT_EQ(D3D_OK, device->GetDirect3D(d3d));
+  if (d3d)
+    EXPECT_EQ(D3D_OK, d3d->CheckDeviceMultiSampleType(0, D3DDEVTYPE_HAL, D3DFMT_X8R8G8B8, TRUE, samples, nullptr));
   device->SetRenderState(D3DRS_LIGHTING, FALSE);
   device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
   return device;
