@@ -5,21 +5,7 @@
 
 using namespace gfxtest;
 
-class GfxGl_conformance : public ::testing::Test {
- protected:
-  void SetUp() override {
-    gx::ClearFaults();
-    device = MakeDevice(gx::BackendKind::Gl);
-    ASSERT_TRUE(device) << "no headless OpenGL 3.3";
-    d = device.get();
-    d->SetRenderState(D3DRS_LIGHTING, FALSE);
-    d->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    d->SetRenderState(D3DRS_ZENABLE, FALSE);
-    d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
-  }
-  std::shared_ptr<IDirect3DDevice9> device;
-  IDirect3DDevice9* d = nullptr;
-};
+class GfxGl_conformance : public ScreenDrawingTest {};
 
 TEST_F(GfxGl_conformance, OnePixelPretransformedQuadCoversExactlyThatPixel) {
   d->BeginScene();
@@ -83,22 +69,13 @@ std::shared_ptr<IDirect3DTexture9> MakeTexture(IDirect3DDevice9* d, UINT w, UINT
   return tex;
 }
 
-void DrawTexturedScreen(IDirect3DDevice9* d, float x0, float y0, float x1, float y1) {
-  ScreenTexVertex v[4] = {{x0, y0, 0.5f, 1, 0xFFFFFFFF, 0, 0},
-                          {x1, y0, 0.5f, 1, 0xFFFFFFFF, 1, 0},
-                          {x0, y1, 0.5f, 1, 0xFFFFFFFF, 0, 1},
-                          {x1, y1, 0.5f, 1, 0xFFFFFFFF, 1, 1}};
-  d->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);
-  EXPECT_EQ(D3D_OK, d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof v[0]));
-}
-
 }  // namespace
 
 TEST_F(GfxGl_conformance, TexturesKeepTheTopRowFirst) {
   auto tex = MakeTexture(d, 2, 2, {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0x80FFFFFF});
   d->SetTexture(0, tex);
   d->BeginScene();
-  DrawTexturedScreen(d, 0, 0, 64, 64);
+  DrawTexturedRect(d, 0, 0, 64, 64);
   d->EndScene();
   Picture p(d);
   ExpectNear(p.At(5, 5), {255, 0, 0, 255}, 0, "top left");
@@ -120,9 +97,9 @@ TEST_F(GfxGl_conformance, SixteenBitAndAlphaFreeFormatsReadAsStored) {
   d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
   d->BeginScene();
   d->SetTexture(0, tex);
-  DrawTexturedScreen(d, 0, 0, 32, 64);
+  DrawTexturedRect(d, 0, 0, 32, 64);
   d->SetTexture(0, x8);  // alpha 0 stored, but X8 reads as opaque
-  DrawTexturedScreen(d, 32, 0, 64, 64);
+  DrawTexturedRect(d, 32, 0, 64, 64);
   d->EndScene();
   Picture p(d);
   ExpectNear(p.At(10, 10), {255, 255, 0, 255}, 0, "R5G6B5");
@@ -391,7 +368,7 @@ TEST_F(GfxGl_conformance, RenderToTextureComesBackTheRightWayUp) {
   DrawRect(d, 0, 0, 16, 16, 0xFFFF0000);  // top-left quarter
   d->SetRenderTarget(0, back);
   d->SetTexture(0, rt);
-  DrawTexturedScreen(d, 0, 0, 64, 64);
+  DrawTexturedRect(d, 0, 0, 64, 64);
   d->EndScene();
   Picture p(d);
   ExpectNear(p.At(10, 10), {255, 0, 0, 255}, 0, "top left red");

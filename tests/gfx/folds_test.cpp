@@ -165,20 +165,9 @@ TEST_F(GfxFolds, BlackFogScalesTheColourInsteadOfMixing) {
 // ---------------------------------------------------------------------------
 // The same pixels with and without what was folded away
 
-class GfxGl_folds : public ::testing::Test {
+class GfxGl_folds : public ScreenDrawingTest {
  protected:
-  void SetUp() override {
-    gx::ClearFaults();
-    device = MakeDevice(gx::BackendKind::Gl, 32, 32);
-    ASSERT_TRUE(device) << "no headless OpenGL 3.3";
-    d = device.get();
-    d->SetRenderState(D3DRS_LIGHTING, FALSE);
-    d->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    d->SetRenderState(D3DRS_ZENABLE, FALSE);
-    d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
-  }
-  std::shared_ptr<IDirect3DDevice9> device;
-  IDirect3DDevice9* d = nullptr;
+  GfxGl_folds() : ScreenDrawingTest(32) {}
 };
 
 TEST_F(GfxGl_folds, FoldedStagesAndWhiteDiffuseDrawTheTexelsAsStored) {
@@ -196,12 +185,7 @@ TEST_F(GfxGl_folds, FoldedStagesAndWhiteDiffuseDrawTheTexelsAsStored) {
   DrawTexRect(d, 16, 0, 32, 16);
   // With a vertex colour of white it must come out the same as without one.
   d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
-  ScreenTexVertex v[4] = {{0, 16, 0.5f, 1, 0xFFFFFFFF, 0, 0},
-                          {16, 16, 0.5f, 1, 0xFFFFFFFF, 1, 0},
-                          {0, 32, 0.5f, 1, 0xFFFFFFFF, 0, 1},
-                          {16, 32, 0.5f, 1, 0xFFFFFFFF, 1, 1}};
-  d->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);
-  EXPECT_EQ(D3D_OK, d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof v[0]));
+  DrawTexturedRect(d, 0, 16, 16, 32);
   d->EndScene();
   Picture p(d);
   ExpectNear(p.At(8, 8), {0x01, 0x80, 0x7F, 255}, 0, "white diffuse, pass-through stage");

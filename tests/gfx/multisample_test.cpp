@@ -91,12 +91,7 @@ TEST(GfxGl_multisample, ARenderTargetIsResolvedBeforeItIsSampledOrRead) {
   d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0000FF, 1.0f, 0);
   d->SetRenderState(D3DRS_ZENABLE, FALSE);
   d->SetTexture(0, rt);
-  ScreenTexVertex q[4] = {{0, 0, 0.5f, 1, 0xFFFFFFFF, 0, 0},
-                          {64, 0, 0.5f, 1, 0xFFFFFFFF, 1, 0},
-                          {0, 64, 0.5f, 1, 0xFFFFFFFF, 0, 1},
-                          {64, 64, 0.5f, 1, 0xFFFFFFFF, 1, 1}};
-  d->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);
-  EXPECT_EQ(D3D_OK, d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, q, sizeof q[0]));
+  DrawTexturedRect(d, 0, 0, 64, 64);
   d->EndScene();
   Picture screen(d);
   ExpectNear(screen.At(12, 14), {255, 255, 255, 255}, 0, "the triangle, sampled");

@@ -182,16 +182,13 @@ TEST_F(GfxPipeline_conformance, MipFilterPicksSmallerLevels) {
   }
   d->SetTexture(0, tex);
   d->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_POINT);
-  ScreenTexVertex v[4] = {{0, 0, 0.5f, 1, 0xFFFFFFFF, 0, 0}, {4, 0, 0.5f, 1, 0xFFFFFFFF, 1, 0},
-                          {0, 4, 0.5f, 1, 0xFFFFFFFF, 0, 1}, {4, 4, 0.5f, 1, 0xFFFFFFFF, 1, 1}};
-  d->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);
   d->BeginScene();
-  d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof v[0]);  // 16 texels on 4 pixels: level 2
+  DrawTexturedRect(d, 0, 0, 4, 4);  // 16 texels on 4 pixels: level 2
   d->EndScene();
   ExpectNear(Picture(d).At(1, 1), {0, 0, 255, 255}, 0, "level 2");
   d->SetSamplerState(0, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
   d->BeginScene();
-  d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof v[0]);
+  DrawTexturedRect(d, 0, 0, 4, 4);
   d->EndScene();
   ExpectNear(Picture(d).At(1, 1), {255, 0, 0, 255}, 0, "no mip filter: level 0");
 }
@@ -229,19 +226,15 @@ TEST_F(GfxPipeline_conformance, TextureUpdatedMidFrameGoesToThatTexture) {
   };
   auto fade = make(0xFFFF0000);
   auto atlas = make(0xFF00FF00);  // last uploaded: still bound on the upload unit
-  ScreenTexVertex v[4] = {{0, 0, 0.5f, 1, 0xFFFFFFFF, 0, 0}, {32, 0, 0.5f, 1, 0xFFFFFFFF, 1, 0},
-                          {0, 64, 0.5f, 1, 0xFFFFFFFF, 0, 1}, {32, 64, 0.5f, 1, 0xFFFFFFFF, 1, 1}};
-  d->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);
   d->BeginScene();
   d->SetTexture(0, fade);
-  d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof v[0]);
+  DrawTexturedRect(d, 0, 0, 32, 64);
   D3DLOCKED_RECT lr{};
   atlas->LockRect(0, &lr, nullptr, 0);
   *static_cast<DWORD*>(lr.pBits) = 0xFF0000FF;
   atlas->UnlockRect(0);
   d->SetTexture(0, atlas);
-  for (auto& vertex : v) vertex.x += 32;
-  d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof v[0]);
+  DrawTexturedRect(d, 32, 0, 64, 64);
   d->EndScene();
   Picture p(d);
   ExpectNear(p.At(10, 10), {255, 0, 0, 255}, 0, "first texture unchanged");

@@ -79,6 +79,39 @@ inline void DrawRect(IDirect3DDevice9* d, float x0, float y0, float x1, float y1
   EXPECT_EQ(D3D_OK, d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof(ScreenVertex)));
 }
 
+// The same rectangle textured with the whole of stage 0's texture, its vertices coloured `color`.
+inline void DrawTexturedRect(IDirect3DDevice9* d, float x0, float y0, float x1, float y1,
+                             D3DCOLOR color = 0xFFFFFFFF) {
+  ScreenTexVertex v[4] = {{x0, y0, 0.5f, 1, color, 0, 0},
+                          {x1, y0, 0.5f, 1, color, 1, 0},
+                          {x0, y1, 0.5f, 1, color, 0, 1},
+                          {x1, y1, 0.5f, 1, color, 1, 1}};
+  d->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1);
+  EXPECT_EQ(D3D_OK, d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof v[0]));
+}
+
+// A GL device of size x size pixels cleared to black, set up for pretransformed drawing: no
+// lighting, no culling, no depth test.
+class ScreenDrawingTest : public ::testing::Test {
+ protected:
+  explicit ScreenDrawingTest(UINT size = 64) : size_(size) {}
+  void SetUp() override {
+    gx::ClearFaults();
+    device = MakeDevice(gx::BackendKind::Gl, size_, size_);
+    ASSERT_TRUE(device) << "no headless OpenGL 3.3";
+    d = device.get();
+    d->SetRenderState(D3DRS_LIGHTING, FALSE);
+    d->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    d->SetRenderState(D3DRS_ZENABLE, FALSE);
+    d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+  }
+  std::shared_ptr<IDirect3DDevice9> device;
+  IDirect3DDevice9* d = nullptr;
+
+ private:
+  UINT size_;
+};
+
 inline void ExpectNear(Rgba got, Rgba want, int tolerance, const char* what) {
   EXPECT_NEAR(got.r, want.r, tolerance) << what << " (red)";
   EXPECT_NEAR(got.g, want.g, tolerance) << what << " (green)";
