@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "demo/Entry.h"
 #include "demo/Globals.h"
 #include "demo/Hooks.h"
 #include "demo/Parts.h"
@@ -108,13 +109,7 @@ class WholeShow {
 
   void Release() {
     Recording = nullptr;
-    FreePart1();
-    FreePart2();
-    FreePart3();
-    FreePart4();
-    FreePart5();
-    FreeTextures();
-    FreePostShaders();
+    FreeShowContent();
     delete PostTarget;
     PostTarget = nullptr;
     delete Engine;
