@@ -4,7 +4,7 @@
 #include <exception>
 #include <utility>
 
-#include "app/Options.h"
+#include "app/RunTools.h"
 #include "app/Playback.h"
 #include "app/Setup.h"
 #include "engine/vokEngine.h"

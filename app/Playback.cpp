@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <string>
 
 #include "app/Capture.h"
 #include "app/Entry.h"

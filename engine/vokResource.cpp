@@ -293,7 +293,14 @@ void TvokResource::Close() {
 
 void TvokResource::FreeEntry(TResourceEntry& Entry) { ReleaseData(Entry); }
 
+namespace {
+std::string OpenedName;
+}  // namespace
+
+const std::string& ResourceFileName() { return OpenedName; }
+
 void OpenResource(const std::string& FileName) {
+  OpenedName = FileName;
   if (!Resource) Resource = new TvokResource;
   // The show cannot do anything sensible with a file that is no archive of its own: going on
   // with nothing found would play a show of blank shapes and end as if all were well.
