@@ -47,6 +47,7 @@ void ResetShow(uint32_t Seed) {
 }
 
 void InstallShowHooks() {
+  AddTraceAppender(AppendShowTrace);
   AddTraceAppender(TraceMusic);
   AddTraceAppender(TraceWallTime);
   AddTraceAppender(TracePrograms);
