@@ -172,7 +172,8 @@ void LoadDemo() {
     TCursorRestore Restore;
     LoadShowContent(*Engine->D3D);
     Call(DemoHooks.LoadMusic, Engine->Handle, std::string(MusicFileName));
-    os::Sleep(1000);
+    // The pause after loading; a request to stop cuts it short.
+    for (int Waited = 0; Waited < 1000 && !os::StopRequested(); Waited += 10) os::Sleep(10);
   }
   HideCursorInFullScreen();
   Call(DemoHooks.PlayMusic);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -202,7 +203,8 @@ const std::vector<TOptionRow> Options = {
        return Error.empty();
      }},
     {"--fps", "N[/D]", "a fixed step of exactly D/N seconds (e.g. 60, 30000/1001)",
-     "a fixed step of exactly D/N s: frame k shows `floor(k·1000·D/N)` ms (`60`, `30000/1001`)",
+     "a fixed step of exactly D/N s: frame k shows `floor(k·1000·D/N)` ms (`60`, `30000/1001`); a capture takes 1 to "
+     "1000 frames per second",
      [](TValues& V, TOptions& O, std::string& Error) {
        std::string S;
        if (!V.Next("a frame rate N or N/D", S)) return false;
@@ -251,6 +253,12 @@ const std::vector<TOptionRow> Options = {
 // What only the whole command line can tell: combinations, and whether the capture's file can be
 // written at all (before anything is loaded or rendered).
 bool CheckCombinations(const TOptions& Options, std::string& Error) {
+  // Headless there is no window: no full screen to switch to and no keys to read.
+  if (Options.Headless && (Options.FullScreen || Options.Controls)) {
+    Error = std::string(Options.FullScreen ? "--fullscreen" : "--controls") +
+            " and --headless exclude each other: a headless run has no window";
+    return false;
+  }
   if (Options.HasFps && Options.FixedStep > 0) {
     Error = "--fps and --fixed-step both set the step; give one of them";
     return false;
@@ -270,6 +278,18 @@ bool CheckCombinations(const TOptions& Options, std::string& Error) {
     Error = "--fixed-step does not apply to --capture, whose step is its frame rate: use --fps";
     return false;
   }
+  if (Options.Controls) {
+    Error = "--controls does not apply to --capture, which renders headless with no window to steer";
+    return false;
+  }
+  // The containers keep time in milliseconds at best (Matroska, WebM), and a frame of more than a
+  // second is no video: 1 to 1000 frames per second.
+  if (Options.HasFps && (Options.FpsNum < Options.FpsDen || Options.FpsNum > 1000ull * Options.FpsDen)) {
+    Error = "--fps: " + std::to_string(Options.FpsNum) +
+            (Options.FpsDen != 1 ? "/" + std::to_string(Options.FpsDen) : std::string()) +
+            " is outside the frame rates a video can hold (1 to 1000 frames per second)";
+    return false;
+  }
   const std::string& File = Options.CaptureFile;
   video::Container Container;
   if (!video::ContainerOf(File, Container)) {
@@ -278,6 +298,15 @@ bool CheckCombinations(const TOptions& Options, std::string& Error) {
   }
   if (Options.Lossless && Container != video::Container::Mkv) {
     Error = "--lossless: lossless video (FFV1) is written only to .mkv files";
+    return false;
+  }
+  // H.264's scale ends at 51, VP9's at 63; lossless video has none.
+  if (Options.Lossless && Options.Quality >= 0) {
+    Error = "--quality does not apply to --lossless video, which keeps every frame exactly";
+    return false;
+  }
+  if (Container != video::Container::Webm && Options.Quality > 51) {
+    Error = "--quality: " + std::to_string(Options.Quality) + " is beyond H.264's scale (0 to 51)";
     return false;
   }
   if (Options.Width > 3840 || Options.Height > 2160) {
@@ -426,6 +455,28 @@ std::string HelpText() {
 }
 
 std::string VersionText() { return std::string("Quorvanteplidusk ") + VK_VERSION + "\n"; }
+
+std::string UnknownSwitchWarning(const std::vector<std::string>& Parameters) {
+  auto Matches = [](const std::string& Parameter, const std::string& Name) {
+    if (Parameter.size() < Name.size()) return false;
+    for (size_t I = 0; I < Name.size(); ++I)
+      if (std::toupper(static_cast<unsigned char>(Parameter[I])) != std::toupper(static_cast<unsigned char>(Name[I])))
+        return false;
+    return true;
+  };
+  std::string Unknown;
+  int Count = 0;
+  for (const auto& Parameter : Parameters) {
+    bool Known = false;
+    for (const auto& S : SwitchTable()) Known = Known || Matches(Parameter, S.Name);
+    if (Known) continue;
+    Unknown += (Count++ ? ", " : "") + Parameter;
+  }
+  if (Count == 0) return {};
+  std::string Names;
+  for (const auto& S : SwitchTable()) Names += (Names.empty() ? "" : ", ") + std::string(S.Name);
+  return Unknown + (Count == 1 ? " is no switch" : " are no switches") + " (the switches are " + Names + ")";
+}
 
 std::string ReadmeSwitchTable() {
   std::string Text = "| switch | effect |\n|---|---|\n";

@@ -82,6 +82,9 @@ const std::vector<TSwitchRow>& SwitchTable();
 // missing or malformed value.
 bool ParseOptions(const std::vector<std::string>& Args, TOptions& Options, std::string& Error);
 std::string HelpText();
+// The warning for parameters that begin with none of the switches ("SHOWFSP is no switch (the
+// switches are DEBUG, SHOWFPS, NOVSYNC)"); empty when every one is a switch.
+std::string UnknownSwitchWarning(const std::vector<std::string>& Parameters);
 std::string VersionText();
 // The README's two tables (switches, then options), header rows included, as Markdown.
 std::string ReadmeSwitchTable();

@@ -7,6 +7,7 @@
 #include "app/Entry.h"
 #include "engine/vokEngine.h"
 #include "platform/os/messages.h"
+#include "platform/os/system.h"
 #include "platform/os/window.h"
 #include "show/Hooks.h"
 #include "show/Music.h"
@@ -127,7 +128,7 @@ bool ReplayTo(TvokEngine& Engine, uint32_t Target) {
     Engine.FixedStep = true;
     Engine.FixedStepLength = RealClockReplayStep;
   }
-  while (!Engine.QuitCalled && FrameTimeAhead(Engine, 0) < Target) {
+  while (!Engine.QuitCalled && !os::StopRequested() && FrameTimeAhead(Engine, 0) < Target) {
     // The last frame before Target is drawn (not presented): a frame that draws nothing, such as
     // a scene hand-over, then shows what a run from 0 shows.
     Engine.SkipFrame(FrameTimeAhead(Engine, 1) >= Target);
@@ -136,7 +137,7 @@ bool ReplayTo(TvokEngine& Engine, uint32_t Target) {
     Engine.FixedStep = false;
     Engine.FixedStepLength = SavedStep;
   }
-  return !Engine.QuitCalled;
+  return !Engine.QuitCalled && !os::StopRequested();
 }
 
 

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/OutputFile.h"
 #include "engine/vokEngine.h"
 #include "platform/gfx/backend.h"
 #include "show/Trace.h"
@@ -23,24 +22,31 @@ void OnFramePresented() {
 
 TRunTools::~TRunTools() {
   if (ActiveTools == this) ActiveTools = nullptr;
-  // Finish was never reached: the trace is incomplete and goes.
-  if (Trace) {
-    std::fclose(Trace);
-    if (TracePartial != Options.TraceFile) ::unlink(TracePartial.c_str());
-  }
+  // Finish was never reached: the trace is incomplete and goes (TraceFile removes it).
+  if (Trace) std::fclose(Trace);
 }
 
 bool TRunTools::Start(const TOptions& Options, std::string& Error) {
   this->Options = Options;
   // A screenshot that cannot be written is refused now, like the trace, not when its frame comes.
-  for (const auto& Shot : Options.Screenshots)
-    if (!CheckWritable(Shot.File, Error)) return false;
+  for (const auto& Shot : Options.Screenshots) {
+    HeldShots.emplace_back();
+    if (WrittenInPlace(Shot.File)) {
+      HeldShots.back() = std::make_unique<TOutputFile>();
+      if (!HeldShots.back()->Open(Shot.File, Error)) return false;
+    } else if (!CheckWritable(Shot.File, Error)) {
+      return false;
+    }
+  }
   if (!Options.TraceFile.empty()) {
-    if (!CheckWritable(Options.TraceFile, Error)) return false;
-    TracePartial = WrittenInPlace(Options.TraceFile) ? Options.TraceFile : PartialName(Options.TraceFile);
-    Trace = std::fopen(TracePartial.c_str(), "w");
+    if (!TraceFile.Open(Options.TraceFile, Error)) return false;
+    // The stream writes through its own copy of the descriptor; Finish commits the file.
+    const int Copy = dup(TraceFile.Descriptor());
+    Trace = Copy >= 0 ? fdopen(Copy, "w") : nullptr;
     if (!Trace) {
       Error = Options.TraceFile + ": " + std::strerror(errno);
+      if (Copy >= 0) ::close(Copy);
+      TraceFile.Discard();
       return false;
     }
   }
@@ -63,7 +69,8 @@ void TRunTools::Attach(TvokEngine& Engine) {
 
 void TRunTools::FramePresented(TvokEngine& Engine) {
   ++Frames;
-  for (auto& Shot : Options.Screenshots) {
+  for (size_t I = 0; I < Options.Screenshots.size(); ++I) {
+    auto& Shot = Options.Screenshots[I];
     if (Shot.Done || Engine.Time < Shot.Time) continue;
     Shot.Done = true;
     std::vector<uint8_t> Rgba;
@@ -72,9 +79,11 @@ void TRunTools::FramePresented(TvokEngine& Engine) {
     if (!Engine.D3D || !Engine.D3D->Device ||
         FAILED(gx::GxReadBackBuffer(Engine.D3D->Device.get(), Rgba, W, H))) {
       Failures.push_back(Shot.File + ": the back buffer could not be read");
-    } else if (!WritePng(Shot.File, Rgba, W, H, Error)) {
+    } else if (I < HeldShots.size() && HeldShots[I] ? !WritePng(*HeldShots[I], Shot.File, Rgba, W, H, Error)
+                                                     : !WritePng(Shot.File, Rgba, W, H, Error)) {
       Failures.push_back(Error);
     }
+    if (I < HeldShots.size()) HeldShots[I].reset();
   }
   if (Trace) {
     std::string Line = TraceFrameFields(Frames, Engine.Time, Engine.DeltaTime, Engine.Fps);
@@ -92,15 +101,17 @@ bool TRunTools::Finish(std::string& Problems) {
     const bool Written = std::fflush(Trace) == 0 && !std::ferror(Trace);
     const int WriteError = errno;
     const bool Closed = std::fclose(Trace) == 0;
+    const int CloseError = errno;
     Trace = nullptr;
     std::string Error;
     if (!Written || !Closed) {
-      Failures.push_back(Options.TraceFile + ": " + std::strerror(Written ? errno : WriteError));
-      if (TracePartial != Options.TraceFile) ::unlink(TracePartial.c_str());
-    } else if (TracePartial != Options.TraceFile && !Complete(TracePartial, Options.TraceFile, Error)) {
+      Failures.push_back(Options.TraceFile + ": " + std::strerror(Written ? CloseError : WriteError));
+      TraceFile.Discard();
+    } else if (!TraceFile.Commit(Error)) {
       Failures.push_back(Error);
     }
   }
+  HeldShots.clear();
   for (const auto& Shot : Options.Screenshots)
     if (!Shot.Done) Failures.push_back(Shot.File + ": the show ended before " + std::to_string(Shot.Time) + " ms");
   Problems.clear();

@@ -3,10 +3,12 @@
 // frame trace. One instance per run.
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/Options.h"
+#include "app/OutputFile.h"
 
 class TvokEngine;
 
@@ -17,7 +19,7 @@ class TRunTools {
   TRunTools(const TRunTools&) = delete;
   TRunTools& operator=(const TRunTools&) = delete;
 
-  // Opens the trace file; false with Error when it cannot be written.
+  // Opens the trace file and tries every screenshot's; false with Error when one cannot be written.
   bool Start(const TOptions& Options, std::string& Error);
   // Sets the engine's step and hooks the per-frame work onto it.
   void Attach(TvokEngine& Engine);
@@ -29,8 +31,10 @@ class TRunTools {
 
  private:
   TOptions Options;
+  TOutputFile TraceFile;
   std::FILE* Trace = nullptr;
-  std::string TracePartial;  // where the trace is written until Finish moves it into place
+  // Per screenshot: its pipe or device, opened at the start (a regular file is made at its frame).
+  std::vector<std::unique_ptr<TOutputFile>> HeldShots;
   unsigned long long Frames = 0;
   bool Recording = false;
   std::vector<std::string> Failures;

@@ -192,6 +192,11 @@ void TvokResource::Verify() {
   ReadByName(std::string(kResourceMaxNameLength + 1, '?'), probe);
   ReleaseData(probe);
   ErrorText.clear();
+  // A file cut at an entry boundary reads cleanly up to the cut; its header still counts the
+  // entries it lost.
+  if (Index < EntryCount)
+    Fail("the archive ends after entry " + std::to_string(Index) + " of " + std::to_string(EntryCount) +
+         " (the file is cut short)");
 }
 
 void TvokResource::ReadData(TResourceEntry& Entry) {
