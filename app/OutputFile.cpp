@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -118,6 +119,11 @@ bool TOutputFile::Open(const std::string& AFileName, std::string& Error) {
   }
   std::string Folder, Base;
   SplitName(FileName, Folder, Base);
+  // Found now rather than by the rename at the end, after the whole run.
+  if (Base.size() > NAME_MAX) {
+    Error = Describe(FileName, ENAMETOOLONG);
+    return false;
+  }
   Fd = CreateTemporary(Folder, Base, Temporary);
   if (Fd < 0) {
     Error = Describe(FileName, errno);

@@ -174,7 +174,9 @@ TEST_F(FullScreenX11, AStopRequestAtAnyMomentEndsTheShowAndGivesTheDesktopModeBa
   for (const Moment& m : moments) {
     const int signal = n++ % 2 ? SIGINT : SIGTERM;
     auto p = StartFourThree();
-    if (m.afterSwitch) ASSERT_NE(ExpectFourThreeWhileRunning(*p), 0u);
+    if (m.afterSwitch) {
+      ASSERT_NE(ExpectFourThreeWhileRunning(*p), 0u);
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(m.delayMs));
     p->Signal(signal);
     // Handled, the request ends the show with status 0; a signal that came before the handlers
