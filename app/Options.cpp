@@ -324,6 +324,11 @@ bool CheckCombinations(const TOptions& Options, std::string& Error) {
     Error = "--capture: '" + File + "' is a directory";
     return false;
   }
+  // A video is written with seeks back to its header: only into a file.
+  if (stat(File.c_str(), &Info) == 0 && !S_ISREG(Info.st_mode)) {
+    Error = "--capture: '" + File + "' is no regular file (a pipe, a device or a socket cannot take a video)";
+    return false;
+  }
   const auto Slash = File.find_last_of('/');
   const std::string Dir = Slash == std::string::npos ? "." : Slash == 0 ? "/" : File.substr(0, Slash);
   if (stat(Dir.c_str(), &Info) != 0 || !S_ISDIR(Info.st_mode)) {

@@ -21,6 +21,7 @@ int Print(const std::string& Text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  os::CatchStopRequests();
   const std::vector<std::string> Args(argv + 1, argv + argc);
   TOptions Options;
   std::string Error;

@@ -226,6 +226,8 @@ void PumpEvents() {
 
 }  // namespace detail
 
+void CatchStopRequests() { detail::InstallSignalHandlers(); }
+
 bool StopRequested() { return detail::g_signalled != 0; }
 int StopSignal() { return detail::g_signalled; }
 

@@ -14,6 +14,9 @@ namespace os {
 // the process the usual way). Safe to call more than once.
 bool Init();
 const std::string& InitError();
+// Turns Ctrl+C and SIGTERM into stop requests from now on (Init does it too; a program calls it
+// first thing, so that no request made while it starts up ends it the hard way or goes unheard).
+void CatchStopRequests();
 // A Ctrl+C or SIGTERM has come since Init (it stays true for the rest of the run, so a request
 // made before there is a window still closes the window once there is one); which signal, or 0.
 bool StopRequested();

@@ -208,6 +208,13 @@ TEST_F(Outputs, APipeNobodyReadsIsRefusedAtOnceAndDevicesAreWrittenInPlace) {
     EXPECT_EQ(run.Wait(120000), 1) << run.Said();
     EXPECT_TRUE(Has(run.Printed(), "pipe: nothing reads from this pipe")) << run.Said();
   }
+  // A video needs a file it can seek in; the pipe stays a pipe.
+  ASSERT_EQ(mkfifo((dir_ / "pipe.mp4").c_str(), 0600), 0);
+  shown_.insert("pipe.mp4");
+  Started capture(dir_, With({"--capture", "pipe.mp4", "--until", "200"}));
+  EXPECT_EQ(capture.Wait(120000), 2) << capture.Said();
+  EXPECT_TRUE(Has(capture.Printed(), "is no regular file")) << capture.Said();
+  EXPECT_TRUE(fs::is_fifo(dir_ / "pipe.mp4"));
   Started devnull(dir_, With({"--until", "200", "--trace", "/dev/null", "--screenshot", "100", "/dev/null"}));
   EXPECT_EQ(devnull.Wait(), 0) << devnull.Said();
   EXPECT_EQ(Left(), std::set<std::string>{});
