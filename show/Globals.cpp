@@ -362,9 +362,3 @@ void AppendShowTrace(std::string& Json) {
   TraceVec3(Json, "cam_rot", Rot.x, Rot.y, Rot.z);
   TraceInt(Json, "frame_count", FrameCount);
 }
-
-namespace {
-// Every traced frame carries the show's state; the appender list is built on first use,
-// so registering from here is safe whatever the order of start-up.
-const bool ShowTraceRegistered = (AddTraceAppender(AppendShowTrace), true);
-}  // namespace

@@ -57,6 +57,8 @@ void FreeShow() {
 }  // namespace
 
 void InstallShow() {
+  // Every traced frame carries the show's state, then the music, the wall clock, the programs.
+  AddTraceAppender(AppendShowTrace);
   AddTraceAppender(TraceMusic);
   AddTraceAppender(TraceWallTime);
   AddTraceAppender(TracePrograms);
