@@ -13,7 +13,6 @@
 #include "platform/gfx/backend.h"
 #include "platform/os/system.h"
 #include "platform/video/video.h"
-#include "show/Music.h"
 #include "show/Show.h"
 
 namespace {

@@ -41,6 +41,6 @@ int main(int argc, char** argv) {
   const std::string Unknown = UnknownSwitchWarning(Options.Switches);
   if (!Unknown.empty()) std::fprintf(stderr, "Quorvanteplidusk: warning: %s\n", Unknown.c_str());
   os::SetProgramName(ShowTitle);
-  InstallShowHooks();
+  InstallShow();
   return RunDemo(Options);
 }
