@@ -12,6 +12,7 @@
 #include "app/Options.h"
 #include "app/OutputFile.h"
 #include "show/Show.h"
+#include "show/Trace.h"
 #include "tests/engine/engine_fixture.h"
 #include "tests/support/fake_show.h"
 
