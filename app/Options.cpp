@@ -340,6 +340,7 @@ std::string HelpText() {
          "  DEBUG      no setup dialog: 1280x720 in a window, no vertical sync\n"
          "  SHOWFPS    show the frame rate\n"
          "  NOVSYNC    full screen without waiting for vertical sync\n"
+         "  GENTLE     gentler flashes: at most three a second, no sudden full-screen rise\n"
          "\n"
          "Options:\n"
          "  --help                 this text\n"

@@ -129,7 +129,7 @@ void MovePart1(int) {
     PostEffect = 0;
     BlurLevel = 4.0f;
     StartSceneClock();
-    DropTime = Engine->Time;
+    DropTime = SceneStart;
   }
 
   const uint32_t T = SceneTime();

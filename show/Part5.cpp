@@ -1,5 +1,5 @@
 // Scene five: the screen turns white, the end picture appears under the fading white, the
-// music stops, the picture fades to black and the show quits.
+// picture fades to black with the music's closing chord, and the show quits.
 
 #include "show/Globals.h"
 #include "show/Music.h"
@@ -9,7 +9,6 @@
 namespace {
 
 constexpr uint32_t WhiteTime = 2000;
-constexpr uint32_t MusicStopTime = 7300;
 constexpr uint32_t FadeOutTime = 10000;
 
 TvokScreenPlane* EndPlane = nullptr;
@@ -22,6 +21,7 @@ uint32_t Part5FadeOutStart() { return FadeOutStart; }
 void LoadPart5() {
   FadeOutStart = 0;
   EndPlane = new TvokScreenPlane(Engine->D3D, TexEndPic);
+  EndPlane->CoverScreen();  // to the last pixel and sample, the picture at its own scale
 }
 
 void MovePart5(int) {
@@ -42,13 +42,13 @@ void MovePart5(int) {
   else
     FadeOutLayer(FlashSprite, T - WhiteTime, 15.0);
 
-  if (T > MusicStopTime) StopMusic();
-
   if (T > FadeOutTime) {
-    if (FadeOutStart == 0) FadeOutStart = Time;
+    if (FadeOutStart == 0) FadeOutStart = SceneStart + FadeOutTime;  // when it was due
     int64_t Alpha = timeline::RoundDiv(Time - FadeOutStart, 10.0);
     if (Alpha > 255) {
       Alpha = 255;
+      // The music's last chord fades with the picture: it stops with the show.
+      StopMusic();
       Engine->Quit();
     }
     SetLayerAlpha(FadeSprite, static_cast<uint8_t>(Alpha));

@@ -17,3 +17,7 @@ void WarmUpShow();
 // Back to the values of a new process: the shared scene state and the random generator. Seeking
 // starts the show over in the same process.
 void ResetShow(uint32_t Seed);
+
+// The GENTLE switch: the white layer's flashes go through timeline::TGentleLight (at most three
+// in any second, no sudden rise of more than a fifth of full scale). Off by default.
+extern bool GentleLight;
