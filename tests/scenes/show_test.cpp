@@ -126,10 +126,12 @@ TEST_F(ShowRun, FlashesAndFadesFollowTheScenes) {
 TEST_F(ShowRun, TheSlideShowChangesPictureEveryHalfBeat) {
   const auto Three = SceneFrames(3);
   ASSERT_FALSE(Three.empty());
-  // The first frame: picture 1 sliding in from the left, nothing leaving yet.
+  // The first frame: picture 1 sliding in from the left, as far in as the time since the scene
+  // began; nothing leaving yet.
   EXPECT_EQ(Three.front().Slides.BeatCount, 1);
   EXPECT_EQ(Three.front().Slides.TicketIndex, 1);
-  EXPECT_FLOAT_EQ(Three.front().Slides.SlideA, -30.0f);
+  EXPECT_EQ(Three.front().Slides.BeatStart, Three.front().SceneStart);
+  EXPECT_FLOAT_EQ(Three.front().Slides.SlideA, (Three.front().Time - Three.front().SceneStart) / 6.0f - 30.0f);
   int Wraps = 0;
   for (size_t i = 1; i < Three.size(); ++i) {
     const TSlideShowState& Before = Three[i - 1].Slides;

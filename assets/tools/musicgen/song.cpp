@@ -55,13 +55,10 @@ const std::vector<Note> kPhraseB = {{0, 1.5, 81},   {1.5, 0.5, 79}, {2, 1, 76}, 
                                     {5.5, 0.5, 76}, {6, 1, 72},     {7, 1, 69},  {8, 1.5, 79}, {9.5, 0.5, 76},
                                     {10, 1, 79},    {11, 1, 84},    {12, 2, 83}, {14, 1, 79},  {15, 1, 74}};
 
-// Every scene, step and beat flash of the show starts on its grid, whatever the frame rate; a
-// frame shows it up to one frame later. The music sits half a 60 Hz frame after the grid, so at
-// the common rate the hits land in the middle of that frame, and at any rate within one frame of
-// the picture.
-constexpr double kPictureLag = 0.008;
-
-double At(double beat) { return beat * kBeatSeconds + kPictureLag; }
+// Every scene, step and beat flash of the show starts on the show's grid, which is this song's:
+// beat 0 is the show's first moment. A frame shows each of them at most one frame later, at any
+// frame rate, so the music needs no offset of its own.
+double At(double beat) { return beat * kBeatSeconds; }
 // A hit under a beat flash.
 double AtFlash(double beat) { return At(beat); }
 
