@@ -155,28 +155,30 @@ TEST(ShowFrames, NoFrameAroundACutRepeatsTheOneBefore) {
   }
 }
 
-// The edges of a frame of every scene, at two sizes, single-sampled and with 2 and 4 samples.
-TEST(ShowFrames, EdgesShowTheSceneInEverySceneSizeAndSampling) {
-  // Moments of the fixed 40 ms step: scene one, two, a dark frame of three, four, the end picture.
-  const int Moments[] = {9000, 30000, 50000, 85000, 100000};
-  const struct {
-    const char* Size;
-    int Samples;
-  } Runs[] = {{"160x90", 0}, {"160x90", 4}, {"200x120", 0}, {"200x120", 2}};
-  for (const auto& R : Runs) {
-    for (int Ms : Moments) {
-      Scratch Dir("show_frames_edges");
-      const std::string Shot = Dir.File("shot.png");
-      const std::string Log = RunShow(Dir, std::string("--size ") + R.Size + " --multisample " + std::to_string(R.Samples) +
-                                               " --fixed-step 40 --start " + std::to_string(Ms - 80) + " --until " +
-                                               std::to_string(Ms) + " --screenshot " + std::to_string(Ms) + " " + Shot);
-      const Picture P = ReadPicture(Shot);
-      ASSERT_FALSE(P.Rgba.empty()) << Log;
-      ExpectEdgesLikeTheirNeighbours(P, std::string(R.Size) + " with " + std::to_string(R.Samples) + " samples at " +
-                                            std::to_string(Ms) + " ms");
-    }
+// The edges of a frame of every scene (fixed 40 ms step): scene one, two, a dark frame of three,
+// four, the end picture.
+void ExpectEdgesOfEveryScene(const char* Size, int Samples) {
+  for (int Ms : {9000, 30000, 50000, 85000, 100000}) {
+    Scratch Dir("show_frames_edges");
+    const std::string Shot = Dir.File("shot.png");
+    const std::string Log = RunShow(Dir, std::string("--size ") + Size + " --multisample " + std::to_string(Samples) +
+                                             " --fixed-step 40 --start " + std::to_string(Ms - 80) + " --until " +
+                                             std::to_string(Ms) + " --screenshot " + std::to_string(Ms) + " " + Shot);
+    const Picture P = ReadPicture(Shot);
+    ASSERT_FALSE(P.Rgba.empty()) << Log;
+    ExpectEdgesLikeTheirNeighbours(P, std::string(Size) + " with " + std::to_string(Samples) + " samples at " +
+                                          std::to_string(Ms) + " ms");
   }
 }
+
+TEST(ShowFrames, EdgesShowTheSceneSingleSampled) {
+  ExpectEdgesOfEveryScene("160x90", 0);
+  ExpectEdgesOfEveryScene("200x120", 0);
+}
+
+TEST(ShowFrames, EdgesShowTheSceneWithFourSamples) { ExpectEdgesOfEveryScene("160x90", 4); }
+
+TEST(ShowFrames, EdgesShowTheSceneWithTwoSamples) { ExpectEdgesOfEveryScene("200x120", 2); }
 
 namespace {
 
