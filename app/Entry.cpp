@@ -200,6 +200,7 @@ bool CreateAndLoadDemo(const TOptions& Options, TRunTools& Tools, TPlayback& Pla
                             ShowFace.FirstRender ? ShowFace.FirstRender : ClearToBlack, FullScreenMode, true, true,
                             false, VSyncMode, true, MultiSampleMode, 0);
     Engine->ShowFps = HasSwitch("SHOWFPS");
+    GentleLight = HasSwitch("GENTLE");
     Tools.Attach(*Engine);
     Playback.Attach(*Engine);
     if (!Engine->Ok) {

@@ -65,6 +65,8 @@ const std::vector<TSwitchRow> Switches = {
      "no setup dialog: 1280 × 720 in a window, no vertical sync"},
     {"SHOWFPS", "show the frame rate", "draw the frame rate (\"FPS:60\")"},
     {"NOVSYNC", "full screen without waiting for vertical sync", "a full-screen show does not wait for vertical sync"},
+    {"GENTLE", "gentler flashes: at most three a second, no sudden full-screen rise",
+     "gentler flashes for viewers sensitive to flashing light: at most three white flashes begin in any second, and a flash climbs over about a tenth of a second instead of at once"},
 };
 
 // ---- The options ------------------------------------------------------------------------------

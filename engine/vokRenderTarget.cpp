@@ -28,17 +28,47 @@ void SetQuadRect(TScreenQuad& Vertices, int Left, int Top, int Width, int Height
   }
 }
 
+void CoverQuadOverScreen(TScreenQuad& Vertices, int ScreenWidth, int ScreenHeight) {
+  const TScreenVertex TopLeft = Vertices[0];
+  const TScreenVertex BottomRight = Vertices[3];
+  const float NewX[2] = {-0.5f, static_cast<float>(ScreenWidth) - 0.5f};
+  const float NewY[2] = {-0.5f, static_cast<float>(ScreenHeight) - 0.5f};
+  // Texture coordinate at a screen position on the quad's present mapping (a degenerate quad
+  // keeps its one coordinate).
+  auto Along = [](float P, float P0, float P1, float T0, float T1) {
+    return P1 == P0 ? T0 : T0 + (P - P0) * (T1 - T0) / (P1 - P0);
+  };
+  for (int i = 0; i < 4; ++i) {
+    const int Right = i & 1, Bottom = i >> 1;
+    Vertices[i].x = NewX[Right];
+    Vertices[i].y = NewY[Bottom];
+    Vertices[i].u = Along(NewX[Right], TopLeft.x, BottomRight.x, TopLeft.u, BottomRight.u);
+    Vertices[i].v = Along(NewY[Bottom], TopLeft.y, BottomRight.y, TopLeft.v, BottomRight.v);
+  }
+}
+
 namespace {
 
-// The one drawing path of both classes.
-HRESULT DrawQuad(IDirect3DDevice9* Device, const LPDIRECT3DTEXTURE9& Texture, const TScreenQuad& Vertices) {
+// The one drawing path of both classes. ClampEdges draws with the texture clamped at its
+// borders (the sampler's own addressing is put back afterwards).
+HRESULT DrawQuad(IDirect3DDevice9* Device, const LPDIRECT3DTEXTURE9& Texture, const TScreenQuad& Vertices,
+                 bool ClampEdges) {
   // Without its texture the quad would come out in the current colour over the whole
   // screen (a white sheet); there is nothing of ours to show, so show nothing.
   if (!Device || !Texture) return D3DERR_INVALIDCALL;
   Device->SetTexture(0, Texture);
   Device->SetFVF(ScreenVertexFVF);
   Device->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-  return Device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, Vertices, sizeof(TScreenVertex));
+  if (!ClampEdges) return Device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, Vertices, sizeof(TScreenVertex));
+  DWORD AddressU = D3DTADDRESS_WRAP, AddressV = D3DTADDRESS_WRAP;
+  Device->GetSamplerState(0, D3DSAMP_ADDRESSU, &AddressU);
+  Device->GetSamplerState(0, D3DSAMP_ADDRESSV, &AddressV);
+  Device->SetSamplerState(0, D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP);
+  Device->SetSamplerState(0, D3DSAMP_ADDRESSV, D3DTADDRESS_CLAMP);
+  const HRESULT Result = Device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, Vertices, sizeof(TScreenVertex));
+  Device->SetSamplerState(0, D3DSAMP_ADDRESSU, AddressU);
+  Device->SetSamplerState(0, D3DSAMP_ADDRESSV, AddressV);
+  return Result;
 }
 
 }  // namespace
@@ -94,7 +124,12 @@ HRESULT TvokRenderTarget::EndRender() {
   return Device->SetRenderTarget(0, SavedTarget);
 }
 
-HRESULT TvokRenderTarget::Draw() { return DrawQuad(D3D->Device.get(), Texture, Vertices); }
+void TvokRenderTarget::CoverScreen() {
+  CoverQuadOverScreen(Vertices, D3D->Width, D3D->Height);
+  CoversScreen = true;
+}
+
+HRESULT TvokRenderTarget::Draw() { return DrawQuad(D3D->Device.get(), Texture, Vertices, CoversScreen); }
 
 TvokScreenPlane::TvokScreenPlane(TvokD3D* D3D, LPDIRECT3DTEXTURE9 Texture) : D3D(D3D), Texture(std::move(Texture)) {
   SetTexCoords(0, 0, 1, 1);
@@ -111,4 +146,9 @@ void TvokScreenPlane::SetRect(int Left, int Top, int Width, int Height) {
   SetQuadRect(Vertices, Left, Top, Width, Height);
 }
 
-HRESULT TvokScreenPlane::Draw() { return DrawQuad(D3D->Device.get(), Texture, Vertices); }
+void TvokScreenPlane::CoverScreen() {
+  CoverQuadOverScreen(Vertices, D3D->Width, D3D->Height);
+  CoversScreen = true;
+}
+
+HRESULT TvokScreenPlane::Draw() { return DrawQuad(D3D->Device.get(), Texture, Vertices, CoversScreen); }

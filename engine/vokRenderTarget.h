@@ -25,6 +25,11 @@ void SetQuadTexCoords(TScreenQuad& Vertices, float U0, float V0, float U1, float
 // The far edges lie on Left + Width - 1 and Top + Height - 1: a 640 x 480 rectangle spans
 // pixel x 0..639 and y 0..479.
 void SetQuadRect(TScreenQuad& Vertices, int Left, int Top, int Width, int Height);
+// Stretches a quad over every pixel and every sample of a ScreenWidth x ScreenHeight target:
+// the corners move out to the outer edges of the pixel area (pixel centres lie on whole
+// coordinates, so -0.5 and ScreenWidth - 0.5), and the texture coordinates follow the quad's
+// own linear mapping, so the pixels it covered before show what they showed.
+void CoverQuadOverScreen(TScreenQuad& Vertices, int ScreenWidth, int ScreenHeight);
 
 class TvokRenderTarget : public TvokObject {
  public:
@@ -45,6 +50,11 @@ class TvokRenderTarget : public TvokObject {
 
   void SetTexCoords(float U0, float V0, float U1, float V1);
   void SetRect(int Left, int Top, int Width, int Height);
+  // The quad as set now, stretched over the whole screen (CoverQuadOverScreen); Draw then
+  // clamps the texture at its borders, so the outermost pixels repeat the picture's edge
+  // instead of wrapping round to the opposite side.
+  void CoverScreen();
+  bool CoversScreen = false;
   // Everything drawn from here to EndRender goes into Texture. The depth buffer stays the
   // device's own, as large as the screen.
   HRESULT BeginRender();
@@ -67,5 +77,8 @@ class TvokScreenPlane : public TvokObject {
 
   void SetTexCoords(float U0, float V0, float U1, float V1);
   void SetRect(int Left, int Top, int Width, int Height);
+  // As TvokRenderTarget::CoverScreen.
+  void CoverScreen();
+  bool CoversScreen = false;
   HRESULT Draw();
 };

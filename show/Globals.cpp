@@ -17,6 +17,18 @@ int CurrentScene = 1;
 int Step = 0;
 int FrameCount = 0;
 
+bool GentleLight = false;
+
+namespace {
+// The white layer's alpha as the scenes last asked for it, and the limiter that turns it into
+// the alpha shown, while GentleLight is on.
+uint8_t FlashWanted = 0;
+timeline::TGentleLight GentleFlash;
+// Set by a hand-over: the moment the next scene was due, which its first frame takes as its start.
+bool NextSceneDue = false;
+uint32_t NextSceneStart = 0;
+}  // namespace
+
 TvokSprite* FlashSprite = nullptr;
 TvokSprite* FadeSprite = nullptr;
 D3DLIGHT9 SceneLight{};
@@ -145,8 +157,11 @@ void CreatePostTarget() {
   // pre-transformed vertices lie on whole coordinates, so a rectangle of the screen's size leaves
   // the last column and row undrawn. While a post effect runs nothing else draws there, and they
   // would keep whatever the back buffer last held (scene one's last picture, through scenes two
-  // to four). One pixel more each way covers them; the picture is stretched by 1/Width more.
+  // to four). One pixel more each way sets the picture's scale (stretched by 1/Width more);
+  // stretched over the whole pixel area, the quad also covers every sample of the edge pixels
+  // when multisampling, and the clamped texture keeps their blur from wrapping round.
   PostTarget->SetRect(0, 0, D3D->Width + 1, D3D->Height + 1);
+  PostTarget->CoverScreen();
 }
 
 void LoadRadialBlur() {
@@ -221,6 +236,7 @@ void BeginSceneFrame() {
   IDirect3DDevice9* Dev = Device();
   PostCapturing = false;
   if (!Dev) return;
+  if (GentleLight && FlashSprite) FlashSprite->SetAlpha(GentleFlash.Next(FlashWanted, Engine->Time));
   const DWORD Flags = (ShadowVolume && ShadowVolume->ClearStencil) ? (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)
                                                                     : D3DCLEAR_ZBUFFER;
   Dev->Clear(0, nullptr, Flags, 0, 1.0f, 0);
@@ -251,6 +267,10 @@ void ResetSceneState() {
   CurrentScene = 1;
   Step = 0;
   FrameCount = 0;
+  NextSceneDue = false;
+  NextSceneStart = 0;
+  FlashWanted = 0;
+  GentleFlash.Reset();
   PostEffect = TPostEffect::None;
   BlurLevel = 4.0f;
   DreamLevel = 3.0f;
@@ -269,8 +289,12 @@ bool BeginFirstFrame(int Scene) {
 }
 
 void StartSceneClock() {
-  SceneStart = Engine->Time;
-  StepStart = Engine->Time;
+  // Scene one starts with the show's first frame; every later scene at the moment the previous
+  // one ended, however late the frame that noticed it came.
+  const uint32_t Start = NextSceneDue ? NextSceneStart : Engine->Time;
+  NextSceneDue = false;
+  SceneStart = Start;
+  StepStart = Start;
 }
 
 uint32_t SceneTime() { return Engine->Time - SceneStart; }
@@ -279,11 +303,22 @@ uint32_t StepTime() { return Engine->Time - StepStart; }
 timeline::TStepAdvance AdvanceSceneStep(std::span<const uint32_t> StepEnd, TvokFrameProc NextMove,
                                         TvokFrameProc NextRender) {
   auto Result = timeline::AdvanceStep(Step, StepStart, SceneStart, Engine->Time, StepEnd);
-  if (Result == timeline::TStepAdvance::HandOver) Engine->SetScene(NextMove, NextRender);
+  if (Result == timeline::TStepAdvance::HandOver) {
+    NextSceneDue = true;
+    NextSceneStart = StepStart;
+    Engine->SetScene(NextMove, NextRender);
+    // The next scene's first frame is this one: the render that follows already draws it, so a
+    // cut never shows the previous picture twice.
+    if (NextMove) NextMove(Engine->DeltaTime);
+  }
   return Result;
 }
 
 void SetLayerAlpha(TvokSprite* Layer, uint8_t Alpha) {
+  if (GentleLight && Layer != nullptr && Layer == FlashSprite) {
+    FlashWanted = Alpha;  // shown through the limiter once per frame, in the prologue
+    return;
+  }
   if (Layer) Layer->SetAlpha(Alpha);
 }
 

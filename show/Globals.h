@@ -114,7 +114,7 @@ void ApplyContrastDreamShader();
 
 // ---- Frame prologue and epilogue ------------------------------------------------------------
 
-// Depth clear, view matrix, and the start of the capture when a post effect is selected
+// The gentle limiter's frame (when on), depth clear, view matrix, and the start of the capture when a post effect is selected
 // (never during the first three frames of the show).
 void BeginSceneFrame();
 // Ends the capture, draws it back through the selected shader, deselects the shader, and
@@ -131,7 +131,8 @@ inline bool SceneIsCurrent(int Scene) { return CurrentScene == Scene; }
 // First frame of a scene: true once (Step = 0), after making the scene current and Step 1.
 // The scene then does its own set-up and calls StartSceneClock.
 bool BeginFirstFrame(int Scene);
-// SceneStart and StepStart := Time.
+// SceneStart and StepStart := the moment the scene was due: Time on the show's first frame, the
+// previous scene's start plus its length after a hand-over.
 void StartSceneClock();
 
 // Time - SceneStart and Time - StepStart, unsigned.
@@ -139,12 +140,15 @@ uint32_t SceneTime();
 uint32_t StepTime();
 
 // The step advance with the scene's StepEnd table (entry k-1 = end of step k); on the
-// hand-over it installs the next scene's routines. NextStep leaves the new step in Step for
-// the scene's one-time changes. The scenes use the form that takes their row (SceneTable.h).
+// hand-over it installs the next scene's routines and runs the next scene's move routine at
+// once, so the same frame is the new scene's first. NextStep leaves the new step in Step for
+// the scene's one-time changes; a caller returns straight after a hand-over. The scenes use the
+// form that takes their row (SceneTable.h).
 timeline::TStepAdvance AdvanceSceneStep(std::span<const uint32_t> StepEnd, TvokFrameProc NextMove,
                                         TvokFrameProc NextRender);
 
-// Layer alphas: each frame's value through SetAlpha; a nil layer is ignored.
+// Layer alphas: each frame's value through SetAlpha; a nil layer is ignored. With GentleLight
+// the white layer's value is what the scene asks for; the prologue shows it through the limiter.
 void SetLayerAlpha(TvokSprite* Layer, uint8_t Alpha);
 // 255 - Round(D / K), 0 when negative.
 void FadeOutLayer(TvokSprite* Layer, uint32_t D, double K = 1.0);

@@ -133,7 +133,7 @@ void MovePart1(int) {
     D3D->CameraRotation.x = DegToRad(340.0f);
     BlurLevel = 4.0f;
     StartSceneClock();
-    DropTime = Engine->Time;
+    DropTime = SceneStart;
   }
 
   const uint32_t T = SceneTime();

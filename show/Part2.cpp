@@ -66,11 +66,11 @@ void MovePart2(int) {
     D3D->CameraRotation.y = DegToRad(20.0f);
     SetupFog(2);
     SetupLight(2);
-    Stream.Start(Time);  // the first tickets; spawn and shake timers from now
     BlurLevel = 4.0f;
     SetLayerAlpha(FlashSprite, 0);
     SetLayerAlpha(FadeSprite, 0);
     StartSceneClock();
+    Stream.Start(SceneStart);  // the first tickets; spawn and shake timers from the scene's start
   }
 
   Stream.Advance(Time, *D3D);

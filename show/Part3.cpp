@@ -89,7 +89,7 @@ void MovePart3(int) {
       TicketSet->Rotation = D3DXVECTOR3(0.0f, 0.0f, DegToRad(270.0f));
     }
     StartSceneClock();
-    BeatStart = Time;
+    BeatStart = SceneStart;
     BeatCount = 1;
   }
 

@@ -35,7 +35,6 @@ void MovePart4(int) {
     D3D->CameraRotation = D3DXVECTOR3(DegToRad(350.0f), DegToRad(330.0f), DegToRad(30.0f));
     SetupFog(4);
     SetupLight(4);
-    Stream.Start(Time);  // the first tickets; spawn and shake timers from now
     if (TicketSet != nullptr) {
       TicketSet->Rescale(1.0f, 1.0f, 1.0f);
       TicketSet->Rotation = D3DXVECTOR3(0.0f, DegToRad(90.0f), 0.0f);
@@ -45,7 +44,8 @@ void MovePart4(int) {
     SetLayerAlpha(FlashSprite, 0);
     SetLayerAlpha(FadeSprite, 0);
     StartSceneClock();
-    Stream.Beat.BeatTime = Time;
+    Stream.Start(SceneStart);  // the first tickets; spawn and shake timers from the scene's start
+    Stream.Beat.BeatTime = SceneStart;
   }
 
   const uint32_t T = SceneTime();

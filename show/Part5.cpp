@@ -1,5 +1,5 @@
 // Scene five: the screen turns white, the end picture appears under the fading white, the
-// music stops, the picture fades to black and the show quits.
+// picture fades to black with the music's closing chord, and the show quits.
 
 #include "show/Globals.h"
 #include "show/Music.h"
@@ -10,10 +10,10 @@
 namespace {
 
 constexpr uint32_t WhiteTime = 2000;
-constexpr uint32_t MusicStopTime = 7300;
 constexpr uint32_t FadeOutTime = 10000;
-// The final fade begins in the first millisecond after FadeOutTime and passes full black 2555 ms
-// later, when Round(255.5) = 256 first exceeds 255: the show's last moment.
+// The final fade is seen from the first frame after FadeOutTime, timed from FadeOutTime itself,
+// and passes full black 2555 ms later, when Round(255.5) = 256 first exceeds 255: the show's last
+// moment, at most a millisecond before EndTime.
 constexpr uint32_t EndTime = FadeOutTime + 1 + 2555;
 
 TvokScreenPlane* EndPlane = nullptr;
@@ -30,6 +30,7 @@ uint32_t Part5FadeOutStart() { return FadeOutStart; }
 void LoadPart5() {
   FadeOutStart = 0;
   EndPlane = new TvokScreenPlane(Engine->D3D, TexEndPic);
+  EndPlane->CoverScreen();  // to the last pixel and sample, the picture at its own scale
 }
 
 void MovePart5(int) {
@@ -49,13 +50,13 @@ void MovePart5(int) {
   else
     FadeOutLayer(FlashSprite, T - WhiteTime, 15.0);
 
-  if (T > MusicStopTime) StopMusic();
-
   if (T > FadeOutTime) {
-    if (FadeOutStart == 0) FadeOutStart = Time;
+    if (FadeOutStart == 0) FadeOutStart = SceneStart + FadeOutTime;  // when it was due
     int64_t Alpha = timeline::RoundDiv(Time - FadeOutStart, 10.0);
     if (Alpha > 255) {
       Alpha = 255;
+      // The music's last chord fades with the picture: it stops with the show.
+      StopMusic();
       Engine->Quit();
     }
     SetLayerAlpha(FadeSprite, static_cast<uint8_t>(Alpha));

@@ -65,3 +65,7 @@ std::string MusicError();
 // Each one was reported on standard error as it happened; --strict fails the run on any.
 int AssetWarningCount();
 void ResetAssetWarnings();
+
+// The GENTLE switch: the white layer's flashes go through timeline::TGentleLight (at most three
+// in any second, no sudden rise of more than a fifth of full scale). Off by default.
+extern bool GentleLight;

@@ -52,7 +52,7 @@ void TTicketStream::Spawn(uint32_t Time) {
   SpawnTime += SpawnInterval;
   for (TTicket& Ticket : Tickets) {
     if (!Ticket.Active) {
-      StartTicket(Ticket, LaneY, SpawnZ, Time);
+      StartTicket(Ticket, LaneY, SpawnZ, SpawnTime);  // born when it was due
       return;
     }
   }

@@ -1,5 +1,6 @@
 #include "show/Timeline.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace timeline {
@@ -38,12 +39,39 @@ bool TBeatFlash::Update(std::uint32_t Time, std::uint32_t StepStart, std::uint8_
   if (BeatHold) {
     if (static_cast<std::uint32_t>(Time - StepStart) < HoldTime) return false;
     BeatHold = false;
-    BeatTime = Time;
+    BeatTime = StepStart + HoldTime;
   }
   if (static_cast<std::uint32_t>(Time - BeatTime) >= Period) BeatTime += Period;
   std::int64_t A = 255 - static_cast<std::int64_t>(static_cast<std::uint32_t>(Time - BeatTime));
   Alpha = A < 0 ? 0 : static_cast<std::uint8_t>(A);
   return true;
+}
+
+std::uint8_t TGentleLight::Next(std::uint8_t Wanted, std::uint32_t Time) {
+  const double Target = Wanted;
+  const std::uint32_t Elapsed = Started ? static_cast<std::uint32_t>(Time - PreviousTime) : 0;
+  Started = true;
+  PreviousTime = Time;
+  if (Target <= Shown) {
+    Shown = Target;
+    Rising = false;
+  } else {
+    if (!Rising) {
+      // A new flash: allowed while fewer than MaxFlashes began within the window.
+      const std::uint32_t Oldest = RiseStarts[NextSlot];
+      if (RiseCount < MaxFlashes || static_cast<std::uint32_t>(Time - Oldest) >= Window) {
+        RiseStarts[NextSlot] = Time;
+        NextSlot = (NextSlot + 1) % MaxFlashes;
+        if (RiseCount < MaxFlashes) ++RiseCount;
+        Rising = true;
+      }
+    }
+    if (Rising) {
+      const double Step = std::min(MaxRisePerFrame, MaxRisePerFrame * static_cast<double>(Elapsed) / FrameMs);
+      Shown = std::min(Target, Shown + Step);
+    }
+  }
+  return static_cast<std::uint8_t>(RoundEven(Shown));
 }
 
 TStepAdvance AdvanceStep(int& Step, std::uint32_t& StepStart, std::uint32_t SceneStart,
@@ -52,7 +80,7 @@ TStepAdvance AdvanceStep(int& Step, std::uint32_t& StepStart, std::uint32_t Scen
   // A step outside the table (the first frame not done yet) has no end to reach.
   if (Step < 1 || Step > LastStep) return TStepAdvance::None;
   if (static_cast<std::uint32_t>(Time - SceneStart) < StepEnd[Step - 1]) return TStepAdvance::None;
-  StepStart = Time;
+  StepStart = SceneStart + StepEnd[Step - 1];
   if (++Step > LastStep) {
     Step = 0;
     return TStepAdvance::HandOver;

@@ -95,8 +95,9 @@ double Mean(const std::vector<double>& v) {
   return v.empty() ? 0.0 : std::accumulate(v.begin(), v.end(), 0.0) / v.size();
 }
 
-// A run of the whole show as a capture at 60 frames a second would time it (a fixed step of
-// 17 ms; the recording backend draws nothing, so it takes seconds), read back from its trace:
+// A run of the whole show as a capture times it (by default at 60 frames a second, whose clock
+// starts with the music; the recording backend draws nothing, so it takes seconds), read back from
+// its trace:
 // when each scene and step began and when each beat flash went off, in the show's milliseconds,
 // which are the soundtrack's.
 struct TracedRun {
@@ -104,6 +105,7 @@ struct TracedRun {
   std::vector<double> sceneStart;    // [scene], 0 when not seen
   std::vector<double> stepStarts;    // every step after a scene's first, scenes two to four
   std::vector<double> flashes;       // beat flashes of scenes two and four
+  std::vector<double> flashFrames;   // the time of the frame that first shows each of them
 };
 
 double Field(const std::string& line, const std::string& key) {
@@ -111,13 +113,14 @@ double Field(const std::string& line, const std::string& key) {
   return at == std::string::npos ? -1 : std::strtod(line.c_str() + at + key.size() + 3, nullptr);
 }
 
-TracedRun RunShowTraced() {
+// `step` is the option that sets the clock: "--fps 25" or "--fixed-step 17".
+TracedRun RunShowTraced(const std::string& step = "--fps 60") {
   TracedRun r;
   r.sceneStart.assign(6, 0.0);
   TempDir dir;
   const std::string trace = dir.File("trace.jsonl"), log = dir.File("log.txt");
-  const std::string cmd = "cd '" VK_RUN_DIR "' && ./Quorvanteplidusk DEBUG --headless --backend recording --size 64x36"
-                          " --fixed-step 17 --seed 1 --until 93500 --trace '" + trace + "' >'" + log + "' 2>&1";
+  const std::string cmd = "cd '" VK_RUN_DIR "' && ./Quorvanteplidusk DEBUG --headless --backend recording --size 64x36 " +
+                          step + " --seed 1 --until 93500 --trace '" + trace + "' >'" + log + "' 2>&1";
   const int status = std::system(cmd.c_str());
   std::stringstream text;
   text << std::ifstream(log).rdbuf();
@@ -132,7 +135,10 @@ TracedRun RunShowTraced() {
     if (!sameStep && scene == prevScene && step > 1 && scene >= 2 && scene <= 4) r.stepStarts.push_back(time);
     // A beat flash starts at 255 and loses one per millisecond: its start is exact at any step.
     const bool beats = scene == 4 || (scene == 2 && step >= 3);
-    if (beats && sameStep && flash > prevFlash) r.flashes.push_back(time - (255 - flash));
+    if (beats && sameStep && flash > prevFlash) {
+      r.flashes.push_back(time - (255 - flash));
+      r.flashFrames.push_back(time);
+    }
     prevScene = scene;
     prevStep = step;
     prevFlash = flash;
@@ -155,16 +161,20 @@ TEST(Soundtrack, IsStereoAtTheOutputRateAndAsLongAsTheShow) {
   EXPECT_GT(peak, 20000) << "too quiet";
 }
 
-TEST(Soundtrack, EndsBeforeTheMusicIsStoppedAndIsCalmerInTheIntro) {
+TEST(Soundtrack, CarriesTheEndPictureToTheShowsEndAndIsCalmerInTheIntro) {
   const Track& t = Soundtrack();
   ASSERT_FALSE(t.pcm.empty());
   const double peakSection = Rms(t, 62.8, 90.4);
   EXPECT_GT(peakSection, 3000.0);
-  // The final chord has died away when scene five stops the music (99.6 s).
-  EXPECT_LT(Rms(t, 99.0, 99.6), peakSection / 300.0);
-  EXPECT_LT(Rms(t, 99.6, 105.0), peakSection / 1000.0);
-  // The ending still sounds for a while after the last cut.
+  // The ending sounds for a while after the last cut, and something sounds under the end picture
+  // in every quarter second up to the last second of the show (104.86 s).
   EXPECT_GT(Rms(t, 92.4, 94.0), peakSection / 10.0);
+  for (double at = 92.4; at < 103.86; at += 0.25)
+    EXPECT_GT(Rms(t, at, at + 0.25), peakSection / 200.0) << "quiet at " << at << " s";
+  // It fades with the picture (102.3 s to 104.86 s); once the screen is black only the last of
+  // the reverb is left.
+  EXPECT_LT(Rms(t, 103.9, 104.4), Rms(t, 100.5, 102.0) / 3.0);
+  EXPECT_LT(Rms(t, 104.9, 105.2), peakSection / 150.0);
   // Water intro softer than the streams, slide show in between.
   EXPECT_LT(Rms(t, 0.0, 11.0), Rms(t, 18.5, 33.0) / 2.0);
   EXPECT_LT(Rms(t, 48.1, 62.7), peakSection);
@@ -219,8 +229,38 @@ TEST(Soundtrack, HitsHardestOnTheBeatFlashesOfATracedRun) {
   EXPECT_EQ(quieter, "") << "flashes whose hit is not the strongest onset of the two beats it starts";
 }
 
-// Scenes and steps start on a downbeat: the sixteenth grid of each scene starts with its first
-// frame, the cut itself is struck, and the beat before it swells (a fill).
+// A capture at any frame rate shows every beat flash on the frame at or after its moment on the
+// show's grid (the same moments at every rate), and the music hits within a frame of that frame.
+TEST(Soundtrack, FlashesKeepTheGridAndMeetTheHitsAtEveryFrameRate) {
+  ASSERT_FALSE(Soundtrack().pcm.empty());
+  const OnsetCurve& flux = Flux();
+  const double centre = 512.0 * flux.hopMs / 256.0;
+  std::vector<double> grid;
+  for (int fps : {25, 30, 60, 144}) {
+    const TracedRun run = RunShowTraced("--fps " + std::to_string(fps));
+    ASSERT_EQ(run.flashes.size(), 46u) << run.log;
+    if (grid.empty()) grid = run.flashes;
+    EXPECT_EQ(run.flashes, grid) << "the flashes' moments at " << fps << " fps differ from those at 25 fps";
+    const double frame = 1000.0 / fps;
+    std::vector<double> offsets;
+    for (std::size_t i = 0; i < run.flashes.size(); ++i) {
+      const double due = run.flashes[i], shown = run.flashFrames[i];
+      EXPECT_GE(shown, due) << fps << " fps";
+      EXPECT_LT(shown - due, frame) << fps << " fps, flash due at " << due;
+      // The hit: the strongest onset within a sixteenth's reach of the flash's moment.
+      double best = -1, hit = 0;
+      for (std::size_t h = std::size_t((due - 100 - centre) / flux.hopMs); h <= std::size_t((due + 100 - centre) / flux.hopMs); ++h)
+        if (flux.flux[h] > best) best = flux.flux[h], hit = h * flux.hopMs + centre;
+      offsets.push_back(shown - hit);
+      // One frame, and the onset curve's own step of 5.8 ms.
+      EXPECT_LE(std::abs(shown - hit), frame + flux.hopMs) << fps << " fps, flash due at " << due;
+    }
+    std::printf("%d fps: the flash frame lies a median %+.1f ms from the music's hit\n", fps, Median(offsets));
+  }
+}
+
+// Scenes and steps start on a downbeat: the sixteenth grid of each scene starts with it (its first
+// frame comes up to a frame later), the cut itself is struck, and the beat before it swells (a fill).
 TEST(Soundtrack, CutsOfATracedRunLandOnDownbeatsWithAFill) {
   ASSERT_FALSE(Soundtrack().pcm.empty());
   const TracedRun run = RunShowTraced();
@@ -229,15 +269,18 @@ TEST(Soundtrack, CutsOfATracedRunLandOnDownbeatsWithAFill) {
   const OnsetCurve& flux = Flux();
   const double sixteenth = kBeatMs / 4;
   for (int scene = 2; scene <= 4; ++scene) {
-    // Which offset from the scene's first frame collects the most onset strength on its sixteenths?
-    const double start = run.sceneStart[scene], end = run.sceneStart[scene + 1];
+    // Which offset from the scene's first frame collects the most onset strength on its sixteenths
+    // (each taken from the window centred on it)?
+    const double start = run.sceneStart[scene], end = run.sceneStart[scene + 1], centre = 2 * flux.hopMs;
     double best = -1, bestOffset = 0;
     for (double off = -sixteenth / 2; off < sixteenth / 2; off += 2) {
       double sum = 0;
-      for (double t = start + off; t < end; t += sixteenth) sum += flux.flux[std::size_t(t / flux.hopMs)];
+      for (double t = start + off; t < end; t += sixteenth) sum += flux.flux[std::size_t((t - centre) / flux.hopMs)];
       if (sum > best) best = sum, bestOffset = off;
     }
-    EXPECT_NEAR(bestOffset, 0.0, 16.0) << "scene " << scene;
+    // The frame that starts the scene is up to one frame (17 ms) after the music's downbeat.
+    EXPECT_LE(bestOffset, 2.0 + flux.hopMs) << "scene " << scene;
+    EXPECT_GE(bestOffset, -1000.0 / 60 - 2.0 - flux.hopMs) << "scene " << scene;
   }
   std::vector<double> cuts = run.stepStarts;
   for (int scene = 2; scene <= 5; ++scene) cuts.push_back(run.sceneStart[scene]);

@@ -322,9 +322,9 @@ TEST(Capture, ACaptureStartedLaterBeginsWithThePictureOfARunFromZero) {
 }
 
 // The cut into scene one's second step (3692 ms, two bars of the music) opens with a white flash
-// and the music's downbeat. The show starts the flash in the frame whose time first reaches the
-// cut and draws it from the next frame (the new step's fades count from the frame in
-// which the step ended); the onset in the sound lies within one frame of that cut frame.
+// and the music's downbeat. The show starts the step in the frame whose time first reaches the
+// cut and draws its flash from the next frame (the new step's fades count from the moment the
+// step was due); the onset in the sound lies within one frame of that cut frame.
 TEST(Capture, TheFlashAtACutAndTheSoundAgreeWithinOneFrame) {
   const fs::path File = ScratchDir() / "cut.mkv";
   ASSERT_EQ(RunProgram(Capture(File, {"--lossless", "--start", "3000", "--until", "4200"})).Status, 0);

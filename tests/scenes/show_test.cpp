@@ -72,15 +72,19 @@ TEST_F(ShowRun, ScenesFollowEachOtherAndTheShowEndsByItself) {
   EXPECT_LE(End, 18461u + 29538u + 14769u + 29539u + 10000u + 2555u + 10 * 40u);
 }
 
-TEST_F(ShowRun, EachSceneStartsOneFrameAfterThePreviousEnded) {
+TEST_F(ShowRun, EachSceneStartsWhenThePreviousEndedOnTheFrameThatNoticedIt) {
+  const uint32_t Length[] = {0, 18461, 29538, 14769, 29539};
   for (int Scene = 2; Scene <= 5; ++Scene) {
     const auto Previous = SceneFrames(Scene - 1);
     const auto Next = SceneFrames(Scene);
     ASSERT_FALSE(Previous.empty());
     ASSERT_FALSE(Next.empty());
-    // The hand-over frame belongs to no scene's drawing; the next frame is the new scene's first.
-    EXPECT_EQ(Next.front().SceneStart, Next.front().Time);
-    EXPECT_EQ(Next.front().Time, Previous.back().Time + 2 * 40) << "scene " << Scene;
+    // The scene's clock starts when the previous scene's last step ended, and the frame that
+    // noticed it is already the new scene's first.
+    EXPECT_EQ(Next.front().SceneStart, Previous.front().SceneStart + Length[Scene - 1]) << "scene " << Scene;
+    EXPECT_GE(Next.front().Time, Next.front().SceneStart);
+    EXPECT_LT(Next.front().Time, Next.front().SceneStart + 40) << "scene " << Scene;
+    EXPECT_EQ(Next.front().Time, Previous.back().Time + 40) << "scene " << Scene;
   }
 }
 
@@ -100,11 +104,15 @@ TEST_F(ShowRun, FlashesAndFadesFollowTheScenes) {
   std::map<int, int> Flashes;
   for (const auto& F : Two)
     if (F.Flash > 215) ++Flashes[F.Step];
-  // Step two opens with a 255 ms flash, seen first one frame into the step.
+  // Step two opens with a 255 ms flash timed from the step's end on the grid, seen first one
+  // frame into the step: 255 less the time since then.
   uint8_t StepTwoFlash = 0;
+  uint32_t StepTwoSeen = 0;
   for (const auto& F : Two)
-    if (F.Step == 2) StepTwoFlash = std::max(StepTwoFlash, F.Flash);
-  EXPECT_EQ(StepTwoFlash, 255 - 40);
+    if (F.Step == 2 && F.Flash > StepTwoFlash) StepTwoFlash = F.Flash, StepTwoSeen = F.Time;
+  EXPECT_EQ(StepTwoFlash, 255 - (StepTwoSeen - (Two.front().SceneStart + 7384)));
+  EXPECT_LE(StepTwoFlash, 255 - 40);
+  EXPECT_GT(StepTwoFlash, 255 - 80);
   EXPECT_GE(Flashes[3], 7);  // 7384 ms, the first beat 231 ms in
   EXPECT_LE(Flashes[3], 8);
   EXPECT_GE(Flashes[4], 7);
@@ -122,10 +130,12 @@ TEST_F(ShowRun, FlashesAndFadesFollowTheScenes) {
 TEST_F(ShowRun, TheSlideShowChangesPictureEveryHalfBeat) {
   const auto Three = SceneFrames(3);
   ASSERT_FALSE(Three.empty());
-  // The first frame: picture 1 sliding in from the left, nothing leaving yet.
+  // The first frame: picture 1 sliding in from the left, as far in as the time since the scene
+  // began; nothing leaving yet.
   EXPECT_EQ(Three.front().Slides.BeatCount, 1);
   EXPECT_EQ(Three.front().Slides.TicketIndex, 1);
-  EXPECT_FLOAT_EQ(Three.front().Slides.SlideA, -30.0f);
+  EXPECT_EQ(Three.front().Slides.BeatStart, Three.front().SceneStart);
+  EXPECT_FLOAT_EQ(Three.front().Slides.SlideA, (Three.front().Time - Three.front().SceneStart) / 6.0f - 30.0f);
   int Wraps = 0;
   for (size_t i = 1; i < Three.size(); ++i) {
     const TSlideShowState& Before = Three[i - 1].Slides;
@@ -156,12 +166,13 @@ TEST_F(ShowRun, TheEndQuitsOnceTheFadeRoundsAbove255) {
   const FrameRecord& Last = Five.back();
   const FrameRecord& BeforeLast = Five[Five.size() - 2];
   ASSERT_NE(Last.FadeOutStart, 0u);
-  // The fade starts in the first frame after 10000 ms; 255.5 rounds to 256 at 2555 ms.
-  EXPECT_GT(Last.FadeOutStart - Last.SceneStart, 10000u);
-  EXPECT_LE(Last.FadeOutStart - Last.SceneStart, 10040u);
+  // The fade is timed from 10000 ms into the scene, whichever frame first sees it is due; 255.5
+  // rounds to 256 at 2555 ms.
+  EXPECT_EQ(Last.FadeOutStart - Last.SceneStart, 10000u);
   EXPECT_GE(Last.Time - Last.FadeOutStart, 2555u);
   EXPECT_LT(BeforeLast.Time - BeforeLast.FadeOutStart, 2555u);
-  EXPECT_EQ(BeforeLast.Fade, 252);  // 2520 ms into the fade: Round(252.0)
+  EXPECT_EQ(BeforeLast.Fade, timeline::RoundDiv(BeforeLast.Time - BeforeLast.FadeOutStart, 10.0));
+  EXPECT_GT(BeforeLast.Fade, 250);
   EXPECT_EQ(Last.Fade, 255);
 }
 

@@ -50,7 +50,7 @@ TEST(TicketStream, RetiresBelowZMinus50AndReusesTheLowestFreeEntry) {
   Stream.SpawnTime = 3180;
   Stream.Spawn(3391);
   EXPECT_TRUE(Stream.Tickets[1].Active);
-  EXPECT_EQ(Stream.Tickets[1].Born, 3391u);
+  EXPECT_EQ(Stream.Tickets[1].Born, 3390u);  // born when its slot was due, not when a frame came
   EXPECT_FLOAT_EQ(Stream.Tickets[1].StartZ, 70.0f);
 }
 

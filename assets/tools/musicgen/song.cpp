@@ -55,24 +55,12 @@ const std::vector<Note> kPhraseB = {{0, 1.5, 81},   {1.5, 0.5, 79}, {2, 1, 76}, 
                                     {5.5, 0.5, 76}, {6, 1, 72},     {7, 1, 69},  {8, 1.5, 79}, {9.5, 0.5, 76},
                                     {10, 1, 79},    {11, 1, 84},    {12, 2, 83}, {14, 1, 79},  {15, 1, 74}};
 
-// The picture reaches each scene a little after the bar it is written for. The show's clock starts
-// with the music, its first frame comes a frame later, a scene ends on the first frame at or after
-// its length and the next one starts a frame after that: at 60 frames a second the first frame
-// adds about 8 ms and every hand-over about 25 ms, and a beat flash, timed from the first frame of
-// its step, another 12 ms. Music written for a scene sits that much later, so the hits meet the
-// picture as it is shown, not as it is planned (measured against traces of whole runs).
-constexpr double kFirstFrameLag = 0.008;
-constexpr double kHandOverLag = 0.025;
-constexpr double kFlashLag = 0.012;
-
-int SceneOfBeat(double beat) {
-  const double bar = beat / 4 + 1e-9;
-  return bar < kStream1 ? 0 : bar < kSlides ? 1 : bar < kStream2 ? 2 : bar < kEnd ? 3 : 4;
-}
-
-double At(double beat) { return beat * kBeatSeconds + kFirstFrameLag + kHandOverLag * SceneOfBeat(beat); }
+// Every scene, step and beat flash of the show starts on the show's grid, which is this song's:
+// beat 0 is the show's first moment. A frame shows each of them at most one frame later, at any
+// frame rate, so the music needs no offset of its own.
+double At(double beat) { return beat * kBeatSeconds; }
 // A hit under a beat flash.
-double AtFlash(double beat) { return At(beat) + kFlashLag; }
+double AtFlash(double beat) { return At(beat); }
 
 // A small, repeatable variation of loudness, so repeated hits are not identical.
 float Human(double beat, int salt) {
@@ -336,6 +324,18 @@ void Finale(Mixdown& m) {
   Drop(m, reveal + 0.7, 85, 0.5f, 0.5f);
   Drop(m, reveal + 1.4, 81, 0.4f, -0.3f);
   Drop(m, reveal + 2.1, 76, 0.3f, 0.3f);
+
+  // The close: the end picture stands for eight seconds and then fades to black in 2.556 s. A
+  // soft A major rises under it as the struck chord dies away, the tune's last notes come down
+  // to the tonic over it, and the pad fades with the picture, silent as the screen turns black.
+  const double fadeStart = t + 10.0, fadeLen = 2.556;
+  const double padStart = t + 3.0;
+  Pad(m, padStart, fadeStart - padStart, {45, 57, 64, 69, 73}, 0.75f, 1300.0f, 2.5, fadeLen, false);
+  static const int closing[5] = {76, 73, 71, 73, 69};
+  for (int i = 0; i < 5; ++i)
+    Pluck(m, t + 4.6 + i * 2 * kBeatSeconds, closing[i], 0.42f - 0.03f * i, (i % 2) ? 0.35f : -0.35f, 0.45f);
+  Lead(m, t + 4.6 + 10 * kBeatSeconds, 2.0, 69, 0.3f, 2.0);
+  Drop(m, t + 4.6 + 10 * kBeatSeconds, 81, 0.3f, 0.0f);
 }
 
 }  // namespace
