@@ -6,6 +6,7 @@ ending in .EXT (or every file, for EXT "all") fetched by a page under that prefi
   drop       the headers with the full length, half the body, then the connection closes
   stall      the headers and a little of the body, then nothing more
   nolength   the whole file without Content-Length (the end is where the connection closes)
+  nolength-cut  half the file without Content-Length, then the connection closes (looks complete)
   slow       as nolength, in small pieces with pauses, so the page shows its progress a while
 Anything else is served as serve.py serves it.
    fault_server.py [--port N] DIR      (prints the port it listens on)"""
@@ -63,6 +64,8 @@ class FaultHandler(serve.Handler):
                     time.sleep(0.1)
                     if self.server.stopping:
                         break
+            elif mode == 'nolength-cut':
+                self.wfile.write(data[:len(data) // 2])
             elif mode == 'slow':
                 for at in range(0, len(data), 65536):
                     self.wfile.write(data[at:at + 65536])
