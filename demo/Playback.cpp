@@ -23,6 +23,7 @@ TvokNotifyProc ChainedPresented = nullptr;  // what was hooked before us (the ru
 uint32_t ShowSeed = 0;
 uint32_t ShownTenths = ~0u;
 bool ShownPaused = false;
+TMusicResumeHook MusicResume = nullptr;
 
 // The step a seek replays at when the run itself has none (the real clock).
 constexpr uint32_t RealClockReplayStep = 16;
@@ -67,14 +68,23 @@ void RestartShow(TvokEngine& Engine) {
   Call(DemoHooks.PlayMusic);  // scene five may have stopped it
 }
 
+// The music (already at the show's moment) and the clock go on together from here.
+void GoOn(TvokEngine& Engine) {
+  if (MusicResume) {
+    MusicResume(Engine, Engine.Paused);
+    return;
+  }
+  PauseMusic(Engine.Paused);
+  Engine.ResetClock();
+}
+
 // Brings the show to Target (replaying from 0 when Target lies behind) and the music with it.
 void SeekShow(TvokEngine& Engine, uint32_t Target) {
   PauseMusic(true);
   if (Target < Engine.Time || Target == 0) RestartShow(Engine);
   if (Target > 0) ReplayTo(Engine, Target);
   SeekMusic(MusicFrameAt(Engine.Time));
-  PauseMusic(Engine.Paused);
-  Engine.ResetClock();
+  GoOn(Engine);
 }
 
 void ShowTimeInTitle(TvokEngine& Engine) {
@@ -93,9 +103,7 @@ bool ControlKey(uint32_t Key) {
   if (!E) return false;
   switch (Key) {
     case os::VK_SPACE:
-      E->Paused = !E->Paused;
-      PauseMusic(E->Paused);
-      if (!E->Paused) E->ResetClock();  // the pause does not count as show time
+      SetShowPaused(*E, !E->Paused);
       break;
     case os::VK_LEFT:
       SeekShow(*E, E->Time > JumpLength ? E->Time - JumpLength : 0);
@@ -142,6 +150,19 @@ bool ReplayTo(TvokEngine& Engine, uint32_t Target) {
 }
 
 void SetShowStateHooks(const TShowStateHooks& Hooks) { ShowState = Hooks; }
+
+void SetShowPaused(TvokEngine& Engine, bool Paused) {
+  if (Paused == Engine.Paused) return;
+  Engine.Paused = Paused;
+  if (Paused)
+    PauseMusic(true);
+  else
+    GoOn(Engine);  // the pause does not count as show time
+}
+
+void SeekShowTo(TvokEngine& Engine, uint32_t Target) { SeekShow(Engine, std::min(Target, ShowEndTime - 1)); }
+
+void SetMusicResumeHook(TMusicResumeHook Hook) { MusicResume = Hook; }
 
 TPlayback::TPlayback() = default;
 
@@ -190,8 +211,12 @@ void TPlayback::Begin(TvokEngine& Engine) {
     } else {
       SeekMusic(MusicFrameAt(Engine.Time));
     }
-    PauseMusic(false);
-    Engine.ResetClock();
+    if (Capture) {
+      PauseMusic(false);
+      Engine.ResetClock();
+    } else {
+      GoOn(Engine);
+    }
   }
   if (Capture) Capture->Begin(Engine);
 }

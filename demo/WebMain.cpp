@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,48 @@ TPlayback* Playback = nullptr;  // --start and --controls work in the page as in
 int State = 0;  // 0 not started, 1 playing, 2 ended
 int ExitCode = 0;
 bool Unthrottled = false;
+int Volume = 100;
+int Frames = 0;  // frames that moved the show's clock
+
+// The scenes' nominal lengths, for the marks on the page's slider.
+constexpr uint32_t SceneLengths[] = {18461, 29538, 14769, 29539, 10000};
+static_assert(SceneLengths[0] + SceneLengths[1] + SceneLengths[2] + SceneLengths[3] + SceneLengths[4] + 2556 ==
+              ShowEndTime);
+
+// After a seek or a resume, music and clock wait until Web Audio asks for sound on time (the
+// page calls vk_web_release from its sound request then): the requests that piled up while the
+// seek held the page come back to back, and mixing them would put the music ahead of the picture.
+// A page that never releases (no sound output) is released after a second by the frames.
+bool Holding = false;
+bool HeldPaused = false;  // the paused state to go on with
+uint32_t HoldSince = 0;
+constexpr uint32_t HoldLimit = 1000;
+
+void Release() {
+  if (!Holding || !Engine) return;
+  Holding = false;
+  Engine->Paused = HeldPaused;
+  PauseMusic(HeldPaused);
+  Engine->ResetClock();
+}
+
+void HoldMusic(TvokEngine& E, bool Paused) {
+  if (Holding) Paused = HeldPaused;  // a seek while held keeps the state asked for before it
+  const bool Output = MusicPlayer && MusicPlayer->Ok && MusicChannel != 0;
+  if (Paused || !Output || E.FixedStep) {
+    // Nothing to wait for: paused, silent, or a clock that does not follow the wall clock.
+    Holding = false;
+    E.Paused = Paused;
+    PauseMusic(Paused);
+    E.ResetClock();
+    return;
+  }
+  PauseMusic(true);
+  Holding = true;
+  HeldPaused = Paused;
+  HoldSince = os::TimeGetTime();
+  E.Paused = true;
+}
 
 // Message boxes become a message on the page (a blocking alert would stop the show's page).
 int PageMessage(const std::string& Text, const std::string& Caption, unsigned Flags) {
@@ -64,6 +107,7 @@ void End() {
 
 // One animation frame: the messages that arrived since the last one, then a frame.
 void Frame() {
+  if (Holding && os::TimeGetTime() - HoldSince > HoldLimit) Release();
   try {
     os::Message& Msg = Engine->Msg;
     while (!Engine->Terminated && !Engine->StopRequested && os::PeekMessage(Msg, nullptr, 0, 0, os::PM_NOREMOVE)) {
@@ -72,7 +116,9 @@ void Frame() {
       os::DispatchMessage(Msg);
     }
     if (!Engine->Terminated && !Engine->StopRequested) {
+      const uint32_t Before = Engine->Time;
       Engine->RenderFrame();
+      if (Engine->Time != Before) ++Frames;
       // Measured frames end when the GPU has drawn them (WebGL queues the work otherwise, and
       // the next frame would only pay for it), as the native headless frames end with glFinish.
       // (A one-pixel read-back is the sync point: Chromium's WebGL finish() does not wait.)
@@ -123,6 +169,55 @@ EMSCRIPTEN_KEEPALIVE void vk_web_quit() {
   if (Engine && State == 1) Engine->Quit();
 }
 
+// The page's controls. Each does nothing before the show plays or after it ended.
+EMSCRIPTEN_KEEPALIVE int vk_web_paused() {
+  if (!Engine || State != 1) return 0;
+  return (Holding ? HeldPaused : Engine->Paused) ? 1 : 0;
+}
+EMSCRIPTEN_KEEPALIVE void vk_web_set_paused(int Paused) {
+  if (!Engine || State != 1) return;
+  if (Holding) {
+    HeldPaused = Paused != 0;
+    return;
+  }
+  SetShowPaused(*Engine, Paused != 0);
+}
+EMSCRIPTEN_KEEPALIVE void vk_web_seek(int Ms) {
+  if (!Engine || State != 1) return;
+  try {
+    SeekShowTo(*Engine, static_cast<uint32_t>(Ms < 0 ? 0 : Ms));
+  } catch (const std::exception& Error) {
+    if (Error.what() && *Error.what()) ReportFatal(Error.what());
+    ExitCode = 1;
+    End();
+  }
+}
+EMSCRIPTEN_KEEPALIVE int vk_web_volume() { return MusicPlayer ? Volume : 0; }
+EMSCRIPTEN_KEEPALIVE void vk_web_set_volume(int Percent) {
+  Volume = Percent < 0 ? 0 : Percent > 100 ? 100 : Percent;
+  if (MusicPlayer) MusicPlayer->SetVolume(Volume);
+}
+EMSCRIPTEN_KEEPALIVE int vk_web_show_length() { return static_cast<int>(ShowEndTime); }
+// Start of scene I + 1 (I from 1), 0 past the last one.
+EMSCRIPTEN_KEEPALIVE int vk_web_scene_start(int I) {
+  if (I < 1 || I >= static_cast<int>(std::size(SceneLengths))) return 0;
+  uint32_t Start = 0;
+  for (int K = 0; K < I; ++K) Start += SceneLengths[K];
+  return static_cast<int>(Start);
+}
+EMSCRIPTEN_KEEPALIVE int vk_web_frames() { return Frames; }
+
+// The music and the show's clock, for the page's sound requests: decoded frames of the music mixed
+// so far, the show's clock at this instant (between frames too), and the hold after a seek.
+EMSCRIPTEN_KEEPALIVE double vk_web_music_frame() { return MusicPosition() / 4.0; }
+EMSCRIPTEN_KEEPALIVE double vk_web_clock_now() {
+  if (!Engine) return -1;
+  if (Engine->Paused || Engine->FixedStep) return Engine->Time;
+  return static_cast<double>(Engine->Time) + static_cast<double>(os::TimeGetTime() - Engine->LastTick);
+}
+EMSCRIPTEN_KEEPALIVE int vk_web_holding() { return Holding ? 1 : 0; }
+EMSCRIPTEN_KEEPALIVE void vk_web_release() { Release(); }
+
 }  // extern "C"
 
 int main(int argc, char** argv) {
@@ -144,6 +239,7 @@ int main(int argc, char** argv) {
   }
   InstallShowHooks();
   os::SetSleepHook(NoSleep);
+  SetMusicResumeHook(HoldMusic);
   Tools = new TRunTools;
   Playback = new TPlayback;
   State = 1;
