@@ -35,7 +35,8 @@ void SeekShowTo(TvokEngine& Engine, uint32_t Target);
 // clock counting from that moment. A program whose sound output asks for data on the program's own
 // thread (the browser) sets a hook instead: the requests that piled up while a seek held the thread
 // would otherwise all be mixed at once and push the music ahead; the hook holds music and clock
-// until the output asks on time. Paused is the run's paused state to go on with.
+// until the output asks on time. Paused is the run's paused state to go on with. A run with the
+// hook follows its music as --controls does, so that seeks keep the music's distance to the picture.
 using TMusicResumeHook = void (*)(TvokEngine& Engine, bool Paused);
 void SetMusicResumeHook(TMusicResumeHook Hook);
 

@@ -30,6 +30,8 @@ set(_web_link
   -lGL -sMIN_WEBGL_VERSION=2 -sMAX_WEBGL_VERSION=2
   -sALLOW_MEMORY_GROWTH=1 -sINITIAL_MEMORY=134217728
   -sINVOKE_RUN=0 -sEXIT_RUNTIME=0 -sFORCE_FILESYSTEM=1
+  # Only what a page needs: no code for Node.js or workers in the script.
+  -sENVIRONMENT=web
   "-sEXPORTED_RUNTIME_METHODS=['FS','callMain','UTF8ToString']"
   # SDL2's audio calls these JS helpers; a file, as a "$" on the command line does not survive
   # CMake's link script.
