@@ -1,12 +1,12 @@
-# The browser build's program: demo/WebMain.cpp around the show's library, linked for WebGL 2
+# The browser build's program: app/WebMain.cpp around the show's library, linked for WebGL 2
 # and Web Audio into Quorvanteplidusk.{html,js,wasm} in the run folder, with the font it draws
 # with (Quorvanteplidusk.ttf). The page (web/shell.html) downloads all of them, the archive and the
 # music itself, with one loading bar; scripts/web/finish.py then writes the sizes into the page and
 # the precompressed copies next to the files.
 set(VK_WEB_FONT /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf CACHE FILEPATH "The face the font draws with")
-add_executable(Quorvanteplidusk ${CMAKE_SOURCE_DIR}/demo/WebMain.cpp)
+add_executable(Quorvanteplidusk ${CMAKE_SOURCE_DIR}/app/WebMain.cpp)
 set_target_properties(Quorvanteplidusk PROPERTIES SUFFIX ".html")
-target_link_libraries(Quorvanteplidusk PRIVATE vk_demo)
+target_link_libraries(Quorvanteplidusk PRIVATE vk_app)
 target_compile_definitions(Quorvanteplidusk PRIVATE VK_VERSION="${PROJECT_VERSION}")
 
 # The font holds only what the show can draw (its text is 8-bit: Latin-1), outlines and hinting
