@@ -324,6 +324,10 @@ async function loading(browser) {
       return out;
     });
     const before = await cut();
+    const flash = await page.evaluate(() => ({ text: document.getElementById('flash').innerText,
+      href: document.getElementById('gentle').getAttribute('href') }));
+    check(/flashing lights/.test(flash.text) && /[?&]gentle(&|$)/.test(flash.href),
+          'the flashing-light notice before the start, with a gentle link (' + flash.href + ')');
     await start(page);
     await page.waitForFunction(() => Module._vk_web_show_time() > 200 && !document.getElementById('controls').hidden,
                                null, { timeout: 120000 });
