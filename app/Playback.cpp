@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <iterator>
 #include <string>
 
 #include "app/Capture.h"
 #include "app/Entry.h"
 #include "engine/vokEngine.h"
+#include "platform/os/clock.h"
 #include "platform/os/messages.h"
 #include "platform/os/window.h"
 #include "show/Hooks.h"
@@ -24,7 +24,6 @@ uint32_t ShowSeed = 0;
 uint32_t ShownTenths = ~0u;
 bool ShownPaused = false;
 TMusicResumeHook MusicResume = nullptr;
-bool FollowMusic = false;  // a program with controls of its own (SetMusicResumeHook)
 
 // The step a seek replays at when the run itself has none (the real clock).
 constexpr uint32_t RealClockReplayStep = 16;
@@ -44,51 +43,6 @@ uint32_t FrameTimeAhead(const TvokEngine& Engine, uint64_t Ahead) {
 // Music frame of show time Ms (the music started at show time 0).
 uint64_t MusicFrameAt(uint32_t Ms) { return static_cast<uint64_t>(Ms) * MusicRate / 1000; }
 
-// How far the music runs from the show's clock as it plays: music mixed minus show time, in ms,
-// sampled at every presented frame while both move (the middle of the last samples: the output
-// takes the music in blocks). A seek keeps this distance, whatever made it (the output's buffers,
-// the moment the music started), so after it the music is exactly as far from the picture as
-// before; putting the music at the show's time instead moved it by tens of milliseconds.
-class TMusicOffset {
- public:
-  void Note(const TvokEngine& Engine) {
-    if (Engine.FixedStep || Engine.Paused) return;
-    const uint32_t Position = MusicPosition();
-    if (Position != LastPosition) LastChange = Engine.Time;
-    LastPosition = Position;
-    // Music that stopped (scene five, its end) or never started says nothing.
-    if (Position == 0 || Engine.Time - LastChange > 250) return;
-    Samples[Next] = double(Position) / 4 * 1000 / MusicRate - double(Engine.Time);
-    Next = (Next + 1) % std::size(Samples);
-    Count = std::min(Count + 1, std::size(Samples));
-  }
-  // The distance now (the last one known when too few frames have passed since the last seek),
-  // and a fresh start for the frames after the seek.
-  double TakeForSeek() {
-    if (Count >= 5) {
-      double Sorted[std::size(Samples)];
-      std::copy(Samples, Samples + Count, Sorted);
-      std::nth_element(Sorted, Sorted + Count / 2, Sorted + Count);
-      Last = Sorted[Count / 2];
-    }
-    Count = Next = 0;
-    return Last;
-  }
-  void Reset() { *this = TMusicOffset(); }
-
- private:
-  double Samples[31] = {};
-  size_t Count = 0, Next = 0;
-  double Last = 0;
-  uint32_t LastPosition = 0, LastChange = 0;
-};
-TMusicOffset MusicOffset;
-
-// The music frame that goes with show time Ms, at the distance the music ran from the show.
-uint64_t MusicFrameFor(uint32_t Ms, double OffsetMs) {
-  const double Frame = (double(Ms) + OffsetMs) * MusicRate / 1000;
-  return Frame > 0 ? static_cast<uint64_t>(Frame + 0.5) : 0;
-}
 
 // Back to show time 0 in the same process: the scenes' objects, textures and shaders are made
 // again from the archive, the shared scene state and the random generator start over, and the
@@ -115,6 +69,10 @@ void RestartShow(TvokEngine& Engine) {
   Call(DemoHooks.PlayMusic);  // scene five may have stopped it
 }
 
+// Show time that passed between the last frame and a pause: the music played it, so the clock
+// counts it too when the show goes on (else every pause put the music up to a frame ahead).
+uint32_t PausedAfterFrame = 0;
+
 // The music (already at the show's moment) and the clock go on together from here.
 void GoOn(TvokEngine& Engine) {
   if (MusicResume) {
@@ -122,16 +80,16 @@ void GoOn(TvokEngine& Engine) {
     return;
   }
   PauseMusic(Engine.Paused);
-  Engine.ResetClock();
+  RestartClock(Engine);
 }
 
 // Brings the show to Target (replaying from 0 when Target lies behind) and the music with it.
 void SeekShow(TvokEngine& Engine, uint32_t Target) {
-  const double Offset = MusicOffset.TakeForSeek();
+  PausedAfterFrame = 0;
   PauseMusic(true);
   if (Target < Engine.Time || Target == 0) RestartShow(Engine);
   if (Target > 0) ReplayTo(Engine, Target);
-  SeekMusic(MusicFrameFor(Engine.Time, Offset));
+  SeekMusic(MusicFrameAt(Engine.Time));
   GoOn(Engine);
 }
 
@@ -173,7 +131,6 @@ void OnPresented() {
   if (ChainedPresented) ChainedPresented();
   if (!Engine) return;
   if (ActiveCapture) ActiveCapture->FramePresented(*Engine);
-  MusicOffset.Note(*Engine);
   if (Engine->OnKeyDown == ControlKey) ShowTimeInTitle(*Engine);
 }
 
@@ -202,18 +159,23 @@ bool ReplayTo(TvokEngine& Engine, uint32_t Target) {
 void SetShowPaused(TvokEngine& Engine, bool Paused) {
   if (Paused == Engine.Paused) return;
   Engine.Paused = Paused;
-  if (Paused)
+  if (Paused) {
     PauseMusic(true);
-  else
+    if (!Engine.FixedStep) PausedAfterFrame = os::TimeGetTime() - Engine.LastTick;
+  } else {
     GoOn(Engine);  // the pause does not count as show time
+  }
+}
+
+void RestartClock(TvokEngine& Engine) {
+  Engine.ResetClock();
+  Engine.LastTick -= PausedAfterFrame;
+  PausedAfterFrame = 0;
 }
 
 void SeekShowTo(TvokEngine& Engine, uint32_t Target) { SeekShow(Engine, std::min(Target, ShowEndTime - 1)); }
 
-void SetMusicResumeHook(TMusicResumeHook Hook) {
-  MusicResume = Hook;
-  FollowMusic = Hook != nullptr;
-}
+void SetMusicResumeHook(TMusicResumeHook Hook) { MusicResume = Hook; }
 
 TPlayback::TPlayback() = default;
 
@@ -243,9 +205,7 @@ void TPlayback::Attach(TvokEngine& Engine) {
     Engine.FixedFrame = 0;
   }
   if (Options.Controls && !os::Headless()) Engine.OnKeyDown = ControlKey;
-  MusicOffset.Reset();
-  // Every run that can seek follows its music (the page seeks without --controls).
-  if (Capture || Engine.OnKeyDown || FollowMusic) {
+  if (Capture || Engine.OnKeyDown) {
     ChainedPresented = Engine.OnFramePresented;
     Engine.OnFramePresented = OnPresented;
   }

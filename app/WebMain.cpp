@@ -39,10 +39,10 @@ constexpr uint32_t SceneLengths[] = {18461, 29538, 14769, 29539, 10000};
 static_assert(SceneLengths[0] + SceneLengths[1] + SceneLengths[2] + SceneLengths[3] + SceneLengths[4] + 2556 ==
               ShowEndTime);
 
-// After a seek or a resume, music and clock wait until Web Audio asks for sound on time (the
-// page calls vk_web_release from its sound request then): the requests that piled up while the
-// seek held the page come back to back, and mixing them would put the music ahead of the picture.
-// A page that never releases (no sound output) is released after a second by the frames.
+// After a seek, a resume or the start, music and clock wait until the page's sound runs again
+// (the page calls vk_web_release from its first sound request then): the requests that piled up
+// while a seek held the page come back to back, and mixing them would put the music ahead of the
+// picture. A page that never releases (no sound output) is released after a second by the frames.
 bool Holding = false;
 bool HeldPaused = false;  // the paused state to go on with
 uint32_t HoldSince = 0;
@@ -53,7 +53,7 @@ void Release() {
   Holding = false;
   Engine->Paused = HeldPaused;
   PauseMusic(HeldPaused);
-  Engine->ResetClock();
+  RestartClock(*Engine);
 }
 
 void HoldMusic(TvokEngine& E, bool Paused) {
@@ -64,7 +64,7 @@ void HoldMusic(TvokEngine& E, bool Paused) {
     Holding = false;
     E.Paused = Paused;
     PauseMusic(Paused);
-    E.ResetClock();
+    RestartClock(E);
     return;
   }
   PauseMusic(true);
@@ -257,6 +257,9 @@ int main(int argc, char** argv) {
   if (MusicPlayer && !MusicPlayer->Ok)
     PageMessage("The music could not be played (" + MusicPlayer->ErrorText + "): the show runs without sound.",
                 "Music", os::MB_OK);
+  // The music starts as after a seek: held with the clock until the page's sound runs, so that
+  // the sound requests that piled up while the show loaded do not run it ahead.
+  if (!Holding) HoldMusic(*Engine, false);
   EM_ASM({ if (Module.vkStarted) Module.vkStarted(); });
   // The browser's animation frames drive the show from here; main returns at once.
   emscripten_set_main_loop(Frame, 0, false);
