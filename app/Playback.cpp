@@ -10,8 +10,6 @@
 #include "platform/os/clock.h"
 #include "platform/os/messages.h"
 #include "platform/os/window.h"
-#include "show/Hooks.h"
-#include "show/Music.h"
 #include "show/Show.h"
 
 namespace {
@@ -62,11 +60,11 @@ void RestartShow(TvokEngine& Engine) {
   Engine.Time = 0;
   Engine.DeltaTime = 0;
   Engine.FixedFrame = 0;
-  ResetShow(ShowSeed);
+  if (ShowFace.Reset) ShowFace.Reset(ShowSeed);
   LoadShowContent(*D3D);
   Engine.QuitCalled = false;
-  if (DemoHooks.MovePart1) Engine.SetScene(DemoHooks.MovePart1, DemoHooks.RenderPart1);
-  Call(DemoHooks.PlayMusic);  // scene five may have stopped it
+  if (ShowFace.FirstMove) Engine.SetScene(ShowFace.FirstMove, ShowFace.FirstRender);
+  Call(ShowFace.PlayMusic);  // the last scene may have stopped it
 }
 
 // Show time that passed between the last frame and a pause: the music played it, so the clock

@@ -9,18 +9,15 @@
 
 #include <cstdio>
 #include <exception>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "app/Entry.h"
 #include "app/Options.h"
 #include "app/Playback.h"
-#include "engine/vokBassPlayer.h"
 #include "engine/vokEngine.h"
 #include "platform/os/clock.h"
 #include "platform/os/system.h"
-#include "show/Music.h"
 #include "show/Show.h"
 
 namespace {
@@ -34,10 +31,6 @@ bool Unthrottled = false;
 int Volume = 100;
 int Frames = 0;  // frames that moved the show's clock
 
-// The scenes' nominal lengths, for the marks on the page's slider.
-constexpr uint32_t SceneLengths[] = {18461, 29538, 14769, 29539, 10000};
-static_assert(SceneLengths[0] + SceneLengths[1] + SceneLengths[2] + SceneLengths[3] + SceneLengths[4] + 2556 ==
-              ShowEndTime);
 
 // After a seek, a resume or the start, music and clock wait until the page's sound runs again
 // (the page calls vk_web_release from its first sound request then): the requests that piled up
@@ -58,7 +51,7 @@ void Release() {
 
 void HoldMusic(TvokEngine& E, bool Paused) {
   if (Holding) Paused = HeldPaused;  // a seek while held keeps the state asked for before it
-  const bool Output = MusicPlayer && MusicPlayer->Ok && MusicChannel != 0;
+  const bool Output = MusicAudible();
   if (Paused || !Output || E.FixedStep) {
     // Nothing to wait for: paused, silent, or a clock that does not follow the wall clock.
     Holding = false;
@@ -192,19 +185,14 @@ EMSCRIPTEN_KEEPALIVE void vk_web_seek(int Ms) {
     End();
   }
 }
-EMSCRIPTEN_KEEPALIVE int vk_web_volume() { return MusicPlayer ? Volume : 0; }
+EMSCRIPTEN_KEEPALIVE int vk_web_volume() { return Volume; }
 EMSCRIPTEN_KEEPALIVE void vk_web_set_volume(int Percent) {
   Volume = Percent < 0 ? 0 : Percent > 100 ? 100 : Percent;
-  if (MusicPlayer) MusicPlayer->SetVolume(Volume);
+  SetMusicVolume(Volume);
 }
 EMSCRIPTEN_KEEPALIVE int vk_web_show_length() { return static_cast<int>(ShowEndTime); }
-// Start of scene I + 1 (I from 1), 0 past the last one.
-EMSCRIPTEN_KEEPALIVE int vk_web_scene_start(int I) {
-  if (I < 1 || I >= static_cast<int>(std::size(SceneLengths))) return 0;
-  uint32_t Start = 0;
-  for (int K = 0; K < I; ++K) Start += SceneLengths[K];
-  return static_cast<int>(Start);
-}
+// Start of scene I + 1 (I from 1), 0 past the last one: the marks on the page's slider.
+EMSCRIPTEN_KEEPALIVE int vk_web_scene_start(int I) { return I < 1 ? 0 : static_cast<int>(SceneStartTime(I + 1)); }
 EMSCRIPTEN_KEEPALIVE int vk_web_frames() { return Frames; }
 
 // The music and the show's clock, for the page's sound requests: decoded frames of the music mixed
@@ -237,7 +225,7 @@ int main(int argc, char** argv) {
     State = 2;
     return 2;
   }
-  InstallShowHooks();
+  InstallShow();
   os::SetSleepHook(NoSleep);
   SetMusicResumeHook(HoldMusic);
   Tools = new TRunTools;
@@ -254,9 +242,8 @@ int main(int argc, char** argv) {
     return ExitCode;
   }
   // The native show plays on silently when its music cannot be played; the page says why.
-  if (MusicPlayer && !MusicPlayer->Ok)
-    PageMessage("The music could not be played (" + MusicPlayer->ErrorText + "): the show runs without sound.",
-                "Music", os::MB_OK);
+  if (const std::string Why = MusicError(); !Why.empty())
+    PageMessage("The music could not be played (" + Why + "): the show runs without sound.", "Music", os::MB_OK);
   // The music starts as after a seek: held with the clock until the page's sound runs, so that
   // the sound requests that piled up while the show loaded do not run it ahead.
   if (!Holding) HoldMusic(*Engine, false);

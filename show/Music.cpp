@@ -13,7 +13,6 @@
 #include "platform/audio/audio.h"
 #include "platform/audio/decoder.h"
 #include "show/AssetWarnings.h"
-#include "show/Timeline.h"
 
 #include <algorithm>
 
@@ -105,6 +104,16 @@ void PauseMusic(bool Paused) {
     MusicPlayer->Pause();
   else
     MusicPlayer->Resume();
+}
+
+std::string MusicError() {
+  return MusicPlayer != nullptr && !MusicPlayer->Ok ? MusicPlayer->ErrorText : std::string();
+}
+
+bool MusicAudible() { return MusicPlayer != nullptr && MusicPlayer->Ok && MusicChannel != 0; }
+
+void SetMusicVolume(int Percent) {
+  if (MusicPlayer != nullptr) MusicPlayer->SetVolume(std::clamp(Percent, 0, 100));
 }
 
 void UseOfflineMusic() { audio::SetOfflineOutput(true); }
