@@ -41,7 +41,6 @@ uint32_t FrameTimeAhead(const TvokEngine& Engine, uint64_t Ahead) {
 // Music frame of show time Ms (the music started at show time 0).
 uint64_t MusicFrameAt(uint32_t Ms) { return static_cast<uint64_t>(Ms) * MusicRate / 1000; }
 
-
 // Back to show time 0 in the same process: the scenes' objects, textures and shaders are made
 // again from the archive, the shared scene state and the random generator start over, and the
 // engine's clock and first scene are those of a new run.
