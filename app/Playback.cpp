@@ -6,6 +6,7 @@
 #include "app/Capture.h"
 #include "app/Entry.h"
 #include "engine/vokEngine.h"
+#include "platform/os/clock.h"
 #include "platform/os/messages.h"
 #include "platform/os/system.h"
 #include "platform/os/window.h"
@@ -20,6 +21,7 @@ TvokNotifyProc ChainedPresented = nullptr;  // what was hooked before us (the ru
 uint32_t ShowSeed = 0;
 uint32_t ShownTenths = ~0u;
 bool ShownPaused = false;
+TMusicResumeHook MusicResume = nullptr;
 
 // The step a seek replays at when the run itself has none (the real clock).
 constexpr uint32_t RealClockReplayStep = 16;
@@ -64,14 +66,28 @@ void RestartShow(TvokEngine& Engine) {
   Call(ShowFace.PlayMusic);  // the last scene may have stopped it
 }
 
+// Show time that passed between the last frame and a pause: the music played it, so the clock
+// counts it too when the show goes on (else every pause put the music up to a frame ahead).
+uint32_t PausedAfterFrame = 0;
+
+// The music (already at the show's moment) and the clock go on together from here.
+void GoOn(TvokEngine& Engine) {
+  if (MusicResume) {
+    MusicResume(Engine, Engine.Paused);
+    return;
+  }
+  PauseMusic(Engine.Paused);
+  RestartClock(Engine);
+}
+
 // Brings the show to Target (replaying from 0 when Target lies behind) and the music with it.
 void SeekShow(TvokEngine& Engine, uint32_t Target) {
+  PausedAfterFrame = 0;
   PauseMusic(true);
   if (Target < Engine.Time || Target == 0) RestartShow(Engine);
   if (Target > 0) ReplayTo(Engine, Target);
   SeekMusic(MusicFrameAt(Engine.Time));
-  PauseMusic(Engine.Paused);
-  Engine.ResetClock();
+  GoOn(Engine);
 }
 
 void ShowTimeInTitle(TvokEngine& Engine) {
@@ -90,9 +106,7 @@ bool ControlKey(uint32_t Key) {
   if (!E) return false;
   switch (Key) {
     case os::VK_SPACE:
-      E->Paused = !E->Paused;
-      PauseMusic(E->Paused);
-      if (!E->Paused) E->ResetClock();  // the pause does not count as show time
+      SetShowPaused(*E, !E->Paused);
       break;
     case os::VK_LEFT:
       SeekShow(*E, E->Time > JumpLength ? E->Time - JumpLength : 0);
@@ -138,6 +152,27 @@ bool ReplayTo(TvokEngine& Engine, uint32_t Target) {
   return !Engine.QuitCalled && !os::StopRequested();
 }
 
+
+void SetShowPaused(TvokEngine& Engine, bool Paused) {
+  if (Paused == Engine.Paused) return;
+  Engine.Paused = Paused;
+  if (Paused) {
+    PauseMusic(true);
+    if (!Engine.FixedStep) PausedAfterFrame = os::TimeGetTime() - Engine.LastTick;
+  } else {
+    GoOn(Engine);  // the pause does not count as show time
+  }
+}
+
+void RestartClock(TvokEngine& Engine) {
+  Engine.ResetClock();
+  Engine.LastTick -= PausedAfterFrame;
+  PausedAfterFrame = 0;
+}
+
+void SeekShowTo(TvokEngine& Engine, uint32_t Target) { SeekShow(Engine, std::min(Target, ShowEndTime - 1)); }
+
+void SetMusicResumeHook(TMusicResumeHook Hook) { MusicResume = Hook; }
 
 TPlayback::TPlayback() = default;
 
@@ -186,8 +221,12 @@ void TPlayback::Begin(TvokEngine& Engine) {
     } else {
       SeekMusic(MusicFrameAt(Engine.Time));
     }
-    PauseMusic(false);
-    Engine.ResetClock();
+    if (Capture) {
+      PauseMusic(false);
+      Engine.ResetClock();
+    } else {
+      GoOn(Engine);
+    }
   }
   if (Capture) Capture->Begin(Engine);
 }

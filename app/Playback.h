@@ -19,6 +19,22 @@ class TCapture;
 // quit first.
 bool ReplayTo(TvokEngine& Engine, uint32_t Target);
 
+// The controls for a program that drives them itself (the page): pause or resume, and go to a
+// moment of the show (replayed from its start when it lies behind), as the keys of --controls do.
+void SetShowPaused(TvokEngine& Engine, bool Paused);
+void SeekShowTo(TvokEngine& Engine, uint32_t Target);
+// The clock goes on from now (Engine.ResetClock), with the moments between the last frame and a
+// pause counted, as the music played them.
+void RestartClock(TvokEngine& Engine);
+
+// How the music goes on after a seek, a resume or --start: by default at once, with the show's
+// clock counting from that moment. A program whose sound output asks for data on the program's own
+// thread (the browser) sets a hook instead: the requests that piled up while a seek held the thread
+// would otherwise all be mixed at once and push the music ahead; the hook holds music and clock
+// until the output runs again. Paused is the run's paused state to go on with.
+using TMusicResumeHook = void (*)(TvokEngine& Engine, bool Paused);
+void SetMusicResumeHook(TMusicResumeHook Hook);
+
 class TPlayback {
  public:
   TPlayback();

@@ -28,6 +28,44 @@ TPlayback* Playback = nullptr;  // --start and --controls work in the page as in
 int State = 0;  // 0 not started, 1 playing, 2 ended
 int ExitCode = 0;
 bool Unthrottled = false;
+int Volume = 100;
+int Frames = 0;  // frames that moved the show's clock
+
+
+// After a seek, a resume or the start, music and clock wait until the page's sound runs again
+// (the page calls vk_web_release from its first sound request then): the requests that piled up
+// while a seek held the page come back to back, and mixing them would put the music ahead of the
+// picture. A page that never releases (no sound output) is released after a second by the frames.
+bool Holding = false;
+bool HeldPaused = false;  // the paused state to go on with
+uint32_t HoldSince = 0;
+constexpr uint32_t HoldLimit = 1000;
+
+void Release() {
+  if (!Holding || !Engine) return;
+  Holding = false;
+  Engine->Paused = HeldPaused;
+  PauseMusic(HeldPaused);
+  RestartClock(*Engine);
+}
+
+void HoldMusic(TvokEngine& E, bool Paused) {
+  if (Holding) Paused = HeldPaused;  // a seek while held keeps the state asked for before it
+  const bool Output = MusicAudible();
+  if (Paused || !Output || E.FixedStep) {
+    // Nothing to wait for: paused, silent, or a clock that does not follow the wall clock.
+    Holding = false;
+    E.Paused = Paused;
+    PauseMusic(Paused);
+    RestartClock(E);
+    return;
+  }
+  PauseMusic(true);
+  Holding = true;
+  HeldPaused = Paused;
+  HoldSince = os::TimeGetTime();
+  E.Paused = true;
+}
 
 // Message boxes become a message on the page (a blocking alert would stop the show's page).
 int PageMessage(const std::string& Text, const std::string& Caption, unsigned Flags) {
@@ -62,6 +100,7 @@ void End() {
 
 // One animation frame: the messages that arrived since the last one, then a frame.
 void Frame() {
+  if (Holding && os::TimeGetTime() - HoldSince > HoldLimit) Release();
   try {
     os::Message& Msg = Engine->Msg;
     while (!Engine->Terminated && !Engine->StopRequested && os::PeekMessage(Msg, nullptr, 0, 0, os::PM_NOREMOVE)) {
@@ -70,7 +109,9 @@ void Frame() {
       os::DispatchMessage(Msg);
     }
     if (!Engine->Terminated && !Engine->StopRequested) {
+      const uint32_t Before = Engine->Time;
       Engine->RenderFrame();
+      if (Engine->Time != Before) ++Frames;
       // Measured frames end when the GPU has drawn them (WebGL queues the work otherwise, and
       // the next frame would only pay for it), as the native headless frames end with glFinish.
       // (A one-pixel read-back is the sync point: Chromium's WebGL finish() does not wait.)
@@ -121,6 +162,50 @@ EMSCRIPTEN_KEEPALIVE void vk_web_quit() {
   if (Engine && State == 1) Engine->Quit();
 }
 
+// The page's controls. Each does nothing before the show plays or after it ended.
+EMSCRIPTEN_KEEPALIVE int vk_web_paused() {
+  if (!Engine || State != 1) return 0;
+  return (Holding ? HeldPaused : Engine->Paused) ? 1 : 0;
+}
+EMSCRIPTEN_KEEPALIVE void vk_web_set_paused(int Paused) {
+  if (!Engine || State != 1) return;
+  if (Holding) {
+    HeldPaused = Paused != 0;
+    return;
+  }
+  SetShowPaused(*Engine, Paused != 0);
+}
+EMSCRIPTEN_KEEPALIVE void vk_web_seek(int Ms) {
+  if (!Engine || State != 1) return;
+  try {
+    SeekShowTo(*Engine, static_cast<uint32_t>(Ms < 0 ? 0 : Ms));
+  } catch (const std::exception& Error) {
+    if (Error.what() && *Error.what()) ReportFatal(Error.what());
+    ExitCode = 1;
+    End();
+  }
+}
+EMSCRIPTEN_KEEPALIVE int vk_web_volume() { return Volume; }
+EMSCRIPTEN_KEEPALIVE void vk_web_set_volume(int Percent) {
+  Volume = Percent < 0 ? 0 : Percent > 100 ? 100 : Percent;
+  SetMusicVolume(Volume);
+}
+EMSCRIPTEN_KEEPALIVE int vk_web_show_length() { return static_cast<int>(ShowEndTime); }
+// Start of scene I + 1 (I from 1), 0 past the last one: the marks on the page's slider.
+EMSCRIPTEN_KEEPALIVE int vk_web_scene_start(int I) { return I < 1 ? 0 : static_cast<int>(SceneStartTime(I + 1)); }
+EMSCRIPTEN_KEEPALIVE int vk_web_frames() { return Frames; }
+
+// The music and the show's clock, for the page's sound requests: decoded frames of the music mixed
+// so far, the show's clock at this instant (between frames too), and the hold after a seek.
+EMSCRIPTEN_KEEPALIVE double vk_web_music_frame() { return MusicPosition() / 4.0; }
+EMSCRIPTEN_KEEPALIVE double vk_web_clock_now() {
+  if (!Engine) return -1;
+  if (Engine->Paused || Engine->FixedStep) return Engine->Time;
+  return static_cast<double>(Engine->Time) + static_cast<double>(os::TimeGetTime() - Engine->LastTick);
+}
+EMSCRIPTEN_KEEPALIVE int vk_web_holding() { return Holding ? 1 : 0; }
+EMSCRIPTEN_KEEPALIVE void vk_web_release() { Release(); }
+
 }  // extern "C"
 
 int main(int argc, char** argv) {
@@ -142,6 +227,7 @@ int main(int argc, char** argv) {
   }
   InstallShow();
   os::SetSleepHook(NoSleep);
+  SetMusicResumeHook(HoldMusic);
   Tools = new TRunTools;
   Playback = new TPlayback;
   State = 1;
@@ -158,6 +244,9 @@ int main(int argc, char** argv) {
   // The native show plays on silently when its music cannot be played; the page says why.
   if (const std::string Why = MusicError(); !Why.empty())
     PageMessage("The music could not be played (" + Why + "): the show runs without sound.", "Music", os::MB_OK);
+  // The music starts as after a seek: held with the clock until the page's sound runs, so that
+  // the sound requests that piled up while the show loaded do not run it ahead.
+  if (!Holding) HoldMusic(*Engine, false);
   EM_ASM({ if (Module.vkStarted) Module.vkStarted(); });
   // The browser's animation frames drive the show from here; main returns at once.
   emscripten_set_main_loop(Frame, 0, false);

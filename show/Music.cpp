@@ -110,6 +110,12 @@ std::string MusicError() {
   return MusicPlayer != nullptr && !MusicPlayer->Ok ? MusicPlayer->ErrorText : std::string();
 }
 
+bool MusicAudible() { return MusicPlayer != nullptr && MusicPlayer->Ok && MusicChannel != 0; }
+
+void SetMusicVolume(int Percent) {
+  if (MusicPlayer != nullptr) MusicPlayer->SetVolume(std::clamp(Percent, 0, 100));
+}
+
 void UseOfflineMusic() { audio::SetOfflineOutput(true); }
 
 void RenderMusic(int16_t* Stereo, size_t Frames) {

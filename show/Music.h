@@ -19,5 +19,3 @@ void LoadMusic(HWND Window, const std::string& FileName);
 void PlayMusic();
 void StopMusic();
 void FreeMusic();
-// Bytes of decoded 16-bit stereo music played so far; 0 without a player or a channel.
-uint32_t MusicPosition();

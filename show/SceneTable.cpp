@@ -50,6 +50,16 @@ uint32_t ShowLength(std::span<const TScene* const> Rows) {
 // place before any initialisation runs; nothing reads it before main.
 const uint32_t ShowEndTime = ShowLength(ShowScenes);
 
+uint32_t SceneStartTime(int Number) {
+  uint32_t Start = 0;
+  int At = 1;
+  for (const TScene* Row : ShowScenes) {
+    if (At++ == Number) return Start;
+    Start += SceneLength(*Row);
+  }
+  return 0;
+}
+
 std::vector<TShowStage> LoadStages() {
   const TScene& First = *ShowScenes[0];
   std::vector<TShowStage> Stages{{"CreatePostTarget", CreatePostTarget}, {"LoadTextures", LoadTextures}};

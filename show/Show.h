@@ -13,6 +13,8 @@
 // The show's nominal length in ms: the scenes' lengths added up (each hand-over adds a frame or
 // so). --start, --until, the capture length, the jumps and the music-length warning end there.
 extern const uint32_t ShowEndTime;
+// Where scene Number (from 1) starts by the same count; 0 for a number past the last scene.
+uint32_t SceneStartTime(int Number);
 
 // The pixel-shader post effects may run (pixel shader 2.0 present); set at start-up.
 extern bool PostEffectsAvailable;
@@ -59,6 +61,12 @@ void UseOfflineMusic();
 void RenderMusic(int16_t* Stereo, size_t Frames);
 // Why the loaded music cannot be heard (the player's words); empty when it can or none is loaded.
 std::string MusicError();
+// True while there is music to hear: a player with a sound output and the music file loaded.
+bool MusicAudible();
+// Bytes of decoded 16-bit stereo music played so far; 0 without a player or a channel.
+uint32_t MusicPosition();
+// The output's volume, 0 to 100 (the page's volume control; the show starts at 100).
+void SetMusicVolume(int Percent);
 
 // ---- Assets the show did without -------------------------------------------------------------
 

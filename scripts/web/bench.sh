@@ -31,18 +31,20 @@ python3 scripts/frame_report.py "$OUT/native.jsonl" | awk 'NR == 1 || $1 == 1 ||
 
 echo "== browser, $SIZE, real clock, frames unthrottled, until $UNTIL ms"
 VK_PLAYWRIGHT_CORE=$CACHE/node/node_modules/playwright-core node web/test/browser_test.cjs --url "$URL" \
-  --out "$OUT" --size "$SIZE" --only bench,picture --bench-until "$UNTIL" >"$OUT/browser.log" ||
+  --out "$OUT" --size "$SIZE" --only bench,picture,download --bench-until "$UNTIL" >"$OUT/browser.log" ||
   { cat "$OUT/browser.log"; exit 1; }
 python3 scripts/frame_report.py "$OUT/bench.jsonl" | awk 'NR == 1 || $1 == 1 || $1 == 2'
 
-echo "== download (bytes: as served / gzip -9)"
+echo "== download (bytes: as built / as served gzipped where it shrinks)"
 total=0 totalz=0
-for f in Quorvanteplidusk.html Quorvanteplidusk.js Quorvanteplidusk.wasm Quorvanteplidusk.data \
+for f in Quorvanteplidusk.html Quorvanteplidusk.js Quorvanteplidusk.wasm Quorvanteplidusk.ttf \
          Quorvanteplidusk.vkr Quorvanteplidusk.ogg; do
   n=$(stat -c %s "$RUN/$f")
-  z=$(gzip -9 -c "$RUN/$f" | wc -c)
+  if [ -f "$RUN/$f.gz" ]; then z=$(stat -c %s "$RUN/$f.gz"); else z=$n; fi
   printf '%-24s %10d %10d\n' "$f" "$n" "$z"
   total=$((total + n)) totalz=$((totalz + z))
 done
 printf '%-24s %10d %10d\n' total "$total" "$totalz"
+echo "== first visit through scripts/web/serve.py at 10 Mbit/s (20 ms latency)"
+sed -n '/^---- download/,$p' "$OUT/browser.log" | grep -v '^----'
 echo "the page at 31 s of the show: $OUT/page.jpg (docs/screenshots/web.jpg)"

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the browser version into build-web/run/: Quorvanteplidusk.{html,js,wasm,data} and, next to
+# Builds the browser version into build-web/run/: Quorvanteplidusk.{html,js,wasm,ttf} (optimised for
+# size: the page is downloaded by every visitor), their precompressed .gz copies and, next to
 # them, the archive and the music the page fetches (made by the native build's own tools).
 #   scripts/web/build.sh [NATIVE_BUILD_DIR]   (default: build)
 # Installs what is missing (scripts/web/deps.sh) and builds the libraries once (scripts/web/libs.sh).
@@ -21,7 +22,7 @@ if [ ! -f "$NATIVE/CMakeCache.txt" ]; then
 fi
 cmake --build "$NATIVE" -j"$JOBS" --target vk_content
 
-emcmake cmake -S "$ROOT" -B "$ROOT/build-web" -DCMAKE_BUILD_TYPE=Release -DVK_WEB_SYSROOT="$CACHE/sysroot" >/dev/null
+emcmake cmake -S "$ROOT" -B "$ROOT/build-web" -DCMAKE_BUILD_TYPE=MinSizeRel -DVK_WEB_SYSROOT="$CACHE/sysroot" >/dev/null
 cmake --build "$ROOT/build-web" -j"$JOBS"
 cp "$NATIVE/run/Quorvanteplidusk.vkr" "$NATIVE/run/Quorvanteplidusk.ogg" "$ROOT/build-web/run/"
 echo "browser build in $ROOT/build-web/run (serve it with scripts/web/serve.py, or ./run.sh web)"

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the browser build and its test need: the emscripten toolchain,
+# fonttools (cuts the font down to the glyphs the show draws),
 # Chromium (driven headless by the test), Node.js with npm, and what `apt-get source` needs (the
 # deb-src line for the configured mirror is added when missing); then playwright-core from npm
 # (the test's driver; it drives Debian's chromium, it downloads no browser) into the cache folder
 # ${VK_WEB_CACHE:-$HOME/.cache/quorvanteplidusk-web}/node.
 set -euo pipefail
 
-PACKAGES=(emscripten chromium nodejs npm dpkg-dev xz-utils fonts-dejavu-core python3)
+PACKAGES=(emscripten chromium nodejs npm dpkg-dev xz-utils fonts-dejavu-core fonttools python3)
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The browser build's test: builds it (scripts/web/build.sh), makes the native program's pictures
 # of the same moments at the same size, serves the page locally and runs web/test/browser_test.cjs
-# in headless Chromium (the show, its faults), then compares each picture of the browser with the
-# native one.   scripts/web/test.sh [NATIVE_BUILD_DIR]  (default: build, which must hold the program)
+# in headless Chromium (the show, its faults, the page's loading and controls), then compares each
+# picture of the browser with the native one.
+#   scripts/web/test.sh [NATIVE_BUILD_DIR]  (default: build, which must hold the program)
+# VK_WEB_PARTS=play,faults,loading,controls picks the parts of the browser test.
 # VK_WEB_BENCH=1 also measures frame times of scenes one and two, browser against native.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -35,9 +37,13 @@ for i in range(40, min(len(data), 8000)):
 open(sys.argv[2], 'wb').write(data)
 PY
 
-# The page, served locally on a free port for the test's lifetime.
+# The project's server itself: compression, revalidation, precompressed files.
+python3 web/test/serve_test.py
+
+# The page, served locally on a free port for the test's lifetime, by the project's server with
+# faults on request (web/test/fault_server.py: /_fault/EXT.MODE/...).
 PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-python3 scripts/web/serve.py --quiet --port "$PORT" "$RUN" &
+python3 web/test/fault_server.py --port "$PORT" "$RUN" >/dev/null &
 SERVER=$!
 trap 'kill $SERVER 2>/dev/null || true' EXIT
 for _ in $(seq 50); do
@@ -47,14 +53,16 @@ for _ in $(seq 50); do
 done
 
 export VK_PLAYWRIGHT_CORE=$CACHE/node/node_modules/playwright-core
-parts=play,faults
+parts=${VK_WEB_PARTS:-play,faults,loading,controls}
 node web/test/browser_test.cjs --url "http://127.0.0.1:$PORT" --out "$OUT" --size "$SIZE" --shots "$SHOTS" \
-  --only "$parts"
+  --only "$parts" --run-dir "$RUN"
 
 status=0
-for t in ${SHOTS//,/ }; do
-  python3 scripts/web/compare_png.py "$OUT/web-$t.png" "$OUT/native-$t.png" || status=1
-done
+case ",$parts," in *,play,*)
+  for t in ${SHOTS//,/ }; do
+    python3 scripts/web/compare_png.py "$OUT/web-$t.png" "$OUT/native-$t.png" || status=1
+  done
+esac
 
 if [ "${VK_WEB_BENCH:-0}" = 1 ]; then
   ./scripts/web/bench.sh "$NATIVE" "http://127.0.0.1:$PORT" || status=1

@@ -1,14 +1,22 @@
 // The browser build in a real browser: Debian's Chromium, headless, driven by playwright-core.
 //   node browser_test.cjs --url http://127.0.0.1:PORT --out DIR [--size 640x360] [--shots 9000,30000]
-//                         [--only play,faults,bench,picture] [--bench-until 40000]
-// play:   the page loads, "click to start" starts the show at a fixed step; the show reaches scene
-//         two and scene five and ends by itself; the audio context runs; the pictures asked for
-//         and the frame trace are read back from the page into DIR; a page screenshot is kept;
-//         nothing is logged to the console as an error.
-// faults: Escape ends the show early; a missing archive, a corrupt archive, corrupt music, no
-//         WebGL 2 and a lost WebGL context each end in a readable message on the page.
-// bench:  the real clock, frames unthrottled, up to --bench-until ms, its trace into DIR.
-// picture: the page at 31 s of the show, into DIR/page.jpg.
+//                         [--only play,faults,loading,controls,bench,picture,download] [--bench-until 40000]
+// play:     the page loads, "click to start" starts the show at a fixed step; the show reaches
+//           scene two and scene five and ends by itself; the audio context runs; the pictures asked
+//           for and the frame trace are read back from the page into DIR; a page screenshot is
+//           kept; nothing is logged to the console as an error.
+// faults:   Escape ends the show early; a corrupt archive, corrupt music, no WebGL 2 and a lost
+//           WebGL context each end in a readable message on the page.
+// loading:  served by web/test/fault_server.py (--url must be one): each file missing, cut off or
+//           stalled, a file:// page and a page without JavaScript end in a message instead of the
+//           loading text; missing music plays silently with a notice; a host without lengths gives
+//           an indeterminate bar, never a made-up total; the page fits a 320 px phone; the bytes
+//           on the wire are reported.
+// controls: the control bar and the keys pause, seek and mute; after each the music stays within a
+//           frame of the show's clock (read from the page's sound requests); ?t=MS starts there.
+// bench:    the real clock, frames unthrottled, up to --bench-until ms, its trace into DIR.
+// picture:  the page at 31 s of the show, into DIR/page.jpg.
+// download: bytes on the wire and the time to "Click to start" at 10 Mbit/s (a benchmark).
 'use strict';
 const fs = require('fs');
 const path = require('path');
@@ -23,8 +31,9 @@ const base = opt('url');
 const out = opt('out', '.');
 const size = opt('size', '640x360');
 const shots = opt('shots', '9000,30000,55000,75000,97000').split(',');
-const only = opt('only', 'play,faults');
+const only = opt('only', 'play,faults,loading,controls');
 const benchUntil = opt('bench-until', '40000');
+const runDir = opt('run-dir', '');  // the served folder (for the file:// check)
 const executablePath = process.env.VK_CHROMIUM || '/usr/bin/chromium';
 const gl = process.env.VK_CHROMIUM_GL || 'angle-gl-egl';
 fs.mkdirSync(out, { recursive: true });
@@ -39,8 +48,9 @@ const check = (ok, what) => {
   if (!ok) failures++;
 };
 
-async function openPage(browser, query, { noWebGL2 = false } = {}) {
-  const context = await browser.newContext({ viewport: { width: 1280, height: 720 } });
+async function openPage(browser, query, { noWebGL2 = false, prefix = '', viewport, javaScript = true, url } = {}) {
+  const context = await browser.newContext({ viewport: viewport || { width: 1280, height: 720 },
+                                             javaScriptEnabled: javaScript });
   const page = await context.newPage();
   const errors = [];
   page.on('console', (m) => {
@@ -56,7 +66,7 @@ async function openPage(browser, query, { noWebGL2 = false } = {}) {
       };
     });
   }
-  await page.goto(base + '/Quorvanteplidusk.html?' + query);
+  await page.goto(url || base + prefix + '/Quorvanteplidusk.html?' + query);
   return { context, page, errors };
 }
 
@@ -174,7 +184,6 @@ async function escape(browser) {
 
 async function faults(browser) {
   await escape(browser);
-  await expectMessage(browser, 'missing archive', 'archive=no-such-archive.vkr');
   await expectMessage(browser, 'corrupt archive', `size=${size}&archive=_faults/corrupt.vkr`, { click: true });
   await expectMessage(browser, 'corrupt music (the show plays on, silent)', `size=${size}&music=_faults/corrupt.ogg`,
                       { click: true, where: 'notice' });
@@ -189,6 +198,277 @@ async function faults(browser) {
       });
     },
   });
+}
+
+// ---- Loading: every way a download can fail ends in words, never in an endless bar.
+
+const pageText = (page) => page.evaluate(() => ({
+  status: document.getElementById('status').textContent,
+  message: document.getElementById('message').textContent,
+  bar: !document.getElementById('bar').hidden,
+  retry: !document.getElementById('retry').hidden,
+  start: !document.getElementById('start').hidden,
+}));
+
+// Waits until the page has failed or is ready; what it then shows.
+async function settle(page, timeout = 60000) {
+  try {
+    await page.waitForFunction(() => !document.getElementById('start').hidden ||
+                               document.getElementById('message').textContent !== '', null, { timeout });
+  } catch (e) {}
+  return pageText(page);
+}
+
+async function loadFault(browser, fault, expect, query = '') {
+  const { context, page } = await openPage(browser, query, { prefix: '/_fault/' + fault });
+  const t = await settle(page);
+  const ok = !t.start && !t.bar && !/Loading/.test(t.status) && expect.test(t.message) &&
+             t.message.includes('Quorvanteplidusk.');
+  check(ok, fault + ': "' + t.status + ' ' + t.message.replace(/\s+/g, ' ') + '"' + (t.retry ? ' [Try again]' : ''));
+  await context.close();
+  return t;
+}
+
+async function loading(browser) {
+  // Missing and broken files: each by its name, with "Try again" where it can help.
+  for (const ext of ['js', 'wasm', 'ttf', 'vkr']) {
+    const t = await loadFault(browser, ext + '.404', /404/);
+    check(!t.retry, ext + '.404: no "Try again" for a file that is not there');
+  }
+  check((await loadFault(browser, 'wasm.500', /500/)).retry, 'wasm.500: "Try again" offered');
+  for (const ext of ['wasm', 'vkr']) {
+    check((await loadFault(browser, ext + '.drop', /cut off|incomplete|connection/)).retry, ext + '.drop: "Try again" offered');
+  }
+  check((await loadFault(browser, 'vkr.stall', /stopped arriving/, 'stall=1500')).retry, 'vkr.stall: "Try again" offered');
+  // A host that sends no length and cuts the program short: the build's own sizes tell.
+  await loadFault(browser, 'wasm.nolength-cut', /incomplete/);
+
+  // Not WebAssembly at all (a host's error page under the right name).
+  {
+    const { context, page } = await openPage(browser, 'wasm=Quorvanteplidusk.html');
+    const t = await settle(page);
+    check(/damaged/.test(t.message) && t.retry && !t.bar, 'a wasm that is not WebAssembly: "' + t.message.slice(0, 80) + '"');
+    await context.close();
+  }
+
+  // Missing music: the show plays without sound and says so.
+  {
+    const { context, page } = await openPage(browser, `size=${size}`, { prefix: '/_fault/ogg.404' });
+    await start(page);
+    let text = '';
+    try {
+      await page.waitForFunction(() => !document.getElementById('notice').hidden, null, { timeout: 120000 });
+      await page.waitForFunction(() => Module._vk_web_show_time() > 500, null, { timeout: 120000 });
+      text = await page.evaluate(() => document.getElementById('notice').textContent);
+    } catch (e) {}
+    check(/music/.test(text) && /without sound/.test(text) && (await showState(page)) === 1,
+          'missing music: the show plays with a notice ("' + text + '")');
+    await context.close();
+  }
+
+  // A host without Content-Length, slowly: an indeterminate bar, never a total smaller than
+  // what arrived; then ready.
+  {
+    const context = await browser.newContext({ viewport: { width: 1280, height: 720 } });
+    const page = await context.newPage();
+    await page.addInitScript(() => {
+      window.__seen = [];
+      document.addEventListener('DOMContentLoaded', () => {
+        const bar = document.getElementById('bar'), status = document.getElementById('status');
+        new MutationObserver(() => window.__seen.push({ text: status.textContent,
+          indeterminate: bar.classList.contains('indeterminate') }))
+          .observe(status, { childList: true, characterData: true, subtree: true });
+      });
+    });
+    await page.goto(base + '/_fault/all.slow/Quorvanteplidusk.html');
+    const t = await settle(page, 120000);
+    const seen = await page.evaluate(() => window.__seen);
+    const lies = seen.filter((s) => {
+      const m = /([\d.]+) \/ ([\d.]+) MB/.exec(s.text);
+      return m && Number(m[2]) < Number(m[1]);
+    });
+    const unknown = seen.filter((s) => /^Loading… [\d.]+ MB$/.test(s.text) && s.indeterminate);
+    check(t.start && lies.length === 0 && unknown.length > 0,
+          'no Content-Length: indeterminate bar (' + unknown.length + ' updates), no made-up total (' +
+          lies.map((l) => l.text).join(', ') + '), then ready');
+    await context.close();
+  }
+
+  // Opened as a file, and without JavaScript.
+  if (runDir) {
+    const { context, page } = await openPage(browser, '', { url: 'file://' + runDir + '/Quorvanteplidusk.html' });
+    const t = await settle(page, 20000);
+    check(/web server/.test(t.status) && /run\.sh web/.test(t.message) && !t.bar, 'file:// : "' + t.status + '"');
+    await context.close();
+  }
+  {
+    const { context, page } = await openPage(browser, '', { javaScript: false });
+    const text = await page.evaluate(() => document.body.innerText);
+    const noscript = await page.isVisible('noscript p');
+    check(noscript && /needs JavaScript/.test(text) && !/Loading/.test(text), 'no JavaScript: "' +
+          text.replace(/\s+/g, ' ').slice(0, 90) + '"');
+    await context.close();
+  }
+
+  // A phone, 320 px wide: nothing cut off on the start screen or the control bar.
+  {
+    const { context, page } = await openPage(browser, `size=${size}`, { viewport: { width: 320, height: 568 } });
+    await page.locator('#start').waitFor({ state: 'visible', timeout: 120000 });
+    const cut = async () => page.evaluate(() => {
+      const out = [];
+      for (const el of document.querySelectorAll('h1, #status, #flash, #start, #controls button, #controls input, #time')) {
+        const r = el.getBoundingClientRect();
+        if (!r.width || getComputedStyle(el).display === 'none' || el.closest('[hidden]')) continue;
+        if (r.left < 0 || r.right > innerWidth + 0.5 || el.scrollWidth > el.clientWidth + 1) out.push(el.id || el.tagName);
+      }
+      return out;
+    });
+    const before = await cut();
+    const flash = await page.evaluate(() => ({ text: document.getElementById('flash').innerText,
+      href: document.getElementById('gentle').getAttribute('href') }));
+    check(/flashing lights/.test(flash.text) && /[?&]gentle(&|$)/.test(flash.href),
+          'the flashing-light notice before the start, with a gentle link (' + flash.href + ')');
+    await start(page);
+    await page.waitForFunction(() => Module._vk_web_show_time() > 200 && !document.getElementById('controls').hidden,
+                               null, { timeout: 120000 });
+    await page.mouse.move(100, 100);
+    const after = await cut();
+    check(before.length === 0 && after.length === 0, 'the page fits 320 px (cut off: ' + before.concat(after).join(', ') + ')');
+    await page.screenshot({ path: path.join(out, 'phone-320.png') });
+    await context.close();
+  }
+
+  await reportBytes(browser, null);
+}
+
+// Bytes on the wire for a first visit (and, throttled, the time until "Click to start").
+async function reportBytes(browser, throttle) {
+  const context = await browser.newContext({ viewport: { width: 1280, height: 720 } });
+  const page = await context.newPage();
+  const cdp = await context.newCDPSession(page);
+  await cdp.send('Network.enable');
+  await cdp.send('Network.setCacheDisabled', { cacheDisabled: true });
+  if (throttle) {
+    await cdp.send('Network.emulateNetworkConditions', { offline: false, latency: throttle.latency,
+      downloadThroughput: throttle.bitsPerSecond / 8, uploadThroughput: throttle.bitsPerSecond / 8 });
+  }
+  const bytes = new Map();
+  cdp.on('Network.responseReceived', (e) => bytes.set(e.requestId, { url: e.response.url, size: 0 }));
+  cdp.on('Network.loadingFinished', (e) => { if (bytes.has(e.requestId)) bytes.get(e.requestId).size = e.encodedDataLength; });
+  const t0 = Date.now();
+  await page.goto(base + '/Quorvanteplidusk.html');
+  await page.locator('#start').waitFor({ state: 'visible', timeout: 600000 });
+  const seconds = (Date.now() - t0) / 1000;
+  let total = 0;
+  for (const { url, size: n } of bytes.values()) {
+    total += n;
+    console.log('  ' + String(n).padStart(9) + '  ' + url.replace(/^.*\//, ''));
+  }
+  console.log('  ' + String(total).padStart(9) + '  bytes on the wire' +
+              (throttle ? ', "Click to start" after ' + seconds.toFixed(1) + ' s at ' + throttle.bitsPerSecond / 1e6 + ' Mbit/s' : ''));
+  await context.close();
+  return { total, seconds };
+}
+
+// ---- Controls: pause, seek and mute, with the music kept to the show's clock.
+
+const median = (a) => { const s = [...a].sort((x, y) => x - y); return s.length ? s[s.length >> 1] : NaN; };
+
+// Heard minus shown (ms) over the next `ms` of playing, and the frame length meanwhile.
+async function measureSync(page, ms = 1500) {
+  const since = await page.evaluate(() => performance.now());
+  const t0 = await page.evaluate(() => Module._vk_web_show_time());
+  const f0 = await page.evaluate(() => Module._vk_web_frames());
+  await page.waitForTimeout(ms);
+  const r = await page.evaluate((s) => Module.vkSyncOffsets(s), since);
+  const t1 = await page.evaluate(() => Module._vk_web_show_time());
+  const f1 = await page.evaluate(() => Module._vk_web_frames());
+  return { offset: median(r), samples: r.length, frameMs: f1 > f0 ? (t1 - t0) / (f1 - f0) : Infinity };
+}
+
+async function controlsPart(browser) {
+  const { context, page, errors } = await openPage(browser, `size=${size}&seed=1`);
+  await start(page);
+  await page.waitForFunction(() => Module._vk_web_show_time() > 3000, null, { timeout: 120000 });
+  const base0 = await measureSync(page);
+  check(base0.samples >= 10, 'the music\'s requests are read (' + base0.samples + ', heard - shown ' + base0.offset.toFixed(1) + ' ms)');
+  const within = async (what, action) => {
+    await action();
+    await page.waitForFunction(() => !Module._vk_web_holding() && !Module._vk_web_paused(), null, { timeout: 120000 });
+    const m = await measureSync(page);
+    const frame = Math.max(1000 / 60, base0.frameMs, m.frameMs);
+    check(m.samples >= 10 && Math.abs(m.offset - base0.offset) <= frame,
+          what + ': music ' + (m.offset - base0.offset).toFixed(1) + ' ms from where it was (one frame ' + frame.toFixed(1) + ' ms)');
+  };
+  // Pause by key, wait, resume by the bar's button.
+  await within('pause and resume', async () => {
+    await page.keyboard.press('Space');
+    await page.waitForFunction(() => Module._vk_web_paused() === 1, null, { timeout: 30000 });
+    const t = await showTime(page);
+    await page.waitForTimeout(700);
+    check((await showTime(page)) === t, 'paused: the show\'s clock stands still');
+    await page.mouse.move(300, 300);
+    await page.click('#play');
+  });
+  let before = await showTime(page);
+  await within('5 s forward', async () => {
+    await page.keyboard.press('ArrowRight');
+    await page.waitForFunction((t) => Module._vk_web_show_time() >= t, before + 5000, { timeout: 60000 });
+  });
+  check((await showTime(page)) >= before + 5000, 'ArrowRight jumps 5 s (' + before + ' -> ' + (await showTime(page)) + ')');
+  before = await showTime(page);
+  await within('5 s back', async () => {
+    await page.keyboard.press('ArrowLeft');
+    await page.waitForFunction((t) => Module._vk_web_show_time() < t, before, { timeout: 60000 });
+  });
+  const back = await showTime(page);
+  check(back < before && back > before - 5000 + 100 - 3000, 'ArrowLeft jumps back 5 s (' + before + ' -> ' + back + ')');
+  // The slider: a jump to a scene mark.
+  await within('seek by the slider', async () => {
+    await page.mouse.move(300, 300);
+    await page.evaluate(() => {
+      const s = document.getElementById('seek');
+      s.value = String(Module._vk_web_scene_start(2) + 2000);
+      s.dispatchEvent(new Event('change'));
+    });
+    await page.waitForFunction(() => Module._vk_web_show_time() >= Module._vk_web_scene_start(2) + 2000, null, { timeout: 60000 });
+  });
+  const marks = await page.evaluate(() => document.querySelectorAll('#marks > span').length);
+  check(marks >= 4, 'the slider shows the scene marks (' + marks + ')');
+  await page.keyboard.press('m');
+  check((await page.evaluate(() => Module._vk_web_volume())) === 0, 'M mutes');
+  await page.keyboard.press('m');
+  await page.mouse.move(300, 300);
+  await page.evaluate(() => {
+    const v = document.getElementById('volume');
+    v.value = '40';
+    v.dispatchEvent(new Event('input'));
+  });
+  check((await page.evaluate(() => Module._vk_web_volume())) === 40, 'the volume slider sets the volume');
+  await within('back to the start (Home)', async () => {
+    await page.keyboard.press('Home');
+    await page.waitForFunction(() => Module._vk_web_show_time() < 3000, null, { timeout: 60000 });
+  });
+  check((await showTime(page)) < 6000, 'Home goes back to the start');
+  console.log('  music released after each hold: ' + (await page.evaluate(() => Module.vkSyncReleases())).join(', '));
+  check(errors.length === 0, 'no console errors' + (errors.length ? ': ' + errors.join(' | ') : ''));
+  await context.close();
+
+  // ?t=MS: the show starts at that moment, in step with its music.
+  {
+    const { context, page } = await openPage(browser, `size=${size}&seed=1&t=47000`);
+    await start(page);
+    await page.waitForFunction(() => Module._vk_web_state() === 1 && Module._vk_web_show_time() >= 0, null, { timeout: 120000 });
+    const first = await showTime(page);
+    // The replay stops at the last frame before the moment asked for.
+    check(first >= 46900 && first < 52000, '?t=47000 starts there (' + first + ')');
+    await page.waitForFunction(() => !Module._vk_web_holding(), null, { timeout: 60000 });
+    const m = await measureSync(page);
+    const frame = Math.max(1000 / 60, base0.frameMs, m.frameMs);
+    check(m.samples >= 10 && Math.abs(m.offset - base0.offset) <= frame,
+          '?t: music ' + (m.offset - base0.offset).toFixed(1) + ' ms from a run from the start (one frame ' + frame.toFixed(1) + ' ms)');
+    await context.close();
+  }
 }
 
 async function bench(browser) {
@@ -227,6 +507,9 @@ async function picture(browser) {
       else if (part === 'faults') await faults(browser);
       else if (part === 'bench') await bench(browser);
       else if (part === 'picture') await picture(browser);
+      else if (part === 'loading') await loading(browser);
+      else if (part === 'controls') await controlsPart(browser);
+      else if (part === 'download') await reportBytes(browser, { bitsPerSecond: 10e6, latency: 20 });
     }
   } finally {
     await browser.close();
