@@ -1,5 +1,5 @@
 // Scene five: the screen turns white, the end picture appears under the fading white, the
-// picture fades to black with the music's closing chord, and the show quits.
+// music stops, the picture fades to black and the show quits.
 
 #include "show/Globals.h"
 #include "show/Music.h"
@@ -10,6 +10,7 @@
 namespace {
 
 constexpr uint32_t WhiteTime = 2000;
+constexpr uint32_t MusicStopTime = 7300;
 constexpr uint32_t FadeOutTime = 10000;
 // The final fade is seen from the first frame after FadeOutTime, timed from FadeOutTime itself,
 // and passes full black 2555 ms later, when Round(255.5) = 256 first exceeds 255: the show's last
@@ -50,13 +51,13 @@ void MovePart5(int) {
   else
     FadeOutLayer(FlashSprite, T - WhiteTime, 15.0);
 
+  if (T > MusicStopTime) StopMusic();
+
   if (T > FadeOutTime) {
     if (FadeOutStart == 0) FadeOutStart = SceneStart + FadeOutTime;  // when it was due
     int64_t Alpha = timeline::RoundDiv(Time - FadeOutStart, 10.0);
     if (Alpha > 255) {
       Alpha = 255;
-      // The music's last chord fades with the picture: it stops with the show.
-      StopMusic();
       Engine->Quit();
     }
     SetLayerAlpha(FadeSprite, static_cast<uint8_t>(Alpha));
