@@ -855,6 +855,41 @@ TEST_F(GfxGl_d3d9Behaviour, ProjectedWithoutACountDividesByTheLastCoordinate) {
     ExpectColor(p, x, y, 0xffffff, 0, "divided by q");
 }
 
+// Cube maps never wrap: a linear lookup at a corner blends the corner texels of the faces (or
+// one face's with itself), never the far side of a face nor the border, whatever the address mode.
+TEST_F(GfxGl_d3d9Behaviour, CubeMapCornersClampWhateverTheAddressMode) {
+  std::shared_ptr<IDirect3DCubeTexture9> cube;
+  ASSERT_EQ(D3D_OK, d->CreateCubeTexture(128, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, cube, nullptr));
+  for (int face = 0; face < 6; ++face) {
+    D3DLOCKED_RECT lr{};
+    ASSERT_EQ(D3D_OK, cube->LockRect(D3DCUBEMAP_FACES(face), 0, &lr, nullptr, 0));
+    // Face 0: blue left half, red right half; the others the other way round.
+    const D3DCOLOR left = face == 0 ? 0xff0000ff : 0xffff0000, right = face == 0 ? 0xffff0000 : 0xff0000ff;
+    for (int y = 0; y < 128; ++y) {
+      auto* row = reinterpret_cast<DWORD*>(static_cast<char*>(lr.pBits) + y * lr.Pitch);
+      for (int x = 0; x < 128; ++x) row[x] = x < 64 ? left : right;
+    }
+    cube->UnlockRect(D3DCUBEMAP_FACES(face), 0);
+  }
+  d->SetTexture(0, cube);
+  d->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+  d->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+  d->SetSamplerState(0, D3DSAMP_BORDERCOLOR, 0xff00ff00);
+  d->SetRenderState(D3DRS_LIGHTING, FALSE);
+  struct CubeVertex {
+    float x, y, z, s, t, r;
+  } quad[] = {{-1, -1, 0, 1, 1, 1}, {-1, 1, 0, 1, 1, 1}, {1, -1, 0, 1, 1, 1}, {1, 1, 0, 1, 1, 1}};
+  for (DWORD mode : {D3DTADDRESS_WRAP, D3DTADDRESS_MIRROR, D3DTADDRESS_CLAMP, D3DTADDRESS_BORDER,
+                     D3DTADDRESS_MIRRORONCE}) {
+    d->SetSamplerState(0, D3DSAMP_ADDRESSU, mode);
+    d->SetSamplerState(0, D3DSAMP_ADDRESSV, mode);
+    d->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 0.0f, 0);
+    DrawStrip(D3DFVF_XYZ | D3DFVF_TEX1 | D3DFVF_TEXCOORDSIZE3(0), quad);
+    ExpectColor(d, 320, 240, 0x0000ff, 1, "address mode " + std::to_string(mode));
+  }
+  d->SetTexture(0, nullptr);
+}
+
 // ---------------------------------------------------------------------------
 // Depth and alpha tests
 

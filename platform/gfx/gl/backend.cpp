@@ -761,6 +761,8 @@ class GlBackend final : public Backend {
     if (!t) return Refused(D3DERR_INVALIDCALL, "ColorFill", "the surface is no render target of this device");
     auto& c = gl_->cache;
     // A target drawn multisampled is filled in its twin, which its texture is resolved from.
+    if (samples_ && !Multisampled(*t, surface))
+      return Refused(D3DERR_INVALIDCALL, "ColorFill", "no multisampled twin for the target");
     c.BindDrawFramebuffer(t->msFbo ? t->msFbo : t->fbo);
     if (t->msFbo) t->unresolved = true;
     float rgba[4];
@@ -780,8 +782,9 @@ class GlBackend final : public Backend {
     GlTarget* src = TargetOf(source);
     GlTarget* dst = TargetOf(dest);
     if (!src || !dst) return Refused(D3DERR_INVALIDCALL, "StretchRect", "a surface is no render target of this device");
-    // GL cannot blit into a multisampled framebuffer.
-    if (dst->msFbo) return Refused(D3DERR_INVALIDCALL, "StretchRect", "not into a multisampled render target");
+    // GL cannot blit into a multisampled framebuffer, and every target of a multisampled device
+    // is drawn through one.
+    if (samples_) return Refused(D3DERR_INVALIDCALL, "StretchRect", "not into a multisampled render target");
     Resolve(*src);
     auto& c = gl_->cache;
     c.BindReadFramebuffer(src->fbo);
