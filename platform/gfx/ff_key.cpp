@@ -156,9 +156,11 @@ void BuildKey(const DeviceState& s, FixedFunctionKey& key) {
     DWORD table = r[D3DRS_FOGTABLEMODE], vertex = r[D3DRS_FOGVERTEXMODE];
     if (table >= D3DFOG_EXP && table <= D3DFOG_LINEAR) {
       key.fog = kFogTable, key.fogMode = std::uint8_t(table);
-      // Without perspective (no w to take the eye depth from) table fog reads the projected z.
+      // Without perspective (no w to take the eye depth from) table fog reads the projected z;
+      // pre-transformed vertices then read their own z, not 1 / rhw.
       const D3DMATRIX& p = s.projection;
-      key.fogOnZ = transformed && p._14 == 0.0f && p._24 == 0.0f && p._34 == 0.0f && p._44 == 1.0f;
+      key.fogOnZ = (transformed || key.position == kPosRhw) && p._14 == 0.0f && p._24 == 0.0f && p._34 == 0.0f &&
+                   p._44 == 1.0f;
     } else if (vertex >= D3DFOG_EXP && vertex <= D3DFOG_LINEAR && transformed) {
       key.fog = kFogVertex, key.fogMode = std::uint8_t(vertex);
       key.rangeFog = r[D3DRS_RANGEFOGENABLE] != 0;

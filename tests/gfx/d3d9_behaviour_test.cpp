@@ -675,6 +675,26 @@ TEST_F(GfxGl_d3d9Fog, TableFogUsesTheWorldAndAnOrthographicProjectionsDepth) {
   ExpectColor(p, 160, 120, 0x00ff00, 1, "fogged-out quad");
 }
 
+// Pre-transformed vertices under a projection without perspective: table fog on z, whatever rhw.
+TEST_F(GfxGl_d3d9Fog, TableFogOfPretransformedVerticesReadsZ) {
+  d->SetRenderState(D3DRS_FOGTABLEMODE, D3DFOG_LINEAR);
+  d->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_NONE);
+  const struct {
+    float z, rhw;
+    D3DCOLOR want;
+  } cases[] = {{0.7f, 0.3f, 0x4cb200}, {0.7f, 1.0f, 0x4cb200}, {0.7f, 3.0f, 0x4cb200}, {0.3f, 0.3f, 0xb24c00},
+               {0.3f, 3.0f, 0xb24c00}};
+  for (const auto& c : cases) {
+    d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xff0000ff, 0.0f, 0);
+    const FogScreenVertex quad[] = {{0, 0, c.z, c.rhw, 0xffff0000, 0xff000000},
+                                    {640, 0, c.z, c.rhw, 0xffff0000, 0xff000000},
+                                    {640, 480, c.z, c.rhw, 0xffff0000, 0xff000000},
+                                    {0, 480, c.z, c.rhw, 0xffff0000, 0xff000000}};
+    DrawIndexedQuad(kScreenFvf, quad);
+    ExpectColor(d, 320, 240, c.want, 2, "z " + std::to_string(c.z) + ", rhw " + std::to_string(c.rhw));
+  }
+}
+
 TEST_F(GfxGl_d3d9Fog, RangeFogAppliesToVertexFogOnly) {
   d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xffff00ff, 0.0f, 0);
   d->SetRenderState(D3DRS_RANGEFOGENABLE, TRUE);

@@ -294,6 +294,8 @@ std::string FixedVertexShader(const FixedFunctionKey& k) {
     s += "  gx_Fog = (gx_Projection * eye).z;\n";  // no perspective: the projected depth
   } else if (k.fog == kFogTable && xyz) {
     s += "  gx_Fog = eye.z;\n";  // the factor is taken per pixel
+  } else if (k.fog == kFogTable && k.fogOnZ) {
+    s += "  gx_Fog = gx_Position.z;\n";
   } else if (k.fog == kFogTable) {
     s += "  gx_Fog = w;\n";
   } else {
