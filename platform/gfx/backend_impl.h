@@ -29,7 +29,7 @@ struct DrawCall {
 
 enum class StateKind {
   Render, Stage, Sampler, Transform, Material, Light, LightEnable, Texture,
-  PixelShader, VertexShader, ShaderConstant, Fvf, Stream, Indices, RenderTarget, DepthStencil, Viewport, All
+  PixelShader, VertexShader, ShaderConstant, Fvf, Stream, Indices, RenderTarget, DepthStencil, Viewport, Scissor, All
 };
 
 class Backend {
@@ -57,6 +57,11 @@ class Backend {
   // A render target's pixels as RGBA8, top row first (texture levels with a system copy
   // are read by the front end, GxReadSurface).
   virtual HRESULT ReadSurface(Surface& surface, std::vector<std::uint8_t>& rgba) = 0;
+
+  // ColorFill on a render target (or the back buffer): rect is inside it.
+  virtual HRESULT Fill(Surface& target, const RECT& rect, D3DCOLOR color) = 0;
+  // StretchRect between render targets (or the back buffer): both rectangles inside their surfaces.
+  virtual HRESULT Blit(Surface& source, const RECT& from, Surface& dest, const RECT& to, bool linear) = 0;
 
   virtual void AddStats(Stats& stats) {}
   virtual void ResetStats() {}

@@ -153,6 +153,24 @@ class IDirect3DDevice9 {
   virtual HRESULT GetDepthStencilSurface(std::shared_ptr<IDirect3DSurface9>& surface) = 0;
   virtual HRESULT SetViewport(const D3DVIEWPORT9* viewport) = 0;
   virtual HRESULT GetViewport(D3DVIEWPORT9* viewport) = 0;
+  // Takes effect with D3DRS_SCISSORTESTENABLE, on draws and clears; SetRenderTarget resets it.
+  virtual HRESULT SetScissorRect(const RECT* rect) = 0;
+  virtual HRESULT GetScissorRect(RECT* rect) = 0;
+
+  // Surfaces and copies between them. A render target is a one-level render-target texture's
+  // surface; an offscreen plain surface a one-level texture's (lockable in every pool).
+  virtual HRESULT CreateRenderTarget(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
+                                     DWORD multiSampleQuality, BOOL lockable,
+                                     std::shared_ptr<IDirect3DSurface9>& surface, void* sharedHandle) = 0;
+  virtual HRESULT CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL pool,
+                                              std::shared_ptr<IDirect3DSurface9>& surface, void* sharedHandle) = 0;
+  // Between render targets and the back buffer, D3DTEXF_NONE/POINT or LINEAR.
+  virtual HRESULT StretchRect(IDirect3DSurface9* source, const RECT* sourceRect, IDirect3DSurface9* dest,
+                              const RECT* destRect, D3DTEXTUREFILTERTYPE filter) = 0;
+  // Render targets, the back buffer and D3DPOOL_DEFAULT offscreen plain surfaces.
+  virtual HRESULT ColorFill(IDirect3DSurface9* surface, const RECT* rect, D3DCOLOR color) = 0;
+  // A render target's pixels into a D3DPOOL_SYSTEMMEM surface of the same size and format.
+  virtual HRESULT GetRenderTargetData(IDirect3DSurface9* renderTarget, IDirect3DSurface9* dest) = 0;
 
   // Fixed-function state
   virtual HRESULT SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) = 0;

@@ -228,8 +228,10 @@ HRESULT Device::EndScene() {
 }
 
 HRESULT Device::Clear(DWORD count, const RECT* rects, DWORD flags, D3DCOLOR color, float z, DWORD stencil) {
-  if ((count != 0) != (rects != nullptr))
-    return Refused(D3DERR_INVALIDCALL, __func__, "rectangle count and rectangles disagree");
+  // As Direct3D 9: rectangles without a count clear nothing (and succeed); a count without
+  // rectangles clears the whole viewport.
+  if (count == 0 && rects) return D3D_OK;
+  if (!rects) count = 0;
   if ((flags & (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)) && !state_.depthStencil)
     return Refused(D3DERR_INVALIDCALL, __func__, "depth or stencil clear without a depth-stencil surface set");
   if (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL))
@@ -391,6 +393,12 @@ HRESULT Device::SetRenderTarget(DWORD index, const std::shared_ptr<IDirect3DSurf
     state_.viewport = vp;
     Changed(StateKind::Viewport, 0, 0, 0);
   }
+  // ... and the scissor rectangle.
+  RECT scissor{0, 0, LONG(s->desc.Width), LONG(s->desc.Height)};
+  if (std::memcmp(&scissor, &state_.scissor, sizeof scissor) != 0) {
+    state_.scissor = scissor;
+    Changed(StateKind::Scissor, 0, 0, 0);
+  }
   if (state_.renderTarget == s) return Unchanged();
   state_.renderTarget = s;
   Changed(StateKind::RenderTarget, 0, 0, DWORD(s->serial));
@@ -437,6 +445,20 @@ HRESULT Device::SetViewport(const D3DVIEWPORT9* vp) {
 HRESULT Device::GetViewport(D3DVIEWPORT9* vp) {
   if (!vp) return Refused(D3DERR_INVALIDCALL, __func__, "viewport is null");
   *vp = state_.viewport;
+  return D3D_OK;
+}
+
+HRESULT Device::SetScissorRect(const RECT* rect) {
+  if (!rect) return Refused(D3DERR_INVALIDCALL, __func__, "rectangle is null");
+  if (std::memcmp(rect, &state_.scissor, sizeof *rect) == 0) return Unchanged();
+  state_.scissor = *rect;
+  Changed(StateKind::Scissor, 0, 0, 0);
+  return D3D_OK;
+}
+
+HRESULT Device::GetScissorRect(RECT* rect) {
+  if (!rect) return Refused(D3DERR_INVALIDCALL, __func__, "rectangle is null");
+  *rect = state_.scissor;
   return D3D_OK;
 }
 
@@ -532,10 +554,32 @@ HRESULT Device::GetLightEnable(DWORD index, BOOL* enable) {
   return D3D_OK;
 }
 
+// Render states the device keeps (Get... returns them) but that change nothing drawn: said once
+// each, the first time one takes a value other than its default.
+static void ReportIgnoredRenderState(DWORD state, DWORD value) {
+  const char* name = nullptr;
+  switch (state) {
+    case D3DRS_CLIPPLANEENABLE: name = "D3DRS_CLIPPLANEENABLE (user clip planes)"; break;
+    case D3DRS_VERTEXBLEND: name = "D3DRS_VERTEXBLEND (vertex blending)"; break;
+    case D3DRS_POINTSPRITEENABLE: name = "D3DRS_POINTSPRITEENABLE (point sprites)"; break;
+    case D3DRS_POINTSCALEENABLE: name = "D3DRS_POINTSCALEENABLE (point scaling)"; break;
+    case D3DRS_SRGBWRITEENABLE: name = "D3DRS_SRGBWRITEENABLE (sRGB writes)"; break;
+    case D3DRS_DEPTHBIAS: name = "D3DRS_DEPTHBIAS"; break;
+    case D3DRS_SLOPESCALEDEPTHBIAS: name = "D3DRS_SLOPESCALEDEPTHBIAS"; break;
+    case D3DRS_WRAP0: case D3DRS_WRAP1: case D3DRS_WRAP2: case D3DRS_WRAP3:
+    case D3DRS_WRAP4: case D3DRS_WRAP5: case D3DRS_WRAP6: case D3DRS_WRAP7:
+      name = "D3DRS_WRAP0..7 (coordinate wrapping)";
+      break;
+    default: return;
+  }
+  if (value != 0) ReportOnce(Why("render state %s is kept but not drawn; it has no effect", name));
+}
+
 HRESULT Device::SetRenderState(D3DRENDERSTATETYPE s, DWORD value) {
   if (DWORD(s) >= GX_RENDERSTATE_COUNT)
     return Refused(D3DERR_INVALIDCALL, __func__, "render state number out of range");
   if (state_.render[s] == value) return Unchanged();
+  ReportIgnoredRenderState(s, value);
   state_.render[s] = value;
   Changed(StateKind::Render, 0, s, value);
   return D3D_OK;

@@ -54,6 +54,19 @@ class Device final : public IDirect3DDevice9, public std::enable_shared_from_thi
   HRESULT GetDepthStencilSurface(std::shared_ptr<IDirect3DSurface9>& surface) override;
   HRESULT SetViewport(const D3DVIEWPORT9* viewport) override;
   HRESULT GetViewport(D3DVIEWPORT9* viewport) override;
+  HRESULT SetScissorRect(const RECT* rect) override;
+  HRESULT GetScissorRect(RECT* rect) override;
+
+  // device_surfaces.cpp
+  HRESULT CreateRenderTarget(UINT width, UINT height, D3DFORMAT format, D3DMULTISAMPLE_TYPE multiSample,
+                             DWORD multiSampleQuality, BOOL lockable, std::shared_ptr<IDirect3DSurface9>& surface,
+                             void* sharedHandle) override;
+  HRESULT CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL pool,
+                                      std::shared_ptr<IDirect3DSurface9>& surface, void* sharedHandle) override;
+  HRESULT StretchRect(IDirect3DSurface9* source, const RECT* sourceRect, IDirect3DSurface9* dest,
+                      const RECT* destRect, D3DTEXTUREFILTERTYPE filter) override;
+  HRESULT ColorFill(IDirect3DSurface9* surface, const RECT* rect, D3DCOLOR color) override;
+  HRESULT GetRenderTargetData(IDirect3DSurface9* renderTarget, IDirect3DSurface9* dest) override;
 
   HRESULT SetTransform(D3DTRANSFORMSTATETYPE state, const D3DMATRIX* matrix) override;
   HRESULT GetTransform(D3DTRANSFORMSTATETYPE state, D3DMATRIX* matrix) override;

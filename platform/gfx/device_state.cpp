@@ -112,6 +112,7 @@ void DeviceState::SetDefaults(bool autoDepthStencil, UINT width, UINT height) {
   }
   world = view = projection = IdentityMatrix();
   viewport = {0, 0, width, height, 0.0f, 1.0f};
+  scissor = {0, 0, LONG(width), LONG(height)};
 }
 
 // Layouts and values are numbered across every device and reset, so a program that

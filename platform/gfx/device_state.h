@@ -55,6 +55,7 @@ struct DeviceState {
   std::array<bool, kMaxLights> lightEnabled{};
 
   D3DVIEWPORT9 viewport{};
+  RECT scissor{};  // used with D3DRS_SCISSORTESTENABLE
   DWORD fvf = 0;
 
   std::array<std::shared_ptr<IDirect3DBaseTexture9>, kMaxStages> textures{};

@@ -19,7 +19,10 @@ bool KnownOp(DWORD op) {
     case D3DTOP_MODULATE: case D3DTOP_MODULATE2X: case D3DTOP_MODULATE4X:
     case D3DTOP_ADD: case D3DTOP_ADDSIGNED: case D3DTOP_ADDSIGNED2X: case D3DTOP_SUBTRACT: case D3DTOP_ADDSMOOTH:
     case D3DTOP_BLENDDIFFUSEALPHA: case D3DTOP_BLENDTEXTUREALPHA: case D3DTOP_BLENDFACTORALPHA:
-    case D3DTOP_BLENDTEXTUREALPHAPM: case D3DTOP_BLENDCURRENTALPHA:
+    case D3DTOP_BLENDTEXTUREALPHAPM: case D3DTOP_BLENDCURRENTALPHA: case D3DTOP_PREMODULATE:
+    case D3DTOP_MODULATEALPHA_ADDCOLOR: case D3DTOP_MODULATECOLOR_ADDALPHA:
+    case D3DTOP_MODULATEINVALPHA_ADDCOLOR: case D3DTOP_MODULATEINVCOLOR_ADDALPHA:
+    case D3DTOP_DOTPRODUCT3: case D3DTOP_MULTIPLYADD: case D3DTOP_LERP:
       return true;
     default:
       return false;
@@ -34,11 +37,12 @@ bool KnownArg(DWORD arg) {
   }
 }
 
-// The arguments a known operation reads: bit 0 = arg1, bit 1 = arg2 (none of them reads arg0).
+// The arguments a known operation reads: bit 0 = arg1, bit 1 = arg2, bit 2 = arg0.
 unsigned ArgsOf(DWORD op) {
   switch (op) {
-    case D3DTOP_SELECTARG1: return 1;
+    case D3DTOP_SELECTARG1: case D3DTOP_PREMODULATE: return 1;
     case D3DTOP_SELECTARG2: return 2;
+    case D3DTOP_MULTIPLYADD: case D3DTOP_LERP: return 7;
     default: return 3;
   }
 }
@@ -89,6 +93,12 @@ bool AlphaTestPassesAll(DWORD func, DWORD ref) {
   return (func == D3DCMP_GREATEREQUAL && ref == 0) || (func == D3DCMP_LESSEQUAL && ref == 255);
 }
 
+// PREMODULATE multiplies by the next stage's texture; without one it is SELECTARG1.
+void SelectInsteadOfPremodulate(StageKey& k) {
+  if (k.colorOp == D3DTOP_PREMODULATE) k.colorOp = D3DTOP_SELECTARG1;
+  if (k.alphaOp == D3DTOP_PREMODULATE) k.alphaOp = D3DTOP_SELECTARG1;
+}
+
 }  // namespace
 
 bool PassesOn(const StageKey& st) {
@@ -117,9 +127,12 @@ void BuildKey(const DeviceState& s, FixedFunctionKey& key) {
   if (transformed && r[D3DRS_LIGHTING]) {
     key.lighting = 1;
     for (DWORD i = 0; i < kMaxLights; ++i)
-      if (s.lightEnabled[i] && s.lights[i].Type == D3DLIGHT_DIRECTIONAL) ++key.lightCount;
+      if (s.lightEnabled[i] && s.lights[i].Type == D3DLIGHT_DIRECTIONAL)
+        ++key.lightCount;
+      else if (s.lightEnabled[i] && (s.lights[i].Type == D3DLIGHT_POINT || s.lights[i].Type == D3DLIGHT_SPOT))
+        ++key.positionalCount;
     key.normalize = r[D3DRS_NORMALIZENORMALS] != 0 && key.hasNormal;
-    key.specular = r[D3DRS_SPECULARENABLE] != 0 && key.lightCount > 0;
+    key.specular = r[D3DRS_SPECULARENABLE] != 0 && key.lightCount + key.positionalCount > 0;
     key.localViewer = r[D3DRS_LOCALVIEWER] != 0 && key.specular;
     // A material source naming a colour the vertex lacks (or with COLORVERTEX
     // off) falls back to the material.
@@ -143,6 +156,11 @@ void BuildKey(const DeviceState& s, FixedFunctionKey& key) {
     DWORD table = r[D3DRS_FOGTABLEMODE], vertex = r[D3DRS_FOGVERTEXMODE];
     if (table >= D3DFOG_EXP && table <= D3DFOG_LINEAR) {
       key.fog = kFogTable, key.fogMode = std::uint8_t(table);
+      // Without perspective (no w to take the eye depth from) table fog reads the projected z;
+      // pre-transformed vertices then read their own z, not 1 / rhw.
+      const D3DMATRIX& p = s.projection;
+      key.fogOnZ = (transformed || key.position == kPosRhw) && p._14 == 0.0f && p._24 == 0.0f && p._34 == 0.0f &&
+                   p._44 == 1.0f;
     } else if (vertex >= D3DFOG_EXP && vertex <= D3DFOG_LINEAR && transformed) {
       key.fog = kFogVertex, key.fogMode = std::uint8_t(vertex);
       key.rangeFog = r[D3DRS_RANGEFOGENABLE] != 0;
@@ -160,12 +178,13 @@ void BuildKey(const DeviceState& s, FixedFunctionKey& key) {
 
   if (key.customPixel) return;  // the pixel shader replaces the stages (and their coordinates)
 
+  bool premodulated = false;  // the previous stage multiplies by this stage's texture
   for (DWORD i = 0; i < kMaxStages; ++i) {
     const auto& st = s.stage[i];
     if (st[D3DTSS_COLOROP] == D3DTOP_DISABLE || st[D3DTSS_COLOROP] == 0) break;
     StageKey& k = key.stages[i];
     bool bound = s.textures[i] != nullptr;
-    bool reads = false;
+    bool reads = premodulated && bound;
     Channel(i, "colour", st[D3DTSS_COLOROP], st[D3DTSS_COLORARG1], st[D3DTSS_COLORARG2], st[D3DTSS_COLORARG0], bound,
             k.colorOp, k.colorArg, reads);
     // A disabled alpha operation passes the current alpha on (except stage 0,
@@ -185,17 +204,32 @@ void BuildKey(const DeviceState& s, FixedFunctionKey& key) {
       if (!key.customVertex) {
         DWORD ttff = st[D3DTSS_TEXTURETRANSFORMFLAGS];
         // Pre-transformed vertices skip the texture transform as they skip every transform.
-        if (key.position == kPosXyz && (ttff & 7))
+        if (key.position == kPosXyz && (ttff & 7)) {
           k.transform = std::uint8_t((ttff & 7) | ((ttff & D3DTTFF_PROJECTED) ? 0x80 : 0));
+        } else if ((ttff & D3DTTFF_PROJECTED) && k.texture == kTex2D) {
+          // PROJECTED alone: no matrix, the last coordinate of the set divides (generated sets have 3).
+          int size = key.position == kPosXyz && k.coordGen ? 3 : k.coordSet < layout.texCount ? key.texSize[k.coordSet] : 0;
+          if (size >= 2) k.transform = std::uint8_t(size | 0xC0);
+        }
         if (key.position != kPosXyz) k.coordGen = 0;
       } else {
         k.coordGen = 0, k.coordSet = std::uint8_t(i);
       }
     }
     key.stageCount = std::uint8_t(i + 1);
+    if (premodulated && !bound) SelectInsteadOfPremodulate(key.stages[i - 1]);
+    premodulated = k.colorOp == D3DTOP_PREMODULATE || k.alphaOp == D3DTOP_PREMODULATE;
   }
+  // Premodulating with a stage that does not run is selecting the first argument.
+  if (key.stageCount > 0) SelectInsteadOfPremodulate(key.stages[key.stageCount - 1]);
   // Stages at the end that only pass the current value on change nothing.
-  while (key.stageCount > 0 && PassesOn(key.stages[key.stageCount - 1])) key.stages[--key.stageCount] = StageKey{};
+  // (A stage whose texture the one before premodulates with still samples it.)
+  auto premodulates = [](const StageKey& k) {
+    return k.colorOp == D3DTOP_PREMODULATE || k.alphaOp == D3DTOP_PREMODULATE;
+  };
+  while (key.stageCount > 0 && PassesOn(key.stages[key.stageCount - 1]) &&
+         !(key.stageCount > 1 && premodulates(key.stages[key.stageCount - 2])))
+    key.stages[--key.stageCount] = StageKey{};
   // The viewer's position also shapes reflection and sphere-map coordinates.
   for (int i = 0; i < key.stageCount; ++i)
     if (key.stages[i].coordGen == 3 || key.stages[i].coordGen == 4)
@@ -240,7 +274,8 @@ bool KeyFromString(const std::string& text, FixedFunctionKey& key) {
 // its arrays or emit operations it does not implement.
 bool ValidKey(const FixedFunctionKey& k) {
   auto knownArg = [](std::uint8_t a) { return (a & ~0x30) <= D3DTA_CONSTANT; };
-  if (k.position > kPosRhw || k.texSets > 8 || k.lightCount > kMaxLights || k.fog > kFogTable ||
+  if (k.position > kPosRhw || k.texSets > 8 || k.lightCount + k.positionalCount > int(kMaxLights) ||
+      k.fogOnZ > (k.fog == kFogTable ? 1 : 0) || k.fog > kFogTable ||
       k.fogMode > D3DFOG_LINEAR || k.fogBlack > (k.fog ? 1 : 0) || k.alphaFunc > D3DCMP_ALWAYS ||
       k.stageCount > kMaxStages)
     return false;
@@ -254,10 +289,13 @@ bool ValidKey(const FixedFunctionKey& k) {
       continue;
     }
     if (!KnownOp(st.colorOp) || !KnownOp(st.alphaOp)) return false;
+    if ((st.colorOp == D3DTOP_PREMODULATE || st.alphaOp == D3DTOP_PREMODULATE) &&
+        (i + 1 >= k.stageCount || !k.stages[i + 1].texture))
+      return false;
     for (int a = 0; a < 3; ++a)
       if (!knownArg(st.colorArg[a]) || !knownArg(st.alphaArg[a])) return false;
     if (st.texture > kTexCube || st.coordSet >= 8 || st.coordGen > (D3DTSS_TCI_SPHEREMAP >> 16) ||
-        (st.transform & 0x7F) > 4)
+        (st.transform & 0x3F) > 4 || (st.transform & 0x40 && !(st.transform & 0x80)))
       return false;
   }
   return true;

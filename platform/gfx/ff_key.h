@@ -23,7 +23,8 @@ struct StageKey {
   std::uint8_t texture;     // kTexNone / kTex2D / kTexCube (only when an argument reads it)
   std::uint8_t coordSet;    // texture coordinate set the stage reads
   std::uint8_t coordGen;    // D3DTSS_TCI_* >> 16
-  std::uint8_t transform;   // D3DTTFF count (low bits) | 0x80 projected
+  std::uint8_t transform;   // D3DTTFF count (low bits) | 0x80 projected | 0x40 no matrix (PROJECTED
+                            // alone: the set's own last coordinate divides, the count is the set's size)
 };
 
 struct FixedFunctionKey {
@@ -38,6 +39,7 @@ struct FixedFunctionKey {
   std::uint8_t customVertex;
   std::uint8_t lighting;
   std::uint8_t lightCount;  // enabled directional lights
+  std::uint8_t positionalCount;  // enabled point and spot lights
   std::uint8_t normalize;
   std::uint8_t localViewer;
   std::uint8_t specular;
@@ -46,6 +48,7 @@ struct FixedFunctionKey {
   std::uint8_t fogMode;     // D3DFOG_*
   std::uint8_t rangeFog;
   std::uint8_t fogBlack;    // fog on and the fog colour black
+  std::uint8_t fogOnZ;      // table fog under a projection without perspective: on the projected z
   // Pixel processing
   std::uint8_t customPixel;
   std::uint8_t flatShade;

@@ -50,3 +50,12 @@ D3DVECTOR TransformNormal(const D3DVECTOR& v, const D3DMATRIX& m) {
 }
 
 }  // namespace gx
+
+namespace gx {
+
+D3DVECTOR TransformPoint(const D3DVECTOR& v, const D3DMATRIX& m) {
+  D3DVECTOR r = TransformNormal(v, m);
+  return {r.x + m._41, r.y + m._42, r.z + m._43};
+}
+
+}  // namespace gx

@@ -11,5 +11,7 @@ D3DMATRIX Transpose(const D3DMATRIX& m);
 bool Invert(const D3DMATRIX& m, D3DMATRIX& out);
 // A direction (w = 0) through the upper 3x3 of m.
 D3DVECTOR TransformNormal(const D3DVECTOR& v, const D3DMATRIX& m);
+// A point (w = 1) through m, affine part only.
+D3DVECTOR TransformPoint(const D3DVECTOR& v, const D3DMATRIX& m);
 
 }  // namespace gx

@@ -173,7 +173,8 @@ TEST_F(Faults, ClearChecksItsArguments) {
   EXPECT_EQ(D3D_OK, device->Clear(0, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0));
   EXPECT_EQ(D3DERR_INVALIDCALL, device->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0));  // no depth buffer
   RECT r{0, 0, 4, 4};
-  EXPECT_EQ(D3DERR_INVALIDCALL, device->Clear(1, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0));
+  EXPECT_EQ(D3D_OK, device->Clear(1, nullptr, D3DCLEAR_TARGET, 0, 1.0f, 0));  // the whole target
+  EXPECT_EQ(D3D_OK, device->Clear(0, &r, D3DCLEAR_TARGET, 0, 1.0f, 0));      // nothing
   EXPECT_EQ(D3D_OK, device->Clear(1, &r, D3DCLEAR_TARGET, 0, 1.0f, 0));
 }
 

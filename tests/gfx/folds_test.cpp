@@ -214,13 +214,13 @@ TEST_F(GfxGl_folds, AlphaReferenceChangesBetweenDrawsReachTheProgram) {
 }
 
 TEST_F(GfxGl_folds, FogColourChangesBetweenDrawsReachTheProgram) {
-  // Table fog halfway (w = 1 between 0 and 2) over white texels: black fog halves the colour,
+  // Table fog halfway (pre-transformed z = 0.5 between 0 and 1) over white texels: black fog halves the colour,
   // red fog leaves red whole, whichever program the previous draw used.
   d->SetTexture(0, Texture(d, 0xFFFFFFFF));
   d->SetRenderState(D3DRS_FOGENABLE, TRUE);
   d->SetRenderState(D3DRS_FOGTABLEMODE, D3DFOG_LINEAR);
   d->SetRenderState(D3DRS_FOGSTART, gx::FloatAsDword(0.0f));
-  d->SetRenderState(D3DRS_FOGEND, gx::FloatAsDword(2.0f));
+  d->SetRenderState(D3DRS_FOGEND, gx::FloatAsDword(1.0f));
   d->BeginScene();
   d->SetRenderState(D3DRS_FOGCOLOR, 0xFF000000);
   DrawTexRect(d, 0, 0, 16, 16);

@@ -141,6 +141,7 @@ class GlBackend final : public Backend {
       case StateKind::RenderTarget:
       case StateKind::DepthStencil: targetDirty_ = true; rasterDirty_ = true; break;
       case StateKind::Viewport: ++versions_[kGroupViewport]; viewportDirty_ = true; break;
+      case StateKind::Scissor: rasterDirty_ = true; break;
       case StateKind::All:
         keyDirty_ = rasterDirty_ = targetDirty_ = viewportDirty_ = true;
         samplerDirty_ = 0xFF;
@@ -359,9 +360,16 @@ class GlBackend final : public Backend {
     const D3DVIEWPORT9& vp = s.viewport;
     auto* rt = static_cast<Surface*>(s.renderTarget.get());
     bool full = vp.X == 0 && vp.Y == 0 && vp.Width == rt->desc.Width && vp.Height == rt->desc.Height;
+    // Clears keep inside the viewport and, with the scissor test on, inside the scissor rectangle.
+    const bool scissor = s.render[D3DRS_SCISSORTESTENABLE] != 0;
+    if (scissor) full = false;
     auto clearRect = [&](LONG l, LONG t, LONG r, LONG b) {
       l = std::max<LONG>(l, LONG(vp.X)), t = std::max<LONG>(t, LONG(vp.Y));
       r = std::min<LONG>(r, LONG(vp.X + vp.Width)), b = std::min<LONG>(b, LONG(vp.Y + vp.Height));
+      if (scissor) {
+        l = std::max(l, s.scissor.left), t = std::max(t, s.scissor.top);
+        r = std::min(r, s.scissor.right), b = std::min(b, s.scissor.bottom);
+      }
       if (l >= r || t >= b) return;
       c.Scissor(true, l, t, r - l, b - t);
       glClear(mask);
@@ -732,6 +740,65 @@ class GlBackend final : public Backend {
     return true;
   }
 
+  // The scissor rectangle in force (framebuffer rows run top first, as Direct3D's do).
+  void ApplyScissor(const DeviceState& s) {
+    if (!s.render[D3DRS_SCISSORTESTENABLE]) {
+      gl_->cache.Scissor(false);
+      return;
+    }
+    const RECT& r = s.scissor;
+    gl_->cache.Scissor(true, GLint(r.left), GLint(r.top), GLsizei(std::max<LONG>(r.right - r.left, 0)),
+                       GLsizei(std::max<LONG>(r.bottom - r.top, 0)));
+  }
+
+  // -------------------------------------------------------------------------
+  // Copies between surfaces
+
+  HRESULT Fill(Surface& surface, const RECT& r, D3DCOLOR color) override {
+    gl_->Current();
+    GlCallScope scope("ColorFill");
+    GlTarget* t = TargetOf(surface);
+    if (!t) return Refused(D3DERR_INVALIDCALL, "ColorFill", "the surface is no render target of this device");
+    auto& c = gl_->cache;
+    // A target drawn multisampled is filled in its twin, which its texture is resolved from.
+    if (samples_ && !Multisampled(*t, surface))
+      return Refused(D3DERR_INVALIDCALL, "ColorFill", "no multisampled twin for the target");
+    c.BindDrawFramebuffer(t->msFbo ? t->msFbo : t->fbo);
+    if (t->msFbo) t->unresolved = true;
+    float rgba[4];
+    ColorOf(color, rgba);
+    c.ColorMask(0xF);
+    c.Scissor(true, GLint(r.left), GLint(r.top), GLsizei(r.right - r.left), GLsizei(r.bottom - r.top));
+    glClearBufferfv(GL_COLOR, 0, rgba);
+    ++c.calls.draw;
+    c.Scissor(false);
+    targetDirty_ = rasterDirty_ = true;
+    return D3D_OK;
+  }
+
+  HRESULT Blit(Surface& source, const RECT& from, Surface& dest, const RECT& to, bool linear) override {
+    gl_->Current();
+    GlCallScope scope("StretchRect");
+    GlTarget* src = TargetOf(source);
+    GlTarget* dst = TargetOf(dest);
+    if (!src || !dst) return Refused(D3DERR_INVALIDCALL, "StretchRect", "a surface is no render target of this device");
+    // GL cannot blit into a multisampled framebuffer, and every target of a multisampled device
+    // is drawn through one.
+    if (samples_) return Refused(D3DERR_INVALIDCALL, "StretchRect", "not into a multisampled render target");
+    Resolve(*src);
+    auto& c = gl_->cache;
+    c.BindReadFramebuffer(src->fbo);
+    c.BindDrawFramebuffer(dst->fbo);
+    c.Scissor(false);
+    c.ColorMask(0xF);
+    glBlitFramebuffer(GLint(from.left), GLint(from.top), GLint(from.right), GLint(from.bottom), GLint(to.left),
+                      GLint(to.top), GLint(to.right), GLint(to.bottom), GL_COLOR_BUFFER_BIT,
+                      linear ? GL_LINEAR : GL_NEAREST);
+    ++c.calls.frame;
+    targetDirty_ = rasterDirty_ = true;
+    return D3D_OK;
+  }
+
   void ApplyRaster(const DeviceState& s) {
     rasterDirty_ = false;
     auto& c = gl_->cache;
@@ -763,6 +830,7 @@ class GlBackend final : public Backend {
       }
     }
     c.ColorMask(r[D3DRS_COLORWRITEENABLE] & 0xF);
+    ApplyScissor(s);
 #if !GX_GLES  // GL ES multisamples whenever the framebuffer has samples: the state cannot be switched off
     if (samples_) {
       const int on = r[D3DRS_MULTISAMPLEANTIALIAS] != 0;
@@ -1019,6 +1087,7 @@ class GlBackend final : public Backend {
           }
           break;
         case kGroupLights: {
+          if (l.pLightPos >= 0) UploadPositionalLights(l, s);
           if (l.lightDir < 0 && l.lightDiffuse < 0 && l.lightAmbient < 0) break;
           float dir[kMaxLights][3], dif[kMaxLights][4], spe[kMaxLights][4], amb[kMaxLights][4];
           int n = 0;
@@ -1056,8 +1125,11 @@ class GlBackend final : public Backend {
         }
         case kGroupFog: {
           if (l.fogParams >= 0) {
-            glUniform4f(l.fogParams, DwordAsFloat(s.render[D3DRS_FOGSTART]), DwordAsFloat(s.render[D3DRS_FOGEND]),
-                        DwordAsFloat(s.render[D3DRS_FOGDENSITY]), 0.0f);
+            float start = DwordAsFloat(s.render[D3DRS_FOGSTART]), end = DwordAsFloat(s.render[D3DRS_FOGEND]);
+            // Start == end fogs everything: a start far beyond the end makes the linear factor
+            // (end - d) / (end - start) vanish at every depth instead of dividing by zero.
+            if (start == end) start = end + 1e30f;
+            glUniform4f(l.fogParams, start, end, DwordAsFloat(s.render[D3DRS_FOGDENSITY]), 0.0f);
             ++c.calls.uniform;
           }
           if (l.fogColor >= 0) {
@@ -1091,6 +1163,40 @@ class GlBackend final : public Backend {
           break;
       }
     }
+  }
+
+  // Point and spot lights in the order BuildKey counted them, in camera space.
+  void UploadPositionalLights(const DeviceUniforms& l, const DeviceState& s) {
+    float pos[kMaxLights][4], att[kMaxLights][4], spot[kMaxLights][4], cone[kMaxLights][4];
+    float dif[kMaxLights][4], spe[kMaxLights][4], amb[kMaxLights][4];
+    int n = 0;
+    for (DWORD i = 0; i < kMaxLights; ++i) {
+      const D3DLIGHT9& light = s.lights[i];
+      if (!s.lightEnabled[i] || (light.Type != D3DLIGHT_POINT && light.Type != D3DLIGHT_SPOT)) continue;
+      D3DVECTOR p = TransformPoint(light.Position, s.view);
+      pos[n][0] = p.x, pos[n][1] = p.y, pos[n][2] = p.z, pos[n][3] = light.Range;
+      att[n][0] = light.Attenuation0, att[n][1] = light.Attenuation1, att[n][2] = light.Attenuation2;
+      att[n][3] = light.Falloff;
+      D3DVECTOR d = TransformNormal(light.Direction, s.view);
+      float len = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+      if (len > 0) d.x /= len, d.y /= len, d.z /= len;
+      bool isSpot = light.Type == D3DLIGHT_SPOT;
+      spot[n][0] = d.x, spot[n][1] = d.y, spot[n][2] = d.z, spot[n][3] = isSpot ? 1.0f : 0.0f;
+      cone[n][0] = std::cos(light.Theta * 0.5f), cone[n][1] = std::cos(light.Phi * 0.5f), cone[n][2] = cone[n][3] = 0;
+      std::memcpy(dif[n], &light.Diffuse, 16);
+      std::memcpy(spe[n], &light.Specular, 16);
+      std::memcpy(amb[n], &light.Ambient, 16);
+      ++n;
+    }
+    if (n == 0) return;
+    auto& c = gl_->cache;
+    for (auto [location, values] : {std::pair{l.pLightPos, pos[0]}, {l.pLightAtt, att[0]}, {l.pLightSpot, spot[0]},
+                                    {l.pLightCone, cone[0]}, {l.pLightDiffuse, dif[0]}, {l.pLightSpecular, spe[0]},
+                                    {l.pLightAmbient, amb[0]}})
+      if (location >= 0) {
+        glUniform4fv(location, n, values);
+        ++c.calls.uniform;
+      }
   }
 
   // The device's constants of the stages that run custom shaders, as far as the program declares them.

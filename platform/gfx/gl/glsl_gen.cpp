@@ -64,6 +64,9 @@ int TexWidth(const FixedFunctionKey& k, int i) {
   return 2;
 }
 
+// A texture transform with a matrix (PROJECTED alone divides without one).
+bool HasTexMatrix(const StageKey& st) { return st.transform && !(st.transform & 0x40); }
+
 std::string VecType(int width) { return width == 4 ? "vec4" : "vec" + std::to_string(width); }
 
 // The varyings a stage list reads; a custom pixel shader may read any coordinate set.
@@ -127,7 +130,7 @@ std::string Arg(int arg, int stage) {
 // The stage's current value before this stage: the diffuse colour at stage 0.
 std::string Current(int stage) { return stage == 0 ? "gx_Color0" : "cur"; }
 
-std::string Op(int op, const std::string& a1, const std::string& a2, int stage) {
+std::string Op(int op, const std::string& a1, const std::string& a2, const std::string& a0, int stage) {
   std::string tex = "tex" + std::to_string(stage);
   switch (D3DTEXTUREOP(op)) {
     case D3DTOP_SELECTARG1: return a1;
@@ -145,6 +148,14 @@ std::string Op(int op, const std::string& a1, const std::string& a2, int stage) 
     case D3DTOP_BLENDFACTORALPHA: return "mix(" + a2 + ", " + a1 + ", gx_TFactor.a)";
     case D3DTOP_BLENDTEXTUREALPHAPM: return a1 + " + " + a2 + " * (1.0 - " + tex + ".a)";
     case D3DTOP_BLENDCURRENTALPHA: return "mix(" + a2 + ", " + a1 + ", " + Current(stage) + ".a)";
+    case D3DTOP_PREMODULATE: return a1 + " * tex" + std::to_string(stage + 1);  // the next stage's texel
+    case D3DTOP_MODULATEALPHA_ADDCOLOR: return a1 + " + (" + a1 + ").a * " + a2;
+    case D3DTOP_MODULATECOLOR_ADDALPHA: return a1 + " * " + a2 + " + (" + a1 + ").a";
+    case D3DTOP_MODULATEINVALPHA_ADDCOLOR: return a1 + " + (1.0 - (" + a1 + ").a) * " + a2;
+    case D3DTOP_MODULATEINVCOLOR_ADDALPHA: return "(vec4(1.0) - " + a1 + ") * " + a2 + " + (" + a1 + ").a";
+    case D3DTOP_DOTPRODUCT3: return "vec4(4.0 * dot((" + a1 + ").rgb - vec3(0.5), (" + a2 + ").rgb - vec3(0.5)))";
+    case D3DTOP_MULTIPLYADD: return a0 + " + " + a1 + " * " + a2;
+    case D3DTOP_LERP: return "mix(" + a2 + ", " + a1 + ", " + a0 + ")";
     default: return a1;  // never in a valid key (ff_key.cpp passes other operations on as SELECTARG1)
   }
 }
@@ -154,11 +165,51 @@ bool StaysInRange(int op) {
   switch (D3DTEXTUREOP(op)) {
     case D3DTOP_SELECTARG1: case D3DTOP_SELECTARG2: case D3DTOP_MODULATE:
     case D3DTOP_BLENDDIFFUSEALPHA: case D3DTOP_BLENDTEXTUREALPHA: case D3DTOP_BLENDFACTORALPHA:
-    case D3DTOP_BLENDCURRENTALPHA:
+    case D3DTOP_BLENDCURRENTALPHA: case D3DTOP_LERP:
       return true;
     default:
       return false;
   }
+}
+
+// Point and spot lights, in camera space: position and range, the three attenuation terms and
+// the spot's falloff, the direction it shines (w = 1 for a spot) and the cosines of half its
+// inner and outer cones.
+std::string PositionalLightUniforms(int n) {
+  std::string s;
+  for (const char* name : {"gx_PLightPos", "gx_PLightAtt", "gx_PLightSpot", "gx_PLightCone", "gx_PLightDiffuse",
+                           "gx_PLightSpecular", "gx_PLightAmbient"})
+    s += std::string("uniform vec4 ") + name + "[" + std::to_string(n) + "];\n";
+  return s;
+}
+
+// Direct3D 9's terms: nothing beyond the range; attenuation 1 / (a0 + a1 d + a2 d^2); full
+// inside the inner cone, none outside the outer one, and ((rho - cos phi/2) / (cos theta/2 -
+// cos phi/2))^falloff between. Ambient, diffuse and specular are all attenuated.
+std::string PositionalLights(const FixedFunctionKey& k) {
+  std::string s = Fmt("  for (int i = 0; i < %d; ++i) {\n", k.positionalCount);
+  s += "    vec3 tl = gx_PLightPos[i].xyz - eye.xyz;\n"
+       "    float d = length(tl);\n"
+       "    if (d > gx_PLightPos[i].w) continue;\n"
+       "    vec3 l = d > 0.0 ? tl / d : vec3(0.0, 0.0, -1.0);\n"
+       "    vec4 a = gx_PLightAtt[i];\n"
+       "    float att = 1.0 / max(a.x + a.y * d + a.z * d * d, 1e-20);\n"
+       "    if (gx_PLightSpot[i].w > 0.0) {\n"
+       "      float rho = dot(-l, gx_PLightSpot[i].xyz);\n"
+       "      vec4 cone = gx_PLightCone[i];\n"
+       "      if (rho <= cone.y) att = 0.0;\n"
+       "      else if (rho <= cone.x) att *= pow((rho - cone.y) / (cone.x - cone.y), a.w);\n"
+       "    }\n"
+       "    amb += gx_PLightAmbient[i].rgb * att;\n"
+       "    float nl = dot(n, l);\n"
+       "    dif += gx_PLightDiffuse[i].rgb * (max(nl, 0.0) * att);\n";
+  if (k.specular) {
+    s += k.localViewer ? "    vec3 h = normalize(normalize(-eye.xyz) + l);\n"
+                       : "    vec3 h = normalize(vec3(0.0, 0.0, -1.0) + l);\n";
+    s += "    if (nl > 0.0) spe += gx_PLightSpecular[i].rgb * (pow(max(dot(n, h), 0.0), gx_MatPower) * att);\n";
+  }
+  s += "  }\n";
+  return s;
 }
 
 }  // namespace
@@ -182,10 +233,11 @@ std::string FixedVertexShader(const FixedFunctionKey& k) {
     if (k.lightCount)
       s += Fmt("uniform vec3 gx_LightDir[%d];\nuniform vec4 gx_LightDiffuse[%d];\n", k.lightCount, k.lightCount) +
            Fmt("uniform vec4 gx_LightSpecular[%d];\nuniform vec4 gx_LightAmbient[%d];\n", k.lightCount, k.lightCount);
+    if (k.positionalCount) s += PositionalLightUniforms(k.positionalCount);
   }
   if (k.fog) s += "uniform vec4 gx_FogParams;\n";
   for (int i = 0; i < k.stageCount; ++i)
-    if (k.stages[i].transform) s += Fmt("uniform mat4 gx_TexMatrix%d;\n", i);
+    if (HasTexMatrix(k.stages[i])) s += Fmt("uniform mat4 gx_TexMatrix%d;\n", i);
 
   s += "void main() {\n";
   if (xyz) {
@@ -224,6 +276,7 @@ std::string FixedVertexShader(const FixedFunctionKey& k) {
       }
       s += "  }\n";
     }
+    if (k.positionalCount) s += PositionalLights(k);
     s += "  gx_Color0 = vec4(clamp(ca.rgb * amb + cd.rgb * dif + ce.rgb, 0.0, 1.0), cd.a);\n";
     if (k.specular)
       s += "  gx_Color1 = vec4(clamp(" + src(k.specularSource, "gx_MatSpecular") + ".rgb * spe, 0.0, 1.0), 0.0);\n";
@@ -237,8 +290,12 @@ std::string FixedVertexShader(const FixedFunctionKey& k) {
   if (k.fog == kFogVertex && xyz) {
     std::string d = k.rangeFog ? "length(eye.xyz)" : "eye.z";
     s += "  gx_Fog = clamp(" + FogFactor(k.fogMode, d) + ", 0.0, 1.0);\n";
+  } else if (k.fog == kFogTable && xyz && k.fogOnZ) {
+    s += "  gx_Fog = (gx_Projection * eye).z;\n";  // no perspective: the projected depth
   } else if (k.fog == kFogTable && xyz) {
     s += "  gx_Fog = eye.z;\n";  // the factor is taken per pixel
+  } else if (k.fog == kFogTable && k.fogOnZ) {
+    s += "  gx_Fog = gx_Position.z;\n";
   } else if (k.fog == kFogTable) {
     s += "  gx_Fog = w;\n";
   } else {
@@ -281,7 +338,7 @@ std::string FixedVertexShader(const FixedFunctionKey& k) {
       } else {
         tc = "vec4(0.0, 0.0, 0.0, 1.0)";
       }
-      if (st.transform && xyz) tc = Fmt("(gx_TexMatrix%d * ", i) + tc + ")";
+      if (HasTexMatrix(st) && xyz) tc = Fmt("(gx_TexMatrix%d * ", i) + tc + ")";
       s += Fmt("  gx_Tex%d = ", i) + Narrowed(tc, TexWidth(k, i)) + ";\n";
     }
   }
@@ -328,28 +385,36 @@ std::string FixedFragmentShader(const FixedFunctionKey& k) {
          Fmt(" gx_Sampler%d;\n", i);
   }
   s += "void main() {\n  vec4 cur = gx_Color0;\n";
+  bool sampled[kMaxStages] = {};
+  auto sample = [&](int i) {
+    const StageKey& st = k.stages[i];
+    if (!st.texture || sampled[i]) return;
+    sampled[i] = true;
+    std::string n = std::to_string(i);
+    std::string tc = "gx_Tex" + n;
+    int count = st.transform & 7;
+    bool projected = (st.transform & 0x80) != 0 && count >= 2;
+    if (st.texture == kTexCube) {
+      s += "  vec4 tex" + n + " = texture(gx_Sampler" + n + ", " + tc + ".xyz);\n";
+    } else if (projected) {
+      const char* last = count == 2 ? "y" : count == 3 ? "z" : "w";
+      s += "  vec4 tex" + n + " = texture(gx_Sampler" + n + ", " + tc + ".xy / " + tc + "." + last + ");\n";
+    } else {
+      s += "  vec4 tex" + n + " = texture(gx_Sampler" + n + ", " + tc + ".xy);\n";
+    }
+  };
   for (int i = 0; i < k.stageCount; ++i) {
     const StageKey& st = k.stages[i];
     if (PassesOn(st)) continue;
-    std::string n = std::to_string(i);
-    if (st.texture) {
-      std::string tc = "gx_Tex" + n;
-      int count = st.transform & 7;
-      bool projected = (st.transform & 0x80) != 0 && count >= 2;
-      if (st.texture == kTexCube) {
-        s += "  vec4 tex" + n + " = texture(gx_Sampler" + n + ", " + tc + ".xyz);\n";
-      } else if (projected) {
-        const char* last = count == 2 ? "y" : count == 3 ? "z" : "w";
-        s += "  vec4 tex" + n + " = texture(gx_Sampler" + n + ", " + tc + ".xy / " + tc + "." + last + ");\n";
-      } else {
-        s += "  vec4 tex" + n + " = texture(gx_Sampler" + n + ", " + tc + ".xy);\n";
-      }
-    }
-    std::string c = Op(st.colorOp, Arg(st.colorArg[0], i), Arg(st.colorArg[1], i), i);
-    std::string a = Op(st.alphaOp, Arg(st.alphaArg[0], i), Arg(st.alphaArg[1], i), i);
+    sample(i);
+    // PREMODULATE reads the next stage's texel (the key keeps that stage and its texture).
+    if (st.colorOp == D3DTOP_PREMODULATE || st.alphaOp == D3DTOP_PREMODULATE) sample(i + 1);
+    std::string c = Op(st.colorOp, Arg(st.colorArg[0], i), Arg(st.colorArg[1], i), Arg(st.colorArg[2], i), i);
+    std::string a = Op(st.alphaOp, Arg(st.alphaArg[0], i), Arg(st.alphaArg[1], i), Arg(st.alphaArg[2], i), i);
     // Every input lies in 0..1; only operations that can leave it need the saturation.
     std::string v = "vec4((" + c + ").rgb, (" + a + ").a)";
-    if (c == a) v = c;
+    // DOTPRODUCT3 as the colour operation fills alpha too, whatever the alpha operation.
+    if (c == a || st.colorOp == D3DTOP_DOTPRODUCT3) v = c;
     if (StaysInRange(st.colorOp) && StaysInRange(st.alphaOp))
       s += "  cur = " + v + ";\n";
     else

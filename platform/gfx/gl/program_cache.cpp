@@ -50,6 +50,9 @@ static void LookUp(GlProgram& p) {
   l.matEmissive = loc("gx_MatEmissive"), l.matPower = loc("gx_MatPower"), l.globalAmbient = loc("gx_GlobalAmbient");
   l.lightDir = loc("gx_LightDir"), l.lightDiffuse = loc("gx_LightDiffuse");
   l.lightSpecular = loc("gx_LightSpecular"), l.lightAmbient = loc("gx_LightAmbient");
+  l.pLightPos = loc("gx_PLightPos"), l.pLightAtt = loc("gx_PLightAtt"), l.pLightSpot = loc("gx_PLightSpot");
+  l.pLightCone = loc("gx_PLightCone"), l.pLightDiffuse = loc("gx_PLightDiffuse");
+  l.pLightSpecular = loc("gx_PLightSpecular"), l.pLightAmbient = loc("gx_PLightAmbient");
   l.fogParams = loc("gx_FogParams"), l.fogColor = loc("gx_FogColor"), l.tfactor = loc("gx_TFactor");
   l.alphaRef = loc("gx_AlphaRef");
   for (DWORD i = 0; i < kMaxStages; ++i) l.texMatrix[i] = loc(("gx_TexMatrix" + std::to_string(i)).c_str());

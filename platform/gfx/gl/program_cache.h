@@ -41,6 +41,8 @@ struct DeviceUniforms {
   GLint matDiffuse = -1, matAmbient = -1, matSpecular = -1, matEmissive = -1, matPower = -1;
   GLint globalAmbient = -1;
   GLint lightDir = -1, lightDiffuse = -1, lightSpecular = -1, lightAmbient = -1;
+  GLint pLightPos = -1, pLightAtt = -1, pLightSpot = -1, pLightCone = -1;
+  GLint pLightDiffuse = -1, pLightSpecular = -1, pLightAmbient = -1;
   GLint fogParams = -1, fogColor = -1, tfactor = -1, alphaRef = -1;
   std::array<GLint, kMaxStages> texMatrix{};
 };

@@ -44,6 +44,7 @@ class RecordingBackend final : public Backend {
       case StateKind::RenderTarget: Log("SetRenderTarget"); break;
       case StateKind::DepthStencil: Log("SetDepthStencilSurface"); break;
       case StateKind::Viewport: Log("SetViewport"); break;
+      case StateKind::Scissor: Log("SetScissorRect"); break;
       case StateKind::All: Log("DefaultState"); break;
     }
   }
@@ -51,6 +52,14 @@ class RecordingBackend final : public Backend {
   void Note(const std::string& call) override { calls_.push_back(call); }
 
   void Clear(const DeviceState&, DWORD, const RECT*, DWORD, D3DCOLOR, float, DWORD) override {}
+  HRESULT Fill(Surface&, const RECT& r, D3DCOLOR color) override {
+    Log("ColorFill %ld %ld %ld %ld %08x", long(r.left), long(r.top), long(r.right), long(r.bottom), color);
+    return D3D_OK;
+  }
+  HRESULT Blit(Surface&, const RECT&, Surface&, const RECT&, bool linear) override {
+    Log("StretchRect %d", linear ? 1 : 0);
+    return D3D_OK;
+  }
 
   HRESULT Draw(const DeviceState& state, const DrawCall& call) override {
     static const char* kNames[] = {"DrawPrimitive", "DrawIndexedPrimitive", "DrawPrimitiveUP",
