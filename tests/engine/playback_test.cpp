@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/Playback.h"
+#include "show/Show.h"
 #include "tests/engine/engine_fixture.h"
 
 namespace {
