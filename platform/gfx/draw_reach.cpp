@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/gfx/formats.h"
 #include "platform/gfx/resources.h"
 
 namespace gx {
@@ -73,22 +74,13 @@ bool OutsideViewVolume(const DeviceState& s, const VertexSpan& v) {
   return true;
 }
 
-bool AddsNothing(const DeviceState& s, const VertexSpan& v, D3DFORMAT targetFormat) {
-  const auto& r = s.render;
-  if (s.vertexShader || s.pixelShader || !Usable(v)) return false;
-  if ((s.fvf & D3DFVF_POSITION_MASK) != D3DFVF_XYZ) return false;
-  // The target keeps exactly what it had: source colour zero, destination times one, added.
-  if (!r[D3DRS_ALPHABLENDENABLE] || r[D3DRS_DESTBLEND] != D3DBLEND_ONE || r[D3DRS_BLENDOP] != D3DBLENDOP_ADD)
-    return false;
-  if (r[D3DRS_ZENABLE] && r[D3DRS_ZWRITEENABLE]) return false;
-  if (r[D3DRS_STENCILENABLE]) return false;
-  // Fog leaves the alpha alone, so a target that keeps alpha would still gain some.
-  const bool keepsAlpha = targetFormat != D3DFMT_X8R8G8B8 && targetFormat != D3DFMT_R5G6B5 &&
-                          targetFormat != D3DFMT_X1R5G5B5;
-  if (keepsAlpha && (r[D3DRS_COLORWRITEENABLE] & D3DCOLORWRITEENABLE_ALPHA)) return false;
+namespace {
 
-  // Linear vertex fog towards black scales the colour by its factor; a factor of 0 at every vertex
-  // is 0 at every pixel.
+// Linear vertex fog towards black scales the colour by its factor; a factor of 0 at every vertex
+// is 0 at every pixel.
+bool FoggedToBlack(const DeviceState& s, const VertexSpan& v) {
+  const auto& r = s.render;
+  if ((s.fvf & D3DFVF_POSITION_MASK) != D3DFVF_XYZ) return false;
   if (!r[D3DRS_FOGENABLE] || (r[D3DRS_FOGCOLOR] & 0xFFFFFF) != 0) return false;
   if (r[D3DRS_FOGTABLEMODE] != D3DFOG_NONE || r[D3DRS_FOGVERTEXMODE] != D3DFOG_LINEAR) return false;
   const double start = DwordAsFloat(r[D3DRS_FOGSTART]), end = DwordAsFloat(r[D3DRS_FOGEND]);
@@ -101,6 +93,61 @@ bool AddsNothing(const DeviceState& s, const VertexSpan& v, D3DFORMAT targetForm
     if (!(d > end + kSlack * (std::fabs(d) + std::fabs(end)) + kSlack)) return false;
   }
   return true;
+}
+
+// The colour's alpha byte is 0 in every vertex (a D3DCOLOR at offset: B, G, R, A in memory).
+bool VertexAlphaZero(const VertexSpan& v, int offset) {
+  if (offset < 0 || UINT(offset) + 4 > v.stride) return false;
+  for (UINT i = 0; i < v.count; ++i)
+    if (v.data[size_t(i) * v.stride + UINT(offset) + 3] != 0) return false;
+  return true;
+}
+
+// The diffuse colour's alpha is 0 at every vertex: the material's, or the vertices' own, as
+// lighting and the material sources pick it.
+bool DiffuseAlphaZero(const DeviceState& s, const VertexSpan& v) {
+  const auto& r = s.render;
+  const FvfLayout layout = LayoutOf(s.fvf);
+  if (!r[D3DRS_LIGHTING] || layout.rhw) return VertexAlphaZero(v, layout.diffuse);
+  const DWORD source = r[D3DRS_COLORVERTEX] ? r[D3DRS_DIFFUSEMATERIALSOURCE] : DWORD(D3DMCS_MATERIAL);
+  if (source == D3DMCS_COLOR1 && layout.diffuse >= 0) return VertexAlphaZero(v, layout.diffuse);
+  if (source == D3DMCS_COLOR2 && layout.specular >= 0) return VertexAlphaZero(v, layout.specular);
+  return s.material.Diffuse.a == 0.0f;
+}
+
+// Source-alpha blending with an alpha of 0 at every pixel: stage 0, the only one, takes its alpha
+// from the diffuse colour (alone or times another argument), which is 0 at every vertex.
+bool BlendedAway(const DeviceState& s, const VertexSpan& v) {
+  const auto& r = s.render;
+  if (r[D3DRS_SRCBLEND] != D3DBLEND_SRCALPHA || r[D3DRS_SEPARATEALPHABLENDENABLE]) return false;
+  if (s.stage[1][D3DTSS_COLOROP] != D3DTOP_DISABLE) return false;
+  const auto& st = s.stage[0];
+  const DWORD op = st[D3DTSS_ALPHAOP], a1 = st[D3DTSS_ALPHAARG1], a2 = st[D3DTSS_ALPHAARG2];
+  const bool fromDiffuse = (op == D3DTOP_SELECTARG1 && a1 == D3DTA_DIFFUSE) ||
+                           (op == D3DTOP_SELECTARG2 && a2 == D3DTA_DIFFUSE) ||
+                           (op == D3DTOP_MODULATE && (a1 == D3DTA_DIFFUSE || a2 == D3DTA_DIFFUSE));
+  return fromDiffuse && DiffuseAlphaZero(s, v);
+}
+
+}  // namespace
+
+bool AddsNothing(const DeviceState& s, const VertexSpan& v, D3DFORMAT targetFormat) {
+  const auto& r = s.render;
+  if (s.vertexShader || s.pixelShader || !Usable(v)) return false;
+  // Blended so that the target keeps what it had when the source adds nothing.
+  if (!r[D3DRS_ALPHABLENDENABLE] || r[D3DRS_BLENDOP] != D3DBLENDOP_ADD) return false;
+  if (r[D3DRS_ZENABLE] && r[D3DRS_ZWRITEENABLE]) return false;
+  if (r[D3DRS_STENCILENABLE]) return false;
+  // Source alpha 0: the source counts zero times, the target (alpha included) once.
+  if ((r[D3DRS_DESTBLEND] == D3DBLEND_ONE || r[D3DRS_DESTBLEND] == D3DBLEND_INVSRCALPHA) && BlendedAway(s, v))
+    return true;
+  // Black source colour added once: fog leaves the alpha alone, so a target that keeps alpha
+  // would still gain some.
+  if (r[D3DRS_DESTBLEND] != D3DBLEND_ONE) return false;
+  const bool keepsAlpha = targetFormat != D3DFMT_X8R8G8B8 && targetFormat != D3DFMT_R5G6B5 &&
+                          targetFormat != D3DFMT_X1R5G5B5;
+  if (keepsAlpha && (r[D3DRS_COLORWRITEENABLE] & D3DCOLORWRITEENABLE_ALPHA)) return false;
+  return FoggedToBlack(s, v);
 }
 
 bool DrawLeavesTargetUnchanged(const DeviceState& s, D3DPRIMITIVETYPE type, const VertexSpan& v,

@@ -23,9 +23,11 @@ struct VertexSpan {
 // or a side of the viewport widened by two pixels): clipping leaves nothing to rasterise.
 bool OutsideViewVolume(const DeviceState& s, const VertexSpan& v);
 
-// An additive draw whose colour is exactly black at every pixel: fixed function, linear vertex
-// fog towards black with a factor of 0 at every vertex, blended onto the target with a
-// destination factor of one, no depth or stencil writes, and no alpha the target keeps.
+// A fixed-function draw blended so that it adds exactly nothing, with no depth or stencil writes:
+// - its colour is black at every pixel (linear vertex fog towards black with a factor of 0 at
+//   every vertex), added with a destination factor of one to a target that keeps no alpha; or
+// - its alpha is 0 at every pixel (stage 0 alone, its alpha from a diffuse colour whose alpha is
+//   0 at every vertex), blended by source alpha with a destination factor of one or 1 - alpha.
 bool AddsNothing(const DeviceState& s, const VertexSpan& v, D3DFORMAT targetFormat);
 
 // Either of the two.

@@ -123,6 +123,51 @@ TEST_F(DrawReach, OnlyAdditiveDrawsFoggedToBlackEverywhereAddNothing) {
   EXPECT_TRUE(with(D3DRS_COLORWRITEENABLE, 0x7, D3DFMT_A8R8G8B8));
 }
 
+TEST_F(DrawReach, DrawsBlendedByAnAlphaOfZeroEverywhereAddNothing) {
+  auto& r = s.render;
+  r[D3DRS_ALPHABLENDENABLE] = TRUE, r[D3DRS_SRCBLEND] = D3DBLEND_SRCALPHA, r[D3DRS_DESTBLEND] = D3DBLEND_INVSRCALPHA;
+  r[D3DRS_ZWRITEENABLE] = FALSE;
+  r[D3DRS_LIGHTING] = TRUE, r[D3DRS_DIFFUSEMATERIALSOURCE] = D3DMCS_MATERIAL;
+  s.stage[0][D3DTSS_ALPHAOP] = D3DTOP_SELECTARG1, s.stage[0][D3DTSS_ALPHAARG1] = D3DTA_DIFFUSE;
+  s.material.Diffuse = {1, 1, 1, 0};
+  const auto v = Square(0, 0, 10);
+  // Whatever the target keeps, alpha included: it is scaled by 1 - 0 and gains 0.
+  EXPECT_TRUE(gx::AddsNothing(s, Span(v), D3DFMT_A8R8G8B8));
+  s.stage[0][D3DTSS_ALPHAOP] = D3DTOP_MODULATE, s.stage[0][D3DTSS_ALPHAARG1] = D3DTA_TEXTURE;
+  s.stage[0][D3DTSS_ALPHAARG2] = D3DTA_DIFFUSE;
+  EXPECT_TRUE(gx::AddsNothing(s, Span(v), D3DFMT_A8R8G8B8));
+  s.stage[1][D3DTSS_COLOROP] = D3DTOP_MODULATE;  // a second stage could bring alpha of its own
+  EXPECT_FALSE(gx::AddsNothing(s, Span(v), D3DFMT_A8R8G8B8));
+  s.stage[1][D3DTSS_COLOROP] = D3DTOP_DISABLE;
+  s.material.Diffuse.a = 1.0f / 255;
+  EXPECT_FALSE(gx::AddsNothing(s, Span(v), D3DFMT_A8R8G8B8));
+  s.material.Diffuse.a = 0;
+  r[D3DRS_SRCBLEND] = D3DBLEND_ONE;
+  EXPECT_FALSE(gx::AddsNothing(s, Span(v), D3DFMT_A8R8G8B8));
+  r[D3DRS_SRCBLEND] = D3DBLEND_SRCALPHA;
+  r[D3DRS_DESTBLEND] = D3DBLEND_ZERO;
+  EXPECT_FALSE(gx::AddsNothing(s, Span(v), D3DFMT_A8R8G8B8));
+  r[D3DRS_DESTBLEND] = D3DBLEND_INVSRCALPHA;
+
+  // Unlit, the vertices' own alpha decides, every one of them.
+  struct Coloured {
+    float x, y, z;
+    D3DCOLOR color;
+  };
+  s.fvf = D3DFVF_XYZ | D3DFVF_DIFFUSE;
+  r[D3DRS_LIGHTING] = FALSE;
+  std::vector<Coloured> c = {{-1, -1, 10, 0x00FFFFFF}, {1, -1, 10, 0x00FFFFFF}, {0, 1, 10, 0x00FFFFFF}};
+  const gx::VertexSpan span{reinterpret_cast<const std::uint8_t*>(c.data()), sizeof(Coloured), 3};
+  EXPECT_TRUE(gx::AddsNothing(s, span, D3DFMT_A8R8G8B8));
+  c[2].color = 0x01FFFFFF;
+  EXPECT_FALSE(gx::AddsNothing(s, span, D3DFMT_A8R8G8B8));
+  // Lit with the vertex colour as the source: the vertices again, not the material.
+  r[D3DRS_LIGHTING] = TRUE, r[D3DRS_DIFFUSEMATERIALSOURCE] = D3DMCS_COLOR1;
+  EXPECT_FALSE(gx::AddsNothing(s, span, D3DFMT_A8R8G8B8));
+  r[D3DRS_COLORVERTEX] = FALSE;  // the material after all
+  EXPECT_TRUE(gx::AddsNothing(s, span, D3DFMT_A8R8G8B8));
+}
+
 // On the gl backend: a skipped draw sends nothing and the picture is the one drawing gives; a
 // draw at the edge of the rules is drawn.
 TEST(DrawReachGl, SkippedDrawsSendNothingAndChangeNoPixel) {
