@@ -6,7 +6,7 @@
 // measured on this machine, in this run. The screenfuls are counted once, before timing, with an
 // occlusion query around every draw of the frame; a draw counts when reading its target back
 // before and after it shows some pixel changed. Clears are not counted (filling memory is cheaper
-// than any draw).
+// than any draw). shaded_screenfuls counts every draw's pixels: what the frame shades in all.
 //
 // The frames are the show's own (seed 7), two in each of scenes two to five, replayed through the
 // layer as the show drew them. Every iteration times the frame and then one quad, one after the
@@ -40,6 +40,7 @@ void Capture() {
 
 struct Fill {
   double screenfuls = 0;      // samples of the draws that change their target / screen size
+  double shaded = 0;          // samples of all draws / screen size
   int changing = 0;           // draws that change their target
   int covering = 0;           // draws that pass samples but change nothing
   int empty = 0;              // draws that pass no sample at all
@@ -60,6 +61,13 @@ Fill CountFill(const CapturedFrame& frame) {
   layer.Init(frame);
   layer.Frame();
   layer.Frame();
+  // The back buffer still holds the same picture from the frame before, which would hide what the
+  // post pass draws: start from a colour the frame does not leave.
+  layer.d->BeginScene();
+  layer.d->SetRenderTarget(0, layer.surfaces.at(frame.backBuffer));
+  layer.d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF123456, 1.0f, 0);
+  layer.d->EndScene();
+  layer.last = nullptr;
   GLuint query = 0;
   Fill fill;
   std::vector<std::uint8_t> before;
@@ -78,6 +86,7 @@ Fill CountFill(const CapturedFrame& frame) {
     GLuint passed = 0;
     glGetQueryObjectuiv(query, GL_QUERY_RESULT, &passed);
     const bool changed = ReadTarget(layer, r) != before;
+    fill.shaded += passed;
     if (changed) {
       ++fill.changing;
       samples += passed;
@@ -89,6 +98,7 @@ Fill CountFill(const CapturedFrame& frame) {
   });
   if (query) glDeleteQueries(1, &query);
   fill.screenfuls = samples / (double(frame.width) * frame.height);
+  fill.shaded /= double(frame.width) * frame.height;
   return fill;
 }
 
@@ -183,6 +193,7 @@ void BM_FrameAgainstBound(benchmark::State& state) {
   state.SetLabel("scene " + std::to_string(frame.scene) + " at " + std::to_string(frame.time) + " ms");
   state.counters["quad_ms"] = quadTime / n * 1e3;
   state.counters["screenfuls"] = fill.screenfuls;
+  state.counters["shaded_screenfuls"] = fill.shaded;
   state.counters["bound_ms"] = fill.screenfuls * quadTime / n * 1e3;
   state.counters["frame_per_bound"] = frameTime / (fill.screenfuls * quadTime);
   // With the post pass at its own cost instead of one screenful.
