@@ -232,14 +232,14 @@ void ApplyContrastDreamShader() { ApplyPostEffect(TPostEffect::ContrastDream); }
 
 // ---- Frame prologue and epilogue ------------------------------------------------------------
 
-void BeginSceneFrame() {
+void BeginSceneFrame(bool ClearDepth) {
   IDirect3DDevice9* Dev = Device();
   PostCapturing = false;
   if (!Dev) return;
   if (GentleLight && FlashSprite) FlashSprite->SetAlpha(GentleFlash.Next(FlashWanted, Engine->Time));
   const DWORD Flags = (ShadowVolume && ShadowVolume->ClearStencil) ? (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)
                                                                     : D3DCLEAR_ZBUFFER;
-  Dev->Clear(0, nullptr, Flags, 0, 1.0f, 0);
+  if (ClearDepth || Flags != D3DCLEAR_ZBUFFER) Dev->Clear(0, nullptr, Flags, 0, 1.0f, 0);
   Engine->D3D->UpdateView();
   if (PostEffectsAvailable && PostEffect != TPostEffect::None && FrameCount >= 3 && PostTarget)
     PostCapturing = SUCCEEDED(PostTarget->BeginRender());

@@ -116,7 +116,7 @@ void ApplyContrastDreamShader();
 
 // The gentle limiter's frame (when on), depth clear, view matrix, and the start of the capture when a post effect is selected
 // (never during the first three frames of the show).
-void BeginSceneFrame();
+void BeginSceneFrame(bool ClearDepth = true);
 // Ends the capture, draws it back through the selected shader, deselects the shader, and
 // counts the frame.
 void EndSceneFrame();

@@ -20,6 +20,23 @@ constexpr uint32_t EndTime = FadeOutTime + 1 + 2555;
 TvokScreenPlane* EndPlane = nullptr;
 uint32_t FadeOutStart = 0;  // 0: the final fade has not begun
 
+// The plane is drawn without blending or alpha test: it replaces every pixel it covers.
+bool PlaneReplacesScreen(IDirect3DDevice9* Device) {
+  DWORD Blend = TRUE, AlphaTest = TRUE, Write = 0;
+  Device->GetRenderState(D3DRS_ALPHABLENDENABLE, &Blend);
+  Device->GetRenderState(D3DRS_ALPHATESTENABLE, &AlphaTest);
+  Device->GetRenderState(D3DRS_COLORWRITEENABLE, &Write);
+  return !Blend && !AlphaTest && (Write & 0x7) == 0x7;
+}
+
+// A plane of the screen's size ends on the last column and row (its far edges lie on Width - 1
+// and Height - 1), so only they need the black the whole screen would otherwise be cleared to.
+void ClearBesidePlane(IDirect3DDevice9* Device) {
+  const LONG W = LONG(Engine->D3D->Width), H = LONG(Engine->D3D->Height);
+  const RECT Uncovered[2] = {{W - 1, 0, W, H}, {0, H - 1, W - 1, H}};
+  Device->Clear(2, Uncovered, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+}
+
 }  // namespace
 
 // This scene's row of the show's table (SceneTable.cpp).
@@ -68,10 +85,16 @@ void RenderPart5(int) {
   if (!SceneIsCurrent(5)) return;
   IDirect3DDevice9* Device = Engine->D3D->Device.get();
 
-  BeginSceneFrame();
-  Device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
+  // Everything here lies at depth 0, which passes whatever depth earlier frames left: the depth
+  // clear would change no pixel.
+  BeginSceneFrame(false);
+  const bool DrawPlane = SceneTime() > WhiteTime && EndPlane != nullptr;
+  if (DrawPlane && PlaneReplacesScreen(Device))
+    ClearBesidePlane(Device);
+  else
+    Device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
   Device->SetRenderState(D3DRS_FOGENABLE, FALSE);
-  if (SceneTime() > WhiteTime && EndPlane != nullptr) EndPlane->Draw();
+  if (DrawPlane) EndPlane->Draw();
   DrawLayer(FlashSprite);
   DrawLayer(FadeSprite);
   EndSceneFrame();

@@ -13,6 +13,7 @@
 
 #include "platform/gfx/backend_impl.h"
 #include "platform/gfx/diagnostics.h"
+#include "platform/gfx/draw_reach.h"
 #include "platform/gfx/formats.h"
 #include "platform/gfx/gl/debug.h"
 #include "platform/gfx/gl/glsl_gen.h"
@@ -437,6 +438,8 @@ class GlBackend final : public Backend {
   // Drawing
 
   HRESULT Draw(const DeviceState& s, const DrawCall& call) override {
+    // Warm-up draws build their programs whatever they would cover.
+    if (!warmUp_ && LeavesTargetUnchanged(s, call)) return D3D_OK;
     gl_->Current();
     GlCallScope scope("Draw");
     auto& c = gl_->cache;
@@ -536,6 +539,37 @@ class GlBackend final : public Backend {
     ++c.calls.draw;
     if (gl_->drawing && gl_->drawing->msFbo) gl_->drawing->unresolved = true;
     return D3D_OK;
+  }
+
+  // A draw that provably changes no pixel is not sent: its state stays dirty for the next one.
+  static bool LeavesTargetUnchanged(const DeviceState& s, const DrawCall& call) {
+    auto* target = static_cast<Surface*>(s.renderTarget.get());
+    if (!target) return false;
+    VertexSpan v;
+    switch (call.kind) {
+      case DrawRecord::Kind::Primitive:
+      case DrawRecord::Kind::IndexedPrimitive: {
+        auto* vb = static_cast<VertexBuffer*>(s.streamBuffer.get());
+        if (!vb || s.streamStride == 0) return false;
+        const std::int64_t first = call.kind == DrawRecord::Kind::Primitive
+                                       ? std::int64_t(call.startVertex)
+                                       : std::int64_t(call.baseVertex) + call.minIndex;
+        const UINT count = call.kind == DrawRecord::Kind::Primitive ? call.vertexCount : call.numVertices;
+        const std::int64_t begin = std::int64_t(s.streamOffset) + first * s.streamStride;
+        if (first < 0 || begin + std::int64_t(count) * s.streamStride > std::int64_t(vb->store.data.size()))
+          return false;
+        v = {vb->store.data.data() + begin, s.streamStride, count};
+        break;
+      }
+      case DrawRecord::Kind::PrimitiveUP:
+        v = {static_cast<const std::uint8_t*>(call.userVertices), call.userStride, call.vertexCount};
+        break;
+      case DrawRecord::Kind::IndexedPrimitiveUP:
+        v = {static_cast<const std::uint8_t*>(call.userVertices) + size_t(call.minIndex) * call.userStride,
+             call.userStride, call.numVertices};
+        break;
+    }
+    return DrawLeavesTargetUnchanged(s, call.type, v, target->desc.Format);
   }
 
   void AddStats(Stats& stats) override {

@@ -1,0 +1,216 @@
+// Each scene's frame against its fill bound, at 1280 x 720 through the graphics layer.
+//
+// Where nothing but the rasteriser's shading counts (llvmpipe, weak GPUs), no frame can take less
+// than the pixels it must shade: the bound of a frame is the number of screenfuls of pixels drawn
+// by the draws that change their target, times the time of one full-screen blended textured quad
+// measured on this machine, in this run. The screenfuls are counted once, before timing, with an
+// occlusion query around every draw of the frame; a draw counts when reading its target back
+// before and after it shows some pixel changed. Clears are not counted (filling memory is cheaper
+// than any draw). shaded_screenfuls counts every draw's pixels: what the frame shades in all.
+//
+// The frames are the show's own (seed 7), two in each of scenes two to five, replayed through the
+// layer as the show drew them. Every iteration times the frame and then one quad, one after the
+// other, so both meet the same load; frame_per_bound is the ratio of their sums. Run with
+// --benchmark_repetitions=9 --benchmark_report_aggregates_only=true and read the medians.
+
+#include <benchmark/benchmark.h>
+#include <epoxy/gl.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "bench/support/frame_replay.h"
+#include "platform/gfx/backend.h"
+
+namespace {
+
+using namespace replay;
+
+constexpr UINT kWidth = 1280, kHeight = 720;
+// Show times (seed 7, the recording backend's fixed step): scenes two, three, four and five.
+const std::vector<std::uint32_t> kMoments = {22000, 40000, 52000, 60000, 70000, 85000, 97000, 103000};
+
+std::vector<CapturedFrame> g_frames;
+
+void Capture() {
+  if (g_frames.empty()) g_frames = CaptureFrames(kWidth, kHeight, kMoments);
+}
+
+struct Fill {
+  double screenfuls = 0;      // samples of the draws that change their target / screen size
+  double shaded = 0;          // samples of all draws / screen size
+  int changing = 0;           // draws that change their target
+  int covering = 0;           // draws that pass samples but change nothing
+  int empty = 0;              // draws that pass no sample at all
+};
+
+std::vector<std::uint8_t> ReadTarget(LayerReplay& layer, const gx::DrawRecord& r) {
+  IDirect3DSurface9* key = r.state.renderTarget ? r.state.renderTarget.get() : layer.f->backBuffer;
+  std::vector<std::uint8_t> rgba;
+  UINT w = 0, h = 0;
+  gx::GxReadSurface(layer.surfaces.at(key).get(), rgba, w, h);
+  return rgba;
+}
+
+// Counts, draw by draw, what the frame shades and what of it changes the picture. The frame is
+// drawn twice first: the second samples what the first left in the post target, as the show does.
+Fill CountFill(const CapturedFrame& frame) {
+  LayerReplay layer;
+  layer.Init(frame);
+  layer.Frame();
+  layer.Frame();
+  // The back buffer still holds the same picture from the frame before, which would hide what the
+  // post pass draws: start from a colour the frame does not leave.
+  layer.d->BeginScene();
+  layer.d->SetRenderTarget(0, layer.surfaces.at(frame.backBuffer));
+  layer.d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF123456, 1.0f, 0);
+  layer.d->EndScene();
+  layer.last = nullptr;
+  GLuint query = 0;
+  Fill fill;
+  std::vector<std::uint8_t> before;
+  double samples = 0;
+  layer.FrameWith([&](size_t i, int step) {
+    const Op& op = frame.ops[i];
+    if (op.clear) return;
+    const gx::DrawRecord& r = frame.draws[op.draw];
+    if (step == 0) {
+      before = ReadTarget(layer, r);
+      if (!query) glGenQueries(1, &query);
+      glBeginQuery(GL_SAMPLES_PASSED, query);
+      return;
+    }
+    glEndQuery(GL_SAMPLES_PASSED);
+    GLuint passed = 0;
+    glGetQueryObjectuiv(query, GL_QUERY_RESULT, &passed);
+    const bool changed = ReadTarget(layer, r) != before;
+    fill.shaded += passed;
+    if (changed) {
+      ++fill.changing;
+      samples += passed;
+    } else if (passed) {
+      ++fill.covering;
+    } else {
+      ++fill.empty;
+    }
+  });
+  if (query) glDeleteQueries(1, &query);
+  fill.screenfuls = samples / (double(frame.width) * frame.height);
+  fill.shaded /= double(frame.width) * frame.height;
+  return fill;
+}
+
+// One full-screen textured quad blended over the back buffer, through the layer: the unit of the
+// bound.
+struct BlendedQuad {
+  std::shared_ptr<IDirect3DDevice9> d;
+  std::shared_ptr<IDirect3DTexture9> texture;
+
+  BlendedQuad() {
+    d = MakeGlDevice(kWidth, kHeight);
+    if (FAILED(d->CreateTexture(kWidth, kHeight, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, texture, nullptr)))
+      Fail("quad texture");
+    D3DLOCKED_RECT lr{};
+    texture->LockRect(0, &lr, nullptr, 0);
+    std::uint32_t seed = 1;
+    for (UINT y = 0; y < kHeight; ++y)
+      for (UINT x = 0; x < kWidth; ++x) {
+        seed = seed * 1664525u + 1013904223u;
+        std::memcpy(static_cast<std::uint8_t*>(lr.pBits) + size_t(y) * lr.Pitch + x * 4, &seed, 4);
+      }
+    texture->UnlockRect(0);
+    d->SetTexture(0, texture);
+    d->SetFVF(D3DFVF_XYZRHW | D3DFVF_TEX1);
+    d->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    d->SetRenderState(D3DRS_ZENABLE, FALSE);
+    d->SetRenderState(D3DRS_LIGHTING, FALSE);
+    d->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
+    d->SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    d->SetRenderState(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    d->SetSamplerState(0, D3DSAMP_MINFILTER, D3DTEXF_LINEAR);
+    d->SetSamplerState(0, D3DSAMP_MAGFILTER, D3DTEXF_LINEAR);
+    Frame();
+  }
+
+  void Frame() {
+    struct Vertex {
+      float x, y, z, rhw, u, v;
+    };
+    const float w = float(kWidth), h = float(kHeight);
+    const Vertex quad[4] = {{0, 0, 0, 1, 0, 0}, {w, 0, 0, 1, 1, 0}, {0, h, 0, 1, 0, 1}, {w, h, 0, 1, 1, 1}};
+    d->BeginScene();
+    d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(Vertex));
+    d->EndScene();
+    d->Present(nullptr, nullptr, nullptr, nullptr);
+  }
+};
+
+// The frame's post pass alone (the last draw through a pixel shader), or an empty frame when it
+// has none: the blur reads 13 times per pixel, so its own time says how much of a frame is the
+// post effect the show asks for rather than the draws before it.
+CapturedFrame PostPassOf(const CapturedFrame& frame) {
+  CapturedFrame post = frame;
+  post.ops.clear();
+  for (const Op& op : frame.ops)
+    if (!op.clear && frame.draws[op.draw].state.pixelShader) post.ops = {op};
+  return post;
+}
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+void BM_FrameAgainstBound(benchmark::State& state) {
+  Capture();
+  const CapturedFrame& frame = g_frames[size_t(state.range(0))];
+  const Fill fill = CountFill(frame);
+  LayerReplay layer;
+  layer.Init(frame);
+  layer.Frame();
+  layer.Frame();
+  const CapturedFrame postFrame = PostPassOf(frame);
+  LayerReplay post;
+  post.Init(postFrame);
+  post.Frame();
+  BlendedQuad quad;
+  double frameTime = 0, quadTime = 0, postTime = 0;
+  for (auto _ : state) {
+    auto t0 = std::chrono::steady_clock::now();
+    layer.Frame();
+    const double f = Seconds(t0);
+    t0 = std::chrono::steady_clock::now();
+    quad.Frame();
+    const double q = Seconds(t0);
+    t0 = std::chrono::steady_clock::now();
+    post.Frame();
+    const double p = Seconds(t0);
+    state.SetIterationTime(f);
+    frameTime += f, quadTime += q, postTime += p;
+  }
+  const double n = double(state.iterations());
+  state.SetLabel("scene " + std::to_string(frame.scene) + " at " + std::to_string(frame.time) + " ms");
+  state.counters["quad_ms"] = quadTime / n * 1e3;
+  state.counters["screenfuls"] = fill.screenfuls;
+  state.counters["shaded_screenfuls"] = fill.shaded;
+  state.counters["bound_ms"] = fill.screenfuls * quadTime / n * 1e3;
+  state.counters["frame_per_bound"] = frameTime / (fill.screenfuls * quadTime);
+  // With the post pass at its own cost instead of one screenful.
+  const double postScreenfuls = postFrame.ops.empty() ? 0.0 : 1.0;
+  if (!postFrame.ops.empty()) {
+    state.counters["post_ms"] = postTime / n * 1e3;
+    state.counters["frame_per_bound_post_as_is"] =
+        frameTime / ((fill.screenfuls - postScreenfuls) * quadTime + postTime);
+  }
+  state.counters["draws"] = double(frame.draws.size());
+  state.counters["draws_unchanging"] = double(fill.covering + fill.empty);
+  state.counters["draws_empty"] = double(fill.empty);
+}
+BENCHMARK(BM_FrameAgainstBound)
+    ->DenseRange(0, int(kMoments.size()) - 1)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(0.5)
+    ->UseManualTime();
+
+}  // namespace
