@@ -10,8 +10,8 @@
 #include <jpeglib.h>
 
 #include "platform/gfx/backend.h"
+#include "platform/gfx/d3dx/d3dx9.h"
 #include "platform/gfx/d3dx/image.h"
-#include "platform/gfx/d3dx9.h"
 #include "platform/os/window.h"
 
 namespace {

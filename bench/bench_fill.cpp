@@ -24,16 +24,16 @@
 #include <string>
 #include <vector>
 
-#include "demo/Globals.h"
-#include "demo/Parts.h"
-#include "demo/Textures.h"
 #include "engine/vokEngine.h"
 #include "platform/gfx/backend.h"
 #include "platform/gfx/formats.h"
-#include "platform/gfx/gl_translate.h"
+#include "platform/gfx/gl/translate.h"
 #include "platform/gfx/matrix_math.h"
 #include "platform/gfx/resources.h"
 #include "platform/os/window.h"
+#include "show/Globals.h"
+#include "show/Parts.h"
+#include "show/Textures.h"
 #include "tests/support/gfx_device.h"
 #include "tests/support/show_harness.h"
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "demo/Textures.h"
 #include "engine/vokEngine.h"
 #include "engine/vokResource.h"
 #include "platform/gfx/backend.h"
 #include "platform/os/window.h"
+#include "show/Textures.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "engine/vokObject.h"
 #include "platform/gfx/d3d9.h"
-#include "platform/gfx/d3dx9.h"
+#include "platform/gfx/d3dx/d3dx9.h"
 #include "platform/os/window.h"
 
 // The SDK version every Direct3DCreate9 caller passes.

@@ -12,7 +12,7 @@
 #include "engine/vokShadow.h"
 #endif
 #include "platform/gfx/d3d9.h"
-#include "platform/gfx/d3dx9.h"
+#include "platform/gfx/d3dx/d3dx9.h"
 
 // Position, normal, one texture coordinate: FVF XYZ | NORMAL | TEX1, 32 bytes.
 struct TModelVertex {

@@ -7,7 +7,7 @@
 
 #include "engine/vokObject.h"
 #include "platform/gfx/d3d9.h"
-#include "platform/gfx/d3dx9.h"
+#include "platform/gfx/d3dx/d3dx9.h"
 
 class TvokD3D;
 

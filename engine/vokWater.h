@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/gfx/d3d9.h"
-#include "platform/gfx/d3dx9.h"
+#include "platform/gfx/d3dx/d3dx9.h"
 
 class TvokD3D;
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/gfx/d3dx/d3dx9.h"
 #include "platform/gfx/d3dx/effect_parser.h"
-#include "platform/gfx/d3dx9.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

@@ -1,10 +1,10 @@
-# The browser build's program: demo/WebMain.cpp around the show's library, linked for WebGL 2
+# The browser build's program: app/WebMain.cpp around the show's library, linked for WebGL 2
 # and Web Audio into Quorvanteplidusk.{html,js,wasm,data} in the run folder. The page
 # (web/shell.html) fetches the archive and the music itself, with a loading bar.
 set(VK_WEB_FONT /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf CACHE FILEPATH "The face the font draws with")
-add_executable(Quorvanteplidusk ${CMAKE_SOURCE_DIR}/demo/WebMain.cpp)
+add_executable(Quorvanteplidusk ${CMAKE_SOURCE_DIR}/app/WebMain.cpp)
 set_target_properties(Quorvanteplidusk PROPERTIES SUFFIX ".html")
-target_link_libraries(Quorvanteplidusk PRIVATE vk_demo)
+target_link_libraries(Quorvanteplidusk PRIVATE vk_app)
 target_compile_definitions(Quorvanteplidusk PRIVATE VK_VERSION="${PROJECT_VERSION}")
 set(_web_link
   -lGL -sMIN_WEBGL_VERSION=2 -sMAX_WEBGL_VERSION=2

@@ -1,8 +1,8 @@
 // The layer's own entry points (backend.h), reaching through to the device.
 
 #include "platform/gfx/backend.h"
-#include "platform/gfx/formats.h"
 #include "platform/gfx/device.h"
+#include "platform/gfx/formats.h"
 
 namespace gx {
 

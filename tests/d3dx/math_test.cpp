@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/gfx/d3dx9.h"
+#include "platform/gfx/d3dx/d3dx9.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 
 #include <unistd.h>
 
-#include "demo/Entry.h"
-#include "demo/Hooks.h"
-#include "demo/Options.h"
-#include "demo/Trace.h"
+#include "app/Entry.h"
+#include "app/Options.h"
+#include "show/Hooks.h"
+#include "show/Trace.h"
 #include "tests/engine/engine_fixture.h"
 
 namespace {

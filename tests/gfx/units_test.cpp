@@ -6,7 +6,7 @@
 
 #include "platform/gfx/ff_key.h"
 #include "platform/gfx/formats.h"
-#include "platform/gfx/glsl_gen.h"
+#include "platform/gfx/gl/glsl_gen.h"
 #include "platform/gfx/matrix_math.h"
 #include "tests/support/gfx_device.h"
 

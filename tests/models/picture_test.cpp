@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "demo/Options.h"
+#include "app/Options.h"
 #include "engine/vokModells.h"
 #include "tests/support/device_fixture.h"
 

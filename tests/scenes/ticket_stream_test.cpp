@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "demo/Random.h"
-#include "demo/TicketStream.h"
+#include "show/Random.h"
+#include "show/TicketStream.h"
 
 namespace {
 

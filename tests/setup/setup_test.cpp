@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "demo/Setup.h"
+#include "app/Setup.h"
 #include "platform/gfx/backend.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <thread>
 #include <tuple>
 
-#include "demo/Setup.h"
+#include "app/Setup.h"
 #include "platform/os/system.h"
 #include "tests/support/xvfb.h"
 

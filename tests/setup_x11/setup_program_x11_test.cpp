@@ -15,7 +15,7 @@
 #include <tuple>
 #include <vector>
 
-#include "demo/Setup.h"
+#include "app/Setup.h"
 #include "tests/support/xvfb.h"
 
 namespace {

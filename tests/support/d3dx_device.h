@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/gfx/backend.h"
-#include "platform/gfx/d3dx9.h"
+#include "platform/gfx/d3dx/d3dx9.h"
 #include "tests/support/gfx_device.h"
 
 #define EXPECT_FAILED(expr) EXPECT_TRUE(FAILED(expr))

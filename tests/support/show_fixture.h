@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "demo/Globals.h"
 #include "engine/vokEngine.h"
 #include "engine/vokResource.h"
 #include "platform/gfx/backend.h"
 #include "platform/os/window.h"
+#include "show/Globals.h"
 #include "tests/support/archive_builder.h"
 
 namespace vktest {

@@ -7,17 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "demo/Entry.h"
-#include "demo/Globals.h"
-#include "demo/Hooks.h"
-#include "demo/Parts.h"
-#include "demo/Random.h"
-#include "demo/Scenes.h"
-#include "demo/Show.h"
+#include "app/Entry.h"
 #include "engine/vokEngine.h"
 #include "engine/vokResource.h"
 #include "platform/gfx/backend.h"
 #include "platform/os/window.h"
+#include "show/Globals.h"
+#include "show/Hooks.h"
+#include "show/Parts.h"
+#include "show/Random.h"
+#include "show/Scenes.h"
+#include "show/Show.h"
 
 namespace vktest {
 

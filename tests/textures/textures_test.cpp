@@ -6,12 +6,12 @@
 #include <algorithm>
 #include <map>
 
-#include "demo/Textures.h"
 #include "engine/vokD3D.h"
 #include "engine/vokEngine.h"
 #include "engine/vokResource.h"
 #include "platform/gfx/backend.h"
 #include "platform/os/window.h"
+#include "show/Textures.h"
 #include "tests/support/archive_builder.h"
 
 using namespace vktest;

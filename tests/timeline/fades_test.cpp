@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "demo/Timeline.h"
+#include "show/Timeline.h"
 
 using namespace timeline;
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "demo/Options.h"
+#include "app/Options.h"
 #include "engine/vokResource.h"
 #include "engine/vokWater.h"
 #include "tests/support/device_fixture.h"

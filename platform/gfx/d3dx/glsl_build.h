@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/gfx/d3dx9.h"
+#include "platform/gfx/d3dx/d3dx9.h"
 
 namespace d3dx {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/gfx/d3dx9.h"
+#include "platform/gfx/d3dx/d3dx9.h"
 
 // ---------------------------------------------------------------------------
 // Types

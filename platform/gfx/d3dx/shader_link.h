@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/gfx/d3dx/d3dx9.h"
 #include "platform/gfx/d3dx/glsl_build.h"
-#include "platform/gfx/d3dx9.h"
 
 namespace d3dx {
 

@@ -1,7 +1,7 @@
 #pragma once
 // The sprite object, shared with the font (which draws through a sprite of its own).
 
-#include "platform/gfx/d3dx9.h"
+#include "platform/gfx/d3dx/d3dx9.h"
 
 namespace d3dx {
 

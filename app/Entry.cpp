@@ -1,0 +1,276 @@
+#include "app/Entry.h"
+
+#include <cstdio>
+#include <exception>
+#include <utility>
+
+#include "app/Options.h"
+#include "app/Playback.h"
+#include "app/Setup.h"
+#include "engine/vokEngine.h"
+#include "platform/gfx/backend.h"
+#include "platform/os/clock.h"
+#include "platform/os/system.h"
+#include "show/AssetWarnings.h"
+#include "show/Hooks.h"
+#include "show/Show.h"
+#include "show/Random.h"
+
+int ScreenWidth = 0;
+int ScreenHeight = 0;
+int ScreenRefresh = 0;
+bool FullScreenMode = false;
+bool VSyncMode = false;
+D3DMULTISAMPLE_TYPE MultiSampleMode = D3DMULTISAMPLE_NONE;
+D3DMULTISAMPLE_TYPE RequestedMultiSample = D3DMULTISAMPLE_NONE;  // --multisample
+std::string StartupMessage;
+
+const char* const ShowTitle = "Quorvanteplidusk";
+const char* const ArchiveFileName = "Quorvanteplidusk.vkr";
+const char* const MusicFileName = "Quorvanteplidusk.ogg";
+
+namespace {
+
+// The resolution of the "DEBUG" settings (--size changes it for small test runs).
+int DebugWidth = 1280;
+int DebugHeight = 720;
+// --fullscreen: that resolution in full screen, without the dialog (scripted launches).
+bool FullScreenOption = false;
+
+template <typename Routine, typename... Args>
+void Call(Routine Hook, Args&&... Arguments) {
+  if (Hook) Hook(std::forward<Args>(Arguments)...);
+}
+
+// Scene one's drawing until the show's scenes are plugged in: an empty black frame.
+void ClearToBlack(int) {
+  if (Engine && Engine->D3D) Engine->D3D->ClearTarget(0xFF000000u);
+}
+
+void NoMove(int) {}
+
+class TCursorRestore {
+ public:
+  TCursorRestore() = default;
+  ~TCursorRestore() { os::SetCursor(os::Cursor::Arrow); }
+  TCursorRestore(const TCursorRestore&) = delete;
+  TCursorRestore& operator=(const TCursorRestore&) = delete;
+};
+
+// Releases in the fixed order: the scenes' objects, the shared textures and the shaders all go
+// before the engine and its device wrapper.
+void Cleanup() {
+  FreeShowContent();
+  delete Engine;
+  Engine = nullptr;
+  // The player outlives the engine only to stop the sound cleanly at the very end.
+  Call(DemoHooks.FreeMusic);
+}
+
+}  // namespace
+
+void ReportFatal(const std::string& Text) {
+  os::MessageBox(nullptr, Text.empty() ? std::string("The show stopped on an unexpected error.") : Text, "Error",
+                 os::MB_OK | os::MB_ICONERROR);
+}
+
+namespace {
+
+// Runs one stage of a run; an exception it lets out is shown in the error box and makes the
+// run end with status 1. Returns what the stage returned, false after an exception.
+template <class Stage>
+bool Guarded(int& ExitCode, Stage&& Run) {
+  try {
+    return Run();
+  } catch (const std::exception& Error) {
+    ReportFatal(Error.what());
+  } catch (...) {
+    ReportFatal("");
+  }
+  ExitCode = 1;
+  return false;
+}
+
+}  // namespace
+
+bool HasSwitch(const std::string& Name) { return os::HasParamPrefix(Name); }
+
+void ShowStartupWarning(const std::string& Text) {
+  os::MessageBox(nullptr, Text + "\r Demo will be run with lower details.", ShowTitle, os::MB_OK);
+}
+
+void CheckPixelShader() {
+  LPDIRECT3D9 Direct3D = Direct3DCreate9(VokSdkVersion);
+  D3DCAPS9 Caps{};
+  if (!Direct3D || FAILED(Direct3D->GetDeviceCaps(0, D3DDEVTYPE_HAL, &Caps))) {
+    StartupMessage = "Error during GetDeviceCaps!";
+    ShowStartupWarning(StartupMessage);
+  } else {
+    PostEffectsAvailable = static_cast<DWORD>(Caps.PixelShaderVersion) >= D3DPS_VERSION(2, 0);
+    if (!PostEffectsAvailable) StartupMessage += "\r PixelShader 2.0 not supported.";
+  }
+  Direct3D.reset();
+}
+
+bool ChooseDisplayMode() {
+  CheckPixelShader();
+  // The post effects follow what the device really offers; the capability result is kept on
+  // every path rather than switched on regardless.
+  if (HasSwitch("DEBUG") || os::Headless() || FullScreenOption) {
+    // Without a display there is no dialog to ask; the "DEBUG" settings apply.
+    ScreenWidth = DebugWidth;
+    ScreenHeight = DebugHeight;
+    ScreenRefresh = 0;
+    MultiSampleMode = RequestedMultiSample;
+    FullScreenMode = false;
+    VSyncMode = false;
+    // What the dialog would have given for a full-screen choice; "NOVSYNC" still applies.
+    if (FullScreenOption && !os::Headless()) FullScreenMode = VSyncMode = true;
+    return true;
+  }
+  MultiSampleMode = RequestedMultiSample;
+  return RunSetupDialog();
+}
+
+void HideCursorInFullScreen() {
+  if (FullScreenMode) Engine->ShowCursor(false);
+}
+
+void FreeShowContent() {
+  Call(DemoHooks.FreePart1);
+  Call(DemoHooks.FreePart2);
+  Call(DemoHooks.FreePart3);
+  Call(DemoHooks.FreePart4);
+  Call(DemoHooks.FreePart5);
+  Call(DemoHooks.FreeTextures);
+  Call(DemoHooks.FreePostShaders);
+}
+
+void LoadShowContent(TvokD3D& D3D) {
+  try {
+    Call(DemoHooks.OpenResource, std::string(ArchiveFileName));
+    Call(DemoHooks.CreatePostTarget);
+    Call(DemoHooks.LoadTextures);
+    Call(DemoHooks.LoadPart2);
+    Call(DemoHooks.LoadPart3);
+    Call(DemoHooks.LoadPart4);
+    Call(DemoHooks.LoadPart5);
+    Call(DemoHooks.LoadPostShaders);
+    Call(DemoHooks.LoadPart1);
+    Call(DemoHooks.CloseResource);
+  } catch (...) {
+    Call(DemoHooks.FreeResource);
+    throw;
+  }
+  Call(DemoHooks.FreeResource);
+  D3D.SetProjection(D3D.Aspect, 0.1f, 1000.0f, SinglePi / 4.0f);
+}
+
+void LoadDemo() {
+  os::SetCursor(os::Cursor::Wait);
+  {
+    TCursorRestore Restore;
+    LoadShowContent(*Engine->D3D);
+    Call(DemoHooks.LoadMusic, Engine->Handle, std::string(MusicFileName));
+    os::Sleep(1000);
+  }
+  HideCursorInFullScreen();
+  Call(DemoHooks.PlayMusic);
+  Engine->ResetClock();
+}
+
+int PrepareDemo(TOptions& Options, TRunTools& Tools, TPlayback& Playback) {
+  // A capture renders headless (at a fixed rate: Playback).
+  if (!Options.CaptureFile.empty()) Options.Headless = true;
+  os::SetParams(Options.Switches);
+  os::SetHeadless(Options.Headless);
+  gx::SetBackendKind(Options.Backend == "recording" ? gx::BackendKind::Recording : gx::BackendKind::Gl);
+  if (Options.GfxDebug) gx::SetDebugOutput(true);
+  DebugWidth = Options.Width;
+  DebugHeight = Options.Height;
+  ResetAssetWarnings();
+  FullScreenOption = Options.FullScreen;
+  RequestedMultiSample = D3DMULTISAMPLE_TYPE(Options.MultiSample);
+
+  if (!os::Init()) {
+    std::fprintf(stderr, "%s: %s\n", ShowTitle, os::InitError().c_str());
+    return 1;
+  }
+  // An output that cannot be written is refused before anything is shown.
+  std::string ToolError;
+  if (!Tools.Start(Options, ToolError)) {
+    std::fprintf(stderr, "%s: %s\n", ShowTitle, ToolError.c_str());
+    os::Shutdown();
+    return 1;
+  }
+  if (!ChooseDisplayMode()) {
+    os::Shutdown();
+    return 0;
+  }
+  // The seed is kept: the show-maker controls start the same show over.
+  if (!Options.HasSeed) Options.Seed = os::TimeGetTime();
+  if (!Playback.Prepare(Options, ScreenWidth, ScreenHeight, ToolError)) {
+    std::fprintf(stderr, "%s: %s\n", ShowTitle, ToolError.c_str());
+    os::Shutdown();
+    return 1;
+  }
+  return -1;
+}
+
+bool CreateAndLoadDemo(const TOptions& Options, TRunTools& Tools, TPlayback& Playback, int& ExitCode) {
+  return Guarded(ExitCode, [&] {
+    Randomize(Options.Seed);
+    Engine = new TvokEngine(nullptr, ScreenWidth, ScreenHeight, ScreenRefresh, true, ShowTitle,
+                            DemoHooks.MovePart1 ? DemoHooks.MovePart1 : NoMove,
+                            DemoHooks.RenderPart1 ? DemoHooks.RenderPart1 : ClearToBlack, FullScreenMode, true, true,
+                            false, VSyncMode, true, MultiSampleMode, 0);
+    Engine->ShowFps = HasSwitch("SHOWFPS");
+    Tools.Attach(*Engine);
+    Playback.Attach(*Engine);
+    if (!Engine->Ok) {
+      os::MessageBox(nullptr, Engine->ErrorText, "Error", os::MB_OK);
+      ExitCode = 1;
+      return false;
+    }
+    LoadDemo();
+    if (Options.Strict && AssetWarningCount() > 0) {
+      std::fprintf(stderr, "%s: --strict: %d asset%s could not be used (see the warnings above)\n", ShowTitle,
+                   AssetWarningCount(), AssetWarningCount() == 1 ? "" : "s");
+      ExitCode = 1;
+      return false;
+    }
+    Playback.Begin(*Engine);
+    return true;
+  });
+}
+
+int FinishDemo(TRunTools& Tools, int ExitCode) {
+  Guarded(ExitCode, [] {
+    Cleanup();
+    return true;
+  });
+  std::string Problems;
+  if (!Tools.Finish(Problems)) {
+    std::fprintf(stderr, "%s: %s\n", ShowTitle, Problems.c_str());
+    if (ExitCode == 0) ExitCode = 1;
+  }
+  os::Shutdown();
+  return ExitCode;
+}
+
+int RunDemo(const TOptions& Given) {
+  TOptions Options = Given;
+  TRunTools Tools;
+  TPlayback Playback;
+  const int Early = PrepareDemo(Options, Tools, Playback);
+  if (Early >= 0) return Early;
+  int ExitCode = 0;
+  if (CreateAndLoadDemo(Options, Tools, Playback, ExitCode)) {
+    Guarded(ExitCode, [&] {
+      Engine->Run();
+      if (const int Status = Playback.End(Engine)) ExitCode = Status;
+      return true;
+    });
+  }
+  return FinishDemo(Tools, ExitCode);
+}

@@ -1,0 +1,72 @@
+#include "platform/gfx/gl/objects.h"
+
+namespace gx {
+
+void GlShared::DropProgramsOf(std::uint64_t serial) {
+  for (auto it = programs.begin(); it != programs.end();) {
+    if (it->first.pixelShader == serial || it->first.vertexShader == serial) {
+      cache.ForgetProgram(it->second->id);
+      if (it->second->id) glDeleteProgram(it->second->id);
+      it = programs.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+GlShared::~GlShared() {
+  if (!context) return;
+  context->MakeCurrent();
+  for (auto& p : programs)
+    if (p.second->id) glDeleteProgram(p.second->id);
+  shaders.Clear();
+}
+
+void DeleteTarget(GlShared& gl, GlTarget& t) {
+  if (gl.drawing == &t) gl.drawing = nullptr;
+  for (GLuint* fbo : {&t.fbo, &t.msFbo})
+    if (*fbo) {
+      gl.cache.ForgetFramebuffer(*fbo);
+      glDeleteFramebuffers(1, fbo);
+      *fbo = 0;
+    }
+  for (GLuint* buffer : {&t.msColor, &t.ownDepth})
+    if (*buffer) {
+      glDeleteRenderbuffers(1, buffer);
+      *buffer = 0;
+    }
+}
+
+GlTexture::~GlTexture() {
+  if (!gl) return;
+  gl->Current();
+  for (auto& t : targets) DeleteTarget(*gl, t);
+  gl->cache.ForgetTexture(name);
+  glDeleteTextures(1, &name);
+}
+
+GlSurface::~GlSurface() {
+  if (!gl) return;
+  gl->Current();
+  DeleteTarget(*gl, target);
+  if (texture) {
+    gl->cache.ForgetTexture(texture);
+    glDeleteTextures(1, &texture);
+  }
+  if (renderbuffer) glDeleteRenderbuffers(1, &renderbuffer);
+}
+
+GlBuffer::~GlBuffer() {
+  if (!gl) return;
+  gl->Current();
+  gl->cache.ForgetBuffer(name);
+  glDeleteBuffers(1, &name);
+}
+
+GlShaderTag::~GlShaderTag() {
+  if (!gl) return;
+  gl->Current();
+  gl->DropProgramsOf(serial);
+}
+
+}  // namespace gx

@@ -1,0 +1,79 @@
+#pragma once
+// What the gl backend hangs on the front end's resources, and the context-wide
+// state those objects need when they are deleted (possibly after the device).
+
+#include "platform/gfx/gl/flavour.h"
+
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/gfx/gl/context.h"
+#include "platform/gfx/gl/program_cache.h"
+#include "platform/gfx/gl/state_cache.h"
+#include "platform/gfx/gl/translate.h"
+#include "platform/gfx/resources.h"
+
+namespace gx {
+
+struct GlShared {
+  std::unique_ptr<GlContext> context;
+  GlStateCache cache;
+  std::unordered_map<ProgramKey, std::unique_ptr<GlProgram>, ProgramKeyHash> programs;
+  ShaderCache shaders;  // the stages the programs are linked from
+  std::uint64_t programsCompiled = 0;
+  struct GlTarget* drawing = nullptr;  // the target drawn into last (resolved when left)
+
+  void Current() { context->MakeCurrent(); }
+  void DropProgramsOf(std::uint64_t shaderSerial);
+  ~GlShared();
+};
+
+// A framebuffer with one colour attachment and whichever depth buffer was last attached. With
+// multisampling the drawing goes to a multisampled twin (msFbo, its colour in msColor, the depth
+// buffer attached there) and is resolved into fbo before anything reads it.
+struct GlTarget {
+  GLuint fbo = 0;
+  std::uint64_t depthSerial = ~0ull;
+  // GL ES: WebGL 2 wants every attachment of one size, so a target smaller or larger than the
+  // depth surface set with it gets a depth buffer of its own size instead (not shared).
+  GLuint ownDepth = 0;
+  GLuint msFbo = 0, msColor = 0;
+  GLsizei width = 0, height = 0;
+  bool unresolved = false;  // the twin holds drawing that fbo has not got yet
+};
+void DeleteTarget(GlShared& gl, GlTarget& t);
+
+struct GlTexture final : GpuObject {
+  std::shared_ptr<GlShared> gl;
+  GLuint name = 0;
+  GLenum target = GL_TEXTURE_2D;
+  GlTextureFormat format;
+  std::vector<GlTarget> targets;  // per face and level, for render targets
+  ~GlTexture() override;
+};
+
+struct GlSurface final : GpuObject {
+  std::shared_ptr<GlShared> gl;
+  GLuint texture = 0;       // the back buffer's colour
+  GLuint renderbuffer = 0;  // a depth-stencil surface (multisampled when the device is)
+  bool stencil = false;
+  GLenum depthFormat = 0;   // a depth-stencil surface's internal format
+  GlTarget target;          // the back buffer's framebuffer
+  ~GlSurface() override;
+};
+
+struct GlBuffer final : GpuObject {
+  std::shared_ptr<GlShared> gl;
+  GLuint name = 0;
+  GLsizeiptr size = 0;
+  ~GlBuffer() override;
+};
+
+struct GlShaderTag final : GpuObject {
+  std::shared_ptr<GlShared> gl;
+  std::uint64_t serial = 0;
+  ~GlShaderTag() override;
+};
+
+}  // namespace gx

@@ -1,0 +1,392 @@
+#include "show/Globals.h"
+
+#include "show/AssetWarnings.h"
+
+#include <cmath>
+
+#include "engine/vokResource.h"
+#include "platform/os/clock.h"
+#include "show/Trace.h"
+
+// ---- Shared scene state (values as the show starts) ------------------------------------------
+
+uint32_t StepStart = 0;
+uint32_t SceneStart = 0;
+int CurrentScene = 1;
+int Step = 0;
+int FrameCount = 0;
+
+TvokSprite* FlashSprite = nullptr;
+TvokSprite* FadeSprite = nullptr;
+D3DLIGHT9 SceneLight{};
+D3DXVECTOR3 LightSource{0.0f, 0.0f, 0.0f};
+
+TzanObjectSet* TicketSet = nullptr;
+TzanObject* TicketPlane = nullptr;
+TzanObject* FogPlane = nullptr;
+TWaterEffect* WaterEffect = nullptr;
+std::vector<uint8_t> WaterCubeData;
+TzanObjectSet* PoolSet = nullptr;
+
+// ---- Post-processing ----------------------------------------------------------------------
+
+bool PostEffectsAvailable = false;
+uint8_t PostEffect = 0;
+float BlurLevel = 4.0f;
+float DreamLevel = 3.0f;
+int DreamCount = 12;
+float GhostLevel = 0.0f;
+
+LPDIRECT3DPIXELSHADER9 BlurPS, DreamPS, Dream2PS, GhostDreamPS, ContrastDreamPS;
+LPD3DXCONSTANTTABLE BlurConstants, DreamConstants, Dream2Constants, GhostDreamConstants, ContrastDreamConstants;
+LPD3DXEFFECT RadialBlurEffect;
+D3DXHANDLE RadialBlurTechnique = nullptr;
+D3DXMATRIX RadialBlurMatrix;
+TvokRenderTarget* PostTarget = nullptr;
+bool PostCapturing = false;
+
+namespace {
+
+const LPDIRECT3DDEVICE9 NoDevice;
+
+const LPDIRECT3DDEVICE9& DeviceRef() { return (Engine && Engine->D3D) ? Engine->D3D->Device : NoDevice; }
+IDirect3DDevice9* Device() { return DeviceRef().get(); }
+
+// The text of a D3DX error buffer, on one line.
+std::string ErrorsText(const LPD3DXBUFFER& Errors) {
+  if (!Errors) return "";
+  std::string Text(static_cast<const char*>(Errors->GetBufferPointer()), Errors->GetBufferSize());
+  while (!Text.empty() && (Text.back() == '\n' || Text.back() == '\0' || Text.back() == ' ')) Text.pop_back();
+  for (char& C : Text)
+    if (C == '\n') C = ' ';
+  return Text;
+}
+
+// One row of the shader table: compile the entry, keep its constant table, make the shader.
+void LoadPixelShader(const char* EntryName, const char* Function, LPDIRECT3DPIXELSHADER9& Shader,
+                     LPD3DXCONSTANTTABLE& Constants) {
+  IDirect3DDevice9* Dev = Device();
+  if (!Dev || !Resource) return;
+  if (!Resource->ReadByName(EntryName, ResourceData) || !ResourceData.Data) {
+    WarnMissingEntry(EntryName);
+    return;
+  }
+  LPD3DXBUFFER Code;
+  LPD3DXBUFFER Errors;
+  if (FAILED(D3DXCompileShader(static_cast<const char*>(ResourceData.Data), ResourceData.Size, nullptr, nullptr,
+                               Function, "ps_2_0", 0, &Code, &Errors, &Constants)) ||
+      !Code) {
+    const std::string Why = ErrorsText(Errors);
+    EntryWarning(EntryName, "the shader does not compile" + (Why.empty() ? std::string() : ": " + Why));
+    Code.reset();
+    return;
+  }
+  Shader.reset();
+  if (FAILED(Dev->CreatePixelShader(static_cast<const DWORD*>(Code->GetBufferPointer()), Shader))) {
+    Shader.reset();
+    EntryWarning(EntryName, "the device refused the shader");
+    os::Sleep(1);
+  }
+  Code.reset();
+}
+
+// Sets a float constant by name when the shader's table exists.
+void SetFloatConstant(const LPD3DXCONSTANTTABLE& Table, const char* Name, float Value) {
+  if (Table) Table->SetFloat(DeviceRef(), Name, Value);
+}
+
+void SetIntConstant(const LPD3DXCONSTANTTABLE& Table, const char* Name, int Value) {
+  if (Table) Table->SetInt(DeviceRef(), Name, Value);
+}
+
+void SelectPixelShader(const LPDIRECT3DPIXELSHADER9& Shader) {
+  if (IDirect3DDevice9* Dev = Device()) Dev->SetPixelShader(Shader);
+}
+
+}  // namespace
+
+void CreatePostTarget() {
+  TvokD3D* D3D = Engine->D3D;
+  delete PostTarget;
+  PostTarget = new TvokRenderTarget(D3D, D3D->Width, D3D->Height);
+  // The upper 8 % of the captured picture is cut off and the rest stretched over the screen.
+  PostTarget->SetTexCoords(0, 0.08f, 1, 1);
+  // SetRect puts the far edges on Width - 1 and Height - 1, and pixel centres of
+  // pre-transformed vertices lie on whole coordinates, so a rectangle of the screen's size leaves
+  // the last column and row undrawn. While a post effect runs nothing else draws there, and they
+  // would keep whatever the back buffer last held (scene one's last picture, through scenes two
+  // to four). One pixel more each way covers them; the picture is stretched by 1/Width more.
+  PostTarget->SetRect(0, 0, D3D->Width + 1, D3D->Height + 1);
+}
+
+void LoadBlurShader() { LoadPixelShader("pshBlur", "BlurShader", BlurPS, BlurConstants); }
+void LoadDreamShader() { LoadPixelShader("pshDream", "DreamShader", DreamPS, DreamConstants); }
+void LoadDream2Shader() { LoadPixelShader("pshDream2", "Dream2Shader", Dream2PS, Dream2Constants); }
+void LoadGhostDreamShader() {
+  LoadPixelShader("pshGhostDream", "GhostDreamShader", GhostDreamPS, GhostDreamConstants);
+}
+void LoadContrastDreamShader() {
+  LoadPixelShader("pshContrastDream", "ContrastDreamShader", ContrastDreamPS, ContrastDreamConstants);
+}
+
+void LoadRadialBlur() {
+  RadialBlurEffect.reset();
+  D3DXMatrixIdentity(&RadialBlurMatrix);
+  if (!Device() || !Resource) return;
+  if (!Resource->ReadByName("fxRadialBlur", ResourceData) || !ResourceData.Data) {
+    WarnMissingEntry("fxRadialBlur");
+    return;
+  }
+  LPD3DXBUFFER Errors;
+  GxD3DXTakeLastError();
+  if (FAILED(D3DXCreateEffect(DeviceRef(), ResourceData.Data, ResourceData.Size, nullptr, nullptr, 0, nullptr,
+                              &RadialBlurEffect, &Errors)) ||
+      !RadialBlurEffect) {
+    const std::string Why = ErrorsText(Errors);
+    EntryWarning("fxRadialBlur", "the effect cannot be used: " +
+                                     (Why.empty() ? D3DXFailureReason(D3DXERR_INVALIDDATA, ResourceData.Size) : Why));
+    RadialBlurEffect.reset();
+    return;
+  }
+  // Made, but a pass whose shader the device refused is left out of its technique.
+  const std::string Refused = GxD3DXTakeLastError();
+  RadialBlurEffect->FindNextValidTechnique(nullptr, &RadialBlurTechnique);
+  if (!RadialBlurTechnique)
+    EntryWarning("fxRadialBlur", "the effect has no technique the device can run" + (Refused.empty() ? "" : " (" + Refused + ")"));
+  else if (!Refused.empty())
+    EntryWarning("fxRadialBlur", "the effect cannot be used as written: " + Refused);
+  RadialBlurEffect->SetTechnique(RadialBlurTechnique);
+  RadialBlurEffect->SetMatrix("tTex", &RadialBlurMatrix);
+}
+
+void LoadPostShaders() {
+  LoadBlurShader();
+  LoadDreamShader();
+  LoadDream2Shader();
+  LoadGhostDreamShader();
+  LoadContrastDreamShader();
+  LoadRadialBlur();
+}
+
+void FreePostShaders() {
+  BlurPS.reset();
+  BlurConstants.reset();
+  DreamPS.reset();
+  DreamConstants.reset();
+  Dream2PS.reset();
+  Dream2Constants.reset();
+  GhostDreamPS.reset();
+  GhostDreamConstants.reset();
+  ContrastDreamPS.reset();
+  ContrastDreamConstants.reset();
+  RadialBlurEffect.reset();
+  RadialBlurTechnique = nullptr;
+}
+
+void ApplyBlurShader(float Level) {
+  SetFloatConstant(BlurConstants, "fBlurLevel", Level);
+  SelectPixelShader(BlurPS);
+}
+
+void ApplyDreamShader() {
+  SetFloatConstant(DreamConstants, "fDreamLevel", DreamLevel);
+  SelectPixelShader(DreamPS);
+}
+
+void ApplyDream2Shader() {
+  SetFloatConstant(Dream2Constants, "fDreamLevel", DreamLevel);
+  SetIntConstant(Dream2Constants, "iDreamCount", DreamCount);
+  SelectPixelShader(Dream2PS);
+}
+
+void ApplyGhostDreamShader() {
+  SetFloatConstant(GhostDreamConstants, "fDreamLevel", DreamLevel);
+  SetFloatConstant(GhostDreamConstants, "fGhostLevel", GhostLevel);
+  SelectPixelShader(GhostDreamPS);
+}
+
+void ApplyContrastDreamShader() {
+  SetFloatConstant(ContrastDreamConstants, "fDreamLevel", DreamLevel);
+  SelectPixelShader(ContrastDreamPS);
+}
+
+// ---- Frame prologue and epilogue ------------------------------------------------------------
+
+void BeginSceneFrame() {
+  IDirect3DDevice9* Dev = Device();
+  PostCapturing = false;
+  if (!Dev) return;
+  const DWORD Flags = (ShadowVolume && ShadowVolume->ClearStencil) ? (D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL)
+                                                                    : D3DCLEAR_ZBUFFER;
+  Dev->Clear(0, nullptr, Flags, 0, 1.0f, 0);
+  Engine->D3D->UpdateView();
+  if (PostEffectsAvailable && PostEffect != 0 && FrameCount >= 3 && PostTarget)
+    PostCapturing = SUCCEEDED(PostTarget->BeginRender());
+}
+
+void EndSceneFrame() {
+  // Only a capture this frame started is drawn back: without one the post texture holds an
+  // old (or the first, transparent black) picture, which would cover the frame just drawn.
+  if (PostCapturing && PostEffectsAvailable && PostEffect != 0) {
+    PostTarget->EndRender();
+    switch (PostEffect) {
+      case 1: ApplyBlurShader(BlurLevel); break;
+      case 2: ApplyDreamShader(); break;
+      case 3: ApplyDream2Shader(); break;
+      case 4: ApplyGhostDreamShader(); break;
+      case 5: ApplyContrastDreamShader(); break;
+      default: break;
+    }
+    PostTarget->Draw();
+    SelectPixelShader(nullptr);
+  } else if (PostCapturing) {
+    // The selection was switched off inside the frame: just go back to the screen.
+    PostTarget->EndRender();
+  }
+  PostCapturing = false;
+  ++FrameCount;
+}
+
+void ResetSceneState() {
+  StepStart = 0;
+  SceneStart = 0;
+  CurrentScene = 1;
+  Step = 0;
+  FrameCount = 0;
+  PostEffect = 0;
+  BlurLevel = 4.0f;
+  DreamLevel = 3.0f;
+  DreamCount = 12;
+  GhostLevel = 0.0f;
+  PostCapturing = false;
+}
+
+// ---- Scene timeline -------------------------------------------------------------------------
+
+bool BeginFirstFrame(int Scene) {
+  if (Step != 0) return false;
+  CurrentScene = Scene;
+  Step = 1;
+  return true;
+}
+
+void StartSceneClock() {
+  SceneStart = Engine->Time;
+  StepStart = Engine->Time;
+}
+
+uint32_t SceneTime() { return Engine->Time - SceneStart; }
+uint32_t StepTime() { return Engine->Time - StepStart; }
+
+timeline::TStepAdvance AdvanceSceneStep(std::span<const uint32_t> StepEnd, TvokFrameProc NextMove,
+                                        TvokFrameProc NextRender) {
+  auto Result = timeline::AdvanceStep(Step, StepStart, SceneStart, Engine->Time, StepEnd);
+  if (Result == timeline::TStepAdvance::HandOver) Engine->SetScene(NextMove, NextRender);
+  return Result;
+}
+
+void SetLayerAlpha(TvokSprite* Layer, uint8_t Alpha) {
+  if (Layer) Layer->SetAlpha(Alpha);
+}
+
+void FadeOutLayer(TvokSprite* Layer, uint32_t D, double K) { SetLayerAlpha(Layer, timeline::FadeOutAlpha(D, K)); }
+void ShortFlashLayer(TvokSprite* Layer, uint32_t D) { SetLayerAlpha(Layer, timeline::ShortFlashAlpha(D)); }
+void FadeInLayer(TvokSprite* Layer, uint32_t D, double K) { SetLayerAlpha(Layer, timeline::FadeInAlpha(D, K)); }
+
+void DrawLayer(TvokSprite* Layer) {
+  if (Layer && Layer->Alpha > 0) Layer->Draw();
+}
+
+void BeatFlash(timeline::TBeatFlash& Beat) {
+  uint8_t Alpha = 0;
+  if (Beat.Update(Engine->Time, StepStart, Alpha)) SetLayerAlpha(FlashSprite, Alpha);
+}
+
+// ---- Light and fog --------------------------------------------------------------------------
+
+namespace {
+
+struct TSceneLightValues {
+  float Diffuse;
+  D3DXVECTOR3 Direction;
+};
+
+TSceneLightValues SceneLightValues(int Scene) {
+  const float Cos30 = static_cast<float>(std::cos(static_cast<double>(DegToRad(30))));
+  const float Sin30 = static_cast<float>(std::sin(static_cast<double>(DegToRad(30))));
+  switch (Scene) {
+    case 1: return {1.0f, {1.0f, -3.0f, 0.0f}};  // (cos 0, -3, sin 0)
+    case 2: return {0.5f, {Cos30, -0.7f, Sin30}};
+    case 3: return {1.0f, {1.5f, 0.5f, 1.5f}};
+    case 4: return {0.5f, {Cos30, -0.7f, Sin30}};
+    default: return {1.0f, {Cos30, -0.7f, Sin30}};
+  }
+}
+
+}  // namespace
+
+void SetupLight(int Scene) {
+  IDirect3DDevice9* Dev = Device();
+  if (!Dev) return;
+  Dev->SetRenderState(D3DRS_LIGHTING, TRUE);
+  Dev->SetRenderState(D3DRS_AMBIENT, 0x00FFFFFF);
+  const TSceneLightValues Values = SceneLightValues(Scene);
+  SceneLight = D3DLIGHT9{};
+  SceneLight.Type = D3DLIGHT_DIRECTIONAL;
+  SceneLight.Diffuse = D3DCOLORVALUE{Values.Diffuse, Values.Diffuse, Values.Diffuse, 0.0f};
+  SceneLight.Specular = D3DCOLORVALUE{0.0f, 0.0f, 0.0f, 0.0f};
+  SceneLight.Ambient = D3DCOLORVALUE{1.0f, 1.0f, 1.0f, 0.0f};
+  SceneLight.Range = 100.0f;
+  LightSource = Values.Direction;
+  D3DXVECTOR3 Direction;
+  D3DXVec3Normalize(&Direction, &LightSource);
+  SceneLight.Direction.x = Direction.x;
+  SceneLight.Direction.y = Direction.y;
+  SceneLight.Direction.z = Direction.z;
+  Dev->SetLight(0, &SceneLight);
+  Dev->LightEnable(0, TRUE);
+}
+
+void SetupFog(int Scene) {
+  float Start, End;
+  switch (Scene) {
+    case 1: Start = 50.0f; End = 75.0f; break;
+    case 2: Start = 40.0f; End = 60.0f; break;
+    case 3: Start = 20.0f; End = 30.0f; break;
+    case 4: Start = 40.0f; End = 60.0f; break;
+    default: return;  // scene five has no fog
+  }
+  IDirect3DDevice9* Dev = Device();
+  if (!Dev) return;
+  Dev->SetRenderState(D3DRS_RANGEFOGENABLE, TRUE);
+  Dev->SetRenderState(D3DRS_FOGCOLOR, 0xFF000000);
+  Dev->SetRenderState(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+  Dev->SetRenderState(D3DRS_FOGSTART, FloatAsDWord(Start));
+  Dev->SetRenderState(D3DRS_FOGEND, FloatAsDWord(End));
+}
+
+// ---- Trace ----------------------------------------------------------------------------------
+
+void AppendShowTrace(std::string& Json) {
+  TraceInt(Json, "scene", CurrentScene);
+  TraceInt(Json, "step", Step);
+  TraceInt(Json, "flash", FlashSprite ? FlashSprite->Alpha : 0);
+  TraceInt(Json, "fade", FadeSprite ? FadeSprite->Alpha : 0);
+  TraceInt(Json, "post_effect", PostEffect);
+  TraceNumber(Json, "blur_level", BlurLevel);
+  const TvokD3D* D3D = Engine ? Engine->D3D : nullptr;
+  const D3DXVECTOR3 Zero{0.0f, 0.0f, 0.0f};
+  const D3DXVECTOR3& Pos = D3D ? D3D->CameraPosition : Zero;
+  const D3DXVECTOR3& Target = D3D ? D3D->CameraTarget : Zero;
+  const D3DXVECTOR3& Rot = D3D ? D3D->CameraRotation : Zero;
+  TraceVec3(Json, "cam_pos", Pos.x, Pos.y, Pos.z);
+  TraceVec3(Json, "cam_target", Target.x, Target.y, Target.z);
+  TraceVec3(Json, "cam_rot", Rot.x, Rot.y, Rot.z);
+  TraceInt(Json, "frame_count", FrameCount);
+}
+
+namespace {
+// Every traced frame carries the show's state; the appender list is built on first use,
+// so registering from here is safe whatever the order of start-up.
+const bool ShowTraceRegistered = (AddTraceAppender(AppendShowTrace), true);
+}  // namespace

@@ -1,0 +1,149 @@
+#pragma once
+// What the five scenes share: the scene clock and step state, the two full-screen colour
+// layers, the light, the post-processing shaders and their selection, and the routines every
+// scene runs the same way (first frame, step advance and hand-over, fades, beat flash, the
+// frame prologue and epilogue, light and fog set-up).
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/vokD3D.h"
+#include "engine/vokEngine.h"
+#include "engine/vokRenderTarget.h"
+#include "engine/vokSprite.h"
+#include "platform/gfx/d3d9.h"
+#include "platform/gfx/d3dx/d3dx9.h"
+#include "show/Show.h"
+#include "show/Timeline.h"
+
+#if __has_include("show/Textures.h")
+#include "show/Textures.h"
+#endif
+
+class TzanObject;
+class TzanObjectSet;
+class TWaterEffect;
+
+// ---- Shared scene state -------------------------------------------------------------------
+
+extern uint32_t StepStart;   // engine time at which the current step began
+extern uint32_t SceneStart;  // engine time of the running scene's first frame
+extern int CurrentScene;     // scene whose first frame was done last (1..5); render guard
+extern int Step;             // step of the running scene; 0 = first frame not done yet
+extern int FrameCount;       // frames whose render routine reached the epilogue; never reset
+
+// Puts the shared scene state and the post-effect selection back as a fresh process starts
+// with them, so the show can run again in the same process (seeking, restarts, tests).
+void ResetSceneState();
+
+// ---- Shared objects ------------------------------------------------------------------------
+
+extern TvokSprite* FlashSprite;  // white layer: flashes
+extern TvokSprite* FadeSprite;   // black layer: fades from and to black
+extern D3DLIGHT9 SceneLight;
+extern D3DXVECTOR3 LightSource;
+
+// Created by scene two, used by scenes two to four.
+extern TzanObjectSet* TicketSet;
+extern TzanObject* TicketPlane;
+extern TzanObject* FogPlane;
+// Scene one's water and pool.
+extern TWaterEffect* WaterEffect;
+extern std::vector<uint8_t> WaterCubeData;  // a copy of "WaterCube": the read buffer is reused
+extern TzanObjectSet* PoolSet;
+
+// ---- Post-processing ----------------------------------------------------------------------
+
+// PostEffectsAvailable (pixel shader 2.0 present) is set at start-up: show/Show.h.
+
+// The effect at the end of each frame: 0 none, 1 blur, 2 dream, 3 second dream,
+// 4 ghost dream, 5 contrast dream.
+extern uint8_t PostEffect;
+extern float BlurLevel;   // "fBlurLevel" of effect 1
+extern float DreamLevel;  // "fDreamLevel" of effects 2 to 5
+extern int DreamCount;    // "iDreamCount" of effect 3
+extern float GhostLevel;  // "fGhostLevel" of effect 4
+
+extern LPDIRECT3DPIXELSHADER9 BlurPS, DreamPS, Dream2PS, GhostDreamPS, ContrastDreamPS;
+extern LPD3DXCONSTANTTABLE BlurConstants, DreamConstants, Dream2Constants, GhostDreamConstants,
+    ContrastDreamConstants;
+extern LPD3DXEFFECT RadialBlurEffect;
+extern D3DXHANDLE RadialBlurTechnique;
+extern D3DXMATRIX RadialBlurMatrix;  // value of "tTex"
+extern TvokRenderTarget* PostTarget;  // the frame capture; lives to the end of the process
+
+void CreatePostTarget();
+// Compiles the five shaders and the radial blur from the open archive, whether or not
+// PostEffectsAvailable is set. A missing entry or a compile error leaves that one nil.
+void LoadPostShaders();
+void LoadBlurShader();
+void LoadDreamShader();
+void LoadDream2Shader();
+void LoadGhostDreamShader();
+void LoadContrastDreamShader();
+void LoadRadialBlur();
+void FreePostShaders();
+
+void ApplyBlurShader(float Level);
+void ApplyDreamShader();
+void ApplyDream2Shader();
+void ApplyGhostDreamShader();
+void ApplyContrastDreamShader();
+
+// ---- Frame prologue and epilogue ------------------------------------------------------------
+
+// Depth clear, view matrix, and the start of the capture when a post effect is selected
+// (never during the first three frames of the show).
+void BeginSceneFrame();
+// Ends the capture, draws it back through the selected shader, deselects the shader, and
+// counts the frame.
+void EndSceneFrame();
+// True between a prologue that started the capture and its epilogue.
+extern bool PostCapturing;
+
+// ---- Scene timeline -------------------------------------------------------------------------
+
+// Render guard: a render routine draws only while its scene is the current one.
+inline bool SceneIsCurrent(int Scene) { return CurrentScene == Scene; }
+
+// First frame of a scene: true once (Step = 0), after making the scene current and Step 1.
+// The scene then does its own set-up and calls StartSceneClock.
+bool BeginFirstFrame(int Scene);
+// SceneStart and StepStart := Time.
+void StartSceneClock();
+
+// Time - SceneStart and Time - StepStart, unsigned.
+uint32_t SceneTime();
+uint32_t StepTime();
+
+// The step advance with the scene's StepEnd table (entry k-1 = end of step k); on the
+// hand-over it installs the next scene's routines. NextStep leaves the new step in Step for
+// the scene's one-time changes.
+timeline::TStepAdvance AdvanceSceneStep(std::span<const uint32_t> StepEnd, TvokFrameProc NextMove,
+                                        TvokFrameProc NextRender);
+
+// Layer alphas: each frame's value through SetAlpha; a nil layer is ignored.
+void SetLayerAlpha(TvokSprite* Layer, uint8_t Alpha);
+// 255 - Round(D / K), 0 when negative.
+void FadeOutLayer(TvokSprite* Layer, uint32_t D, double K = 1.0);
+// 200 - Round(D), 0 when negative.
+void ShortFlashLayer(TvokSprite* Layer, uint32_t D);
+// Round(D / K), 255 when larger.
+void FadeInLayer(TvokSprite* Layer, uint32_t D, double K = 1.0);
+// Draws a layer only while its alpha is above 0.
+void DrawLayer(TvokSprite* Layer);
+
+// The beat flash on FlashSprite: a flash 231 ms after the step start (of the step in which
+// Beat.BeatHold was last set), then every 923 ms, each fading out in 255 ms.
+void BeatFlash(timeline::TBeatFlash& Beat);
+
+// Light and fog of a scene (1..5); scene five has no fog set-up.
+void SetupLight(int Scene);
+void SetupFog(int Scene);
+
+// The show's state after a frame as JSON fields, each preceded by a comma:
+// ,"scene":..,"step":..,"flash":..,"fade":..,"post_effect":..,"blur_level":..,
+// "cam_pos":[..],"cam_target":[..],"cam_rot":[..],"frame_count":..
+void AppendShowTrace(std::string& Json);

@@ -1,0 +1,114 @@
+#include "show/Music.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "engine/vokBassPlayer.h"
+#include "platform/audio/audio.h"
+#include "platform/audio/decoder.h"
+#include "show/AssetWarnings.h"
+#include "show/Timeline.h"
+
+#include <algorithm>
+
+TvokBassPlayer* MusicPlayer = nullptr;
+uint32_t MusicChannel = 0;
+
+namespace {
+
+const char* const NotRegular = "not a regular file";
+
+// Why the music file cannot be played, before the player tries it: a FIFO or a device would
+// block the decoder's open, and "Not supported music file." would hide a permission problem.
+std::string UnreadableReason(const std::string& FileName) {
+  const int Fd = ::open(FileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (Fd < 0) return std::strerror(errno);
+  struct stat St {};
+  const bool Regular = fstat(Fd, &St) == 0 && S_ISREG(St.st_mode);
+  ::close(Fd);
+  return Regular ? std::string() : std::string(NotRegular);
+}
+
+// A music file that ends before the show does (a download cut short, another piece of music)
+// would leave the rest of the show silent without a word. The decoders know a file's length
+// from its headers and last page, so this costs an open, not a decode.
+void WarnIfShorterThanTheShow(const std::string& FileName) {
+  std::unique_ptr<audio::Decoder> Decoder = audio::OpenStreamDecoder(FileName, audio::kDefaultRate);
+  if (!Decoder) Decoder = audio::OpenModuleDecoder(FileName, audio::kDefaultRate, false);
+  if (!Decoder || Decoder->LengthFrames() == 0) return;
+  const uint64_t LengthMs = Decoder->LengthFrames() * 1000 / audio::kDefaultRate;
+  // A second's grace: the last fade may outlast the last note.
+  if (LengthMs + 1000 >= ShowEndTime) return;
+  char Reason[160];
+  std::snprintf(Reason, sizeof Reason, "the music lasts %.1f s, the show %.1f s; the rest of the show is silent",
+                double(LengthMs) / 1000.0, double(ShowEndTime) / 1000.0);
+  AssetWarning(FileName, Reason);
+}
+
+}  // namespace
+
+void LoadMusic(HWND Window, const std::string& FileName) {
+  MusicPlayer = new TvokBassPlayer(Window);
+  // Without an audio device the show is silent by design and says nothing about it; a music file
+  // that cannot be played is the show maker's to know about.
+  const bool HaveOutput = MusicPlayer->Ok;
+  const std::string Unreadable = UnreadableReason(FileName);
+  const bool Blocking = Unreadable == NotRegular;
+  if (Blocking || !MusicPlayer->Load(MusicChannel, FileName)) {
+    // Without an output the player refuses every file; the decoders alone still tell a file
+    // that could never play, which the show maker should hear about on any machine.
+    const bool Decodable = !HaveOutput && Unreadable.empty() &&
+                           (audio::OpenStreamDecoder(FileName, 44100) || audio::OpenModuleDecoder(FileName, 44100, false));
+    if (!Unreadable.empty())
+      AssetWarning(FileName, Unreadable + "; the show goes on without music");
+    else if (!Decodable)
+      AssetWarning(FileName, "not a music file the player can decode; the show goes on without music");
+  } else {
+    WarnIfShorterThanTheShow(FileName);
+  }
+  MusicPlayer->SetVolume(100);
+}
+
+void PlayMusic() {
+  if (MusicPlayer != nullptr) MusicPlayer->Play(MusicChannel, false);
+}
+
+void StopMusic() {
+  if (MusicPlayer != nullptr) MusicPlayer->Stop(MusicChannel);
+}
+
+void FreeMusic() {
+  delete MusicPlayer;
+  MusicPlayer = nullptr;
+  MusicChannel = 0;
+}
+
+uint32_t MusicPosition() {
+  if (MusicPlayer == nullptr || MusicChannel == 0) return 0;
+  const uint32_t Position = MusicPlayer->GetPosition(MusicChannel);
+  return Position == 0xFFFFFFFFu ? 0 : Position;
+}
+
+void SeekMusic(uint64_t Frame) {
+  if (MusicPlayer != nullptr && MusicChannel != 0) MusicPlayer->SetPosition(MusicChannel, Frame * 4);
+}
+
+void PauseMusic(bool Paused) {
+  if (MusicPlayer == nullptr) return;
+  if (Paused)
+    MusicPlayer->Pause();
+  else
+    MusicPlayer->Resume();
+}
+
+void UseOfflineMusic() { audio::SetOfflineOutput(true); }
+
+void RenderMusic(int16_t* Stereo, size_t Frames) {
+  if (!audio::RenderOffline(Stereo, Frames)) std::fill(Stereo, Stereo + 2 * Frames, int16_t{0});
+}

@@ -1,0 +1,130 @@
+// Scene two: tickets stream through turning fog layers, blurred. The camera shakes, rolls and
+// turns from step to step; from the third step on white flashes fall on the beat.
+
+#include "engine/vokModells.h"
+#include "show/Globals.h"
+#include "show/Parts.h"
+#include "show/Scenes.h"
+#include "show/TicketStream.h"
+
+namespace {
+
+constexpr uint32_t StepEnd[] = {7384, 14769, 22153, 29538};
+
+TTicketStream Stream(-4.0f);
+
+}  // namespace
+
+TTicketStream& Part2Stream() { return Stream; }
+
+void LoadPart2() {
+  TvokD3D* D3D = Engine->D3D;
+
+  TicketPlane = new TzanObject(D3D);
+  TicketPlane->Param1 = 6.0f;  // one cell, 6 wide and 9 high
+  TicketPlane->Param2 = 9.0f;
+  TicketPlane->Param3 = 1.0f;
+  TicketPlane->Param4 = 1.0f;
+  TicketPlane->StretchTexture = true;
+  TicketPlane->BuildPlane();
+  TicketPlane->CullMode = D3DCULL_CCW;
+  TicketPlane->Textured = true;
+  TicketPlane->Texture = TexShowDown;  // every draw puts its ticket here
+  TicketPlane->BasePosition.z = -0.5625f / 2.0f;
+
+  TicketSet = new TzanObjectSet();
+  TicketSet->Add(TicketPlane);
+  TicketSet->Rotation.x = DegToRad(90.0f);
+  TicketSet->Rotation.y = DegToRad(90.0f);
+  TicketSet->Position.y = -1.0f;
+
+  FogPlane = new TzanObject(D3D);
+  FogPlane->Param1 = 30.0f;
+  FogPlane->Param2 = 30.0f;
+  FogPlane->Param3 = 1.0f;
+  FogPlane->Param4 = 1.0f;
+  FogPlane->BuildPlane();
+  FogPlane->CullMode = D3DCULL_NONE;
+  FogPlane->Textured = true;
+  FogPlane->Texture = TexFog;
+  FogPlane->AlphaBlend = true;
+
+  Stream.Clear();
+}
+
+void MovePart2(int) {
+  TvokD3D* D3D = Engine->D3D;
+  const uint32_t Time = Engine->Time;
+  if (BeginFirstFrame(2)) {
+    D3D->SetCamera(true, 0.0f, -2.0f, -10.0f);
+    D3D->CameraRotation.x = DegToRad(338.0f);
+    D3D->CameraRotation.y = DegToRad(20.0f);
+    SetupFog(2);
+    SetupLight(2);
+    Stream.Start(Time);  // the first tickets; spawn and shake timers from now
+    PostEffect = 1;
+    BlurLevel = 4.0f;
+    SetLayerAlpha(FlashSprite, 0);
+    SetLayerAlpha(FadeSprite, 0);
+    StartSceneClock();
+  }
+
+  Stream.Advance(Time, *D3D);
+
+  const double S = static_cast<double>(StepTime());
+  switch (Step) {
+    case 1:
+      FadeOutLayer(FlashSprite, StepTime(), 2.0);
+      D3D->CameraRotation.z = static_cast<float>(DegToRad(10.0f) - S / 10000.0);
+      break;
+    case 2:
+      FadeOutLayer(FlashSprite, StepTime(), 1.0);
+      D3D->CameraRotation.z = static_cast<float>(DegToRad(0.0f) + S / 10000.0);
+      break;
+    case 3:
+      D3D->CameraRotation.x = static_cast<float>(DegToRad(275.0f) + S / 5000.0);
+      D3D->CameraRotation.z = static_cast<float>(DegToRad(0.0f) - S / 20000.0);
+      break;
+    case 4:
+      D3D->CameraRotation.z = static_cast<float>(DegToRad(0.0f) + S / 10000.0);
+      break;
+  }
+
+  if (Step >= 3) BeatFlash(Stream.Beat);
+
+  if (AdvanceSceneStep(StepEnd, MovePart3, RenderPart3) == timeline::TStepAdvance::NextStep) {
+    switch (Step) {
+      case 2:
+        D3D->CameraRotation.x = DegToRad(338.0f);
+        D3D->CameraRotation.y = DegToRad(340.0f);
+        break;
+      case 3:
+        Stream.Beat.BeatHold = true;
+        D3D->CameraRotation.y = DegToRad(0.0f);
+        D3D->CameraRotation.z = DegToRad(0.0f);
+        break;
+      case 4:
+        Stream.Beat.BeatHold = true;
+        D3D->CameraRotation.x = DegToRad(340.0f);
+        D3D->CameraRotation.y = DegToRad(334.0f);
+        D3D->CameraRotation.z = DegToRad(0.0f);
+        break;
+    }
+  }
+}
+
+void RenderPart2(int) {
+  if (!SceneIsCurrent(2)) return;
+  RenderTicketStream(Stream);
+}
+
+void FreePart2() {
+  if (TicketSet != nullptr) {
+    TicketSet->Clear();  // frees TicketPlane
+    delete TicketSet;
+    TicketSet = nullptr;
+  }
+  TicketPlane = nullptr;
+  delete FogPlane;
+  FogPlane = nullptr;
+}

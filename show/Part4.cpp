@@ -1,0 +1,86 @@
+// Scene four: the ticket stream again, a little higher, seen from a tilted and rolled camera.
+// The beat flashes run from the start; steps two to four open with a cut from black; for the
+// last 1847 ms everything but the fog planes stands still.
+
+#include <cmath>
+
+#include "engine/vokModells.h"
+#include "show/Globals.h"
+#include "show/Parts.h"
+#include "show/Scenes.h"
+
+namespace {
+
+constexpr uint32_t StepEnd[] = {7385, 14769, 22154, 29539};
+constexpr uint32_t FreezeTime = 27692;
+
+TTicketStream Stream(-2.0f);
+
+}  // namespace
+
+TTicketStream& Part4Stream() { return Stream; }
+
+void LoadPart4() { Stream.Clear(); }
+
+void MovePart4(int) {
+  TvokD3D* D3D = Engine->D3D;
+  const uint32_t Time = Engine->Time;
+  if (BeginFirstFrame(4)) {
+    D3D->SetCamera(true, 0.0f, 1.0f, -10.0f);
+    D3D->CameraRotation = D3DXVECTOR3(DegToRad(350.0f), DegToRad(330.0f), DegToRad(30.0f));
+    SetupFog(4);
+    SetupLight(4);
+    Stream.Start(Time);  // the first tickets; spawn and shake timers from now
+    if (TicketSet != nullptr) {
+      TicketSet->Rescale(1.0f, 1.0f, 1.0f);
+      TicketSet->Rotation = D3DXVECTOR3(0.0f, DegToRad(90.0f), 0.0f);
+      TicketSet->Position.y = -1.0f;
+    }
+    PostEffect = 1;
+    BlurLevel = 4.0f;
+    SetLayerAlpha(FlashSprite, 0);
+    SetLayerAlpha(FadeSprite, 0);
+    StartSceneClock();
+    Stream.Beat.BeatTime = Time;
+  }
+
+  const uint32_t T = SceneTime();
+  const bool Moving = T < FreezeTime;
+  if (Moving) Stream.Advance(Time, *D3D);
+
+  const double S = static_cast<double>(StepTime());
+  switch (Step) {
+    case 1:
+      FadeOutLayer(FlashSprite, StepTime(), 1.0);
+      D3D->CameraRotation.z = static_cast<float>(DegToRad(30.0f) - S / 10000.0);
+      break;
+    case 2:
+      FadeOutLayer(FadeSprite, StepTime(), 1.0);
+      D3D->CameraRotation.y = static_cast<float>(std::cos(S / 4000.0) * 0.5);
+      break;
+    case 3:
+      FadeOutLayer(FadeSprite, StepTime(), 2.0);
+      D3D->CameraRotation.x = DegToRad(325.0f);
+      D3D->CameraRotation.y = static_cast<float>(DegToRad(0.0f) + S / 20000.0);
+      break;
+    case 4:
+      FadeOutLayer(FadeSprite, StepTime(), 1.0);
+      if (Moving) {
+        D3D->CameraRotation = D3DXVECTOR3(DegToRad(350.0f), DegToRad(330.0f),
+                                          static_cast<float>(DegToRad(30.0f) - S / 10000.0));
+      }
+      break;
+  }
+
+  // One beat grid for the whole scene; once running it overrides step one's own flash.
+  if (Moving) BeatFlash(Stream.Beat);
+
+  AdvanceSceneStep(StepEnd, MovePart5, RenderPart5);
+}
+
+void RenderPart4(int) {
+  if (!SceneIsCurrent(4)) return;
+  RenderTicketStream(Stream);
+}
+
+void FreePart4() {}
