@@ -31,9 +31,14 @@ LRESULT CALLBACK FormProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
   switch (msg) {
     case WM_COMMAND: {
       if (!fw) break;
-      const int id = LOWORD(wp);
-      // IsDialogMessage turns Escape into IDCANCEL: this form ignores it. Enter with the focus on
-      // no button comes as IDOK, which no control of ours has either.
+      int id = LOWORD(wp);
+      // IsDialogMessage turns Escape into IDCANCEL: this form ignores it. Enter comes as IDOK
+      // (this window is no dialog class, so no button is the default one): it presses the
+      // focused button, as in a dialog, and does nothing elsewhere.
+      if (id == IDOK) {
+        id = GetDlgCtrlID(GetFocus());
+        wp = MAKEWPARAM(id, BN_CLICKED);
+      }
       if (id < kFirstId) return 0;
       const size_t i = static_cast<size_t>(id - kFirstId);
       if (HIWORD(wp) == BN_CLICKED && i < fw->form->Controls.size()) {
