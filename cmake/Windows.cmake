@@ -49,8 +49,9 @@ add_compile_options(-include ${CMAKE_SOURCE_DIR}/platform/os/posix_win32.h)
 # Windows' headers must not define min and max as macros, and wide-character APIs are not used.
 add_compile_definitions(NOMINMAX WIN32_LEAN_AND_MEAN)
 
-# The test programs that run under Wine: archive, timeline, models, water, D3DX, picture decoders.
-set(VK_WIN_TEST_AREAS resource timeline models water d3dx textures)
+# The test programs that run under Wine: archive, timeline, models, water, D3DX, picture decoders;
+# win32: the os layer's Win32 facts against Windows' own headers and clock.
+set(VK_WIN_TEST_AREAS resource timeline models water d3dx textures win32)
 # The archive packer is a tool of the native build; its test stays there.
 set(VK_WIN_TEST_LEFT_OUT ${CMAKE_SOURCE_DIR}/tests/resource/pack_test.cpp)
 
