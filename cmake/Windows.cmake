@@ -39,9 +39,6 @@ find_package(Threads REQUIRED)
 
 # No DLLs to ship: the compiler's own runtime goes into the program too.
 add_link_options(-static -static-libgcc -static-libstdc++)
-# Every file opens in binary mode unless it says otherwise: the trace, the screenshots and the
-# archive are the same bytes as on Linux.
-link_libraries(${_M}/lib/binmode.o)
 # rename() replaces an existing file, as on POSIX (platform/os/files_win32.cpp).
 add_link_options(-Wl,--wrap=rename)
 # The few POSIX names the show's file and signal handling use, given their Windows meaning.
@@ -60,8 +57,8 @@ set(VK_WIN_FONTS /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf /usr/share/font
 file(COPY ${VK_WIN_FONTS} DESTINATION ${VK_RUN_DIR}/fonts)
 file(COPY ${VK_WIN_FONTS} DESTINATION ${CMAKE_BINARY_DIR}/tests/fonts)
 
-# The show itself: a windowed program that still prints to the console it was started from
-# (platform/os/console_win32.cpp).
+# The show itself: a windowed program that still prints to the console it was started from, and
+# opens files in binary mode (platform/os/startup_win32.cpp).
 function(vk_windows_program target)
-  target_link_options(${target} PRIVATE -mwindows -Wl,--undefined=vk_os_console_attach)
+  target_link_options(${target} PRIVATE -mwindows -Wl,--undefined=vk_os_startup)
 endfunction()
