@@ -10,7 +10,7 @@
 #include "engine/vokEngine.h"
 #include "platform/gfx/backend.h"
 #include "platform/video/video.h"
-#include "show/Music.h"
+#include "show/Show.h"
 
 volatile std::sig_atomic_t CaptureSignal = 0;
 

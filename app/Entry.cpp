@@ -11,10 +11,7 @@
 #include "platform/gfx/backend.h"
 #include "platform/os/clock.h"
 #include "platform/os/system.h"
-#include "show/AssetWarnings.h"
-#include "show/Hooks.h"
 #include "show/Show.h"
-#include "show/Random.h"
 
 int ScreenWidth = 0;
 int ScreenHeight = 0;
@@ -64,7 +61,7 @@ void Cleanup() {
   delete Engine;
   Engine = nullptr;
   // The player outlives the engine only to stop the sound cleanly at the very end.
-  Call(DemoHooks.FreeMusic);
+  Call(ShowFace.FreeMusic);
 }
 
 }  // namespace
@@ -136,33 +133,10 @@ void HideCursorInFullScreen() {
   if (FullScreenMode) Engine->ShowCursor(false);
 }
 
-void FreeShowContent() {
-  Call(DemoHooks.FreePart1);
-  Call(DemoHooks.FreePart2);
-  Call(DemoHooks.FreePart3);
-  Call(DemoHooks.FreePart4);
-  Call(DemoHooks.FreePart5);
-  Call(DemoHooks.FreeTextures);
-  Call(DemoHooks.FreePostShaders);
-}
+void FreeShowContent() { Call(ShowFace.Free); }
 
 void LoadShowContent(TvokD3D& D3D) {
-  try {
-    Call(DemoHooks.OpenResource, std::string(ArchiveFileName));
-    Call(DemoHooks.CreatePostTarget);
-    Call(DemoHooks.LoadTextures);
-    Call(DemoHooks.LoadPart2);
-    Call(DemoHooks.LoadPart3);
-    Call(DemoHooks.LoadPart4);
-    Call(DemoHooks.LoadPart5);
-    Call(DemoHooks.LoadPostShaders);
-    Call(DemoHooks.LoadPart1);
-    Call(DemoHooks.CloseResource);
-  } catch (...) {
-    Call(DemoHooks.FreeResource);
-    throw;
-  }
-  Call(DemoHooks.FreeResource);
+  Call(ShowFace.Load, std::string(ArchiveFileName));
   D3D.SetProjection(D3D.Aspect, 0.1f, 1000.0f, SinglePi / 4.0f);
 }
 
@@ -171,11 +145,11 @@ void LoadDemo() {
   {
     TCursorRestore Restore;
     LoadShowContent(*Engine->D3D);
-    Call(DemoHooks.LoadMusic, Engine->Handle, std::string(MusicFileName));
+    Call(ShowFace.LoadMusic, Engine->Handle, std::string(MusicFileName));
     os::Sleep(1000);
   }
   HideCursorInFullScreen();
-  Call(DemoHooks.PlayMusic);
+  Call(ShowFace.PlayMusic);
   Engine->ResetClock();
 }
 
@@ -219,10 +193,10 @@ int PrepareDemo(TOptions& Options, TRunTools& Tools, TPlayback& Playback) {
 
 bool CreateAndLoadDemo(const TOptions& Options, TRunTools& Tools, TPlayback& Playback, int& ExitCode) {
   return Guarded(ExitCode, [&] {
-    Randomize(Options.Seed);
+    Call(ShowFace.Reset, Options.Seed);
     Engine = new TvokEngine(nullptr, ScreenWidth, ScreenHeight, ScreenRefresh, true, ShowTitle,
-                            DemoHooks.MovePart1 ? DemoHooks.MovePart1 : NoMove,
-                            DemoHooks.RenderPart1 ? DemoHooks.RenderPart1 : ClearToBlack, FullScreenMode, true, true,
+                            ShowFace.FirstMove ? ShowFace.FirstMove : NoMove,
+                            ShowFace.FirstRender ? ShowFace.FirstRender : ClearToBlack, FullScreenMode, true, true,
                             false, VSyncMode, true, MultiSampleMode, 0);
     Engine->ShowFps = HasSwitch("SHOWFPS");
     Tools.Attach(*Engine);

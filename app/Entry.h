@@ -33,9 +33,9 @@ void CheckPixelShader();
 void ShowStartupWarning(const std::string& Text);
 // Fills the start-up settings; false when the user left the setup dialog without starting.
 bool ChooseDisplayMode();
-// Everything the scenes load from the archive, in the fixed order, and the projection.
+// Everything the show loads from the archive (in its fixed order), and the projection.
 void LoadShowContent(TvokD3D& D3D);
-// What LoadShowContent made, in the fixed order: the scenes' objects, the textures, the shaders.
+// What LoadShowContent made, in the show's fixed order.
 void FreeShowContent();
 void LoadDemo();
 void HideCursorInFullScreen();

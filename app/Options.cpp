@@ -13,7 +13,7 @@
 #include "engine/vokEngine.h"
 #include "platform/gfx/backend.h"
 #include "platform/video/video.h"
-#include "show/Trace.h"
+#include "show/Show.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

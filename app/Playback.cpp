@@ -9,8 +9,6 @@
 #include "engine/vokEngine.h"
 #include "platform/os/messages.h"
 #include "platform/os/window.h"
-#include "show/Hooks.h"
-#include "show/Music.h"
 #include "show/Show.h"
 
 namespace {
@@ -59,11 +57,11 @@ void RestartShow(TvokEngine& Engine) {
   Engine.Time = 0;
   Engine.DeltaTime = 0;
   Engine.FixedFrame = 0;
-  ResetShow(ShowSeed);
+  if (ShowFace.Reset) ShowFace.Reset(ShowSeed);
   LoadShowContent(*D3D);
   Engine.QuitCalled = false;
-  if (DemoHooks.MovePart1) Engine.SetScene(DemoHooks.MovePart1, DemoHooks.RenderPart1);
-  Call(DemoHooks.PlayMusic);  // scene five may have stopped it
+  if (ShowFace.FirstMove) Engine.SetScene(ShowFace.FirstMove, ShowFace.FirstRender);
+  Call(ShowFace.PlayMusic);  // the last scene may have stopped it
 }
 
 // Brings the show to Target (replaying from 0 when Target lies behind) and the music with it.

@@ -15,11 +15,9 @@
 #include "app/Entry.h"
 #include "app/Options.h"
 #include "app/Playback.h"
-#include "engine/vokBassPlayer.h"
 #include "engine/vokEngine.h"
 #include "platform/os/clock.h"
 #include "platform/os/system.h"
-#include "show/Music.h"
 #include "show/Show.h"
 
 namespace {
@@ -142,7 +140,7 @@ int main(int argc, char** argv) {
     State = 2;
     return 2;
   }
-  InstallShowHooks();
+  InstallShow();
   os::SetSleepHook(NoSleep);
   Tools = new TRunTools;
   Playback = new TPlayback;
@@ -158,9 +156,8 @@ int main(int argc, char** argv) {
     return ExitCode;
   }
   // The native show plays on silently when its music cannot be played; the page says why.
-  if (MusicPlayer && !MusicPlayer->Ok)
-    PageMessage("The music could not be played (" + MusicPlayer->ErrorText + "): the show runs without sound.",
-                "Music", os::MB_OK);
+  if (const std::string Why = MusicError(); !Why.empty())
+    PageMessage("The music could not be played (" + Why + "): the show runs without sound.", "Music", os::MB_OK);
   EM_ASM({ if (Module.vkStarted) Module.vkStarted(); });
   // The browser's animation frames drive the show from here; main returns at once.
   emscripten_set_main_loop(Frame, 0, false);

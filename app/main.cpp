@@ -23,6 +23,6 @@ int main(int argc, char** argv) {
     std::fputs(VersionText().c_str(), stdout);
     return 0;
   }
-  InstallShowHooks();
+  InstallShow();
   return RunDemo(Options);
 }

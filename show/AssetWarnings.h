@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "show/Show.h"  // AssetWarningCount, ResetAssetWarnings
+
 // "Quorvanteplidusk: warning: <What>: <Reason>" on standard error. What names the asset, e.g.
 // the archive entry ("Quorvanteplidusk.vkr entry \"Floor\"") or the music file.
 void AssetWarning(const std::string& What, const std::string& Reason);
@@ -18,6 +20,3 @@ void WarnMissingEntry(const std::string& EntryName);
 // Why a D3DX load of an entry of Size bytes failed with hr: the decoder's or parser's words when
 // it gave any, otherwise what the result code says.
 std::string D3DXFailureReason(long hr, long long Size);
-
-int AssetWarningCount();
-void ResetAssetWarnings();

@@ -6,6 +6,7 @@
 
 #include "engine/vokResource.h"
 #include "platform/os/clock.h"
+#include "show/SceneTable.h"
 #include "show/Trace.h"
 
 // ---- Shared scene state (values as the show starts) ------------------------------------------
@@ -31,14 +32,42 @@ TzanObjectSet* PoolSet = nullptr;
 // ---- Post-processing ----------------------------------------------------------------------
 
 bool PostEffectsAvailable = false;
-uint8_t PostEffect = 0;
+TPostEffect PostEffect = TPostEffect::None;
 float BlurLevel = 4.0f;
 float DreamLevel = 3.0f;
 int DreamCount = 12;
 float GhostLevel = 0.0f;
 
-LPDIRECT3DPIXELSHADER9 BlurPS, DreamPS, Dream2PS, GhostDreamPS, ContrastDreamPS;
-LPD3DXCONSTANTTABLE BlurConstants, DreamConstants, Dream2Constants, GhostDreamConstants, ContrastDreamConstants;
+namespace {
+
+TPostShader PostShaderTable[] = {
+    {TPostEffect::Blur, "pshBlur", "BlurShader", {{"fBlurLevel", &BlurLevel}}, {}, {}},
+    {TPostEffect::Dream, "pshDream", "DreamShader", {{"fDreamLevel", &DreamLevel}}, {}, {}},
+    {TPostEffect::Dream2, "pshDream2", "Dream2Shader", {{"fDreamLevel", &DreamLevel}, {"iDreamCount", nullptr, &DreamCount}}, {}, {}},
+    {TPostEffect::GhostDream, "pshGhostDream", "GhostDreamShader", {{"fDreamLevel", &DreamLevel}, {"fGhostLevel", &GhostLevel}}, {}, {}},
+    {TPostEffect::ContrastDream, "pshContrastDream", "ContrastDreamShader", {{"fDreamLevel", &DreamLevel}}, {}, {}},
+};
+
+}  // namespace
+
+std::span<TPostShader> PostShaders() { return PostShaderTable; }
+
+TPostShader* PostShaderOf(TPostEffect Effect) {
+  for (TPostShader& Row : PostShaderTable)
+    if (Row.Effect == Effect) return &Row;
+  return nullptr;
+}
+
+LPDIRECT3DPIXELSHADER9& BlurPS = PostShaderTable[0].Shader;
+LPDIRECT3DPIXELSHADER9& DreamPS = PostShaderTable[1].Shader;
+LPDIRECT3DPIXELSHADER9& Dream2PS = PostShaderTable[2].Shader;
+LPDIRECT3DPIXELSHADER9& GhostDreamPS = PostShaderTable[3].Shader;
+LPDIRECT3DPIXELSHADER9& ContrastDreamPS = PostShaderTable[4].Shader;
+LPD3DXCONSTANTTABLE& BlurConstants = PostShaderTable[0].ConstantTable;
+LPD3DXCONSTANTTABLE& DreamConstants = PostShaderTable[1].ConstantTable;
+LPD3DXCONSTANTTABLE& Dream2Constants = PostShaderTable[2].ConstantTable;
+LPD3DXCONSTANTTABLE& GhostDreamConstants = PostShaderTable[3].ConstantTable;
+LPD3DXCONSTANTTABLE& ContrastDreamConstants = PostShaderTable[4].ConstantTable;
 LPD3DXEFFECT RadialBlurEffect;
 D3DXHANDLE RadialBlurTechnique = nullptr;
 D3DXMATRIX RadialBlurMatrix;
@@ -63,8 +92,9 @@ std::string ErrorsText(const LPD3DXBUFFER& Errors) {
 }
 
 // One row of the shader table: compile the entry, keep its constant table, make the shader.
-void LoadPixelShader(const char* EntryName, const char* Function, LPDIRECT3DPIXELSHADER9& Shader,
-                     LPD3DXCONSTANTTABLE& Constants) {
+void LoadPixelShader(TPostShader& Row) {
+  const char* const EntryName = Row.EntryName;
+  LPDIRECT3DPIXELSHADER9& Shader = Row.Shader;
   IDirect3DDevice9* Dev = Device();
   if (!Dev || !Resource) return;
   if (!Resource->ReadByName(EntryName, ResourceData) || !ResourceData.Data) {
@@ -74,7 +104,7 @@ void LoadPixelShader(const char* EntryName, const char* Function, LPDIRECT3DPIXE
   LPD3DXBUFFER Code;
   LPD3DXBUFFER Errors;
   if (FAILED(D3DXCompileShader(static_cast<const char*>(ResourceData.Data), ResourceData.Size, nullptr, nullptr,
-                               Function, "ps_2_0", 0, &Code, &Errors, &Constants)) ||
+                               Row.Function, "ps_2_0", 0, &Code, &Errors, &Row.ConstantTable)) ||
       !Code) {
     const std::string Why = ErrorsText(Errors);
     EntryWarning(EntryName, "the shader does not compile" + (Why.empty() ? std::string() : ": " + Why));
@@ -119,16 +149,6 @@ void CreatePostTarget() {
   PostTarget->SetRect(0, 0, D3D->Width + 1, D3D->Height + 1);
 }
 
-void LoadBlurShader() { LoadPixelShader("pshBlur", "BlurShader", BlurPS, BlurConstants); }
-void LoadDreamShader() { LoadPixelShader("pshDream", "DreamShader", DreamPS, DreamConstants); }
-void LoadDream2Shader() { LoadPixelShader("pshDream2", "Dream2Shader", Dream2PS, Dream2Constants); }
-void LoadGhostDreamShader() {
-  LoadPixelShader("pshGhostDream", "GhostDreamShader", GhostDreamPS, GhostDreamConstants);
-}
-void LoadContrastDreamShader() {
-  LoadPixelShader("pshContrastDream", "ContrastDreamShader", ContrastDreamPS, ContrastDreamConstants);
-}
-
 void LoadRadialBlur() {
   RadialBlurEffect.reset();
   D3DXMatrixIdentity(&RadialBlurMatrix);
@@ -160,27 +180,29 @@ void LoadRadialBlur() {
 }
 
 void LoadPostShaders() {
-  LoadBlurShader();
-  LoadDreamShader();
-  LoadDream2Shader();
-  LoadGhostDreamShader();
-  LoadContrastDreamShader();
+  for (TPostShader& Row : PostShaderTable) LoadPixelShader(Row);
   LoadRadialBlur();
 }
 
 void FreePostShaders() {
-  BlurPS.reset();
-  BlurConstants.reset();
-  DreamPS.reset();
-  DreamConstants.reset();
-  Dream2PS.reset();
-  Dream2Constants.reset();
-  GhostDreamPS.reset();
-  GhostDreamConstants.reset();
-  ContrastDreamPS.reset();
-  ContrastDreamConstants.reset();
+  for (TPostShader& Row : PostShaderTable) {
+    Row.Shader.reset();
+    Row.ConstantTable.reset();
+  }
   RadialBlurEffect.reset();
   RadialBlurTechnique = nullptr;
+}
+
+void ApplyPostEffect(TPostEffect Effect) {
+  const TPostShader* Row = PostShaderOf(Effect);
+  if (!Row) return;
+  for (const TShaderConstant& Constant : Row->Constants) {
+    if (Constant.Float)
+      SetFloatConstant(Row->ConstantTable, Constant.Name, *Constant.Float);
+    else if (Constant.Int)
+      SetIntConstant(Row->ConstantTable, Constant.Name, *Constant.Int);
+  }
+  SelectPixelShader(Row->Shader);
 }
 
 void ApplyBlurShader(float Level) {
@@ -188,27 +210,10 @@ void ApplyBlurShader(float Level) {
   SelectPixelShader(BlurPS);
 }
 
-void ApplyDreamShader() {
-  SetFloatConstant(DreamConstants, "fDreamLevel", DreamLevel);
-  SelectPixelShader(DreamPS);
-}
-
-void ApplyDream2Shader() {
-  SetFloatConstant(Dream2Constants, "fDreamLevel", DreamLevel);
-  SetIntConstant(Dream2Constants, "iDreamCount", DreamCount);
-  SelectPixelShader(Dream2PS);
-}
-
-void ApplyGhostDreamShader() {
-  SetFloatConstant(GhostDreamConstants, "fDreamLevel", DreamLevel);
-  SetFloatConstant(GhostDreamConstants, "fGhostLevel", GhostLevel);
-  SelectPixelShader(GhostDreamPS);
-}
-
-void ApplyContrastDreamShader() {
-  SetFloatConstant(ContrastDreamConstants, "fDreamLevel", DreamLevel);
-  SelectPixelShader(ContrastDreamPS);
-}
+void ApplyDreamShader() { ApplyPostEffect(TPostEffect::Dream); }
+void ApplyDream2Shader() { ApplyPostEffect(TPostEffect::Dream2); }
+void ApplyGhostDreamShader() { ApplyPostEffect(TPostEffect::GhostDream); }
+void ApplyContrastDreamShader() { ApplyPostEffect(TPostEffect::ContrastDream); }
 
 // ---- Frame prologue and epilogue ------------------------------------------------------------
 
@@ -220,23 +225,16 @@ void BeginSceneFrame() {
                                                                     : D3DCLEAR_ZBUFFER;
   Dev->Clear(0, nullptr, Flags, 0, 1.0f, 0);
   Engine->D3D->UpdateView();
-  if (PostEffectsAvailable && PostEffect != 0 && FrameCount >= 3 && PostTarget)
+  if (PostEffectsAvailable && PostEffect != TPostEffect::None && FrameCount >= 3 && PostTarget)
     PostCapturing = SUCCEEDED(PostTarget->BeginRender());
 }
 
 void EndSceneFrame() {
   // Only a capture this frame started is drawn back: without one the post texture holds an
   // old (or the first, transparent black) picture, which would cover the frame just drawn.
-  if (PostCapturing && PostEffectsAvailable && PostEffect != 0) {
+  if (PostCapturing && PostEffectsAvailable && PostEffect != TPostEffect::None) {
     PostTarget->EndRender();
-    switch (PostEffect) {
-      case 1: ApplyBlurShader(BlurLevel); break;
-      case 2: ApplyDreamShader(); break;
-      case 3: ApplyDream2Shader(); break;
-      case 4: ApplyGhostDreamShader(); break;
-      case 5: ApplyContrastDreamShader(); break;
-      default: break;
-    }
+    ApplyPostEffect(PostEffect);
     PostTarget->Draw();
     SelectPixelShader(nullptr);
   } else if (PostCapturing) {
@@ -253,7 +251,7 @@ void ResetSceneState() {
   CurrentScene = 1;
   Step = 0;
   FrameCount = 0;
-  PostEffect = 0;
+  PostEffect = TPostEffect::None;
   BlurLevel = 4.0f;
   DreamLevel = 3.0f;
   DreamCount = 12;
@@ -304,40 +302,19 @@ void BeatFlash(timeline::TBeatFlash& Beat) {
 
 // ---- Light and fog --------------------------------------------------------------------------
 
-namespace {
-
-struct TSceneLightValues {
-  float Diffuse;
-  D3DXVECTOR3 Direction;
-};
-
-TSceneLightValues SceneLightValues(int Scene) {
-  const float Cos30 = static_cast<float>(std::cos(static_cast<double>(DegToRad(30))));
-  const float Sin30 = static_cast<float>(std::sin(static_cast<double>(DegToRad(30))));
-  switch (Scene) {
-    case 1: return {1.0f, {1.0f, -3.0f, 0.0f}};  // (cos 0, -3, sin 0)
-    case 2: return {0.5f, {Cos30, -0.7f, Sin30}};
-    case 3: return {1.0f, {1.5f, 0.5f, 1.5f}};
-    case 4: return {0.5f, {Cos30, -0.7f, Sin30}};
-    default: return {1.0f, {Cos30, -0.7f, Sin30}};
-  }
-}
-
-}  // namespace
-
 void SetupLight(int Scene) {
   IDirect3DDevice9* Dev = Device();
   if (!Dev) return;
   Dev->SetRenderState(D3DRS_LIGHTING, TRUE);
   Dev->SetRenderState(D3DRS_AMBIENT, 0x00FFFFFF);
-  const TSceneLightValues Values = SceneLightValues(Scene);
+  const TSceneLight& Light = SceneRow(Scene).Light;
   SceneLight = D3DLIGHT9{};
   SceneLight.Type = D3DLIGHT_DIRECTIONAL;
-  SceneLight.Diffuse = D3DCOLORVALUE{Values.Diffuse, Values.Diffuse, Values.Diffuse, 0.0f};
+  SceneLight.Diffuse = D3DCOLORVALUE{Light.Diffuse, Light.Diffuse, Light.Diffuse, 0.0f};
   SceneLight.Specular = D3DCOLORVALUE{0.0f, 0.0f, 0.0f, 0.0f};
   SceneLight.Ambient = D3DCOLORVALUE{1.0f, 1.0f, 1.0f, 0.0f};
   SceneLight.Range = 100.0f;
-  LightSource = Values.Direction;
+  LightSource = LightDirection(Light);
   D3DXVECTOR3 Direction;
   D3DXVec3Normalize(&Direction, &LightSource);
   SceneLight.Direction.x = Direction.x;
@@ -347,15 +324,16 @@ void SetupLight(int Scene) {
   Dev->LightEnable(0, TRUE);
 }
 
+D3DXVECTOR3 LightDirection(const TSceneLight& Light) {
+  if (!Light.AroundY) return {Light.X, Light.Y, Light.Z};
+  const double Angle = static_cast<double>(DegToRad(Light.X));
+  return {static_cast<float>(std::cos(Angle)), Light.Y, static_cast<float>(std::sin(Angle))};
+}
+
 void SetupFog(int Scene) {
-  float Start, End;
-  switch (Scene) {
-    case 1: Start = 50.0f; End = 75.0f; break;
-    case 2: Start = 40.0f; End = 60.0f; break;
-    case 3: Start = 20.0f; End = 30.0f; break;
-    case 4: Start = 40.0f; End = 60.0f; break;
-    default: return;  // scene five has no fog
-  }
+  const TSceneFog& Fog = SceneRow(Scene).Fog;
+  if (!Fog.Enabled) return;
+  const float Start = Fog.Start, End = Fog.End;
   IDirect3DDevice9* Dev = Device();
   if (!Dev) return;
   Dev->SetRenderState(D3DRS_RANGEFOGENABLE, TRUE);
@@ -372,7 +350,7 @@ void AppendShowTrace(std::string& Json) {
   TraceInt(Json, "step", Step);
   TraceInt(Json, "flash", FlashSprite ? FlashSprite->Alpha : 0);
   TraceInt(Json, "fade", FadeSprite ? FadeSprite->Alpha : 0);
-  TraceInt(Json, "post_effect", PostEffect);
+  TraceInt(Json, "post_effect", static_cast<int>(PostEffect));
   TraceNumber(Json, "blur_level", BlurLevel);
   const TvokD3D* D3D = Engine ? Engine->D3D : nullptr;
   const D3DXVECTOR3 Zero{0.0f, 0.0f, 0.0f};
@@ -384,9 +362,3 @@ void AppendShowTrace(std::string& Json) {
   TraceVec3(Json, "cam_rot", Rot.x, Rot.y, Rot.z);
   TraceInt(Json, "frame_count", FrameCount);
 }
-
-namespace {
-// Every traced frame carries the show's state; the appender list is built on first use,
-// so registering from here is safe whatever the order of start-up.
-const bool ShowTraceRegistered = (AddTraceAppender(AppendShowTrace), true);
-}  // namespace

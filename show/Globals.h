@@ -58,34 +58,54 @@ extern TzanObjectSet* PoolSet;
 
 // PostEffectsAvailable (pixel shader 2.0 present) is set at start-up: show/Show.h.
 
-// The effect at the end of each frame: 0 none, 1 blur, 2 dream, 3 second dream,
-// 4 ghost dream, 5 contrast dream.
-extern uint8_t PostEffect;
-extern float BlurLevel;   // "fBlurLevel" of effect 1
-extern float DreamLevel;  // "fDreamLevel" of effects 2 to 5
-extern int DreamCount;    // "iDreamCount" of effect 3
-extern float GhostLevel;  // "fGhostLevel" of effect 4
+// The effect at the end of each frame: the value is the effect's number in the show's table.
+enum class TPostEffect : uint8_t { None, Blur, Dream, Dream2, GhostDream, ContrastDream };
 
-extern LPDIRECT3DPIXELSHADER9 BlurPS, DreamPS, Dream2PS, GhostDreamPS, ContrastDreamPS;
-extern LPD3DXCONSTANTTABLE BlurConstants, DreamConstants, Dream2Constants, GhostDreamConstants,
-    ContrastDreamConstants;
+extern TPostEffect PostEffect;
+extern float BlurLevel;   // "fBlurLevel" of the blur
+extern float DreamLevel;  // "fDreamLevel" of the four dreams
+extern int DreamCount;    // "iDreamCount" of the second dream
+extern float GhostLevel;  // "fGhostLevel" of the ghost dream
+
+// One post effect: its shader's archive entry and entry point, the constants set from the
+// selection before each use (float or int, in this order), and what loading made of it.
+struct TShaderConstant {
+  const char* Name = nullptr;
+  const float* Float = nullptr;
+  const int* Int = nullptr;
+};
+struct TPostShader {
+  TPostEffect Effect;
+  const char* EntryName;
+  const char* Function;
+  TShaderConstant Constants[2];
+  LPDIRECT3DPIXELSHADER9 Shader;      // nil until loaded, or when loading failed
+  LPD3DXCONSTANTTABLE ConstantTable;  // as the compiler returned it
+};
+// The table of post effects, in the order of their numbers (Blur first). Adding an effect is one
+// row here and its shader source in the archive.
+std::span<TPostShader> PostShaders();
+// The row of an effect; nullptr for None or a number without a row.
+TPostShader* PostShaderOf(TPostEffect Effect);
+
+// The rows' shaders and constant tables under the names the show has always used.
+extern LPDIRECT3DPIXELSHADER9 &BlurPS, &DreamPS, &Dream2PS, &GhostDreamPS, &ContrastDreamPS;
+extern LPD3DXCONSTANTTABLE &BlurConstants, &DreamConstants, &Dream2Constants, &GhostDreamConstants,
+    &ContrastDreamConstants;
 extern LPD3DXEFFECT RadialBlurEffect;
 extern D3DXHANDLE RadialBlurTechnique;
 extern D3DXMATRIX RadialBlurMatrix;  // value of "tTex"
 extern TvokRenderTarget* PostTarget;  // the frame capture; lives to the end of the process
 
 void CreatePostTarget();
-// Compiles the five shaders and the radial blur from the open archive, whether or not
+// Compiles every row's shader, then the radial blur, from the open archive, whether or not
 // PostEffectsAvailable is set. A missing entry or a compile error leaves that one nil.
 void LoadPostShaders();
-void LoadBlurShader();
-void LoadDreamShader();
-void LoadDream2Shader();
-void LoadGhostDreamShader();
-void LoadContrastDreamShader();
 void LoadRadialBlur();
 void FreePostShaders();
 
+// Sets an effect's constants from the selection and selects its shader (none for None).
+void ApplyPostEffect(TPostEffect Effect);
 void ApplyBlurShader(float Level);
 void ApplyDreamShader();
 void ApplyDream2Shader();
@@ -120,7 +140,7 @@ uint32_t StepTime();
 
 // The step advance with the scene's StepEnd table (entry k-1 = end of step k); on the
 // hand-over it installs the next scene's routines. NextStep leaves the new step in Step for
-// the scene's one-time changes.
+// the scene's one-time changes. The scenes use the form that takes their row (SceneTable.h).
 timeline::TStepAdvance AdvanceSceneStep(std::span<const uint32_t> StepEnd, TvokFrameProc NextMove,
                                         TvokFrameProc NextRender);
 
@@ -139,7 +159,7 @@ void DrawLayer(TvokSprite* Layer);
 // Beat.BeatHold was last set), then every 923 ms, each fading out in 255 ms.
 void BeatFlash(timeline::TBeatFlash& Beat);
 
-// Light and fog of a scene (1..5); scene five has no fog set-up.
+// Light and fog of a scene, from its row of the scene table; a scene without fog sets none.
 void SetupLight(int Scene);
 void SetupFog(int Scene);
 

@@ -13,7 +13,6 @@
 #include "platform/audio/audio.h"
 #include "platform/audio/decoder.h"
 #include "show/AssetWarnings.h"
-#include "show/Timeline.h"
 
 #include <algorithm>
 
@@ -105,6 +104,10 @@ void PauseMusic(bool Paused) {
     MusicPlayer->Pause();
   else
     MusicPlayer->Resume();
+}
+
+std::string MusicError() {
+  return MusicPlayer != nullptr && !MusicPlayer->Ok ? MusicPlayer->ErrorText : std::string();
 }
 
 void UseOfflineMusic() { audio::SetOfflineOutput(true); }

@@ -10,6 +10,7 @@
 #include "show/AssetWarnings.h"
 #include "show/Globals.h"
 #include "show/Parts.h"
+#include "show/SceneTable.h"
 #include "show/Scenes.h"
 
 namespace {
@@ -68,6 +69,10 @@ TzanObject* BuildTop(TvokD3D* D3D) {
 
 }  // namespace
 
+// This scene's row of the show's table (SceneTable.cpp).
+extern const TScene Part1Scene{1, "Part1", LoadPart1, MovePart1, RenderPart1, FreePart1, StepEnd, 0,
+                               LightAround(1.0f, 0.0f, -3.0f), FogFrom(50.0f, 75.0f), TPostEffect::None};
+
 void LoadPart1() {
   DropTime = 0;  // as in the program image: a show started over in the same process loads again
   TvokD3D* D3D = Engine->D3D;
@@ -122,11 +127,10 @@ void LoadPart1() {
 
 void MovePart1(int) {
   TvokD3D* D3D = Engine->D3D;
-  if (BeginFirstFrame(1)) {
+  if (BeginFirstFrame(Part1Scene)) {
     SetupFog(1);
     D3D->SetCamera(true, 0.0f, 0.0f, -45.0f);
     D3D->CameraRotation.x = DegToRad(340.0f);
-    PostEffect = 0;
     BlurLevel = 4.0f;
     StartSceneClock();
     DropTime = Engine->Time;
@@ -157,7 +161,7 @@ void MovePart1(int) {
       break;
   }
 
-  AdvanceSceneStep(StepEnd, MovePart2, RenderPart2);
+  AdvanceSceneStep(Part1Scene);
 }
 
 void RenderPart1(int) {

@@ -4,6 +4,7 @@
 #include "engine/vokModells.h"
 #include "show/Globals.h"
 #include "show/Parts.h"
+#include "show/SceneTable.h"
 #include "show/Scenes.h"
 #include "show/TicketStream.h"
 
@@ -14,6 +15,10 @@ constexpr uint32_t StepEnd[] = {7384, 14769, 22153, 29538};
 TTicketStream Stream(-4.0f);
 
 }  // namespace
+
+// This scene's row of the show's table (SceneTable.cpp).
+extern const TScene Part2Scene{2, "Part2", LoadPart2, MovePart2, RenderPart2, FreePart2, StepEnd, 0,
+                               LightAround(0.5f, 30.0f, -0.7f), FogFrom(40.0f, 60.0f), TPostEffect::Blur};
 
 TTicketStream& Part2Stream() { return Stream; }
 
@@ -55,14 +60,13 @@ void LoadPart2() {
 void MovePart2(int) {
   TvokD3D* D3D = Engine->D3D;
   const uint32_t Time = Engine->Time;
-  if (BeginFirstFrame(2)) {
+  if (BeginFirstFrame(Part2Scene)) {
     D3D->SetCamera(true, 0.0f, -2.0f, -10.0f);
     D3D->CameraRotation.x = DegToRad(338.0f);
     D3D->CameraRotation.y = DegToRad(20.0f);
     SetupFog(2);
     SetupLight(2);
     Stream.Start(Time);  // the first tickets; spawn and shake timers from now
-    PostEffect = 1;
     BlurLevel = 4.0f;
     SetLayerAlpha(FlashSprite, 0);
     SetLayerAlpha(FadeSprite, 0);
@@ -92,7 +96,7 @@ void MovePart2(int) {
 
   if (Step >= 3) BeatFlash(Stream.Beat);
 
-  if (AdvanceSceneStep(StepEnd, MovePart3, RenderPart3) == timeline::TStepAdvance::NextStep) {
+  if (AdvanceSceneStep(Part2Scene) == timeline::TStepAdvance::NextStep) {
     switch (Step) {
       case 2:
         D3D->CameraRotation.x = DegToRad(338.0f);

@@ -8,6 +8,7 @@
 #include "engine/vokModells.h"
 #include "show/Globals.h"
 #include "show/Parts.h"
+#include "show/SceneTable.h"
 #include "show/Scenes.h"
 
 namespace {
@@ -42,6 +43,10 @@ void DrawPictures() {
 
 }  // namespace
 
+// This scene's row of the show's table (SceneTable.cpp).
+extern const TScene Part3Scene{3, "Part3", LoadPart3, MovePart3, RenderPart3, FreePart3, StepEnd, 0,
+                               LightAlong(1.0f, 1.5f, 0.5f, 1.5f), FogFrom(20.0f, 30.0f), TPostEffect::Blur};
+
 TSlideShowState Part3State() { return {BeatStart, BeatCount, TicketIndex, SlideA, SlideB}; }
 
 void LoadPart3() {
@@ -68,12 +73,11 @@ void LoadPart3() {
 void MovePart3(int) {
   TvokD3D* D3D = Engine->D3D;
   const uint32_t Time = Engine->Time;
-  if (BeginFirstFrame(3)) {
+  if (BeginFirstFrame(Part3Scene)) {
     D3D->SetCamera(true, 0.0f, 2.8f, -9.0f);
     D3D->CameraRotation.x = DegToRad(5.0f);
     SetupLight(3);
     SetupFog(3);
-    PostEffect = 1;
     BlurLevel = 4.0f;
     SetLayerAlpha(FlashSprite, 0);
     SetLayerAlpha(FadeSprite, 0);
@@ -108,7 +112,7 @@ void MovePart3(int) {
     SlideB = SlidingIn;
   }
 
-  AdvanceSceneStep(StepEnd, MovePart4, RenderPart4);
+  AdvanceSceneStep(Part3Scene);
 }
 
 void RenderPart3(int) {

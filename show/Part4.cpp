@@ -7,6 +7,7 @@
 #include "engine/vokModells.h"
 #include "show/Globals.h"
 #include "show/Parts.h"
+#include "show/SceneTable.h"
 #include "show/Scenes.h"
 
 namespace {
@@ -18,6 +19,10 @@ TTicketStream Stream(-2.0f);
 
 }  // namespace
 
+// This scene's row of the show's table (SceneTable.cpp).
+extern const TScene Part4Scene{4, "Part4", LoadPart4, MovePart4, RenderPart4, FreePart4, StepEnd, 0,
+                               LightAround(0.5f, 30.0f, -0.7f), FogFrom(40.0f, 60.0f), TPostEffect::Blur};
+
 TTicketStream& Part4Stream() { return Stream; }
 
 void LoadPart4() { Stream.Clear(); }
@@ -25,7 +30,7 @@ void LoadPart4() { Stream.Clear(); }
 void MovePart4(int) {
   TvokD3D* D3D = Engine->D3D;
   const uint32_t Time = Engine->Time;
-  if (BeginFirstFrame(4)) {
+  if (BeginFirstFrame(Part4Scene)) {
     D3D->SetCamera(true, 0.0f, 1.0f, -10.0f);
     D3D->CameraRotation = D3DXVECTOR3(DegToRad(350.0f), DegToRad(330.0f), DegToRad(30.0f));
     SetupFog(4);
@@ -36,7 +41,6 @@ void MovePart4(int) {
       TicketSet->Rotation = D3DXVECTOR3(0.0f, DegToRad(90.0f), 0.0f);
       TicketSet->Position.y = -1.0f;
     }
-    PostEffect = 1;
     BlurLevel = 4.0f;
     SetLayerAlpha(FlashSprite, 0);
     SetLayerAlpha(FadeSprite, 0);
@@ -75,7 +79,7 @@ void MovePart4(int) {
   // One beat grid for the whole scene; once running it overrides step one's own flash.
   if (Moving) BeatFlash(Stream.Beat);
 
-  AdvanceSceneStep(StepEnd, MovePart5, RenderPart5);
+  AdvanceSceneStep(Part4Scene);
 }
 
 void RenderPart4(int) {

@@ -4,6 +4,7 @@
 #include "show/Globals.h"
 #include "show/Music.h"
 #include "show/Parts.h"
+#include "show/SceneTable.h"
 #include "show/Scenes.h"
 
 namespace {
@@ -11,11 +12,18 @@ namespace {
 constexpr uint32_t WhiteTime = 2000;
 constexpr uint32_t MusicStopTime = 7300;
 constexpr uint32_t FadeOutTime = 10000;
+// The final fade begins in the first millisecond after FadeOutTime and passes full black 2555 ms
+// later, when Round(255.5) = 256 first exceeds 255: the show's last moment.
+constexpr uint32_t EndTime = FadeOutTime + 1 + 2555;
 
 TvokScreenPlane* EndPlane = nullptr;
 uint32_t FadeOutStart = 0;  // 0: the final fade has not begun
 
 }  // namespace
+
+// This scene's row of the show's table (SceneTable.cpp).
+extern const TScene Part5Scene{5, "Part5", LoadPart5, MovePart5, RenderPart5, FreePart5, {}, EndTime,
+                               LightAround(1.0f, 30.0f, -0.7f), NoFog, TPostEffect::None};
 
 uint32_t Part5FadeOutStart() { return FadeOutStart; }
 
@@ -27,11 +35,10 @@ void LoadPart5() {
 void MovePart5(int) {
   TvokD3D* D3D = Engine->D3D;
   const uint32_t Time = Engine->Time;
-  if (BeginFirstFrame(5)) {
+  if (BeginFirstFrame(Part5Scene)) {
     SetupLight(5);
     D3D->SetCamera(true, 0.0f, 0.0f, -30.0f);
     D3D->CameraRotation.x = DegToRad(300.0f);
-    PostEffect = 0;
     StartSceneClock();
   }
   if (Step != 1) return;

@@ -5,11 +5,11 @@
 #include "engine/vokResource.h"
 #include "platform/gfx/backend.h"
 #include "show/Globals.h"
-#include "show/Hooks.h"
 #include "show/Music.h"
-#include "show/Parts.h"
 #include "show/Random.h"
-#include "show/Trace.h"
+#include "show/SceneTable.h"
+
+TShowFace ShowFace;
 
 namespace {
 
@@ -33,44 +33,42 @@ void TracePrograms(std::string& Json) {
   TraceInt(Json, "programs", static_cast<long long>(gx::GxGetStats(Engine->D3D->Device.get()).programsCompiled));
 }
 
-// Scene one is loaded last: once it is there, every object of the show exists.
-void LoadPart1AndWarmUp() {
-  LoadPart1();
-  WarmUpShow();
-}
-
-}  // namespace
-
 void ResetShow(uint32_t Seed) {
   ResetSceneState();
   Randomize(Seed);
 }
 
-void InstallShowHooks() {
+void LoadShow(const std::string& ArchiveFileName) {
+  try {
+    OpenResource(ArchiveFileName);
+    for (const TShowStage& Stage : LoadStages()) Stage.Run();
+    CloseResource();
+  } catch (...) {
+    FreeResource();
+    throw;
+  }
+  FreeResource();
+}
+
+void FreeShow() {
+  for (const TShowStage& Stage : FreeStages()) Stage.Run();
+}
+
+}  // namespace
+
+void InstallShow() {
+  // Every traced frame carries the show's state, then the music, the wall clock, the programs.
+  AddTraceAppender(AppendShowTrace);
   AddTraceAppender(TraceMusic);
   AddTraceAppender(TraceWallTime);
   AddTraceAppender(TracePrograms);
-  DemoHooks.MovePart1 = MovePart1;
-  DemoHooks.RenderPart1 = RenderPart1;
-  DemoHooks.OpenResource = OpenResource;
-  DemoHooks.CloseResource = CloseResource;
-  DemoHooks.FreeResource = FreeResource;
-  DemoHooks.CreatePostTarget = CreatePostTarget;
-  DemoHooks.LoadTextures = LoadTextures;
-  DemoHooks.LoadPart2 = LoadPart2;
-  DemoHooks.LoadPart3 = LoadPart3;
-  DemoHooks.LoadPart4 = LoadPart4;
-  DemoHooks.LoadPart5 = LoadPart5;
-  DemoHooks.LoadPostShaders = LoadPostShaders;
-  DemoHooks.LoadPart1 = LoadPart1AndWarmUp;
-  DemoHooks.LoadMusic = LoadMusic;
-  DemoHooks.PlayMusic = PlayMusic;
-  DemoHooks.FreeMusic = FreeMusic;
-  DemoHooks.FreePart1 = FreePart1;
-  DemoHooks.FreePart2 = FreePart2;
-  DemoHooks.FreePart3 = FreePart3;
-  DemoHooks.FreePart4 = FreePart4;
-  DemoHooks.FreePart5 = FreePart5;
-  DemoHooks.FreeTextures = FreeTextures;
-  DemoHooks.FreePostShaders = FreePostShaders;
+  const TScene& First = *Scenes().front();
+  ShowFace.FirstMove = First.Move;
+  ShowFace.FirstRender = First.Render;
+  ShowFace.Reset = ResetShow;
+  ShowFace.Load = LoadShow;
+  ShowFace.Free = FreeShow;
+  ShowFace.LoadMusic = LoadMusic;
+  ShowFace.PlayMusic = PlayMusic;
+  ShowFace.FreeMusic = FreeMusic;
 }

@@ -1,19 +1,67 @@
 #pragma once
-// What the programs around the show (app/) see of it.
+// The show as the programs around it (app/) see it, and all they see of it: the table of what
+// the start-up sequence calls, the show's length, the music controls a run needs, the count of
+// assets the show had to do without and the frame trace's record.
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
-#include "show/Timeline.h"  // ShowEndTime
+#include "engine/vokEngine.h"
+#include "show/Trace.h"
+
+// The show's nominal length in ms: the scenes' lengths added up (each hand-over adds a frame or
+// so). --start, --until, the capture length, the jumps and the music-length warning end there.
+extern const uint32_t ShowEndTime;
 
 // The pixel-shader post effects may run (pixel shader 2.0 present); set at start-up.
 extern bool PostEffectsAvailable;
 
-// Puts the show's loaders, scenes and releases into the start-up sequence's table.
-void InstallShowHooks();
+// What the start-up sequence calls while loading, running and releasing. An empty entry is
+// skipped, and an empty FirstRender clears the frame to black. InstallShow fills it.
+struct TShowFace {
+  // The first scene's routines: the engine's first callbacks, and again after a restart.
+  TvokFrameProc FirstMove = nullptr;
+  TvokFrameProc FirstRender = nullptr;
+  // Back to a new process's values: the shared scene state, and the random generator seeded.
+  void (*Reset)(uint32_t Seed) = nullptr;
+  // Opens the archive, loads everything from it in the show's fixed order (the scenes' objects,
+  // textures, shaders, then the warm-up pass) and closes it. Throws when the file cannot be read;
+  // the archive reader is gone afterwards on every path.
+  void (*Load)(const std::string& ArchiveFileName) = nullptr;
+  // Releases what Load made, in the fixed order; also after a failed Load or none.
+  void (*Free)() = nullptr;
+  // The music: a player for the window with the file loaded at volume 100; start it; free the
+  // player at the very end.
+  void (*LoadMusic)(HWND Window, const std::string& FileName) = nullptr;
+  void (*PlayMusic)() = nullptr;
+  void (*FreeMusic)() = nullptr;
+};
+extern TShowFace ShowFace;
 
-// Builds every program the show draws with before the clock starts (run at the end of loading).
-void WarmUpShow();
+// Puts the show's routines into ShowFace and its fields into the frame trace.
+void InstallShow();
 
-// Back to the values of a new process: the shared scene state and the random generator. Seeking
-// starts the show over in the same process.
-void ResetShow(uint32_t Seed);
+// ---- The music during a run ------------------------------------------------------------------
+
+// The music's sample rate (frames per second of decoded stereo).
+constexpr uint32_t MusicRate = 44100;
+// Moves the music to a frame of decoded stereo (frame = ms * MusicRate / 1000 for show time ms);
+// a stopped channel stays stopped.
+void SeekMusic(uint64_t Frame);
+// Pauses or resumes the whole output (picture and music pause together under --controls).
+void PauseMusic(bool Paused);
+// Capture: the player made after this opens no audio device; the music is then produced only by
+// RenderMusic, mixed exactly as the device would mix it, against the show's own clock.
+void UseOfflineMusic();
+// The next Frames frames of the mixed music (interleaved 16-bit stereo at MusicRate); silence
+// without an offline player.
+void RenderMusic(int16_t* Stereo, size_t Frames);
+// Why the loaded music cannot be heard (the player's words); empty when it can or none is loaded.
+std::string MusicError();
+
+// ---- Assets the show did without -------------------------------------------------------------
+
+// Each one was reported on standard error as it happened; --strict fails the run on any.
+int AssetWarningCount();
+void ResetAssetWarnings();

@@ -55,7 +55,3 @@ TStepAdvance AdvanceStep(int& Step, std::uint32_t& StepStart, std::uint32_t Scen
                          std::uint32_t Time, std::span<const std::uint32_t> StepEnd);
 
 }  // namespace timeline
-
-// Nominal end of the show in ms: the five scenes and the final fade (the hand-over frames add a
-// few ms more).
-constexpr uint32_t ShowEndTime = 18461 + 29538 + 14769 + 29539 + 10000 + 2556;

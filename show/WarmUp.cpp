@@ -1,4 +1,4 @@
-// A start-up pass through the five render routines with the graphics layer in warm-up mode:
+// A start-up pass through the scenes' render routines with the graphics layer in warm-up mode:
 // every program the show draws with is built before the clock starts, so no frame waits for a
 // compiler. Nothing reaches the screen, and every piece of show state the render routines touch
 // is put back, so the show starts exactly as if the pass had not run.
@@ -6,9 +6,8 @@
 #include "engine/vokModells.h"
 #include "platform/gfx/backend.h"
 #include "show/Globals.h"
-#include "show/Parts.h"
+#include "show/SceneTable.h"
 #include "show/Scenes.h"
-#include "show/Show.h"
 
 namespace {
 
@@ -16,7 +15,7 @@ namespace {
 struct TShowSnapshot {
   int Scene = CurrentScene;
   int Frames = FrameCount;
-  uint8_t Effect = PostEffect;
+  TPostEffect Effect = PostEffect;
   uint32_t SceneStartTime = SceneStart;
   uint8_t Flash = FlashSprite ? FlashSprite->Alpha : 0;
   uint8_t Fade = FadeSprite ? FadeSprite->Alpha : 0;
@@ -59,25 +58,24 @@ void ShowOneTicket(TTicketStream& Stream) {
 void WarmUpShow() {
   IDirect3DDevice9* Device = Engine->D3D->Device.get();
   const TShowSnapshot Snapshot;
-  const TvokFrameProc Render[] = {RenderPart1, RenderPart2, RenderPart3, RenderPart4, RenderPart5};
 
   gx::GxSetWarmUp(Device, true);
   if (SUCCEEDED(Device->BeginScene())) {
-    for (int Scene = 1; Scene <= 5; ++Scene) {
-      CurrentScene = Scene;
+    for (const TScene* Row : Scenes()) {
+      CurrentScene = Row->Number;
       FrameCount = 3;                            // late enough for the capture
-      PostEffect = Scene >= 2 && Scene <= 4 ? 1 : 0;
+      PostEffect = Row->Effect;
       SceneStart = Engine->Time - 3000;          // scene five shows its end picture by then
       SetLayerAlpha(FlashSprite, 128);
       SetLayerAlpha(FadeSprite, 128);
       ShowOneTicket(Part2Stream());
       ShowOneTicket(Part4Stream());
-      SetupLight(Scene);
-      if (Scene <= 4) SetupFog(Scene);
-      Render[Scene - 1](0);
+      SetupLight(Row->Number);
+      SetupFog(Row->Number);
+      Row->Render(0);
     }
-    // Scene one set its light at load and never again.
-    SetupLight(1);
+    // The first scene set its light at load and never again.
+    SetupLight(Scenes().front()->Number);
     Device->EndScene();
   }
   gx::GxSetWarmUp(Device, false);

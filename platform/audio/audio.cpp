@@ -162,21 +162,20 @@ bool Free() {
   return true;
 }
 
-bool Start() {
+namespace {
+
+bool SetPaused(bool paused) {
   if (!Ready()) return false;
-  g_out->paused = false;
-  if (g_out->offline) return true;
-  SDL_PauseAudioDevice(g_out->device, 0);
+  g_out->paused = paused;
+  if (!g_out->offline) SDL_PauseAudioDevice(g_out->device, paused ? 1 : 0);
   return true;
 }
 
-bool Stop() {
-  if (!Ready()) return false;
-  g_out->paused = true;
-  if (g_out->offline) return true;
-  SDL_PauseAudioDevice(g_out->device, 1);
-  return true;
-}
+}  // namespace
+
+bool Start() { return SetPaused(false); }
+
+bool Stop() { return SetPaused(true); }
 
 bool SetBufferLength(int milliseconds) {
   if (milliseconds < 10 || milliseconds > 5000) return Fail("buffer length out of range");

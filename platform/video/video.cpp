@@ -101,20 +101,26 @@ struct Writer::Impl {
 
   // ---- set-up ----------------------------------------------------------------------------------
 
-  bool OpenVideo(std::string& error) {
-    const bool ffv1 = settings.lossless;
-    const char* name = ffv1 ? "ffv1" : settings.container == Container::Webm ? "libvpx-vp9" : "libx264";
+  // A stream of the file with an encoder context for the encoder called Name.
+  bool NewTrack(const char* name, Track& track, std::string& error) {
     const AVCodec* codec = avcodec_find_encoder_by_name(name);
     if (!codec) {
       error = std::string("no ") + name + " encoder in this FFmpeg";
       return false;
     }
-    video.stream = avformat_new_stream(format, nullptr);
-    video.codec = avcodec_alloc_context3(codec);
-    if (!video.stream || !video.codec) {
+    track.stream = avformat_new_stream(format, nullptr);
+    track.codec = avcodec_alloc_context3(codec);
+    if (!track.stream || !track.codec) {
       error = "out of memory";
       return false;
     }
+    return true;
+  }
+
+  bool OpenVideo(std::string& error) {
+    const bool ffv1 = settings.lossless;
+    const char* name = ffv1 ? "ffv1" : settings.container == Container::Webm ? "libvpx-vp9" : "libx264";
+    if (!NewTrack(name, video, error)) return false;
     AVCodecContext* c = video.codec;
     c->width = settings.width;
     c->height = settings.height;
@@ -151,7 +157,7 @@ struct Writer::Impl {
       if (c->thread_count == 0) c->thread_count = 2;
       av_dict_set(&options, "crf", std::to_string(q >= 0 ? std::min(q, 51) : 20).c_str(), 0);
     }
-    int rc = avcodec_open2(c, codec, &options);
+    int rc = avcodec_open2(c, c->codec, &options);
     av_dict_free(&options);
     if (rc < 0) {
       error = std::string("the ") + name + " encoder does not open: " + AvError(rc);
@@ -187,28 +193,18 @@ struct Writer::Impl {
     const char* name = settings.container == Container::Webm ? "libopus"
                        : settings.container == Container::Mkv ? "flac"
                                                               : "aac";
-    const AVCodec* codec = avcodec_find_encoder_by_name(name);
-    if (!codec) {
-      error = std::string("no ") + name + " encoder in this FFmpeg";
-      return false;
-    }
-    audio.stream = avformat_new_stream(format, nullptr);
-    audio.codec = avcodec_alloc_context3(codec);
-    if (!audio.stream || !audio.codec) {
-      error = "out of memory";
-      return false;
-    }
+    if (!NewTrack(name, audio, error)) return false;
     AVCodecContext* c = audio.codec;
     // Opus knows only 48 kHz (and lower rates); the others keep the sound's own rate.
     c->sample_rate = settings.container == Container::Webm ? 48000 : settings.audioRate;
-    c->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+    c->sample_fmt = c->codec->sample_fmts ? c->codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
     AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
     av_channel_layout_copy(&c->ch_layout, &stereo);
     c->time_base = AVRational{1, c->sample_rate};
     if (settings.container == Container::Mp4) c->bit_rate = 192000;
     if (settings.container == Container::Webm) c->bit_rate = 160000;
     if (format->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    int rc = avcodec_open2(c, codec, nullptr);
+    int rc = avcodec_open2(c, c->codec, nullptr);
     if (rc < 0) {
       error = std::string("the ") + name + " encoder does not open: " + AvError(rc);
       return false;

@@ -10,9 +10,9 @@
 
 #include "app/Entry.h"
 #include "app/Options.h"
-#include "show/Hooks.h"
-#include "show/Trace.h"
+#include "show/Show.h"
 #include "tests/engine/engine_fixture.h"
+#include "tests/support/fake_show.h"
 
 namespace {
 
@@ -20,8 +20,6 @@ namespace {
 std::string Scratch(const std::string& name) {
   return testing::TempDir() + "entry_" + std::to_string(getpid()) + "_" + name;
 }
-
-using enginetest::Log;
 
 TOptions Parse(const std::vector<std::string>& args) {
   TOptions options;
@@ -150,41 +148,8 @@ TEST(EntryPng, WrittenPicturesReadBackTheSame) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The main sequence with every hook recording its call.
+// The main sequence around a stand-in show that records every call.
 
-#define HOOK(name) \
-  void name() { Log().push_back(#name); }
-HOOK(CreatePostTarget)
-HOOK(LoadTextures)
-HOOK(LoadPart1)
-HOOK(LoadPart2)
-HOOK(LoadPart3)
-HOOK(LoadPart4)
-HOOK(LoadPart5)
-HOOK(LoadPostShaders)
-HOOK(CloseResource)
-HOOK(FreeResource)
-HOOK(PlayMusic)
-HOOK(FreePart2)
-HOOK(FreePart3)
-HOOK(FreePart4)
-HOOK(FreePart5)
-HOOK(FreeTextures)
-HOOK(FreePostShaders)
-#undef HOOK
-void OpenResource(const std::string& name) { Log().push_back("OpenResource " + name); }
-void OpenMissing(const std::string& name) {
-  Log().push_back("OpenResource " + name);
-  throw std::runtime_error(name + ": file not found");
-}
-void LoadMusic(HWND window, const std::string& name) {
-  Log().push_back(std::string("LoadMusic ") + (window ? "window " : "none ") + name);
-}
-void FreeMusic() { Log().push_back(Engine ? "FreeMusic with engine" : "FreeMusic"); }
-void FreePart1WithEngine() { Log().push_back(Engine && Engine->D3D->Device ? "FreePart1" : "FreePart1 no device"); }
-int g_frames = 0;
-void Move(int) { ++g_frames; }
-void Render(int) {}
 std::vector<std::string> g_boxes;
 int FakeBox(const std::string& text, const std::string& caption, unsigned) {
   g_boxes.push_back(caption + "|" + text);
@@ -195,37 +160,10 @@ class RunDemoTest : public enginetest::EngineTest {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
-    saved = DemoHooks;
-    DemoHooks = TDemoHooks{};
-    DemoHooks.MovePart1 = Move;
-    DemoHooks.RenderPart1 = Render;
-    DemoHooks.OpenResource = OpenResource;
-    DemoHooks.CloseResource = CloseResource;
-    DemoHooks.FreeResource = FreeResource;
-    DemoHooks.CreatePostTarget = CreatePostTarget;
-    DemoHooks.LoadTextures = LoadTextures;
-    DemoHooks.LoadPart1 = LoadPart1;
-    DemoHooks.LoadPart2 = LoadPart2;
-    DemoHooks.LoadPart3 = LoadPart3;
-    DemoHooks.LoadPart4 = LoadPart4;
-    DemoHooks.LoadPart5 = LoadPart5;
-    DemoHooks.LoadPostShaders = LoadPostShaders;
-    DemoHooks.LoadMusic = LoadMusic;
-    DemoHooks.PlayMusic = PlayMusic;
-    DemoHooks.FreeMusic = FreeMusic;
-    DemoHooks.FreePart1 = FreePart1WithEngine;
-    DemoHooks.FreePart2 = FreePart2;
-    DemoHooks.FreePart3 = FreePart3;
-    DemoHooks.FreePart4 = FreePart4;
-    DemoHooks.FreePart5 = FreePart5;
-    DemoHooks.FreeTextures = FreeTextures;
-    DemoHooks.FreePostShaders = FreePostShaders;
-    g_frames = 0;
     g_boxes.clear();
     os::SetMessageBoxHook(FakeBox);
   }
   void TearDown() override {
-    DemoHooks = saved;
     os::SetMessageBoxHook(nullptr);
     EngineTest::TearDown();
   }
@@ -234,18 +172,17 @@ class RunDemoTest : public enginetest::EngineTest {
     args.insert(args.end(), extra.begin(), extra.end());
     return Parse(args);
   }
-  TDemoHooks saved;
+  vktest::FakeShow show;
 };
 
 TEST_F(RunDemoTest, LoadsRunsAndReleasesInTheFixedOrder) {
-  EXPECT_EQ(RunDemo(Options({"--until", "200"})), 0);
-  const std::vector<std::string> expected{
-      "OpenResource Quorvanteplidusk.vkr", "CreatePostTarget", "LoadTextures", "LoadPart2", "LoadPart3",
-      "LoadPart4", "LoadPart5", "LoadPostShaders", "LoadPart1", "CloseResource", "FreeResource",
-      "LoadMusic window Quorvanteplidusk.ogg", "PlayMusic", "FreePart1", "FreePart2", "FreePart3", "FreePart4",
-      "FreePart5", "FreeTextures", "FreePostShaders", "FreeMusic"};
-  EXPECT_EQ(Log(), expected);
-  EXPECT_EQ(g_frames, 5);  // 40, 80, ... 200: quits at the first frame at or after 200 ms
+  EXPECT_EQ(RunDemo(Options({"--until", "200", "--seed", "77"})), 0);
+  // The show's own order inside Load and Free is the scene table's (tests/scenes).
+  const std::vector<std::string> expected{"Reset 77", "Load Quorvanteplidusk.vkr",
+                                          "LoadMusic window Quorvanteplidusk.ogg", "PlayMusic", "Free",
+                                          "FreeMusic"};
+  EXPECT_EQ(show.Calls, expected);
+  EXPECT_EQ(show.Frames, 5);  // 40, 80, ... 200: quits at the first frame at or after 200 ms
   EXPECT_EQ(enginetest::SleptMs(), 1000u);  // the pause with the wait cursor
   EXPECT_EQ(ScreenWidth, 160);
   EXPECT_EQ(ScreenHeight, 90);
@@ -256,13 +193,12 @@ TEST_F(RunDemoTest, LoadsRunsAndReleasesInTheFixedOrder) {
 }
 
 TEST_F(RunDemoTest, MissingArchiveEndsWithCleanupAndAFailureStatus) {
-  DemoHooks.OpenResource = OpenMissing;
-  EXPECT_EQ(RunDemo(Options({"--until", "200"})), 1);
-  const std::vector<std::string> expected{"OpenResource Quorvanteplidusk.vkr", "FreeResource", "FreePart1",
-                                          "FreePart2", "FreePart3", "FreePart4", "FreePart5", "FreeTextures",
-                                          "FreePostShaders", "FreeMusic"};
-  EXPECT_EQ(Log(), expected);
-  EXPECT_EQ(g_frames, 0);
+  show.ArchiveMissing = true;
+  EXPECT_EQ(RunDemo(Options({"--until", "200", "--seed", "1"})), 1);
+  // No music is loaded; what was made is released, the engine before the player.
+  const std::vector<std::string> expected{"Reset 1", "Load Quorvanteplidusk.vkr", "Free", "FreeMusic"};
+  EXPECT_EQ(show.Calls, expected);
+  EXPECT_EQ(show.Frames, 0);
   ASSERT_EQ(g_boxes.size(), 1u);
   EXPECT_EQ(g_boxes[0], "Error|Quorvanteplidusk.vkr: file not found");
   EXPECT_EQ(os::CurrentCursor(), os::Cursor::Arrow);  // the wait cursor did not stay
@@ -273,8 +209,8 @@ TEST_F(RunDemoTest, DeviceFailureShowsTheErrorBoxAndLoadsNothing) {
   EXPECT_EQ(RunDemo(Options()), 1);
   ASSERT_EQ(g_boxes.size(), 1u);
   EXPECT_EQ(g_boxes[0], "Error|D3D device create error.");
-  EXPECT_EQ(Log().front(), "FreePart1 no device");
-  EXPECT_EQ(std::count(Log().begin(), Log().end(), "LoadTextures"), 0);
+  EXPECT_EQ(std::count(show.Calls.begin(), show.Calls.end(), "Free without device"), 1);
+  for (const std::string& call : show.Calls) EXPECT_NE(call.rfind("Load", 0), 0u) << call;
 }
 
 TEST_F(RunDemoTest, CapabilityCheckWarnsOnlyWhenCapsCannotBeRead) {

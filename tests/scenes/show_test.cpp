@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 
+#include "show/SceneTable.h"
 #include "tests/support/show_harness.h"
 
 namespace vktest {
@@ -113,6 +114,9 @@ TEST_F(ShowRun, FlashesAndFadesFollowTheScenes) {
   EXPECT_EQ(Five.back().Fade, 255);  // ends in black
   EXPECT_EQ(Five.front().PostEffect, 0);
   for (const auto& F : Two) EXPECT_EQ(F.PostEffect, 1);
+  // Each scene runs with the post effect of its row from its first frame on.
+  for (const TScene* Row : Scenes())
+    for (const auto& F : SceneFrames(Row->Number)) EXPECT_EQ(F.PostEffect, static_cast<uint8_t>(Row->Effect)) << Row->Name;
 }
 
 TEST_F(ShowRun, TheSlideShowChangesPictureEveryHalfBeat) {

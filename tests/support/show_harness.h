@@ -1,7 +1,7 @@
 #pragma once
 // The whole show in this process: a headless engine on the recording backend (or the gl one),
-// the real archive of the run folder, every loader in the start-up order, and a record of the
-// show's state after each presented frame. Free of any test framework: the benchmarks use it too.
+// the real archive of the run folder loaded in the show's own start-up order (the scene table's),
+// and a record of the show's state after each presented frame. Free of any test framework: the benchmarks use it too.
 
 #include <cstdint>
 #include <string>
@@ -13,9 +13,7 @@
 #include "platform/gfx/backend.h"
 #include "platform/os/window.h"
 #include "show/Globals.h"
-#include "show/Hooks.h"
-#include "show/Parts.h"
-#include "show/Random.h"
+#include "show/SceneTable.h"
 #include "show/Scenes.h"
 #include "show/Show.h"
 
@@ -43,7 +41,7 @@ inline void RecordFrame() {
   if (Recording == nullptr) return;
   Recording->push_back({Engine->Time, CurrentScene, Step, SceneStart,
                         FlashSprite ? FlashSprite->Alpha : uint8_t(0), FadeSprite ? FadeSprite->Alpha : uint8_t(0),
-                        PostEffect, Part2Stream().ActiveCount(), Part4Stream().ActiveCount(), Part5FadeOutStart(), Part3State()});
+                        static_cast<uint8_t>(PostEffect), Part2Stream().ActiveCount(), Part4Stream().ActiveCount(), Part5FadeOutStart(), Part3State()});
 }
 
 // Loads the show on a fresh engine, runs it to its end with the fixed 40 ms step, and releases it.
@@ -63,11 +61,10 @@ class WholeShow {
     os::SetHeadless(true);
     gx::ClearFaults();
     gx::SetBackendKind(Kind);
-    ResetSceneState();
-    InstallShowHooks();
-    Randomize(Seed);
-    Engine = new TvokEngine(nullptr, Width, Height, 0, true, "show", MovePart1, RenderPart1, false, true, true, false,
-                            false, true, D3DMULTISAMPLE_NONE, 0);
+    InstallShow();
+    ShowFace.Reset(Seed);
+    Engine = new TvokEngine(nullptr, Width, Height, 0, true, "show", ShowFace.FirstMove, ShowFace.FirstRender, false,
+                            true, true, false, false, true, D3DMULTISAMPLE_NONE, 0);
     if (!Engine->Ok) {
       Error = Engine->ErrorText;
       return;
@@ -75,16 +72,10 @@ class WholeShow {
     Engine->FixedStep = true;
     Engine->OnFramePresented = RecordFrame;
     PostEffectsAvailable = true;
+    // Opened without the program's checks of the file: the loaders must cope with any archive.
     Resource = new TvokResource();
     Resource->Open(ArchivePath);
-    CreatePostTarget();
-    LoadTextures();
-    LoadPart2();
-    LoadPart3();
-    LoadPart4();
-    LoadPart5();
-    LoadPostShaders();
-    LoadPart1();
+    for (const TShowStage& Stage : LoadStages()) Stage.Run();
     Resource->Close();
     Resource->FreeEntry(ResourceData);
     delete Resource;

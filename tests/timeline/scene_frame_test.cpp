@@ -99,7 +99,7 @@ TEST_F(SceneFrameTest, PrologueClearsDepthWithStencilOnlyWhenTheShadowVolumeAsks
 TEST_F(SceneFrameTest, NoCaptureDuringTheFirstThreeFramesThenCaptureThroughTheShader) {
   LoadPost();
   ASSERT_TRUE(BlurPS);
-  PostEffect = 1;
+  PostEffect = TPostEffect::Blur;
   for (int i = 0; i < 5; ++i) {
     Frame F = RunFrame();
     EXPECT_EQ(FrameCount, i + 1);
@@ -132,7 +132,7 @@ TEST_F(SceneFrameTest, EachEffectNumberSelectsItsShaderAndUnknownNumbersNone) {
   FrameCount = 3;
   const LPDIRECT3DPIXELSHADER9 Expected[] = {BlurPS, DreamPS, Dream2PS, GhostDreamPS, ContrastDreamPS, nullptr};
   for (int Effect = 1; Effect <= 6; ++Effect) {
-    PostEffect = static_cast<uint8_t>(Effect);
+    PostEffect = static_cast<TPostEffect>(Effect);
     Frame F = RunFrame();
     ASSERT_EQ(F.Draws.size(), 2u) << Effect;
     EXPECT_EQ(F.Draws[1].state.pixelShader, Expected[Effect - 1]) << Effect;
@@ -143,7 +143,7 @@ TEST_F(SceneFrameTest, CaptureThatCannotStartLeavesTheFrameOnTheScreen) {
   gx::InjectedFaults().failCreateResource = 1;  // the capture texture is refused
   LoadPost();
   ASSERT_FALSE(PostTarget->Texture);
-  PostEffect = 1;
+  PostEffect = TPostEffect::Blur;
   FrameCount = 5;
   Frame F = RunFrame();
   ASSERT_EQ(F.Draws.size(), 1u);
@@ -191,7 +191,7 @@ TEST_F(SceneFrameTest, TraceCarriesTheShowState) {
   RunFrame();
   FadeSprite = new TvokSprite(D3D());
   FadeSprite->SetAlpha(7);
-  PostEffect = 1;
+  PostEffect = TPostEffect::Blur;
   D3D()->CameraPosition = D3DXVECTOR3(1.5f, -2.0f, 3.0f);
   std::string Json;
   AppendShowTrace(Json);

@@ -17,6 +17,14 @@ void DebugLog(const std::string& message);
 LPD3DXBUFFER MakeBuffer(const void* data, std::size_t size, bool text);
 inline LPD3DXBUFFER MakeTextBuffer(const std::string& text) { return MakeBuffer(text.data(), text.size(), true); }
 
+// A Get... method's copy into the caller's out-parameter: D3DERR_INVALIDCALL for a null one.
+template <class T>
+HRESULT CopyOut(T* out, const T& value) {
+  if (!out) return D3DERR_INVALIDCALL;
+  *out = value;
+  return S_OK;
+}
+
 // The device's capabilities; zeroed when the device cannot tell.
 D3DCAPS9 DeviceCaps(IDirect3DDevice9* device);
 

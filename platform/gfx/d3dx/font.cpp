@@ -138,11 +138,7 @@ class Font final : public ID3DXFont {
     device = device_;
     return S_OK;
   }
-  HRESULT GetDescA(D3DXFONT_DESCA* desc) override {
-    if (!desc) return D3DERR_INVALIDCALL;
-    *desc = desc_;
-    return S_OK;
-  }
+  HRESULT GetDescA(D3DXFONT_DESCA* desc) override { return d3dx::CopyOut(desc, desc_); }
 
   HRESULT PreloadTextA(LPCSTR text, INT count) override {
     if (!text) return D3DERR_INVALIDCALL;

@@ -12,33 +12,6 @@ namespace {
 constexpr std::uint32_t kBiRgb = 0;
 constexpr std::uint32_t kBiBitfields = 3;
 constexpr std::uint32_t kBiAlphaBitfields = 6;
-
-std::uint16_t Read16(const std::uint8_t* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
-std::uint32_t Read32(const std::uint8_t* p) {
-  return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
-         (std::uint32_t(p[3]) << 24);
-}
-
-// One channel described by a bit mask, scaled to 0..255.
-struct MaskChannel {
-  std::uint32_t mask = 0;
-  int shift = 0;
-  std::uint32_t max = 0;
-
-  explicit MaskChannel(std::uint32_t m = 0) : mask(m) {
-    if (!mask) return;
-    while (!((mask >> shift) & 1)) ++shift;
-    max = mask >> shift;
-  }
-  // Masks must be contiguous runs of bits for the scaling to mean anything.
-  bool Valid() const { return mask == 0 || ((max & (max + 1)) == 0); }
-  std::uint8_t Extract(std::uint32_t value) const {
-    if (!mask) return 0;
-    const std::uint32_t v = (value & mask) >> shift;
-    return std::uint8_t((std::uint64_t(v) * 255 + max / 2) / max);
-  }
-};
-
 }  // namespace
 
 bool DecodeBmp(const std::uint8_t* data, std::size_t size, Image& out, std::string& error) {

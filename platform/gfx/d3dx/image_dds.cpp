@@ -22,28 +22,6 @@ constexpr std::uint32_t kPfLuminance = 0x20000;
 constexpr std::uint32_t kCaps2Cube = 0x200;
 constexpr std::uint32_t kCaps2AllFaces = 0xFC00;
 constexpr std::uint32_t kCaps2Volume = 0x200000;
-
-std::uint32_t Read32(const std::uint8_t* p) {
-  return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
-         (std::uint32_t(p[3]) << 24);
-}
-
-struct Channel {
-  std::uint32_t mask = 0;
-  int shift = 0;
-  std::uint32_t max = 0;
-  explicit Channel(std::uint32_t m = 0) : mask(m) {
-    if (!mask) return;
-    while (!((mask >> shift) & 1)) ++shift;
-    max = mask >> shift;
-  }
-  bool Valid() const { return mask == 0 || ((max & (max + 1)) == 0); }
-  std::uint8_t Extract(std::uint32_t v) const {
-    if (!mask) return 0;
-    return std::uint8_t((std::uint64_t((v & mask) >> shift) * 255 + max / 2) / max);
-  }
-};
-
 }  // namespace
 
 bool DecodeDds(const std::uint8_t* data, std::size_t size, DdsFile& out, std::string& error) {
@@ -88,7 +66,7 @@ bool DecodeDds(const std::uint8_t* data, std::size_t size, DdsFile& out, std::st
     return false;
   }
   const bool alpha = (pfFlags & kPfAlphaPixels) != 0 && masks[3] != 0;
-  const Channel r(masks[0]), g(luminance ? masks[0] : masks[1]), b(luminance ? masks[0] : masks[2]),
+  const MaskChannel r(masks[0]), g(luminance ? masks[0] : masks[1]), b(luminance ? masks[0] : masks[2]),
       a(alpha ? masks[3] : 0);
   if (!r.Valid() || !g.Valid() || !b.Valid() || !a.Valid() || masks[0] == 0) {
     error = "bad DDS bit masks";

@@ -216,27 +216,27 @@ D3DXMATRIX ViewFromAxes(const D3DXVECTOR3& xa, const D3DXVECTOR3& ya, const D3DX
                     -D3DXVec3Dot(&xa, &eye), -D3DXVec3Dot(&ya, &eye), -D3DXVec3Dot(&za, &eye), 1);
 }
 
+// The view from eye with za (not yet normalised) as the axis that points into the picture.
+D3DXMATRIX ViewAlong(D3DXVECTOR3 za, const D3DXVECTOR3& up, const D3DXVECTOR3& eye) {
+  D3DXVECTOR3 xa, ya;
+  D3DXVec3Normalize(&za, &za);
+  D3DXVec3Cross(&xa, &up, &za);
+  D3DXVec3Normalize(&xa, &xa);
+  D3DXVec3Cross(&ya, &za, &xa);
+  return ViewFromAxes(xa, ya, za, eye);
+}
+
 }  // namespace
 
 D3DXMATRIX* D3DXMatrixLookAtLH(D3DXMATRIX* out, const D3DXVECTOR3* eye, const D3DXVECTOR3* at,
                                const D3DXVECTOR3* up) {
-  D3DXVECTOR3 za = *at - *eye, xa, ya;
-  D3DXVec3Normalize(&za, &za);
-  D3DXVec3Cross(&xa, up, &za);
-  D3DXVec3Normalize(&xa, &xa);
-  D3DXVec3Cross(&ya, &za, &xa);
-  *out = ViewFromAxes(xa, ya, za, *eye);
+  *out = ViewAlong(*at - *eye, *up, *eye);
   return out;
 }
 
 D3DXMATRIX* D3DXMatrixLookAtRH(D3DXMATRIX* out, const D3DXVECTOR3* eye, const D3DXVECTOR3* at,
                                const D3DXVECTOR3* up) {
-  D3DXVECTOR3 za = *eye - *at, xa, ya;
-  D3DXVec3Normalize(&za, &za);
-  D3DXVec3Cross(&xa, up, &za);
-  D3DXVec3Normalize(&xa, &xa);
-  D3DXVec3Cross(&ya, &za, &xa);
-  *out = ViewFromAxes(xa, ya, za, *eye);
+  *out = ViewAlong(*eye - *at, *up, *eye);
   return out;
 }
 

@@ -19,11 +19,7 @@ class RenderToSurface final : public ID3DXRenderToSurface {
     device = device_;
     return S_OK;
   }
-  HRESULT GetDesc(D3DXRTS_DESC* desc) override {
-    if (!desc) return D3DERR_INVALIDCALL;
-    *desc = desc_;
-    return S_OK;
-  }
+  HRESULT GetDesc(D3DXRTS_DESC* desc) override { return d3dx::CopyOut(desc, desc_); }
 
   HRESULT BeginScene(const LPDIRECT3DSURFACE9& surface, const D3DVIEWPORT9* viewport) override {
     if (begun_ || !surface) return D3DERR_INVALIDCALL;

@@ -75,11 +75,7 @@ class Sprite final : public ID3DXSprite {
     device = device_;
     return S_OK;
   }
-  HRESULT GetTransform(D3DXMATRIX* m) override {
-    if (!m) return D3DERR_INVALIDCALL;
-    *m = transform_;
-    return S_OK;
-  }
+  HRESULT GetTransform(D3DXMATRIX* m) override { return d3dx::CopyOut(m, transform_); }
   HRESULT SetTransform(const D3DXMATRIX* m) override {
     if (!m) return D3DERR_INVALIDCALL;
     transform_ = *m;
