@@ -11,7 +11,9 @@ NATIVE=${1:-$ROOT/build}
 JOBS=${JOBS:-$(nproc)}
 OUT=$ROOT/build-win
 
+T0=$(date +%s)
 ./scripts/windows/build.sh "$NATIVE"
+echo "---- Windows build (tools, libraries, program, test programs, zip) took $(($(date +%s) - T0)) s"
 # shellcheck source=wine_env.sh
 . scripts/windows/wine_env.sh
 
@@ -33,6 +35,7 @@ cleanup() {
 }
 trap cleanup EXIT
 wineserver -p
+T0=$(date +%s)
 
 status=0
 log=$OUT/ctest.log
@@ -42,8 +45,11 @@ if grep -q '\*\*\*Skipped' "$log"; then
   grep '\*\*\*Skipped' "$log"
 fi
 
+echo "---- test programs under Wine took $(($(date +%s) - T0)) s"
+T0=$(date +%s)
 python3 scripts/windows/wine_test.py --wine "$WINE64" --program "$OUT/Quorvanteplidusk" \
   --native "$NATIVE/run" --out "$OUT/test" || status=1
+echo "---- the program under Wine took $(($(date +%s) - T0)) s"
 
 if [ "${VK_WIN_BENCH:-0}" = 1 ]; then
   ./scripts/windows/bench.sh "$NATIVE" || status=1
