@@ -48,7 +48,7 @@ fi
 echo "---- test programs under Wine took $(($(date +%s) - T0)) s"
 T0=$(date +%s)
 python3 scripts/windows/wine_test.py --wine "$WINE64" --program "$OUT/Quorvanteplidusk" \
-  --native "$NATIVE/run" --out "$OUT/test" || status=1
+  --native "$NATIVE/run" --out "$OUT/test" --native-pictures "$ROOT/build-web/test" || status=1
 echo "---- the program under Wine took $(($(date +%s) - T0)) s"
 
 if [ "${VK_WIN_BENCH:-0}" = 1 ]; then
