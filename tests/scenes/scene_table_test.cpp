@@ -54,13 +54,15 @@ TEST(SceneTable, EveryRowCanPlayAndHandsOverToTheNext) {
     EXPECT_TRUE(Numbers.insert(Row.Number).second) << "two rows share a number";
     EXPECT_EQ(&SceneRow(Row.Number), &Row);
     EXPECT_TRUE(Row.Load && Row.Move && Row.Render && Row.Free);
-    // Steps end one after the other; a scene without steps can only be the last (it never hands over).
+    // Steps end one after the other; a scene without steps never hands over, so it must be the last.
     for (size_t K = 1; K < Row.StepEnd.size(); ++K) EXPECT_LT(Row.StepEnd[K - 1], Row.StepEnd[K]);
     if (I + 1 < Rows.size()) {
       EXPECT_FALSE(Row.StepEnd.empty());
       ASSERT_EQ(NextScene(Row), Rows[I + 1]);
     } else {
+      // The last scene has no one to hand over to: it ends the show itself.
       EXPECT_EQ(NextScene(Row), nullptr);
+      EXPECT_TRUE(Row.StepEnd.empty());
       EXPECT_GT(Row.EndTime, 0u);
     }
   }
