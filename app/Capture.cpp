@@ -2,24 +2,23 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "engine/vokEngine.h"
 #include "platform/gfx/backend.h"
+#include "platform/os/system.h"
 #include "platform/video/video.h"
 #include "show/Show.h"
-
-volatile std::sig_atomic_t CaptureSignal = 0;
 
 namespace {
 
 // Read-backs in flight: the frame drawn now is handed over this many frames later.
 constexpr unsigned ReadDepth = 3;
-
-void OnSignal(int Signal) { CaptureSignal = Signal; }
 
 double Seconds() {
   using namespace std::chrono;
@@ -41,8 +40,6 @@ TCapture::TCapture() = default;
 TCapture::~TCapture() {
   // A capture that did not finish leaves nothing under the final name.
   if (Writer) Writer->Abort();
-  std::signal(SIGINT, SIG_DFL);
-  std::signal(SIGTERM, SIG_DFL);
 }
 
 bool TCapture::Open(const TOptions& Options, int Width, int Height, std::string& Error) {
@@ -70,12 +67,6 @@ bool TCapture::Open(const TOptions& Options, int Width, int Height, std::string&
     return false;
   }
   EndTime = Options.HasUntil ? std::min(Options.Until, ShowEndTime) : ShowEndTime;
-  CaptureSignal = 0;
-  struct sigaction Action {};
-  Action.sa_handler = OnSignal;
-  sigemptyset(&Action.sa_mask);
-  sigaction(SIGINT, &Action, nullptr);
-  sigaction(SIGTERM, &Action, nullptr);
   return true;
 }
 
@@ -89,9 +80,9 @@ void TCapture::Begin(TvokEngine& Engine) {
 }
 
 void TCapture::FramePresented(TvokEngine& Engine) {
-  if (!Began || !Writer || Failed) return;
-  if (CaptureSignal != 0 || Writer->Failed()) {
-    Failed = Writer->Failed();
+  if (!Began || !Writer || ReadFailed) return;
+  // Ctrl+C, SIGTERM (the window system's stop request) or a failed file end the capture.
+  if (os::StopRequested() || Writer->Failed()) {
     Engine.StopRequested = true;
     return;
   }
@@ -105,11 +96,14 @@ void TCapture::FramePresented(TvokEngine& Engine) {
   // The sound of this frame's span, mixed with the music as this frame's move routine left it.
   const uint64_t Num = Options.FpsNum, Den = Options.FpsDen;
   const uint64_t SoundEnd = (Frame + 1) * MusicRate * Den / Num - FirstFrame * MusicRate * Den / Num;
-  if (SoundEnd > AudioFrames) {
-    std::vector<int16_t> Sound(2 * (SoundEnd - AudioFrames));
-    RenderMusic(Sound.data(), SoundEnd - AudioFrames);
-    Writer->SubmitAudio(Sound.data(), SoundEnd - AudioFrames);
-    AudioFrames = SoundEnd;
+  // In pieces of at most a second: the buffer never grows with the frame's length.
+  std::vector<int16_t> Sound;
+  while (SoundEnd > AudioFrames) {
+    const uint64_t Piece = std::min<uint64_t>(SoundEnd - AudioFrames, MusicRate);
+    Sound.resize(2 * Piece);
+    RenderMusic(Sound.data(), Piece);
+    Writer->SubmitAudio(Sound.data(), Piece);
+    AudioFrames += Piece;
   }
 
   IDirect3DDevice9* Device = Engine.D3D->Device.get();
@@ -122,11 +116,14 @@ void TCapture::FramePresented(TvokEngine& Engine) {
     std::vector<uint8_t> Rgba;
     UINT W = 0, H = 0;
     uint8_t* Buffer = Writer->AcquireFrame();
-    if (Buffer && SUCCEEDED(gx::GxReadBackBuffer(Device, Rgba, W, H)) && W == UINT(Width) && H == UINT(Height)) {
+    if (!Buffer) {
+      Engine.StopRequested = true;  // the file failed; Finish says why
+    } else if (SUCCEEDED(gx::GxReadBackBuffer(Device, Rgba, W, H)) && W == UINT(Width) && H == UINT(Height)) {
       std::memcpy(Buffer, Rgba.data(), Rgba.size());
       Writer->SubmitFrame();
+      ++Written;
     } else {
-      Failed = true;
+      ReadFailed = true;
       Engine.StopRequested = true;
     }
     ++Queued;
@@ -139,12 +136,15 @@ void TCapture::FramePresented(TvokEngine& Engine) {
 void TCapture::Take(TvokEngine& Engine, uint64_t Frame) {
   uint8_t* Buffer = Writer->AcquireFrame();
   const size_t Size = static_cast<size_t>(Width) * Height * 4;
-  if (!Buffer || FAILED(gx::GxTakeBackBufferRead(Engine.D3D->Device.get(),
-                                                    static_cast<unsigned>(Frame % ReadDepth), Buffer, Size))) {
-    Failed = true;
+  if (!Buffer) {
+    Engine.StopRequested = true;  // the file failed; Finish says why
+  } else if (FAILED(gx::GxTakeBackBufferRead(Engine.D3D->Device.get(), static_cast<unsigned>(Frame % ReadDepth),
+                                             Buffer, Size))) {
+    ReadFailed = true;
     Engine.StopRequested = true;
   } else {
     Writer->SubmitFrame();
+    ++Written;
   }
   ++Taken;
 }
@@ -169,13 +169,28 @@ void TCapture::Progress(TvokEngine& Engine, bool Last) {
 
 int TCapture::Finish(TvokEngine* Engine) {
   if (!Writer) return 1;
-  if (Engine && Engine->D3D && Engine->D3D->Device && !Failed)
-    while (Taken < Queued && !Failed) Take(*Engine, Taken);
+  if (Engine && Engine->D3D && Engine->D3D->Device && !ReadFailed)
+    while (Taken < Queued && !ReadFailed && !Writer->Failed()) Take(*Engine, Taken);
   if (Engine && Began) Progress(*Engine, true);
+  const int Signal = os::StopSignal();
+  const char* SignalName = Signal == SIGINT ? "Ctrl+C" : "SIGTERM";
+  // Stopped before its first frame: a file with no picture would play nowhere.
+  if (Written == 0 && !ReadFailed && !Writer->Failed()) {
+    Writer->Abort();
+    Writer.reset();
+    if (Signal != 0) {
+      std::fprintf(stderr, "Quorvanteplidusk: interrupted by %s before the first frame: nothing was captured; %s was not written\n",
+                   SignalName, Options.CaptureFile.c_str());
+      return 128 + Signal;
+    }
+    std::fprintf(stderr, "Quorvanteplidusk: %s: nothing was captured; no file was written\n", Options.CaptureFile.c_str());
+    return 1;
+  }
   std::string Error;
-  const bool Complete = !Failed && Writer->Finish(Error);
+  const bool Complete = !ReadFailed && Writer->Finish(Error);
   if (!Complete) {
-    if (Error.empty()) Error = "the picture could not be read back";
+    if (ReadFailed) Error = "the picture could not be read back";
+    if (Error.empty()) Error = "the file could not be completed";
     Writer->Abort();
     Writer.reset();
     std::fprintf(stderr, "Quorvanteplidusk: %s: %s; no file was written\n", Options.CaptureFile.c_str(),
@@ -183,12 +198,10 @@ int TCapture::Finish(TvokEngine* Engine) {
     return 1;
   }
   Writer.reset();
-  if (CaptureSignal != 0) {
-    std::fprintf(stderr,
-                 "Quorvanteplidusk: interrupted by %s: %s holds the %llu frames up to show time %u ms\n",
-                 CaptureSignal == SIGINT ? "Ctrl+C" : "SIGTERM", Options.CaptureFile.c_str(),
-                 (unsigned long long)Taken, LastTime);
-    return 128 + CaptureSignal;
+  if (Signal != 0) {
+    std::fprintf(stderr, "Quorvanteplidusk: interrupted by %s: %s holds the %llu frames up to show time %u ms\n",
+                 SignalName, Options.CaptureFile.c_str(), (unsigned long long)Written, LastTime);
+    return 128 + Signal;
   }
   return 0;
 }

@@ -3,7 +3,6 @@
 // music mixed offline against the show's clock. The back buffer is read back through pixel
 // buffers a few frames late, and the file is encoded on the video writer's own thread.
 
-#include <csignal>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,11 +43,9 @@ class TCapture {
   uint64_t Taken = 0;         // frames handed to the writer
   uint64_t AudioFrames = 0;   // sound frames handed to the writer
   uint32_t LastTime = 0;      // show time of the last frame in the file
+  uint64_t Written = 0;        // frames the writer took
   bool Began = false;
-  bool Failed = false;
+  bool ReadFailed = false;    // a picture could not be read back
   double StartedAt = 0, LastProgress = -1;
   uint32_t EndTime = 0;
 };
-
-// Set by SIGINT / SIGTERM while a capture runs.
-extern volatile std::sig_atomic_t CaptureSignal;

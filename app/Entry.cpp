@@ -4,7 +4,7 @@
 #include <exception>
 #include <utility>
 
-#include "app/Options.h"
+#include "app/RunTools.h"
 #include "app/Playback.h"
 #include "app/Setup.h"
 #include "engine/vokEngine.h"
@@ -146,7 +146,8 @@ void LoadDemo() {
     TCursorRestore Restore;
     LoadShowContent(*Engine->D3D);
     Call(ShowFace.LoadMusic, Engine->Handle, std::string(MusicFileName));
-    os::Sleep(1000);
+    // The pause after loading; a request to stop cuts it short.
+    for (int Waited = 0; Waited < 1000 && !os::StopRequested(); Waited += 10) os::Sleep(10);
   }
   HideCursorInFullScreen();
   Call(ShowFace.PlayMusic);

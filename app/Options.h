@@ -2,15 +2,14 @@
 // Long options for tests and for people who make shows. They all start with "--", so they can
 // never be mistaken for the show's bare-word switches ("DEBUG", "SHOWFPS", "NOVSYNC"), and they are
 // kept out of the switch test.
+//
+// Both lists are tables (Options.cpp): one row per switch and per option gives its name, its help
+// lines, its line in the README and, for an option, how its value is read. The parser, --help and
+// (through a test) the README's tables come from them.
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
-
-#include "show/Show.h"
-
-class TvokEngine;
 
 struct TScreenshotRequest {
   uint32_t Time = 0;  // ms of the demo clock
@@ -51,40 +50,42 @@ struct TOptions {
   bool Controls = false;  // --controls: Space, Left, Right, Home in a window
 };
 
+// The values that follow an option on the command line ("--name value" or "--name=value").
+class TOptionValues {
+ public:
+  virtual ~TOptionValues() = default;
+  // The next value into Out; false (the parse fails with "--name needs What") when there is none.
+  virtual bool Next(const char* What, std::string& Out) = 0;
+};
+
+// One long option.
+struct TOptionRow {
+  const char* Name;    // "--fixed-step"
+  const char* Value;   // what follows it in the help ("MS", "WxH"); "" when it takes no value
+  const char* Help;    // its text in --help; lines after the first continue it
+  const char* Readme;  // its line in the README's table of options
+  // Reads its values into Options; false with Error set when a value is bad.
+  bool (*Read)(TOptionValues& Values, TOptions& Options, std::string& Error);
+};
+
+// One bare-word switch, matched by prefix in any letter case (HasSwitch).
+struct TSwitchRow {
+  const char* Name;    // "SHOWFPS"
+  const char* Help;    // its text in --help
+  const char* Readme;  // its line in the README's table of switches
+};
+
+const std::vector<TOptionRow>& OptionTable();
+const std::vector<TSwitchRow>& SwitchTable();
+
 // Parses the parameters after the program name. False with Error set for an unknown option, a
 // missing or malformed value.
 bool ParseOptions(const std::vector<std::string>& Args, TOptions& Options, std::string& Error);
 std::string HelpText();
+// The warning for parameters that begin with none of the switches ("SHOWFSP is no switch (the
+// switches are DEBUG, SHOWFPS, NOVSYNC)"); empty when every one is a switch.
+std::string UnknownSwitchWarning(const std::vector<std::string>& Parameters);
 std::string VersionText();
-
-// Writes 8-bit RGBA rows (top row first) as a PNG file.
-bool WritePng(const std::string& FileName, const std::vector<uint8_t>& Rgba, unsigned Width, unsigned Height,
-              std::string& Error);
-
-// What the options do while the show runs: the fixed step, the run limit, screenshots and the
-// frame trace. One instance per run.
-class TRunTools {
- public:
-  TRunTools() = default;
-  ~TRunTools();
-  TRunTools(const TRunTools&) = delete;
-  TRunTools& operator=(const TRunTools&) = delete;
-
-  // Opens the trace file; false with Error when it cannot be written.
-  bool Start(const TOptions& Options, std::string& Error);
-  // Sets the engine's step and hooks the per-frame work onto it.
-  void Attach(TvokEngine& Engine);
-  // Closes the trace; false with Problems when an output asked for was not produced.
-  bool Finish(std::string& Problems);
-
-  // The per-frame work, after each presented frame.
-  void FramePresented(TvokEngine& Engine);
-
- private:
-  TOptions Options;
-  std::FILE* Trace = nullptr;
-  std::string TracePartial;  // where the trace is written until Finish moves it into place
-  unsigned long long Frames = 0;
-  bool Recording = false;
-  std::vector<std::string> Failures;
-};
+// The README's two tables (switches, then options), header rows included, as Markdown.
+std::string ReadmeSwitchTable();
+std::string ReadmeOptionTable();

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <string>
 
 #include "app/Capture.h"
 #include "app/Entry.h"
 #include "engine/vokEngine.h"
 #include "platform/os/messages.h"
+#include "platform/os/system.h"
 #include "platform/os/window.h"
 #include "show/Show.h"
 
@@ -126,7 +126,7 @@ bool ReplayTo(TvokEngine& Engine, uint32_t Target) {
     Engine.FixedStep = true;
     Engine.FixedStepLength = RealClockReplayStep;
   }
-  while (!Engine.QuitCalled && FrameTimeAhead(Engine, 0) < Target) {
+  while (!Engine.QuitCalled && !os::StopRequested() && FrameTimeAhead(Engine, 0) < Target) {
     // The last frame before Target is drawn (not presented): a frame that draws nothing, such as
     // a scene hand-over, then shows what a run from 0 shows.
     Engine.SkipFrame(FrameTimeAhead(Engine, 1) >= Target);
@@ -135,7 +135,7 @@ bool ReplayTo(TvokEngine& Engine, uint32_t Target) {
     Engine.FixedStep = false;
     Engine.FixedStepLength = SavedStep;
   }
-  return !Engine.QuitCalled;
+  return !Engine.QuitCalled && !os::StopRequested();
 }
 
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/Entry.h"
-#include "app/Options.h"
+#include "app/RunTools.h"
 #include "app/Playback.h"
 #include "engine/vokEngine.h"
 #include "platform/os/clock.h"

@@ -4,25 +4,42 @@
 
 #include "app/Entry.h"
 #include "app/Options.h"
+#include "app/OutputFile.h"
+#include "platform/os/system.h"
 #include "show/Show.h"
+
+namespace {
+
+// Help and version go to standard output; one that cannot take them (a full disk) fails the run.
+int Print(const std::string& Text) {
+  const bool Written = std::fputs(Text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+  if (Written) return 0;
+  std::perror("Quorvanteplidusk: standard output");
+  return 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> Args(argv + 1, argv + argc);
   TOptions Options;
   std::string Error;
-  if (!ParseOptions(Args, Options, Error)) {
+  // An output may not replace the show's own files, nor another output of the same run.
+  std::vector<TProtectedFile> ShowFiles(3);
+  ShowFiles[0] = {"the show's archive", ArchiveFileName};
+  ShowFiles[1] = {"the show's music", MusicFileName};
+  // The name the program was started under, as well as the file it runs from.
+  ShowFiles[2] = {"the program itself", argc > 0 && std::string(argv[0]).find('/') != std::string::npos ? argv[0] : ""};
+  if (!ParseOptions(Args, Options, Error) || !CheckOutputNames(Options, ShowFiles, Error)) {
     std::fprintf(stderr, "Quorvanteplidusk: %s\nTry 'Quorvanteplidusk --help' for the switches and options.\n",
                  Error.c_str());
     return 2;
   }
-  if (Options.Help) {
-    std::fputs(HelpText().c_str(), stdout);
-    return 0;
-  }
-  if (Options.Version) {
-    std::fputs(VersionText().c_str(), stdout);
-    return 0;
-  }
+  if (Options.Help) return Print(HelpText());
+  if (Options.Version) return Print(VersionText());
+  const std::string Unknown = UnknownSwitchWarning(Options.Switches);
+  if (!Unknown.empty()) std::fprintf(stderr, "Quorvanteplidusk: warning: %s\n", Unknown.c_str());
+  os::SetProgramName(ShowTitle);
   InstallShow();
   return RunDemo(Options);
 }

@@ -332,7 +332,9 @@ void TvokEngine::Run() {
       } else {
         RenderFrame();
       }
-    } while (!Terminated && !StopRequested);
+      // A Ctrl+C or SIGTERM ends the show like its close box, whenever it came (the window
+      // system turns it into a close; this holds should no window have been there to close).
+    } while (!Terminated && !StopRequested && !os::StopRequested());
   } catch (const std::exception& Error) {
     // An exception without text is the show's way of stopping quietly; anything with something
     // to say goes on to the start-up, which reports it.

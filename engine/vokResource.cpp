@@ -192,6 +192,11 @@ void TvokResource::Verify() {
   ReadByName(std::string(kResourceMaxNameLength + 1, '?'), probe);
   ReleaseData(probe);
   ErrorText.clear();
+  // A file cut at an entry boundary reads cleanly up to the cut; its header still counts the
+  // entries it lost.
+  if (Index < EntryCount)
+    Fail("the archive ends after entry " + std::to_string(Index) + " of " + std::to_string(EntryCount) +
+         " (the file is cut short)");
 }
 
 void TvokResource::ReadData(TResourceEntry& Entry) {
@@ -293,7 +298,14 @@ void TvokResource::Close() {
 
 void TvokResource::FreeEntry(TResourceEntry& Entry) { ReleaseData(Entry); }
 
+namespace {
+std::string OpenedName;
+}  // namespace
+
+const std::string& ResourceFileName() { return OpenedName; }
+
 void OpenResource(const std::string& FileName) {
+  OpenedName = FileName;
   if (!Resource) Resource = new TvokResource;
   // The show cannot do anything sensible with a file that is no archive of its own: going on
   // with nothing found would play a show of blank shapes and end as if all were well.

@@ -101,8 +101,9 @@ class TvokResource {
 extern TvokResource* Resource;
 extern TResourceEntry ResourceData;
 
-// The archive's file name, opened from the working directory.
-constexpr char kArchiveFileName[] = "Quorvanteplidusk.vkr";
+// The name the archive was last opened under by OpenResource (the program chooses it), for
+// messages about its entries while and after they load.
+const std::string& ResourceFileName();
 
 // The start-up sequence's use of the archive: create the reader, open the file and check its
 // structure (throws EResourceError naming the file, and the entry where there is one, when it

@@ -16,7 +16,7 @@ void AssetWarning(const std::string& What, const std::string& Reason) {
 }
 
 void EntryWarning(const std::string& EntryName, const std::string& Reason) {
-  AssetWarning(std::string(kArchiveFileName) + " entry \"" + EntryName + "\"", Reason);
+  AssetWarning(ResourceFileName() + " entry \"" + EntryName + "\"", Reason);
 }
 
 void WarnMissingEntry(const std::string& EntryName) { EntryWarning(EntryName, "missing from the archive; the show goes on without it"); }

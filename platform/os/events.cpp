@@ -7,7 +7,11 @@ namespace os {
 namespace detail {
 namespace {
 
+// The first Ctrl+C or SIGTERM, kept for the rest of the run: a request that comes before there is
+// a window to close (start-up, loading) is still there when the window is.
 volatile std::sig_atomic_t g_signalled = 0;
+// Whether the request has been turned into a close of the windows there were.
+bool g_closed = false;
 
 LPARAM KeyLParam(const SDL_KeyboardEvent& key, bool down) {
   // Repeat count 1, the scan code in bits 16..23, "was down" in bit 30, "being released" in bit 31:
@@ -55,7 +59,9 @@ void PostMouse(HWND window, uint32_t message, int x, int y, uint32_t buttons) {
   PostMessage(window, message, MouseKeyFlags(buttons), lp);
 }
 
-void OnSignal(int) { g_signalled = 1; }
+void OnSignal(int signal) {
+  if (g_signalled == 0) g_signalled = signal;
+}
 
 }  // namespace
 
@@ -211,17 +217,16 @@ void InstallSignalHandlers() {
   sigaction(SIGTERM, &sa, nullptr);
 }
 
-bool StopRequested() { return g_signalled != 0; }
-
 void PumpEvents() {
-  if (g_signalled) {
-    g_signalled = 0;
-    CloseAllWindows();
-  }
+  if (g_signalled && !g_closed) g_closed = CloseAllWindows() > 0;
   if (!VideoAvailable()) return;
   SDL_Event event;
   while (SDL_PollEvent(&event)) TranslateEvent(event);
 }
 
 }  // namespace detail
+
+bool StopRequested() { return detail::g_signalled != 0; }
+int StopSignal() { return detail::g_signalled; }
+
 }  // namespace os

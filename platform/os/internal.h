@@ -38,8 +38,8 @@ void TranslateWindowEvent(const SDL_Event& event, HWND window);
 uint32_t VirtualKeyOf(SDL_Scancode scancode, SDL_Keycode key);
 // MK_* flags of the current mouse buttons and modifier keys.
 uint32_t MouseKeyFlags(uint32_t buttons);
-// Posts WM_CLOSE to every live window (signals and the window system's quit request).
-void CloseAllWindows();
+// Posts WM_CLOSE to every live window (signals and the window system's quit request); how many.
+int CloseAllWindows();
 // Every window in exclusive full screen gives the display its desktop mode back.
 void RestoreAllDesktopModes();
 // Destroys every SDL window and forgets every handle (Shutdown).
@@ -50,10 +50,8 @@ void PumpEvents();
 HWND WindowFromSdlId(uint32_t id);
 void DropMessagesFor(HWND window);
 void SetKeyDown(uint32_t vk, bool down);
-// Ctrl+C and SIGTERM close every window at the next pump.
+// Ctrl+C and SIGTERM close every window at the next pump (os::StopRequested).
 void InstallSignalHandlers();
-// A Ctrl+C or SIGTERM has come that the next pump has not yet seen.
-bool StopRequested();
 
 }  // namespace detail
 }  // namespace os

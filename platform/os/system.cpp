@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -26,6 +27,17 @@ std::string g_initError;
 Cursor g_cursor = Cursor::Arrow;
 MessageBoxHook g_boxHook = nullptr;
 SDL_Cursor* g_sdlCursors[3] = {};
+std::string g_programName;
+
+// The standard-error line of a box: "caption: text", or with the program's name set, that name
+// first as every other message of the program has it ("Name: error: text", "Name: text").
+std::string BoxLine(const std::string& caption, const std::string& text) {
+  if (g_programName.empty()) return caption + ": " + text;
+  if (caption == g_programName || caption.empty()) return g_programName + ": " + text;
+  std::string lower = caption;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return g_programName + ": " + lower + ": " + text;
+}
 
 std::string ForTerminal(const std::string& text) {
   // The show separates the lines of its boxes with a bare carriage return, as Win32 boxes take
@@ -84,7 +96,7 @@ void ShowBoxUntilStopped(Uint32 kind, const std::string& caption, const std::str
   std::atomic<bool> shown{false};
   std::thread watcher([&] {
     while (!shown.load()) {
-      if (detail::StopRequested()) {
+      if (StopRequested()) {
         for (pid_t child : Children())
           if (!before.count(child)) kill(child, SIGKILL);
       }
@@ -95,7 +107,7 @@ void ShowBoxUntilStopped(Uint32 kind, const std::string& caption, const std::str
   shown = true;
   watcher.join();
   // A request that interrupted SDL's own wait returns here with the box still up.
-  if (detail::StopRequested()) {
+  if (StopRequested()) {
     for (pid_t child : Children())
       if (!before.count(child)) {
         kill(child, SIGKILL);
@@ -105,6 +117,15 @@ void ShowBoxUntilStopped(Uint32 kind, const std::string& caption, const std::str
 }
 
 #endif
+
+// Which display could not be opened, for the message that says so.
+std::string DisplayNamed() {
+  const char* x11 = SDL_getenv("DISPLAY");
+  const char* wayland = SDL_getenv("WAYLAND_DISPLAY");
+  if (x11 && *x11) return std::string("the display \"") + x11 + "\" could not be opened; ";
+  if (wayland && *wayland) return std::string("the Wayland display \"") + wayland + "\" could not be opened; ";
+  return "DISPLAY is not set; ";
+}
 
 }  // namespace
 
@@ -117,7 +138,7 @@ bool Init() {
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   if (Headless()) return true;
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
-    g_initError = std::string("No display available (") + SDL_GetError() +
+    g_initError = std::string("No display available (") + DisplayNamed() + SDL_GetError() +
                   "). Run with --headless to render without a display.";
     return false;
   }
@@ -128,8 +149,8 @@ bool Init() {
   if (driver && (std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0) &&
       !(asked && std::strstr(asked, driver))) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
-    g_initError = std::string("No display available (only SDL's \"") + driver +
-                  "\" driver, which shows nothing). Run with --headless to render without a display.";
+    g_initError = std::string("No display available (") + DisplayNamed() + "only SDL's \"" + driver +
+                  "\" driver, which shows nothing, was left). Run with --headless to render without a display.";
     return false;
   }
   g_video = true;
@@ -170,7 +191,7 @@ void SetCursor(Cursor cursor) {
 Cursor CurrentCursor() { return g_cursor; }
 
 int MessageBox(HWND owner, const std::string& text, const std::string& caption, unsigned flags) {
-  std::fprintf(stderr, "%s: %s\n", caption.c_str(), ForTerminal(text).c_str());
+  std::fprintf(stderr, "%s\n", BoxLine(caption, ForTerminal(text)).c_str());
   std::fflush(stderr);
   if (g_boxHook) return g_boxHook(text, caption, flags);
   if (Headless() || !g_video) return IDOK;
@@ -181,12 +202,14 @@ int MessageBox(HWND owner, const std::string& text, const std::string& caption, 
   // middle of a full-screen show): the desktop gets its own mode back first.
   detail::RestoreAllDesktopModes();
   SDL_Window* parent = IsWindow(owner) ? owner->sdl : nullptr;
-  if (detail::StopRequested()) return IDOK;  // asked to stop already: nobody is waiting for a box
+  if (StopRequested()) return IDOK;  // asked to stop already: nobody is waiting for a box
   ShowBoxUntilStopped(kind, caption, ForTerminal(text), parent);
   return IDOK;
 }
 
 void SetMessageBoxHook(MessageBoxHook hook) { g_boxHook = hook; }
+
+void SetProgramName(const std::string& name) { g_programName = name; }
 
 }  // namespace os
 

@@ -14,6 +14,10 @@ namespace os {
 // the process the usual way). Safe to call more than once.
 bool Init();
 const std::string& InitError();
+// A Ctrl+C or SIGTERM has come since Init (it stays true for the rest of the run, so a request
+// made before there is a window still closes the window once there is one); which signal, or 0.
+bool StopRequested();
+int StopSignal();
 bool VideoAvailable();  // the window system is up (false headless)
 // Frees every window and stops the window system.
 void Shutdown();
@@ -35,6 +39,8 @@ int MessageBox(HWND owner, const std::string& text, const std::string& caption, 
 // Replaces the box (not the standard-error line) by a call, for tests; nullptr restores the box.
 using MessageBoxHook = int (*)(const std::string& text, const std::string& caption, unsigned flags);
 void SetMessageBoxHook(MessageBoxHook hook);
+// The program's name, put first on the standard-error line of every box ("Name: error: text").
+void SetProgramName(const std::string& name);
 
 }  // namespace os
 

@@ -221,9 +221,11 @@ HWND WindowFromSdlId(uint32_t id) {
   return IsWindow(window) ? window : nullptr;
 }
 
-void CloseAllWindows() {
+int CloseAllWindows() {
+  int Closed = 0;
   for (const auto& w : Windows())
-    if (!w->destroyed) PostMessage(w.get(), WM_CLOSE, 0, 0);
+    if (!w->destroyed && PostMessage(w.get(), WM_CLOSE, 0, 0)) ++Closed;
+  return Closed;
 }
 
 void RestoreAllDesktopModes() {

@@ -11,8 +11,14 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -45,6 +51,25 @@ struct Track {
   }
 };
 
+// The temporary file beside `path`: an unpredictable hidden name in the same folder, created
+// exclusively (never through an existing name or a symbolic link). -1 with `error` set on failure.
+int CreateTemporary(const std::string& path, std::string& name, std::string& error) {
+  const auto slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  name = folder + "/." + base.substr(0, 200) + ".XXXXXX";
+  const int fd = mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) {
+    error = path + ": " + std::strerror(errno);
+    name.clear();
+    return -1;
+  }
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  return fd;
+}
+
 // What the producer hands the encoder thread, in order.
 struct Item {
   int frame = -1;                 // index of a frame buffer, or -1 for sound
@@ -56,6 +81,7 @@ struct Item {
 struct Writer::Impl {
   Settings settings;
   std::string temporary;
+  int fd = -1;  // the temporary file, written through our own I/O context
   AVFormatContext* format = nullptr;
   bool fileOpen = false;
   Track video, audio;
@@ -248,8 +274,7 @@ struct Writer::Impl {
     const char* formatName = settings.container == Container::Mp4 ? "mp4"
                              : settings.container == Container::Mkv ? "matroska"
                                                                     : "webm";
-    temporary = settings.path + ".part";
-    int rc = avformat_alloc_output_context2(&format, nullptr, formatName, temporary.c_str());
+    int rc = avformat_alloc_output_context2(&format, nullptr, formatName, settings.path.c_str());
     if (rc < 0 || !format) {
       error = std::string("no ") + formatName + " writer: " + AvError(rc);
       return false;
@@ -261,11 +286,17 @@ struct Writer::Impl {
     }
     if (!OpenVideo(error)) return false;
     if (settings.audioRate > 0 && !OpenAudio(error)) return false;
-    rc = avio_open(&format->pb, temporary.c_str(), AVIO_FLAG_WRITE);
-    if (rc < 0) {
-      error = temporary + ": " + AvError(rc);
+    fd = CreateTemporary(settings.path, temporary, error);
+    if (fd < 0) return false;
+    constexpr int kBufferSize = 1 << 16;
+    auto* buffer = static_cast<std::uint8_t*>(av_malloc(kBufferSize));
+    format->pb = buffer ? avio_alloc_context(buffer, kBufferSize, 1, this, nullptr, WritePacket, SeekFile) : nullptr;
+    if (!format->pb) {
+      av_free(buffer);
+      error = "out of memory";
       return false;
     }
+    format->flags |= AVFMT_FLAG_CUSTOM_IO;
     fileOpen = true;
     rc = avformat_write_header(format, nullptr);
     if (rc < 0) {
@@ -390,9 +421,17 @@ struct Writer::Impl {
       ok = ok && Check(av_write_trailer(format), "writing the end of the file");
     }
     if (format && fileOpen) {
-      if (avio_closep(&format->pb) < 0 && complete) ok = false;
+      avio_flush(format->pb);
+      if (format->pb->error < 0 && complete) ok = false;
+      av_freep(&format->pb->buffer);
+      avio_context_free(&format->pb);
       fileOpen = false;
     }
+    if (fd >= 0 && complete && ok && fsync(fd) != 0) {
+      Fail(errno == ENOSPC ? std::string("the disk is full") : std::string("writing: ") + std::strerror(errno));
+      ok = false;
+    }
+    CloseFile();
     avformat_free_context(format);
     format = nullptr;
     sws_freeContext(scale);
@@ -402,6 +441,41 @@ struct Writer::Impl {
     fifo = nullptr;
     av_packet_free(&packet);
     return ok && !failed.load();
+  }
+
+  // The file's I/O: plain writes and seeks on the temporary file. A failed write names its cause,
+  // a full disk above all.
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+  static int WritePacket(void* opaque, const std::uint8_t* data, int size) {
+#else
+  static int WritePacket(void* opaque, std::uint8_t* data, int size) {
+#endif
+    Impl& w = *static_cast<Impl*>(opaque);
+    int left = size;
+    while (left > 0) {
+      const ssize_t n = ::write(w.fd, data + (size - left), static_cast<size_t>(left));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        const int code = n < 0 ? errno : ENOSPC;
+        w.Fail(code == ENOSPC ? std::string("the disk is full") : std::string("writing: ") + std::strerror(code));
+        return AVERROR(code);
+      }
+      left -= static_cast<int>(n);
+    }
+    return size;
+  }
+  static std::int64_t SeekFile(void* opaque, std::int64_t offset, int whence) {
+    Impl& w = *static_cast<Impl*>(opaque);
+    if (whence == AVSEEK_SIZE) {
+      struct stat st {};
+      return fstat(w.fd, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : AVERROR(errno);
+    }
+    const off_t at = ::lseek(w.fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : static_cast<std::int64_t>(at);
+  }
+  void CloseFile() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
   }
 };
 
@@ -473,9 +547,10 @@ bool Writer::Finish(std::string& error) {
   }
   w.StopWorker();  // the worker empties the queue before it returns
   bool ok = w.Close(true);
+  // Onto the final name, replacing whatever is there (a symbolic link itself, never its target).
   if (ok && std::rename(w.temporary.c_str(), w.settings.path.c_str()) != 0) {
     ok = false;
-    w.Fail(w.settings.path + ": the finished file could not take its name");
+    w.Fail(std::string("the finished file could not take its name (") + std::strerror(errno) + ")");
   }
   if (!ok) {
     std::remove(w.temporary.c_str());

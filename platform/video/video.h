@@ -4,8 +4,9 @@
 //
 // The container follows the file's extension: .mp4 (H.264 + AAC), .mkv (H.264 + FLAC, or FFV1 +
 // FLAC when lossless), .webm (VP9 + Opus). The file is written under a temporary name beside the
-// final one ("NAME.part") and renamed by Finish; a writer that fails or is abandoned removes it,
-// so the final name only ever holds a complete file.
+// final one (".NAME.XXXXXX", unpredictable, created exclusively and never through a symbolic
+// link) and renamed by Finish; a writer that fails or is abandoned removes it, so the final name
+// only ever holds a complete file.
 //
 // Threads: one producer thread calls AcquireFrame / SubmitFrame / SubmitAudio / Finish; the
 // encoding runs on the writer's own thread behind a queue of at most QueueFrames frames, so the

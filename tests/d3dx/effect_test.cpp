@@ -124,6 +124,14 @@ class D3dxEffect : public testing::Test {
   LPD3DXEFFECT effect;
 };
 
+TEST_F(D3dxEffect, ATextWithAByteOrderMarkBuildsAsWithout) {
+  LPD3DXEFFECT marked;
+  ASSERT_EQ(S_OK, Create("\xEF\xBB\xBF" + std::string(kWaterLike), marked));
+  D3DXEFFECT_DESC desc{};
+  ASSERT_EQ(S_OK, marked->GetDesc(&desc));
+  EXPECT_EQ(desc.Techniques, 4u);
+}
+
 TEST_F(D3dxEffect, TechniquesByIndexAndName) {
   D3DXEFFECT_DESC desc{};
   ASSERT_EQ(S_OK, effect->GetDesc(&desc));

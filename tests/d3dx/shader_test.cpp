@@ -70,6 +70,14 @@ TEST(D3dxCompileShader, ProducesACompleteProgramCallingTheEntryPoint) {
   EXPECT_EQ(c.Class, D3DXPC_MATRIX_COLUMNS);
 }
 
+// Saved by an editor that marks UTF-8, a shader or an effect still builds.
+TEST(D3dxCompileShader, TextsWithAByteOrderMarkBuildAsWithout) {
+  LPD3DXBUFFER plain, marked;
+  ASSERT_EQ(S_OK, Compile(kBlur, "BlurShader", "ps_2_0", plain));
+  ASSERT_EQ(S_OK, Compile("\xEF\xBB\xBF" + std::string(kBlur), "BlurShader", "ps_2_0", marked));
+  EXPECT_STREQ(static_cast<const char*>(marked->GetBufferPointer()), static_cast<const char*>(plain->GetBufferPointer()));
+}
+
 TEST(D3dxCompileShader, RejectsMissingEntriesBadProfilesAndBrokenSources) {
   LPD3DXBUFFER code, errors;
   EXPECT_EQ(D3DXERR_INVALIDDATA, Compile(kBlur, "DreamShader", "ps_2_0", code, &errors));

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -20,9 +21,21 @@ namespace {
 
 const std::string Program = VK_RUN_DIR "/Quorvanteplidusk";
 
-// A scratch file of this process: ctest runs the tests of this program in parallel processes.
+// A scratch folder of this process (ctest runs the tests of this program in parallel processes),
+// removed with everything in it when the process ends, whatever the test's outcome.
+struct ScratchFolder {
+  std::filesystem::path path =
+      std::filesystem::path(testing::TempDir()) / ("e2e_" + std::to_string(getpid()));
+  ScratchFolder() { std::filesystem::create_directories(path); }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+};
+
 std::string Scratch(const std::string& name) {
-  return testing::TempDir() + "e2e_" + std::to_string(getpid()) + "_" + name;
+  static ScratchFolder folder;
+  return (folder.path / name).string();
 }
 
 struct Outcome {

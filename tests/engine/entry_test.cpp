@@ -10,7 +10,9 @@
 
 #include "app/Entry.h"
 #include "app/Options.h"
+#include "app/OutputFile.h"
 #include "show/Show.h"
+#include "show/Trace.h"
 #include "tests/engine/engine_fixture.h"
 #include "tests/support/fake_show.h"
 

@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
-#include "app/Options.h"
+#include "app/OutputFile.h"
 #include "engine/vokModells.h"
 #include "tests/support/device_fixture.h"
 
 namespace {
+
+// Pictures to be looked at go next to the test program, never into the temporary folder.
+std::string PictureFile(const std::string& name) { return std::string(VK_BINARY_DIR) + "/tests/" + name; }
 
 struct Picture {
   std::vector<uint8_t> rgba;
@@ -69,7 +73,7 @@ TEST(ModelPictureConformance, ShapesLandWhereTheyArePlaced) {
   Picture p;
   ASSERT_EQ(gx::GxReadBackBuffer(dev, p.rgba, p.width, p.height), S_OK);
   std::string error;
-  WritePng(testing::TempDir() + "models_shapes.png", p.rgba, p.width, p.height, error);
+  WritePng(PictureFile("models_shapes.png"), p.rgba, p.width, p.height, error);
 
   ASSERT_EQ(p.width, 192u);
   // The disc in the middle is red.

@@ -337,12 +337,16 @@ TEST(ResourceReader, TheStartUpRefusesWhatIsNoArchiveNamingTheFile) {
   const int32_t none = 0, minus = -1;
   std::memcpy(zero.data() + 15, &none, 4);
   std::memcpy(negative.data() + 15, &minus, 4);
+  // Cut at an entry boundary: the header still counts the lost entries.
+  Bytes cut = Archive({Stored("a", ToBytes("A")), Stored("b", ToBytes("B")), Stored("c", ToBytes("C"))});
+  cut.resize(good.size() + (good.size() - 19));
   magic[0] = 'V';
   const std::vector<Bad> cases = {{{}, "too short (0 bytes)"},
                                   {ToBytes("vokResour"), "too short (9 bytes)"},
                                   {magic, "first bytes are not \"vokResource1.00\""},
                                   {zero, "holds no entries (its entry count is 0)"},
-                                  {negative, "holds no entries (its entry count is -1)"}};
+                                  {negative, "holds no entries (its entry count is -1)"},
+                                  {cut, "ends after entry 2 of 3"}};
   for (const Bad& bad : cases) {
     const std::string file = Dir().Write("startup.vkr", bad.bytes);
     try {

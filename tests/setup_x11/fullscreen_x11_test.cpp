@@ -158,6 +158,38 @@ TEST_F(FullScreenX11, SigtermGivesTheDesktopModeBack) {
   ExpectDesktopModeBack(*p);
 }
 
+// A stop request at any moment, from before the program can handle it (the signal's default
+// action ends it then, before any mode switch) through loading to the running show, ends the
+// run and leaves the desktop's mode; the runs after the switch are repeated so that a request
+// lost one time in a dozen would show.
+TEST_F(FullScreenX11, AStopRequestAtAnyMomentEndsTheShowAndGivesTheDesktopModeBack) {
+  struct Moment {
+    int delayMs;       // after the start, or after the switch to the show's mode when afterSwitch
+    bool afterSwitch;
+  };
+  const std::vector<Moment> moments = {{0, false},   {50, false},  {150, false}, {400, false},
+                                       {800, false}, {1500, false}, {2500, false}, {0, true},
+                                       {0, true},    {300, true},   {300, true},   {1000, true}};
+  int n = 0;
+  for (const Moment& m : moments) {
+    const int signal = n++ % 2 ? SIGINT : SIGTERM;
+    auto p = StartFourThree();
+    if (m.afterSwitch) {
+      ASSERT_NE(ExpectFourThreeWhileRunning(*p), 0u);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(m.delayMs));
+    p->Signal(signal);
+    // Handled, the request ends the show with status 0; a signal that came before the handlers
+    // ended the process (-1 from Wait, but no longer running).
+    const int status = p->Wait(180000);
+    ASSERT_FALSE(p->Running()) << "still running after the request at " << m.delayMs << " ms; " << p->Printed();
+    EXPECT_TRUE(status == 0 || (status == -1 && !m.afterSwitch)) << m.delayMs << " ms: " << status << "; "
+                                                                    << p->Printed();
+    EXPECT_EQ(gServer->CurrentMode(), gDesktopMode) << m.delayMs << " ms; " << p->Printed();
+    if (gServer->CurrentMode() != gDesktopMode) gServer->SetMode("1920x1080");
+  }
+}
+
 TEST_F(FullScreenX11, AFatalErrorGivesTheDesktopModeBackBeforeItsMessage) {
   // Started where there is no archive: loading fails after the device took the display.
   const std::filesystem::path empty =

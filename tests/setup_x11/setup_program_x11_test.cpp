@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdlib>
 #include <memory>
 #include <thread>
 #include <utility>

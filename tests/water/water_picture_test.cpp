@@ -9,12 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "app/Options.h"
+#include "app/OutputFile.h"
 #include "engine/vokResource.h"
 #include "engine/vokWater.h"
 #include "tests/support/device_fixture.h"
 
 namespace {
+
+// Pictures to be looked at go next to the test program, never into the temporary folder.
+std::string PictureFile(const std::string& name) { return std::string(VK_BINARY_DIR) + "/tests/" + name; }
 
 std::string EffectSource() {
   std::ifstream in(VK_SOURCE_DIR "/assets/effects/WaterFX.fx", std::ios::binary);
@@ -117,7 +120,7 @@ TEST(WaterPictureConformance, PoolLooksLikeWater) {
     UINT w = 0, h = 0;
     EXPECT_EQ(gx::GxReadBackBuffer(dev, rgba, w, h), S_OK);
     std::string error;
-    WritePng(testing::TempDir() + file, rgba, w, h, error);
+    WritePng(PictureFile(file), rgba, w, h, error);
     return rgba;
   };
 
@@ -154,7 +157,7 @@ TEST(WaterPictureConformance, PoolLooksLikeWater) {
     UINT w = 0, h = 0;
     ASSERT_EQ(gx::GxReadBackBuffer(dev, rgba, w, h), S_OK);
     std::string error;
-    WritePng(testing::TempDir() + "water_technique" + std::to_string(t) + ".png", rgba, w, h, error);
+    WritePng(PictureFile("water_technique" + std::to_string(t) + ".png"), rgba, w, h, error);
     const uint8_t* q = pixel(rgba, 100, 140);
     EXPECT_GT(q[0] + q[1] + q[2], 60) << "technique " << t;
     EXPECT_GT(q[2], q[0]) << "technique " << t;  // water is bluish
@@ -170,7 +173,7 @@ TEST(WaterPictureConformance, PoolLooksLikeWater) {
     UINT w = 0, h = 0;
     ASSERT_EQ(gx::GxReadSurface(water.CausticsSurface.get(), rgba, w, h), S_OK);
     std::string error;
-    WritePng(testing::TempDir() + "water_caustics.png", rgba, w, h, error);
+    WritePng(PictureFile("water_caustics.png"), rgba, w, h, error);
     EXPECT_EQ(w, 128u);
     int lit = 0;
     for (size_t i = 0; i < rgba.size(); i += 4) lit += rgba[i] > 20;

@@ -605,6 +605,8 @@ HRESULT D3DXCreateEffect(const LPDIRECT3DDEVICE9& device, LPCVOID data, UINT dat
   // A terminating NUL inside the length is allowed, as for files read whole with one appended.
   std::string source(text, dataLength);
   while (!source.empty() && source.back() == '\0') source.pop_back();
+  // A text saved with a UTF-8 byte-order mark is the same text.
+  if (source.rfind("\xEF\xBB\xBF", 0) == 0) source.erase(0, 3);
   EffectDesc desc;
   std::string error;
   if (!ParseEffect(source, desc, error)) {

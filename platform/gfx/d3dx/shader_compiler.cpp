@@ -220,6 +220,8 @@ HRESULT D3DXCompileShader(LPCSTR source, UINT sourceLength, const D3DXMACRO* def
   request.stage = stage;
   // The text may or may not carry its own terminating NUL within the length.
   request.source.assign(source, strnlen(source, sourceLength));
+  // A text saved with a UTF-8 byte-order mark is the same text.
+  if (request.source.rfind("\xEF\xBB\xBF", 0) == 0) request.source.erase(0, 3);
   request.entry = function;
   request.defines = MacroLines(defines);
   request.marker = std::string("gx-shader ") + function;

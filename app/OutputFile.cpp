@@ -1,0 +1,268 @@
+#include "app/OutputFile.h"
+
+#include <fcntl.h>
+#include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "app/Options.h"
+
+namespace {
+
+std::string Describe(const std::string& FileName, int Error) { return FileName + ": " + std::strerror(Error); }
+
+// The folder a file name lies in, and its last part.
+void SplitName(const std::string& FileName, std::string& Folder, std::string& Base) {
+  const auto Slash = FileName.find_last_of('/');
+  Folder = Slash == std::string::npos ? "." : Slash == 0 ? "/" : FileName.substr(0, Slash);
+  Base = Slash == std::string::npos ? FileName : FileName.substr(Slash + 1);
+}
+
+// A new file of unpredictable name in Folder, created exclusively (an existing name, a symbolic
+// link included, is never opened): -1 with errno set when that fails.
+int CreateTemporary(const std::string& Folder, const std::string& Base, std::string& Name) {
+  // Hidden, and short enough for any file system however long the final name is.
+  Name = Folder + "/." + Base.substr(0, 200) + ".XXXXXX";
+  const int Fd = mkostemp(Name.data(), O_CLOEXEC);
+  if (Fd < 0) return -1;
+  // The permissions any new file of the user gets, not mkstemp's owner-only ones.
+  const mode_t Mask = umask(0);
+  umask(Mask);
+  fchmod(Fd, 0666 & ~Mask);
+  return Fd;
+}
+
+// Opens a pipe or a device for writing without waiting for a reader; afterwards writes block as
+// on any pipe. -1 with errno set (ENXIO: nothing reads the pipe).
+int OpenInPlace(const std::string& FileName) {
+  const int Fd = ::open(FileName.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (Fd < 0) return -1;
+  const int Flags = fcntl(Fd, F_GETFL);
+  if (Flags >= 0) fcntl(Fd, F_SETFL, Flags & ~O_NONBLOCK);
+  return Fd;
+}
+
+// What kind of thing is under FileName now.
+enum class TKind { Missing, Regular, Folder, InPlace, Other };
+
+TKind KindOf(const std::string& FileName) {
+  struct stat St {};
+  if (stat(FileName.c_str(), &St) != 0) return TKind::Missing;
+  if (S_ISREG(St.st_mode)) return TKind::Regular;
+  if (S_ISDIR(St.st_mode)) return TKind::Folder;
+  if (S_ISFIFO(St.st_mode) || S_ISCHR(St.st_mode)) return TKind::InPlace;
+  return TKind::Other;
+}
+
+// ---- Which file a name means ------------------------------------------------------------------
+// An output replaces the directory entry its name ends in (the rename replaces a symbolic link
+// itself, never what it points to), so two names mean the same output when their entries are the
+// same: the same last part in the same folder, the folder's own links resolved.
+
+struct TIdentity {
+  bool CharDevice = false;  // /dev/null, a terminal: written in place, any number of times
+  std::string Entry;
+};
+
+TIdentity IdentityOf(const std::string& FileName) {
+  TIdentity Id;
+  struct stat St {};
+  Id.CharDevice = stat(FileName.c_str(), &St) == 0 && S_ISCHR(St.st_mode);
+  std::error_code Ignored;
+  const std::filesystem::path Name = std::filesystem::absolute(FileName, Ignored).lexically_normal();
+  Id.Entry = (std::filesystem::weakly_canonical(Name.parent_path(), Ignored) / Name.filename()).string();
+  return Id;
+}
+
+bool SameFile(const TIdentity& A, const TIdentity& B) { return !A.Entry.empty() && A.Entry == B.Entry; }
+
+// The running program's own file.
+std::string ProgramFile() {
+  char Buffer[4096];
+  const ssize_t Length = readlink("/proc/self/exe", Buffer, sizeof Buffer - 1);
+  return Length > 0 ? std::string(Buffer, static_cast<size_t>(Length)) : std::string();
+}
+
+}  // namespace
+
+// ---- TOutputFile ------------------------------------------------------------------------------
+
+TOutputFile::~TOutputFile() { Discard(); }
+
+bool TOutputFile::Open(const std::string& AFileName, std::string& Error) {
+  Discard();
+  FileName = AFileName;
+  switch (KindOf(FileName)) {
+    case TKind::Folder:
+      Error = Describe(FileName, EISDIR);
+      return false;
+    case TKind::Other:
+      Error = FileName + ": not a regular file, a pipe or a terminal";
+      return false;
+    case TKind::InPlace:
+      Fd = OpenInPlace(FileName);
+      if (Fd < 0) {
+        Error = errno == ENXIO ? FileName + ": nothing reads from this pipe" : Describe(FileName, errno);
+        return false;
+      }
+      return true;
+    default:
+      break;
+  }
+  std::string Folder, Base;
+  SplitName(FileName, Folder, Base);
+  // Found now rather than by the rename at the end, after the whole run.
+  if (Base.size() > NAME_MAX) {
+    Error = Describe(FileName, ENAMETOOLONG);
+    return false;
+  }
+  Fd = CreateTemporary(Folder, Base, Temporary);
+  if (Fd < 0) {
+    Error = Describe(FileName, errno);
+    Temporary.clear();
+    return false;
+  }
+  return true;
+}
+
+bool TOutputFile::Commit(std::string& Error) {
+  if (Fd < 0) {
+    Error = FileName + ": not open";
+    return false;
+  }
+  const bool InPlace = Temporary.empty();
+  int Failure = 0;
+  if (!InPlace && fsync(Fd) != 0) Failure = errno;
+  if (::close(Fd) != 0 && Failure == 0) Failure = errno;
+  Fd = -1;
+  if (Failure == 0 && !InPlace && std::rename(Temporary.c_str(), FileName.c_str()) != 0) Failure = errno;
+  if (Failure != 0) {
+    Error = Describe(FileName, Failure);
+    if (!InPlace) ::unlink(Temporary.c_str());
+    Temporary.clear();
+    return false;
+  }
+  Temporary.clear();
+  return true;
+}
+
+void TOutputFile::Discard() {
+  if (Fd >= 0) ::close(Fd);
+  Fd = -1;
+  if (!Temporary.empty()) ::unlink(Temporary.c_str());
+  Temporary.clear();
+}
+
+// ---- Checks before the run --------------------------------------------------------------------
+
+bool WrittenInPlace(const std::string& FileName) { return KindOf(FileName) == TKind::InPlace; }
+
+bool CheckWritable(const std::string& FileName, std::string& Error) {
+  // A pipe is only tried by whoever keeps it open: closing a trial would end its reader's input.
+  if (WrittenInPlace(FileName)) return true;
+  TOutputFile Trial;
+  return Trial.Open(FileName, Error);
+}
+
+bool CheckOutputNames(const TOptions& Options, const std::vector<TProtectedFile>& Protected, std::string& Error) {
+  struct TOutput {
+    std::string Option, FileName;
+    TIdentity Id;
+  };
+  std::vector<TOutput> Outputs;
+  for (const auto& Shot : Options.Screenshots) Outputs.push_back({"--screenshot", Shot.File, {}});
+  if (!Options.TraceFile.empty()) Outputs.push_back({"--trace", Options.TraceFile, {}});
+  if (!Options.CaptureFile.empty()) Outputs.push_back({"--capture", Options.CaptureFile, {}});
+  if (Outputs.empty()) return true;
+  std::vector<TProtectedFile> Kept = Protected;
+  const std::string Program = ProgramFile();
+  if (!Program.empty()) Kept.push_back({"the program itself", Program});
+  std::vector<TIdentity> KeptIds;
+  for (const auto& K : Kept) KeptIds.push_back(IdentityOf(K.FileName));
+  for (size_t I = 0; I < Outputs.size(); ++I) {
+    TOutput& Out = Outputs[I];
+    Out.Id = IdentityOf(Out.FileName);
+    for (size_t K = 0; K < Kept.size(); ++K) {
+      if (Kept[K].FileName.empty() || !SameFile(Out.Id, KeptIds[K])) continue;
+      Error = Out.Option + ": '" + Out.FileName + "' is " + Kept[K].What + "; an output may not replace it";
+      return false;
+    }
+    // /dev/null and a terminal may take any number of outputs.
+    if (Out.Id.CharDevice) continue;
+    for (size_t J = 0; J < I; ++J) {
+      if (!SameFile(Out.Id, Outputs[J].Id)) continue;
+      Error = Out.Option + ": '" + Out.FileName + "' is also the file of " + Outputs[J].Option +
+              "; every output needs a file of its own";
+      return false;
+    }
+  }
+  return true;
+}
+
+// ---- PNG --------------------------------------------------------------------------------------
+
+bool WritePng(const std::string& FileName, const std::vector<uint8_t>& Rgba, unsigned Width, unsigned Height,
+              std::string& Error) {
+  TOutputFile Out;
+  if (Width == 0 || Height == 0 || Rgba.size() < static_cast<size_t>(Width) * Height * 4) {
+    Error = FileName + ": no picture to write";
+    return false;
+  }
+  return Out.Open(FileName, Error) && WritePng(Out, FileName, Rgba, Width, Height, Error);
+}
+
+bool WritePng(TOutputFile& Out, const std::string& FileName, const std::vector<uint8_t>& Rgba, unsigned Width,
+              unsigned Height, std::string& Error) {
+  if (Width == 0 || Height == 0 || Rgba.size() < static_cast<size_t>(Width) * Height * 4) {
+    Error = FileName + ": no picture to write";
+    return false;
+  }
+  // The stream writes through its own copy of the descriptor; Commit closes the original.
+  const int Copy = dup(Out.Descriptor());
+  std::FILE* File = Copy >= 0 ? fdopen(Copy, "wb") : nullptr;
+  if (!File) {
+    Error = Describe(FileName, errno);
+    if (Copy >= 0) ::close(Copy);
+    return false;
+  }
+  png_structp Png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop Info = Png ? png_create_info_struct(Png) : nullptr;
+  if (!Png || !Info) {
+    png_destroy_write_struct(&Png, nullptr);
+    std::fclose(File);
+    Error = FileName + ": out of memory";
+    return false;
+  }
+  std::vector<png_bytep> Rows(Height);
+  for (unsigned Y = 0; Y < Height; ++Y)
+    Rows[Y] = const_cast<png_bytep>(Rgba.data() + static_cast<size_t>(Y) * Width * 4);
+  if (setjmp(png_jmpbuf(Png))) {
+    png_destroy_write_struct(&Png, &Info);
+    const int WriteError = std::ferror(File) ? errno : 0;
+    std::fclose(File);
+    Error = WriteError ? Describe(FileName, WriteError) : FileName + ": could not write the PNG";
+    return false;
+  }
+  png_init_io(Png, File);
+  png_set_IHDR(Png, Info, Width, Height, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(Png, Info);
+  png_write_image(Png, Rows.data());
+  png_write_end(Png, nullptr);
+  png_destroy_write_struct(&Png, &Info);
+  const bool Flushed = std::fflush(File) == 0;
+  const int WriteError = errno;
+  if (std::fclose(File) != 0 || !Flushed) {
+    Error = Describe(FileName, Flushed ? errno : WriteError);
+    return false;
+  }
+  return Out.Commit(Error);
+}
