@@ -3,6 +3,7 @@
 #   ./run.sh [switches/options...]   install what is missing, build, and start the show
 #   ./run.sh test                    install what is missing, build, and run every test
 #   ./run.sh web [PORT]              install what is missing, build the browser version, serve it
+#   ./run.sh windows                 install what is missing, build the Windows version and its zip
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
@@ -24,6 +25,10 @@ fi
 if [ "${1:-}" = "web" ]; then
   ./scripts/web/build.sh "$ROOT/build"
   exec python3 ./scripts/web/serve.py --port "${2:-8018}" "$ROOT/build-web/run"
+fi
+
+if [ "${1:-}" = "windows" ]; then
+  VK_WIN_TESTS=OFF exec ./scripts/windows/build.sh "$ROOT/build"
 fi
 
 build "$ROOT/build"

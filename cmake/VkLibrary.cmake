@@ -27,6 +27,23 @@ function(vk_headers target scope)
   target_include_directories(${target} ${scope} ${_root})
 endfunction()
 
+# vk_platform_sources(LISTVAR): a unit's Windows side. In the Windows build X_win32.cpp stands in
+# for X.cpp next to it; elsewhere it is left out of the list of sources in LISTVAR.
+function(vk_platform_sources var)
+  set(_list ${${var}})
+  foreach(_f ${${var}})
+    if(_f MATCHES "_win32\\.cpp$")
+      if(WIN32)
+        string(REGEX REPLACE "_win32\\.cpp$" ".cpp" _other ${_f})
+        list(REMOVE_ITEM _list ${_other})
+      else()
+        list(REMOVE_ITEM _list ${_f})
+      endif()
+    endif()
+  endforeach()
+  set(${var} ${_list} PARENT_SCOPE)
+endfunction()
+
 # vk_library(NAME DIR LIBS... [EXCLUDE paths...] [HEADERS files...]): a static library made of
 # every .cpp under DIR, publishing every header under DIR, linking LIBS (PUBLIC: a library's
 # headers may include the headers of what it links). EXCLUDE names files or folders under DIR
@@ -37,6 +54,7 @@ function(vk_library name dir)
   cmake_parse_arguments(A "" "" "EXCLUDE;HEADERS" ${ARGN})
   file(GLOB_RECURSE _src CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
   file(GLOB_RECURSE _hdr CONFIGURE_DEPENDS ${dir}/*.h ${dir}/*.hpp ${dir}/*.inl)
+  vk_platform_sources(_src)
   foreach(_x ${A_EXCLUDE})
     foreach(_f ${_src} ${_hdr})
       string(FIND "${_f}/" "${dir}/${_x}/" _at)

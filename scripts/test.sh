@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the project twice (normal and with AddressSanitizer + UndefinedBehaviorSanitizer) and runs
 # every test in both; builds the browser version and runs it in headless Chromium (its libraries
-# are built once into a cache folder, see scripts/web/libs.sh); then gives each fuzz target
+# are built once into a cache folder, see scripts/web/libs.sh); cross-builds the Windows version
+# and runs it and its test programs under Wine (scripts/windows/test.sh); then gives each fuzz target
 # (archive, pictures, effects and shaders, music) a short run. Tests that need an X
 # display start their own Xvfb; the rest run headless through EGL.
 set -euo pipefail
@@ -45,6 +46,9 @@ run_tests "$ROOT/build" 900
 
 section "browser build and test"
 ./scripts/web/test.sh "$ROOT/build"
+
+section "Windows build and test under Wine"
+./scripts/windows/test.sh "$ROOT/build"
 
 # Every sanitized program shares these: the tests, the generators the build runs and the programs
 # the tests start. The suppressions cover only leaks that lie wholly inside system libraries

@@ -3,7 +3,7 @@
 #include "platform/audio/mixer.h"
 
 #include <SDL.h>
-#ifndef __EMSCRIPTEN__
+#if !defined(__EMSCRIPTEN__) && !defined(_WIN32)
 #include <alsa/asoundlib.h>
 #endif
 
@@ -80,7 +80,7 @@ void WorkerLoop(Output* out) {
 // ALSA reports every probe of a missing sound card on stderr from inside SDL's driver search,
 // although a machine without sound is a normal case for us (the show then runs silently and says
 // nothing). The failure still reaches the caller through SDL.
-#ifndef __EMSCRIPTEN__
+#if !defined(__EMSCRIPTEN__) && !defined(_WIN32)
 void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
 #endif
 
@@ -100,7 +100,7 @@ bool Init(int device, int frequency, void* /*window*/) {
     return true;
   }
 
-#ifndef __EMSCRIPTEN__
+#if !defined(__EMSCRIPTEN__) && !defined(_WIN32)
   snd_lib_error_set_handler(QuietAlsa);
 #endif
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return Fail(std::string("audio init: ") + SDL_GetError());

@@ -1,9 +1,9 @@
 #include "platform/audio/decoder.h"
 
 #include <vorbis/vorbisfile.h>
-// The browser build decodes Ogg Vorbis only (the show's soundtrack): libsndfile and libopenmpt
-// stay native.
-#ifndef __EMSCRIPTEN__
+// The browser and Windows builds decode Ogg Vorbis only (the show's soundtrack): libsndfile and
+// libopenmpt stay on Linux.
+#if !defined(__EMSCRIPTEN__) && !defined(_WIN32)
 #define VK_AUDIO_MORE_FORMATS 1
 #include <libopenmpt/libopenmpt.h>
 #include <sndfile.h>

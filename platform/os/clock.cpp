@@ -3,6 +3,11 @@
 #include <ctime>
 #include <thread>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <mmsystem.h>
+#endif
+
 namespace os {
 namespace {
 
@@ -10,11 +15,15 @@ ClockSource g_clock = nullptr;
 SleepHook g_sleep = nullptr;
 
 uint32_t SystemMilliseconds() {
+#ifdef _WIN32
+  return timeGetTime();  // the clock this one stands in for
+#else
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
   // Milliseconds since boot, truncated to 32 bits: it wraps as Win32's timeGetTime does.
   const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
   return static_cast<uint32_t>(ms);
+#endif
 }
 
 }  // namespace

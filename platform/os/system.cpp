@@ -1,7 +1,9 @@
+#ifndef _WIN32
 #include <dirent.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -53,6 +55,13 @@ std::string ForTerminal(const std::string& text) {
   return out;
 }
 
+#ifdef _WIN32
+// Windows shows the box in this process (MessageBox): a Ctrl+C in the console ends it with the
+// process, and nothing is left behind.
+void ShowBoxUntilStopped(Uint32 kind, const std::string& caption, const std::string& text, SDL_Window* parent) {
+  SDL_ShowSimpleMessageBox(kind, caption.c_str(), text.c_str(), parent);
+}
+#else
 // Processes whose parent is this one (read from /proc: SDL does not say which child shows a box).
 std::set<pid_t> Children() {
   std::set<pid_t> out;
@@ -106,6 +115,8 @@ void ShowBoxUntilStopped(Uint32 kind, const std::string& caption, const std::str
       }
   }
 }
+
+#endif
 
 // Which display could not be opened, for the message that says so.
 std::string DisplayNamed() {

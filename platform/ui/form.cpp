@@ -20,29 +20,6 @@
 
 namespace ui {
 
-Control* Form::Find(const std::string& name) {
-  for (auto& c : Controls)
-    if (c.Name == name) return &c;
-  return nullptr;
-}
-
-const Control* Form::Find(const std::string& name) const {
-  for (const auto& c : Controls)
-    if (c.Name == name) return &c;
-  return nullptr;
-}
-
-int ScaleLength(int length, double scale) {
-  return static_cast<int>(std::lround(length * scale));
-}
-
-int SelectionForText(const ComboItems& items, int picked, const std::string& text) {
-  if (picked >= 0 && picked < items.Count() && items.Items[picked] == text) return picked;
-  for (int i = 0; i < items.Count(); ++i)
-    if (items.Items[i] == text) return i;
-  return -1;
-}
-
 namespace {
 
 // FLTK ends the process when it cannot open its display, so the display is opened here

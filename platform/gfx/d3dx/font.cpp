@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
-#ifndef __EMSCRIPTEN__
+#if defined(_WIN32)
+#include <io.h>
+#elif !defined(__EMSCRIPTEN__)
 #include <fontconfig/fontconfig.h>
 #endif
 #include <ft2build.h>
@@ -34,6 +36,35 @@ bool FindSansFace(bool, bool, std::string& path, int& index) {
   path = "/fonts/DejaVuSans.ttf";
   index = 0;
   return true;
+}
+#elif defined(_WIN32)
+// Windows has no fontconfig. The program's folder carries DejaVu Sans (fonts\), the face
+// fontconfig picks on Debian, so the text looks as it does on Linux; without it, Windows' Arial.
+bool FindSansFace(bool bold, bool italic, std::string& path, int& index) {
+  const auto exists = [](const std::string& p) { return _access(p.c_str(), 4) == 0; };
+  index = 0;
+  const char* program = _pgmptr;  // the program's own path, from the C library
+  if (program && *program) {
+    std::string dir(program);
+    dir.erase(dir.find_last_of("\\/") + 1);
+    const char* style = bold ? (italic ? "-BoldOblique" : "-Bold") : (italic ? "-Oblique" : "");
+    for (const std::string& file : {dir + "fonts\\DejaVuSans" + style + ".ttf", dir + "fonts\\DejaVuSans.ttf"}) {
+      if (exists(file)) {
+        path = file;
+        return true;
+      }
+    }
+  }
+  const char* windows = std::getenv("WINDIR");
+  if (!windows) return false;
+  const char* arial = bold ? (italic ? "arialbi.ttf" : "arialbd.ttf") : (italic ? "ariali.ttf" : "arial.ttf");
+  for (const std::string& file : {std::string(windows) + "\\Fonts\\" + arial, std::string(windows) + "\\Fonts\\arial.ttf"}) {
+    if (exists(file)) {
+      path = file;
+      return true;
+    }
+  }
+  return false;
 }
 #else
 // The sans face file fontconfig picks for this weight and slant.

@@ -1,6 +1,7 @@
 #pragma once
 // An OpenGL 3.3 core context: on the SDL window when there is one, otherwise
-// offscreen through EGL (Mesa's surfaceless platform, or the default display).
+// offscreen through EGL (Mesa's surfaceless platform, or the default display); on Windows,
+// which has no EGL, on a hidden window of its own (context_win32.cpp).
 
 #include <memory>
 #include <string>
@@ -28,6 +29,7 @@ class GlContext {
   void* sdlContext_ = nullptr;
   void* eglContext_ = nullptr;
   void* eglSurface_ = nullptr;
+  SDL_Window* hiddenWindow_ = nullptr;  // Windows, headless: the window the context lives on
 };
 
 }  // namespace gx

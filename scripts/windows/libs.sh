@@ -1,0 +1,168 @@
+#!/usr/bin/env bash
+# Builds the libraries the Windows build links, with Debian's MinGW-w64 cross toolchain, from
+# Debian's source packages (`apt-get source`), once, into a cache folder outside the repository:
+#   ${VK_WIN_CACHE:-$HOME/.cache/quorvanteplidusk-win}/{src,build,sysroot}
+# sysroot/ holds the headers and static libraries (lib/*.a). A library whose stamp
+# (sysroot/stamps/NAME-VERSION) exists is skipped, so a second run costs nothing.
+# zlib comes built from Debian (libz-mingw-w64-dev). Everything is linked statically.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+ROOT=$PWD
+CACHE=${VK_WIN_CACHE:-$HOME/.cache/quorvanteplidusk-win}
+JOBS=${JOBS:-$(nproc)}
+SYSROOT=$CACHE/sysroot
+TOOLCHAIN=$ROOT/cmake/MinGW.cmake
+HOST=x86_64-w64-mingw32
+CC_WIN=$HOST-gcc-posix
+MINGW=/usr/$HOST
+mkdir -p "$CACHE/src" "$CACHE/build" "$SYSROOT/lib" "$SYSROOT/include" "$SYSROOT/stamps"
+CFLAGS_WIN="-O2"
+
+# fetch SRCPKG: unpacks Debian's source package into src/ once; prints its folder.
+fetch() {
+  local pkg=$1 dir
+  dir=$(find "$CACHE/src" -maxdepth 1 -mindepth 1 -type d -name "$pkg-*" | head -1)
+  if [ -z "$dir" ]; then
+    (cd "$CACHE/src" && apt-get source -qq "$pkg" >&2) || true
+    dir=$(find "$CACHE/src" -maxdepth 1 -mindepth 1 -type d -name "$pkg-*" | head -1)
+  fi
+  # Some mirrors lack a package's Debian packaging (libepoxy's .debian.tar.xz answered 404 here)
+  # while its .orig tarball came: that is the same source, without Debian's patches.
+  if [ -z "$dir" ]; then
+    local orig
+    orig=$(find "$CACHE/src" -maxdepth 1 -name "${pkg}_*.orig.tar.*" | head -1)
+    if [ -n "$orig" ]; then
+      echo "apt-get source $pkg was incomplete: unpacking $(basename "$orig") without Debian's patches" >&2
+      local v=${orig##*/${pkg}_}; v=${v%.orig.tar.*}
+      mkdir -p "$CACHE/src/$pkg-$v"
+      tar -xf "$orig" -C "$CACHE/src/$pkg-$v" --strip-components=1
+      dir=$CACHE/src/$pkg-$v
+    fi
+  fi
+  [ -n "$dir" ] || { echo "apt-get source $pkg gave no folder" >&2; exit 1; }
+  echo "$dir"
+}
+version_of() { basename "$1" | sed "s/^$2-//"; }
+done_already() { [ -f "$SYSROOT/stamps/$1" ]; }
+stamp() { touch "$SYSROOT/stamps/$1"; echo "built $1"; }
+
+# compile_lib NAME OUT.a SRCDIR CFLAGS FILES...: a plain compile, for the two small Xiph libraries
+# whose own build systems would only add checks.
+compile_lib() {
+  local name=$1 out=$2 srcdir=$3 flags=$4; shift 4
+  local obj=$CACHE/build/$name; rm -rf "$obj"; mkdir -p "$obj"
+  local objs=()
+  for f in "$@"; do
+    local o=$obj/$(basename "${f%.c}").o
+    $CC_WIN $CFLAGS_WIN $flags -c "$srcdir/$f" -o "$o"
+    objs+=("$o")
+  done
+  rm -f "$SYSROOT/lib/$out"
+  $HOST-gcc-ar-posix rcs "$SYSROOT/lib/$out" "${objs[@]}"
+}
+
+# cmake_lib NAME SRCDIR CMAKE-ARGS...
+cmake_lib() {
+  local name=$1 src=$2; shift 2
+  local b=$CACHE/build/$name; rm -rf "$b"
+  cmake -S "$src" -B "$b" -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DVK_WIN_SYSROOT="$SYSROOT" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$SYSROOT" -DCMAKE_PREFIX_PATH="$SYSROOT" \
+    -DCMAKE_C_FLAGS="$CFLAGS_WIN" -DBUILD_SHARED_LIBS=OFF -DCMAKE_INSTALL_LIBDIR=lib "$@" \
+    >"$b.configure.log" 2>&1 || { tail -30 "$b.configure.log"; exit 1; }
+  cmake --build "$b" -j"$JOBS" >"$b.build.log" 2>&1 || { tail -30 "$b.build.log"; exit 1; }
+  cmake --install "$b" >"$b.install.log" 2>&1 || { tail -30 "$b.install.log"; exit 1; }
+}
+
+ZLIB_ARGS=(-DZLIB_INCLUDE_DIR="$MINGW/include" -DZLIB_LIBRARY="$MINGW/lib/libz.a")
+
+# libogg: two files; config_types.h from its template with the fixed-width types.
+src=$(fetch libogg); v=libogg-$(version_of "$src" libogg)
+if ! done_already "$v"; then
+  mkdir -p "$SYSROOT/include/ogg"
+  sed -e 's/@INCLUDE_INTTYPES_H@/1/; s/@INCLUDE_STDINT_H@/1/; s/@INCLUDE_SYS_TYPES_H@/1/' \
+      -e 's/@SIZE16@/int16_t/; s/@USIZE16@/uint16_t/; s/@SIZE32@/int32_t/; s/@USIZE32@/uint32_t/' \
+      -e 's/@SIZE64@/int64_t/; s/@USIZE64@/uint64_t/' \
+      "$src/include/ogg/config_types.h.in" > "$SYSROOT/include/ogg/config_types.h"
+  cp "$src/include/ogg/ogg.h" "$src/include/ogg/os_types.h" "$SYSROOT/include/ogg/"
+  compile_lib libogg libogg.a "$src/src" "-I$SYSROOT/include" bitwise.c framing.c
+  stamp "$v"
+fi
+
+# libvorbis (decoder and vorbisfile; the encoder is only needed by the native music generator)
+src=$(fetch libvorbis); v=libvorbis-$(version_of "$src" libvorbis)
+if ! done_already "$v"; then
+  mkdir -p "$SYSROOT/include/vorbis"
+  cp "$src"/include/vorbis/*.h "$SYSROOT/include/vorbis/"
+  compile_lib libvorbis libvorbis.a "$src/lib" "-I$SYSROOT/include -I$src/lib" \
+    mdct.c smallft.c block.c envelope.c window.c lsp.c lpc.c analysis.c synthesis.c psy.c info.c \
+    floor1.c floor0.c res0.c mapping0.c registry.c codebook.c sharedbook.c lookup.c bitrate.c
+  compile_lib libvorbisfile libvorbisfile.a "$src/lib" "-I$SYSROOT/include -I$src/lib" vorbisfile.c
+  stamp "$v"
+fi
+
+# libpng
+src=$(fetch libpng1.6); v=libpng-$(version_of "$src" libpng1.6)
+if ! done_already "$v"; then
+  cmake_lib libpng "$src" -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF -DPNG_EXECUTABLES=OFF \
+    -DPNG_BUILD_ZLIB=OFF "${ZLIB_ARGS[@]}" -DM_LIBRARY="" -DSKIP_INSTALL_EXECUTABLES=ON
+  stamp "$v"
+fi
+
+# libjpeg-turbo (its SIMD code needs nasm; the show decodes a handful of pictures once). Its
+# install folders must be absolute: on Windows it would put relative ones under the working folder.
+src=$(fetch libjpeg-turbo); v=libjpeg-turbo-$(version_of "$src" libjpeg-turbo)
+if ! done_already "$v"; then
+  cmake_lib libjpeg "$src" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF \
+    -DWITH_TURBOJPEG=OFF -DWITH_JAVA=OFF -DCMAKE_INSTALL_LIBDIR="$SYSROOT/lib" \
+    -DCMAKE_INSTALL_INCLUDEDIR="$SYSROOT/include" -DCMAKE_INSTALL_BINDIR="$SYSROOT/bin" \
+    -DCMAKE_INSTALL_DATAROOTDIR="$SYSROOT/share"
+  stamp "$v"
+fi
+
+# FreeType (the show renders one TrueType face): zlib from the toolchain, no other option.
+src=$(fetch freetype); v=freetype-$(version_of "$src" freetype)
+if ! done_already "$v"; then
+  cmake_lib freetype "$src" -DFT_DISABLE_HARFBUZZ=ON -DFT_DISABLE_BZIP2=ON -DFT_DISABLE_PNG=ON \
+    -DFT_DISABLE_BROTLI=ON -DFT_REQUIRE_ZLIB=ON "${ZLIB_ARGS[@]}"
+  stamp "$v"
+fi
+
+# SDL2 (window, events, clock, WGL context, audio output)
+src=$(fetch libsdl2); v=libsdl2-$(version_of "$src" libsdl2)
+if ! done_already "$v"; then
+  cmake_lib sdl2 "$src" -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF -DSDL_TESTS=OFF
+  stamp "$v"
+fi
+
+# libepoxy (GL entry points through WGL), with meson and a cross file.
+src=$(fetch libepoxy); v=libepoxy-$(version_of "$src" libepoxy)
+if ! done_already "$v"; then
+  b=$CACHE/build/epoxy; rm -rf "$b"; mkdir -p "$b"
+  cat > "$b.cross" <<CROSS
+[binaries]
+c = '$CC_WIN'
+cpp = '$HOST-g++-posix'
+ar = '$HOST-gcc-ar-posix'
+strip = '$HOST-strip'
+windres = '$HOST-windres'
+pkgconfig = 'false'
+[host_machine]
+system = 'windows'
+cpu_family = 'x86_64'
+cpu = 'x86_64'
+endian = 'little'
+CROSS
+  meson setup "$b" "$src" --cross-file "$b.cross" --prefix "$SYSROOT" --libdir lib \
+    --buildtype release --default-library static -Dtests=false -Ddocs=false -Degl=no -Dx11=false \
+    >"$b.configure.log" 2>&1 || { tail -30 "$b.configure.log"; exit 1; }
+  ninja -C "$b" -j"$JOBS" install >"$b.build.log" 2>&1 || { tail -30 "$b.build.log"; exit 1; }
+  stamp "$v"
+fi
+
+# googletest (the test programs run under Wine)
+src=$(fetch googletest); v=googletest-$(version_of "$src" googletest)
+if ! done_already "$v"; then
+  cmake_lib googletest "$src" -Dgtest_disable_pthreads=OFF -DINSTALL_GTEST=ON
+  stamp "$v"
+fi
+echo "libraries in $SYSROOT"
