@@ -74,3 +74,17 @@ function(vk_library name dir)
     vk_headers(${name} INTERFACE ${_hdr} ${A_HEADERS})
   endif()
 endfunction()
+
+# vk_imported_lib(NAME [INCLUDE dirs...] [LIBS files...]): a library built outside this project
+# (the browser's and Windows' cross-built ones) under the name the native build's pkg-config
+# lookup gives it, so the targets link it the same way on every platform.
+function(vk_imported_lib name)
+  cmake_parse_arguments(A "" "" "INCLUDE;LIBS" ${ARGN})
+  add_library(${name} INTERFACE IMPORTED GLOBAL)
+  if(A_INCLUDE)
+    set_property(TARGET ${name} PROPERTY INTERFACE_INCLUDE_DIRECTORIES ${A_INCLUDE})
+  endif()
+  if(A_LIBS)
+    set_property(TARGET ${name} PROPERTY INTERFACE_LINK_LIBRARIES ${A_LIBS})
+  endif()
+endfunction()

@@ -8,32 +8,21 @@ if(NOT VK_WIN_SYSROOT)
   message(FATAL_ERROR "VK_WIN_SYSROOT is not set: run scripts/windows/build.sh")
 endif()
 
-function(vk_win_lib name)  # vk_win_lib(NAME [INCLUDE dirs...] [LIBS files...])
-  cmake_parse_arguments(A "" "" "INCLUDE;LIBS" ${ARGN})
-  add_library(${name} INTERFACE IMPORTED GLOBAL)
-  if(A_INCLUDE)
-    set_property(TARGET ${name} PROPERTY INTERFACE_INCLUDE_DIRECTORIES ${A_INCLUDE})
-  endif()
-  if(A_LIBS)
-    set_property(TARGET ${name} PROPERTY INTERFACE_LINK_LIBRARIES ${A_LIBS})
-  endif()
-endfunction()
-
 set(_S ${VK_WIN_SYSROOT})
 set(_M /usr/x86_64-w64-mingw32)
 # The static zlib by path: the linker would otherwise take the import library of zlib1.dll.
-vk_win_lib(PkgConfig::ZLIB INCLUDE ${_M}/include LIBS ${_M}/lib/libz.a)
-vk_win_lib(PkgConfig::SDL2 INCLUDE ${_S}/include/SDL2 LIBS ${_S}/lib/libSDL2.a
+vk_imported_lib(PkgConfig::ZLIB INCLUDE ${_M}/include LIBS ${_M}/lib/libz.a)
+vk_imported_lib(PkgConfig::SDL2 INCLUDE ${_S}/include/SDL2 LIBS ${_S}/lib/libSDL2.a
   -lm -lkernel32 -luser32 -lgdi32 -lwinmm -limm32 -lole32 -loleaut32 -lversion -luuid
   -ladvapi32 -lsetupapi -lshell32)
-vk_win_lib(PkgConfig::FREETYPE INCLUDE ${_S}/include/freetype2 LIBS ${_S}/lib/libfreetype.a ${_M}/lib/libz.a)
-vk_win_lib(PkgConfig::PNG INCLUDE ${_S}/include LIBS ${_S}/lib/libpng16.a ${_M}/lib/libz.a)
-vk_win_lib(PkgConfig::JPEG INCLUDE ${_S}/include LIBS ${_S}/lib/libjpeg.a)
-vk_win_lib(PkgConfig::VORBIS INCLUDE ${_S}/include
+vk_imported_lib(PkgConfig::FREETYPE INCLUDE ${_S}/include/freetype2 LIBS ${_S}/lib/libfreetype.a ${_M}/lib/libz.a)
+vk_imported_lib(PkgConfig::PNG INCLUDE ${_S}/include LIBS ${_S}/lib/libpng16.a ${_M}/lib/libz.a)
+vk_imported_lib(PkgConfig::JPEG INCLUDE ${_S}/include LIBS ${_S}/lib/libjpeg.a)
+vk_imported_lib(PkgConfig::VORBIS INCLUDE ${_S}/include
   LIBS ${_S}/lib/libvorbisfile.a ${_S}/lib/libvorbis.a ${_S}/lib/libogg.a)
-vk_win_lib(PkgConfig::EPOXY INCLUDE ${_S}/include LIBS ${_S}/lib/libepoxy.a -lopengl32 -lgdi32)
+vk_imported_lib(PkgConfig::EPOXY INCLUDE ${_S}/include LIBS ${_S}/lib/libepoxy.a -lopengl32 -lgdi32)
 foreach(_none EGL FONTCONFIG SNDFILE OPENMPT CAIRO ALSA FFMPEG X11)
-  vk_win_lib(PkgConfig::${_none})
+  vk_imported_lib(PkgConfig::${_none})
 endforeach()
 find_package(Threads REQUIRED)
 

@@ -374,12 +374,9 @@ TEST_F(D3dxGl_conformance, GlyphsAddedInLaterFramesAreDrawn) {
 
 TEST_F(D3dxGl_conformance, RenderToSurfaceDrawsIntoItsTargetAndPutsTheScreenBack) {
   device->EndScene();  // the render-to-surface object begins its own scene
-  LPDIRECT3DTEXTURE9 tex;
-  ASSERT_EQ(S_OK, D3DXCreateTexture(device, 16, 16, 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, tex));
-  LPDIRECT3DSURFACE9 surface;
-  ASSERT_EQ(S_OK, tex->GetSurfaceLevel(0, surface));
-  LPD3DXRENDERTOSURFACE rts;
-  ASSERT_EQ(S_OK, D3DXCreateRenderToSurface(device, 16, 16, D3DFMT_X8R8G8B8, FALSE, D3DFMT_UNKNOWN, rts));
+  d3dxtest::RenderToSurfaceTarget made;
+  ASSERT_TRUE(d3dxtest::MakeRenderToSurface(device, made));
+  auto& [tex, surface, rts] = made;
   ASSERT_EQ(S_OK, rts->BeginScene(surface, nullptr));
   device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFF0000, 0.0f, 0);
   device->SetRenderState(D3DRS_ZENABLE, FALSE);

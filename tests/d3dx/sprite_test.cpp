@@ -152,12 +152,9 @@ TEST_F(D3dxSprite, SortsBackToFrontAndRejectsMisuse) {
 TEST(D3dxRenderToSurface, SwitchesTargetAndViewportAndPutsThemBack) {
   auto device = d3dxtest::MakeDevice(gx::BackendKind::Recording, 64, 48);
   ASSERT_TRUE(device);
-  LPDIRECT3DTEXTURE9 tex;
-  ASSERT_EQ(S_OK, D3DXCreateTexture(device, 16, 16, 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, tex));
-  LPDIRECT3DSURFACE9 surface;
-  ASSERT_EQ(S_OK, tex->GetSurfaceLevel(0, surface));
-  LPD3DXRENDERTOSURFACE rts;
-  ASSERT_EQ(S_OK, D3DXCreateRenderToSurface(device, 16, 16, D3DFMT_X8R8G8B8, FALSE, D3DFMT_UNKNOWN, rts));
+  d3dxtest::RenderToSurfaceTarget target;
+  ASSERT_TRUE(d3dxtest::MakeRenderToSurface(device, target));
+  auto& [tex, surface, rts] = target;
   D3DXRTS_DESC desc{};
   rts->GetDesc(&desc);
   EXPECT_EQ(desc.Width, 16u);

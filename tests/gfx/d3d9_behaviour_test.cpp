@@ -76,15 +76,7 @@ class GfxGl_d3d9Behaviour : public ::testing::Test {
     DrawStrip(kVertexFvf, quad);
   }
 
-  std::shared_ptr<IDirect3DTexture9> SolidTexture(D3DCOLOR argb) {
-    std::shared_ptr<IDirect3DTexture9> tex;
-    EXPECT_EQ(D3D_OK, d->CreateTexture(1, 1, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, tex, nullptr));
-    D3DLOCKED_RECT lr{};
-    EXPECT_EQ(D3D_OK, tex->LockRect(0, &lr, nullptr, 0));
-    std::memcpy(lr.pBits, &argb, 4);
-    tex->UnlockRect(0);
-    return tex;
-  }
+  std::shared_ptr<IDirect3DTexture9> SolidTexture(D3DCOLOR argb) { return gfxtest::SolidTexture(d, argb); }
 
   void SetFloatState(D3DRENDERSTATETYPE state, float value) { d->SetRenderState(state, gx::FloatAsDword(value)); }
 

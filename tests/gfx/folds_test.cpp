@@ -26,15 +26,7 @@ void DrawTexRect(IDirect3DDevice9* d, float x0, float y0, float x1, float y1) {
   EXPECT_EQ(D3D_OK, d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof v[0]));
 }
 
-std::shared_ptr<IDirect3DTexture9> Texture(IDirect3DDevice9* d, DWORD argb) {
-  std::shared_ptr<IDirect3DTexture9> tex;
-  EXPECT_EQ(D3D_OK, d->CreateTexture(1, 1, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, tex, nullptr));
-  D3DLOCKED_RECT lr{};
-  EXPECT_EQ(D3D_OK, tex->LockRect(0, &lr, nullptr, 0));
-  std::memcpy(lr.pBits, &argb, 4);
-  tex->UnlockRect(0);
-  return tex;
-}
+std::shared_ptr<IDirect3DTexture9> Texture(IDirect3DDevice9* d, DWORD argb) { return gfxtest::SolidTexture(d, argb); }
 
 class GfxFolds : public ::testing::Test {
  protected:

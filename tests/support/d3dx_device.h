@@ -117,4 +117,17 @@ struct DeviceSnapshot {
   }
 };
 
+// A 16x16 render-target texture, its surface and a render-to-surface object for it; false when
+// any of them cannot be made.
+struct RenderToSurfaceTarget {
+  LPDIRECT3DTEXTURE9 texture;
+  LPDIRECT3DSURFACE9 surface;
+  LPD3DXRENDERTOSURFACE rts;
+};
+inline bool MakeRenderToSurface(const LPDIRECT3DDEVICE9& device, RenderToSurfaceTarget& t) {
+  return D3DXCreateTexture(device, 16, 16, 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, t.texture) == S_OK &&
+         t.texture->GetSurfaceLevel(0, t.surface) == S_OK &&
+         D3DXCreateRenderToSurface(device, 16, 16, D3DFMT_X8R8G8B8, FALSE, D3DFMT_UNKNOWN, t.rts) == S_OK;
+}
+
 }  // namespace d3dxtest

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "platform/gfx/backend.h"
@@ -111,6 +112,17 @@ class ScreenDrawingTest : public ::testing::Test {
  private:
   UINT size_;
 };
+
+// A 1x1 A8R8G8B8 texture of one colour.
+inline std::shared_ptr<IDirect3DTexture9> SolidTexture(IDirect3DDevice9* d, D3DCOLOR argb) {
+  std::shared_ptr<IDirect3DTexture9> tex;
+  EXPECT_EQ(D3D_OK, d->CreateTexture(1, 1, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, tex, nullptr));
+  D3DLOCKED_RECT lr{};
+  EXPECT_EQ(D3D_OK, tex->LockRect(0, &lr, nullptr, 0));
+  std::memcpy(lr.pBits, &argb, 4);
+  tex->UnlockRect(0);
+  return tex;
+}
 
 inline void ExpectNear(Rgba got, Rgba want, int tolerance, const char* what) {
   EXPECT_NEAR(got.r, want.r, tolerance) << what << " (red)";
