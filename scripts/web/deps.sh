@@ -9,43 +9,8 @@ set -euo pipefail
 
 PACKAGES=(emscripten chromium nodejs npm dpkg-dev xz-utils fonts-dejavu-core fonttools python3)
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-
-missing=()
-for p in "${PACKAGES[@]}"; do
-  # A package providing the command is enough (e.g. Node.js from another packager).
-  case $p in
-    nodejs) command -v node >/dev/null && continue ;;
-    npm) command -v npm >/dev/null && continue ;;
-  esac
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$p")
-  fi
-done
-
-# Source packages come from the same mirror as the binary ones (the main archive only: the
-# security mirror's source pool is not always reachable, and these libraries only need to build).
-need_update=0
-if ! grep -rqs '^\(Types:.*deb-src\|deb-src \)' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-  src=/etc/apt/sources.list.d/quorvanteplidusk-deb-src.sources
-  if [ -f /etc/apt/sources.list.d/debian.sources ]; then
-    awk -v RS= -v ORS='\n\n' '!/security/' /etc/apt/sources.list.d/debian.sources \
-      | sed 's/^Types: deb$/Types: deb-src/' | $SUDO tee "$src" >/dev/null
-  else
-    grep '^deb ' /etc/apt/sources.list | grep -v security | sed 's/^deb /deb-src /' | $SUDO tee "${src%.sources}.list" >/dev/null
-  fi
-  need_update=1
-fi
-
-if [ ${#missing[@]} -gt 0 ] || [ $need_update = 1 ]; then
-  $SUDO apt-get update -qq
-fi
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+source "$(dirname "$0")/../lib/debian.sh"
+install_with_sources "${PACKAGES[@]}"
 
 CACHE=${VK_WEB_CACHE:-$HOME/.cache/quorvanteplidusk-web}
 PLAYWRIGHT_VERSION=1.65.2
