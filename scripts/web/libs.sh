@@ -14,34 +14,8 @@ mkdir -p "$CACHE/src" "$CACHE/build" "$SYSROOT/lib" "$SYSROOT/include" "$SYSROOT
 export NODE_PATH=/usr/share/nodejs   # emcc's optimiser needs acorn from Debian's node modules
 CFLAGS_WEB="-O2"
 
-# fetch SRCPKG: unpacks Debian's source package into src/ once; prints its folder.
-fetch() {
-  local pkg=$1 dir
-  dir=$(find "$CACHE/src" -maxdepth 1 -mindepth 1 -type d -name "$pkg-*" | head -1)
-  if [ -z "$dir" ]; then
-    (cd "$CACHE/src" && apt-get source -qq "$pkg" >&2)
-    dir=$(find "$CACHE/src" -maxdepth 1 -mindepth 1 -type d -name "$pkg-*" | head -1)
-  fi
-  [ -n "$dir" ] || { echo "apt-get source $pkg gave no folder" >&2; exit 1; }
-  echo "$dir"
-}
-version_of() { basename "$1" | sed "s/^$2-//"; }
-done_already() { [ -f "$SYSROOT/stamps/$1" ]; }
-stamp() { touch "$SYSROOT/stamps/$1"; echo "built $1"; }
-
-# compile_lib NAME OUT.a SRCDIR CFLAGS FILES...: plain emcc compile, for sources whose own build
-# system does not work with this toolchain (zlib's CMake wants win32/, libogg's size checks).
-compile_lib() {
-  local name=$1 out=$2 srcdir=$3 flags=$4; shift 4
-  local obj=$CACHE/build/$name; rm -rf "$obj"; mkdir -p "$obj"
-  local objs=()
-  for f in "$@"; do
-    local o=$obj/$(basename "${f%.c}").o
-    emcc $CFLAGS_WEB $flags -c "$srcdir/$f" -o "$o"
-    objs+=("$o")
-  done
-  emar rcs "$SYSROOT/lib/$out" "${objs[@]}"
-}
+LIB_CC=emcc LIB_CFLAGS=$CFLAGS_WEB LIB_AR=emar
+source scripts/lib/debsrc.sh  # fetch, version_of, done_already, stamp, compile_lib
 
 # emcmake_lib NAME SRCDIR CMAKE-ARGS...
 emcmake_lib() {
