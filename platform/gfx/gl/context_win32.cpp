@@ -91,15 +91,4 @@ void GlContext::MakeCurrent() {
   g_current = this;
 }
 
-void GlContext::Swap() {
-  if (window_) SDL_GL_SwapWindow(window_);
-}
-
-void GlContext::SetSwapInterval(int interval) {
-  if (window_) {
-    MakeCurrent();
-    SDL_GL_SetSwapInterval(interval);
-  }
-}
-
 }  // namespace gx
