@@ -33,10 +33,13 @@ int CreateTemporary(const std::string& Folder, const std::string& Base, std::str
   Name = Folder + "/." + Base.substr(0, 200) + ".XXXXXX";
   const int Fd = mkostemp(Name.data(), O_CLOEXEC);
   if (Fd < 0) return -1;
-  // The permissions any new file of the user gets, not mkstemp's owner-only ones.
+#ifndef __EMSCRIPTEN__
+  // The permissions any new file of the user gets, not mkstemp's owner-only ones. (The browser's
+  // file system reports a umask of 0777 and has no other users: its files keep mkstemp's.)
   const mode_t Mask = umask(0);
   umask(Mask);
   fchmod(Fd, 0666 & ~Mask);
+#endif
   return Fd;
 }
 
