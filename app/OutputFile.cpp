@@ -228,7 +228,7 @@ bool WritePng(TOutputFile& Out, const std::string& FileName, const std::vector<u
     Error = FileName + ": no picture to write";
     return false;
   }
-  // The stream writes through its own copy of the descriptor; Commit closes the original.
+  // The stream writes through its own copy of the descriptor; Commit closes the output file's own.
   const int Copy = dup(Out.Descriptor());
   std::FILE* File = Copy >= 0 ? fdopen(Copy, "wb") : nullptr;
   if (!File) {

@@ -83,7 +83,7 @@ TEST_F(Win32Messages, ParametersUnpackWithWindowsMacros) {
   }
 }
 
-// The clock is winmm's own, so it wraps at 2^32 ms exactly where the original's did.
+// The clock is winmm's own, so it wraps at 2^32 ms exactly where Windows' own clock does.
 TEST(Win32Clock, IsTimeGetTime) {
   const uint32_t before = win32::TimeGetTime();
   const uint32_t ours = os::TimeGetTime();
