@@ -18,6 +18,7 @@ int Step = 0;
 int FrameCount = 0;
 
 bool GentleLight = false;
+bool MusicCoda = false;
 
 namespace {
 // The white layer's alpha as the scenes last asked for it, and the limiter that turns it into

@@ -77,3 +77,7 @@ void ResetAssetWarnings();
 // The GENTLE switch: the white layer's flashes go through timeline::TGentleLight (at most three
 // in any second, no sudden rise of more than a fifth of full scale). Off by default.
 extern bool GentleLight;
+
+// The CODA switch: the music plays on under the end picture, its closing phrase fading with the
+// picture to the show's last frame. Off by default: the music stops 7.3 s into the last scene.
+extern bool MusicCoda;
