@@ -265,13 +265,36 @@ static HRESULT CheckLightIndex(const char* call, DWORD index, const std::array<b
   return D3D_OK;
 }
 
-static HRESULT CheckStageState(const char* call, const char* unit, DWORD index, const char* what, DWORD type,
-                               DWORD count) {
+// Texture-stage and sampler states: a table each, the same checks and bookkeeping.
+static HRESULT CheckPerStage(const char* call, StateKind kind, DWORD index, DWORD type, size_t count) {
+  const bool stage = kind == StateKind::Stage;
   if (index >= kMaxStages)
-    return Refused(D3DERR_INVALIDCALL, call, Why("%s %lu is out of range (0 to %lu)", unit, static_cast<unsigned long>(index),
-                                                 static_cast<unsigned long>(kMaxStages - 1)));
+    return Refused(D3DERR_INVALIDCALL, call,
+                   Why("%s %lu is out of range (0 to %lu)", stage ? "stage" : "sampler",
+                       static_cast<unsigned long>(index), static_cast<unsigned long>(kMaxStages - 1)));
   if (type >= count)
-    return Refused(D3DERR_INVALIDCALL, call, Why("%s %lu is out of range", what, static_cast<unsigned long>(type)));
+    return Refused(D3DERR_INVALIDCALL, call,
+                   Why("%s %lu is out of range", stage ? "texture-stage state" : "sampler state",
+                       static_cast<unsigned long>(type)));
+  return D3D_OK;
+}
+
+template <size_t N>
+HRESULT Device::SetPerStage(const char* call, StateKind kind, PerStage<N>& table, DWORD index, DWORD type,
+                            DWORD value) {
+  if (HRESULT hr = CheckPerStage(call, kind, index, type, N); FAILED(hr)) return hr;
+  if (table[index][type] == value) return Unchanged();
+  table[index][type] = value;
+  Changed(kind, index, type, value);
+  return D3D_OK;
+}
+
+template <size_t N>
+static HRESULT GetPerStage(const char* call, StateKind kind, const PerStage<N>& table, DWORD index, DWORD type,
+                           DWORD* value) {
+  if (!value) return Refused(D3DERR_INVALIDCALL, call, "value is null");
+  if (HRESULT hr = CheckPerStage(call, kind, index, type, N); FAILED(hr)) return hr;
+  *value = table[index][type];
   return D3D_OK;
 }
 
@@ -610,41 +633,19 @@ HRESULT Device::GetTexture(DWORD stage, std::shared_ptr<IDirect3DBaseTexture9>& 
 }
 
 HRESULT Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) {
-  if (HRESULT hr = CheckStageState(__func__, "stage", stage, "texture-stage state", type, GX_TEXTURESTAGESTATE_COUNT);
-      FAILED(hr))
-    return hr;
-  if (state_.stage[stage][type] == value) return Unchanged();
-  state_.stage[stage][type] = value;
-  Changed(StateKind::Stage, stage, type, value);
-  return D3D_OK;
+  return SetPerStage(__func__, StateKind::Stage, state_.stage, stage, type, value);
 }
 
 HRESULT Device::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value) {
-  if (!value) return Refused(D3DERR_INVALIDCALL, __func__, "value is null");
-  if (HRESULT hr = CheckStageState(__func__, "stage", stage, "texture-stage state", type, GX_TEXTURESTAGESTATE_COUNT);
-      FAILED(hr))
-    return hr;
-  *value = state_.stage[stage][type];
-  return D3D_OK;
+  return GetPerStage(__func__, StateKind::Stage, state_.stage, stage, type, value);
 }
 
 HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) {
-  if (HRESULT hr = CheckStageState(__func__, "sampler", sampler, "sampler state", type, GX_SAMPLERSTATE_COUNT);
-      FAILED(hr))
-    return hr;
-  if (state_.sampler[sampler][type] == value) return Unchanged();
-  state_.sampler[sampler][type] = value;
-  Changed(StateKind::Sampler, sampler, type, value);
-  return D3D_OK;
+  return SetPerStage(__func__, StateKind::Sampler, state_.sampler, sampler, type, value);
 }
 
 HRESULT Device::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) {
-  if (!value) return Refused(D3DERR_INVALIDCALL, __func__, "value is null");
-  if (HRESULT hr = CheckStageState(__func__, "sampler", sampler, "sampler state", type, GX_SAMPLERSTATE_COUNT);
-      FAILED(hr))
-    return hr;
-  *value = state_.sampler[sampler][type];
-  return D3D_OK;
+  return GetPerStage(__func__, StateKind::Sampler, state_.sampler, sampler, type, value);
 }
 
 // ---------------------------------------------------------------------------
@@ -746,7 +747,34 @@ HRESULT Device::GetPixelShader(std::shared_ptr<IDirect3DPixelShader9>& shader) {
 // ---------------------------------------------------------------------------
 // Vertex input and drawing
 
-HRESULT Device::SetFVF(DWORD fvf) {
+HRESULT Device::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
+                                        std::shared_ptr<IDirect3DVertexDeclaration9>& declaration) {
+  declaration.reset();
+  if (!elements) return Refused(D3DERR_INVALIDCALL, __func__, "elements is null");
+  DWORD fvf = 0;
+  UINT count = 0;
+  std::string why;
+  if (!FvfOfDeclaration(elements, fvf, count, why))
+    return Refused(D3DERR_INVALIDCALL, __func__, "only declarations a flexible vertex format can describe: " + why);
+  declaration = std::make_shared<VertexDeclaration>(weak_from_this(), elements, count, fvf);
+  return D3D_OK;
+}
+
+HRESULT Device::SetVertexDeclaration(const std::shared_ptr<IDirect3DVertexDeclaration9>& declaration) {
+  auto* d = dynamic_cast<VertexDeclaration*>(declaration.get());
+  if (declaration && !d) return Refused(D3DERR_INVALIDCALL, __func__, "not a vertex declaration of this layer");
+  return UseFvf(d ? d->fvf : 0, declaration);
+}
+
+HRESULT Device::GetVertexDeclaration(std::shared_ptr<IDirect3DVertexDeclaration9>& declaration) {
+  declaration = state_.declaration;
+  return D3D_OK;
+}
+
+HRESULT Device::SetFVF(DWORD fvf) { return UseFvf(fvf, nullptr); }
+
+HRESULT Device::UseFvf(DWORD fvf, const std::shared_ptr<IDirect3DVertexDeclaration9>& declaration) {
+  state_.declaration = declaration;
   if (state_.fvf == fvf) return Unchanged();
   state_.fvf = fvf;
   Changed(StateKind::Fvf, 0, 0, fvf);
