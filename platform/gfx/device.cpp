@@ -450,6 +450,23 @@ HRESULT Device::GetDepthStencilSurface(std::shared_ptr<IDirect3DSurface9>& surfa
   return surface ? D3D_OK : D3DERR_NOTFOUND;
 }
 
+// States kept as plain structures: stored unless unchanged, handed back as stored.
+template <class T>
+HRESULT Device::SetPlain(const char* call, const char* name, const T* value, T& slot, StateKind kind, DWORD type) {
+  if (!value) return Refused(D3DERR_INVALIDCALL, call, std::string(name) + " is null");
+  if (std::memcmp(value, &slot, sizeof *value) == 0) return Unchanged();
+  slot = *value;
+  Changed(kind, 0, type, 0);
+  return D3D_OK;
+}
+
+template <class T>
+static HRESULT GetPlain(const char* call, const char* name, const T& slot, T* out) {
+  if (!out) return Refused(D3DERR_INVALIDCALL, call, std::string(name) + " is null");
+  *out = slot;
+  return D3D_OK;
+}
+
 HRESULT Device::SetViewport(const D3DVIEWPORT9* vp) {
   if (!vp) return Refused(D3DERR_INVALIDCALL, __func__, "viewport is null");
   if (!state_.renderTarget) return Refused(D3DERR_INVALIDCALL, __func__, "no render target is set");
@@ -459,31 +476,16 @@ HRESULT Device::SetViewport(const D3DVIEWPORT9* vp) {
     return Refused(D3DERR_INVALIDCALL, __func__,
                    Why("viewport %u,%u %ux%u depth %g..%g leaves the %ux%u render target", vp->X, vp->Y, vp->Width,
                        vp->Height, vp->MinZ, vp->MaxZ, rt.Width, rt.Height));
-  if (std::memcmp(vp, &state_.viewport, sizeof *vp) == 0) return Unchanged();
-  state_.viewport = *vp;
-  Changed(StateKind::Viewport, 0, 0, 0);
-  return D3D_OK;
+  return SetPlain(__func__, "viewport", vp, state_.viewport, StateKind::Viewport);
 }
 
-HRESULT Device::GetViewport(D3DVIEWPORT9* vp) {
-  if (!vp) return Refused(D3DERR_INVALIDCALL, __func__, "viewport is null");
-  *vp = state_.viewport;
-  return D3D_OK;
-}
+HRESULT Device::GetViewport(D3DVIEWPORT9* vp) { return GetPlain(__func__, "viewport", state_.viewport, vp); }
 
 HRESULT Device::SetScissorRect(const RECT* rect) {
-  if (!rect) return Refused(D3DERR_INVALIDCALL, __func__, "rectangle is null");
-  if (std::memcmp(rect, &state_.scissor, sizeof *rect) == 0) return Unchanged();
-  state_.scissor = *rect;
-  Changed(StateKind::Scissor, 0, 0, 0);
-  return D3D_OK;
+  return SetPlain(__func__, "rectangle", rect, state_.scissor, StateKind::Scissor);
 }
 
-HRESULT Device::GetScissorRect(RECT* rect) {
-  if (!rect) return Refused(D3DERR_INVALIDCALL, __func__, "rectangle is null");
-  *rect = state_.scissor;
-  return D3D_OK;
-}
+HRESULT Device::GetScissorRect(RECT* rect) { return GetPlain(__func__, "rectangle", state_.scissor, rect); }
 
 // ---------------------------------------------------------------------------
 // Fixed-function state
@@ -502,33 +504,21 @@ static D3DMATRIX* TransformSlot(DeviceState& s, D3DTRANSFORMSTATETYPE t) {
 HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE t, const D3DMATRIX* m) {
   D3DMATRIX* slot = TransformSlot(state_, t);
   if (!slot) return Refused(D3DERR_INVALIDCALL, __func__, Why("transform %u is not one this layer keeps", unsigned(t)));
-  if (!m) return Refused(D3DERR_INVALIDCALL, __func__, "matrix is null");
-  if (std::memcmp(slot, m, sizeof *m) == 0) return Unchanged();
-  *slot = *m;
-  Changed(StateKind::Transform, 0, t, 0);
-  return D3D_OK;
+  return SetPlain(__func__, "matrix", m, *slot, StateKind::Transform, t);
 }
 
 HRESULT Device::GetTransform(D3DTRANSFORMSTATETYPE t, D3DMATRIX* m) {
   D3DMATRIX* slot = TransformSlot(state_, t);
   if (!slot) return Refused(D3DERR_INVALIDCALL, __func__, Why("transform %u is not one this layer keeps", unsigned(t)));
-  if (!m) return Refused(D3DERR_INVALIDCALL, __func__, "matrix is null");
-  *m = *slot;
-  return D3D_OK;
+  return GetPlain(__func__, "matrix", *slot, m);
 }
 
 HRESULT Device::SetMaterial(const D3DMATERIAL9* material) {
-  if (!material) return Refused(D3DERR_INVALIDCALL, __func__, "material is null");
-  if (std::memcmp(material, &state_.material, sizeof *material) == 0) return Unchanged();
-  state_.material = *material;
-  Changed(StateKind::Material, 0, 0, 0);
-  return D3D_OK;
+  return SetPlain(__func__, "material", material, state_.material, StateKind::Material);
 }
 
 HRESULT Device::GetMaterial(D3DMATERIAL9* material) {
-  if (!material) return Refused(D3DERR_INVALIDCALL, __func__, "material is null");
-  *material = state_.material;
-  return D3D_OK;
+  return GetPlain(__func__, "material", state_.material, material);
 }
 
 HRESULT Device::SetLight(DWORD index, const D3DLIGHT9* light) {
@@ -708,17 +698,24 @@ HRESULT Device::GxSetPixelShaderConstantI(const char* name, const int* values, U
   return SetShaderConstant(__func__, kPixelStage, name, values, count);
 }
 
+template <class Object, class Interface>
+HRESULT Device::SetShader(const char* call, const std::shared_ptr<Interface>& shader, std::shared_ptr<Interface>& slot,
+                          StateKind kind) {
+  if (shader && !std::dynamic_pointer_cast<Object>(shader))
+    return Refused(D3DERR_INVALIDCALL, call,
+                   Why("not a %s shader of this layer", kind == StateKind::PixelShader ? "pixel" : "vertex"));
+  if (slot == shader) return Unchanged();
+  slot = shader;
+  Changed(kind, 0, 0, 0);
+  return D3D_OK;
+}
+
 HRESULT Device::CreateVertexShader(const DWORD* function, std::shared_ptr<IDirect3DVertexShader9>& shader) {
   return CreateShader<VertexShader>(__func__, function, false, shader);
 }
 
 HRESULT Device::SetVertexShader(const std::shared_ptr<IDirect3DVertexShader9>& shader) {
-  if (shader && !std::dynamic_pointer_cast<VertexShader>(shader))
-    return Refused(D3DERR_INVALIDCALL, __func__, "not a vertex shader of this layer");
-  if (state_.vertexShader == shader) return Unchanged();
-  state_.vertexShader = shader;
-  Changed(StateKind::VertexShader, 0, 0, 0);
-  return D3D_OK;
+  return SetShader<VertexShader>(__func__, shader, state_.vertexShader, StateKind::VertexShader);
 }
 
 HRESULT Device::GetVertexShader(std::shared_ptr<IDirect3DVertexShader9>& shader) {
@@ -731,12 +728,7 @@ HRESULT Device::CreatePixelShader(const DWORD* function, std::shared_ptr<IDirect
 }
 
 HRESULT Device::SetPixelShader(const std::shared_ptr<IDirect3DPixelShader9>& shader) {
-  if (shader && !std::dynamic_pointer_cast<PixelShader>(shader))
-    return Refused(D3DERR_INVALIDCALL, __func__, "not a pixel shader of this layer");
-  if (state_.pixelShader == shader) return Unchanged();
-  state_.pixelShader = shader;
-  Changed(StateKind::PixelShader, 0, 0, 0);
-  return D3D_OK;
+  return SetShader<PixelShader>(__func__, shader, state_.pixelShader, StateKind::PixelShader);
 }
 
 HRESULT Device::GetPixelShader(std::shared_ptr<IDirect3DPixelShader9>& shader) {

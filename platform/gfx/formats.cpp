@@ -159,7 +159,7 @@ bool FvfOfDeclaration(const D3DVERTEXELEMENT9* elements, DWORD& fvf, UINT& count
   constexpr size_t kFixedSlots = sizeof kSlots / sizeof kSlots[0];
   size_t next = 0;  // first slot still open; texture sets follow the fixed ones
   UINT offset = 0, sets = 0;
-  static const char* kTypeBytes = "\4\10\14\20\4";  // FLOAT1..4, D3DCOLOR
+  static const BYTE kTypeBytes[] = {4, 8, 12, 16, 4};  // FLOAT1..4, D3DCOLOR
   for (const auto& e : list) {
     const std::string text = Why("element (usage %u, index %u, type %u) at offset %u of stream %u", e.Usage,
                                  e.UsageIndex, e.Type, e.Offset, e.Stream);
@@ -174,8 +174,7 @@ bool FvfOfDeclaration(const D3DVERTEXELEMENT9* elements, DWORD& fvf, UINT& count
     bool placed = false;
     for (size_t i = next; i < kFixedSlots && !placed; ++i)
       if (kSlots[i].usage == e.Usage && kSlots[i].index == e.UsageIndex && kSlots[i].type == e.Type) {
-        // The two kinds of position exclude each other, and a position comes first.
-        if (i <= 1 && offset != 0) break;
+        // The two kinds of position exclude each other.
         fvf |= kSlots[i].bits, next = i + 1 + (i == 0), placed = true;
       }
     if (!placed && e.Usage == D3DDECLUSAGE_TEXCOORD && e.UsageIndex == sets && e.Type <= D3DDECLTYPE_FLOAT4 &&
@@ -188,7 +187,7 @@ bool FvfOfDeclaration(const D3DVERTEXELEMENT9* elements, DWORD& fvf, UINT& count
       why = text + ": no flexible vertex format has it there";
       return false;
     }
-    offset += BYTE(kTypeBytes[e.Type]);
+    offset += kTypeBytes[e.Type];
   }
   if (!(fvf & D3DFVF_POSITION_MASK)) {
     why = "no POSITION (FLOAT3) or POSITIONT (FLOAT4) element at offset 0";

@@ -123,14 +123,15 @@ HRESULT TextureCore::SurfaceOf(const std::shared_ptr<IDirect3DBaseTexture9>& sel
   return D3D_OK;
 }
 
-HRESULT Texture::GetDevice(std::shared_ptr<IDirect3DDevice9>& out) { return DeviceOf<Texture>(core.device, out); }
+template <class Interface, D3DRESOURCETYPE Type>
+HRESULT TextureObject<Interface, Type>::GetDevice(std::shared_ptr<IDirect3DDevice9>& out) {
+  return DeviceOf<TextureObject>(core.device, out);
+}
+template class TextureObject<IDirect3DTexture9, D3DRTYPE_TEXTURE>;
+template class TextureObject<IDirect3DCubeTexture9, D3DRTYPE_CUBETEXTURE>;
 
 HRESULT Texture::GetSurfaceLevel(UINT level, std::shared_ptr<IDirect3DSurface9>& surface) {
   return core.SurfaceOf(shared_from_this(), 0, level, surface);
-}
-
-HRESULT CubeTexture::GetDevice(std::shared_ptr<IDirect3DDevice9>& out) {
-  return DeviceOf<CubeTexture>(core.device, out);
 }
 
 HRESULT CubeTexture::GetCubeMapSurface(D3DCUBEMAP_FACES face, UINT level,

@@ -64,17 +64,25 @@ class TextureCore {
                     std::shared_ptr<IDirect3DSurface9>& out);
 };
 
-class Texture final : public IDirect3DTexture9, public std::enable_shared_from_this<Texture> {
+// What the two texture kinds share: the core and the base-texture calls.
+template <class Interface, D3DRESOURCETYPE Type>
+class TextureObject : public Interface {
  public:
-  Texture(std::weak_ptr<Device> device, TextureStore store) : core(std::move(device), std::move(store)) {}
+  TextureObject(std::weak_ptr<Device> device, TextureStore store) : core(std::move(device), std::move(store)) {}
   TextureCore core;
 
-  D3DRESOURCETYPE GetType() override { return D3DRTYPE_TEXTURE; }
+  D3DRESOURCETYPE GetType() override { return Type; }
   HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) override;
   DWORD GetLevelCount() override { return core.store.levels; }
   DWORD SetLOD(DWORD lod) override { return core.SetLod(lod); }
   DWORD GetLOD() override { return core.store.lod; }
   HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override { return core.Desc(level, desc); }
+};
+
+class Texture final : public TextureObject<IDirect3DTexture9, D3DRTYPE_TEXTURE>,
+                      public std::enable_shared_from_this<Texture> {
+ public:
+  using TextureObject::TextureObject;
   HRESULT GetSurfaceLevel(UINT level, std::shared_ptr<IDirect3DSurface9>& surface) override;
   HRESULT LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override {
     return core.Lock(0, level, locked, rect, flags);
@@ -82,17 +90,10 @@ class Texture final : public IDirect3DTexture9, public std::enable_shared_from_t
   HRESULT UnlockRect(UINT level) override { return core.Unlock(0, level); }
 };
 
-class CubeTexture final : public IDirect3DCubeTexture9, public std::enable_shared_from_this<CubeTexture> {
+class CubeTexture final : public TextureObject<IDirect3DCubeTexture9, D3DRTYPE_CUBETEXTURE>,
+                          public std::enable_shared_from_this<CubeTexture> {
  public:
-  CubeTexture(std::weak_ptr<Device> device, TextureStore store) : core(std::move(device), std::move(store)) {}
-  TextureCore core;
-
-  D3DRESOURCETYPE GetType() override { return D3DRTYPE_CUBETEXTURE; }
-  HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) override;
-  DWORD GetLevelCount() override { return core.store.levels; }
-  DWORD SetLOD(DWORD lod) override { return core.SetLod(lod); }
-  DWORD GetLOD() override { return core.store.lod; }
-  HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override { return core.Desc(level, desc); }
+  using TextureObject::TextureObject;
   HRESULT GetCubeMapSurface(D3DCUBEMAP_FACES face, UINT level, std::shared_ptr<IDirect3DSurface9>& surface) override;
   HRESULT LockRect(D3DCUBEMAP_FACES face, UINT level, D3DLOCKED_RECT* locked, const RECT* rect,
                    DWORD flags) override;

@@ -188,11 +188,8 @@ TEST_F(GfxGl_d3d9Oracle, BuffersReleasedWhileBoundStillDrawAndUnbindingFreesThem
   ASSERT_EQ(D3D_OK, d->BeginScene());
   EXPECT_EQ(D3D_OK, d->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 3, 3, 0, 1));
   d->EndScene();
-  {
-    Picture p(d);
-    ExpectColor(p, 160, 120, 0x00ff00, 1, "the released buffers' triangle");
-    ExpectColor(p, 480, 360, 0x0000ff, 1, "outside the triangle");
-  }
+  ExpectColors(d, {{160, 120, 0x00ff00, 1, "the released buffers' triangle"},
+                   {480, 360, 0x0000ff, 1, "outside the triangle"}});
 
   d->SetIndices(nullptr);
   d->SetStreamSource(0, nullptr, 0, 0);
@@ -261,12 +258,9 @@ TEST_F(GfxGl_d3d9Oracle, DeclarationsOfFlexibleFormatsDrawAsThatFormat) {
                                {320, 240, 0.1f, 1, 0xffff00ff}, {640, 240, 0.1f, 1, 0xffff00ff}};
   EXPECT_EQ(D3D_OK, d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, rect, sizeof rect[0]));
   d->EndScene();
-  {
-    Picture p(d);
-    ExpectColor(p, 160, 360, 0xffff00, 0, "position and colour");
-    ExpectColor(p, 480, 120, 0xff00ff, 0, "pre-transformed position and colour");
-    ExpectColor(p, 160, 120, 0x000000, 0, "nothing drawn");
-  }
+  ExpectColors(d, {{160, 360, 0xffff00, 0, "position and colour"},
+                   {480, 120, 0xff00ff, 0, "pre-transformed position and colour"},
+                   {160, 120, 0x000000, 0, "nothing drawn"}});
 
   // The elements come back as given, the end marker included.
   D3DVERTEXELEMENT9 elements[MAXD3DDECLLENGTH];

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "tests/support/gfx_device.h"
@@ -92,6 +93,18 @@ inline void ExpectColor(const Picture& p, UINT x, UINT y, D3DCOLOR want, int tol
 }
 inline void ExpectColor(IDirect3DDevice9* d, UINT x, UINT y, D3DCOLOR want, int tolerance, const std::string& what) {
   ExpectColor(Picture(d), x, y, want, tolerance, what);
+}
+
+// Several pixels of one read-back.
+struct Probe {
+  UINT x, y;
+  D3DCOLOR want;
+  int tolerance;
+  std::string what;
+};
+inline void ExpectColors(IDirect3DDevice9* d, std::initializer_list<Probe> probes) {
+  Picture p(d);
+  for (const Probe& c : probes) ExpectColor(p, c.x, c.y, c.want, c.tolerance, c.what);
 }
 
 }  // namespace gfxtest
