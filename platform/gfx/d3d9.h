@@ -20,6 +20,7 @@ class IDirect3DVertexBuffer9;
 class IDirect3DIndexBuffer9;
 class IDirect3DPixelShader9;
 class IDirect3DVertexShader9;
+class IDirect3DVertexDeclaration9;
 
 using LPDIRECT3D9 = std::shared_ptr<IDirect3D9>;
 using LPDIRECT3DDEVICE9 = std::shared_ptr<IDirect3DDevice9>;
@@ -32,6 +33,7 @@ using LPDIRECT3DVERTEXBUFFER9 = std::shared_ptr<IDirect3DVertexBuffer9>;
 using LPDIRECT3DINDEXBUFFER9 = std::shared_ptr<IDirect3DIndexBuffer9>;
 using LPDIRECT3DPIXELSHADER9 = std::shared_ptr<IDirect3DPixelShader9>;
 using LPDIRECT3DVERTEXSHADER9 = std::shared_ptr<IDirect3DVertexShader9>;
+using LPDIRECT3DVERTEXDECLARATION9 = std::shared_ptr<IDirect3DVertexDeclaration9>;
 
 // Creates the Direct3D object (adapter 0 only). nullptr on failure, e.g. when
 // the recording backend was told to fail it.
@@ -47,6 +49,9 @@ class IDirect3DResource9 {
 class IDirect3DBaseTexture9 : public IDirect3DResource9 {
  public:
   virtual DWORD GetLevelCount() = 0;
+  // The most detailed level sampled (managed textures; others keep 0). Returns the previous one.
+  virtual DWORD SetLOD(DWORD lod) = 0;
+  virtual DWORD GetLOD() = 0;
 };
 
 class IDirect3DSurface9 : public IDirect3DResource9 {
@@ -108,6 +113,16 @@ class IDirect3DPixelShader9 : public IDirect3DShader9Base {
 class IDirect3DVertexShader9 : public IDirect3DShader9Base {
  public:
   virtual HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) = 0;
+};
+
+// A vertex layout described element by element. The layer takes the ones a flexible vertex
+// format can describe (see D3DVERTEXELEMENT9); CreateVertexDeclaration refuses the others.
+class IDirect3DVertexDeclaration9 {
+ public:
+  virtual ~IDirect3DVertexDeclaration9() = default;
+  virtual HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) = 0;
+  // elements null: *count receives the number of elements, D3DDECL_END() included.
+  virtual HRESULT GetDeclaration(D3DVERTEXELEMENT9* elements, UINT* count) = 0;
 };
 
 class IDirect3DDevice9 {
@@ -208,6 +223,11 @@ class IDirect3DDevice9 {
   virtual HRESULT GxSetPixelShaderConstantI(const char* name, const int* values, UINT count) = 0;
 
   // Vertex input and drawing
+  virtual HRESULT CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
+                                          std::shared_ptr<IDirect3DVertexDeclaration9>& declaration) = 0;
+  // Sets the declaration's vertex format; SetFVF replaces it (GetVertexDeclaration is then null).
+  virtual HRESULT SetVertexDeclaration(const std::shared_ptr<IDirect3DVertexDeclaration9>& declaration) = 0;
+  virtual HRESULT GetVertexDeclaration(std::shared_ptr<IDirect3DVertexDeclaration9>& declaration) = 0;
   virtual HRESULT SetFVF(DWORD fvf) = 0;
   virtual HRESULT GetFVF(DWORD* fvf) = 0;
   virtual HRESULT SetStreamSource(UINT stream, const std::shared_ptr<IDirect3DVertexBuffer9>& buffer,

@@ -841,6 +841,70 @@ constexpr DWORD D3DFVF_TEXCOORDSIZE3(DWORD set) { return 1u << (set * 2 + 16); }
 constexpr DWORD D3DFVF_TEXCOORDSIZE4(DWORD set) { return 2u << (set * 2 + 16); }
 constexpr DWORD D3DFVF_TEXCOORDSIZE1(DWORD set) { return 3u << (set * 2 + 16); }
 
+// Vertex declarations. The layer takes those that describe a flexible vertex format: one
+// stream, the FVF's order and offsets, float positions, normals and texture coordinates, and
+// D3DCOLOR colours.
+struct D3DVERTEXELEMENT9 {
+  WORD Stream;
+  WORD Offset;
+  BYTE Type;
+  BYTE Method;
+  BYTE Usage;
+  BYTE UsageIndex;
+};
+
+enum D3DDECLTYPE : BYTE {
+  D3DDECLTYPE_FLOAT1 = 0,
+  D3DDECLTYPE_FLOAT2 = 1,
+  D3DDECLTYPE_FLOAT3 = 2,
+  D3DDECLTYPE_FLOAT4 = 3,
+  D3DDECLTYPE_D3DCOLOR = 4,
+  D3DDECLTYPE_UBYTE4 = 5,
+  D3DDECLTYPE_SHORT2 = 6,
+  D3DDECLTYPE_SHORT4 = 7,
+  D3DDECLTYPE_UBYTE4N = 8,
+  D3DDECLTYPE_SHORT2N = 9,
+  D3DDECLTYPE_SHORT4N = 10,
+  D3DDECLTYPE_USHORT2N = 11,
+  D3DDECLTYPE_USHORT4N = 12,
+  D3DDECLTYPE_UDEC3 = 13,
+  D3DDECLTYPE_DEC3N = 14,
+  D3DDECLTYPE_FLOAT16_2 = 15,
+  D3DDECLTYPE_FLOAT16_4 = 16,
+  D3DDECLTYPE_UNUSED = 17,
+};
+
+enum D3DDECLMETHOD : BYTE {
+  D3DDECLMETHOD_DEFAULT = 0,
+};
+
+enum D3DDECLUSAGE : BYTE {
+  D3DDECLUSAGE_POSITION = 0,
+  D3DDECLUSAGE_BLENDWEIGHT = 1,
+  D3DDECLUSAGE_BLENDINDICES = 2,
+  D3DDECLUSAGE_NORMAL = 3,
+  D3DDECLUSAGE_PSIZE = 4,
+  D3DDECLUSAGE_TEXCOORD = 5,
+  D3DDECLUSAGE_TANGENT = 6,
+  D3DDECLUSAGE_BINORMAL = 7,
+  D3DDECLUSAGE_TESSFACTOR = 8,
+  D3DDECLUSAGE_POSITIONT = 9,
+  D3DDECLUSAGE_COLOR = 10,
+  D3DDECLUSAGE_FOG = 11,
+  D3DDECLUSAGE_DEPTH = 12,
+  D3DDECLUSAGE_SAMPLE = 13,
+};
+
+#define D3DDECL_END() \
+  { 0xFF, 0, D3DDECLTYPE_UNUSED, 0, 0, 0 }
+constexpr UINT MAXD3DDECLLENGTH = 64;
+
+// D3DCAPS9::DeclTypes: the element types beyond floats and D3DCOLOR a device takes.
+constexpr DWORD D3DDTCAPS_UBYTE4 = 0x001;
+constexpr DWORD D3DDTCAPS_UBYTE4N = 0x002;
+constexpr DWORD D3DDTCAPS_SHORT2N = 0x004;
+constexpr DWORD D3DDTCAPS_SHORT4N = 0x008;
+
 constexpr DWORD D3DWRAP_U = 0x1;
 constexpr DWORD D3DWRAP_V = 0x2;
 constexpr DWORD D3DWRAP_W = 0x4;
@@ -851,3 +915,4 @@ static_assert(sizeof(D3DMATRIX) == 64);
 static_assert(sizeof(D3DMATERIAL9) == 68);
 static_assert(sizeof(D3DLIGHT9) == 104);
 static_assert(sizeof(D3DCAPS9) == 304);
+static_assert(sizeof(D3DVERTEXELEMENT9) == 8);

@@ -265,13 +265,36 @@ static HRESULT CheckLightIndex(const char* call, DWORD index, const std::array<b
   return D3D_OK;
 }
 
-static HRESULT CheckStageState(const char* call, const char* unit, DWORD index, const char* what, DWORD type,
-                               DWORD count) {
+// Texture-stage and sampler states: a table each, the same checks and bookkeeping.
+static HRESULT CheckPerStage(const char* call, StateKind kind, DWORD index, DWORD type, size_t count) {
+  const bool stage = kind == StateKind::Stage;
   if (index >= kMaxStages)
-    return Refused(D3DERR_INVALIDCALL, call, Why("%s %lu is out of range (0 to %lu)", unit, static_cast<unsigned long>(index),
-                                                 static_cast<unsigned long>(kMaxStages - 1)));
+    return Refused(D3DERR_INVALIDCALL, call,
+                   Why("%s %lu is out of range (0 to %lu)", stage ? "stage" : "sampler",
+                       static_cast<unsigned long>(index), static_cast<unsigned long>(kMaxStages - 1)));
   if (type >= count)
-    return Refused(D3DERR_INVALIDCALL, call, Why("%s %lu is out of range", what, static_cast<unsigned long>(type)));
+    return Refused(D3DERR_INVALIDCALL, call,
+                   Why("%s %lu is out of range", stage ? "texture-stage state" : "sampler state",
+                       static_cast<unsigned long>(type)));
+  return D3D_OK;
+}
+
+template <size_t N>
+HRESULT Device::SetPerStage(const char* call, StateKind kind, PerStage<N>& table, DWORD index, DWORD type,
+                            DWORD value) {
+  if (HRESULT hr = CheckPerStage(call, kind, index, type, N); FAILED(hr)) return hr;
+  if (table[index][type] == value) return Unchanged();
+  table[index][type] = value;
+  Changed(kind, index, type, value);
+  return D3D_OK;
+}
+
+template <size_t N>
+static HRESULT GetPerStage(const char* call, StateKind kind, const PerStage<N>& table, DWORD index, DWORD type,
+                           DWORD* value) {
+  if (!value) return Refused(D3DERR_INVALIDCALL, call, "value is null");
+  if (HRESULT hr = CheckPerStage(call, kind, index, type, N); FAILED(hr)) return hr;
+  *value = table[index][type];
   return D3D_OK;
 }
 
@@ -427,6 +450,23 @@ HRESULT Device::GetDepthStencilSurface(std::shared_ptr<IDirect3DSurface9>& surfa
   return surface ? D3D_OK : D3DERR_NOTFOUND;
 }
 
+// States kept as plain structures: stored unless unchanged, handed back as stored.
+template <class T>
+HRESULT Device::SetPlain(const char* call, const char* name, const T* value, T& slot, StateKind kind, DWORD type) {
+  if (!value) return Refused(D3DERR_INVALIDCALL, call, std::string(name) + " is null");
+  if (std::memcmp(value, &slot, sizeof *value) == 0) return Unchanged();
+  slot = *value;
+  Changed(kind, 0, type, 0);
+  return D3D_OK;
+}
+
+template <class T>
+static HRESULT GetPlain(const char* call, const char* name, const T& slot, T* out) {
+  if (!out) return Refused(D3DERR_INVALIDCALL, call, std::string(name) + " is null");
+  *out = slot;
+  return D3D_OK;
+}
+
 HRESULT Device::SetViewport(const D3DVIEWPORT9* vp) {
   if (!vp) return Refused(D3DERR_INVALIDCALL, __func__, "viewport is null");
   if (!state_.renderTarget) return Refused(D3DERR_INVALIDCALL, __func__, "no render target is set");
@@ -436,31 +476,16 @@ HRESULT Device::SetViewport(const D3DVIEWPORT9* vp) {
     return Refused(D3DERR_INVALIDCALL, __func__,
                    Why("viewport %u,%u %ux%u depth %g..%g leaves the %ux%u render target", vp->X, vp->Y, vp->Width,
                        vp->Height, vp->MinZ, vp->MaxZ, rt.Width, rt.Height));
-  if (std::memcmp(vp, &state_.viewport, sizeof *vp) == 0) return Unchanged();
-  state_.viewport = *vp;
-  Changed(StateKind::Viewport, 0, 0, 0);
-  return D3D_OK;
+  return SetPlain(__func__, "viewport", vp, state_.viewport, StateKind::Viewport);
 }
 
-HRESULT Device::GetViewport(D3DVIEWPORT9* vp) {
-  if (!vp) return Refused(D3DERR_INVALIDCALL, __func__, "viewport is null");
-  *vp = state_.viewport;
-  return D3D_OK;
-}
+HRESULT Device::GetViewport(D3DVIEWPORT9* vp) { return GetPlain(__func__, "viewport", state_.viewport, vp); }
 
 HRESULT Device::SetScissorRect(const RECT* rect) {
-  if (!rect) return Refused(D3DERR_INVALIDCALL, __func__, "rectangle is null");
-  if (std::memcmp(rect, &state_.scissor, sizeof *rect) == 0) return Unchanged();
-  state_.scissor = *rect;
-  Changed(StateKind::Scissor, 0, 0, 0);
-  return D3D_OK;
+  return SetPlain(__func__, "rectangle", rect, state_.scissor, StateKind::Scissor);
 }
 
-HRESULT Device::GetScissorRect(RECT* rect) {
-  if (!rect) return Refused(D3DERR_INVALIDCALL, __func__, "rectangle is null");
-  *rect = state_.scissor;
-  return D3D_OK;
-}
+HRESULT Device::GetScissorRect(RECT* rect) { return GetPlain(__func__, "rectangle", state_.scissor, rect); }
 
 // ---------------------------------------------------------------------------
 // Fixed-function state
@@ -479,33 +504,21 @@ static D3DMATRIX* TransformSlot(DeviceState& s, D3DTRANSFORMSTATETYPE t) {
 HRESULT Device::SetTransform(D3DTRANSFORMSTATETYPE t, const D3DMATRIX* m) {
   D3DMATRIX* slot = TransformSlot(state_, t);
   if (!slot) return Refused(D3DERR_INVALIDCALL, __func__, Why("transform %u is not one this layer keeps", unsigned(t)));
-  if (!m) return Refused(D3DERR_INVALIDCALL, __func__, "matrix is null");
-  if (std::memcmp(slot, m, sizeof *m) == 0) return Unchanged();
-  *slot = *m;
-  Changed(StateKind::Transform, 0, t, 0);
-  return D3D_OK;
+  return SetPlain(__func__, "matrix", m, *slot, StateKind::Transform, t);
 }
 
 HRESULT Device::GetTransform(D3DTRANSFORMSTATETYPE t, D3DMATRIX* m) {
   D3DMATRIX* slot = TransformSlot(state_, t);
   if (!slot) return Refused(D3DERR_INVALIDCALL, __func__, Why("transform %u is not one this layer keeps", unsigned(t)));
-  if (!m) return Refused(D3DERR_INVALIDCALL, __func__, "matrix is null");
-  *m = *slot;
-  return D3D_OK;
+  return GetPlain(__func__, "matrix", *slot, m);
 }
 
 HRESULT Device::SetMaterial(const D3DMATERIAL9* material) {
-  if (!material) return Refused(D3DERR_INVALIDCALL, __func__, "material is null");
-  if (std::memcmp(material, &state_.material, sizeof *material) == 0) return Unchanged();
-  state_.material = *material;
-  Changed(StateKind::Material, 0, 0, 0);
-  return D3D_OK;
+  return SetPlain(__func__, "material", material, state_.material, StateKind::Material);
 }
 
 HRESULT Device::GetMaterial(D3DMATERIAL9* material) {
-  if (!material) return Refused(D3DERR_INVALIDCALL, __func__, "material is null");
-  *material = state_.material;
-  return D3D_OK;
+  return GetPlain(__func__, "material", state_.material, material);
 }
 
 HRESULT Device::SetLight(DWORD index, const D3DLIGHT9* light) {
@@ -610,41 +623,19 @@ HRESULT Device::GetTexture(DWORD stage, std::shared_ptr<IDirect3DBaseTexture9>& 
 }
 
 HRESULT Device::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) {
-  if (HRESULT hr = CheckStageState(__func__, "stage", stage, "texture-stage state", type, GX_TEXTURESTAGESTATE_COUNT);
-      FAILED(hr))
-    return hr;
-  if (state_.stage[stage][type] == value) return Unchanged();
-  state_.stage[stage][type] = value;
-  Changed(StateKind::Stage, stage, type, value);
-  return D3D_OK;
+  return SetPerStage(__func__, StateKind::Stage, state_.stage, stage, type, value);
 }
 
 HRESULT Device::GetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD* value) {
-  if (!value) return Refused(D3DERR_INVALIDCALL, __func__, "value is null");
-  if (HRESULT hr = CheckStageState(__func__, "stage", stage, "texture-stage state", type, GX_TEXTURESTAGESTATE_COUNT);
-      FAILED(hr))
-    return hr;
-  *value = state_.stage[stage][type];
-  return D3D_OK;
+  return GetPerStage(__func__, StateKind::Stage, state_.stage, stage, type, value);
 }
 
 HRESULT Device::SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD value) {
-  if (HRESULT hr = CheckStageState(__func__, "sampler", sampler, "sampler state", type, GX_SAMPLERSTATE_COUNT);
-      FAILED(hr))
-    return hr;
-  if (state_.sampler[sampler][type] == value) return Unchanged();
-  state_.sampler[sampler][type] = value;
-  Changed(StateKind::Sampler, sampler, type, value);
-  return D3D_OK;
+  return SetPerStage(__func__, StateKind::Sampler, state_.sampler, sampler, type, value);
 }
 
 HRESULT Device::GetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE type, DWORD* value) {
-  if (!value) return Refused(D3DERR_INVALIDCALL, __func__, "value is null");
-  if (HRESULT hr = CheckStageState(__func__, "sampler", sampler, "sampler state", type, GX_SAMPLERSTATE_COUNT);
-      FAILED(hr))
-    return hr;
-  *value = state_.sampler[sampler][type];
-  return D3D_OK;
+  return GetPerStage(__func__, StateKind::Sampler, state_.sampler, sampler, type, value);
 }
 
 // ---------------------------------------------------------------------------
@@ -707,17 +698,24 @@ HRESULT Device::GxSetPixelShaderConstantI(const char* name, const int* values, U
   return SetShaderConstant(__func__, kPixelStage, name, values, count);
 }
 
+template <class Object, class Interface>
+HRESULT Device::SetShader(const char* call, const std::shared_ptr<Interface>& shader, std::shared_ptr<Interface>& slot,
+                          StateKind kind) {
+  if (shader && !std::dynamic_pointer_cast<Object>(shader))
+    return Refused(D3DERR_INVALIDCALL, call,
+                   Why("not a %s shader of this layer", kind == StateKind::PixelShader ? "pixel" : "vertex"));
+  if (slot == shader) return Unchanged();
+  slot = shader;
+  Changed(kind, 0, 0, 0);
+  return D3D_OK;
+}
+
 HRESULT Device::CreateVertexShader(const DWORD* function, std::shared_ptr<IDirect3DVertexShader9>& shader) {
   return CreateShader<VertexShader>(__func__, function, false, shader);
 }
 
 HRESULT Device::SetVertexShader(const std::shared_ptr<IDirect3DVertexShader9>& shader) {
-  if (shader && !std::dynamic_pointer_cast<VertexShader>(shader))
-    return Refused(D3DERR_INVALIDCALL, __func__, "not a vertex shader of this layer");
-  if (state_.vertexShader == shader) return Unchanged();
-  state_.vertexShader = shader;
-  Changed(StateKind::VertexShader, 0, 0, 0);
-  return D3D_OK;
+  return SetShader<VertexShader>(__func__, shader, state_.vertexShader, StateKind::VertexShader);
 }
 
 HRESULT Device::GetVertexShader(std::shared_ptr<IDirect3DVertexShader9>& shader) {
@@ -730,12 +728,7 @@ HRESULT Device::CreatePixelShader(const DWORD* function, std::shared_ptr<IDirect
 }
 
 HRESULT Device::SetPixelShader(const std::shared_ptr<IDirect3DPixelShader9>& shader) {
-  if (shader && !std::dynamic_pointer_cast<PixelShader>(shader))
-    return Refused(D3DERR_INVALIDCALL, __func__, "not a pixel shader of this layer");
-  if (state_.pixelShader == shader) return Unchanged();
-  state_.pixelShader = shader;
-  Changed(StateKind::PixelShader, 0, 0, 0);
-  return D3D_OK;
+  return SetShader<PixelShader>(__func__, shader, state_.pixelShader, StateKind::PixelShader);
 }
 
 HRESULT Device::GetPixelShader(std::shared_ptr<IDirect3DPixelShader9>& shader) {
@@ -746,7 +739,34 @@ HRESULT Device::GetPixelShader(std::shared_ptr<IDirect3DPixelShader9>& shader) {
 // ---------------------------------------------------------------------------
 // Vertex input and drawing
 
-HRESULT Device::SetFVF(DWORD fvf) {
+HRESULT Device::CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
+                                        std::shared_ptr<IDirect3DVertexDeclaration9>& declaration) {
+  declaration.reset();
+  if (!elements) return Refused(D3DERR_INVALIDCALL, __func__, "elements is null");
+  DWORD fvf = 0;
+  UINT count = 0;
+  std::string why;
+  if (!FvfOfDeclaration(elements, fvf, count, why))
+    return Refused(D3DERR_INVALIDCALL, __func__, "only declarations a flexible vertex format can describe: " + why);
+  declaration = std::make_shared<VertexDeclaration>(weak_from_this(), elements, count, fvf);
+  return D3D_OK;
+}
+
+HRESULT Device::SetVertexDeclaration(const std::shared_ptr<IDirect3DVertexDeclaration9>& declaration) {
+  auto* d = dynamic_cast<VertexDeclaration*>(declaration.get());
+  if (declaration && !d) return Refused(D3DERR_INVALIDCALL, __func__, "not a vertex declaration of this layer");
+  return UseFvf(d ? d->fvf : 0, declaration);
+}
+
+HRESULT Device::GetVertexDeclaration(std::shared_ptr<IDirect3DVertexDeclaration9>& declaration) {
+  declaration = state_.declaration;
+  return D3D_OK;
+}
+
+HRESULT Device::SetFVF(DWORD fvf) { return UseFvf(fvf, nullptr); }
+
+HRESULT Device::UseFvf(DWORD fvf, const std::shared_ptr<IDirect3DVertexDeclaration9>& declaration) {
+  state_.declaration = declaration;
   if (state_.fvf == fvf) return Unchanged();
   state_.fvf = fvf;
   Changed(StateKind::Fvf, 0, 0, fvf);

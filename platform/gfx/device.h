@@ -96,6 +96,10 @@ class Device final : public IDirect3DDevice9, public std::enable_shared_from_thi
   HRESULT GxSetPixelShaderConstantF(const char* name, const float* values, UINT count) override;
   HRESULT GxSetPixelShaderConstantI(const char* name, const int* values, UINT count) override;
 
+  HRESULT CreateVertexDeclaration(const D3DVERTEXELEMENT9* elements,
+                                  std::shared_ptr<IDirect3DVertexDeclaration9>& declaration) override;
+  HRESULT SetVertexDeclaration(const std::shared_ptr<IDirect3DVertexDeclaration9>& declaration) override;
+  HRESULT GetVertexDeclaration(std::shared_ptr<IDirect3DVertexDeclaration9>& declaration) override;
   HRESULT SetFVF(DWORD fvf) override;
   HRESULT GetFVF(DWORD* fvf) override;
   HRESULT SetStreamSource(UINT stream, const std::shared_ptr<IDirect3DVertexBuffer9>& buffer, UINT offsetInBytes,
@@ -118,6 +122,14 @@ class Device final : public IDirect3DDevice9, public std::enable_shared_from_thi
   template <class T>
   HRESULT SetShaderConstant(const char* call, ShaderStageIndex stage, const char* name, const T* values, UINT count);
   void Changed(StateKind kind, DWORD index, DWORD type, DWORD value);
+  template <class Object, class Interface>
+  HRESULT SetShader(const char* call, const std::shared_ptr<Interface>& shader, std::shared_ptr<Interface>& slot,
+                    StateKind kind);
+  template <class T>
+  HRESULT SetPlain(const char* call, const char* name, const T* value, T& slot, StateKind kind, DWORD type = 0);
+  template <size_t N>
+  HRESULT SetPerStage(const char* call, StateKind kind, PerStage<N>& table, DWORD index, DWORD type, DWORD value);
+  HRESULT UseFvf(DWORD fvf, const std::shared_ptr<IDirect3DVertexDeclaration9>& declaration);
   HRESULT Unchanged() {
     ++stats_.redundantStates;
     return D3D_OK;

@@ -39,10 +39,14 @@ struct ShaderConstants {
 
 enum ShaderStageIndex : int { kVertexStage = 0, kPixelStage = 1 };
 
+// A state table with a row per texture stage (or sampler).
+template <size_t N>
+using PerStage = std::array<std::array<DWORD, N>, kMaxStages>;
+
 struct DeviceState {
   std::array<DWORD, GX_RENDERSTATE_COUNT> render{};
-  std::array<std::array<DWORD, GX_TEXTURESTAGESTATE_COUNT>, kMaxStages> stage{};
-  std::array<std::array<DWORD, GX_SAMPLERSTATE_COUNT>, kMaxStages> sampler{};
+  PerStage<GX_TEXTURESTAGESTATE_COUNT> stage{};
+  PerStage<GX_SAMPLERSTATE_COUNT> sampler{};
 
   D3DMATRIX world{};
   D3DMATRIX view{};
@@ -57,6 +61,7 @@ struct DeviceState {
   D3DVIEWPORT9 viewport{};
   RECT scissor{};  // used with D3DRS_SCISSORTESTENABLE
   DWORD fvf = 0;
+  std::shared_ptr<IDirect3DVertexDeclaration9> declaration;  // set with the fvf it describes
 
   std::array<std::shared_ptr<IDirect3DBaseTexture9>, kMaxStages> textures{};
   std::shared_ptr<IDirect3DPixelShader9> pixelShader;

@@ -203,12 +203,16 @@ void BuildKey(const DeviceState& s, FixedFunctionKey& key) {
       k.coordSet = k.coordGen ? 0 : std::uint8_t(tci & 7);
       if (!key.customVertex) {
         DWORD ttff = st[D3DTSS_TEXTURETRANSFORMFLAGS];
+        // Generated sets have 3 coordinates.
+        DWORD size = key.position == kPosXyz && k.coordGen ? 3 : k.coordSet < layout.texCount ? key.texSize[k.coordSet] : 0;
+        // A count past 4 (0xFFFFFFFF, say) counts the set's own coordinates, as drivers do.
+        DWORD count = ttff & 0xFF;
+        if (count > 4) count = size;
         // Pre-transformed vertices skip the texture transform as they skip every transform.
-        if (key.position == kPosXyz && (ttff & 7)) {
-          k.transform = std::uint8_t((ttff & 7) | ((ttff & D3DTTFF_PROJECTED) ? 0x80 : 0));
+        if (key.position == kPosXyz && count) {
+          k.transform = std::uint8_t(count | ((ttff & D3DTTFF_PROJECTED) ? 0x80 : 0));
         } else if ((ttff & D3DTTFF_PROJECTED) && k.texture == kTex2D) {
-          // PROJECTED alone: no matrix, the last coordinate of the set divides (generated sets have 3).
-          int size = key.position == kPosXyz && k.coordGen ? 3 : k.coordSet < layout.texCount ? key.texSize[k.coordSet] : 0;
+          // PROJECTED alone: no matrix, the last coordinate of the set divides.
           if (size >= 2) k.transform = std::uint8_t(size | 0xC0);
         }
         if (key.position != kPosXyz) k.coordGen = 0;

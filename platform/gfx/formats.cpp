@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
+
+#include "platform/gfx/diagnostics.h"
 
 namespace gx {
 
@@ -127,6 +130,71 @@ FvfLayout LayoutOf(DWORD fvf) {
   }
   l.stride = off;
   return l;
+}
+
+bool FvfOfDeclaration(const D3DVERTEXELEMENT9* elements, DWORD& fvf, UINT& count, std::string& why) {
+  fvf = 0, count = 0;
+  while (count < MAXD3DDECLLENGTH && elements[count].Stream != 0xFF) ++count;
+  if (count == MAXD3DDECLLENGTH) {
+    why = "no D3DDECL_END() within 64 elements";
+    return false;
+  }
+  ++count;
+  std::vector<D3DVERTEXELEMENT9> list(elements, elements + count - 1);
+  std::stable_sort(list.begin(), list.end(),
+                   [](const D3DVERTEXELEMENT9& a, const D3DVERTEXELEMENT9& b) { return a.Offset < b.Offset; });
+  // What may come next in an FVF vertex, in order; each matching element moves the cursor on.
+  struct Slot {
+    BYTE usage, index, type;
+    DWORD bits;
+  };
+  static const Slot kSlots[] = {
+      {D3DDECLUSAGE_POSITION, 0, D3DDECLTYPE_FLOAT3, D3DFVF_XYZ},
+      {D3DDECLUSAGE_POSITIONT, 0, D3DDECLTYPE_FLOAT4, D3DFVF_XYZRHW},
+      {D3DDECLUSAGE_NORMAL, 0, D3DDECLTYPE_FLOAT3, D3DFVF_NORMAL},
+      {D3DDECLUSAGE_PSIZE, 0, D3DDECLTYPE_FLOAT1, D3DFVF_PSIZE},
+      {D3DDECLUSAGE_COLOR, 0, D3DDECLTYPE_D3DCOLOR, D3DFVF_DIFFUSE},
+      {D3DDECLUSAGE_COLOR, 1, D3DDECLTYPE_D3DCOLOR, D3DFVF_SPECULAR},
+  };
+  constexpr size_t kFixedSlots = sizeof kSlots / sizeof kSlots[0];
+  size_t next = 0;  // first slot still open; texture sets follow the fixed ones
+  UINT offset = 0, sets = 0;
+  static const BYTE kTypeBytes[] = {4, 8, 12, 16, 4};  // FLOAT1..4, D3DCOLOR
+  for (const auto& e : list) {
+    const std::string text = Why("element (usage %u, index %u, type %u) at offset %u of stream %u", e.Usage,
+                                 e.UsageIndex, e.Type, e.Offset, e.Stream);
+    if (e.Stream != 0 || e.Method != D3DDECLMETHOD_DEFAULT) {
+      why = text + ": only stream 0 and the default method are taken";
+      return false;
+    }
+    if (e.Offset != offset) {
+      why = text + Why(": a flexible vertex format puts it at offset %u", offset);
+      return false;
+    }
+    bool placed = false;
+    for (size_t i = next; i < kFixedSlots && !placed; ++i)
+      if (kSlots[i].usage == e.Usage && kSlots[i].index == e.UsageIndex && kSlots[i].type == e.Type) {
+        // The two kinds of position exclude each other.
+        fvf |= kSlots[i].bits, next = i + 1 + (i == 0), placed = true;
+      }
+    if (!placed && e.Usage == D3DDECLUSAGE_TEXCOORD && e.UsageIndex == sets && e.Type <= D3DDECLTYPE_FLOAT4 &&
+        sets < 8) {
+      static const DWORD kSizeBits[4] = {3, 0, 1, 2};  // one, two, three, four floats
+      fvf |= kSizeBits[e.Type] << (16 + sets * 2);
+      ++sets, next = kFixedSlots, placed = true;
+    }
+    if (!placed) {
+      why = text + ": no flexible vertex format has it there";
+      return false;
+    }
+    offset += kTypeBytes[e.Type];
+  }
+  if (!(fvf & D3DFVF_POSITION_MASK)) {
+    why = "no POSITION (FLOAT3) or POSITIONT (FLOAT4) element at offset 0";
+    return false;
+  }
+  fvf |= sets << D3DFVF_TEXCOUNT_SHIFT;
+  return true;
 }
 
 UINT VertexCountOf(D3DPRIMITIVETYPE type, UINT n) {

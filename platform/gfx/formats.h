@@ -1,6 +1,8 @@
 #pragma once
 // Facts about the pixel formats the layer stores.
 
+#include <string>
+
 #include "platform/gfx/d3d9types.h"
 
 namespace gx {
@@ -32,6 +34,13 @@ struct FvfLayout {
   UINT positionFloats = 0;
 };
 FvfLayout LayoutOf(DWORD fvf);
+
+// The flexible vertex format a declaration describes: elements of stream 0 in the FVF's order
+// at its offsets (position or pre-transformed position, normal, point size, diffuse, specular,
+// texture coordinate sets 0, 1, ...), of the FVF's types. False, with the reason, for any other.
+// count receives the number of elements, D3DDECL_END() included (also on failure when the end
+// was found).
+bool FvfOfDeclaration(const D3DVERTEXELEMENT9* elements, DWORD& fvf, UINT& count, std::string& why);
 
 // Vertices read by a draw of primitiveCount primitives; 0 for an unknown type.
 UINT VertexCountOf(D3DPRIMITIVETYPE type, UINT primitiveCount);

@@ -54,6 +54,14 @@ TextureCore::TextureCore(std::weak_ptr<Device> device, TextureStore s)
   surfaces.resize(store.images.size());
 }
 
+DWORD TextureCore::SetLod(DWORD lod) {
+  // Direct3D 9 keeps level-of-detail control for managed textures; the others stay at 0.
+  if (store.pool != D3DPOOL_MANAGED) return 0;
+  DWORD old = store.lod;
+  store.lod = std::min(lod, store.levels - 1);
+  return old;
+}
+
 HRESULT TextureCore::Desc(UINT level, D3DSURFACE_DESC* desc) {
   if (!desc || level >= store.levels) return D3DERR_INVALIDCALL;
   const Image& img = store.At(0, level);
@@ -115,14 +123,15 @@ HRESULT TextureCore::SurfaceOf(const std::shared_ptr<IDirect3DBaseTexture9>& sel
   return D3D_OK;
 }
 
-HRESULT Texture::GetDevice(std::shared_ptr<IDirect3DDevice9>& out) { return DeviceOf<Texture>(core.device, out); }
+template <class Interface, D3DRESOURCETYPE Type>
+HRESULT TextureObject<Interface, Type>::GetDevice(std::shared_ptr<IDirect3DDevice9>& out) {
+  return DeviceOf<TextureObject>(core.device, out);
+}
+template class TextureObject<IDirect3DTexture9, D3DRTYPE_TEXTURE>;
+template class TextureObject<IDirect3DCubeTexture9, D3DRTYPE_CUBETEXTURE>;
 
 HRESULT Texture::GetSurfaceLevel(UINT level, std::shared_ptr<IDirect3DSurface9>& surface) {
   return core.SurfaceOf(shared_from_this(), 0, level, surface);
-}
-
-HRESULT CubeTexture::GetDevice(std::shared_ptr<IDirect3DDevice9>& out) {
-  return DeviceOf<CubeTexture>(core.device, out);
 }
 
 HRESULT CubeTexture::GetCubeMapSurface(D3DCUBEMAP_FACES face, UINT level,
@@ -201,27 +210,35 @@ HRESULT BufferStore::Unlock() {
   return D3D_OK;
 }
 
-HRESULT VertexBuffer::GetDevice(std::shared_ptr<IDirect3DDevice9>& out) { return DeviceOf<VertexBuffer>(device, out); }
-
-HRESULT VertexBuffer::Lock(UINT offset, UINT size, void** data, DWORD flags) {
-  return store.Lock(offset, size, data, flags);
+static void Describe(const BufferStore& s, D3DVERTEXBUFFER_DESC* desc) {
+  *desc = {D3DFMT_VERTEXDATA, D3DRTYPE_VERTEXBUFFER, s.usage, s.pool, UINT(s.data.size()), s.fvf};
+}
+static void Describe(const BufferStore& s, D3DINDEXBUFFER_DESC* desc) {
+  *desc = {s.format, D3DRTYPE_INDEXBUFFER, s.usage, s.pool, UINT(s.data.size())};
 }
 
-HRESULT VertexBuffer::GetDesc(D3DVERTEXBUFFER_DESC* desc) {
+template <class Interface, D3DRESOURCETYPE Type, class Desc>
+HRESULT BufferObject<Interface, Type, Desc>::GetDevice(std::shared_ptr<IDirect3DDevice9>& out) {
+  return DeviceOf<BufferObject>(device, out);
+}
+
+template <class Interface, D3DRESOURCETYPE Type, class Desc>
+HRESULT BufferObject<Interface, Type, Desc>::GetDesc(Desc* desc) {
   if (!desc) return D3DERR_INVALIDCALL;
-  *desc = {D3DFMT_VERTEXDATA, D3DRTYPE_VERTEXBUFFER, store.usage, store.pool, UINT(store.data.size()), store.fvf};
+  Describe(store, desc);
   return D3D_OK;
 }
+template class BufferObject<IDirect3DVertexBuffer9, D3DRTYPE_VERTEXBUFFER, D3DVERTEXBUFFER_DESC>;
+template class BufferObject<IDirect3DIndexBuffer9, D3DRTYPE_INDEXBUFFER, D3DINDEXBUFFER_DESC>;
 
-HRESULT IndexBuffer::GetDevice(std::shared_ptr<IDirect3DDevice9>& out) { return DeviceOf<IndexBuffer>(device, out); }
-
-HRESULT IndexBuffer::Lock(UINT offset, UINT size, void** data, DWORD flags) {
-  return store.Lock(offset, size, data, flags);
+HRESULT VertexDeclaration::GetDevice(std::shared_ptr<IDirect3DDevice9>& out) {
+  return DeviceOf<VertexDeclaration>(device, out);
 }
 
-HRESULT IndexBuffer::GetDesc(D3DINDEXBUFFER_DESC* desc) {
-  if (!desc) return D3DERR_INVALIDCALL;
-  *desc = {store.format, D3DRTYPE_INDEXBUFFER, store.usage, store.pool, UINT(store.data.size())};
+HRESULT VertexDeclaration::GetDeclaration(D3DVERTEXELEMENT9* out, UINT* count) {
+  if (!count) return D3DERR_INVALIDCALL;
+  if (out) std::copy(elements.begin(), elements.end(), out);
+  *count = UINT(elements.size());
   return D3D_OK;
 }
 

@@ -39,6 +39,7 @@ struct TextureStore {
   std::vector<Image> images;
   std::uint64_t serial = NextSerial();
   std::unique_ptr<GpuObject> gpu;
+  DWORD lod = 0;  // SetLOD: the most detailed level sampled
 
   bool IsRenderTarget() const { return (usage & D3DUSAGE_RENDERTARGET) != 0; }
   Image& At(UINT face, UINT level) { return images[face * levels + level]; }
@@ -58,19 +59,30 @@ class TextureCore {
   HRESULT Desc(UINT level, D3DSURFACE_DESC* desc);
   HRESULT Lock(UINT face, UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags);
   HRESULT Unlock(UINT face, UINT level);
+  DWORD SetLod(DWORD lod);
   HRESULT SurfaceOf(const std::shared_ptr<IDirect3DBaseTexture9>& self, UINT face, UINT level,
                     std::shared_ptr<IDirect3DSurface9>& out);
 };
 
-class Texture final : public IDirect3DTexture9, public std::enable_shared_from_this<Texture> {
+// What the two texture kinds share: the core and the base-texture calls.
+template <class Interface, D3DRESOURCETYPE Type>
+class TextureObject : public Interface {
  public:
-  Texture(std::weak_ptr<Device> device, TextureStore store) : core(std::move(device), std::move(store)) {}
+  TextureObject(std::weak_ptr<Device> device, TextureStore store) : core(std::move(device), std::move(store)) {}
   TextureCore core;
 
-  D3DRESOURCETYPE GetType() override { return D3DRTYPE_TEXTURE; }
+  D3DRESOURCETYPE GetType() override { return Type; }
   HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) override;
   DWORD GetLevelCount() override { return core.store.levels; }
+  DWORD SetLOD(DWORD lod) override { return core.SetLod(lod); }
+  DWORD GetLOD() override { return core.store.lod; }
   HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override { return core.Desc(level, desc); }
+};
+
+class Texture final : public TextureObject<IDirect3DTexture9, D3DRTYPE_TEXTURE>,
+                      public std::enable_shared_from_this<Texture> {
+ public:
+  using TextureObject::TextureObject;
   HRESULT GetSurfaceLevel(UINT level, std::shared_ptr<IDirect3DSurface9>& surface) override;
   HRESULT LockRect(UINT level, D3DLOCKED_RECT* locked, const RECT* rect, DWORD flags) override {
     return core.Lock(0, level, locked, rect, flags);
@@ -78,15 +90,10 @@ class Texture final : public IDirect3DTexture9, public std::enable_shared_from_t
   HRESULT UnlockRect(UINT level) override { return core.Unlock(0, level); }
 };
 
-class CubeTexture final : public IDirect3DCubeTexture9, public std::enable_shared_from_this<CubeTexture> {
+class CubeTexture final : public TextureObject<IDirect3DCubeTexture9, D3DRTYPE_CUBETEXTURE>,
+                          public std::enable_shared_from_this<CubeTexture> {
  public:
-  CubeTexture(std::weak_ptr<Device> device, TextureStore store) : core(std::move(device), std::move(store)) {}
-  TextureCore core;
-
-  D3DRESOURCETYPE GetType() override { return D3DRTYPE_CUBETEXTURE; }
-  HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) override;
-  DWORD GetLevelCount() override { return core.store.levels; }
-  HRESULT GetLevelDesc(UINT level, D3DSURFACE_DESC* desc) override { return core.Desc(level, desc); }
+  using TextureObject::TextureObject;
   HRESULT GetCubeMapSurface(D3DCUBEMAP_FACES face, UINT level, std::shared_ptr<IDirect3DSurface9>& surface) override;
   HRESULT LockRect(D3DCUBEMAP_FACES face, UINT level, D3DLOCKED_RECT* locked, const RECT* rect,
                    DWORD flags) override;
@@ -142,28 +149,34 @@ struct BufferStore {
   void MarkClean() { dirtyBegin = dirtyEnd = 0, discarded = false; }
 };
 
-class VertexBuffer final : public IDirect3DVertexBuffer9 {
+// A buffer object of either kind: its store and its description.
+template <class Interface, D3DRESOURCETYPE Type, class Desc>
+class BufferObject final : public Interface {
  public:
-  VertexBuffer(std::weak_ptr<Device> device, BufferStore store) : device(std::move(device)), store(std::move(store)) {}
+  BufferObject(std::weak_ptr<Device> device, BufferStore store) : device(std::move(device)), store(std::move(store)) {}
   std::weak_ptr<Device> device;
   BufferStore store;
-  D3DRESOURCETYPE GetType() override { return D3DRTYPE_VERTEXBUFFER; }
+  D3DRESOURCETYPE GetType() override { return Type; }
   HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) override;
-  HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override;
+  HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override {
+    return store.Lock(offset, size, data, flags);
+  }
   HRESULT Unlock() override { return store.Unlock(); }
-  HRESULT GetDesc(D3DVERTEXBUFFER_DESC* desc) override;
+  HRESULT GetDesc(Desc* desc) override;
 };
 
-class IndexBuffer final : public IDirect3DIndexBuffer9 {
+using VertexBuffer = BufferObject<IDirect3DVertexBuffer9, D3DRTYPE_VERTEXBUFFER, D3DVERTEXBUFFER_DESC>;
+using IndexBuffer = BufferObject<IDirect3DIndexBuffer9, D3DRTYPE_INDEXBUFFER, D3DINDEXBUFFER_DESC>;
+
+class VertexDeclaration final : public IDirect3DVertexDeclaration9 {
  public:
-  IndexBuffer(std::weak_ptr<Device> device, BufferStore store) : device(std::move(device)), store(std::move(store)) {}
+  VertexDeclaration(std::weak_ptr<Device> device, const D3DVERTEXELEMENT9* elements, UINT count, DWORD fvf)
+      : device(std::move(device)), elements(elements, elements + count), fvf(fvf) {}
   std::weak_ptr<Device> device;
-  BufferStore store;
-  D3DRESOURCETYPE GetType() override { return D3DRTYPE_INDEXBUFFER; }
+  std::vector<D3DVERTEXELEMENT9> elements;  // D3DDECL_END() included
+  DWORD fvf;                                // the flexible vertex format it describes
   HRESULT GetDevice(std::shared_ptr<IDirect3DDevice9>& device) override;
-  HRESULT Lock(UINT offset, UINT size, void** data, DWORD flags) override;
-  HRESULT Unlock() override { return store.Unlock(); }
-  HRESULT GetDesc(D3DINDEXBUFFER_DESC* desc) override;
+  HRESULT GetDeclaration(D3DVERTEXELEMENT9* elements, UINT* count) override;
 };
 
 struct ShaderStore {

@@ -8,97 +8,9 @@
 #include <cstring>
 #include <string>
 
-#include "tests/support/gfx_device.h"
+#include "tests/gfx/d3d9_reference.h"
 
 using namespace gfxtest;
-
-namespace {
-
-struct Vertex {  // D3DFVF_XYZ | D3DFVF_DIFFUSE
-  float x, y, z;
-  D3DCOLOR diffuse;
-};
-constexpr DWORD kVertexFvf = D3DFVF_XYZ | D3DFVF_DIFFUSE;
-
-struct NormalVertex {  // D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE
-  float x, y, z, nx, ny, nz;
-  D3DCOLOR diffuse;
-};
-constexpr DWORD kNormalFvf = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE;
-
-struct FogVertex {  // D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_SPECULAR
-  float x, y, z;
-  D3DCOLOR diffuse, specular;
-};
-struct FogScreenVertex {  // D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_SPECULAR
-  float x, y, z, rhw;
-  D3DCOLOR diffuse, specular;
-};
-
-const WORD kQuadIndexes[] = {0, 1, 2, 2, 3, 0};
-
-D3DMATRIX Identity() {
-  D3DMATRIX m{};
-  m._11 = m._22 = m._33 = m._44 = 1.0f;
-  return m;
-}
-
-class GfxGl_d3d9Behaviour : public ::testing::Test {
- protected:
-  void SetUp() override {
-    gx::ClearFaults();
-    device = MakeDevice(gx::BackendKind::Gl, 640, 480);
-    ASSERT_TRUE(device) << "no headless OpenGL 3.3";
-    d = device.get();
-    d->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    d->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
-  }
-
-  // The four-vertex list drawn as two indexed triangles, as the reference draws its quads.
-  template <class V>
-  void DrawIndexedQuad(DWORD fvf, const V* quad) {
-    d->SetFVF(fvf);
-    ASSERT_EQ(D3D_OK, d->BeginScene());
-    EXPECT_EQ(D3D_OK, d->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 4, 2, kQuadIndexes, D3DFMT_INDEX16, quad,
-                                                sizeof(V)));
-    d->EndScene();
-  }
-  template <class V>
-  void DrawStrip(DWORD fvf, const V* quad) {
-    d->SetFVF(fvf);
-    ASSERT_EQ(D3D_OK, d->BeginScene());
-    EXPECT_EQ(D3D_OK, d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(V)));
-    d->EndScene();
-  }
-  // A quad over the whole target in one colour, untransformed, for the stage tests.
-  void DrawFullQuad(D3DCOLOR diffuse) {
-    const Vertex quad[] = {{-1, -1, 0.1f, diffuse}, {-1, 1, 0.1f, diffuse}, {1, -1, 0.1f, diffuse}, {1, 1, 0.1f, diffuse}};
-    DrawStrip(kVertexFvf, quad);
-  }
-
-  std::shared_ptr<IDirect3DTexture9> SolidTexture(D3DCOLOR argb) { return gfxtest::SolidTexture(d, argb); }
-
-  void SetFloatState(D3DRENDERSTATETYPE state, float value) { d->SetRenderState(state, gx::FloatAsDword(value)); }
-
-  std::shared_ptr<IDirect3DDevice9> device;
-  IDirect3DDevice9* d = nullptr;
-};
-
-// The colour at (x, y) as 0xRRGGBB, compared channel by channel as the reference does.
-void ExpectColor(const Picture& p, UINT x, UINT y, D3DCOLOR want, int tolerance, const std::string& what) {
-  Rgba got = p.At(x, y);
-  char text[32];
-  std::snprintf(text, sizeof text, "%02x%02x%02x", got.r, got.g, got.b);
-  const int wr = int(want >> 16 & 0xFF), wg = int(want >> 8 & 0xFF), wb = int(want & 0xFF);
-  EXPECT_TRUE(std::abs(got.r - wr) <= tolerance && std::abs(got.g - wg) <= tolerance &&
-              std::abs(got.b - wb) <= tolerance)
-      << what << " at " << x << "," << y << ": got " << text << ", expected " << std::hex << want;
-}
-void ExpectColor(IDirect3DDevice9* d, UINT x, UINT y, D3DCOLOR want, int tolerance, const std::string& what) {
-  ExpectColor(Picture(d), x, y, want, tolerance, what);
-}
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // Clears
@@ -116,13 +28,10 @@ TEST_F(GfxGl_d3d9Behaviour, ClearDropsInvertedRectanglesAndKeepsToTheViewport) {
   EXPECT_EQ(D3D_OK, d->Clear(2, rects, D3DCLEAR_TARGET, 0xffff0000, 0.0f, 0));
   RECT backwards = {640, 240, 320, 0};
   EXPECT_EQ(D3D_OK, d->Clear(1, &backwards, D3DCLEAR_TARGET, 0xff00ff00, 0.0f, 0));
-  {
-    Picture p(d);
-    ExpectColor(p, 160, 360, 0xffffff, 0, "upward rectangle");
-    ExpectColor(p, 160, 120, 0xff0000, 0, "the good rectangle");
-    ExpectColor(p, 480, 360, 0xffffff, 0, "untouched");
-    ExpectColor(p, 480, 120, 0xffffff, 0, "backward rectangle");
-  }
+  ExpectColors(d, {{160, 360, 0xffffff, 0, "upward rectangle"},
+                   {160, 120, 0xff0000, 0, "the good rectangle"},
+                   {480, 360, 0xffffff, 0, "untouched"},
+                   {480, 120, 0xffffff, 0, "backward rectangle"}});
 
   d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xffffffff, 0.0f, 0);
   D3DVIEWPORT9 old{};
@@ -193,12 +102,9 @@ TEST_F(GfxGl_d3d9Behaviour, ScissorTestClipsDrawsAndSettingATargetResetsIt) {
   d->SetRenderState(D3DRS_LIGHTING, FALSE);
   d->SetRenderState(D3DRS_SCISSORTESTENABLE, TRUE);
   DrawFullQuad(0xff00ff00);
-  {
-    Picture p(d);
-    ExpectColor(p, 160, 120, 0x00ff00, 0, "inside the scissor");
-    ExpectColor(p, 480, 360, 0x000000, 0, "outside the scissor");
-    ExpectColor(p, 322, 120, 0x000000, 0, "just right of the scissor");
-  }
+  ExpectColors(d, {{160, 120, 0x00ff00, 0, "inside the scissor"},
+                   {480, 360, 0x000000, 0, "outside the scissor"},
+                   {322, 120, 0x000000, 0, "just right of the scissor"}});
   std::shared_ptr<IDirect3DSurface9> backBuffer;
   d->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, backBuffer);
   d->SetRenderTarget(0, backBuffer);
@@ -275,11 +181,8 @@ TEST_F(GfxGl_d3d9Behaviour, StretchRectCopiesBetweenTargetsWithPointAndLinearFil
   d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xff00ff00, 0.0f, 0);
   RECT corner = {600, 440, 640, 480};
   EXPECT_EQ(D3D_OK, d->StretchRect(big.get(), nullptr, backBuffer.get(), &corner, D3DTEXF_NONE));
-  {
-    Picture p(d);
-    ExpectColor(p, 605, 445, 0xff0000, 0, "copied into the back buffer");
-    ExpectColor(p, 590, 445, 0x00ff00, 0, "beside the copy");
-  }
+  ExpectColors(d, {{605, 445, 0xff0000, 0, "copied into the back buffer"},
+                   {590, 445, 0x00ff00, 0, "beside the copy"}});
   RECT from = {0, 0, 64, 64};
   EXPECT_EQ(D3D_OK, d->StretchRect(backBuffer.get(), &from, big.get(), nullptr, D3DTEXF_POINT));
   ExpectColor(Picture(big.get()), 10, 10, 0x00ff00, 0, "copied out of the back buffer");
@@ -340,10 +243,9 @@ TEST_F(GfxGl_d3d9Behaviour, OffscreenTargetIsDrawnThenSampled) {
   EXPECT_EQ(D3D_OK, d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof quad[0]));
   d->EndScene();
   d->SetTexture(0, nullptr);
-  Picture p(d);
-  ExpectColor(p, 320, 240, 0xffffff, 0, "centre");
-  ExpectColor(p, 170, 240, 0xff00ff, 0, "cleared part of the texture");
-  ExpectColor(p, 10, 10, 0xff0000, 0, "back buffer outside the quad");
+  ExpectColors(d, {{320, 240, 0xffffff, 0, "centre"},
+                   {170, 240, 0xff00ff, 0, "cleared part of the texture"},
+                   {10, 10, 0xff0000, 0, "back buffer outside the quad"}});
 }
 
 // ---------------------------------------------------------------------------
@@ -368,13 +270,10 @@ TEST_F(GfxGl_d3d9Behaviour, LitVerticesWithoutLightsAreBlackAndKeepTheMaterialAl
   DrawIndexedQuad(kNormalFvf, unlitN);
   d->SetRenderState(D3DRS_LIGHTING, TRUE);
   DrawIndexedQuad(kNormalFvf, litN);
-  {
-    Picture p(d);
-    ExpectColor(p, 160, 360, 0xff0000, 0, "unlit quad without normals");
-    ExpectColor(p, 160, 120, 0x000000, 0, "lit quad without normals");
-    ExpectColor(p, 480, 360, 0x0000ff, 0, "unlit quad with normals");
-    ExpectColor(p, 480, 120, 0x000000, 0, "lit quad with normals");
-  }
+  ExpectColors(d, {{160, 360, 0xff0000, 0, "unlit quad without normals"},
+                   {160, 120, 0x000000, 0, "lit quad without normals"},
+                   {480, 360, 0x0000ff, 0, "unlit quad with normals"},
+                   {480, 120, 0x000000, 0, "lit quad with normals"}});
 
   // The lit alpha is the material's diffuse alpha, not the vertex's.
   D3DMATERIAL9 material{};
@@ -485,9 +384,8 @@ TEST_F(GfxGl_d3d9Lights, PointLightStopsAtItsRangeAmbientIncluded) {
   material.Ambient = {1, 1, 1, 1};
   d->SetMaterial(&material);
   DrawWall();
-  Picture p(d);
-  ExpectColor(p, Px(0), Py(0), D3DCOLOR_XRGB(255, 255, 255), 2, "inside the range (ambient saturates)");
-  ExpectColor(p, Px(6), Py(0), 0x000000, 0, "beyond the range: no diffuse, no ambient");
+  ExpectColors(d, {{Px(0), Py(0), D3DCOLOR_XRGB(255, 255, 255), 2, "inside the range (ambient saturates)"},
+                   {Px(6), Py(0), 0x000000, 0, "beyond the range: no diffuse, no ambient"}});
 }
 
 TEST_F(GfxGl_d3d9Lights, SpotLightIsFullInsideThetaDarkOutsidePhiAndFallsOffBetween) {
@@ -586,11 +484,10 @@ TEST_F(GfxGl_d3d9Fog, VertexAndTableModesPickTheirInput) {
   DrawIndexedQuad(kScreenFvf, upperRight);  // pre-transformed vertex fog: none
   d->SetRenderState(D3DRS_FOGTABLEMODE, D3DFOG_LINEAR);
   DrawIndexedQuad(kScreenFvf, lowerRight);  // pre-transformed table fog on z = 1
-  Picture p(d);
-  ExpectColor(p, 160, 360, 0xff0000, 0, "no table or vertex fog");
-  ExpectColor(p, 160, 120, 0x00ff00, 1, "linear vertex fog");
-  ExpectColor(p, 480, 120, 0xffff00, 0, "pre-transformed, vertex fog");
-  ExpectColor(p, 480, 360, 0x00ff00, 1, "pre-transformed, table fog");
+  ExpectColors(d, {{160, 360, 0xff0000, 0, "no table or vertex fog"},
+                   {160, 120, 0x00ff00, 1, "linear vertex fog"},
+                   {480, 120, 0xffff00, 0, "pre-transformed, vertex fog"},
+                   {480, 360, 0x00ff00, 1, "pre-transformed, table fog"}});
 }
 
 TEST_F(GfxGl_d3d9Fog, StartEqualToEndFogsEverything) {
@@ -602,10 +499,9 @@ TEST_F(GfxGl_d3d9Fog, StartEqualToEndFogsEverything) {
   DrawIndexedQuad(kFvf, lowerLeft);
   DrawIndexedQuad(kFvf, upperLeft);
   DrawIndexedQuad(kScreenFvf, upperRight);
-  Picture p(d);
-  ExpectColor(p, 160, 360, 0x00ff00, 1, "z = 0.1, nearer than the start");
-  ExpectColor(p, 160, 120, 0x00ff00, 1, "z = 1");
-  ExpectColor(p, 480, 120, 0xffff00, 0, "pre-transformed");
+  ExpectColors(d, {{160, 360, 0x00ff00, 1, "z = 0.1, nearer than the start"},
+                   {160, 120, 0x00ff00, 1, "z = 1"},
+                   {480, 120, 0xffff00, 0, "pre-transformed"}});
 }
 
 TEST_F(GfxGl_d3d9Fog, ReversedLinearVertexFog) {
@@ -626,11 +522,10 @@ TEST_F(GfxGl_d3d9Fog, ReversedLinearVertexFog) {
   EXPECT_EQ(D3D_OK, d->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 16, 8, indexes, D3DFMT_INDEX16, quads,
                                               sizeof quads[0]));
   d->EndScene();
-  Picture p(d);
-  ExpectColor(p, 160, 360, 0x00ff00, 1, "z = 0.1");
-  ExpectColor(p, 160, 120, 0x002bd4, 2, "z = 0.7");
-  ExpectColor(p, 480, 120, 0x00aa55, 2, "z = 0.4");
-  ExpectColor(p, 480, 360, 0x0000ff, 0, "z = 0.9");
+  ExpectColors(d, {{160, 360, 0x00ff00, 1, "z = 0.1"},
+                   {160, 120, 0x002bd4, 2, "z = 0.7"},
+                   {480, 120, 0x00aa55, 2, "z = 0.4"},
+                   {480, 360, 0x0000ff, 0, "z = 0.9"}});
 }
 
 TEST_F(GfxGl_d3d9Fog, TableFogUsesTheWorldAndAnOrthographicProjectionsDepth) {
@@ -646,11 +541,8 @@ TEST_F(GfxGl_d3d9Fog, TableFogUsesTheWorldAndAnOrthographicProjectionsDepth) {
                                {0, 1, 1.5f, 0xffff0000, 0xff000000}, {0, 0, 1.5f, 0xffff0000, 0xff000000}};
   DrawIndexedQuad(kFvf, nearQuad);
   DrawIndexedQuad(kFvf, farQuad);
-  {
-    Picture p(d);
-    ExpectColor(p, 160, 360, 0xff0000, 4, "unfogged quad");
-    ExpectColor(p, 160, 120, 0x00ff00, 1, "fogged-out quad");
-  }
+  ExpectColors(d, {{160, 360, 0xff0000, 4, "unfogged quad"},
+                   {160, 120, 0x00ff00, 1, "fogged-out quad"}});
 
   // An orthographic projection moving z by -1: the fog reads the projected z, not the eye's.
   world = Identity();
@@ -662,9 +554,8 @@ TEST_F(GfxGl_d3d9Fog, TableFogUsesTheWorldAndAnOrthographicProjectionsDepth) {
   d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xffff00ff, 0.0f, 0);
   DrawIndexedQuad(kFvf, lowerLeft);
   DrawIndexedQuad(kFvf, upperLeft);
-  Picture p(d);
-  ExpectColor(p, 160, 360, 0xe51900, 4, "partially fogged quad");
-  ExpectColor(p, 160, 120, 0x00ff00, 1, "fogged-out quad");
+  ExpectColors(d, {{160, 360, 0xe51900, 4, "partially fogged quad"},
+                   {160, 120, 0x00ff00, 1, "fogged-out quad"}});
 }
 
 // Pre-transformed vertices under a projection without perspective: table fog on z, whatever rhw.

@@ -1040,8 +1040,21 @@ class GlBackend final : public Backend {
       auto* core = CoreOf(s.textures[i].get());
       auto* g = core ? static_cast<GlTexture*>(core->store.gpu.get()) : nullptr;
       if (!g) continue;
+      const DWORD lod = core->store.lod;
+      if (g->baseLevel != GLint(lod)) {
+        c.BindTextureForUpload(g->target, g->name);
+        glTexParameteri(g->target, GL_TEXTURE_BASE_LEVEL, GLint(lod));
+        g->baseLevel = GLint(lod), ++c.calls.object;
+      }
       c.BindTexture(int(i), g->target, g->name);
-      if (samplerDirty_ & (1u << i)) {
+      if (lod) {
+        // Levels count from the base level in GL; MAXMIPLEVEL and SetLOD both count from the
+        // top, and the coarser of the two wins. The sampler is chosen again at the next draw.
+        auto st = s.sampler[i];
+        st[D3DSAMP_MAXMIPLEVEL] = std::max(st[D3DSAMP_MAXMIPLEVEL], lod) - lod;
+        stageSampler_[i] = SamplerFor(st);
+        samplerDirty_ |= 1u << i;
+      } else if (samplerDirty_ & (1u << i)) {
         stageSampler_[i] = SamplerFor(s.sampler[i]);
         samplerDirty_ &= ~(1u << i);
       }

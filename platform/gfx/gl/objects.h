@@ -50,6 +50,7 @@ struct GlTexture final : GpuObject {
   GLenum target = GL_TEXTURE_2D;
   GlTextureFormat format;
   std::vector<GlTarget> targets;  // per face and level, for render targets
+  GLint baseLevel = 0;            // GL_TEXTURE_BASE_LEVEL, the texture's SetLOD
   ~GlTexture() override;
 };
 
