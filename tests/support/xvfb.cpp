@@ -76,8 +76,23 @@ std::string NameOf(::Display* d, Window w) {
   return name;
 }
 
-}  // namespace
+// Calls `visit` with each mapped top-level window of the display and its name.
+template <typename Visit>
+void EachMappedWindow(const std::string& display, Visit visit) {
+  DisplayPtr d = Open(display);
+  if (!d) return;
+  Window root = DefaultRootWindow(d.get()), parent = 0, *children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(d.get(), root, &root, &parent, &children, &count)) return;
+  for (unsigned i = 0; i < count; ++i) {
+    XWindowAttributes a;
+    if (XGetWindowAttributes(d.get(), children[i], &a) && a.map_state == IsViewable)
+      visit(children[i], NameOf(d.get(), children[i]));
+  }
+  if (children) XFree(children);
+}
 
+// Reads everything a child wrote into `fd` until it closes it or `timeoutMs` passes.
 std::string ReadAll(int fd, int timeoutMs) {
   std::string out;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -94,6 +109,8 @@ std::string ReadAll(int fd, int timeoutMs) {
   }
   return out;
 }
+
+}  // namespace
 
 Xvfb::Xvfb(int dpi, const std::string& size) {
   if (!OnPath("Xvfb")) {
@@ -433,31 +450,19 @@ bool Process::Running() {
   return false;
 }
 
-int Process::Wait(int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (Running()) {
-    if (std::chrono::steady_clock::now() >= deadline) return -1;
-    Output();  // keep the pipe drained so a chatty program never blocks
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return status_;
+vktest::ProcessOptions OnDisplay(const Xvfb& server, const std::string& workingDir,
+                                 const std::vector<std::string>& extraEnv) {
+  vktest::ProcessOptions options;
+  options.dir = workingDir;
+  options.env = {"DISPLAY=" + server.Display(), "WAYLAND_DISPLAY", "SDL_AUDIODRIVER=dummy"};
+  options.env.insert(options.env.end(), extraEnv.begin(), extraEnv.end());
+  return options;
 }
 
-bool Process::Signal(int signal) { return Running() && kill(pid_, signal) == 0; }
+}  // namespace
 
-const std::string& Process::Output() {
-  if (outFd_ >= 0) {
-    char buf[1024];
-    ssize_t n;
-    while ((n = read(outFd_, buf, sizeof buf)) > 0) out_.append(buf, static_cast<size_t>(n));
-  }
-  return out_;
-}
-
-std::string Process::Printed() {
-  const std::string& out = Output();
-  if (out.empty()) return "the program printed nothing";
-  return "the program printed:\n" + out;
-}
+Process::Process(const Xvfb& server, const std::string& program, const std::vector<std::string>& args,
+                 const std::string& workingDir, const std::vector<std::string>& extraEnv)
+    : vktest::Process(program, args, OnDisplay(server, workingDir, extraEnv)) {}
 
 }  // namespace xtest

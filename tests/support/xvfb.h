@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/process.h"
+
 namespace xtest {
 
 class Xvfb {
@@ -75,37 +77,13 @@ class Xvfb {
   std::string error_;
 };
 
-// A program started on the server's display. Everything it prints, standard output and standard
-// error interleaved as written, is kept, so a failing test can show why the program did what it did.
-class Process {
+// A program started on the server's display (with no Wayland, and silent audio), its standard
+// output and error kept interleaved as written.
+class Process : public vktest::Process {
  public:
-  // `extraEnv` holds "NAME=value" entries set in the program's environment.
+  // `extraEnv` holds "NAME=value" entries set in the program's environment ("NAME" removes one).
   Process(const Xvfb& server, const std::string& program, const std::vector<std::string>& args,
           const std::string& workingDir, const std::vector<std::string>& extraEnv = {});
-  ~Process();  // kills the program if it still runs
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
-
-  bool Started() const { return pid_ > 0; }
-  bool Running();
-  // Waits for the end; the exit status, or -1 on a signal or a timeout.
-  int Wait(int timeoutMs);
-  // Sends a signal (SIGINT, SIGTERM ...) to the program while it runs.
-  bool Signal(int signal);
-  // What the program printed so far (standard output and standard error).
-  const std::string& Output();
-  // The same, framed for a failure message.
-  std::string Printed();
-
- private:
-  int pid_ = -1;
-  int outFd_ = -1;
-  bool reaped_ = false;
-  int status_ = -1;
-  std::string out_;
 };
-
-// Reads everything a child wrote into `fd` until it closes it or `timeoutMs` passes.
-std::string ReadAll(int fd, int timeoutMs);
 
 }  // namespace xtest
