@@ -59,10 +59,7 @@ class FullScreenX11 : public ::testing::Test {
   static void TearDownTestSuite() { gServer.reset(); }
 
   void SetUp() override {
-    if (!gServer->Ok()) GTEST_SKIP() << "needs Xvfb: " << gServer->Error();
-    std::string ignored;
-    if (gServer->Run("command -v xdotool", &ignored) != 0 || gServer->Run("command -v xrandr", &ignored) != 0)
-      GTEST_SKIP() << "needs xdotool and xrandr";
+    if (const std::string lacks = gServer->Lacks({"xdotool", "xrandr"}); !lacks.empty()) GTEST_SKIP() << lacks;
     ASSERT_EQ(access(kProgram.c_str(), X_OK), 0) << "the program is not built: " << kProgram;
     ASSERT_EQ(gDesktopMode.rfind("1920x1080@", 0), 0u) << gDesktopMode;
     // A show killed by an earlier failure of this program could have left its mode behind.

@@ -94,9 +94,7 @@ class SetupFormX11 : public ::testing::Test {
   static void TearDownTestSuite() { gServer.reset(); }
 
   void SetUp() override {
-    if (!gServer->Ok()) GTEST_SKIP() << "needs Xvfb: " << gServer->Error();
-    std::string ignored;
-    if (gServer->Run("command -v xdotool", &ignored) != 0) GTEST_SKIP() << "needs xdotool";
+    if (const std::string lacks = gServer->Lacks({"xdotool"}); !lacks.empty()) GTEST_SKIP() << lacks;
   }
 
   unsigned long WaitForDialog() { return gServer->WaitForWindow(SetupCaption, 60000); }

@@ -28,6 +28,9 @@ class Xvfb {
   // Why the server did not start, with what it printed.
   const std::string& Error() const { return error_; }
   const std::string& Display() const { return display_; }  // ":N"
+  // Why a test that drives windows with `tools` (xdotool, xrandr ...) cannot run here: the
+  // server did not start or a tool is missing; empty when it can.
+  std::string Lacks(const std::vector<std::string>& tools = {}) const;
 
   // Adds a mode with exact timings for `refresh` Hz to the server's output via xrandr.
   bool AddMode(int width, int height, int refresh);
