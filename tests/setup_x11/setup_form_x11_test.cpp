@@ -98,6 +98,18 @@ class SetupFormX11 : public ::testing::Test {
   }
 
   unsigned long WaitForDialog() { return gServer->WaitForWindow(SetupCaption, 60000); }
+
+  // Opens the dialog `prepare` fills, types `keys` into it and tells what it chose.
+  Outcome TypeIntoDialog(const std::string& keys, std::function<void(TfrmSetup&)> prepare = TwoFullHdModes) {
+    DialogChild child(std::move(prepare));
+    const unsigned long w = WaitForDialog();
+    if (w == 0) {
+      ADD_FAILURE() << "no dialog appeared";
+      return {};
+    }
+    EXPECT_TRUE(gServer->Keys(w, keys)) << keys;
+    return child.Finish();
+  }
 };
 
 TEST_F(SetupFormX11, EscapeDoesNotCloseTheDialog) {
@@ -114,21 +126,13 @@ TEST_F(SetupFormX11, EscapeDoesNotCloseTheDialog) {
 
 TEST_F(SetupFormX11, EnterPressesTheFocusedButtonNotADefaultOne) {
   // Tab moves the focus from "&Demo" to "Die"; Enter then leaves.
-  DialogChild child(TwoFullHdModes);
-  const unsigned long w = WaitForDialog();
-  ASSERT_NE(w, 0u);
-  ASSERT_TRUE(gServer->Keys(w, "Tab Return"));
-  Outcome o = child.Finish();
+  Outcome o = TypeIntoDialog("Tab Return");
   EXPECT_EQ(o.modalResult, ui::mrCancel);
   EXPECT_FALSE(o.started);
 }
 
 TEST_F(SetupFormX11, AltDStartsWhereverTheFocusIs) {
-  DialogChild child(TwoFullHdModes);
-  const unsigned long w = WaitForDialog();
-  ASSERT_NE(w, 0u);
-  ASSERT_TRUE(gServer->Keys(w, "Tab alt+d"));
-  Outcome o = child.Finish();
+  Outcome o = TypeIntoDialog("Tab alt+d");
   EXPECT_EQ(o.modalResult, ui::mrOk);
   EXPECT_EQ(o.choice.ScreenRefresh, 75);
 }
@@ -193,7 +197,7 @@ TEST(SetupFormX11Dpi, ScreensAbove96DpiGetAScaledForm) {
 
 TEST_F(SetupFormX11, TheDisplaysOwnModesFillTheList) {
   // As the program does: the window system is up before the modes are asked for.
-  DialogChild child([](TfrmSetup& s) {
+  Outcome o = TypeIntoDialog("Return", [](TfrmSetup& s) {
     if (!os::Init()) _exit(4);
     FillModeList(s.cmbResolution().Items, s.ModeList);
   });
