@@ -90,6 +90,15 @@ class SetupChoiceTest : public ::testing::Test {
     setup.cmbResolution().Items.ItemIndex = 2;
     choice = {111, 222, 33, false, false};
   }
+  // Starting with the form as it stands gives this choice.
+  void ExpectStart(int width, int height, int refresh, bool fullScreen, bool vsync) {
+    ASSERT_TRUE(SetupChoiceFromForm(setup, ui::mrOk, choice));
+    EXPECT_EQ(choice.ScreenWidth, width);
+    EXPECT_EQ(choice.ScreenHeight, height);
+    EXPECT_EQ(choice.ScreenRefresh, refresh);
+    EXPECT_EQ(choice.FullScreenMode, fullScreen);
+    EXPECT_EQ(choice.VSyncMode, vsync);
+  }
   TfrmSetup setup;
   TSetupChoice choice;
 };
@@ -97,12 +106,7 @@ class SetupChoiceTest : public ::testing::Test {
 TEST_F(SetupChoiceTest, StartingTakesTheSelectedModeAndTheBoxes) {
   setup.cmbResolution().Items.ItemIndex = 1;
   setup.chbVSync().Checked = false;
-  ASSERT_TRUE(SetupChoiceFromForm(setup, ui::mrOk, choice));
-  EXPECT_EQ(choice.ScreenWidth, 1920);
-  EXPECT_EQ(choice.ScreenHeight, 1080);
-  EXPECT_EQ(choice.ScreenRefresh, 60);
-  EXPECT_TRUE(choice.FullScreenMode);
-  EXPECT_FALSE(choice.VSyncMode);
+  ExpectStart(1920, 1080, 60, true, false);
 }
 
 TEST_F(SetupChoiceTest, LeavingChangesNothing) {
@@ -119,22 +123,14 @@ TEST_F(SetupChoiceTest, EmptyListStartsAt640x480WithTheDefaultRefresh) {
   setup.ModeList.clear();
   setup.cmbResolution().Items.Clear();
   setup.chbFullScreen().Checked = false;
-  ASSERT_TRUE(SetupChoiceFromForm(setup, ui::mrOk, choice));
-  EXPECT_EQ(choice.ScreenWidth, 640);
-  EXPECT_EQ(choice.ScreenHeight, 480);
-  EXPECT_EQ(choice.ScreenRefresh, 0);
-  EXPECT_FALSE(choice.FullScreenMode);
-  EXPECT_TRUE(choice.VSyncMode);
+  ExpectStart(640, 480, 0, false, true);
 }
 
 TEST_F(SetupChoiceTest, NoOrBrokenSelectionFallsBackToTheFirstListedMode) {
-    SCOPED_TRACE(index);
   for (int index : {-1, 3, 1000}) {
+    SCOPED_TRACE(index);
     setup.cmbResolution().Items.ItemIndex = index;
-    ASSERT_TRUE(SetupChoiceFromForm(setup, ui::mrOk, choice));
-    EXPECT_EQ(choice.ScreenWidth, 1280);
-    EXPECT_EQ(choice.ScreenHeight, 1024);
-    EXPECT_EQ(choice.ScreenRefresh, 75);
+    ExpectStart(1280, 1024, 75, true, true);
   }
 }
 
