@@ -75,9 +75,7 @@ TEST_F(GfxGl_conformance, TexturesKeepTheTopRowFirst) {
   auto tex = MakeTexture(d, 2, 2, {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0x80FFFFFF});
   d->SetTexture(0, tex);
   d->BeginScene();
-  DrawTexturedRect(d, 0, 0, 64, 64);
-  d->EndScene();
-  Picture p(d);
+  Picture p = ShowTexture(d, tex);
   ExpectNear(p.At(5, 5), {255, 0, 0, 255}, 0, "top left");
   ExpectNear(p.At(60, 5), {0, 255, 0, 255}, 0, "top right");
   ExpectNear(p.At(5, 60), {0, 0, 255, 255}, 0, "bottom left");
@@ -367,10 +365,7 @@ TEST_F(GfxGl_conformance, RenderToTextureComesBackTheRightWayUp) {
   d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0000FF, 1, 0);
   DrawRect(d, 0, 0, 16, 16, 0xFFFF0000);  // top-left quarter
   d->SetRenderTarget(0, back);
-  d->SetTexture(0, rt);
-  DrawTexturedRect(d, 0, 0, 64, 64);
-  d->EndScene();
-  Picture p(d);
+  Picture p = ShowTexture(d, rt);
   ExpectNear(p.At(10, 10), {255, 0, 0, 255}, 0, "top left red");
   ExpectNear(p.At(50, 10), {0, 0, 255, 255}, 0, "top right blue");
   ExpectNear(p.At(10, 50), {0, 0, 255, 255}, 0, "bottom left blue");

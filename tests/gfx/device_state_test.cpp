@@ -12,14 +12,9 @@ using namespace gfxtest;
 
 namespace {
 
-class RecordingDevice : public ::testing::Test {
+class RecordingDevice : public DeviceTest {
  protected:
-  void SetUp() override {
-    gx::ClearFaults();
-    device = MakeDevice(gx::BackendKind::Recording);
-    ASSERT_TRUE(device);
-    d = device.get();
-  }
+  RecordingDevice() : DeviceTest(gx::BackendKind::Recording) {}
   size_t CountCalls(const std::string& call) {
     const auto& calls = gx::GxRecordedCalls(d);
     return size_t(std::count(calls.begin(), calls.end(), call));

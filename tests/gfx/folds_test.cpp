@@ -28,12 +28,12 @@ void DrawTexRect(IDirect3DDevice9* d, float x0, float y0, float x1, float y1) {
 
 std::shared_ptr<IDirect3DTexture9> Texture(IDirect3DDevice9* d, DWORD argb) { return gfxtest::SolidTexture(d, argb); }
 
-class GfxFolds : public ::testing::Test {
+class GfxFolds : public DeviceTest {
  protected:
+  GfxFolds() : DeviceTest(gx::BackendKind::Recording) {}
   void SetUp() override {
-    device = MakeDevice(gx::BackendKind::Recording);
-    ASSERT_TRUE(device);
-    d = device.get();
+    DeviceTest::SetUp();
+    if (HasFatalFailure()) return;
     d->SetRenderState(D3DRS_LIGHTING, FALSE);
     d->SetTexture(0, Texture(d, 0xFF808080));
   }
@@ -54,8 +54,6 @@ class GfxFolds : public ::testing::Test {
     d->SetTextureStageState(stage, D3DTSS_ALPHAOP, alphaOp);
     d->SetTextureStageState(stage, alphaOp == D3DTOP_SELECTARG2 ? D3DTSS_ALPHAARG2 : D3DTSS_ALPHAARG1, alphaArg);
   }
-  std::shared_ptr<IDirect3DDevice9> device;
-  IDirect3DDevice9* d = nullptr;
 };
 
 TEST_F(GfxFolds, StagesThatHandTheColourOnLeaveTheKey) {
@@ -164,7 +162,8 @@ class GfxGl_folds : public ScreenDrawingTest {
 
 TEST_F(GfxGl_folds, FoldedStagesAndWhiteDiffuseDrawTheTexelsAsStored) {
   // Texels whose 8-bit values a lost step of precision would move.
-  d->SetTexture(0, Texture(d, 0xFF01807F));
+  const auto texel = Texture(d, 0xFF01807F);
+  d->SetTexture(0, texel);
   d->SetTexture(1, Texture(d, 0xFF00FF00));
   d->BeginScene();
   // Stage 0 modulates by the diffuse the format lacks (white); stage 1 selects the current value.
@@ -177,9 +176,7 @@ TEST_F(GfxGl_folds, FoldedStagesAndWhiteDiffuseDrawTheTexelsAsStored) {
   DrawTexRect(d, 16, 0, 32, 16);
   // With a vertex colour of white it must come out the same as without one.
   d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
-  DrawTexturedRect(d, 0, 16, 16, 32);
-  d->EndScene();
-  Picture p(d);
+  Picture p = ShowTexture(d, texel, 0, 16, 16, 32);
   ExpectNear(p.At(8, 8), {0x01, 0x80, 0x7F, 255}, 0, "white diffuse, pass-through stage");
   ExpectNear(p.At(24, 8), {0, 255, 0, 255}, 0, "stage 1 reading its texture");
   ExpectNear(p.At(8, 24), {0x01, 0x80, 0x7F, 255}, 0, "white vertex colour");
