@@ -158,6 +158,19 @@ TEST_F(GfxFolds, BlackFogScalesTheColourInsteadOfMixing) {
 class GfxGl_folds : public ScreenDrawingTest {
  protected:
   GfxGl_folds() : ScreenDrawingTest(32) {}
+  // Three quarters (top left, top right, bottom left) drawn with render state `state` at
+  // `first`, `second`, then `first` again: each change between draws must reach its draw.
+  Picture DrawWithStateBetween(D3DRENDERSTATETYPE state, DWORD first, DWORD second) {
+    d->BeginScene();
+    const float corners[3][2] = {{0, 0}, {16, 0}, {0, 16}};
+    const DWORD values[3] = {first, second, first};
+    for (int i = 0; i < 3; ++i) {
+      d->SetRenderState(state, values[i]);
+      DrawTexRect(d, corners[i][0], corners[i][1], corners[i][0] + 16, corners[i][1] + 16);
+    }
+    d->EndScene();
+    return Picture(d);
+  }
 };
 
 TEST_F(GfxGl_folds, FoldedStagesAndWhiteDiffuseDrawTheTexelsAsStored) {
@@ -188,15 +201,7 @@ TEST_F(GfxGl_folds, AlphaReferenceChangesBetweenDrawsReachTheProgram) {
   d->SetTexture(0, Texture(d, 0x00FFFFFF));
   d->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
   d->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATEREQUAL);
-  d->BeginScene();
-  d->SetRenderState(D3DRS_ALPHAREF, 0);
-  DrawTexRect(d, 0, 0, 16, 16);
-  d->SetRenderState(D3DRS_ALPHAREF, 1);
-  DrawTexRect(d, 16, 0, 32, 16);
-  d->SetRenderState(D3DRS_ALPHAREF, 0);
-  DrawTexRect(d, 0, 16, 16, 32);
-  d->EndScene();
-  Picture p(d);
+  Picture p = DrawWithStateBetween(D3DRS_ALPHAREF, 0, 1);
   EXPECT_EQ(255, p.At(8, 8).r);
   EXPECT_EQ(0, p.At(24, 8).r);
   EXPECT_EQ(255, p.At(8, 24).r);
@@ -210,15 +215,7 @@ TEST_F(GfxGl_folds, FogColourChangesBetweenDrawsReachTheProgram) {
   d->SetRenderState(D3DRS_FOGTABLEMODE, D3DFOG_LINEAR);
   d->SetRenderState(D3DRS_FOGSTART, gx::FloatAsDword(0.0f));
   d->SetRenderState(D3DRS_FOGEND, gx::FloatAsDword(1.0f));
-  d->BeginScene();
-  d->SetRenderState(D3DRS_FOGCOLOR, 0xFF000000);
-  DrawTexRect(d, 0, 0, 16, 16);
-  d->SetRenderState(D3DRS_FOGCOLOR, 0xFFFF0000);
-  DrawTexRect(d, 16, 0, 32, 16);
-  d->SetRenderState(D3DRS_FOGCOLOR, 0xFF000000);
-  DrawTexRect(d, 0, 16, 16, 32);
-  d->EndScene();
-  Picture p(d);
+  Picture p = DrawWithStateBetween(D3DRS_FOGCOLOR, 0xFF000000, 0xFFFF0000);
   ExpectNear(p.At(8, 8), {128, 128, 128, 255}, 1, "black fog");
   ExpectNear(p.At(24, 8), {255, 128, 128, 255}, 1, "red fog");
   ExpectNear(p.At(8, 24), {128, 128, 128, 255}, 1, "black fog again");
