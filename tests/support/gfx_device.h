@@ -138,6 +138,24 @@ class ScreenDrawingTest : public DeviceTest {
   DWORD clear_;
 };
 
+// A material of these colours (the rest zero) and one directional light, light 0, switched on.
+inline void LightWithOneDirectional(IDirect3DDevice9* d, D3DCOLORVALUE materialDiffuse, D3DCOLORVALUE materialAmbient,
+                                    D3DCOLORVALUE materialEmissive, D3DCOLORVALUE lightDiffuse,
+                                    D3DCOLORVALUE lightAmbient, D3DVECTOR direction) {
+  D3DMATERIAL9 mat{};
+  mat.Diffuse = materialDiffuse;
+  mat.Ambient = materialAmbient;
+  mat.Emissive = materialEmissive;
+  d->SetMaterial(&mat);
+  D3DLIGHT9 light{};
+  light.Type = D3DLIGHT_DIRECTIONAL;
+  light.Diffuse = lightDiffuse;
+  light.Ambient = lightAmbient;
+  light.Direction = direction;
+  d->SetLight(0, &light);
+  d->LightEnable(0, TRUE);
+}
+
 // A 1x1 A8R8G8B8 texture of one colour.
 inline std::shared_ptr<IDirect3DTexture9> SolidTexture(IDirect3DDevice9* d, D3DCOLOR argb) {
   std::shared_ptr<IDirect3DTexture9> tex;
