@@ -3,53 +3,21 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
 
-#include <jpeglib.h>
-
-#include "platform/gfx/backend.h"
-#include "platform/gfx/d3dx/d3dx9.h"
 #include "platform/gfx/d3dx/image.h"
-#include "platform/os/window.h"
+#include "tests/support/d3dx_device.h"
+#include "tests/support/test_images.h"
 
 namespace {
 
 // A smooth picture with some detail, so the encoder does realistic work.
 const std::vector<std::uint8_t>& Jpeg512() {
-  static const std::vector<std::uint8_t> file = [] {
-    const int w = 512, h = 512;
-    jpeg_compress_struct info;
-    jpeg_error_mgr err;
-    info.err = jpeg_std_error(&err);
-    jpeg_create_compress(&info);
-    unsigned char* mem = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &mem, &size);
-    info.image_width = w;
-    info.image_height = h;
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 85, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    std::vector<unsigned char> row(w * 3);
-    for (int y = 0; y < h; ++y) {
-      for (int x = 0; x < w; ++x) {
-        row[x * 3 + 0] = static_cast<unsigned char>((x * 255) / w);
-        row[x * 3 + 1] = static_cast<unsigned char>((y * 255) / h);
-        row[x * 3 + 2] = static_cast<unsigned char>(((x ^ y) & 16) ? 200 : 40);
-      }
-      JSAMPROW r = row.data();
-      jpeg_write_scanlines(&info, &r, 1);
-    }
-    jpeg_finish_compress(&info);
-    std::vector<std::uint8_t> out(mem, mem + size);
-    jpeg_destroy_compress(&info);
-    std::free(mem);
-    return out;
-  }();
+  static const std::vector<std::uint8_t> file =
+      d3dxtest::EncodeJpeg(512, 512, 85, [](std::uint32_t x, std::uint32_t y) {
+        const std::uint32_t r = x * 255 / 512, g = y * 255 / 512, b = ((x ^ y) & 16) ? 200 : 40;
+        return (r << 16) | (g << 8) | b;
+      });
   return file;
 }
 
@@ -77,16 +45,8 @@ void BM_MipChain512(benchmark::State& state) {
 BENCHMARK(BM_MipChain512)->Unit(benchmark::kMillisecond);
 
 void BM_CreateTextureFromJpeg512(benchmark::State& state) {
-  os::SetHeadless(true);
-  gx::SetBackendKind(gx::BackendKind::Recording);
-  auto d3d = Direct3DCreate9(D3D_SDK_VERSION);
-  D3DPRESENT_PARAMETERS pp{};
-  pp.Windowed = TRUE;
-  pp.BackBufferWidth = 64;
-  pp.BackBufferHeight = 64;
-  pp.SwapEffect = D3DSWAPEFFECT_DISCARD;
-  LPDIRECT3DDEVICE9 device;
-  if (!d3d || FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, device))) {
+  LPDIRECT3DDEVICE9 device = d3dxtest::MakeDevice(gx::BackendKind::Recording);
+  if (!device) {
     state.SkipWithError("no recording device");
     return;
   }

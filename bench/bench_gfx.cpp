@@ -95,16 +95,8 @@ struct LayerScene {
     D3DMATRIX identity = Translation(0, 0, 0), proj = PixelProjection();
     d->SetTransform(D3DTS_VIEW, &identity);
     d->SetTransform(D3DTS_PROJECTION, &proj);
-    D3DMATERIAL9 mat{};
-    mat.Diffuse = {1, 1, 1, 1};
-    mat.Ambient = {0.3f, 0.3f, 0.3f, 1};
-    d->SetMaterial(&mat);
-    D3DLIGHT9 light{};
-    light.Type = D3DLIGHT_DIRECTIONAL;
-    light.Diffuse = {1, 1, 1, 1};
-    light.Direction = {0.3f, -0.2f, 1.0f};
-    d->SetLight(0, &light);
-    d->LightEnable(0, TRUE);
+    gfxtest::LightWithOneDirectional(d.get(), {1, 1, 1, 1}, {0.3f, 0.3f, 0.3f, 1}, {}, {1, 1, 1, 1}, {},
+                                     {0.3f, -0.2f, 1.0f});
     d->SetRenderState(D3DRS_AMBIENT, 0xFF404040);
     d->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
     d->SetRenderState(D3DRS_ZENABLE, FALSE);

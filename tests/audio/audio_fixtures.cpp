@@ -1,7 +1,8 @@
 #include "audio_fixtures.h"
 
+#include "assets/tools/musicgen/ogg_writer.h"
+
 #include <sndfile.h>
-#include <vorbis/vorbisenc.h>
 #include <vorbis/vorbisfile.h>
 
 #include <cstdio>
@@ -60,57 +61,8 @@ void WriteOggLink(const std::string& path, const std::vector<float>& samples, in
                   bool append) {
   std::FILE* out = std::fopen(path.c_str(), append ? "ab" : "wb");
   if (!out) throw std::runtime_error("cannot write ogg");
-  vorbis_info vi;
-  vorbis_info_init(&vi);
-  vorbis_encode_init_vbr(&vi, channels, rate, 0.3f);
-  vorbis_comment vc;
-  vorbis_comment_init(&vc);
-  vorbis_dsp_state vd;
-  vorbis_analysis_init(&vd, &vi);
-  vorbis_block vb;
-  vorbis_block_init(&vd, &vb);
-  ogg_stream_state os;
-  ogg_stream_init(&os, serial);
-  ogg_packet h1, h2, h3;
-  vorbis_analysis_headerout(&vd, &vc, &h1, &h2, &h3);
-  ogg_stream_packetin(&os, &h1);
-  ogg_stream_packetin(&os, &h2);
-  ogg_stream_packetin(&os, &h3);
-  ogg_page og;
-  auto write = [&] {
-    std::fwrite(og.header, 1, og.header_len, out);
-    std::fwrite(og.body, 1, og.body_len, out);
-  };
-  while (ogg_stream_flush(&os, &og)) write();
-  auto drain = [&] {
-    while (vorbis_analysis_blockout(&vd, &vb) == 1) {
-      vorbis_analysis(&vb, nullptr);
-      vorbis_bitrate_addblock(&vb);
-      ogg_packet op;
-      while (vorbis_bitrate_flushpacket(&vd, &op)) {
-        ogg_stream_packetin(&os, &op);
-        while (ogg_stream_pageout(&os, &og)) write();
-      }
-    }
-  };
-  const std::size_t frames = samples.size() / static_cast<std::size_t>(channels);
-  for (std::size_t at = 0; at < frames; at += 1024) {
-    std::size_t n = std::min<std::size_t>(1024, frames - at);
-    float** buf = vorbis_analysis_buffer(&vd, static_cast<int>(n));
-    for (std::size_t i = 0; i < n; ++i)
-      for (int c = 0; c < channels; ++c) buf[c][i] = samples[static_cast<std::size_t>(channels) * (at + i) + c];
-    vorbis_analysis_wrote(&vd, static_cast<int>(n));
-    drain();
-  }
-  vorbis_analysis_wrote(&vd, 0);
-  drain();
-  while (ogg_stream_flush(&os, &og)) write();
-  ogg_stream_clear(&os);
-  vorbis_block_clear(&vb);
-  vorbis_dsp_clear(&vd);
-  vorbis_comment_clear(&vc);
-  vorbis_info_clear(&vi);
-  std::fclose(out);
+  const bool ok = musicgen::WriteOggVorbis(out, samples, {channels, rate, 0.3f, serial, {}});
+  if (std::fclose(out) != 0 || !ok) throw std::runtime_error("cannot write ogg " + path);
 }
 
 void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {

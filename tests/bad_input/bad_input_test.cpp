@@ -3,24 +3,20 @@
 // and must leave nothing behind in the folder it ran in.
 
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
 #include <set>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/support/archive_builder.h"
+#include "tests/support/process.h"
 
 namespace {
 
@@ -32,17 +28,7 @@ const std::string Program = VK_RUN_DIR "/Quorvanteplidusk";
 const std::string GoodArchive = VK_RUN_DIR "/Quorvanteplidusk.vkr";
 const std::string GoodMusic = VK_RUN_DIR "/Quorvanteplidusk.ogg";
 
-struct Outcome {
-  int status = -1;  // exit status, 128 + signal, or -1 when it had to be killed (hung)
-  std::string err;
-};
-
-std::string ReadText(const fs::path& file) {
-  std::ifstream in(file);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using Outcome = vktest::Finished;
 
 // The good archive's entries, headers as stored, so a case can damage one and pack the rest.
 std::vector<RawEntry> GoodEntries() {
@@ -315,44 +301,14 @@ class BadInput : public ::testing::TestWithParam<Case> {
     fs::remove_all(base_, ec);
   }
 
-  // Runs the program in dir_, its standard error kept outside dir_; kills it after timeoutMs.
+  // Runs the program in dir_; kills it after timeoutMs.
   Outcome Run(const Case& c, int timeoutMs = 120000) {
     std::vector<std::string> args = c.args;
     args.insert(args.end(), Common.begin(), Common.end());
-    const fs::path errFile = base_ / "stderr.txt";
-    const pid_t pid = fork();
-    if (pid == 0) {
-      if (chdir(dir_.c_str()) != 0) _exit(126);
-      if (!freopen("/dev/null", "w", stdout) || !freopen(errFile.c_str(), "w", stderr)) _exit(126);
-      setenv("SDL_AUDIODRIVER", c.audioDriver.c_str(), 1);
-      if (c.noDisplay) {
-        unsetenv("DISPLAY");
-        unsetenv("WAYLAND_DISPLAY");
-        unsetenv("SDL_VIDEODRIVER");  // SDL picks a driver itself, offscreen ones included
-      }
-      std::vector<char*> argv{const_cast<char*>(Program.c_str())};
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(Program.c_str(), argv.data());
-      _exit(127);
-    }
-    Outcome o;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-      int status = 0;
-      if (waitpid(pid, &status, WNOHANG) == pid) {
-        o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        break;
-      }
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    o.err = ReadText(errFile);
-    return o;
+    vktest::ProcessOptions options{dir_.string(), {"SDL_AUDIODRIVER=" + c.audioDriver}, true};
+    // SDL picks a video driver itself, offscreen ones included.
+    if (c.noDisplay) options.env.insert(options.env.end(), {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER"});
+    return vktest::Run(Program, args, options, timeoutMs);
   }
 
   fs::path base_, dir_;

@@ -5,14 +5,11 @@
 // stop is never lost.
 
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -20,11 +17,11 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/Options.h"
 #include "show/Show.h"
+#include "tests/support/process.h"
 
 namespace {
 
@@ -45,77 +42,10 @@ std::set<std::string> Listing(const fs::path& dir) {
   return names;
 }
 
-// A started program: its standard output and error are kept (in memory, never in a file).
-class Started {
- public:
-  Started(const fs::path& dir, const std::vector<std::string>& args) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[1], STDOUT_FILENO);
-      dup2(fds[1], STDERR_FILENO);
-      if (chdir(dir.c_str()) != 0) _exit(126);
-      setenv("SDL_AUDIODRIVER", "dummy", 1);
-      std::vector<char*> argv{const_cast<char*>("./Quorvanteplidusk")};
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv("./Quorvanteplidusk", argv.data());
-      _exit(127);
-    }
-    close(fds[1]);
-    out_ = fds[0];
-  }
-  ~Started() {
-    if (!reaped_ && pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (out_ >= 0) close(out_);
-  }
-  // Reads what it printed for up to ms (less once it closes its output).
-  void Drain(int ms) {
-    if (out_ < 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-      return;
-    }
-    pollfd p{out_, POLLIN, 0};
-    if (poll(&p, 1, ms) <= 0) return;
-    char buffer[4096];
-    const ssize_t n = read(out_, buffer, sizeof buffer);
-    if (n > 0) printed_.append(buffer, size_t(n));
-    if (n == 0) {
-      close(out_);
-      out_ = -1;
-    }
-  }
-  bool Running() {
-    if (reaped_) return false;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
-    reaped_ = true;
-    status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return false;
-  }
-  // The exit status (128 + signal when a signal ended it), or -1 when it still ran after
-  // timeoutMs and had to be killed.
-  int Wait(int timeoutMs = 180000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Running() && std::chrono::steady_clock::now() < deadline) Drain(20);
-    if (Running()) return -1;
-    while (out_ >= 0) Drain(100);
-    return status_;
-  }
-  void Signal(int signal) { kill(pid_, signal); }
-  const std::string& Printed() const { return printed_; }
-  std::string Said() const { return "\n--- the program printed:\n" + printed_ + "---"; }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-  bool reaped_ = false;
-  int status_ = -1;
-  std::string printed_;
+// The program started through the case folder's own link, with silent audio.
+struct Started : vktest::Process {
+  Started(const fs::path& dir, const std::vector<std::string>& args)
+      : vktest::Process("./Quorvanteplidusk", args, {dir.string(), {"SDL_AUDIODRIVER=dummy"}}) {}
 };
 
 // A folder of its own for each case, with the program, its archive and its music reached through
@@ -175,9 +105,9 @@ TEST_F(Outputs, PathsThatAreTheShowsOwnFilesOrAnotherOutputAreRefusedBeforeRende
   shown_.insert("sub");
   for (const auto& c : cases) {
     Started run(dir_, With(c.args));
-    EXPECT_EQ(run.Wait(), 2) << run.Said();
-    EXPECT_TRUE(Has(run.Printed(), c.says)) << c.says << run.Said();
-    EXPECT_TRUE(Has(run.Printed(), "Quorvanteplidusk: ")) << run.Said();
+    EXPECT_EQ(run.Wait(), 2) << run.Printed();
+    EXPECT_TRUE(Has(run.Output(), c.says)) << c.says << run.Printed();
+    EXPECT_TRUE(Has(run.Output(), "Quorvanteplidusk: ")) << run.Printed();
     EXPECT_EQ(Left(), std::set<std::string>{}) << c.says;
   }
 }
@@ -187,9 +117,9 @@ TEST_F(Outputs, APlantedSymbolicLinkIsReplacedNeverWrittenThrough) {
   // The final names point at the victim, and so do the names older versions wrote under.
   for (const char* name : {"s.png", "t.jsonl", "c.mkv", "c.mkv.part"}) fs::create_symlink("victim.txt", dir_ / name);
   Started shots(dir_, With({"--until", "300", "--fixed-step", "40", "--screenshot", "100", "s.png", "--trace", "t.jsonl"}));
-  EXPECT_EQ(shots.Wait(), 0) << shots.Said();
+  EXPECT_EQ(shots.Wait(), 0) << shots.Printed();
   Started capture(dir_, With({"--capture", "c.mkv", "--until", "200", "--fps", "20"}));
-  EXPECT_EQ(capture.Wait(), 0) << capture.Said();
+  EXPECT_EQ(capture.Wait(), 0) << capture.Printed();
   EXPECT_EQ(ReadText(dir_ / "victim.txt"), "victim");
   for (const char* name : {"s.png", "t.jsonl", "c.mkv"}) {
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir_ / name))) << name;
@@ -205,18 +135,18 @@ TEST_F(Outputs, APipeNobodyReadsIsRefusedAtOnceAndDevicesAreWrittenInPlace) {
                            std::vector<std::string>{"--trace", "pipe"}}) {
     Started run(dir_, With(args));
     // Generous: a run that blocked on the pipe would never end.
-    EXPECT_EQ(run.Wait(120000), 1) << run.Said();
-    EXPECT_TRUE(Has(run.Printed(), "pipe: nothing reads from this pipe")) << run.Said();
+    EXPECT_EQ(run.Wait(120000), 1) << run.Printed();
+    EXPECT_TRUE(Has(run.Output(), "pipe: nothing reads from this pipe")) << run.Printed();
   }
   // A video needs a file it can seek in; the pipe stays a pipe.
   ASSERT_EQ(mkfifo((dir_ / "pipe.mp4").c_str(), 0600), 0);
   shown_.insert("pipe.mp4");
   Started capture(dir_, With({"--capture", "pipe.mp4", "--until", "200"}));
-  EXPECT_EQ(capture.Wait(120000), 2) << capture.Said();
-  EXPECT_TRUE(Has(capture.Printed(), "is no regular file")) << capture.Said();
+  EXPECT_EQ(capture.Wait(120000), 2) << capture.Printed();
+  EXPECT_TRUE(Has(capture.Output(), "is no regular file")) << capture.Printed();
   EXPECT_TRUE(fs::is_fifo(dir_ / "pipe.mp4"));
   Started devnull(dir_, With({"--until", "200", "--trace", "/dev/null", "--screenshot", "100", "/dev/null"}));
-  EXPECT_EQ(devnull.Wait(), 0) << devnull.Said();
+  EXPECT_EQ(devnull.Wait(), 0) << devnull.Printed();
   EXPECT_EQ(Left(), std::set<std::string>{});
 }
 
@@ -226,8 +156,8 @@ TEST_F(Outputs, TwoRunsWritingTheSameFilesEachSucceedAndLeaveOneWholeFile) {
   const auto args = With({"--until", "400", "--fixed-step", "40", "--screenshot", "200", "same.png", "--trace",
                           "same.jsonl"});
   Started first(dir_, args), second(dir_, args);
-  EXPECT_EQ(first.Wait(), 0) << first.Said();
-  EXPECT_EQ(second.Wait(), 0) << second.Said();
+  EXPECT_EQ(first.Wait(), 0) << first.Printed();
+  EXPECT_EQ(second.Wait(), 0) << second.Printed();
   EXPECT_EQ(Left(), (std::set<std::string>{"same.png", "same.jsonl"}));
   const std::string trace = ReadText(dir_ / "same.jsonl");
   EXPECT_EQ(std::count(trace.begin(), trace.end(), '\n'), 10) << trace;  // 40 .. 400 ms, one run's
@@ -247,10 +177,10 @@ TEST_F(Outputs, AStopRequestAtAnyMomentEndsTheRun) {
     run.Drain(delayMs);
     run.Signal(signal);
     const int status = run.Wait();
-    ASSERT_NE(status, -1) << "still running after the request at " << delayMs << " ms" << run.Said();
+    ASSERT_NE(status, -1) << "still running after the request at " << delayMs << " ms" << run.Printed();
     // Handled, the request ends the show like its close box (status 0); before the handlers are
     // there, the signal's default action ends the process.
-    EXPECT_TRUE(status == 0 || status == 128 + signal) << delayMs << " ms: " << status << run.Said();
+    EXPECT_TRUE(status == 0 || status == 128 + signal) << delayMs << " ms: " << status << run.Printed();
     const std::string frames = ReadText(dir_ / trace);
     const auto last = frames.rfind("{\"frame\":");
     if (last != std::string::npos) {
@@ -272,10 +202,10 @@ TEST_F(Outputs, ACaptureStoppedBeforeItsFirstFrameLeavesNoFile) {
     run.Drain(20);
     for (const auto& name : Left()) begun = begun || name.rfind(".c.mp4.", 0) == 0;
   }
-  ASSERT_TRUE(begun) << run.Said();
+  ASSERT_TRUE(begun) << run.Printed();
   run.Signal(SIGTERM);
-  EXPECT_EQ(run.Wait(), 128 + SIGTERM) << run.Said();
-  EXPECT_TRUE(Has(run.Printed(), "before the first frame: nothing was captured")) << run.Said();
+  EXPECT_EQ(run.Wait(), 128 + SIGTERM) << run.Printed();
+  EXPECT_TRUE(Has(run.Output(), "before the first frame: nothing was captured")) << run.Printed();
   EXPECT_EQ(Left(), std::set<std::string>{});
 }
 
@@ -294,8 +224,8 @@ TEST_F(Outputs, RatesAndCombinationsACaptureCannotHoldAreRefused) {
   };
   for (const auto& [args, says] : cases) {
     Started run(dir_, With(args));
-    EXPECT_EQ(run.Wait(), 2) << says << run.Said();
-    EXPECT_TRUE(Has(run.Printed(), says)) << says << run.Said();
+    EXPECT_EQ(run.Wait(), 2) << says << run.Printed();
+    EXPECT_TRUE(Has(run.Output(), says)) << says << run.Printed();
   }
   TOptions options;
   std::string error;
@@ -311,12 +241,12 @@ TEST_F(Outputs, RatesAndCombinationsACaptureCannotHoldAreRefused) {
 
 TEST_F(Outputs, MessagesNameTheTrueCause) {
   Started typo(dir_, With({"SHOWFSP", "--until", "100"}));
-  EXPECT_EQ(typo.Wait(), 0) << typo.Said();
-  EXPECT_TRUE(Has(typo.Printed(), "Quorvanteplidusk: warning: SHOWFSP is no switch (the switches are DEBUG, SHOWFPS, NOVSYNC, GENTLE)"))
-      << typo.Said();
+  EXPECT_EQ(typo.Wait(), 0) << typo.Printed();
+  EXPECT_TRUE(Has(typo.Output(), "Quorvanteplidusk: warning: SHOWFSP is no switch (the switches are DEBUG, SHOWFPS, NOVSYNC, GENTLE)"))
+      << typo.Printed();
   Started known(dir_, With({"showfps2", "--until", "100"}));
-  EXPECT_EQ(known.Wait(), 0) << known.Said();
-  EXPECT_FALSE(Has(known.Printed(), "no switch")) << known.Said();
+  EXPECT_EQ(known.Wait(), 0) << known.Printed();
+  EXPECT_FALSE(Has(known.Output(), "no switch")) << known.Printed();
 
   // Help and version that could not be written are a failure.
   for (const char* option : {"--help", "--version"}) {

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 extern "C" {
@@ -28,16 +27,12 @@ extern "C" {
 #include <vector>
 
 #include "tests/support/png_file.h"
+#include "tests/support/process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 const std::string Program = VK_RUN_DIR "/Quorvanteplidusk";
-
-struct RunResult {
-  int Status = -1;
-  std::string Err;
-};
 
 // This process's scratch folder, removed when the process ends.
 fs::path ScratchDir() {
@@ -53,40 +48,12 @@ fs::path ScratchDir() {
   return Dir.Path;
 }
 
-std::string ReadAll(const fs::path& File) {
-  std::ifstream In(File, std::ios::binary);
-  std::stringstream S;
-  S << In.rdbuf();
-  return S.str();
-}
+// The program in the run folder with silent audio; the checks read its standard error. Generous
+// timeouts: a capture is slow on a loaded machine, and a passing run never waits them out.
+vktest::ProcessOptions InRunDir() { return {VK_RUN_DIR, {"SDL_AUDIODRIVER=dummy"}, true}; }
 
-pid_t Start(const std::vector<std::string>& Args, const fs::path& ErrFile) {
-  const pid_t Pid = fork();
-  if (Pid == 0) {
-    if (chdir(VK_RUN_DIR) != 0) _exit(126);
-    if (!freopen("/dev/null", "w", stdout) || !freopen(ErrFile.c_str(), "w", stderr)) _exit(126);
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    std::vector<char*> Argv{const_cast<char*>(Program.c_str())};
-    for (const auto& A : Args) Argv.push_back(const_cast<char*>(A.c_str()));
-    Argv.push_back(nullptr);
-    execv(Program.c_str(), Argv.data());
-    _exit(127);
-  }
-  return Pid;
-}
-
-RunResult Finish(pid_t Pid, const fs::path& ErrFile) {
-  int Status = 0;
-  waitpid(Pid, &Status, 0);
-  RunResult Result;
-  Result.Status = WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
-  Result.Err = ReadAll(ErrFile);
-  return Result;
-}
-
-RunResult RunProgram(const std::vector<std::string>& Args) {
-  const fs::path ErrFile = ScratchDir() / "stderr.txt";
-  return Finish(Start(Args, ErrFile), ErrFile);
+vktest::Finished RunProgram(const std::vector<std::string>& Args) {
+  return vktest::Run(Program, Args, InRunDir(), 600000);
 }
 
 // ---- Decoding the file back -------------------------------------------------------------------
@@ -205,14 +172,20 @@ std::vector<std::string> Capture(const fs::path& File, const std::vector<std::st
   return Args;
 }
 
+// Captures into File (the small settings above plus More): the run succeeds, completes the file
+// (no temporary left) and the file is decoded back.
+Decoded CaptureAndDecode(const fs::path& File, const std::vector<std::string>& More, bool KeepPictures = false) {
+  const vktest::Finished R = RunProgram(Capture(File, More));
+  EXPECT_EQ(R.status, 0) << R.err;
+  EXPECT_EQ(TemporaryOf(File), fs::path());
+  return Decode(File, KeepPictures);
+}
+
 // ---- Files, rates, sizes, lengths -------------------------------------------------------------
 
 TEST(Capture, Mp4HasTheFramesRateSizeAndSoundAskedFor) {
   const fs::path File = ScratchDir() / "two_seconds.mp4";
-  const RunResult R = RunProgram(Capture(File, {"--until", "2000"}));
-  ASSERT_EQ(R.Status, 0) << R.Err;
-  EXPECT_EQ(TemporaryOf(File), fs::path());
-  const Decoded D = Decode(File);
+  const Decoded D = CaptureAndDecode(File, {"--until", "2000"});
   ASSERT_TRUE(D.Ok);
   EXPECT_EQ(D.VideoCodec, "h264");
   EXPECT_EQ(D.AudioCodec, "aac");
@@ -230,9 +203,7 @@ TEST(Capture, Mp4HasTheFramesRateSizeAndSoundAskedFor) {
 
 TEST(Capture, AFractionalRateIsKeptExactly) {
   const fs::path File = ScratchDir() / "ntsc.mp4";
-  const RunResult R = RunProgram(Capture(File, {"--fps", "30000/1001", "--until", "2000"}));
-  ASSERT_EQ(R.Status, 0) << R.Err;
-  const Decoded D = Decode(File);
+  const Decoded D = CaptureAndDecode(File, {"--fps", "30000/1001", "--until", "2000"});
   ASSERT_TRUE(D.Ok);
   EXPECT_EQ(D.Rate.num, 30000);
   EXPECT_EQ(D.Rate.den, 1001);
@@ -243,9 +214,7 @@ TEST(Capture, AFractionalRateIsKeptExactly) {
 
 TEST(Capture, WebmIsVp9WithOpus) {
   const fs::path File = ScratchDir() / "short.webm";
-  const RunResult R = RunProgram(Capture(File, {"--fps", "25", "--until", "1000"}));
-  ASSERT_EQ(R.Status, 0) << R.Err;
-  const Decoded D = Decode(File);
+  const Decoded D = CaptureAndDecode(File, {"--fps", "25", "--until", "1000"});
   ASSERT_TRUE(D.Ok);
   EXPECT_EQ(D.VideoCodec, "vp9");
   EXPECT_EQ(D.AudioCodec, "opus");
@@ -259,9 +228,7 @@ TEST(Capture, TheSameSeedGivesIdenticalLosslessFrames) {
   const fs::path A = ScratchDir() / "same_a.mkv", B = ScratchDir() / "same_b.mkv";
   // Scene two: random tickets.
   const std::vector<std::string> More{"--lossless", "--start", "25000", "--until", "26000", "--fps", "30"};
-  ASSERT_EQ(RunProgram(Capture(A, More)).Status, 0);
-  ASSERT_EQ(RunProgram(Capture(B, More)).Status, 0);
-  const Decoded DA = Decode(A, true), DB = Decode(B, true);
+  const Decoded DA = CaptureAndDecode(A, More, true), DB = CaptureAndDecode(B, More, true);
   ASSERT_TRUE(DA.Ok);
   EXPECT_EQ(DA.VideoCodec, "ffv1");
   EXPECT_EQ(DA.AudioCodec, "flac");
@@ -280,8 +247,8 @@ void ExpectSamePicture(uint32_t Ms) {
   std::vector<std::string> A = Common, B = Common;
   A.insert(A.end(), {"--screenshot", T, Zero});
   B.insert(B.end(), {"--start", T, "--screenshot", T, Started});
-  ASSERT_EQ(RunProgram(A).Status, 0);
-  ASSERT_EQ(RunProgram(B).Status, 0);
+  ASSERT_EQ(RunProgram(A).status, 0);
+  ASSERT_EQ(RunProgram(B).status, 0);
   unsigned WA = 0, HA = 0, WB = 0, HB = 0;
   std::vector<uint8_t> PA, PB;
   ASSERT_TRUE(vktest::ReadPngFile(Zero, WA, HA, PA));
@@ -305,12 +272,12 @@ TEST(Capture, ACaptureStartedLaterBeginsWithThePictureOfARunFromZero) {
   const fs::path Dir = ScratchDir();
   ASSERT_EQ(RunProgram({"--headless", "--size", "160x90", "--seed", "9", "--fps", "20", "--until", "9010",
                         "--screenshot", "9000", (Dir / "zero_capture.png").string()})
-                .Status,
+                .status,
             0);
   const fs::path File = Dir / "started.mkv";
   ASSERT_EQ(RunProgram({"--capture", File.string(), "--lossless", "--size", "160x90", "--seed", "9", "--fps", "20",
                         "--start", "9000", "--until", "9100"})
-                .Status,
+                .status,
             0);
   const Decoded D = Decode(File, true);
   ASSERT_EQ(D.Frames, 2);
@@ -328,8 +295,7 @@ TEST(Capture, ACaptureStartedLaterBeginsWithThePictureOfARunFromZero) {
 // step was due); the onset in the sound lies within one frame of that cut frame.
 TEST(Capture, TheFlashAtACutAndTheSoundAgreeWithinOneFrame) {
   const fs::path File = ScratchDir() / "cut.mkv";
-  ASSERT_EQ(RunProgram(Capture(File, {"--lossless", "--start", "3000", "--until", "4200"})).Status, 0);
-  const Decoded D = Decode(File);
+  const Decoded D = CaptureAndDecode(File, {"--lossless", "--start", "3000", "--until", "4200"});
   ASSERT_TRUE(D.Ok);
   ASSERT_EQ(D.SampleRate, 44100);
   const double FirstFrameMs = 180 * 1000.0 / 60;  // frame 180 = 3000 ms starts the file
@@ -397,20 +363,19 @@ TEST(Capture, CodaCarriesTheMusicUnderTheEndPicture) {
 
 TEST(Capture, CtrlCLeavesAPlayableFileUpToTheLastFrame) {
   const fs::path File = ScratchDir() / "interrupted.mp4";
-  const fs::path ErrFile = ScratchDir() / "interrupted.txt";
-  const pid_t Pid = Start(Capture(File, {"--until", "60000"}), ErrFile);
+  vktest::Process Show(Program, Capture(File, {"--until", "60000"}), InRunDir());
   // Wait until frames are being written, then interrupt.
   const auto Deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (std::chrono::steady_clock::now() < Deadline) {
     std::error_code Ec;
     const fs::path Temporary = TemporaryOf(File);
     if (!Temporary.empty() && fs::file_size(Temporary, Ec) > 20000 && !Ec) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Show.Drain(50);
   }
-  kill(Pid, SIGINT);
-  const RunResult R = Finish(Pid, ErrFile);
-  EXPECT_EQ(R.Status, 128 + SIGINT);
-  EXPECT_NE(R.Err.find("interrupted"), std::string::npos) << R.Err;
+  Show.Signal(SIGINT);
+  const vktest::Finished R = Show.Finish(600000);
+  EXPECT_EQ(R.status, 128 + SIGINT);
+  EXPECT_NE(R.err.find("interrupted"), std::string::npos) << R.err;
   EXPECT_EQ(TemporaryOf(File), fs::path());
   const Decoded D = Decode(File);
   ASSERT_TRUE(D.Ok) << "no playable file";
@@ -442,9 +407,9 @@ TEST(Capture, BadInputIsRefusedWithStatusTwoBeforeAnythingRuns) {
   };
   fs::create_directories(Dir / "adir.mp4");
   for (const auto& [Args, Words] : Cases) {
-    const RunResult R = RunProgram(Args);
-    EXPECT_EQ(R.Status, 2) << Args[Args.size() - 1] << ": " << R.Err;
-    EXPECT_NE(R.Err.find(Words), std::string::npos) << R.Err;
+    const vktest::Finished R = RunProgram(Args);
+    EXPECT_EQ(R.status, 2) << Args[Args.size() - 1] << ": " << R.err;
+    EXPECT_NE(R.err.find(Words), std::string::npos) << R.err;
     EXPECT_FALSE(fs::exists(Out));
     EXPECT_EQ(TemporaryOf(Out), fs::path());
   }

@@ -26,8 +26,7 @@ class Controls : public ::testing::Test {
  protected:
   void SetUp() override {
     Server = std::make_unique<xtest::Xvfb>(96, "1280x720");
-    if (!Server->Ok()) GTEST_SKIP() << Server->Error();
-    if (Server->Run("command -v xdotool") != 0) GTEST_SKIP() << "xdotool missing";
+    if (const std::string Lacks = Server->Lacks({"xdotool"}); !Lacks.empty()) GTEST_SKIP() << Lacks;
   }
 
   std::string X(const std::string& Command) {

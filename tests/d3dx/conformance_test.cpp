@@ -66,6 +66,20 @@ class D3dxGl_conformance : public testing::Test {
   void TearDown() override {
     if (device) device->EndScene();
   }
+  struct Spot {
+    UINT x, y;
+    int r, g, b, tolerance;
+    const char* what;
+  };
+  // Ends the frame, checks the back buffer's colour at each spot and begins the next frame.
+  void ExpectFrame(std::initializer_list<Spot> spots) {
+    device->EndScene();
+    Pixels p(device.get());
+    EXPECT_TRUE(p.ok()) << "no read-back";
+    if (p.ok())
+      for (const Spot& s : spots) ExpectRgb(p.At(s.x, s.y), s.r, s.g, s.b, s.tolerance, s.what);
+    device->BeginScene();
+  }
   LPDIRECT3DDEVICE9 device;
 };
 
@@ -92,18 +106,17 @@ TEST_F(D3dxGl_conformance, SpriteLandsTexelForPixelWithModulatedColour) {
   // Half-transparent, green halved: over black, red becomes (128, 0, 0) and white (128, 64, 128).
   ASSERT_EQ(S_OK, sprite->Draw(tex, nullptr, nullptr, &position, 0x80FF80FF));
   ASSERT_EQ(S_OK, sprite->End());
-  device->EndScene();
-  Pixels p(device.get());
-  ASSERT_TRUE(p.ok());
-  ExpectRgb(p.At(10, 20), 128, 0, 0, 3, "red texel at the sprite's position");
-  ExpectRgb(p.At(11, 20), 0, 64, 0, 3, "green texel");
-  ExpectRgb(p.At(12, 20), 0, 0, 128, 3, "blue texel");
-  ExpectRgb(p.At(13, 20), 128, 64, 128, 3, "white texel");
-  ExpectRgb(p.At(10, 21), 64, 32, 64, 3, "grey texel of the second row");
-  ExpectRgb(p.At(12, 21), 128, 64, 0, 3, "yellow texel");
-  for (auto [x, y] : {std::pair{9, 20}, {14, 20}, {10, 19}, {10, 22}, {13, 22}})
-    ExpectRgb(p.At(UINT(x), UINT(y)), 0, 0, 0, 0, "outside the sprite");
-  device->BeginScene();
+  ExpectFrame({{10, 20, 128, 0, 0, 3, "red texel at the sprite's position"},
+               {11, 20, 0, 64, 0, 3, "green texel"},
+               {12, 20, 0, 0, 128, 3, "blue texel"},
+               {13, 20, 128, 64, 128, 3, "white texel"},
+               {10, 21, 64, 32, 64, 3, "grey texel of the second row"},
+               {12, 21, 128, 64, 0, 3, "yellow texel"},
+               {9, 20, 0, 0, 0, 0, "outside the sprite"},
+               {14, 20, 0, 0, 0, 0, "outside the sprite"},
+               {10, 19, 0, 0, 0, 0, "outside the sprite"},
+               {10, 22, 0, 0, 0, 0, "outside the sprite"},
+               {13, 22, 0, 0, 0, 0, "outside the sprite"}});
 }
 
 TEST_F(D3dxGl_conformance, SpriteSourceRectangleAndFullScreenFade) {
@@ -128,16 +141,12 @@ TEST_F(D3dxGl_conformance, SpriteSourceRectangleAndFullScreenFade) {
   ASSERT_EQ(S_OK, sprite->Begin(D3DXSPRITE_ALPHABLEND | D3DXSPRITE_SORT_DEPTH_BACKTOFRONT));
   sprite->Draw(layer, &whole, nullptr, nullptr, 0x40FFFFFF);
   ASSERT_EQ(S_OK, sprite->End());
-  device->EndScene();
-  Pixels p(device.get());
-  ASSERT_TRUE(p.ok());
   const int k = 0x40;  // 64/255 of white over the rest
   auto mix = [&](int under) { return (under * (255 - k) + 255 * k + 127) / 255; };
-  ExpectRgb(p.At(30, 30), mix(0), mix(0), mix(0), 3, "black texel under the fade");
-  ExpectRgb(p.At(31, 30), mix(255), mix(255), mix(0), 3, "yellow texel under the fade");
-  ExpectRgb(p.At(0, 0), mix(0), mix(0), mix(255), 3, "background corner");
-  ExpectRgb(p.At(63, 63), mix(0), mix(0), mix(255), 3, "opposite corner");
-  device->BeginScene();
+  ExpectFrame({{30, 30, mix(0), mix(0), mix(0), 3, "black texel under the fade"},
+               {31, 30, mix(255), mix(255), mix(0), 3, "yellow texel under the fade"},
+               {0, 0, mix(0), mix(0), mix(255), 3, "background corner"},
+               {63, 63, mix(0), mix(0), mix(255), 3, "opposite corner"}});
 }
 
 const char* kTintEffect = R"(
@@ -200,16 +209,11 @@ TEST_F(D3dxGl_conformance, EffectPassDrawsWithItsStatesAndParameters) {
   DrawQuad(device.get(), 24, 0, 32, 8, 0xFF203040);
   fx->EndPass();
   fx->End();
-  device->EndScene();
-
-  Pixels p(device.get());
-  ASSERT_TRUE(p.ok());
-  ExpectRgb(p.At(3, 3), 0, 128, 128, 3, "half blue over green");
-  ExpectRgb(p.At(12, 3), 255, 0, 0, 2, "red after CommitChanges");
-  ExpectRgb(p.At(20, 3), 255, 255, 255, 2, "state restored after End");
-  ExpectRgb(p.At(28, 3), 0x20, 0x30, 0x40, 2, "fixed-function pass");
-  ExpectRgb(p.At(40, 3), 0, 255, 0, 0, "untouched");
-  device->BeginScene();
+  ExpectFrame({{3, 3, 0, 128, 128, 3, "half blue over green"},
+               {12, 3, 255, 0, 0, 2, "red after CommitChanges"},
+               {20, 3, 255, 255, 255, 2, "state restored after End"},
+               {28, 3, 0x20, 0x30, 0x40, 2, "fixed-function pass"},
+               {40, 3, 0, 255, 0, 0, "untouched"}});
 }
 
 std::string ReadAsset(const std::string& relative) {
@@ -299,12 +303,8 @@ TEST_F(D3dxGl_conformance, ConstantSetBeforeTheShaderIsSelectedReachesIt) {
   for (ScreenVertex& q : v) q.x += 16;
   device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof(ScreenVertex));
   device->SetPixelShader(nullptr);
-  device->EndScene();
-  Pixels p(device.get());
-  ASSERT_TRUE(p.ok());
-  ExpectRgb(p.At(4, 4), 128, 64, 255, 2, "first frame's constants");
-  ExpectRgb(p.At(20, 4), 255, 64, 255, 2, "level changed between frames");
-  device->BeginScene();
+  ExpectFrame({{4, 4, 128, 64, 255, 2, "first frame's constants"},
+               {20, 4, 255, 64, 255, 2, "level changed between frames"}});
 }
 
 TEST_F(D3dxGl_conformance, TextAppearsInsideItsRectangle) {

@@ -31,28 +31,30 @@ void ExpectPattern(const Image& img, std::uint32_t w, std::uint32_t h, const d3d
     for (std::uint32_t x = 0; x < w; ++x) ASSERT_EQ(At(img, x, y), p(x, y)) << "texel " << x << "," << y;
 }
 
+using Decoder = bool (*)(const std::uint8_t*, std::size_t, Image&, std::string&);
+
+// A file the test made decodes to the pattern's texels, with alpha kept or not.
+void ExpectDecodes(Decoder decode, const Bytes& file, bool alpha, std::uint32_t w, std::uint32_t h,
+                   const d3dxtest::Pattern& p) {
+  Image img;
+  std::string error;
+  ASSERT_TRUE(decode(file.data(), file.size(), img, error)) << error;
+  EXPECT_EQ(img.hasAlpha, alpha);
+  ExpectPattern(img, w, h, p);
+}
+
 TEST(D3dxImage, BitmapsOfEveryDepthAndRowOrder) {
   for (int bits : {8, 24, 32})
     for (bool topDown : {false, true}) {
       SCOPED_TRACE(testing::Message() << bits << " bits, top-down " << topDown);
       // Width 5 makes every depth but 32 need row padding.
-      const Bytes file = d3dxtest::MakeBmp(5, 3, bits, topDown, Checker);
-      Image img;
-      std::string error;
-      ASSERT_TRUE(d3dx::DecodeBmp(file.data(), file.size(), img, error)) << error;
-      EXPECT_FALSE(img.hasAlpha);
-      ExpectPattern(img, 5, 3, Checker);
+      ExpectDecodes(d3dx::DecodeBmp, d3dxtest::MakeBmp(5, 3, bits, topDown, Checker), false, 5, 3, Checker);
     }
 }
 
 TEST(D3dxImage, BitmapWithAlphaMaskKeepsAlpha) {
   auto pattern = [](std::uint32_t x, std::uint32_t y) { return ((x * 60) << 24) | (y == 0 ? 0xFF8000u : 0x0080FFu); };
-  const Bytes file = d3dxtest::MakeBmpWithAlpha(4, 2, pattern);
-  Image img;
-  std::string error;
-  ASSERT_TRUE(d3dx::DecodeBmp(file.data(), file.size(), img, error)) << error;
-  EXPECT_TRUE(img.hasAlpha);
-  ExpectPattern(img, 4, 2, pattern);
+  ExpectDecodes(d3dx::DecodeBmp, d3dxtest::MakeBmpWithAlpha(4, 2, pattern), true, 4, 2, pattern);
 }
 
 TEST(D3dxImage, BitmapRejectsBadHeaders) {
@@ -75,17 +77,8 @@ TEST(D3dxImage, BitmapRejectsBadHeaders) {
 
 TEST(D3dxImage, PngWithAndWithoutAlpha) {
   auto pattern = [](std::uint32_t x, std::uint32_t y) { return (std::uint32_t(x * 40 + 10) << 24) | (Checker(x, y) & 0xFFFFFF); };
-  Image img;
-  std::string error;
-  Bytes file = d3dxtest::EncodePng(6, 4, true, pattern);
-  ASSERT_TRUE(d3dx::DecodePng(file.data(), file.size(), img, error)) << error;
-  EXPECT_TRUE(img.hasAlpha);
-  ExpectPattern(img, 6, 4, pattern);
-
-  file = d3dxtest::EncodePng(6, 4, false, Checker);
-  ASSERT_TRUE(d3dx::DecodePng(file.data(), file.size(), img, error)) << error;
-  EXPECT_FALSE(img.hasAlpha);
-  ExpectPattern(img, 6, 4, Checker);
+  ExpectDecodes(d3dx::DecodePng, d3dxtest::EncodePng(6, 4, true, pattern), true, 6, 4, pattern);
+  ExpectDecodes(d3dx::DecodePng, d3dxtest::EncodePng(6, 4, false, Checker), false, 6, 4, Checker);
 }
 
 TEST(D3dxImage, JpegDecodesCloseToTheOriginal) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include "tests/support/png_file.h"
+#include "tests/support/process.h"
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,11 +39,7 @@ std::string Scratch(const std::string& name) {
   return (folder.path / name).string();
 }
 
-struct Outcome {
-  int status = -1;  // exit status, or 128 + signal, or -1 on timeout
-  std::string out;
-  std::string err;
-};
+using Outcome = vktest::Finished;
 
 std::string ReadAll(const std::string& file) {
   std::ifstream in(file);
@@ -55,49 +52,12 @@ std::string ReadAll(const std::string& file) {
 // sends SIGTERM that long after the start.
 Outcome RunProgram(const std::vector<std::string>& args, const std::string& dir = VK_RUN_DIR, bool unsetDisplay = false,
             int signalAfterMs = -1, int timeoutMs = 60000) {
-  const std::string outFile = Scratch("stdout.txt");
-  const std::string errFile = Scratch("stderr.txt");
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir.c_str()) != 0) _exit(126);
-    if (!freopen(outFile.c_str(), "w", stdout) || !freopen(errFile.c_str(), "w", stderr)) _exit(126);
-    if (unsetDisplay) {
-      unsetenv("DISPLAY");
-      unsetenv("WAYLAND_DISPLAY");
-      setenv("SDL_VIDEODRIVER", "x11", 1);  // no fallback to an offscreen driver
-    }
-    std::vector<char*> argv{const_cast<char*>(Program.c_str())};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(Program.c_str(), argv.data());
-    _exit(127);
-  }
-  Outcome outcome;
-  const auto start = std::chrono::steady_clock::now();
-  bool signalled = false;
-  for (;;) {
-    int status = 0;
-    const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) {
-      outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      break;
-    }
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-    if (!signalled && signalAfterMs >= 0 && ms >= signalAfterMs) {
-      kill(pid, SIGTERM);
-      signalled = true;
-    }
-    if (ms > timeoutMs) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  outcome.out = ReadAll(outFile);
-  outcome.err = ReadAll(errFile);
-  return outcome;
+  vktest::ProcessOptions options{dir, {}, true};
+  // No fallback to an offscreen driver.
+  if (unsetDisplay) options.env = {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER=x11"};
+  vktest::Process run(Program, args, options);
+  if (signalAfterMs >= 0 && run.Wait(signalAfterMs) == -1) run.Signal(SIGTERM);
+  return run.Finish(timeoutMs);
 }
 
 bool PngSize(const std::string& file, unsigned& w, unsigned& h, std::vector<uint8_t>& rgba) {

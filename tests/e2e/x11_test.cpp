@@ -32,9 +32,7 @@ class X11Display : public ::testing::Test {
   static void TearDownTestSuite() { Server.reset(); }
 
   void SetUp() override {
-    if (!Server->Ok()) GTEST_SKIP() << "needs Xvfb: " << Server->Error();
-    std::string ignored;
-    if (Server->Run("command -v xdotool", &ignored) != 0) GTEST_SKIP() << "needs xdotool";
+    if (const std::string lacks = Server->Lacks({"xdotool"}); !lacks.empty()) GTEST_SKIP() << lacks;
     ASSERT_EQ(access(Program.c_str(), X_OK), 0) << "the program is not built: " << Program;
   }
 };

@@ -10,6 +10,7 @@
 #include "platform/gfx/backend.h"
 #include "platform/os/clock.h"
 #include "platform/os/system.h"
+#include "tests/support/os_fixture.h"
 
 namespace enginetest {
 
@@ -30,12 +31,11 @@ inline std::vector<std::string>& Log() {
   return log;
 }
 
-class EngineTest : public ::testing::Test {
+class EngineTest : public vktest::HeadlessOsTest {
  protected:
   void SetUp() override {
-    os::SetHeadless(true);
-    ASSERT_TRUE(os::Init());
-    os::ClearMessageQueue();
+    HeadlessOsTest::SetUp();
+    if (HasFatalFailure()) return;
     os::SetParams({});
     gx::SetBackendKind(gx::BackendKind::Recording);
     gx::ClearFaults();
@@ -52,7 +52,7 @@ class EngineTest : public ::testing::Test {
     gx::ClearFaults();
     os::SetClockSource(nullptr);
     os::SetSleepHook(nullptr);
-    os::Shutdown();
+    HeadlessOsTest::TearDown();
   }
 
   // Creates the global engine as the start-up does, windowed unless asked otherwise.

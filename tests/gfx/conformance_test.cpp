@@ -73,11 +73,8 @@ std::shared_ptr<IDirect3DTexture9> MakeTexture(IDirect3DDevice9* d, UINT w, UINT
 
 TEST_F(GfxGl_conformance, TexturesKeepTheTopRowFirst) {
   auto tex = MakeTexture(d, 2, 2, {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0x80FFFFFF});
-  d->SetTexture(0, tex);
   d->BeginScene();
-  DrawTexturedRect(d, 0, 0, 64, 64);
-  d->EndScene();
-  Picture p(d);
+  Picture p = ShowTexture(d, tex);
   ExpectNear(p.At(5, 5), {255, 0, 0, 255}, 0, "top left");
   ExpectNear(p.At(60, 5), {0, 255, 0, 255}, 0, "top right");
   ExpectNear(p.At(5, 60), {0, 0, 255, 255}, 0, "bottom left");
@@ -130,18 +127,9 @@ TEST_F(GfxGl_conformance, LinearVertexFogFollowsEyeDepth) {
 TEST_F(GfxGl_conformance, DirectionalLightWithMaterialAndAmbient) {
   d->SetRenderState(D3DRS_LIGHTING, TRUE);
   d->SetRenderState(D3DRS_AMBIENT, 0xFF404040);
-  D3DMATERIAL9 mat{};
-  mat.Diffuse = {0.8f, 0.6f, 0.4f, 1.0f};
-  mat.Ambient = {0.5f, 0.25f, 1.0f, 1.0f};
-  mat.Emissive = {0.0f, 0.1f, 0.0f, 0.0f};
-  d->SetMaterial(&mat);
-  D3DLIGHT9 light{};
-  light.Type = D3DLIGHT_DIRECTIONAL;
-  light.Diffuse = {1.0f, 0.5f, 1.0f, 1.0f};
-  light.Ambient = {0.1f, 0.1f, 0.1f, 1.0f};
-  light.Direction = {1.0f, 0.0f, 1.0f};  // not normalised: the device must do it
-  d->SetLight(0, &light);
-  d->LightEnable(0, TRUE);
+  // The direction is not normalised: the device must do it.
+  LightWithOneDirectional(d, {0.8f, 0.6f, 0.4f, 1.0f}, {0.5f, 0.25f, 1.0f, 1.0f}, {0.0f, 0.1f, 0.0f, 0.0f},
+                          {1.0f, 0.5f, 1.0f, 1.0f}, {0.1f, 0.1f, 0.1f, 1.0f}, {1.0f, 0.0f, 1.0f});
   // A view that turns the world: the light direction goes through it too.
   D3DMATRIX view = Identity();
   d->SetTransform(D3DTS_VIEW, &view);
@@ -367,10 +355,7 @@ TEST_F(GfxGl_conformance, RenderToTextureComesBackTheRightWayUp) {
   d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0000FF, 1, 0);
   DrawRect(d, 0, 0, 16, 16, 0xFFFF0000);  // top-left quarter
   d->SetRenderTarget(0, back);
-  d->SetTexture(0, rt);
-  DrawTexturedRect(d, 0, 0, 64, 64);
-  d->EndScene();
-  Picture p(d);
+  Picture p = ShowTexture(d, rt);
   ExpectNear(p.At(10, 10), {255, 0, 0, 255}, 0, "top left red");
   ExpectNear(p.At(50, 10), {0, 0, 255, 255}, 0, "top right blue");
   ExpectNear(p.At(10, 50), {0, 0, 255, 255}, 0, "bottom left blue");

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "platform/gfx/ff_key.h"
 #include "tests/support/gfx_device.h"
@@ -12,14 +13,9 @@ using namespace gfxtest;
 
 namespace {
 
-class RecordingDevice : public ::testing::Test {
+class RecordingDevice : public DeviceTest {
  protected:
-  void SetUp() override {
-    gx::ClearFaults();
-    device = MakeDevice(gx::BackendKind::Recording);
-    ASSERT_TRUE(device);
-    d = device.get();
-  }
+  RecordingDevice() : DeviceTest(gx::BackendKind::Recording) {}
   size_t CountCalls(const std::string& call) {
     const auto& calls = gx::GxRecordedCalls(d);
     return size_t(std::count(calls.begin(), calls.end(), call));
@@ -48,31 +44,33 @@ class RecordingDevice : public ::testing::Test {
     d->EndScene();
     return gx::GxRecordedDraws(d).back().state;
   }
-  std::shared_ptr<IDirect3DDevice9> device;
-  IDirect3DDevice9* d = nullptr;
 };
 
 TEST_F(RecordingDevice, StartsWithDirect3DDefaults) {
-  EXPECT_EQ(DWORD(D3DZB_TRUE), Rs(D3DRS_ZENABLE));  // on because the device has a depth buffer
-  EXPECT_EQ(DWORD(D3DCULL_CCW), Rs(D3DRS_CULLMODE));
-  EXPECT_EQ(DWORD(TRUE), Rs(D3DRS_LIGHTING));
-  EXPECT_EQ(DWORD(D3DBLEND_ONE), Rs(D3DRS_SRCBLEND));
-  EXPECT_EQ(DWORD(D3DBLEND_ZERO), Rs(D3DRS_DESTBLEND));
-  EXPECT_EQ(DWORD(D3DCMP_ALWAYS), Rs(D3DRS_ALPHAFUNC));
-  EXPECT_EQ(DWORD(D3DCMP_LESSEQUAL), Rs(D3DRS_ZFUNC));
-  EXPECT_EQ(DWORD(D3DMCS_COLOR1), Rs(D3DRS_DIFFUSEMATERIALSOURCE));
-  EXPECT_EQ(DWORD(D3DSHADE_GOURAUD), Rs(D3DRS_SHADEMODE));
-  EXPECT_EQ(DWORD(D3DFILL_SOLID), Rs(D3DRS_FILLMODE));
-  EXPECT_EQ(0x3F800000u, Rs(D3DRS_FOGEND));  // 1.0f
-  EXPECT_EQ(0xFFFFFFFFu, Rs(D3DRS_TEXTUREFACTOR));
-  EXPECT_EQ(0xFu, Rs(D3DRS_COLORWRITEENABLE));
-  EXPECT_EQ(DWORD(D3DTOP_MODULATE), Tss(0, D3DTSS_COLOROP));
-  EXPECT_EQ(DWORD(D3DTOP_SELECTARG1), Tss(0, D3DTSS_ALPHAOP));
-  EXPECT_EQ(DWORD(D3DTOP_DISABLE), Tss(1, D3DTSS_COLOROP));
-  EXPECT_EQ(DWORD(D3DTOP_DISABLE), Tss(1, D3DTSS_ALPHAOP));
-  EXPECT_EQ(D3DTA_TEXTURE, Tss(3, D3DTSS_COLORARG1));
-  EXPECT_EQ(D3DTA_CURRENT, Tss(3, D3DTSS_COLORARG2));
-  EXPECT_EQ(3u, Tss(3, D3DTSS_TEXCOORDINDEX));
+  const std::pair<D3DRENDERSTATETYPE, DWORD> render[] = {
+      {D3DRS_ZENABLE, D3DZB_TRUE},  // on because the device has a depth buffer
+      {D3DRS_CULLMODE, D3DCULL_CCW},
+      {D3DRS_LIGHTING, TRUE},
+      {D3DRS_SRCBLEND, D3DBLEND_ONE},
+      {D3DRS_DESTBLEND, D3DBLEND_ZERO},
+      {D3DRS_ALPHAFUNC, D3DCMP_ALWAYS},
+      {D3DRS_ZFUNC, D3DCMP_LESSEQUAL},
+      {D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_COLOR1},
+      {D3DRS_SHADEMODE, D3DSHADE_GOURAUD},
+      {D3DRS_FILLMODE, D3DFILL_SOLID},
+      {D3DRS_FOGEND, 0x3F800000u},  // 1.0f
+      {D3DRS_TEXTUREFACTOR, 0xFFFFFFFFu},
+      {D3DRS_COLORWRITEENABLE, 0xFu},
+  };
+  for (const auto& [state, value] : render) EXPECT_EQ(value, Rs(state)) << "render state " << state;
+  const std::tuple<DWORD, D3DTEXTURESTAGESTATETYPE, DWORD> stages[] = {
+      {0, D3DTSS_COLOROP, D3DTOP_MODULATE},   {0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1},
+      {1, D3DTSS_COLOROP, D3DTOP_DISABLE},    {1, D3DTSS_ALPHAOP, D3DTOP_DISABLE},
+      {3, D3DTSS_COLORARG1, D3DTA_TEXTURE},   {3, D3DTSS_COLORARG2, D3DTA_CURRENT},
+      {3, D3DTSS_TEXCOORDINDEX, 3u},
+  };
+  for (const auto& [stage, state, value] : stages)
+    EXPECT_EQ(value, Tss(stage, state)) << "stage " << stage << " state " << state;
   DWORD v = 0;
   d->GetSamplerState(2, D3DSAMP_MINFILTER, &v);
   EXPECT_EQ(DWORD(D3DTEXF_POINT), v);

@@ -28,12 +28,12 @@ void DrawTexRect(IDirect3DDevice9* d, float x0, float y0, float x1, float y1) {
 
 std::shared_ptr<IDirect3DTexture9> Texture(IDirect3DDevice9* d, DWORD argb) { return gfxtest::SolidTexture(d, argb); }
 
-class GfxFolds : public ::testing::Test {
+class GfxFolds : public DeviceTest {
  protected:
+  GfxFolds() : DeviceTest(gx::BackendKind::Recording) {}
   void SetUp() override {
-    device = MakeDevice(gx::BackendKind::Recording);
-    ASSERT_TRUE(device);
-    d = device.get();
+    DeviceTest::SetUp();
+    if (HasFatalFailure()) return;
     d->SetRenderState(D3DRS_LIGHTING, FALSE);
     d->SetTexture(0, Texture(d, 0xFF808080));
   }
@@ -54,8 +54,6 @@ class GfxFolds : public ::testing::Test {
     d->SetTextureStageState(stage, D3DTSS_ALPHAOP, alphaOp);
     d->SetTextureStageState(stage, alphaOp == D3DTOP_SELECTARG2 ? D3DTSS_ALPHAARG2 : D3DTSS_ALPHAARG1, alphaArg);
   }
-  std::shared_ptr<IDirect3DDevice9> device;
-  IDirect3DDevice9* d = nullptr;
 };
 
 TEST_F(GfxFolds, StagesThatHandTheColourOnLeaveTheKey) {
@@ -160,11 +158,25 @@ TEST_F(GfxFolds, BlackFogScalesTheColourInsteadOfMixing) {
 class GfxGl_folds : public ScreenDrawingTest {
  protected:
   GfxGl_folds() : ScreenDrawingTest(32) {}
+  // Three quarters (top left, top right, bottom left) drawn with render state `state` at
+  // `first`, `second`, then `first` again: each change between draws must reach its draw.
+  Picture DrawWithStateBetween(D3DRENDERSTATETYPE state, DWORD first, DWORD second) {
+    d->BeginScene();
+    const float corners[3][2] = {{0, 0}, {16, 0}, {0, 16}};
+    const DWORD values[3] = {first, second, first};
+    for (int i = 0; i < 3; ++i) {
+      d->SetRenderState(state, values[i]);
+      DrawTexRect(d, corners[i][0], corners[i][1], corners[i][0] + 16, corners[i][1] + 16);
+    }
+    d->EndScene();
+    return Picture(d);
+  }
 };
 
 TEST_F(GfxGl_folds, FoldedStagesAndWhiteDiffuseDrawTheTexelsAsStored) {
   // Texels whose 8-bit values a lost step of precision would move.
-  d->SetTexture(0, Texture(d, 0xFF01807F));
+  const auto texel = Texture(d, 0xFF01807F);
+  d->SetTexture(0, texel);
   d->SetTexture(1, Texture(d, 0xFF00FF00));
   d->BeginScene();
   // Stage 0 modulates by the diffuse the format lacks (white); stage 1 selects the current value.
@@ -177,9 +189,7 @@ TEST_F(GfxGl_folds, FoldedStagesAndWhiteDiffuseDrawTheTexelsAsStored) {
   DrawTexRect(d, 16, 0, 32, 16);
   // With a vertex colour of white it must come out the same as without one.
   d->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
-  DrawTexturedRect(d, 0, 16, 16, 32);
-  d->EndScene();
-  Picture p(d);
+  Picture p = ShowTexture(d, texel, 0, 16, 16, 32);
   ExpectNear(p.At(8, 8), {0x01, 0x80, 0x7F, 255}, 0, "white diffuse, pass-through stage");
   ExpectNear(p.At(24, 8), {0, 255, 0, 255}, 0, "stage 1 reading its texture");
   ExpectNear(p.At(8, 24), {0x01, 0x80, 0x7F, 255}, 0, "white vertex colour");
@@ -191,15 +201,7 @@ TEST_F(GfxGl_folds, AlphaReferenceChangesBetweenDrawsReachTheProgram) {
   d->SetTexture(0, Texture(d, 0x00FFFFFF));
   d->SetRenderState(D3DRS_ALPHATESTENABLE, TRUE);
   d->SetRenderState(D3DRS_ALPHAFUNC, D3DCMP_GREATEREQUAL);
-  d->BeginScene();
-  d->SetRenderState(D3DRS_ALPHAREF, 0);
-  DrawTexRect(d, 0, 0, 16, 16);
-  d->SetRenderState(D3DRS_ALPHAREF, 1);
-  DrawTexRect(d, 16, 0, 32, 16);
-  d->SetRenderState(D3DRS_ALPHAREF, 0);
-  DrawTexRect(d, 0, 16, 16, 32);
-  d->EndScene();
-  Picture p(d);
+  Picture p = DrawWithStateBetween(D3DRS_ALPHAREF, 0, 1);
   EXPECT_EQ(255, p.At(8, 8).r);
   EXPECT_EQ(0, p.At(24, 8).r);
   EXPECT_EQ(255, p.At(8, 24).r);
@@ -213,15 +215,7 @@ TEST_F(GfxGl_folds, FogColourChangesBetweenDrawsReachTheProgram) {
   d->SetRenderState(D3DRS_FOGTABLEMODE, D3DFOG_LINEAR);
   d->SetRenderState(D3DRS_FOGSTART, gx::FloatAsDword(0.0f));
   d->SetRenderState(D3DRS_FOGEND, gx::FloatAsDword(1.0f));
-  d->BeginScene();
-  d->SetRenderState(D3DRS_FOGCOLOR, 0xFF000000);
-  DrawTexRect(d, 0, 0, 16, 16);
-  d->SetRenderState(D3DRS_FOGCOLOR, 0xFFFF0000);
-  DrawTexRect(d, 16, 0, 32, 16);
-  d->SetRenderState(D3DRS_FOGCOLOR, 0xFF000000);
-  DrawTexRect(d, 0, 16, 16, 32);
-  d->EndScene();
-  Picture p(d);
+  Picture p = DrawWithStateBetween(D3DRS_FOGCOLOR, 0xFF000000, 0xFFFF0000);
   ExpectNear(p.At(8, 8), {128, 128, 128, 255}, 1, "black fog");
   ExpectNear(p.At(24, 8), {255, 128, 128, 255}, 1, "red fog");
   ExpectNear(p.At(8, 24), {128, 128, 128, 255}, 1, "black fog again");

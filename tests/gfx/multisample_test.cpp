@@ -90,10 +90,7 @@ TEST(GfxGl_multisample, ARenderTargetIsResolvedBeforeItIsSampledOrRead) {
   ASSERT_EQ(D3D_OK, d->SetRenderTarget(0, back));
   d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0000FF, 1.0f, 0);
   d->SetRenderState(D3DRS_ZENABLE, FALSE);
-  d->SetTexture(0, rt);
-  DrawTexturedRect(d, 0, 0, 64, 64);
-  d->EndScene();
-  Picture screen(d);
+  Picture screen = ShowTexture(d, rt);
   ExpectNear(screen.At(12, 14), {255, 255, 255, 255}, 0, "the triangle, sampled");
   ExpectNear(screen.At(50, 50), {0, 0, 0, 255}, 0, "around it, sampled");
   EXPECT_GT(PartlyCovered(screen), 60) << "the edges arrive smoothed";

@@ -9,20 +9,9 @@ using namespace gfxtest;
 
 namespace {
 
-class GfxPipeline_conformance : public ::testing::Test {
+class GfxPipeline_conformance : public ScreenDrawingTest {
  protected:
-  void SetUp() override {
-    gx::ClearFaults();
-    device = MakeDevice(gx::BackendKind::Gl);
-    ASSERT_TRUE(device);
-    d = device.get();
-    d->SetRenderState(D3DRS_LIGHTING, FALSE);
-    d->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    d->SetRenderState(D3DRS_ZENABLE, FALSE);
-    d->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0xFF000000, 1.0f, 0);
-  }
-  std::shared_ptr<IDirect3DDevice9> device;
-  IDirect3DDevice9* d = nullptr;
+  GfxPipeline_conformance() : ScreenDrawingTest(64, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL) {}
 };
 
 TEST_F(GfxPipeline_conformance, FlatShadingTakesTheFirstVertexColour) {
@@ -233,10 +222,7 @@ TEST_F(GfxPipeline_conformance, TextureUpdatedMidFrameGoesToThatTexture) {
   atlas->LockRect(0, &lr, nullptr, 0);
   *static_cast<DWORD*>(lr.pBits) = 0xFF0000FF;
   atlas->UnlockRect(0);
-  d->SetTexture(0, atlas);
-  DrawTexturedRect(d, 32, 0, 64, 64);
-  d->EndScene();
-  Picture p(d);
+  Picture p = ShowTexture(d, atlas, 32, 0);
   ExpectNear(p.At(10, 10), {255, 0, 0, 255}, 0, "first texture unchanged");
   ExpectNear(p.At(50, 10), {0, 0, 255, 255}, 0, "second texture updated");
 }

@@ -8,6 +8,7 @@
 #include "platform/os/internal.h"
 #include "platform/os/messages.h"
 #include "platform/os/system.h"
+#include "tests/support/os_fixture.h"
 
 namespace {
 
@@ -25,19 +26,16 @@ os::LRESULT RecordingProc(HWND window, uint32_t message, os::WPARAM wParam, os::
   return os::DefWindowProc(window, message, wParam, lParam);
 }
 
-class OsTest : public ::testing::Test {
+class OsTest : public vktest::HeadlessOsTest {
  protected:
   void SetUp() override {
-    os::SetHeadless(true);
-    ASSERT_TRUE(os::Init());
-    os::ClearMessageQueue();
+    HeadlessOsTest::SetUp();
+    if (HasFatalFailure()) return;
     g_seen.clear();
     os::RegisterClass({"osTest", 0, RecordingProc, os::Cursor::Arrow});
     window = os::CreateWindow("osTest", "Caption", os::WS_VISIBLE, 0, 0, 0, 320, 200);
     ASSERT_NE(window, nullptr);
   }
-  void TearDown() override { os::Shutdown(); }
-
   std::vector<os::Message> Drain() {
     std::vector<os::Message> out;
     os::Message msg;

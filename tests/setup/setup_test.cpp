@@ -2,14 +2,13 @@
 // what starting chooses, and the refusal to open without a display.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
 
 #include "app/Setup.h"
 #include "platform/gfx/backend.h"
+#include "tests/support/process.h"
 
 namespace {
 
@@ -91,6 +90,15 @@ class SetupChoiceTest : public ::testing::Test {
     setup.cmbResolution().Items.ItemIndex = 2;
     choice = {111, 222, 33, false, false};
   }
+  // Starting with the form as it stands gives this choice.
+  void ExpectStart(int width, int height, int refresh, bool fullScreen, bool vsync) {
+    ASSERT_TRUE(SetupChoiceFromForm(setup, ui::mrOk, choice));
+    EXPECT_EQ(choice.ScreenWidth, width);
+    EXPECT_EQ(choice.ScreenHeight, height);
+    EXPECT_EQ(choice.ScreenRefresh, refresh);
+    EXPECT_EQ(choice.FullScreenMode, fullScreen);
+    EXPECT_EQ(choice.VSyncMode, vsync);
+  }
   TfrmSetup setup;
   TSetupChoice choice;
 };
@@ -98,12 +106,7 @@ class SetupChoiceTest : public ::testing::Test {
 TEST_F(SetupChoiceTest, StartingTakesTheSelectedModeAndTheBoxes) {
   setup.cmbResolution().Items.ItemIndex = 1;
   setup.chbVSync().Checked = false;
-  ASSERT_TRUE(SetupChoiceFromForm(setup, ui::mrOk, choice));
-  EXPECT_EQ(choice.ScreenWidth, 1920);
-  EXPECT_EQ(choice.ScreenHeight, 1080);
-  EXPECT_EQ(choice.ScreenRefresh, 60);
-  EXPECT_TRUE(choice.FullScreenMode);
-  EXPECT_FALSE(choice.VSyncMode);
+  ExpectStart(1920, 1080, 60, true, false);
 }
 
 TEST_F(SetupChoiceTest, LeavingChangesNothing) {
@@ -120,21 +123,14 @@ TEST_F(SetupChoiceTest, EmptyListStartsAt640x480WithTheDefaultRefresh) {
   setup.ModeList.clear();
   setup.cmbResolution().Items.Clear();
   setup.chbFullScreen().Checked = false;
-  ASSERT_TRUE(SetupChoiceFromForm(setup, ui::mrOk, choice));
-  EXPECT_EQ(choice.ScreenWidth, 640);
-  EXPECT_EQ(choice.ScreenHeight, 480);
-  EXPECT_EQ(choice.ScreenRefresh, 0);
-  EXPECT_FALSE(choice.FullScreenMode);
-  EXPECT_TRUE(choice.VSyncMode);
+  ExpectStart(640, 480, 0, false, true);
 }
 
 TEST_F(SetupChoiceTest, NoOrBrokenSelectionFallsBackToTheFirstListedMode) {
   for (int index : {-1, 3, 1000}) {
+    SCOPED_TRACE(index);
     setup.cmbResolution().Items.ItemIndex = index;
-    ASSERT_TRUE(SetupChoiceFromForm(setup, ui::mrOk, choice));
-    EXPECT_EQ(choice.ScreenWidth, 1280);
-    EXPECT_EQ(choice.ScreenHeight, 1024);
-    EXPECT_EQ(choice.ScreenRefresh, 75);
+    ExpectStart(1280, 1024, 75, true, true);
   }
 }
 
@@ -159,31 +155,20 @@ TEST(SetupFormScaling, RoundsLikeTheDesignerDid) {
   EXPECT_EQ(ui::ScaleLength(13, 192.0 / 96), 26);
 }
 
-// Runs RunSetupDialog in a child with the given DISPLAY; returns its exit status and stderr.
+// Runs RunSetupDialog in a child with the given DISPLAY; returns its exit status and what it printed.
 int RunWithoutDisplay(const char* display, std::string& err) {
-  int fds[2];
-  if (pipe(fds) != 0) return -1;
-  pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    dup2(fds[1], 2);
-    if (display)
-      setenv("DISPLAY", display, 1);
-    else
-      unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
-    gx::SetBackendKind(gx::BackendKind::Recording);
-    RunSetupDialog();
-    _exit(0);  // only reached when a dialog opened and was left
-  }
-  close(fds[1]);
-  char buf[512];
-  ssize_t n;
-  while ((n = read(fds[0], buf, sizeof buf)) > 0) err.append(buf, static_cast<size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  vktest::ProcessOptions options;
+  options.env = {display ? std::string("DISPLAY=") + display : "DISPLAY", "WAYLAND_DISPLAY"};
+  vktest::Process child(
+      [] {
+        gx::SetBackendKind(gx::BackendKind::Recording);
+        RunSetupDialog();  // returns only when a dialog opened and was left
+      },
+      options);
+  // Generous: a passing run ends at once, and one that found a display anyway must not hang.
+  const int status = child.Wait(120000);
+  err = child.Output();
+  return status;
 }
 
 TEST(SetupWithoutDisplay, SaysSoSuggestsTheAlternativesAndFails) {

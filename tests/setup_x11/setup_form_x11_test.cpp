@@ -3,13 +3,13 @@
 // (the form is modal and owns its thread) and reports what starting would choose.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -24,7 +24,6 @@ namespace {
 std::unique_ptr<xtest::Xvfb> gServer;
 
 struct Outcome {
-  bool exited = false;
   int status = -1;
   int modalResult = -1;
   bool started = false;
@@ -33,47 +32,32 @@ struct Outcome {
   std::vector<std::string> items;
 };
 
-// Starts the dialog in a child; `prepare` fills the form (or the mode list) before it shows.
+// Starts the dialog in a child; `prepare` fills the form (or the mode list) before it shows. The
+// child reports on its standard output what starting would choose.
 class DialogChild {
  public:
-  explicit DialogChild(std::function<void(TfrmSetup&)> prepare) {
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      close(fds[0]);
-      setenv("DISPLAY", gServer->Display().c_str(), 1);
-      TfrmSetup setup;
-      prepare(setup);
-      const int result = setup.ShowModal();
-      TSetupChoice choice;
-      choice.ScreenWidth = choice.ScreenHeight = choice.ScreenRefresh = -1;
-      const bool started = SetupChoiceFromForm(setup, result, choice);
-      std::ostringstream out;
-      out << result << ' ' << started << ' ' << choice.ScreenWidth << ' ' << choice.ScreenHeight
-          << ' ' << choice.ScreenRefresh << ' ' << choice.FullScreenMode << ' ' << choice.VSyncMode
-          << ' ' << setup.cmbResolution().Items.ItemIndex << '\n';
-      for (const std::string& item : setup.cmbResolution().Items.Items) out << item << '|';
-      out << '\n';
-      const std::string s = out.str();
-      if (write(fds[1], s.data(), s.size()) < 0) _exit(3);
-      _exit(0);
-    }
-    close(fds[1]);
-    fd_ = fds[0];
-  }
-  ~DialogChild() {
-    if (pid_ > 0 && !reaped_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (fd_ >= 0) close(fd_);
-  }
+  explicit DialogChild(std::function<void(TfrmSetup&)> prepare)
+      : child_(
+            [&] {
+              TfrmSetup setup;
+              prepare(setup);
+              const int result = setup.ShowModal();
+              TSetupChoice choice;
+              choice.ScreenWidth = choice.ScreenHeight = choice.ScreenRefresh = -1;
+              const bool started = SetupChoiceFromForm(setup, result, choice);
+              std::cout << result << ' ' << started << ' ' << choice.ScreenWidth << ' ' << choice.ScreenHeight
+                        << ' ' << choice.ScreenRefresh << ' ' << choice.FullScreenMode << ' ' << choice.VSyncMode
+                        << ' ' << setup.cmbResolution().Items.ItemIndex << '\n';
+              for (const std::string& item : setup.cmbResolution().Items.Items) std::cout << item << '|';
+              std::cout << '\n' << std::flush;
+            },
+            {"", {"DISPLAY=" + gServer->Display()}, /*apart*/ true}) {}
 
   // Generous: on a loaded machine the dialog may take a while to react; a passing test never waits it out.
   Outcome Finish(int timeoutMs = 60000) {
     Outcome o;
-    std::istringstream in(xtest::ReadAll(fd_, timeoutMs));
+    o.status = child_.Wait(timeoutMs);
+    std::istringstream in(child_.Output());
     in >> o.modalResult >> o.started >> o.choice.ScreenWidth >> o.choice.ScreenHeight >>
         o.choice.ScreenRefresh >> o.choice.FullScreenMode >> o.choice.VSyncMode >> o.itemIndex;
     std::string items;
@@ -81,30 +65,14 @@ class DialogChild {
     std::getline(in, items);
     for (size_t start = 0, bar; (bar = items.find('|', start)) != std::string::npos; start = bar + 1)
       o.items.push_back(items.substr(start, bar - start));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    int status = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        reaped_ = true;
-        o.exited = WIFEXITED(status);
-        o.status = o.exited ? WEXITSTATUS(status) : -1;
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
     return o;
   }
 
   // True while the child is still running (the dialog did not close).
-  bool Running() {
-    int status = 0;
-    return waitpid(pid_, &status, WNOHANG) == 0;
-  }
+  bool Running() { return child_.Running(); }
 
  private:
-  pid_t pid_ = -1;
-  int fd_ = -1;
-  bool reaped_ = false;
+  vktest::Process child_;
 };
 
 void TwoFullHdModes(TfrmSetup& s) {
@@ -126,12 +94,22 @@ class SetupFormX11 : public ::testing::Test {
   static void TearDownTestSuite() { gServer.reset(); }
 
   void SetUp() override {
-    if (!gServer->Ok()) GTEST_SKIP() << "needs Xvfb: " << gServer->Error();
-    std::string ignored;
-    if (gServer->Run("command -v xdotool", &ignored) != 0) GTEST_SKIP() << "needs xdotool";
+    if (const std::string lacks = gServer->Lacks({"xdotool"}); !lacks.empty()) GTEST_SKIP() << lacks;
   }
 
   unsigned long WaitForDialog() { return gServer->WaitForWindow(SetupCaption, 60000); }
+
+  // Opens the dialog `prepare` fills, types `keys` into it and tells what it chose.
+  Outcome TypeIntoDialog(const std::string& keys, std::function<void(TfrmSetup&)> prepare = TwoFullHdModes) {
+    DialogChild child(std::move(prepare));
+    const unsigned long w = WaitForDialog();
+    if (w == 0) {
+      ADD_FAILURE() << "no dialog appeared";
+      return {};
+    }
+    EXPECT_TRUE(gServer->Keys(w, keys)) << keys;
+    return child.Finish();
+  }
 };
 
 TEST_F(SetupFormX11, EscapeDoesNotCloseTheDialog) {
@@ -148,21 +126,13 @@ TEST_F(SetupFormX11, EscapeDoesNotCloseTheDialog) {
 
 TEST_F(SetupFormX11, EnterPressesTheFocusedButtonNotADefaultOne) {
   // Tab moves the focus from "&Demo" to "Die"; Enter then leaves.
-  DialogChild child(TwoFullHdModes);
-  const unsigned long w = WaitForDialog();
-  ASSERT_NE(w, 0u);
-  ASSERT_TRUE(gServer->Keys(w, "Tab Return"));
-  Outcome o = child.Finish();
+  Outcome o = TypeIntoDialog("Tab Return");
   EXPECT_EQ(o.modalResult, ui::mrCancel);
   EXPECT_FALSE(o.started);
 }
 
 TEST_F(SetupFormX11, AltDStartsWhereverTheFocusIs) {
-  DialogChild child(TwoFullHdModes);
-  const unsigned long w = WaitForDialog();
-  ASSERT_NE(w, 0u);
-  ASSERT_TRUE(gServer->Keys(w, "Tab alt+d"));
-  Outcome o = child.Finish();
+  Outcome o = TypeIntoDialog("Tab alt+d");
   EXPECT_EQ(o.modalResult, ui::mrOk);
   EXPECT_EQ(o.choice.ScreenRefresh, 75);
 }
@@ -227,14 +197,10 @@ TEST(SetupFormX11Dpi, ScreensAbove96DpiGetAScaledForm) {
 
 TEST_F(SetupFormX11, TheDisplaysOwnModesFillTheList) {
   // As the program does: the window system is up before the modes are asked for.
-  DialogChild child([](TfrmSetup& s) {
+  Outcome o = TypeIntoDialog("Return", [](TfrmSetup& s) {
     if (!os::Init()) _exit(4);
     FillModeList(s.cmbResolution().Items, s.ModeList);
   });
-  const unsigned long w = WaitForDialog();
-  ASSERT_NE(w, 0u);
-  ASSERT_TRUE(gServer->Keys(w, "Return"));
-  Outcome o = child.Finish();
   ASSERT_EQ(o.modalResult, ui::mrOk);
   auto has = [&](const char* text) {
     return std::find(o.items.begin(), o.items.end(), text) != o.items.end();

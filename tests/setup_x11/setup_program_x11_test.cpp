@@ -41,9 +41,7 @@ class SetupProgramX11 : public ::testing::Test {
   static void TearDownTestSuite() { gServer.reset(); }
 
   void SetUp() override {
-    if (!gServer->Ok()) GTEST_SKIP() << "needs Xvfb: " << gServer->Error();
-    std::string ignored;
-    if (gServer->Run("command -v xdotool", &ignored) != 0) GTEST_SKIP() << "needs xdotool";
+    if (const std::string lacks = gServer->Lacks({"xdotool"}); !lacks.empty()) GTEST_SKIP() << lacks;
     if (access(kProgram.c_str(), X_OK) != 0) GTEST_SKIP() << "the program is not built: " << kProgram;
   }
 

@@ -17,46 +17,18 @@
 #include <vector>
 
 #include "tests/support/png_file.h"
+#include "tests/support/process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 const std::string Program = VK_RUN_DIR "/Quorvanteplidusk";
 
-struct RunResult {
-  int Status = -1;
-  std::string Err;
-};
-
-std::string ReadAll(const fs::path& File) {
-  std::ifstream In(File, std::ios::binary);
-  std::stringstream S;
-  S << In.rdbuf();
-  return S.str();
-}
-
-// Runs the program in Dir with the environment additions Env; waits for it to end.
-RunResult RunProgram(const std::vector<std::string>& Args, const fs::path& Dir,
-               const std::map<std::string, std::string>& Env = {}) {
-  const fs::path ErrFile = fs::path(testing::TempDir()) / ("show_e2e_stderr_" + std::to_string(getpid()) + ".txt");
-  const pid_t Pid = fork();
-  if (Pid == 0) {
-    if (chdir(Dir.c_str()) != 0) _exit(126);
-    // Everything the program prints lands in one file, shown when a check fails.
-    if (!freopen(ErrFile.c_str(), "w", stderr) || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) _exit(126);
-    for (const auto& [Name, Value] : Env) setenv(Name.c_str(), Value.c_str(), 1);
-    std::vector<char*> Argv{const_cast<char*>(Program.c_str())};
-    for (const auto& A : Args) Argv.push_back(const_cast<char*>(A.c_str()));
-    Argv.push_back(nullptr);
-    execv(Program.c_str(), Argv.data());
-    _exit(127);
-  }
-  int Status = 0;
-  waitpid(Pid, &Status, 0);
-  RunResult Result;
-  Result.Status = WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
-  Result.Err = ReadAll(ErrFile);
-  return Result;
+// Runs the program in Dir with the environment additions Env; waits for it to end. Everything it
+// prints is kept together, shown when a check fails.
+vktest::Finished RunProgram(const std::vector<std::string>& Args, const fs::path& Dir,
+                            const std::vector<std::string>& Env = {}) {
+  return vktest::Run(Program, Args, {Dir.string(), Env}, 600000);
 }
 
 // One frame of the trace: the numbers the checks need, pulled out by key.
@@ -176,8 +148,8 @@ class ShowEndToEnd : public ::testing::Test {
       Args.push_back(std::to_string(Ms));
       Args.push_back((*Dir / ("edge" + std::to_string(Ms) + ".png")).string());
     }
-    Outcome = new RunResult(RunProgram(Args, VK_RUN_DIR,
-                                 {{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", (*Dir / "audio.raw").string()}}));
+    Outcome = new vktest::Finished(RunProgram(Args, VK_RUN_DIR,
+                                 {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + (*Dir / "audio.raw").string()}));
     Frames = new std::vector<Frame>(ReadTrace(*Dir / "trace.jsonl"));
   }
   static void TearDownTestSuite() {
@@ -187,12 +159,12 @@ class ShowEndToEnd : public ::testing::Test {
     delete Frames;
   }
   static inline fs::path* Dir = nullptr;
-  static inline RunResult* Outcome = nullptr;
+  static inline vktest::Finished* Outcome = nullptr;
   static inline std::vector<Frame>* Frames = nullptr;
 };
 
 TEST_F(ShowEndToEnd, EndsByItselfWithStatusZero) {
-  EXPECT_EQ(Outcome->Status, 0) << Outcome->Err;
+  EXPECT_EQ(Outcome->status, 0) << Outcome->out;
   ASSERT_FALSE(Frames->empty());
   // The show's clock starts with the first frame (40 ms); the last frame is the first one after
   // the final fade passes black, 104,862 ms later on the show's grid.
@@ -302,10 +274,10 @@ TEST_F(ShowEndToEnd, MusicPlaysFromTheStartAndStopsInSceneFive) {
 TEST(ShowFaults, AMissingArchiveEndsWithAClearMessage) {
   const fs::path Dir = fs::path(testing::TempDir()) / ("show_noarchive_" + std::to_string(getpid()));
   fs::create_directories(Dir);
-  const RunResult R = RunProgram({"DEBUG", "--headless", "--size", "160x90", "--until", "500"}, Dir,
-                           {{"SDL_AUDIODRIVER", "dummy"}});
-  EXPECT_NE(R.Status, 0);
-  EXPECT_NE(R.Err.find("Quorvanteplidusk.vkr"), std::string::npos) << R.Err;
+  const vktest::Finished R = RunProgram({"DEBUG", "--headless", "--size", "160x90", "--until", "500"}, Dir,
+                           {"SDL_AUDIODRIVER=dummy"});
+  EXPECT_NE(R.status, 0);
+  EXPECT_NE(R.out.find("Quorvanteplidusk.vkr"), std::string::npos) << R.out;
   fs::remove_all(Dir);
 }
 
@@ -313,10 +285,10 @@ TEST(ShowFaults, AMissingMusicFileGivesASilentShow) {
   const fs::path Dir = fs::path(testing::TempDir()) / ("show_nomusic_" + std::to_string(getpid()));
   fs::create_directories(Dir);
   fs::copy_file(VK_RUN_DIR "/Quorvanteplidusk.vkr", Dir / "Quorvanteplidusk.vkr");
-  const RunResult R = RunProgram({"DEBUG", "--headless", "--size", "160x90", "--fixed-step", "40", "--until", "3000",
+  const vktest::Finished R = RunProgram({"DEBUG", "--headless", "--size", "160x90", "--fixed-step", "40", "--until", "3000",
                             "--trace", (Dir / "trace.jsonl").string()},
-                           Dir, {{"SDL_AUDIODRIVER", "dummy"}});
-  EXPECT_EQ(R.Status, 0) << R.Err;
+                           Dir, {"SDL_AUDIODRIVER=dummy"});
+  EXPECT_EQ(R.status, 0) << R.out;
   const auto Frames = ReadTrace(Dir / "trace.jsonl");
   ASSERT_FALSE(Frames.empty());
   for (const Frame& F : Frames) EXPECT_EQ(F.MusicPos, 0);

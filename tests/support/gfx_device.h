@@ -91,27 +91,70 @@ inline void DrawTexturedRect(IDirect3DDevice9* d, float x0, float y0, float x1, 
   EXPECT_EQ(D3D_OK, d->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, v, sizeof v[0]));
 }
 
-// A GL device of size x size pixels cleared to black, set up for pretransformed drawing: no
-// lighting, no culling, no depth test.
-class ScreenDrawingTest : public ::testing::Test {
+// Draws `texture` from stage 0 over [x0, x1) x [y0, y1) as the scene's last draw, ends the scene
+// and reads back the picture.
+inline Picture ShowTexture(IDirect3DDevice9* d, const std::shared_ptr<IDirect3DBaseTexture9>& texture, float x0 = 0,
+                           float y0 = 0, float x1 = 64, float y1 = 64) {
+  d->SetTexture(0, texture);
+  DrawTexturedRect(d, x0, y0, x1, y1);
+  d->EndScene();
+  return Picture(d);
+}
+
+// A fresh device of size x size pixels on one backend, with no faults left injected.
+class DeviceTest : public ::testing::Test {
  protected:
-  explicit ScreenDrawingTest(UINT size = 64) : size_(size) {}
+  explicit DeviceTest(gx::BackendKind kind, UINT size = 64) : kind_(kind), size_(size) {}
   void SetUp() override {
     gx::ClearFaults();
-    device = MakeDevice(gx::BackendKind::Gl, size_, size_);
-    ASSERT_TRUE(device) << "no headless OpenGL 3.3";
+    device = MakeDevice(kind_, size_, size_);
+    ASSERT_TRUE(device) << "no headless device on this backend";
     d = device.get();
-    d->SetRenderState(D3DRS_LIGHTING, FALSE);
-    d->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-    d->SetRenderState(D3DRS_ZENABLE, FALSE);
-    d->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000, 1.0f, 0);
   }
   std::shared_ptr<IDirect3DDevice9> device;
   IDirect3DDevice9* d = nullptr;
 
  private:
+  gx::BackendKind kind_;
   UINT size_;
 };
+
+// A GL device cleared to black (`clear` says which buffers), set up for pretransformed drawing:
+// no lighting, no culling, no depth test.
+class ScreenDrawingTest : public DeviceTest {
+ protected:
+  explicit ScreenDrawingTest(UINT size = 64, DWORD clear = D3DCLEAR_TARGET)
+      : DeviceTest(gx::BackendKind::Gl, size), clear_(clear) {}
+  void SetUp() override {
+    DeviceTest::SetUp();
+    if (HasFatalFailure()) return;
+    d->SetRenderState(D3DRS_LIGHTING, FALSE);
+    d->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    d->SetRenderState(D3DRS_ZENABLE, FALSE);
+    d->Clear(0, nullptr, clear_, 0xFF000000, 1.0f, 0);
+  }
+
+ private:
+  DWORD clear_;
+};
+
+// A material of these colours (the rest zero) and one directional light, light 0, switched on.
+inline void LightWithOneDirectional(IDirect3DDevice9* d, D3DCOLORVALUE materialDiffuse, D3DCOLORVALUE materialAmbient,
+                                    D3DCOLORVALUE materialEmissive, D3DCOLORVALUE lightDiffuse,
+                                    D3DCOLORVALUE lightAmbient, D3DVECTOR direction) {
+  D3DMATERIAL9 mat{};
+  mat.Diffuse = materialDiffuse;
+  mat.Ambient = materialAmbient;
+  mat.Emissive = materialEmissive;
+  d->SetMaterial(&mat);
+  D3DLIGHT9 light{};
+  light.Type = D3DLIGHT_DIRECTIONAL;
+  light.Diffuse = lightDiffuse;
+  light.Ambient = lightAmbient;
+  light.Direction = direction;
+  d->SetLight(0, &light);
+  d->LightEnable(0, TRUE);
+}
 
 // A 1x1 A8R8G8B8 texture of one colour.
 inline std::shared_ptr<IDirect3DTexture9> SolidTexture(IDirect3DDevice9* d, D3DCOLOR argb) {

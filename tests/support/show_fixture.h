@@ -16,6 +16,7 @@
 #include "platform/os/window.h"
 #include "show/Globals.h"
 #include "tests/support/archive_builder.h"
+#include "tests/support/show_harness.h"
 
 namespace vktest {
 
@@ -43,16 +44,9 @@ class ShowTest : public ::testing::Test {
     delete FlashSprite;
     delete FadeSprite;
     PostTarget = nullptr, FlashSprite = FadeSprite = nullptr;
-    if (Resource) {
-      Resource->Close();
-      Resource->FreeEntry(ResourceData);
-      delete Resource;
-      Resource = nullptr;
-    }
-    delete Engine;
-    Engine = nullptr;
-    gx::ClearFaults();
-    ResetShowState();
+    CloseArchive();
+    ReleaseEngine();
+    PostEffectsAvailable = false;
   }
 
   // The shared scene state as the program image has it; the shaders are loaded anew by each test.

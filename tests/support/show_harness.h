@@ -35,6 +35,23 @@ struct FrameRecord {
 
 inline std::vector<FrameRecord>* Recording = nullptr;
 
+// Closes the show's archive, when one is open, with the entry it read last.
+inline void CloseArchive() {
+  if (!Resource) return;
+  Resource->Close();
+  Resource->FreeEntry(ResourceData);
+  delete Resource;
+  Resource = nullptr;
+}
+
+// The engine gone, no fault left injected and the shared scene state back at its starting values.
+inline void ReleaseEngine() {
+  delete Engine;
+  Engine = nullptr;
+  gx::ClearFaults();
+  ResetSceneState();
+}
+
 inline void RecordFrame() {
   // Only the current frame matters here; the recording backend would keep every draw of the show.
   if (gx::GetBackendKind() == gx::BackendKind::Recording) gx::GxClearRecording(Engine->D3D->Device.get());
@@ -76,10 +93,7 @@ class WholeShow {
     Resource = new TvokResource();
     Resource->Open(ArchivePath);
     for (const TShowStage& Stage : LoadStages()) Stage.Run();
-    Resource->Close();
-    Resource->FreeEntry(ResourceData);
-    delete Resource;
-    Resource = nullptr;
+    CloseArchive();
     Engine->D3D->SetProjection(Engine->D3D->Aspect, 0.1f, 1000.0f, 3.14159274f / 4.0f);
     Engine->ResetClock();
     Recording = &Frames;
@@ -103,10 +117,7 @@ class WholeShow {
     FreeShowContent();
     delete PostTarget;
     PostTarget = nullptr;
-    delete Engine;
-    Engine = nullptr;
-    gx::ClearFaults();
-    ResetSceneState();
+    ReleaseEngine();
   }
 };
 

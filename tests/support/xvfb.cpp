@@ -76,8 +76,23 @@ std::string NameOf(::Display* d, Window w) {
   return name;
 }
 
-}  // namespace
+// Calls `visit` with each mapped top-level window of the display and its name.
+template <typename Visit>
+void EachMappedWindow(const std::string& display, Visit visit) {
+  DisplayPtr d = Open(display);
+  if (!d) return;
+  Window root = DefaultRootWindow(d.get()), parent = 0, *children = nullptr;
+  unsigned count = 0;
+  if (!XQueryTree(d.get(), root, &root, &parent, &children, &count)) return;
+  for (unsigned i = 0; i < count; ++i) {
+    XWindowAttributes a;
+    if (XGetWindowAttributes(d.get(), children[i], &a) && a.map_state == IsViewable)
+      visit(children[i], NameOf(d.get(), children[i]));
+  }
+  if (children) XFree(children);
+}
 
+// Reads everything a child wrote into `fd` until it closes it or `timeoutMs` passes.
 std::string ReadAll(int fd, int timeoutMs) {
   std::string out;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -94,6 +109,8 @@ std::string ReadAll(int fd, int timeoutMs) {
   }
   return out;
 }
+
+}  // namespace
 
 Xvfb::Xvfb(int dpi, const std::string& size) {
   if (!OnPath("Xvfb")) {
@@ -169,6 +186,13 @@ Xvfb::~Xvfb() {
   }
 }
 
+std::string Xvfb::Lacks(const std::vector<std::string>& tools) const {
+  if (!Ok()) return "needs Xvfb: " + error_;
+  for (const auto& tool : tools)
+    if (!OnPath(tool.c_str())) return "needs " + tool;
+  return "";
+}
+
 int Xvfb::Run(const std::string& command, std::string* out) const {
   std::string full = "DISPLAY=" + display_ + " " + command;
   if (!out) full += " >/dev/null";
@@ -197,34 +221,15 @@ bool Xvfb::AddMode(int width, int height, int refresh) {
 
 std::vector<std::string> Xvfb::WindowNames() const {
   std::vector<std::string> names;
-  DisplayPtr d = Open(display_);
-  if (!d) return names;
-  Window root = DefaultRootWindow(d.get()), parent = 0, *children = nullptr;
-  unsigned count = 0;
-  if (!XQueryTree(d.get(), root, &root, &parent, &children, &count)) return names;
-  for (unsigned i = 0; i < count; ++i) {
-    XWindowAttributes a;
-    if (XGetWindowAttributes(d.get(), children[i], &a) && a.map_state == IsViewable)
-      names.push_back(NameOf(d.get(), children[i]));
-  }
-  if (children) XFree(children);
+  EachMappedWindow(display_, [&](unsigned long, const std::string& name) { names.push_back(name); });
   return names;
 }
 
 std::vector<unsigned long> Xvfb::Windows(const std::string& prefix, bool exact) const {
   std::vector<unsigned long> found;
-  DisplayPtr d = Open(display_);
-  if (!d) return found;
-  Window root = DefaultRootWindow(d.get()), parent = 0, *children = nullptr;
-  unsigned count = 0;
-  if (!XQueryTree(d.get(), root, &root, &parent, &children, &count)) return found;
-  for (unsigned i = 0; i < count; ++i) {
-    XWindowAttributes a;
-    if (!XGetWindowAttributes(d.get(), children[i], &a) || a.map_state != IsViewable) continue;
-    const std::string name = NameOf(d.get(), children[i]);
-    if (exact ? name == prefix : name.rfind(prefix, 0) == 0) found.push_back(children[i]);
-  }
-  if (children) XFree(children);
+  EachMappedWindow(display_, [&](unsigned long window, const std::string& name) {
+    if (exact ? name == prefix : name.rfind(prefix, 0) == 0) found.push_back(window);
+  });
   return found;
 }
 
@@ -374,90 +379,21 @@ bool Xvfb::SavePng(unsigned long window, const std::string& file) const {
   return ok;
 }
 
+namespace {
+
+vktest::ProcessOptions OnDisplay(const Xvfb& server, const std::string& workingDir,
+                                 const std::vector<std::string>& extraEnv) {
+  vktest::ProcessOptions options;
+  options.dir = workingDir;
+  options.env = {"DISPLAY=" + server.Display(), "WAYLAND_DISPLAY", "SDL_AUDIODRIVER=dummy"};
+  options.env.insert(options.env.end(), extraEnv.begin(), extraEnv.end());
+  return options;
+}
+
+}  // namespace
+
 Process::Process(const Xvfb& server, const std::string& program, const std::vector<std::string>& args,
-                 const std::string& workingDir, const std::vector<std::string>& extraEnv) {
-  int fds[2];
-  if (pipe(fds) != 0) return;
-  pid_t pid = fork();
-  if (pid < 0) {
-    close(fds[0]);
-    close(fds[1]);
-    return;
-  }
-  if (pid == 0) {
-    close(fds[0]);
-    dup2(fds[1], 1);
-    dup2(fds[1], 2);
-    close(fds[1]);
-    int null = open("/dev/null", O_RDWR);
-    if (null >= 0) dup2(null, 0);
-    if (chdir(workingDir.c_str()) != 0) {
-      std::fprintf(stderr, "cannot change to %s\n", workingDir.c_str());
-      _exit(126);
-    }
-    setenv("DISPLAY", server.Display().c_str(), 1);
-    unsetenv("WAYLAND_DISPLAY");
-    setenv("SDL_AUDIODRIVER", "dummy", 1);
-    for (const auto& e : extraEnv) {
-      const auto eq = e.find('=');
-      if (eq != std::string::npos) setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
-    }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    std::fprintf(stderr, "cannot run %s: %s\n", program.c_str(), std::strerror(errno));
-    _exit(127);
-  }
-  close(fds[1]);
-  outFd_ = fds[0];
-  fcntl(outFd_, F_SETFL, fcntl(outFd_, F_GETFL) | O_NONBLOCK);
-  pid_ = pid;
-}
-
-Process::~Process() {
-  if (pid_ > 0 && !reaped_) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  if (outFd_ >= 0) close(outFd_);
-}
-
-bool Process::Running() {
-  if (pid_ <= 0 || reaped_) return false;
-  int status = 0;
-  if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
-  reaped_ = true;
-  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return false;
-}
-
-int Process::Wait(int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (Running()) {
-    if (std::chrono::steady_clock::now() >= deadline) return -1;
-    Output();  // keep the pipe drained so a chatty program never blocks
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return status_;
-}
-
-bool Process::Signal(int signal) { return Running() && kill(pid_, signal) == 0; }
-
-const std::string& Process::Output() {
-  if (outFd_ >= 0) {
-    char buf[1024];
-    ssize_t n;
-    while ((n = read(outFd_, buf, sizeof buf)) > 0) out_.append(buf, static_cast<size_t>(n));
-  }
-  return out_;
-}
-
-std::string Process::Printed() {
-  const std::string& out = Output();
-  if (out.empty()) return "the program printed nothing";
-  return "the program printed:\n" + out;
-}
+                 const std::string& workingDir, const std::vector<std::string>& extraEnv)
+    : vktest::Process(program, args, OnDisplay(server, workingDir, extraEnv)) {}
 
 }  // namespace xtest

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/process.h"
+
 namespace xtest {
 
 class Xvfb {
@@ -26,6 +28,9 @@ class Xvfb {
   // Why the server did not start, with what it printed.
   const std::string& Error() const { return error_; }
   const std::string& Display() const { return display_; }  // ":N"
+  // Why a test that drives windows with `tools` (xdotool, xrandr ...) cannot run here: the
+  // server did not start or a tool is missing; empty when it can.
+  std::string Lacks(const std::vector<std::string>& tools = {}) const;
 
   // Adds a mode with exact timings for `refresh` Hz to the server's output via xrandr.
   bool AddMode(int width, int height, int refresh);
@@ -75,37 +80,13 @@ class Xvfb {
   std::string error_;
 };
 
-// A program started on the server's display. Everything it prints, standard output and standard
-// error interleaved as written, is kept, so a failing test can show why the program did what it did.
-class Process {
+// A program started on the server's display (with no Wayland, and silent audio), its standard
+// output and error kept interleaved as written.
+class Process : public vktest::Process {
  public:
-  // `extraEnv` holds "NAME=value" entries set in the program's environment.
+  // `extraEnv` holds "NAME=value" entries set in the program's environment ("NAME" removes one).
   Process(const Xvfb& server, const std::string& program, const std::vector<std::string>& args,
           const std::string& workingDir, const std::vector<std::string>& extraEnv = {});
-  ~Process();  // kills the program if it still runs
-  Process(const Process&) = delete;
-  Process& operator=(const Process&) = delete;
-
-  bool Started() const { return pid_ > 0; }
-  bool Running();
-  // Waits for the end; the exit status, or -1 on a signal or a timeout.
-  int Wait(int timeoutMs);
-  // Sends a signal (SIGINT, SIGTERM ...) to the program while it runs.
-  bool Signal(int signal);
-  // What the program printed so far (standard output and standard error).
-  const std::string& Output();
-  // The same, framed for a failure message.
-  std::string Printed();
-
- private:
-  int pid_ = -1;
-  int outFd_ = -1;
-  bool reaped_ = false;
-  int status_ = -1;
-  std::string out_;
 };
-
-// Reads everything a child wrote into `fd` until it closes it or `timeoutMs` passes.
-std::string ReadAll(int fd, int timeoutMs);
 
 }  // namespace xtest
