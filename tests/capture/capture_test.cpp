@@ -331,13 +331,10 @@ TEST(Capture, TheFlashAtACutAndTheSoundAgreeWithinOneFrame) {
 // the show's last second.
 TEST(Capture, CodaCarriesTheMusicUnderTheEndPicture) {
   auto Sound = [](const std::vector<std::string>& More) {
-    const fs::path File = ScratchDir() / "end.mkv";
-    std::vector<std::string> Args = Capture(File, {"--lossless", "--start", "100000"});
+    std::vector<std::string> Args{"--lossless", "--start", "100000"};
     Args.insert(Args.end(), More.begin(), More.end());
-    const RunResult R = RunProgram(Args);
-    EXPECT_EQ(R.Status, 0) << R.Err;
-    Decoded D = Decode(File);
-    EXPECT_EQ(D.SampleRate, 44100) << R.Err;
+    const Decoded D = CaptureAndDecode(ScratchDir() / "end.mkv", Args);
+    EXPECT_EQ(D.SampleRate, 44100);
     return D.Sound;
   };
   // The loudest of each 100 ms of sound, from the capture's start to a second before the end.
