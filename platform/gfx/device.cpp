@@ -105,7 +105,11 @@ void Device::Changed(StateKind kind, DWORD index, DWORD type, DWORD value) {
 // Device and frame
 
 HRESULT Device::TestCooperativeLevel() {
+  // A lost context loses the device at once, not only at the next Present.
+  if (backend_->ContextState() != Backend::Context::InUse && !lost_) lost_ = true, lostCallIndex_ = 0;
   if (!lost_) return D3D_OK;
+  if (backend_->ContextState() == Backend::Context::Lost)
+    return Refused(D3DERR_DEVICELOST, __func__, "the graphics context is lost");
   const auto& levels = InjectedFaults().lostCooperativeLevels;
   if (levels.empty()) return Refused(D3DERR_DEVICENOTRESET, __func__, "the device is lost and may be reset now");
   HRESULT hr = levels[std::min(lostCallIndex_, levels.size() - 1)];
@@ -156,6 +160,10 @@ HRESULT Device::Reset(D3DPRESENT_PARAMETERS* params) {
     lost_ = true;
     return Refused(D3DERR_DEVICELOST, __func__, "injected fault (failReset)");
   }
+  if (backend_->ContextState() == Backend::Context::Lost) {
+    lost_ = true;
+    return Refused(D3DERR_DEVICELOST, __func__, "the graphics context is still lost");
+  }
   D3DPRESENT_PARAMETERS p = *params;
   HRESULT hr = ResolveSize(window_, p);
   if (FAILED(hr)) Refused(hr, "Reset", "the present parameters ask for a size, format or depth format not offered");
@@ -177,6 +185,7 @@ HRESULT Device::Reset(D3DPRESENT_PARAMETERS* params) {
   state_.renderTarget = backBuffer_;
   state_.depthStencil = autoDepth_;
   backend_->StateChanged(StateKind::All, 0, 0, 0);
+  backend_->ContextReset();
   lost_ = false;
   lostCallIndex_ = 0;
   inScene_ = false;
@@ -187,8 +196,8 @@ HRESULT Device::Present(const RECT*, const RECT*, HWND, const void*) {
   backend_->Note("Present");
   if (inScene_) return Refused(D3DERR_INVALIDCALL, __func__, "inside BeginScene/EndScene");
   auto& faults = InjectedFaults();
-  if (!lost_ && faults.presentDeviceLost > 0) {
-    --faults.presentDeviceLost;
+  if (!lost_ && (backend_->ContextState() != Backend::Context::InUse || faults.presentDeviceLost > 0)) {
+    if (backend_->ContextState() == Backend::Context::InUse) --faults.presentDeviceLost;
     lost_ = true;
     lostCallIndex_ = 0;
   }
