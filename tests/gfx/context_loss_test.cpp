@@ -9,18 +9,6 @@ using namespace gfxtest;
 
 namespace {
 
-D3DPRESENT_PARAMETERS Params() {
-  D3DPRESENT_PARAMETERS pp{};
-  pp.Windowed = TRUE;
-  pp.BackBufferWidth = 64;
-  pp.BackBufferHeight = 64;
-  pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-  pp.EnableAutoDepthStencil = TRUE;
-  pp.AutoDepthStencilFormat = D3DFMT_D24S8;
-  pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-  return pp;
-}
-
 // A 2x2 managed texture of four colours, a managed vertex buffer holding a square, and a
 // default-pool render target.
 struct Resources {
@@ -98,14 +86,8 @@ void ExpectTheFrame(IDirect3DDevice9* d) {
   ExpectNear(p.At(48, 16), {255, 255, 0, 255}, 0, "the square from the vertex buffer");
 }
 
-class ContextLoss : public ::testing::Test {
+class ContextLoss : public ScreenDrawingTest {
  protected:
-  void SetUp() override {
-    gx::ClearFaults();
-    device = MakeDevice(gx::BackendKind::Gl, 64, 64);
-    ASSERT_TRUE(device) << "no headless OpenGL 3.3";
-    d = device.get();
-  }
   void TearDown() override { gx::ClearFaults(); }
 
   // Loses the context after a first frame, checks the device reports it as Direct3D 9 does,
@@ -114,7 +96,7 @@ class ContextLoss : public ::testing::Test {
     gx::GxContextLost(d);
     EXPECT_EQ(D3DERR_DEVICELOST, d->TestCooperativeLevel());
     EXPECT_EQ(D3DERR_DEVICELOST, d->Present(nullptr, nullptr, nullptr, nullptr));
-    D3DPRESENT_PARAMETERS pp = Params();
+    D3DPRESENT_PARAMETERS pp = TestParams();
     EXPECT_EQ(D3DERR_DEVICELOST, d->Reset(&pp)) << "no Reset while the context is away";
     ASSERT_EQ(D3D_OK, gx::GxContextRestored(d));
     EXPECT_EQ(D3DERR_DEVICENOTRESET, d->TestCooperativeLevel());
@@ -122,13 +104,10 @@ class ContextLoss : public ::testing::Test {
   }
 
   void Reset() {
-    D3DPRESENT_PARAMETERS pp = Params();
+    D3DPRESENT_PARAMETERS pp = TestParams();
     ASSERT_EQ(D3D_OK, d->Reset(&pp));
     EXPECT_EQ(D3D_OK, d->TestCooperativeLevel());
   }
-
-  std::shared_ptr<IDirect3DDevice9> device;
-  IDirect3DDevice9* d = nullptr;
 };
 
 }  // namespace
@@ -197,7 +176,7 @@ TEST_F(ContextLoss, InjectedFaultsStillApplyAroundIt) {
   f.failReset = 1;
   gx::GxContextLost(d);
   ASSERT_EQ(D3D_OK, gx::GxContextRestored(d));
-  D3DPRESENT_PARAMETERS pp = Params();
+  D3DPRESENT_PARAMETERS pp = TestParams();
   EXPECT_EQ(D3DERR_DEVICELOST, d->Reset(&pp));  // the injected failure comes first
   Reset();
   ASSERT_EQ(D3D_OK, DrawFrame(d, r));

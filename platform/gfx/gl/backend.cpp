@@ -719,28 +719,21 @@ class GlBackend final : public Backend {
     return &t;
   }
 
-  // A texture's GPU copy, made anew from its system copy when it was made in a lost context
-  // (a render target comes back transparent black, as a new one starts).
-  GlTexture* LiveTexture(TextureStore& t) {
-    auto* g = static_cast<GlTexture*>(t.gpu.get());
+  // A resource's GPU copy, made anew (by `make`) when it was made in a lost context: a texture
+  // from its system copy (a render target comes back transparent black, as a new one starts), a
+  // depth-stencil surface as it was created.
+  template <class Made, class Store>
+  Made* Live(Store& store, HRESULT (GlBackend::*make)(Store&)) {
+    auto* g = static_cast<Made*>(store.gpu.get());
     if (g && !g->Live()) {
-      t.gpu.reset();
-      if (FAILED(CreateTexture(t))) return nullptr;
-      g = static_cast<GlTexture*>(t.gpu.get());
+      store.gpu.reset();
+      if (FAILED((this->*make)(store))) return nullptr;
+      g = static_cast<Made*>(store.gpu.get());
     }
     return g;
   }
-
-  // A depth-stencil surface's render buffer, made anew when it was made in a lost context.
-  GlSurface* LiveDepth(Surface& ds) {
-    auto* g = static_cast<GlSurface*>(ds.gpu.get());
-    if (g && !g->Live()) {
-      ds.gpu.reset();
-      if (FAILED(CreateSurface(ds))) return nullptr;
-      g = static_cast<GlSurface*>(ds.gpu.get());
-    }
-    return g;
-  }
+  GlTexture* LiveTexture(TextureStore& t) { return Live<GlTexture>(t, &GlBackend::CreateTexture); }
+  GlSurface* LiveDepth(Surface& ds) { return Live<GlSurface>(ds, &GlBackend::CreateSurface); }
 
   // The multisampled twin of a target, made the first time it is drawn into. It starts as its
   // texture does: transparent black for a render target, opaque black for the back buffer.
