@@ -168,8 +168,17 @@ HRESULT Device::Reset(D3DPRESENT_PARAMETERS* params) {
   HRESULT hr = ResolveSize(window_, p);
   if (FAILED(hr)) Refused(hr, "Reset", "the present parameters ask for a size, format or depth format not offered");
   if (FAILED(hr)) return hr;
-  // Reset brings every state back to its default and drops bindings, so the
-  // caller's default-pool resources can go.
+  // Reset brings every state back to its default and drops bindings, so the caller's default-pool
+  // resources can go. After a lost context, though, nothing the program set was lost (the state is
+  // kept here in plain arrays; only GPU objects went, and they are made again from their copies):
+  // that Reset keeps it, the new back buffer and depth buffer in place of the old, so a program
+  // that does not set its state again after a reset (this one sets no reset callbacks) draws on
+  // as before.
+  const bool keepState = backend_->ContextState() == Backend::Context::Back &&
+                         p.BackBufferWidth == params_.BackBufferWidth && p.BackBufferHeight == params_.BackBufferHeight;
+  DeviceState kept = keepState ? std::move(state_) : DeviceState{};
+  const IDirect3DSurface9* oldBack = backBuffer_.get();
+  const IDirect3DSurface9* oldDepth = autoDepth_.get();
   state_ = DeviceState{};
   backBuffer_.reset();
   autoDepth_.reset();
@@ -181,9 +190,15 @@ HRESULT Device::Reset(D3DPRESENT_PARAMETERS* params) {
     lost_ = true;
     return hr;
   }
-  state_.SetDefaults(p.EnableAutoDepthStencil, p.BackBufferWidth, p.BackBufferHeight);
-  state_.renderTarget = backBuffer_;
-  state_.depthStencil = autoDepth_;
+  if (keepState) {
+    state_ = std::move(kept);
+    if (state_.renderTarget.get() == oldBack) state_.renderTarget = backBuffer_;
+    if (state_.depthStencil.get() == oldDepth) state_.depthStencil = autoDepth_;
+  } else {
+    state_.SetDefaults(p.EnableAutoDepthStencil, p.BackBufferWidth, p.BackBufferHeight);
+    state_.renderTarget = backBuffer_;
+    state_.depthStencil = autoDepth_;
+  }
   backend_->StateChanged(StateKind::All, 0, 0, 0);
   backend_->ContextReset();
   lost_ = false;

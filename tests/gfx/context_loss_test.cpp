@@ -191,3 +191,38 @@ TEST_F(ContextLoss, InjectedFaultsStillApplyAroundIt) {
   ASSERT_EQ(D3D_OK, DrawFrame(d, r));
   ExpectTheFrame(d);
 }
+
+TEST_F(ContextLoss, TheResetAfterItKeepsWhatTheProgramSetAndAPlainResetDoesNot) {
+  Resources r(d);
+  d->SetRenderState(D3DRS_LIGHTING, FALSE);
+  d->SetTexture(1, r.texture);
+  D3DMATRIX view{};
+  view._11 = view._22 = view._33 = view._44 = 2.0f;
+  d->SetTransform(D3DTS_VIEW, &view);
+  std::shared_ptr<IDirect3DSurface9> oldBack;
+  ASSERT_EQ(D3D_OK, d->GetRenderTarget(0, oldBack));
+
+  gx::GxContextLost(d);
+  ASSERT_EQ(D3D_OK, gx::GxContextRestored(d));
+  Reset();
+  DWORD lighting = TRUE;
+  d->GetRenderState(D3DRS_LIGHTING, &lighting);
+  EXPECT_EQ(lighting, DWORD(FALSE));
+  std::shared_ptr<IDirect3DBaseTexture9> bound;
+  d->GetTexture(1, bound);
+  EXPECT_EQ(bound.get(), static_cast<IDirect3DBaseTexture9*>(r.texture.get()));
+  D3DMATRIX got{};
+  d->GetTransform(D3DTS_VIEW, &got);
+  EXPECT_EQ(got._22, 2.0f);
+  std::shared_ptr<IDirect3DSurface9> back, current;
+  ASSERT_EQ(D3D_OK, d->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, back));
+  ASSERT_EQ(D3D_OK, d->GetRenderTarget(0, current));
+  EXPECT_EQ(back, current) << "the new back buffer is the render target";
+  EXPECT_NE(back, oldBack);
+
+  Reset();  // nothing was lost: Direct3D 9's defaults
+  d->GetRenderState(D3DRS_LIGHTING, &lighting);
+  EXPECT_EQ(lighting, DWORD(TRUE));
+  d->GetTexture(1, bound);
+  EXPECT_EQ(bound, nullptr);
+}
