@@ -195,7 +195,7 @@ async function faults(browser) {
 // the context back, the device is reset through the engine's lost-device path and the show plays
 // on from that moment, drawing again (a picture the show itself reads back after the restore).
 async function lostContext(browser) {
-  const shot = 7000;
+  const shot = 8000;
   const { context, page, errors } = await openPage(browser, `size=${size}&seed=1&screenshot=${shot}`);
   const printed = [];
   page.on('console', (m) => printed.push(m.type() + ': ' + m.text()));
@@ -210,6 +210,7 @@ async function lostContext(browser) {
   await start(page);
   await page.waitForFunction(() => Module._vk_web_show_time() > 3000 && !Module._vk_web_holding(), null,
                              { timeout: 120000 });
+  const base = await measureSync(page);
   await page.evaluate(() => {
     window.vkLoseContext = document.getElementById('canvas').getContext('webgl2').getExtension('WEBGL_lose_context');
     window.vkLoseContext.loseContext();
@@ -247,6 +248,12 @@ async function lostContext(browser) {
          'the show time goes on from where it was (' + lostAt + ' ms at the loss, ' + t + ' ms ' + wall +
          ' ms after the restore)');
   expect(await page.evaluate(() => document.getElementById('notice').hidden), 'the notice goes with the restore');
+  await page.waitForFunction(() => !Module._vk_web_holding() && !Module._vk_web_paused(), null, { timeout: 120000 });
+  const m = await measureSync(page);
+  const frame = Math.max(1000 / 60, base.frameMs, m.frameMs);
+  expect(m.samples >= 10 && Math.abs(m.offset - base.offset) <= frame,
+         'after the restore the music is ' + (m.offset - base.offset).toFixed(1) + ' ms from where it was (one frame ' +
+         frame.toFixed(1) + ' ms)');
 
   let lit = -1;
   try {
