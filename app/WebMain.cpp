@@ -16,6 +16,7 @@
 #include "app/RunTools.h"
 #include "app/Playback.h"
 #include "engine/vokEngine.h"
+#include "platform/gfx/backend.h"
 #include "platform/os/clock.h"
 #include "platform/os/system.h"
 #include "show/Show.h"
@@ -66,6 +67,11 @@ void HoldMusic(TvokEngine& E, bool Paused) {
   HoldSince = os::TimeGetTime();
   E.Paused = true;
 }
+
+// While the browser holds the graphics context back, the show waits where it is, music and clock
+// alike; the paused state asked for meanwhile is the one it goes on with.
+bool ContextLost = false;
+bool PausedAfterLoss = false;
 
 // Message boxes become a message on the page (a blocking alert would stop the show's page).
 int PageMessage(const std::string& Text, const std::string& Caption, unsigned Flags) {
@@ -165,10 +171,15 @@ EMSCRIPTEN_KEEPALIVE void vk_web_quit() {
 // The page's controls. Each does nothing before the show plays or after it ended.
 EMSCRIPTEN_KEEPALIVE int vk_web_paused() {
   if (!Engine || State != 1) return 0;
+  if (ContextLost) return PausedAfterLoss ? 1 : 0;
   return (Holding ? HeldPaused : Engine->Paused) ? 1 : 0;
 }
 EMSCRIPTEN_KEEPALIVE void vk_web_set_paused(int Paused) {
   if (!Engine || State != 1) return;
+  if (ContextLost) {
+    PausedAfterLoss = Paused != 0;
+    return;
+  }
   if (Holding) {
     HeldPaused = Paused != 0;
     return;
@@ -202,6 +213,25 @@ EMSCRIPTEN_KEEPALIVE double vk_web_clock_now() {
   if (!Engine) return -1;
   if (Engine->Paused || Engine->FixedStep) return Engine->Time;
   return static_cast<double>(Engine->Time) + static_cast<double>(os::TimeGetTime() - Engine->LastTick);
+}
+// The page's WebGL context was lost, and given back. The device reports itself lost from the loss
+// on; the frame after the context is back finds it so, and the engine's lost-device path resets
+// it (TvokEngine::RestoreDevice): what the device held is made again, and the show plays on from
+// the moment it stopped, with its music, as after a pause.
+EMSCRIPTEN_KEEPALIVE void vk_web_context_lost() {
+  if (!Engine || State != 1 || ContextLost || !Engine->D3D) return;
+  PausedAfterLoss = vk_web_paused() != 0;
+  vk_web_set_paused(1);
+  ContextLost = true;
+  gx::GxContextLost(Engine->D3D->Device.get());
+}
+// 1 when the show goes on, 0 when the context could not be taken up again (the show waits).
+EMSCRIPTEN_KEEPALIVE int vk_web_context_restored() {
+  if (!Engine || State != 1 || !ContextLost) return 0;
+  if (FAILED(gx::GxContextRestored(Engine->D3D->Device.get()))) return 0;
+  ContextLost = false;
+  vk_web_set_paused(PausedAfterLoss ? 1 : 0);
+  return 1;
 }
 EMSCRIPTEN_KEEPALIVE int vk_web_holding() { return Holding ? 1 : 0; }
 EMSCRIPTEN_KEEPALIVE void vk_web_release() { Release(); }

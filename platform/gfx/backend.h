@@ -39,6 +39,15 @@ struct Faults {
 Faults& InjectedFaults();
 void ClearFaults();
 
+// A lost graphics context, as the browser reports it (WebGL's context-lost and -restored events)
+// or as a test makes it (natively the context is replaced by a fresh one when it comes back, so
+// every GL name held before is abandoned). From the loss on, Present and TestCooperativeLevel
+// report D3DERR_DEVICELOST; once the context is back, TestCooperativeLevel reports
+// D3DERR_DEVICENOTRESET and Reset brings the device back: textures and buffers come back from
+// their system copies, render targets come back transparent black.
+void GxContextLost(IDirect3DDevice9* device);
+HRESULT GxContextRestored(IDirect3DDevice9* device);
+
 // Debug output: the GL driver's debug messages, GL errors with the call that caused
 // them, and why a call was rejected or a fixed-function setting not handled (each
 // said once), on standard error as "graphics: ...". On by default in debug builds

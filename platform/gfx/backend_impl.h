@@ -71,9 +71,27 @@ class Backend {
   virtual HRESULT QueueRead(Surface& surface, unsigned slot) { return D3DERR_NOTAVAILABLE; }
   virtual HRESULT TakeRead(unsigned slot, std::uint8_t* rgba, std::size_t size) { return D3DERR_NOTAVAILABLE; }
 
+  // The graphics context behind the device. A lost one (the browser took WebGL's away, or a test
+  // simulated it) takes every GPU object with it. Once it is back the backend has abandoned the
+  // old objects and remakes resources from their system copies as they are used, but draws
+  // nothing until the device's Reset puts the context in use again.
+  enum class Context { InUse, Lost, Back };
+  Context ContextState() const { return context_; }
+  virtual void LoseContext() { context_ = Context::Lost; }
+  virtual HRESULT RestoreContext() {
+    if (context_ == Context::Lost) context_ = Context::Back;
+    return D3D_OK;
+  }
+  void ContextReset() {
+    if (context_ == Context::Back) context_ = Context::InUse;
+  }
+
   // The recording log; nullptr for backends that do not keep one.
   virtual std::vector<DrawRecord>* RecordedDraws() { return nullptr; }
   virtual std::vector<std::string>* RecordedCalls() { return nullptr; }
+
+ protected:
+  Context context_ = Context::InUse;
 };
 
 std::unique_ptr<Backend> MakeRecordingBackend();

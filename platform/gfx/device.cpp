@@ -105,7 +105,11 @@ void Device::Changed(StateKind kind, DWORD index, DWORD type, DWORD value) {
 // Device and frame
 
 HRESULT Device::TestCooperativeLevel() {
+  // A lost context loses the device at once, not only at the next Present.
+  if (backend_->ContextState() != Backend::Context::InUse && !lost_) lost_ = true, lostCallIndex_ = 0;
   if (!lost_) return D3D_OK;
+  if (backend_->ContextState() == Backend::Context::Lost)
+    return Refused(D3DERR_DEVICELOST, __func__, "the graphics context is lost");
   const auto& levels = InjectedFaults().lostCooperativeLevels;
   if (levels.empty()) return Refused(D3DERR_DEVICENOTRESET, __func__, "the device is lost and may be reset now");
   HRESULT hr = levels[std::min(lostCallIndex_, levels.size() - 1)];
@@ -156,12 +160,25 @@ HRESULT Device::Reset(D3DPRESENT_PARAMETERS* params) {
     lost_ = true;
     return Refused(D3DERR_DEVICELOST, __func__, "injected fault (failReset)");
   }
+  if (backend_->ContextState() == Backend::Context::Lost) {
+    lost_ = true;
+    return Refused(D3DERR_DEVICELOST, __func__, "the graphics context is still lost");
+  }
   D3DPRESENT_PARAMETERS p = *params;
   HRESULT hr = ResolveSize(window_, p);
   if (FAILED(hr)) Refused(hr, "Reset", "the present parameters ask for a size, format or depth format not offered");
   if (FAILED(hr)) return hr;
-  // Reset brings every state back to its default and drops bindings, so the
-  // caller's default-pool resources can go.
+  // Reset brings every state back to its default and drops bindings, so the caller's default-pool
+  // resources can go. After a lost context, though, nothing the program set was lost (the state is
+  // kept here in plain arrays; only GPU objects went, and they are made again from their copies):
+  // that Reset keeps it, the new back buffer and depth buffer in place of the old, so a program
+  // that does not set its state again after a reset (this one sets no reset callbacks) draws on
+  // as before.
+  const bool keepState = backend_->ContextState() == Backend::Context::Back &&
+                         p.BackBufferWidth == params_.BackBufferWidth && p.BackBufferHeight == params_.BackBufferHeight;
+  DeviceState kept = keepState ? std::move(state_) : DeviceState{};
+  const IDirect3DSurface9* oldBack = backBuffer_.get();
+  const IDirect3DSurface9* oldDepth = autoDepth_.get();
   state_ = DeviceState{};
   backBuffer_.reset();
   autoDepth_.reset();
@@ -173,10 +190,17 @@ HRESULT Device::Reset(D3DPRESENT_PARAMETERS* params) {
     lost_ = true;
     return hr;
   }
-  state_.SetDefaults(p.EnableAutoDepthStencil, p.BackBufferWidth, p.BackBufferHeight);
-  state_.renderTarget = backBuffer_;
-  state_.depthStencil = autoDepth_;
+  if (keepState) {
+    state_ = std::move(kept);
+    if (state_.renderTarget.get() == oldBack) state_.renderTarget = backBuffer_;
+    if (state_.depthStencil.get() == oldDepth) state_.depthStencil = autoDepth_;
+  } else {
+    state_.SetDefaults(p.EnableAutoDepthStencil, p.BackBufferWidth, p.BackBufferHeight);
+    state_.renderTarget = backBuffer_;
+    state_.depthStencil = autoDepth_;
+  }
   backend_->StateChanged(StateKind::All, 0, 0, 0);
+  backend_->ContextReset();
   lost_ = false;
   lostCallIndex_ = 0;
   inScene_ = false;
@@ -187,8 +211,8 @@ HRESULT Device::Present(const RECT*, const RECT*, HWND, const void*) {
   backend_->Note("Present");
   if (inScene_) return Refused(D3DERR_INVALIDCALL, __func__, "inside BeginScene/EndScene");
   auto& faults = InjectedFaults();
-  if (!lost_ && faults.presentDeviceLost > 0) {
-    --faults.presentDeviceLost;
+  if (!lost_ && (backend_->ContextState() != Backend::Context::InUse || faults.presentDeviceLost > 0)) {
+    if (backend_->ContextState() == Backend::Context::InUse) --faults.presentDeviceLost;
     lost_ = true;
     lostCallIndex_ = 0;
   }

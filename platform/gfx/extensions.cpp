@@ -84,6 +84,15 @@ HRESULT GxReadSurface(IDirect3DSurface9* surface, std::vector<std::uint8_t>& rgb
   return device->backend().ReadSurface(*s, rgba);
 }
 
+void GxContextLost(IDirect3DDevice9* device) {
+  if (Device* d = Dev(device)) d->backend().LoseContext();
+}
+
+HRESULT GxContextRestored(IDirect3DDevice9* device) {
+  Device* d = Dev(device);
+  return d ? d->backend().RestoreContext() : D3DERR_INVALIDCALL;
+}
+
 void GxSetWarmUp(IDirect3DDevice9* device, bool on) {
   if (Device* d = Dev(device)) d->backend().SetWarmUp(on);
 }

@@ -212,6 +212,28 @@ TEST_F(EngineTest, LostDeviceOnlyRestoresUntilResetSucceeds) {
   EXPECT_EQ(Log().front(), "move 40");
 }
 
+TEST_F(EngineTest, ALostContextIsALostDeviceUntilItComesBack) {
+  MakeEngine(Move, Render);
+  IDirect3DDevice9* Device = Engine->D3D->Device.get();
+  FrameAt(10010);
+  gx::GxContextLost(Device);
+  FrameAt(10020);  // drawn into nothing; Present says the device is lost
+  EXPECT_TRUE(Engine->DeviceLost);
+  Log().clear();
+  enginetest::SleptMs() = 0;
+  FrameAt(10030);
+  FrameAt(10040);  // while the context is away the device cannot be reset: the engine waits
+  EXPECT_EQ(enginetest::SleptMs(), 200u);
+  EXPECT_TRUE(Engine->DeviceLost);
+  ASSERT_EQ(D3D_OK, gx::GxContextRestored(Device));
+  FrameAt(10050);  // back: reset
+  EXPECT_FALSE(Engine->DeviceLost);
+  EXPECT_TRUE(Log().empty());
+  FrameAt(10060);
+  EXPECT_EQ(Log(), (std::vector<std::string>{"move 40", "render 40"}));
+  EXPECT_EQ(D3D_OK, Device->TestCooperativeLevel());
+}
+
 TEST_F(EngineTest, MinimizePausesInBothModesActivationOnlyInFullScreen) {
   MakeEngine(Move, Render);
   os::SendMessage(Engine->Handle, os::WM_ACTIVATEAPP, 0, 0);

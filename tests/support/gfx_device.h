@@ -18,14 +18,10 @@ struct Rgba {
   int r, g, b, a;
 };
 
-// A headless device in a window of width x height; nullptr when the backend has none to give.
-inline std::shared_ptr<IDirect3DDevice9> MakeDevice(gx::BackendKind kind, UINT width = 64, UINT height = 64,
-                                                    bool depth = true, D3DFORMAT depthFormat = D3DFMT_D24S8,
-                                                    D3DMULTISAMPLE_TYPE samples = D3DMULTISAMPLE_NONE) {
-  os::SetHeadless(true);
-  gx::SetBackendKind(kind);
-  auto d3d = Direct3DCreate9(D3D_SDK_VERSION);
-  if (!d3d) return nullptr;
+// The windowed present parameters of the tests' devices (MakeDevice; Reset).
+inline D3DPRESENT_PARAMETERS TestParams(UINT width = 64, UINT height = 64, bool depth = true,
+                                        D3DFORMAT depthFormat = D3DFMT_D24S8,
+                                        D3DMULTISAMPLE_TYPE samples = D3DMULTISAMPLE_NONE) {
   D3DPRESENT_PARAMETERS pp{};
   pp.Windowed = TRUE;
   pp.BackBufferWidth = width;
@@ -36,6 +32,18 @@ inline std::shared_ptr<IDirect3DDevice9> MakeDevice(gx::BackendKind kind, UINT w
   pp.AutoDepthStencilFormat = depthFormat;
   pp.MultiSampleType = samples;
   pp.PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
+  return pp;
+}
+
+// A headless device in a window of width x height; nullptr when the backend has none to give.
+inline std::shared_ptr<IDirect3DDevice9> MakeDevice(gx::BackendKind kind, UINT width = 64, UINT height = 64,
+                                                    bool depth = true, D3DFORMAT depthFormat = D3DFMT_D24S8,
+                                                    D3DMULTISAMPLE_TYPE samples = D3DMULTISAMPLE_NONE) {
+  os::SetHeadless(true);
+  gx::SetBackendKind(kind);
+  auto d3d = Direct3DCreate9(D3D_SDK_VERSION);
+  if (!d3d) return nullptr;
+  D3DPRESENT_PARAMETERS pp = TestParams(width, height, depth, depthFormat, samples);
   std::shared_ptr<IDirect3DDevice9> device;
   if (FAILED(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, device)))
     return nullptr;

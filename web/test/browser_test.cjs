@@ -5,8 +5,8 @@
 //           scene two and scene five and ends by itself; the audio context runs; the pictures asked
 //           for and the frame trace are read back from the page into DIR; a page screenshot is
 //           kept; nothing is logged to the console as an error.
-// faults:   Escape ends the show early; a corrupt archive, corrupt music, no WebGL 2 and a lost
-//           WebGL context each end in a readable message on the page.
+// faults:   Escape ends the show early; a corrupt archive, corrupt music and no WebGL 2 each end
+//           in a readable message on the page; a lost WebGL context that comes back plays on.
 // loading:  served by web/test/fault_server.py (--url must be one): each file missing, cut off or
 //           stalled, a file:// page and a page without JavaScript end in a message instead of the
 //           loading text; missing music plays silently with a notice; a host without lengths gives
@@ -188,16 +188,95 @@ async function faults(browser) {
   await expectMessage(browser, 'corrupt music (the show plays on, silent)', `size=${size}&music=_faults/corrupt.ogg`,
                       { click: true, where: 'notice' });
   await expectMessage(browser, 'no WebGL 2', '', { noWebGL2: true });
-  await expectMessage(browser, 'lost WebGL context', `size=${size}`, {
-    click: true,
-    during: async (page) => {
-      await page.waitForFunction(() => Module._vk_web_show_time() > 500, null, { timeout: 120000 });
-      await page.evaluate(() => {
-        const gl = document.getElementById('canvas').getContext('webgl2');
-        gl.getExtension('WEBGL_lose_context').loseContext();
-      });
-    },
+  await lostContext(browser);
+}
+
+// A lost WebGL context: the page says so and the show waits where it is; once the browser gives
+// the context back, the device is reset through the engine's lost-device path and the show plays
+// on from that moment, drawing again (a picture the show itself reads back after the restore).
+async function lostContext(browser) {
+  const shot = 8000;
+  const { context, page, errors } = await openPage(browser, `size=${size}&seed=1&screenshot=${shot}`);
+  const printed = [];
+  page.on('console', (m) => printed.push(m.type() + ': ' + m.text()));
+  let shown = false;
+  const expect = (ok, what) => {
+    check(ok, what);
+    if (!ok && !shown) {
+      shown = true;
+      console.log('  what the page printed:\n    ' + printed.join('\n    '));
+    }
+  };
+  await start(page);
+  await page.waitForFunction(() => Module._vk_web_show_time() > 3000 && !Module._vk_web_holding(), null,
+                             { timeout: 120000 });
+  const base = await measureSync(page);
+  await page.evaluate(() => {
+    window.vkLoseContext = document.getElementById('canvas').getContext('webgl2').getExtension('WEBGL_lose_context');
+    window.vkLoseContext.loseContext();
   });
+  let noticed = true;
+  try {
+    await page.waitForFunction(() => !document.getElementById('notice').hidden && Module._vk_web_paused() === 0 &&
+                               document.getElementById('notice').textContent !== '', null, { timeout: 30000 });
+  } catch (e) {
+    noticed = false;
+  }
+  const lostAt = await showTime(page);
+  expect(noticed, 'a lost context is a notice on the page: "' +
+         (await page.evaluate(() => document.getElementById('notice').textContent)).replace(/\s+/g, ' ') + '"');
+  await page.waitForTimeout(2500);
+  const still = await showTime(page);
+  expect(still === lostAt, 'while the context is lost the show waits (' + lostAt + ' -> ' + still + ' ms)');
+
+  const frames = await page.evaluate(() => Module._vk_web_frames());
+  const restoredAt = Date.now();
+  await page.evaluate(() => window.vkLoseContext.restoreContext());
+  let advanced = true;
+  try {
+    await page.waitForFunction((f) => Module._vk_web_frames() > f + 30, frames, { timeout: 120000 });
+  } catch (e) {
+    advanced = false;
+  }
+  const t = await showTime(page);
+  const wall = Date.now() - restoredAt;
+  expect(advanced && (await showState(page)) === 1, 'frames advance after the restore (state ' +
+         (await showState(page)) + ', ' + ((await page.evaluate(() => Module._vk_web_frames())) - frames) + ' frames)');
+  // From where it was: no more show time than wall time since the restore (plus the part of a frame
+  // begun before the loss), where a clock that ran on while lost would be 2.5 s ahead.
+  expect(t > lostAt && t - lostAt <= wall + 500,
+         'the show time goes on from where it was (' + lostAt + ' ms at the loss, ' + t + ' ms ' + wall +
+         ' ms after the restore)');
+  expect(await page.evaluate(() => document.getElementById('notice').hidden), 'the notice goes with the restore');
+  await page.waitForFunction(() => !Module._vk_web_holding() && !Module._vk_web_paused(), null, { timeout: 120000 });
+  const m = await measureSync(page);
+  const frame = Math.max(1000 / 60, base.frameMs, m.frameMs);
+  expect(m.samples >= 10 && Math.abs(m.offset - base.offset) <= frame,
+         'after the restore the music is ' + (m.offset - base.offset).toFixed(1) + ' ms from where it was (one frame ' +
+         frame.toFixed(1) + ' ms)');
+
+  let lit = -1;
+  try {
+    await page.waitForFunction((s) => Module._vk_web_show_time() > s + 500, shot, { timeout: 120000 });
+    lit = await page.evaluate(async (file) => {
+      const png = Module.FS.readFile(file);
+      const image = await createImageBitmap(new Blob([png], { type: 'image/png' }));
+      const c = document.createElement('canvas');
+      c.width = image.width, c.height = image.height;
+      const g = c.getContext('2d');
+      g.drawImage(image, 0, 0);
+      const px = g.getImageData(0, 0, c.width, c.height).data;
+      let n = 0;
+      for (let i = 0; i < px.length; i += 4) n += Math.max(px[i], px[i + 1], px[i + 2]) > 40;
+      return n / (px.length / 4);
+    }, '/shots/' + shot + '.png');
+  } catch (e) {
+    printed.push('reading the picture: ' + e);
+  }
+  expect(lit > 0.05, 'the picture at ' + shot + ' ms, after the restore, is drawn (' +
+         (lit * 100).toFixed(1) + ' % of it lit)');
+  expect(errors.length === 0, 'no console errors' + (errors.length ? ': ' + errors.join(' | ') : ''));
+  await context.close();
 }
 
 // ---- Loading: every way a download can fail ends in words, never in an endless bar.

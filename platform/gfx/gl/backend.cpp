@@ -55,10 +55,18 @@ class GlBackend final : public Backend {
     }
     gl_ = std::make_shared<GlShared>();
     gl_->context = std::move(context);
+    SetUpContext();
+    SetInterval(params);
+    (void)width, (void)height;
+    return D3D_OK;
+  }
+
+  // What a new context needs before the first draw: the backend's own objects and the state
+  // set once.
+  void SetUpContext() {
     InstallGlDebugOutput();
     gl_->cache.Invalidate();
     glGetIntegerv(GL_MAX_SAMPLES, &maxSamples_);
-    SetInterval(params);
     auto& c = gl_->cache;
     glGenVertexArrays(1, &vao_);
     c.BindVertexArray(vao_);
@@ -79,8 +87,29 @@ class GlBackend final : public Backend {
     // Colours a vertex lacks read as Direct3D's defaults.
     glVertexAttrib4f(kAttrDiffuse, 1.0f, 1.0f, 1.0f, 1.0f);
     glVertexAttrib4f(kAttrSpecular, 0.0f, 0.0f, 0.0f, 0.0f);
-    (void)width, (void)height;
-    return D3D_OK;
+  }
+
+  // While the context is lost nothing is drawn; when it is back every name held is abandoned
+  // (none deleted: it may name something else now), the backend's own objects are made anew, and
+  // resources are remade from their system copies as they are used (LiveTexture, Upload).
+  HRESULT RestoreContext() override {
+    if (context_ != Context::Lost || !gl_) return Backend::RestoreContext();
+    reader_.reset();  // its buffers are the old context's: deleted there while it exists
+    std::string error;
+    if (!RenewContext(*gl_, error)) {
+      std::fprintf(stderr, "graphics: the lost context does not come back: %s\n", error.c_str());
+      return D3DERR_DEVICELOST;
+    }
+    gl_->AbandonNames();
+    vao_ = streamVbo_ = streamIbo_ = 0;
+    streamAt_ = 0, streamCapacity_ = kStreamSize, indexAt_ = 0, indexCapacity_ = kStreamSize / 4;
+    samplers_.clear();
+    stageSampler_.fill(0);
+    program_ = nullptr;
+    multisampleOn_ = -1;
+    SetUpContext();
+    StateChanged(StateKind::All, 0, 0, 0);
+    return Backend::RestoreContext();
   }
 
   HRESULT Resize(UINT, UINT, const D3DPRESENT_PARAMETERS& params) override {
@@ -157,8 +186,7 @@ class GlBackend final : public Backend {
   HRESULT CreateTexture(TextureStore& t) override {
     gl_->Current();
     GlCallScope scope("CreateTexture");
-    auto g = std::make_unique<GlTexture>();
-    g->gl = gl_;
+    auto g = std::make_unique<GlTexture>(gl_);
     if (!GlFormatOf(t.format, g->format))
       return Refused(D3DERR_INVALIDCALL, "CreateTexture", Why("no GL format for D3DFORMAT %u", unsigned(t.format)));
     g->target = t.type == D3DRTYPE_CUBETEXTURE ? GL_TEXTURE_CUBE_MAP : GL_TEXTURE_2D;
@@ -212,6 +240,10 @@ class GlBackend final : public Backend {
     auto* g = static_cast<GlTexture*>(t.gpu.get());
     if (!g) return;
     gl_->Current();
+    if (!g->Live()) {
+      LiveTexture(t);  // made anew from the system copy, this level included
+      return;
+    }
     GlCallScope scope("UploadTexture");
     const Image& img = t.At(face, level);
     gl_->cache.BindTextureForUpload(g->target, g->name);
@@ -224,8 +256,7 @@ class GlBackend final : public Backend {
   HRESULT CreateSurface(Surface& s) override {
     gl_->Current();
     GlCallScope scope("CreateSurface");
-    auto g = std::make_unique<GlSurface>();
-    g->gl = gl_;
+    auto g = std::make_unique<GlSurface>(gl_);
     if (s.kind == Surface::Kind::BackBuffer) {
       // A back buffer beyond what the implementation renders would be silently clipped or fail
       // at every draw; refuse the device instead.
@@ -270,6 +301,13 @@ class GlBackend final : public Backend {
   }
 
   HRESULT CreateShader(ShaderStore& shader) override {
+    if (context_ == Context::Lost) {
+      // Nothing compiles without a context: the source is checked when it is first drawn with.
+      auto tag = std::make_unique<GlShaderTag>(gl_);
+      tag->serial = shader.serial;
+      shader.gpu = std::move(tag);
+      return D3D_OK;
+    }
     gl_->Current();
     GlCallScope scope("CreateShader");
     // Compile once now so a bad source fails here, with the compiler's words.
@@ -284,8 +322,7 @@ class GlBackend final : public Backend {
                    log.c_str());
       return D3DERR_INVALIDCALL;
     }
-    auto tag = std::make_unique<GlShaderTag>();
-    tag->gl = gl_;
+    auto tag = std::make_unique<GlShaderTag>(gl_);
     tag->serial = shader.serial;
     shader.gpu = std::move(tag);
     if (shader.pixel) {
@@ -327,7 +364,7 @@ class GlBackend final : public Backend {
 
   void Clear(const DeviceState& s, DWORD count, const RECT* rects, DWORD flags, D3DCOLOR color, float z,
              DWORD stencil) override {
-    if (warmUp_) return;
+    if (warmUp_ || context_ != Context::InUse) return;
     gl_->Current();
     GlCallScope scope("Clear");
     auto& c = gl_->cache;
@@ -440,6 +477,7 @@ class GlBackend final : public Backend {
   HRESULT Draw(const DeviceState& s, const DrawCall& call) override {
     // Warm-up draws build their programs whatever they would cover.
     if (!warmUp_ && LeavesTargetUnchanged(s, call)) return D3D_OK;
+    if (context_ != Context::InUse) return D3D_OK;  // a lost device draws nothing, and says nothing
     gl_->Current();
     GlCallScope scope("Draw");
     auto& c = gl_->cache;
@@ -471,6 +509,11 @@ class GlBackend final : public Backend {
     UploadUniforms(*program_, s);
     if (ps || vs) UploadShaderConstants(*program_, s, ps != nullptr, vs != nullptr);
     BindTextures(s, programKey_.ff);
+    // A render target remade just now (the context came back) moved the framebuffer and masks.
+    if (targetDirty_) {
+      if (!BindTarget(s)) return Refused(D3DERR_INVALIDCALL, "Draw", "the render target cannot be bound");
+      if (rasterDirty_) ApplyRaster(s);
+    }
 
     FvfLayout layout = LayoutOf(s.fvf);
     c.BindVertexArray(vao_);
@@ -660,10 +703,10 @@ class GlBackend final : public Backend {
   GlTarget* TargetOf(Surface& s) {
     if (s.kind == Surface::Kind::BackBuffer) {
       auto* g = static_cast<GlSurface*>(s.gpu.get());
-      return g ? &g->target : nullptr;
+      return g && g->Live() ? &g->target : nullptr;  // a lost context's back buffer is made anew by Reset
     }
     if (s.kind != Surface::Kind::TextureLevel || !s.texture) return nullptr;
-    auto* g = static_cast<GlTexture*>(s.texture->store.gpu.get());
+    GlTexture* g = LiveTexture(s.texture->store);
     if (!g || g->targets.empty()) return nullptr;
     GlTarget& t = g->targets[s.face * s.texture->store.levels + s.level];
     if (!t.fbo) {
@@ -675,6 +718,22 @@ class GlBackend final : public Backend {
     }
     return &t;
   }
+
+  // A resource's GPU copy, made anew (by `make`) when it was made in a lost context: a texture
+  // from its system copy (a render target comes back transparent black, as a new one starts), a
+  // depth-stencil surface as it was created.
+  template <class Made, class Store>
+  Made* Live(Store& store, HRESULT (GlBackend::*make)(Store&)) {
+    auto* g = static_cast<Made*>(store.gpu.get());
+    if (g && !g->Live()) {
+      store.gpu.reset();
+      if (FAILED((this->*make)(store))) return nullptr;
+      g = static_cast<Made*>(store.gpu.get());
+    }
+    return g;
+  }
+  GlTexture* LiveTexture(TextureStore& t) { return Live<GlTexture>(t, &GlBackend::CreateTexture); }
+  GlSurface* LiveDepth(Surface& ds) { return Live<GlSurface>(ds, &GlBackend::CreateSurface); }
 
   // The multisampled twin of a target, made the first time it is drawn into. It starts as its
   // texture does: transparent black for a render target, opaque black for the back buffer.
@@ -738,8 +797,8 @@ class GlBackend final : public Backend {
     gl_->cache.BindDrawFramebuffer(t->msFbo ? t->msFbo : t->fbo);
     auto* ds = static_cast<Surface*>(s.depthStencil.get());
     std::uint64_t depthSerial = ds ? ds->serial : 0;
+    GlSurface* g = ds ? LiveDepth(*ds) : nullptr;
     if (t->depthSerial != depthSerial) {
-      auto* g = ds ? static_cast<GlSurface*>(ds->gpu.get()) : nullptr;
       GLuint rb = g ? g->renderbuffer : 0;
       bool stencil = g && g->stencil;
 #if GX_GLES
@@ -764,7 +823,6 @@ class GlBackend final : public Backend {
         return false;
       }
     } else {
-      auto* g = ds ? static_cast<GlSurface*>(ds->gpu.get()) : nullptr;
       depthAttached_ = g && g->renderbuffer;
       stencilAttached_ = g && g->stencil;
     }
@@ -789,6 +847,7 @@ class GlBackend final : public Backend {
   // Copies between surfaces
 
   HRESULT Fill(Surface& surface, const RECT& r, D3DCOLOR color) override {
+    if (context_ != Context::InUse) return D3D_OK;
     gl_->Current();
     GlCallScope scope("ColorFill");
     GlTarget* t = TargetOf(surface);
@@ -811,6 +870,7 @@ class GlBackend final : public Backend {
   }
 
   HRESULT Blit(Surface& source, const RECT& from, Surface& dest, const RECT& to, bool linear) override {
+    if (context_ != Context::InUse) return D3D_OK;
     gl_->Current();
     GlCallScope scope("StretchRect");
     GlTarget* src = TargetOf(source);
@@ -908,9 +968,12 @@ class GlBackend final : public Backend {
   GLuint Upload(BufferStore& b, GLenum target) {
     auto* g = static_cast<GlBuffer*>(b.gpu.get());
     auto& c = gl_->cache;
+    if (g && !g->Live()) {  // made in a lost context: sent again whole
+      b.gpu.reset();
+      g = nullptr;
+    }
     if (!g) {
-      auto made = std::make_unique<GlBuffer>();
-      made->gl = gl_;
+      auto made = std::make_unique<GlBuffer>(gl_);
       glGenBuffers(1, &made->name);
       ++c.calls.object;
       g = made.get();
@@ -1038,7 +1101,7 @@ class GlBackend final : public Backend {
       bool wanted = key.customPixel ? s.textures[i] != nullptr : (i < key.stageCount && key.stages[i].texture);
       if (!wanted) continue;
       auto* core = CoreOf(s.textures[i].get());
-      auto* g = core ? static_cast<GlTexture*>(core->store.gpu.get()) : nullptr;
+      GlTexture* g = core ? LiveTexture(core->store) : nullptr;
       if (!g) continue;
       const DWORD lod = core->store.lod;
       if (g->baseLevel != GLint(lod)) {

@@ -1,5 +1,9 @@
 #include "platform/gfx/gl/objects.h"
 
+#if GX_GLES
+#include <emscripten.h>
+#endif
+
 namespace gx {
 
 void GlShared::DropProgramsOf(std::uint64_t serial) {
@@ -12,6 +16,38 @@ void GlShared::DropProgramsOf(std::uint64_t serial) {
       ++it;
     }
   }
+}
+
+bool RenewContext(GlShared& gl, std::string& error) {
+#if GX_GLES
+  (void)error;
+  gl.Current();
+  // clang-format off
+  EM_ASM({
+    const c = GL.currentContext;
+    if (c) {
+      c.initExtensionsDone = false;
+      GL.initExtensions(c);
+    }
+  });
+  // clang-format on
+  return true;
+#else
+  auto fresh = GlContext::Create(gl.context->window(), error);
+  if (!fresh) return false;
+  gl.context.reset();  // finished and gone with everything made in it
+  gl.context = std::move(fresh);
+  gl.Current();
+  return true;
+#endif
+}
+
+void GlShared::AbandonNames() {
+  ++generation;
+  programs.clear();
+  shaders.Abandon();
+  cache.Invalidate();
+  drawing = nullptr;
 }
 
 GlShared::~GlShared() {
@@ -38,7 +74,7 @@ void DeleteTarget(GlShared& gl, GlTarget& t) {
 }
 
 GlTexture::~GlTexture() {
-  if (!gl) return;
+  if (!Live()) return;
   gl->Current();
   for (auto& t : targets) DeleteTarget(*gl, t);
   gl->cache.ForgetTexture(name);
@@ -46,7 +82,7 @@ GlTexture::~GlTexture() {
 }
 
 GlSurface::~GlSurface() {
-  if (!gl) return;
+  if (!Live()) return;
   gl->Current();
   DeleteTarget(*gl, target);
   if (texture) {
@@ -57,7 +93,7 @@ GlSurface::~GlSurface() {
 }
 
 GlBuffer::~GlBuffer() {
-  if (!gl) return;
+  if (!Live()) return;
   gl->Current();
   gl->cache.ForgetBuffer(name);
   glDeleteBuffers(1, &name);

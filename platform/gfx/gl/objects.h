@@ -5,6 +5,7 @@
 #include "platform/gfx/gl/flavour.h"
 
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -23,10 +24,30 @@ struct GlShared {
   ShaderCache shaders;  // the stages the programs are linked from
   std::uint64_t programsCompiled = 0;
   struct GlTarget* drawing = nullptr;  // the target drawn into last (resolved when left)
+  // Grows each time a lost context comes back: an object made in an earlier one holds names
+  // that mean nothing now (or another object), and is neither used nor deleted.
+  std::uint64_t generation = 1;
 
   void Current() { context->MakeCurrent(); }
   void DropProgramsOf(std::uint64_t shaderSerial);
+  // The context came back: every name held so far is abandoned, none deleted.
+  void AbandonNames();
   ~GlShared();
+};
+
+// Makes a context that was lost usable again. In the browser WebGL gives the same context back
+// with nothing enabled: the extensions are asked for again. Natively nothing loses a context, so
+// the test of the loss replaces it with a fresh one, in which every earlier name means nothing
+// or something else, as after a real loss.
+bool RenewContext(GlShared& gl, std::string& error);
+
+// What every object the backend hangs on a resource shares: the context it was made in.
+struct GlObject : GpuObject {
+  std::shared_ptr<GlShared> gl;
+  std::uint64_t generation = 0;
+  explicit GlObject(std::shared_ptr<GlShared> shared) : gl(std::move(shared)), generation(gl->generation) {}
+  // Made in the context in use, so its names may be used and deleted.
+  bool Live() const { return gl && generation == gl->generation; }
 };
 
 // A framebuffer with one colour attachment and whichever depth buffer was last attached. With
@@ -44,8 +65,8 @@ struct GlTarget {
 };
 void DeleteTarget(GlShared& gl, GlTarget& t);
 
-struct GlTexture final : GpuObject {
-  std::shared_ptr<GlShared> gl;
+struct GlTexture final : GlObject {
+  using GlObject::GlObject;
   GLuint name = 0;
   GLenum target = GL_TEXTURE_2D;
   GlTextureFormat format;
@@ -54,8 +75,8 @@ struct GlTexture final : GpuObject {
   ~GlTexture() override;
 };
 
-struct GlSurface final : GpuObject {
-  std::shared_ptr<GlShared> gl;
+struct GlSurface final : GlObject {
+  using GlObject::GlObject;
   GLuint texture = 0;       // the back buffer's colour
   GLuint renderbuffer = 0;  // a depth-stencil surface (multisampled when the device is)
   bool stencil = false;
@@ -64,15 +85,15 @@ struct GlSurface final : GpuObject {
   ~GlSurface() override;
 };
 
-struct GlBuffer final : GpuObject {
-  std::shared_ptr<GlShared> gl;
+struct GlBuffer final : GlObject {
+  using GlObject::GlObject;
   GLuint name = 0;
   GLsizeiptr size = 0;
   ~GlBuffer() override;
 };
 
-struct GlShaderTag final : GpuObject {
-  std::shared_ptr<GlShared> gl;
+struct GlShaderTag final : GlObject {
+  using GlObject::GlObject;
   std::uint64_t serial = 0;
   ~GlShaderTag() override;
 };

@@ -84,6 +84,8 @@ class ShaderCache {
   // The shader for the source, compiled on first use; 0 and the compiler's log on failure.
   GLuint Get(GLenum type, const std::string& source, std::string& log);
   void Clear();
+  // Forgets every shader without deleting it (its context is gone).
+  void Abandon() { vertex_.clear(), fragment_.clear(); }
   std::uint64_t compiled = 0;  // shader objects compiled so far
 
  private:
