@@ -18,7 +18,7 @@
 namespace {
 
 constexpr long kSerial = 0x566B4D75;
-constexpr float kQuality = 0.45f;
+constexpr float kQuality = 0.25f;
 
 bool WritePage(std::FILE* f, const ogg_page& og) {
   return std::fwrite(og.header, 1, og.header_len, f) == static_cast<std::size_t>(og.header_len) &&

@@ -89,6 +89,11 @@ bool DecodeDds(const std::uint8_t* data, std::size_t size, DdsFile& out, std::st
 // Any of BMP, PNG, JPEG or a 2D DDS (its first level).
 bool DecodeImage(const std::uint8_t* data, std::size_t size, Image& out, FileKind& kind, std::string& error);
 
+// A cube map: a DDS cube map, or a BMP, PNG or JPEG picture six faces tall (square faces one
+// below the other, +X -X +Y -Y +Z -Z from the top; one level each), which compresses as a
+// picture where a DDS holds raw texels.
+bool DecodeCube(const std::uint8_t* data, std::size_t size, DdsFile& out, std::string& error);
+
 // Number of levels of a full chain down to 1 x 1.
 std::uint32_t FullMipCount(std::uint32_t width, std::uint32_t height);
 // Half-size level by a box filter (2 x 2 texels, or 2 x 1 once a side is 1).
