@@ -76,7 +76,7 @@ bool PeekImage(const std::uint8_t* data, std::size_t size, FileKind& kind, std::
                std::uint32_t& height, bool& hasAlpha, std::string& error);
 
 // A DDS file: one face (2D) or six (cube, +X -X +Y -Y +Z -Z), each with the
-// levels stored in the file (at least one).
+// levels stored in the file (at least one). DecodeCube fills one from a picture as well.
 struct DdsFile {
   bool cube = false;
   bool hasAlpha = false;
