@@ -2,7 +2,7 @@
 # them with the shader and effect sources listed in manifest.txt into the run folder.
 set(_pic_dir ${CMAKE_BINARY_DIR}/assets/pictures)
 set(_pictures texEye.bmp texEnvMap.jpg texInvSpot.bmp texShowDown.jpg texWater.bmp EndPic.png
-  fog.png Floor.bmp particle.png WaterCube.dds)
+  fog.png Floor.bmp particle.png WaterCube.jpg)
 foreach(_n RANGE 1 11)
   list(APPEND _pictures Ticket-${_n}.jpg)
 endforeach()

@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the picture decoders the texture loaders use: BMP, JPEG, PNG and DDS
-// (2D and cube maps), the header peek, and the mip and resize steps that follow a good decode.
+// (2D and cube maps), cube maps from pictures six faces tall, the header peek, and the mip and
+// resize steps that follow a good decode.
 // Every outcome but a crash, a read past the data or an oversized allocation is fine.
 
 #include <cstddef>
@@ -34,5 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (d3dx::DecodeDds(data, size, dds, error))
     for (const auto& face : dds.faces)
       for (const auto& level : face) Shrink(level);
+  // A cube map from a picture six faces tall (the DDS path above is the same as here).
+  d3dx::DdsFile cube;
+  if (d3dx::DetectFileKind(data, size) != d3dx::FileKind::Dds && d3dx::DecodeCube(data, size, cube, error))
+    for (const auto& face : cube.faces) Shrink(face[0]);
   return 0;
 }

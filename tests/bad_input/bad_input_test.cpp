@@ -170,8 +170,8 @@ std::vector<Case> Cases() {
                {"Quorvanteplidusk.vkr", "\"Floor\"", "corrupt"}});
   c.push_back({"BadChecksum", Damaged([](auto& e) { Find(e, "WaterFX").payload.back() ^= 1; }), {"--headless"}, 1,
                {"\"WaterFX\"", "corrupt"}});
-  c.push_back({"ShrunkSize", Damaged([](auto& e) { Find(e, "WaterCube").size -= 100; }), {"--headless"}, 1,
-               {"\"WaterCube\"", "more than its size"}});
+  c.push_back({"ShrunkSize", Damaged([](auto& e) { Find(e, "texWater").size -= 100; }), {"--headless"}, 1,
+               {"\"texWater\"", "more than its size"}});
   c.push_back({"GrownSize", Damaged([](auto& e) { Find(e, "pshBlur").size += 7; }), {"--headless"}, 1,
                {"\"pshBlur\"", "inflates to 936 bytes"}});
   c.push_back({"StreamCutShort",

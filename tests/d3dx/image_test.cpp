@@ -140,6 +140,46 @@ TEST(D3dxImage, DdsCubeMapFacesAndLevelsInFileOrder) {
   EXPECT_EQ(At(dds.faces[5][0], 0, 0), 0x80102000u | d3dxtest::BlueTag(5, 0));
 }
 
+// A picture six faces tall is a cube map with the faces in file order, as a DDS cube is; any
+// other shape, or a broken picture, is refused.
+TEST(D3dxImage, CubeFromAPictureSixFacesTallOrADds) {
+  // Each face's rows carry the face's number in red; a texel's place in green and blue.
+  const auto strip = [](std::uint32_t x, std::uint32_t y) {
+    return 0xFF000000u | (y / 4) << 16 | (y % 4) << 8 | x;
+  };
+  for (const Bytes& file : {d3dxtest::EncodePng(4, 24, false, strip), d3dxtest::MakeBmp(4, 24, 24, false, strip)}) {
+    d3dx::DdsFile cube;
+    std::string error;
+    ASSERT_TRUE(d3dx::DecodeCube(file.data(), file.size(), cube, error)) << error;
+    EXPECT_TRUE(cube.cube);
+    EXPECT_FALSE(cube.hasAlpha);
+    EXPECT_EQ(cube.width, 4u);
+    EXPECT_EQ(cube.height, 4u);
+    ASSERT_EQ(cube.faces.size(), 6u);
+    for (std::uint32_t f = 0; f < 6; ++f) {
+      ASSERT_EQ(cube.faces[f].size(), 1u);
+      EXPECT_EQ(At(cube.faces[f][0], 3, 2), 0xFF000000u | f << 16 | 2u << 8 | 3u) << f;
+    }
+  }
+  d3dx::DdsFile cube;
+  std::string error;
+  const Bytes dds = d3dxtest::MakeDds(4, 6, 2, 32, false, Checker);
+  ASSERT_TRUE(d3dx::DecodeCube(dds.data(), dds.size(), cube, error)) << error;
+  EXPECT_EQ(cube.faces[4].size(), 2u);
+  for (const Bytes& bad : {d3dxtest::MakeDds(4, 1, 1, 32, false, Checker), d3dxtest::EncodePng(4, 20, false, Checker),
+                           d3dxtest::EncodePng(4, 4, false, Checker), d3dxtest::EncodePng(6, 24, false, Checker)}) {
+    error.clear();
+    EXPECT_FALSE(d3dx::DecodeCube(bad.data(), bad.size(), cube, error));
+    EXPECT_FALSE(error.empty());
+  }
+  const Bytes jpeg = d3dxtest::EncodeJpeg(8, 48, 95, Checker);
+  for (std::size_t len = 0; len < jpeg.size(); len += 5) {
+    const Bytes cut(jpeg.begin(), jpeg.begin() + len);
+    EXPECT_FALSE(d3dx::DecodeCube(cut.data(), cut.size(), cube, error)) << len;
+  }
+  EXPECT_TRUE(d3dx::DecodeCube(jpeg.data(), jpeg.size(), cube, error)) << error;
+}
+
 TEST(D3dxImage, DdsRejectsCompressedPartialAndOversizedFiles) {
   d3dx::DdsFile dds;
   std::string error;

@@ -125,6 +125,24 @@ TEST_F(D3dxTexture, CubeMapFromDdsWithGeneratedLevels) {
   }
 }
 
+TEST_F(D3dxTexture, CubeMapFromAPictureSixFacesTall) {
+  const Bytes png = d3dxtest::EncodePng(8, 48, false, [](std::uint32_t x, std::uint32_t y) {
+    return Quadrants(x, y % 8) | (y / 8);  // the face's number in blue
+  });
+  LPDIRECT3DCUBETEXTURE9 cube;
+  ASSERT_EQ(S_OK, D3DXCreateCubeTextureFromFileInMemory(device, png.data(), UINT(png.size()), cube));
+  ASSERT_TRUE(cube);
+  EXPECT_EQ(cube->GetLevelCount(), 4u);
+  for (UINT f = 0; f < 6; ++f) {
+    EXPECT_EQ(d3dxtest::CubeTexelOf(cube, f, 0, 0, 0), 0xFFFF0000u | f) << f;
+    EXPECT_EQ(d3dxtest::CubeTexelOf(cube, f, 0, 7, 7), 0xFFFFFFFFu) << f;
+  }
+  // A plain picture is no cube map.
+  const Bytes square = d3dxtest::EncodePng(8, 8, false, Quadrants);
+  EXPECT_EQ(D3DXERR_INVALIDDATA, D3DXCreateCubeTextureFromFileInMemory(device, square.data(), UINT(square.size()), cube));
+  EXPECT_FALSE(cube);
+}
+
 TEST_F(D3dxTexture, CreateTextureDefaultsToAFullChain) {
   LPDIRECT3DTEXTURE9 tex;
   ASSERT_EQ(S_OK, D3DXCreateTexture(device, 40, 30, D3DX_DEFAULT, 0, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, tex));

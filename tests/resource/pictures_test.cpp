@@ -58,7 +58,7 @@ TEST(ShowPictures, TheSkyIsSharpAndItsLowerHalfHasLightAndDetail) {
   ASSERT_TRUE(r.ReadByName("WaterCube", e));
   d3dx::DdsFile dds;
   std::string error;
-  ASSERT_TRUE(d3dx::DecodeDds(static_cast<const std::uint8_t*>(e.Data), std::size_t(e.Size), dds, error)) << error;
+  ASSERT_TRUE(d3dx::DecodeCube(static_cast<const std::uint8_t*>(e.Data), std::size_t(e.Size), dds, error)) << error;
   r.FreeEntry(e);
   ASSERT_TRUE(dds.cube);
   EXPECT_EQ(dds.width, 512u);

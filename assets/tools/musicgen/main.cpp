@@ -17,7 +17,7 @@
 namespace {
 
 constexpr long kSerial = 0x566B4D75;
-constexpr float kQuality = 0.45f;
+constexpr float kQuality = 0.25f;
 
 int Usage() {
   std::fprintf(stderr, "usage: vk_musicgen OUT.ogg [--seconds N] [--raw OUT.raw]\n");

@@ -22,10 +22,11 @@ struct Image {
 std::vector<uint8_t> EncodeBmp(const Image& img);
 // Baseline JFIF, 4:2:0, the given quality (alpha dropped).
 std::vector<uint8_t> EncodeJpeg(const Image& img, int quality);
-// 8-bit RGBA PNG.
-std::vector<uint8_t> EncodePng(const Image& img);
-// Uncompressed A8R8G8B8 cube map: faces +X, -X, +Y, -Y, +Z, -Z, all the same square size.
-std::vector<uint8_t> EncodeDdsCube(const Image faces[6]);
+// How the PNG predicts each row's bytes: by libpng's choice per row, or always from the pixel to
+// the left (best for a pattern that repeats along the rows, such as an ordered dither).
+enum class PngRows { Adaptive, FromTheLeft };
+// 8-bit PNG: RGB when every pixel is opaque, else RGBA.
+std::vector<uint8_t> EncodePng(const Image& img, PngRows rows = PngRows::Adaptive);
 
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 

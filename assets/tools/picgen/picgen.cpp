@@ -5,6 +5,7 @@
 // With --preview, a PNG of each picture (and the cube map unfolded as a cross) goes to DIR as
 // well, for looking at them.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -20,6 +21,7 @@ using namespace picgen;
 namespace {
 
 std::string g_out, g_preview;
+constexpr int kSkyQuality = 95;
 
 void Preview(const std::string& name, const Image& img) {
   if (!g_preview.empty()) WriteFile(g_preview + "/" + name + ".png", EncodePng(img));
@@ -33,8 +35,8 @@ void Jpeg(const std::string& name, const Image& img) {
   WriteFile(g_out + "/" + name + ".jpg", EncodeJpeg(img, 90));
   Preview(name, img);
 }
-void Png(const std::string& name, const Image& img) {
-  WriteFile(g_out + "/" + name + ".png", EncodePng(img));
+void Png(const std::string& name, const Image& img, PngRows rows = PngRows::Adaptive) {
+  WriteFile(g_out + "/" + name + ".png", EncodePng(img, rows));
   Preview(name, img);
 }
 
@@ -61,7 +63,8 @@ int main(int argc, char** argv) {
     Bmp("texInvSpot", InvSpot());
     Jpeg("texShowDown", ShowDown());
     Bmp("texWater", PoolFloor());
-    Png("EndPic", EndPicture());  // lossless: no blocks in the dark, and the dither survives
+    // Lossless: no blocks in the dark, and the dither survives; its pattern repeats along the rows.
+    Png("EndPic", EndPicture(), PngRows::FromTheLeft);
     Png("fog", Fog());
     for (int n = 1; n <= 11; ++n) {
       Image flat;
@@ -71,10 +74,16 @@ int main(int argc, char** argv) {
     Bmp("Floor", Floor());
     Png("particle", Particle());
 
+    // The sky's faces one below the other, +X at the top, as the cube map loader reads a
+    // picture six faces tall. Smooth and noisy like a photograph: a JPEG of high quality stays
+    // within a level of the exact picture at a fifth of what the raw texels compress to.
     constexpr int kFace = kSkyFace;
     Image faces[6];
     SkyCube(kFace, faces);
-    WriteFile(g_out + "/WaterCube.dds", EncodeDdsCube(faces));
+    Image strip(kFace, 6 * kFace);
+    for (int f = 0; f < 6; ++f)
+      std::copy(faces[f].pixels.begin(), faces[f].pixels.end(), strip.pixels.begin() + size_t(f) * kFace * kFace);
+    WriteFile(g_out + "/WaterCube.jpg", EncodeJpeg(strip, kSkyQuality));
     if (!g_preview.empty()) {
       // Unfolded: +Y on top, then -X +Z +X -Z, then -Y.
       Image cross(kFace * 4, kFace * 3);

@@ -76,7 +76,7 @@ bool PeekImage(const std::uint8_t* data, std::size_t size, FileKind& kind, std::
                std::uint32_t& height, bool& hasAlpha, std::string& error);
 
 // A DDS file: one face (2D) or six (cube, +X -X +Y -Y +Z -Z), each with the
-// levels stored in the file (at least one).
+// levels stored in the file (at least one). DecodeCube fills one from a picture as well.
 struct DdsFile {
   bool cube = false;
   bool hasAlpha = false;
@@ -88,6 +88,11 @@ bool DecodeDds(const std::uint8_t* data, std::size_t size, DdsFile& out, std::st
 
 // Any of BMP, PNG, JPEG or a 2D DDS (its first level).
 bool DecodeImage(const std::uint8_t* data, std::size_t size, Image& out, FileKind& kind, std::string& error);
+
+// A cube map: a DDS cube map, or a BMP, PNG or JPEG picture six faces tall (square faces one
+// below the other, +X -X +Y -Y +Z -Z from the top; one level each), which compresses as a
+// picture where a DDS holds raw texels.
+bool DecodeCube(const std::uint8_t* data, std::size_t size, DdsFile& out, std::string& error);
 
 // Number of levels of a full chain down to 1 x 1.
 std::uint32_t FullMipCount(std::uint32_t width, std::uint32_t height);

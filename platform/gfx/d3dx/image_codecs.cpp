@@ -202,6 +202,37 @@ bool DecodeImage(const std::uint8_t* data, std::size_t size, Image& out, FileKin
   return false;
 }
 
+bool DecodeCube(const std::uint8_t* data, std::size_t size, DdsFile& out, std::string& error) {
+  if (DetectFileKind(data, size) == FileKind::Dds) {
+    if (!DecodeDds(data, size, out, error)) return false;
+    if (out.cube) return true;
+    error = "not a cube map";
+    return false;
+  }
+  Image strip;
+  FileKind kind;
+  if (!DecodeImage(data, size, strip, kind, error)) return false;
+  const std::uint32_t edge = strip.width;
+  if (std::uint64_t(edge) * 6 != strip.height) {
+    error = "a cube map picture is six square faces tall";
+    return false;
+  }
+  out = DdsFile();
+  out.cube = true;
+  out.hasAlpha = strip.hasAlpha;
+  out.width = out.height = edge;
+  out.faces.resize(6);
+  const std::size_t faceBytes = std::size_t(edge) * edge * 4;
+  for (std::size_t f = 0; f < 6; ++f) {
+    Image face;
+    face.Allocate(edge, edge);
+    face.hasAlpha = strip.hasAlpha;
+    std::memcpy(face.bgra.data(), strip.bgra.data() + f * faceBytes, faceBytes);
+    out.faces[f].push_back(std::move(face));
+  }
+  return true;
+}
+
 bool PeekImage(const std::uint8_t* data, std::size_t size, FileKind& kind, std::uint32_t& width,
                std::uint32_t& height, bool& hasAlpha, std::string& error) {
   kind = DetectFileKind(data, size);

@@ -197,8 +197,8 @@ HRESULT D3DXCreateCubeTextureFromFileInMemory(const LPDIRECT3DDEVICE9& device, L
   if (!device || !data || size == 0) return D3DERR_INVALIDCALL;
   d3dx::DdsFile dds;
   std::string error;
-  if (!d3dx::DecodeDds(static_cast<const std::uint8_t*>(data), size, dds, error) || !dds.cube) {
-    d3dx::DebugLog("cube texture: " + (error.empty() ? std::string("not a cube map") : error));
+  if (!d3dx::DecodeCube(static_cast<const std::uint8_t*>(data), size, dds, error)) {
+    d3dx::DebugLog("cube texture: " + error);
     return D3DXERR_INVALIDDATA;
   }
   const D3DCAPS9 caps = d3dx::DeviceCaps(device.get());
