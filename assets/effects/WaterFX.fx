@@ -3,24 +3,112 @@
 // in its diffuse alpha, the share of light the surface reflects (a Fresnel term:
 // nearly nothing when looked at straight down, most of it at grazing angles).
 // The floor is seen through the water, tinted; the sky cube is reflected on top.
-// Techniques go from the richest to one that any device can run.
+//
+// The first techniques work all of that out again per pixel, from a smooth surface
+// laid through the simulated heights (tHGT), so that the grid of the mesh never shows
+// as facets however large the picture. The ones after them shade per vertex, as the
+// mesh comes; the last runs on any device.
 
 texture2D tFLR;    // the pool floor
 texture2D tCAU;    // light focused on the floor by the waves, rendered from above
 textureCube tENV;  // the sky
+texture2D tHGT;    // the heights of the 64 x 64 cells, one texel each (see CellHeight)
 matrix mENV;       // turns camera-space reflection vectors into cube-map directions
 matrix mID;        // identity
+float4 vEYE = { 1, 5, 1, 1 };  // the viewer the floor is refracted for, in the pool's coordinates
+float fSIZE = 100;             // edge length of the pool
+float fHMAX = 16;              // the heights the texture holds run from -fHMAX to +fHMAX
 
 common
 {
     varying vec2 vFloor;
     varying vec3 vSky;
     varying float vReflect;
+    varying vec3 vPool;     // the point of the surface in the pool's own coordinates
+    varying vec3 vEyePos;   // the same point in view space
+    varying mat3 vToView;   // pool directions to view space
 
     // How deep water colours what is seen through it, and the sky when no cube is there.
     const vec3 WaterTint = vec3(0.72, 0.90, 0.97);
     const vec3 SkyLow = vec3(0.55, 0.68, 0.80);
     const vec3 SkyHigh = vec3(0.20, 0.40, 0.75);
+
+    // The height of a cell; the grid wraps both ways, as the simulation's does. Red, green
+    // and blue hold a 24-bit fixed-point number over -limit .. +limit, high byte first.
+    float CellHeight(sampler2D heights, ivec2 cell, float limit)
+    {
+        vec3 bytes = floor(texelFetch(heights, cell & 63, 0).rgb * 255.0 + 0.5);
+        return dot(bytes, vec3(65536.0, 256.0, 1.0)) * (2.0 * limit / 16777215.0) - limit;
+    }
+
+    // The surface through the cells as a uniform cubic B-spline, at a point given in cells:
+    // its slope, and so the light, bends without a crease from one cell to the next.
+    // Returns the slope along x, the height and the slope along y, per cell.
+    vec3 SmoothSurface(sampler2D heights, vec2 at, float limit)
+    {
+        vec2 base = floor(at);
+        vec2 f = at - base;
+        vec2 g = 1.0 - f;
+        vec2 f2 = f * f;
+        vec4 wx = vec4(g.x * g.x * g.x, 3.0 * f2.x * f.x - 6.0 * f2.x + 4.0,
+                       -3.0 * f2.x * f.x + 3.0 * f2.x + 3.0 * f.x + 1.0, f2.x * f.x) / 6.0;
+        vec4 wy = vec4(g.y * g.y * g.y, 3.0 * f2.y * f.y - 6.0 * f2.y + 4.0,
+                       -3.0 * f2.y * f.y + 3.0 * f2.y + 3.0 * f.y + 1.0, f2.y * f.y) / 6.0;
+        vec4 dx = vec4(-0.5 * g.x * g.x, 1.5 * f2.x - 2.0 * f.x, -1.5 * f2.x + f.x + 0.5, 0.5 * f2.x);
+        vec4 dy = vec4(-0.5 * g.y * g.y, 1.5 * f2.y - 2.0 * f.y, -1.5 * f2.y + f.y + 0.5, 0.5 * f2.y);
+        ivec2 corner = ivec2(base) - 1;
+        vec3 s = vec3(0.0);
+        for (int j = 0; j < 4; ++j) {
+            ivec2 c = corner + ivec2(0, j);
+            vec4 row = vec4(CellHeight(heights, c, limit), CellHeight(heights, c + ivec2(1, 0), limit),
+                            CellHeight(heights, c + ivec2(2, 0), limit), CellHeight(heights, c + ivec2(3, 0), limit));
+            float h = dot(wx, row);
+            s += vec3(wy[j] * dot(dx, row), wy[j] * h, dy[j] * h);
+        }
+        return s;
+    }
+
+    // The normal of the surface at a point of the pool: the slopes taken six times over,
+    // as the mesh's normals (a 3 x 3 difference over the cells) always made them.
+    vec3 SurfaceNormal(sampler2D heights, vec3 pool, float size, float limit, out float height)
+    {
+        vec3 s = SmoothSurface(heights, (pool.xz / size + 0.5) * 63.0, limit);
+        height = s.y;
+        return normalize(vec3(-6.0 * s.x, 1.0, -6.0 * s.z));
+    }
+
+    struct WaterLook
+    {
+        vec2 floorAt;        // where the floor is seen through the water
+        vec3 skyAt;          // the sky direction the surface reflects
+        float reflectShare;  // how much of the sky against the floor
+    };
+
+    // Per pixel what the mesh carries per vertex: the reflected share and the refracted
+    // floor for the viewer `eye`, and the sky reflected towards the camera.
+    WaterLook LookAt(sampler2D heights, vec4 eye, float size, float limit, mat4 env)
+    {
+        float height;
+        vec3 n = SurfaceNormal(heights, vPool, size, limit, height);
+        vec3 p = vec3(vPool.x, height, vPool.z);
+        vec3 e = normalize(eye.xyz - p);
+        float c = clamp(dot(e, n), 0.0, 1.0);
+        WaterLook look;
+        look.reflectShare = 0.9922 * (1.0 - c) * (1.0 - c) * (1.0 - c);
+        // Into the water (refractive index 1.333) ...
+        float cosBelow = sqrt(1.0 - (1.0 - c * c) / (1.333 * 1.333));
+        vec3 t = (n * (1.333 * cosBelow - c) + e) * (-1.0 / 1.333);
+        // ... down to the floor, the inside of a sphere of radius 50 whose centre is 20 units
+        // above the middle of the surface; beyond its rim the floor is seen straight down.
+        vec3 q = p - vec3(0.0, 20.0, 0.0);
+        float k = dot(q, q) - 2500.0;
+        float b = 2.0 * dot(t, q);
+        float along = k < 0.0 ? (sqrt(b * b - 4.0 * k) - b) * 0.5 : 0.0;
+        look.floorAt = (q.xz + t.xz * along) / size + 0.5;
+        vec3 r = reflect(normalize(vEyePos), normalize(vToView * n));
+        look.skyAt = (env * vec4(r, 1.0)).xyz;
+        return look;
+    }
 }
 
 vertexshader SurfaceVS
@@ -38,6 +126,9 @@ vertexshader SurfaceVS
         vSky = (mENV * vec4(r, 1.0)).xyz;
         vFloor = gx_TexCoord0.xy;
         vReflect = gx_Diffuse.a;
+        vPool = gx_Position.xyz;
+        vEyePos = eye.xyz;
+        vToView = mat3(gx_View) * mat3(gx_World);
 
         // Linear range fog, as the frame sets it up; the device applies it when fog is on.
         float span = gx_FogParams.y - gx_FogParams.x;
@@ -48,6 +139,39 @@ vertexshader SurfaceVS
         gx_Tex1 = gx_Tex0;
         gx_Tex2 = gx_Tex0;
         gx_Tex3 = gx_Tex0;
+    }
+}
+
+pixelshader SmoothCausticsPS
+{
+    void main()
+    {
+        WaterLook look = LookAt(tHGT, vEYE, fSIZE, fHMAX, mENV);
+        vec3 below = texture(tFLR, look.floorAt).rgb * WaterTint + texture(tCAU, look.floorAt).rgb;
+        vec3 sky = texture(tENV, look.skyAt).rgb;
+        gx_FragColor = vec4(mix(below, sky, look.reflectShare), 1.0);
+    }
+}
+
+pixelshader SmoothClearPS
+{
+    void main()
+    {
+        WaterLook look = LookAt(tHGT, vEYE, fSIZE, fHMAX, mENV);
+        vec3 below = texture(tFLR, look.floorAt).rgb * WaterTint;
+        vec3 sky = texture(tENV, look.skyAt).rgb;
+        gx_FragColor = vec4(mix(below, sky, look.reflectShare), 1.0);
+    }
+}
+
+pixelshader SmoothNoCubePS
+{
+    void main()
+    {
+        WaterLook look = LookAt(tHGT, vEYE, fSIZE, fHMAX, mENV);
+        vec3 below = texture(tFLR, look.floorAt).rgb * WaterTint;
+        vec3 sky = mix(SkyLow, SkyHigh, clamp(normalize(look.skyAt).y, 0.0, 1.0));
+        gx_FragColor = vec4(mix(below, sky, look.reflectShare), 1.0);
     }
 }
 
@@ -78,6 +202,86 @@ pixelshader NoCubePS
         vec3 below = texture(tFLR, vFloor).rgb * WaterTint;
         vec3 sky = mix(SkyLow, SkyHigh, clamp(normalize(vSky).y, 0.0, 1.0));
         gx_FragColor = vec4(mix(below, sky, vReflect), 1.0);
+    }
+}
+
+technique SmoothCaustics
+{
+    requires cubemap, vs_2_0, ps_2_0;
+    pass P0
+    {
+        vertexshader = SurfaceVS;
+        pixelshader = SmoothCausticsPS;
+        texture[0] = tFLR;
+        texture[1] = tCAU;
+        texture[2] = tENV;
+        texture[3] = tHGT;
+        addressu[0] = wrap;
+        addressv[0] = wrap;
+        minfilter[0] = linear;
+        magfilter[0] = linear;
+        mipfilter[0] = linear;
+        addressu[1] = clamp;
+        addressv[1] = clamp;
+        minfilter[1] = linear;
+        magfilter[1] = linear;
+        mipfilter[1] = none;
+        minfilter[2] = linear;
+        magfilter[2] = linear;
+        mipfilter[2] = linear;
+        minfilter[3] = point;
+        magfilter[3] = point;
+        mipfilter[3] = none;
+        alphablendenable = false;
+        cullmode = none;
+    }
+}
+
+technique Smooth
+{
+    requires cubemap, vs_2_0, ps_2_0;
+    pass P0
+    {
+        vertexshader = SurfaceVS;
+        pixelshader = SmoothClearPS;
+        texture[0] = tFLR;
+        texture[1] = tENV;
+        texture[2] = tHGT;
+        addressu[0] = wrap;
+        addressv[0] = wrap;
+        minfilter[0] = linear;
+        magfilter[0] = linear;
+        mipfilter[0] = linear;
+        minfilter[1] = linear;
+        magfilter[1] = linear;
+        mipfilter[1] = linear;
+        minfilter[2] = point;
+        magfilter[2] = point;
+        mipfilter[2] = none;
+        alphablendenable = false;
+        cullmode = none;
+    }
+}
+
+technique SmoothNoCube
+{
+    requires vs_2_0, ps_2_0;
+    pass P0
+    {
+        vertexshader = SurfaceVS;
+        pixelshader = SmoothNoCubePS;
+        texture[0] = tFLR;
+        texture[1] = tHGT;
+        addressu[0] = wrap;
+        addressv[0] = wrap;
+        minfilter[0] = linear;
+        magfilter[0] = linear;
+        mipfilter[0] = linear;
+        minfilter[1] = point;
+        magfilter[1] = point;
+        mipfilter[1] = none;
+        alphablendenable = false;
+        cullmode = none;
     }
 }
 
