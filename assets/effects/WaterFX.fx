@@ -1,13 +1,11 @@
-// The pool's water. Each surface vertex brings its refracted floor coordinates
-// (texture coordinate 0, computed on the CPU from the bowl under the water) and,
-// in its diffuse alpha, the share of light the surface reflects (a Fresnel term:
-// nearly nothing when looked at straight down, most of it at grazing angles).
-// The floor is seen through the water, tinted; the sky cube is reflected on top.
-//
-// The first techniques work all of that out again per pixel, from a smooth surface
-// laid through the simulated heights (tHGT), so that the grid of the mesh never shows
-// as facets however large the picture. The ones after them shade per vertex, as the
-// mesh comes; the last runs on any device.
+// The pool's water, worked out per pixel from the simulated heights (tHGT): a smooth
+// surface laid through them gives the normal, and with it the share of light the surface
+// reflects (a Fresnel term: nearly nothing when looked at straight down, most of it at
+// grazing angles) and the floor seen through it, refracted into the bowl under the water,
+// so that the grid of the mesh never shows however large the picture. The floor is seen
+// tinted; the sky cube is reflected on top. Techniques go from the richest to one that any
+// device can run; that last one takes what the mesh carries per vertex (its floor
+// coordinates and, in its diffuse alpha, the reflected share).
 
 texture2D tFLR;    // the pool floor
 texture2D tCAU;    // light focused on the floor by the waves, rendered from above
@@ -21,9 +19,6 @@ float fHMAX = 16;              // the heights the texture holds run from -fHMAX 
 
 common
 {
-    varying vec2 vFloor;
-    varying vec3 vSky;
-    varying float vReflect;
     varying vec3 vPool;     // the point of the surface in the pool's own coordinates
     varying vec3 vEyePos;   // the same point in view space
     varying mat3 vToView;   // pool directions to view space
@@ -121,11 +116,6 @@ vertexshader SurfaceVS
         vec4 eye = gx_View * world;
         gx_ClipPos = gx_Projection * eye;
 
-        vec3 n = normalize(mat3(gx_View) * (mat3(gx_World) * gx_Normal));
-        vec3 r = reflect(normalize(eye.xyz), n);
-        vSky = (mENV * vec4(r, 1.0)).xyz;
-        vFloor = gx_TexCoord0.xy;
-        vReflect = gx_Diffuse.a;
         vPool = gx_Position.xyz;
         vEyePos = eye.xyz;
         vToView = mat3(gx_View) * mat3(gx_World);
@@ -142,7 +132,7 @@ vertexshader SurfaceVS
     }
 }
 
-pixelshader SmoothCausticsPS
+pixelshader CausticsPS
 {
     void main()
     {
@@ -153,7 +143,7 @@ pixelshader SmoothCausticsPS
     }
 }
 
-pixelshader SmoothClearPS
+pixelshader ClearPS
 {
     void main()
     {
@@ -164,7 +154,7 @@ pixelshader SmoothClearPS
     }
 }
 
-pixelshader SmoothNoCubePS
+pixelshader NoCubePS
 {
     void main()
     {
@@ -175,43 +165,13 @@ pixelshader SmoothNoCubePS
     }
 }
 
-pixelshader CausticsPS
-{
-    void main()
-    {
-        vec3 below = texture(tFLR, vFloor).rgb * WaterTint + texture(tCAU, vFloor).rgb;
-        vec3 sky = texture(tENV, vSky).rgb;
-        gx_FragColor = vec4(mix(below, sky, vReflect), 1.0);
-    }
-}
-
-pixelshader ClearPS
-{
-    void main()
-    {
-        vec3 below = texture(tFLR, vFloor).rgb * WaterTint;
-        vec3 sky = texture(tENV, vSky).rgb;
-        gx_FragColor = vec4(mix(below, sky, vReflect), 1.0);
-    }
-}
-
-pixelshader NoCubePS
-{
-    void main()
-    {
-        vec3 below = texture(tFLR, vFloor).rgb * WaterTint;
-        vec3 sky = mix(SkyLow, SkyHigh, clamp(normalize(vSky).y, 0.0, 1.0));
-        gx_FragColor = vec4(mix(below, sky, vReflect), 1.0);
-    }
-}
-
-technique SmoothCaustics
+technique RefractReflectCaustics
 {
     requires cubemap, vs_2_0, ps_2_0;
     pass P0
     {
         vertexshader = SurfaceVS;
-        pixelshader = SmoothCausticsPS;
+        pixelshader = CausticsPS;
         texture[0] = tFLR;
         texture[1] = tCAU;
         texture[2] = tENV;
@@ -237,13 +197,13 @@ technique SmoothCaustics
     }
 }
 
-technique Smooth
+technique RefractReflect
 {
     requires cubemap, vs_2_0, ps_2_0;
     pass P0
     {
         vertexshader = SurfaceVS;
-        pixelshader = SmoothClearPS;
+        pixelshader = ClearPS;
         texture[0] = tFLR;
         texture[1] = tENV;
         texture[2] = tHGT;
@@ -263,13 +223,13 @@ technique Smooth
     }
 }
 
-technique SmoothNoCube
+technique Refract
 {
     requires vs_2_0, ps_2_0;
     pass P0
     {
         vertexshader = SurfaceVS;
-        pixelshader = SmoothNoCubePS;
+        pixelshader = NoCubePS;
         texture[0] = tFLR;
         texture[1] = tHGT;
         addressu[0] = wrap;
@@ -280,74 +240,6 @@ technique SmoothNoCube
         minfilter[1] = point;
         magfilter[1] = point;
         mipfilter[1] = none;
-        alphablendenable = false;
-        cullmode = none;
-    }
-}
-
-technique RefractReflectCaustics
-{
-    requires cubemap, vs_2_0, ps_2_0;
-    pass P0
-    {
-        vertexshader = SurfaceVS;
-        pixelshader = CausticsPS;
-        texture[0] = tFLR;
-        texture[1] = tCAU;
-        texture[2] = tENV;
-        addressu[0] = wrap;
-        addressv[0] = wrap;
-        minfilter[0] = linear;
-        magfilter[0] = linear;
-        mipfilter[0] = linear;
-        addressu[1] = clamp;
-        addressv[1] = clamp;
-        minfilter[1] = linear;
-        magfilter[1] = linear;
-        mipfilter[1] = none;
-        minfilter[2] = linear;
-        magfilter[2] = linear;
-        mipfilter[2] = linear;
-        alphablendenable = false;
-        cullmode = none;
-    }
-}
-
-technique RefractReflect
-{
-    requires cubemap, vs_2_0, ps_2_0;
-    pass P0
-    {
-        vertexshader = SurfaceVS;
-        pixelshader = ClearPS;
-        texture[0] = tFLR;
-        texture[1] = tENV;
-        addressu[0] = wrap;
-        addressv[0] = wrap;
-        minfilter[0] = linear;
-        magfilter[0] = linear;
-        mipfilter[0] = linear;
-        minfilter[1] = linear;
-        magfilter[1] = linear;
-        mipfilter[1] = linear;
-        alphablendenable = false;
-        cullmode = none;
-    }
-}
-
-technique Refract
-{
-    requires vs_2_0, ps_2_0;
-    pass P0
-    {
-        vertexshader = SurfaceVS;
-        pixelshader = NoCubePS;
-        texture[0] = tFLR;
-        addressu[0] = wrap;
-        addressv[0] = wrap;
-        minfilter[0] = linear;
-        magfilter[0] = linear;
-        mipfilter[0] = linear;
         alphablendenable = false;
         cullmode = none;
     }

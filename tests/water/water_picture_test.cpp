@@ -53,15 +53,13 @@ TEST(WaterEffectSource, TechniquesGoFromRichToPlain) {
       << (errors ? static_cast<const char*>(errors->GetBufferPointer()) : "");
   D3DXEFFECT_DESC desc{};
   fx->GetDesc(&desc);
-  ASSERT_EQ(desc.Techniques, 7u);
+  ASSERT_EQ(desc.Techniques, 4u);
   auto uses = [&](UINT t, const char* p) { return fx->IsParameterUsed(p, fx->GetTechnique(t)) != FALSE; };
-  // First per pixel from the heights, then the same three per vertex, then fixed function.
-  // Caustics only in the first of each three, the cube in the first two, the reflection matrix
-  // wherever a shader reflects, the viewer wherever a shader refracts, the floor everywhere.
-  const bool expected[7][6] = {{1, 1, 1, 1, 1, 1}, {1, 0, 1, 1, 1, 1}, {1, 0, 0, 1, 1, 1}, {1, 1, 1, 1, 0, 0},
-                               {1, 0, 1, 1, 0, 0}, {1, 0, 0, 1, 0, 0}, {1, 0, 0, 0, 0, 0}};
+  // Caustics only in the first, the cube in the first two, the heights, the viewer and the
+  // reflection matrix wherever a shader works per pixel, the floor everywhere.
+  const bool expected[4][6] = {{1, 1, 1, 1, 1, 1}, {1, 0, 1, 1, 1, 1}, {1, 0, 0, 1, 1, 1}, {1, 0, 0, 0, 0, 0}};
   const char* names[6] = {"tFLR", "tCAU", "tENV", "mENV", "tHGT", "vEYE"};
-  for (UINT t = 0; t < 7; ++t)
+  for (UINT t = 0; t < 4; ++t)
     for (int p = 0; p < 6; ++p) EXPECT_EQ(uses(t, names[p]), expected[t][p]) << t << " " << names[p];
 
   // In the show: caustics off, so the first technique that does without them.
@@ -70,11 +68,11 @@ TEST(WaterEffectSource, TechniquesGoFromRichToPlain) {
   water.CausticsEnabled = false;
   EXPECT_EQ(water.SelectTechnique(0, false), S_OK);
   EXPECT_EQ(water.Technique, d3d->Caps.TextureCaps & D3DPTEXTURECAPS_CUBEMAP ? 1 : 2);
-  // Without the height texture the same look per vertex.
+  // Without the height texture only the fixed-function technique is left.
   water.Water->HeightTexture.reset();
   water.Technique = 0;
   EXPECT_EQ(water.SelectTechnique(0, false), S_OK);
-  EXPECT_EQ(water.Technique, d3d->Caps.TextureCaps & D3DPTEXTURECAPS_CUBEMAP ? 4 : 5);
+  EXPECT_EQ(water.Technique, 3);
 
   // The per-pixel techniques know the pool and follow the viewer the mesh is refracted for.
   float size = 0, limit = 0;
@@ -327,7 +325,7 @@ GridCrease MeasureCreases(const std::vector<uint8_t>& rgba, int side, bool along
 
 // Ripples over a smooth striped floor, seen close enough that a cell covers ten pixels (more
 // than at 1920 x 1080 in the show): shaded per pixel, the grid leaves no trace; shaded per vertex
-// (the technique that does the same per vertex) every line of the mesh shows.
+// (the fixed-function technique, from the mesh's own floor coordinates) every line of the mesh shows.
 TEST(WaterPictureConformance, SmoothWaterShowsNoGridLines) {
   constexpr int kSide = 630;
   auto d3d = vktest::MakeD3D(gx::BackendKind::Gl, kSide, kSide);
@@ -354,8 +352,8 @@ TEST(WaterPictureConformance, SmoothWaterShowsNoGridLines) {
     water.Update({0, 0, 0}, {0, 0, 0});
   }
 
-  const std::vector<uint8_t> smooth = DrawWith(*d3d, water, "SmoothNoCube");
-  const std::vector<uint8_t> faceted = DrawWith(*d3d, water, "Refract");
+  const std::vector<uint8_t> smooth = DrawWith(*d3d, water, "Refract");
+  const std::vector<uint8_t> faceted = DrawWith(*d3d, water, "Fixed");
   ASSERT_EQ(smooth.size(), size_t(kSide * kSide * 4));
   ASSERT_EQ(faceted.size(), smooth.size());
   std::string error;
