@@ -111,12 +111,12 @@ void FillWaterIndices(uint16_t* Indices) {
   }
 }
 
-DWORD EncodeWaterHeight(float Height) {
-  constexpr double kSteps = 16777215.0;  // 24 bits
-  double q = (static_cast<double>(Height) + WaterHeightLimit) * (kSteps / (2.0 * WaterHeightLimit)) + 0.5;
-  if (!(q > 0.0)) q = 0.0;  // NaN too: a broken cell must not wrap to the top of the range
+uint16_t EncodeWaterHeight(float Height) {
+  constexpr float kSteps = 65535.0f;
+  float q = (Height + WaterHeightLimit) * (kSteps / (2.0f * WaterHeightLimit)) + 0.5f;
+  if (!(q > 0.0f)) q = 0.0f;  // NaN too: a broken cell must not wrap to the top of the range
   if (q > kSteps) q = kSteps;
-  return 0xFF000000u | static_cast<DWORD>(q);
+  return static_cast<uint16_t>(q);
 }
 
 // ---------------------------------------------------------------- TWater
@@ -289,10 +289,16 @@ void TWater::BuildSurface(TWaterVertex* Out, const D3DXVECTOR3& Eye) {
 }
 
 void TWater::FillHeights(DWORD* Texels, int Pitch) const {
+  uint16_t row[WaterGridSide];
   for (int y = 0; y < WaterGridSide; ++y) {
-    DWORD* row = Texels + static_cast<std::ptrdiff_t>(y) * Pitch;
     for (int x = 0; x < WaterGridSide; ++x)
       row[x] = EncodeWaterHeight(Cells ? Cells[y * WaterGridSide + x].Height : 0.0f);
+    DWORD* out = Texels + static_cast<std::ptrdiff_t>(y) * Pitch;
+    for (int x = 0; x < WaterGridSide; ++x) {
+      const DWORD here = row[x], right = row[(x + 1) & 63];
+      // Bytes A, R, G, B of the DWORD: right's low byte, here high and low, right's high byte.
+      out[x] = ((right & 0xFFu) << 24) | (here << 8) | (right >> 8);
+    }
   }
 }
 

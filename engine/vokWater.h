@@ -46,13 +46,14 @@ constexpr int WaterVertexCount = 4096;
 constexpr int WaterIndexCount = 8192;
 constexpr int WaterPrimitiveCount = WaterIndexCount - 2;
 
-// The heights also go to the effect, one texel of a 64 x 64 A8R8G8B8 texture per cell
-// (texel (x, y) is cell (x, y)), so that it can shade the surface per pixel. A height is
-// stored as a 24-bit fixed-point number over -WaterHeightLimit .. +WaterHeightLimit: red the
-// high byte, blue the low one, alpha 255. Drops falling as fast as the show can let them keep
-// the heights below 7; anything beyond the limit is held at it.
-constexpr float WaterHeightLimit = 16.0f;
-DWORD EncodeWaterHeight(float Height);
+// The heights also go to the effect, in a 64 x 64 A8R8G8B8 texture, so that it can shade the
+// surface per pixel. A height is stored as a 16-bit fixed-point number over -WaterHeightLimit ..
+// +WaterHeightLimit; texel (x, y) holds cell (x, y) in red (high byte) and green, and its right
+// neighbour (x + 1, y, wrapping) in blue (high byte) and alpha, so that one read brings two
+// cells. Drops falling as fast as the show can let them keep the heights below 7; anything
+// beyond the limit is held at it.
+constexpr float WaterHeightLimit = 8.0f;
+uint16_t EncodeWaterHeight(float Height);
 
 // Tables shared by every surface. RefractTable is filled by the first Init;
 // CausticShades by the first update that builds caustics.

@@ -10,12 +10,12 @@
 texture2D tFLR;    // the pool floor
 texture2D tCAU;    // light focused on the floor by the waves, rendered from above
 textureCube tENV;  // the sky
-texture2D tHGT;    // the heights of the 64 x 64 cells, one texel each (see CellHeight)
+texture2D tHGT;    // the heights of the 64 x 64 cells (see CellPair)
 matrix mENV;       // turns camera-space reflection vectors into cube-map directions
 matrix mID;        // identity
 float4 vEYE = { 1, 5, 1, 1 };  // the viewer the floor is refracted for, in the pool's coordinates
 float fSIZE = 100;             // edge length of the pool
-float fHMAX = 16;              // the heights the texture holds run from -fHMAX to +fHMAX
+float fHMAX = 8;               // the heights the texture holds run from -fHMAX to +fHMAX
 
 common
 {
@@ -28,12 +28,26 @@ common
     const vec3 SkyLow = vec3(0.55, 0.68, 0.80);
     const vec3 SkyHigh = vec3(0.20, 0.40, 0.75);
 
-    // The height of a cell; the grid wraps both ways, as the simulation's does. Red, green
-    // and blue hold a 24-bit fixed-point number over -limit .. +limit, high byte first.
-    float CellHeight(sampler2D heights, ivec2 cell, float limit)
+    // The heights of cells (x, y) and (x + 1, y), each a 16-bit fixed-point number in two
+    // bytes, high byte first, as a share of the range: 0 is -limit, 1 is +limit. The grid
+    // wraps both ways, as the simulation's does.
+    vec2 CellPair(sampler2D heights, ivec2 cell)
     {
-        vec3 bytes = floor(texelFetch(heights, cell & 63, 0).rgb * 255.0 + 0.5);
-        return dot(bytes, vec3(65536.0, 256.0, 1.0)) * (2.0 * limit / 16777215.0) - limit;
+        vec4 bytes = texelFetch(heights, cell & 63, 0);
+        const vec2 word = vec2(255.0 * 256.0, 255.0) / 65535.0;
+        return vec2(dot(bytes.rg, word), dot(bytes.ba, word));
+    }
+
+    // The weights a uniform cubic B-spline gives the four cells around a point f (0..1) past
+    // the second of them, and the weights of its slope.
+    void SplineWeights(float f, out vec4 weight, out vec4 slope)
+    {
+        const vec4 a = vec4(-1.0, 3.0, -3.0, 1.0) / 6.0;
+        const vec4 b = vec4(3.0, -6.0, 3.0, 0.0) / 6.0;
+        const vec4 c = vec4(-3.0, 0.0, 3.0, 0.0) / 6.0;
+        const vec4 d = vec4(1.0, 4.0, 1.0, 0.0) / 6.0;
+        weight = ((a * f + b) * f + c) * f + d;
+        slope = (3.0 * a * f + 2.0 * b) * f + c;
     }
 
     // The surface through the cells as a uniform cubic B-spline, at a point given in cells:
@@ -42,25 +56,20 @@ common
     vec3 SmoothSurface(sampler2D heights, vec2 at, float limit)
     {
         vec2 base = floor(at);
-        vec2 f = at - base;
-        vec2 g = 1.0 - f;
-        vec2 f2 = f * f;
-        vec4 wx = vec4(g.x * g.x * g.x, 3.0 * f2.x * f.x - 6.0 * f2.x + 4.0,
-                       -3.0 * f2.x * f.x + 3.0 * f2.x + 3.0 * f.x + 1.0, f2.x * f.x) / 6.0;
-        vec4 wy = vec4(g.y * g.y * g.y, 3.0 * f2.y * f.y - 6.0 * f2.y + 4.0,
-                       -3.0 * f2.y * f.y + 3.0 * f2.y + 3.0 * f.y + 1.0, f2.y * f.y) / 6.0;
-        vec4 dx = vec4(-0.5 * g.x * g.x, 1.5 * f2.x - 2.0 * f.x, -1.5 * f2.x + f.x + 0.5, 0.5 * f2.x);
-        vec4 dy = vec4(-0.5 * g.y * g.y, 1.5 * f2.y - 2.0 * f.y, -1.5 * f2.y + f.y + 0.5, 0.5 * f2.y);
+        vec4 wx, dx, wy, dy;
+        SplineWeights(at.x - base.x, wx, dx);
+        SplineWeights(at.y - base.y, wy, dy);
+        // Each column of cells weighed down the rows, for the height and for the slope along y.
         ivec2 corner = ivec2(base) - 1;
-        vec3 s = vec3(0.0);
+        vec4 down = vec4(0.0), downSlope = vec4(0.0);
         for (int j = 0; j < 4; ++j) {
             ivec2 c = corner + ivec2(0, j);
-            vec4 row = vec4(CellHeight(heights, c, limit), CellHeight(heights, c + ivec2(1, 0), limit),
-                            CellHeight(heights, c + ivec2(2, 0), limit), CellHeight(heights, c + ivec2(3, 0), limit));
-            float h = dot(wx, row);
-            s += vec3(wy[j] * dot(dx, row), wy[j] * h, dy[j] * h);
+            vec4 row = vec4(CellPair(heights, c), CellPair(heights, c + ivec2(2, 0)));
+            down += wy[j] * row;
+            downSlope += dy[j] * row;
         }
-        return s;
+        vec3 share = vec3(dot(dx, down), dot(wx, down), dot(wx, downSlope));
+        return share * (2.0 * limit) - vec3(0.0, limit, 0.0);
     }
 
     // The normal of the surface at a point of the pool: the slopes taken six times over,

@@ -17,11 +17,13 @@ class WaterDevice : public vktest::RecordingSceneTest {
 
 };
 
-// A texel of the height texture read back as the effect reads it: 24 bits in red, green
-// and blue, high byte first, over -WaterHeightLimit .. +WaterHeightLimit.
-float TexelHeight(DWORD texel) {
-  const double q = double(texel & 0xFFFFFFu);
-  return float(q * (2.0 * WaterHeightLimit / 16777215.0) - WaterHeightLimit);
+// The two heights a texel of the height texture holds, read back as the effect reads them:
+// cell (x, y) in red (high byte) and green, cell (x + 1, y) in blue (high byte) and alpha,
+// each 16 bits over -WaterHeightLimit .. +WaterHeightLimit.
+float TexelHeight(DWORD texel, bool right) {
+  const DWORD red = (texel >> 16) & 0xFF, green = (texel >> 8) & 0xFF, blue = texel & 0xFF, alpha = texel >> 24;
+  const double q = right ? blue * 256.0 + alpha : red * 256.0 + green;
+  return float(q * (2.0 * WaterHeightLimit / 65535.0) - WaterHeightLimit);
 }
 
 // Every texel of the height texture, row by row.
@@ -92,10 +94,12 @@ TEST_F(WaterDevice, HeightTextureHoldsTheCellsAfterEveryUpdate) {
   ASSERT_EQ(w.CreateBuffers(), S_OK);
   ASSERT_TRUE(w.HeightTexture);
   // Calm water from the start: every texel is height 0, not the zeroed memory of a new texture.
-  for (DWORD t : HeightTexels(w)) ASSERT_EQ(t >> 24, 0xFFu);
-  for (DWORD t : HeightTexels(w)) ASSERT_NEAR(TexelHeight(t), 0.0f, 1e-6f);
+  const float step = 2 * WaterHeightLimit / 65535.0f;
+  for (DWORD t : HeightTexels(w)) {
+    ASSERT_NEAR(TexelHeight(t, false), 0.0f, step);
+    ASSERT_NEAR(TexelHeight(t, true), 0.0f, step);
+  }
 
-  const float step = 2 * WaterHeightLimit / 16777215.0f;
   for (int round = 0; round < 30; ++round) {
     if (round % 10 == 0) w.Drop(95 + round, 95 - 2 * round);
     ASSERT_EQ(w.Update({1, 5, 1}, {0, 1, 0}, false), S_OK);
@@ -103,10 +107,13 @@ TEST_F(WaterDevice, HeightTextureHoldsTheCellsAfterEveryUpdate) {
     const std::vector<DWORD> texels = HeightTexels(w);
     ASSERT_EQ(texels.size(), size_t(WaterVertexCount));
     float largest = 0;
-    for (int i = 0; i < WaterVertexCount; ++i) {
-      ASSERT_NEAR(TexelHeight(texels[i]), w.Cells[i].Height, step) << "cell " << i % 64 << ", " << i / 64;
-      largest = std::max(largest, std::fabs(w.Cells[i].Height));
-    }
+    for (int y = 0; y < 64; ++y)
+      for (int x = 0; x < 64; ++x) {
+        const DWORD t = texels[y * 64 + x];
+        ASSERT_NEAR(TexelHeight(t, false), w.Cells[WaterCellIndex(x, y)].Height, step) << "cell " << x << ", " << y;
+        ASSERT_NEAR(TexelHeight(t, true), w.Cells[WaterCellIndex(x + 1, y)].Height, step) << "right of " << x << ", " << y;
+        largest = std::max(largest, std::fabs(w.Cells[WaterCellIndex(x, y)].Height));
+      }
     EXPECT_GT(largest, 0.01f);  // there were waves to compare
   }
 
@@ -115,14 +122,18 @@ TEST_F(WaterDevice, HeightTextureHoldsTheCellsAfterEveryUpdate) {
   ASSERT_EQ(far.Init(100), S_OK);
   far.Cells[0].Height = 1e6f;
   far.Cells[1].Height = -1e6f;
-  far.Cells[3].Height = std::numeric_limits<float>::quiet_NaN();
+  far.Cells[2].Height = std::numeric_limits<float>::quiet_NaN();
   std::vector<DWORD> texels(64 * 70, 0xDEADBEEF);
   far.FillHeights(texels.data(), 70);
-  EXPECT_EQ(texels[0], 0xFFFFFFFFu);
-  EXPECT_EQ(texels[1], 0xFF000000u);
-  EXPECT_EQ(texels[3] >> 24, 0xFFu);
+  EXPECT_EQ(TexelHeight(texels[0], false), WaterHeightLimit);
+  EXPECT_EQ(TexelHeight(texels[0], true), -WaterHeightLimit);
+  EXPECT_EQ(TexelHeight(texels[1], false), -WaterHeightLimit);
   EXPECT_EQ(texels[64], 0xDEADBEEF);  // the pitch is kept
-  EXPECT_NEAR(TexelHeight(texels[70]), 0.0f, step);
+  EXPECT_NEAR(TexelHeight(texels[70], false), 0.0f, step);
+  EXPECT_NEAR(TexelHeight(texels[70 + 63], true), 0.0f, step);  // the right edge wraps to column 0
+  far.Cells[64].Height = 3.0f;
+  far.FillHeights(texels.data(), 70);
+  EXPECT_NEAR(TexelHeight(texels[70 + 63], true), 3.0f, step);
 }
 
 TEST_F(WaterDevice, FailuresAreReportedAndNothingHalfMadeIsDrawn) {

@@ -268,7 +268,7 @@ technique Normals
   d3d->FrameTime = 1020;
   water.Update({0, 0, 0}, {0, 0, 0});  // a flat mesh to draw over
 
-  const double a = 0.01, b = -0.008, x0 = 30.3, y0 = 33.6;
+  const double a = 0.008, b = -0.006, x0 = 30.3, y0 = 33.6;  // heights within the texture's range
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 64; ++x) water.Water->Cells[WaterCellIndex(x, y)].Height = float(a * (x - x0) * (x - x0) + b * (y - y0) * (y - y0));
   water.Water->HeightTexture.reset();
