@@ -250,14 +250,7 @@ pixelshader NormalPS
 }
 technique Normals
 {
-    pass P0
-    {
-        vertexshader = SurfaceVS;
-        pixelshader = NormalPS;
-        texture[0] = tHGT;
-        alphablendenable = false;
-        cullmode = none;
-    }
+    pass P0 { vertexshader = SurfaceVS; pixelshader = NormalPS; texture[0] = tHGT; cullmode = none; }
 }
 )";
   TWaterEffect water(d3d.get(), 100.0f, src.data(), int(src.size()), nullptr, 0, nullptr);
