@@ -1,6 +1,7 @@
 #include "engine/vokWater.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <new>
 
@@ -110,6 +111,14 @@ void FillWaterIndices(uint16_t* Indices) {
   }
 }
 
+uint16_t EncodeWaterHeight(float Height) {
+  constexpr float kSteps = 65535.0f;
+  float q = (Height + WaterHeightLimit) * (kSteps / (2.0f * WaterHeightLimit)) + 0.5f;
+  if (!(q > 0.0f)) q = 0.0f;  // NaN too: a broken cell must not wrap to the top of the range
+  if (q > kSteps) q = kSteps;
+  return static_cast<uint16_t>(q);
+}
+
 // ---------------------------------------------------------------- TWater
 
 TWater::TWater(TvokD3D* D3D) {
@@ -120,6 +129,7 @@ TWater::~TWater() {
   IndexBuffer.reset();
   SurfaceBuffer.reset();
   CausticsBuffer.reset();
+  HeightTexture.reset();
 }
 
 HRESULT TWater::Init(float NewSize) {
@@ -163,7 +173,29 @@ HRESULT TWater::CreateBuffers() {
                                             D3DPOOL_DEFAULT, CausticsBuffer, nullptr);
     if (FAILED(hr)) return hr;
   }
-  return S_OK;
+  return CreateHeightTexture();
+}
+
+HRESULT TWater::CreateHeightTexture() {
+  if (!Device) return E_FAIL;
+  if (HeightTexture) return S_OK;
+  LPDIRECT3DTEXTURE9 texture;
+  HRESULT hr = Device->CreateTexture(WaterGridSide, WaterGridSide, 1, D3DUSAGE_DYNAMIC, D3DFMT_A8R8G8B8,
+                                     D3DPOOL_DEFAULT, texture, nullptr);
+  if (FAILED(hr)) return hr;
+  // Kept only once it holds heights: zeroed texels would read as the deepest trough.
+  HeightTexture = texture;
+  hr = WriteHeightTexture();
+  if (FAILED(hr)) HeightTexture.reset();
+  return hr;
+}
+
+HRESULT TWater::WriteHeightTexture() {
+  D3DLOCKED_RECT locked{};
+  const HRESULT hr = HeightTexture->LockRect(0, &locked, nullptr, D3DLOCK_DISCARD);
+  if (FAILED(hr)) return hr;
+  FillHeights(static_cast<DWORD*>(locked.pBits), locked.Pitch / static_cast<int>(sizeof(DWORD)));
+  return HeightTexture->UnlockRect(0);
 }
 
 HRESULT TWater::Drop(int X, int Y) {
@@ -256,6 +288,20 @@ void TWater::BuildSurface(TWaterVertex* Out, const D3DXVECTOR3& Eye) {
   }
 }
 
+void TWater::FillHeights(DWORD* Texels, int Pitch) const {
+  uint16_t row[WaterGridSide];
+  for (int y = 0; y < WaterGridSide; ++y) {
+    for (int x = 0; x < WaterGridSide; ++x)
+      row[x] = EncodeWaterHeight(Cells ? Cells[y * WaterGridSide + x].Height : 0.0f);
+    DWORD* out = Texels + static_cast<std::ptrdiff_t>(y) * Pitch;
+    for (int x = 0; x < WaterGridSide; ++x) {
+      const DWORD here = row[x], right = row[(x + 1) & 63];
+      // Bytes A, R, G, B of the DWORD: right's low byte, here high and low, right's high byte.
+      out[x] = ((right & 0xFFu) << 24) | (here << 8) | (right >> 8);
+    }
+  }
+}
+
 void TWater::BuildCaustics(const TWaterVertex* Surface, TCausticVertex* Out, const D3DXVECTOR3& Light) {
   if (!CausticShadesFilled) {
     for (int i = 0; i < 8; ++i) {
@@ -311,7 +357,8 @@ HRESULT TWater::Update(const D3DXVECTOR3& Eye, const D3DXVECTOR3& Light, bool Wi
     CausticsBuffer->Unlock();
   }
   SurfaceBuffer->Unlock();
-  return S_OK;
+  // The heights as the surface walk left them, for an effect that shades per pixel.
+  return HeightTexture ? WriteHeightTexture() : S_OK;
 }
 
 HRESULT TWater::DrawMesh(DWORD FVF, const LPDIRECT3DVERTEXBUFFER9& Buffer, UINT Stride) {
@@ -435,6 +482,12 @@ HRESULT TWaterEffect::CreateDeviceObjects() {
     Effect->SetTexture("tFLR", FloorTexture);
     Effect->SetTexture("tCAU", CausticsTexture);
     Effect->SetTexture("tENV", EnvCube);
+    // What the per-pixel techniques work from: the heights, the pool's size, the viewer.
+    Water->CreateHeightTexture();
+    Effect->SetTexture("tHGT", Water->HeightTexture);
+    Effect->SetFloat("fSIZE", Size);
+    Effect->SetFloat("fHMAX", WaterHeightLimit);
+    SetEffectEye();
     SelectTechnique(0, false);
   }
   hr = Water->CreateBuffers();
@@ -463,6 +516,7 @@ HRESULT TWaterEffect::SelectTechnique(int Step, bool AcceptAny) {
     Effect->SetTechnique(technique);
     if (!AcceptAny && i != n - 1) {
       if (!CausticsEnabled && Effect->IsParameterUsed("tCAU", nullptr)) continue;
+      if (!Water->HeightTexture && Effect->IsParameterUsed("tHGT", nullptr)) continue;
       if (FAILED(Effect->ValidateTechnique(nullptr))) continue;
     }
     // The last technique needs nothing: it is the one that runs anywhere.
@@ -516,8 +570,16 @@ HRESULT TWaterEffect::Update(const D3DXVECTOR3& TargetVelocity, const D3DXVECTOR
   if (!Enabled) return S_OK;
   const bool withCaustics = CausticsEnabled && EffectUses("tCAU");
   Water->Update(D3DXVECTOR3(Camera._41, Camera._42, Camera._43), D3DXVECTOR3(0, 1, 0), withCaustics);
+  SetEffectEye();
   if (!withCaustics) return S_OK;
   return RenderCaustics();
+}
+
+// The refraction's viewer, for techniques that refract per pixel as Water->Update does per vertex.
+void TWaterEffect::SetEffectEye() {
+  if (!Effect) return;
+  const D3DXVECTOR4 eye(Camera._41, Camera._42, Camera._43, 1.0f);
+  Effect->SetVector("vEYE", &eye);
 }
 
 HRESULT TWaterEffect::RenderCaustics() {

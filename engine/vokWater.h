@@ -46,6 +46,15 @@ constexpr int WaterVertexCount = 4096;
 constexpr int WaterIndexCount = 8192;
 constexpr int WaterPrimitiveCount = WaterIndexCount - 2;
 
+// The heights also go to the effect, in a 64 x 64 A8R8G8B8 texture, so that it can shade the
+// surface per pixel. A height is stored as a 16-bit fixed-point number over -WaterHeightLimit ..
+// +WaterHeightLimit; texel (x, y) holds cell (x, y) in red (high byte) and green, and its right
+// neighbour (x + 1, y, wrapping) in blue (high byte) and alpha, so that one read brings two
+// cells. Drops falling as fast as the show can let them keep the heights below 7; anything
+// beyond the limit is held at it.
+constexpr float WaterHeightLimit = 8.0f;
+uint16_t EncodeWaterHeight(float Height);
+
 // Tables shared by every surface. RefractTable is filled by the first Init;
 // CausticShades by the first update that builds caustics.
 extern TRefractEntry RefractTable[256];
@@ -77,6 +86,7 @@ class TWater {
   LPDIRECT3DINDEXBUFFER9 IndexBuffer;
   LPDIRECT3DVERTEXBUFFER9 SurfaceBuffer;
   LPDIRECT3DVERTEXBUFFER9 CausticsBuffer;
+  LPDIRECT3DTEXTURE9 HeightTexture;  // the cells' heights, refreshed by every Update
 
   explicit TWater(TvokD3D* D3D);
   ~TWater();
@@ -85,6 +95,8 @@ class TWater {
 
   HRESULT Init(float NewSize);
   HRESULT CreateBuffers();
+  // Made by CreateBuffers when missing; also on its own, for an effect that needs it first.
+  HRESULT CreateHeightTexture();
   HRESULT Drop(int X, int Y);
   HRESULT Update(const D3DXVECTOR3& Eye, const D3DXVECTOR3& Light, bool WithCaustics);
   HRESULT DrawSurface();
@@ -95,9 +107,12 @@ class TWater {
   void Simulate();
   void BuildSurface(TWaterVertex* Out, const D3DXVECTOR3& Eye);
   void BuildCaustics(const TWaterVertex* Surface, TCausticVertex* Out, const D3DXVECTOR3& Light);
+  // The texels of HeightTexture from the cells (flat water before Init); Pitch in texels.
+  void FillHeights(DWORD* Texels, int Pitch) const;
 
  private:
   HRESULT DrawMesh(DWORD FVF, const LPDIRECT3DVERTEXBUFFER9& Buffer, UINT Stride);
+  HRESULT WriteHeightTexture();
 };
 
 // The pool as scene one shows it: the surface drawn through an effect, an
@@ -155,5 +170,6 @@ class TWaterEffect {
  private:
   HRESULT CreateDeviceObjects();
   HRESULT RenderCaustics();
+  void SetEffectEye();
   bool EffectUses(const char* Parameter) const;
 };
