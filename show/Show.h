@@ -77,3 +77,8 @@ void ResetAssetWarnings();
 // The GENTLE switch: the white layer's flashes go through timeline::TGentleLight (at most three
 // in any second, no sudden rise of more than a fifth of full scale). Off by default.
 extern bool GentleLight;
+
+// --post-scale: the scenes with a post effect are drawn into a picture this fraction of the
+// screen's size (from 0.25 to 1), which the effect then stretches over the screen. 1 by default:
+// every pixel as the show has always drawn it. Takes effect when the show loads.
+extern float PostScale;
