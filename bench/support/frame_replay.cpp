@@ -265,6 +265,8 @@ void LayerReplay::Apply(const gx::DeviceState& s, bool targetDirty) {
   } else if (Differs(p->viewport, s.viewport)) {
     d->SetViewport(&s.viewport);
   }
+  // After the target, which puts the rectangle back to its whole size.
+  if (s.render[D3DRS_SCISSORTESTENABLE]) d->SetScissorRect(&s.scissor);
   last = &s;
 }
 
