@@ -201,6 +201,7 @@ bool CreateAndLoadDemo(const TOptions& Options, TRunTools& Tools, TPlayback& Pla
                             false, VSyncMode, true, MultiSampleMode, 0);
     Engine->ShowFps = HasSwitch("SHOWFPS");
     GentleLight = HasSwitch("GENTLE");
+    MusicCoda = HasSwitch("CODA");
     PostScale = Options.PostScale;
     Tools.Attach(*Engine);
     Playback.Attach(*Engine);

@@ -83,6 +83,8 @@ const std::vector<TSwitchRow> Switches = {
     {"NOVSYNC", "full screen without waiting for vertical sync", "a full-screen show does not wait for vertical sync"},
     {"GENTLE", "gentler flashes: at most three a second, no sudden full-screen rise",
      "gentler flashes for viewers sensitive to flashing light: at most three white flashes begin in any second, and a flash climbs over about a tenth of a second instead of at once"},
+    {"CODA", "the music plays on under the end picture to the last frame",
+     "the music does not stop 7.3 s into the last scene: its closing phrase plays on under the end picture and fades with it to the show's last frame"},
 };
 
 // ---- The options ------------------------------------------------------------------------------

@@ -19,6 +19,7 @@ int Step = 0;
 int FrameCount = 0;
 
 bool GentleLight = false;
+bool MusicCoda = false;
 float PostScale = 1.0f;
 
 namespace {

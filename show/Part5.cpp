@@ -1,5 +1,5 @@
 // Scene five: the screen turns white, the end picture appears under the fading white, the
-// music stops, the picture fades to black and the show quits.
+// music stops (with the CODA switch it plays on), the picture fades to black and the show quits.
 
 #include "show/Globals.h"
 #include "show/Music.h"
@@ -68,7 +68,7 @@ void MovePart5(int) {
   else
     FadeOutLayer(FlashSprite, T - WhiteTime, 15.0);
 
-  if (T > MusicStopTime) StopMusic();
+  if (T > MusicStopTime && !MusicCoda) StopMusic();
 
   if (T > FadeOutTime) {
     if (FadeOutStart == 0) FadeOutStart = SceneStart + FadeOutTime;  // when it was due

@@ -15,6 +15,7 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -357,6 +358,39 @@ TEST(Capture, TheFlashAtACutAndTheSoundAgreeWithinOneFrame) {
   ASSERT_GE(Onset, 0) << "no onset in the sound near the flash";
   EXPECT_NEAR(Onset, CutFrameMs, D.FrameMs()) << "flash frame at " << FirstFrameMs + Flash * D.FrameMs()
                                                << " ms show time";
+}
+
+// Scene five stops the music 7.3 s after it begins (99,607 ms show time): the rest of the show is
+// silent. With CODA the closing phrase plays on under the end picture, with no silence before
+// the show's last second.
+TEST(Capture, CodaCarriesTheMusicUnderTheEndPicture) {
+  auto Sound = [](const std::vector<std::string>& More) {
+    const fs::path File = ScratchDir() / "end.mkv";
+    std::vector<std::string> Args = Capture(File, {"--lossless", "--start", "100000"});
+    Args.insert(Args.end(), More.begin(), More.end());
+    const RunResult R = RunProgram(Args);
+    EXPECT_EQ(R.Status, 0) << R.Err;
+    Decoded D = Decode(File);
+    EXPECT_EQ(D.SampleRate, 44100) << R.Err;
+    return D.Sound;
+  };
+  // The loudest of each 100 ms of sound, from the capture's start to a second before the end.
+  auto Peaks = [](const std::vector<float>& S) {
+    std::vector<float> Out;
+    const size_t Window = 4410, Last = S.size() > 44100 ? S.size() - 44100 : 0;
+    for (size_t i = 0; i + Window <= Last; i += Window) {
+      float Peak = 0;
+      for (size_t j = i; j < i + Window; ++j) Peak = std::max(Peak, std::fabs(S[j]));
+      Out.push_back(Peak);
+    }
+    return Out;
+  };
+  const std::vector<float> Plain = Peaks(Sound({})), Coda = Peaks(Sound({"CODA"}));
+  ASSERT_GE(Plain.size(), 30u);
+  ASSERT_GE(Coda.size(), 30u);
+  EXPECT_EQ(*std::max_element(Plain.begin(), Plain.end()), 0.0f) << "the music was not stopped";
+  for (size_t i = 0; i < Coda.size(); ++i)
+    EXPECT_GT(Coda[i], 1e-4f) << "silence " << 100000 + i * 100 << " ms into the show with CODA";
 }
 
 // ---- Ctrl+C ------------------------------------------------------------------------------------
