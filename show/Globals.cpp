@@ -56,11 +56,11 @@ float GhostLevel = 0.0f;
 namespace {
 
 TPostShader PostShaderTable[] = {
-    {TPostEffect::Blur, "pshBlur", "BlurShader", {{"fBlurLevel", &BlurLevel, nullptr, true}}, &BlurLevel, {}, {}},
-    {TPostEffect::Dream, "pshDream", "DreamShader", {{"fDreamLevel", &DreamLevel}}, nullptr, {}, {}},
-    {TPostEffect::Dream2, "pshDream2", "Dream2Shader", {{"fDreamLevel", &DreamLevel}, {"iDreamCount", nullptr, &DreamCount}}, nullptr, {}, {}},
-    {TPostEffect::GhostDream, "pshGhostDream", "GhostDreamShader", {{"fDreamLevel", &DreamLevel}, {"fGhostLevel", &GhostLevel}}, nullptr, {}, {}},
-    {TPostEffect::ContrastDream, "pshContrastDream", "ContrastDreamShader", {{"fDreamLevel", &DreamLevel}}, nullptr, {}, {}},
+    {TPostEffect::Blur, "pshBlur", "BlurShader", {{"fBlurLevel", &BlurLevel, nullptr, true}}, {}, {}},
+    {TPostEffect::Dream, "pshDream", "DreamShader", {{"fDreamLevel", &DreamLevel}}, {}, {}},
+    {TPostEffect::Dream2, "pshDream2", "Dream2Shader", {{"fDreamLevel", &DreamLevel}, {"iDreamCount", nullptr, &DreamCount}}, {}, {}},
+    {TPostEffect::GhostDream, "pshGhostDream", "GhostDreamShader", {{"fDreamLevel", &DreamLevel}, {"fGhostLevel", &GhostLevel}}, {}, {}},
+    {TPostEffect::ContrastDream, "pshContrastDream", "ContrastDreamShader", {{"fDreamLevel", &DreamLevel}}, {}, {}},
 };
 
 }  // namespace
@@ -150,42 +150,6 @@ void SelectPixelShader(const LPDIRECT3DPIXELSHADER9& Shader) {
 
 }  // namespace
 
-namespace {
-
-constexpr float PostTop = 0.08f;  // where the post quad starts reading the captured picture
-DWORD ScissorBefore = FALSE;      // while the capture keeps to the rows the effect reads
-bool PostScissor = false;
-
-// The post quad shows the captured picture from v = PostTop down, and the effect reads it at most
-// Reach pixels away: the rows above that are never seen, and the scene need not shade them (on a
-// software rasteriser every covered pixel costs). An effect whose reach is not known gets the
-// whole picture.
-void KeepToRowsRead(IDirect3DDevice9* Dev) {
-  const TPostShader* Row = PostShaderOf(PostEffect);
-  if (!Row || !Row->Reach || !PostTarget->Texture) return;
-  D3DSURFACE_DESC Desc{};
-  if (FAILED(PostTarget->Texture->GetLevelDesc(0, &Desc))) return;
-  // The top pixel centre reads texel row PostTop * Height - 0.5; filtering takes the row above
-  // too, and two more rows spare any rounding.
-  const double Top = double(PostTop) * Desc.Height - 0.5 - std::fabs(*Row->Reach) * PostScale - 3.0;
-  if (!(Top >= 1.0)) return;
-  const RECT Rows{0, LONG(Top), LONG(Desc.Width), LONG(Desc.Height)};
-  Dev->GetRenderState(D3DRS_SCISSORTESTENABLE, &ScissorBefore);
-  Dev->SetScissorRect(&Rows);
-  Dev->SetRenderState(D3DRS_SCISSORTESTENABLE, TRUE);
-  PostScissor = true;
-}
-
-void EndCapture() {
-  PostTarget->EndRender();  // the scissor rectangle goes back to the whole screen with the target
-  if (PostScissor) {
-    if (IDirect3DDevice9* Dev = Device()) Dev->SetRenderState(D3DRS_SCISSORTESTENABLE, ScissorBefore);
-    PostScissor = false;
-  }
-}
-
-}  // namespace
-
 void CreatePostTarget() {
   TvokD3D* D3D = Engine->D3D;
   delete PostTarget;
@@ -193,7 +157,7 @@ void CreatePostTarget() {
   const auto Scaled = [](int Size) { return std::max(1, static_cast<int>(std::lround(Size * double(PostScale)))); };
   PostTarget = new TvokRenderTarget(D3D, Scaled(D3D->Width), Scaled(D3D->Height));
   // The upper 8 % of the captured picture is cut off and the rest stretched over the screen.
-  PostTarget->SetTexCoords(0, PostTop, 1, 1);
+  PostTarget->SetTexCoords(0, 0.08f, 1, 1);
   // SetRect puts the far edges on Width - 1 and Height - 1, and pixel centres of
   // pre-transformed vertices lie on whole coordinates, so a rectangle of the screen's size leaves
   // the last column and row undrawn. While a post effect runs nothing else draws there, and they
@@ -284,20 +248,19 @@ void BeginSceneFrame(bool ClearDepth) {
   Engine->D3D->UpdateView();
   if (PostEffectsAvailable && PostEffect != TPostEffect::None && FrameCount >= 3 && PostTarget)
     PostCapturing = SUCCEEDED(PostTarget->BeginRender());
-  if (PostCapturing) KeepToRowsRead(Dev);
 }
 
 void EndSceneFrame() {
   // Only a capture this frame started is drawn back: without one the post texture holds an
   // old (or the first, transparent black) picture, which would cover the frame just drawn.
   if (PostCapturing && PostEffectsAvailable && PostEffect != TPostEffect::None) {
-    EndCapture();
+    PostTarget->EndRender();
     ApplyPostEffect(PostEffect);
     PostTarget->Draw();
     SelectPixelShader(nullptr);
   } else if (PostCapturing) {
     // The selection was switched off inside the frame: just go back to the screen.
-    EndCapture();
+    PostTarget->EndRender();
   }
   PostCapturing = false;
   ++FrameCount;

@@ -81,9 +81,6 @@ struct TPostShader {
   const char* EntryName;
   const char* Function;
   TShaderConstant Constants[2];
-  // How far from its pixel the shader reads the captured picture, in pixels of that picture (a
-  // distance that shrinks with PostScale); nil when not known, and then it may read anywhere.
-  const float* Reach;
   LPDIRECT3DPIXELSHADER9 Shader;      // nil until loaded, or when loading failed
   LPD3DXCONSTANTTABLE ConstantTable;  // as the compiler returned it
 };
