@@ -312,7 +312,7 @@ TEST_F(Outputs, RatesAndCombinationsACaptureCannotHoldAreRefused) {
 TEST_F(Outputs, MessagesNameTheTrueCause) {
   Started typo(dir_, With({"SHOWFSP", "--until", "100"}));
   EXPECT_EQ(typo.Wait(), 0) << typo.Said();
-  EXPECT_TRUE(Has(typo.Printed(), "Quorvanteplidusk: warning: SHOWFSP is no switch (the switches are DEBUG, SHOWFPS, NOVSYNC, GENTLE)"))
+  EXPECT_TRUE(Has(typo.Printed(), "Quorvanteplidusk: warning: SHOWFSP is no switch (the switches are DEBUG, SHOWFPS, NOVSYNC, GENTLE, CODA)"))
       << typo.Said();
   Started known(dir_, With({"showfps2", "--until", "100"}));
   EXPECT_EQ(known.Wait(), 0) << known.Said();
