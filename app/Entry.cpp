@@ -202,6 +202,7 @@ bool CreateAndLoadDemo(const TOptions& Options, TRunTools& Tools, TPlayback& Pla
     Engine->ShowFps = HasSwitch("SHOWFPS");
     GentleLight = HasSwitch("GENTLE");
     MusicCoda = HasSwitch("CODA");
+    PostScale = Options.PostScale;
     Tools.Attach(*Engine);
     Playback.Attach(*Engine);
     if (!Engine->Ok) {

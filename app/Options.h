@@ -34,6 +34,7 @@ struct TOptions {
   std::string Backend = "gl";
   bool Strict = false;  // an asset the show must do without fails the run at the end of loading
   int MultiSample = 0;  // samples per pixel (2, 4 or 8); 0 = off
+  float PostScale = 1.0f;  // the post effect's picture, as a fraction of the screen's size
   bool GfxDebug = false;  // the graphics layer's debug output (on anyway in debug builds)
   std::vector<std::string> Switches;  // every parameter that is not an option or an option's value
 

@@ -2,6 +2,7 @@
 
 #include "show/AssetWarnings.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "engine/vokResource.h"
@@ -19,6 +20,7 @@ int FrameCount = 0;
 
 bool GentleLight = false;
 bool MusicCoda = false;
+float PostScale = 1.0f;
 
 namespace {
 // The white layer's alpha as the scenes last asked for it, and the limiter that turns it into
@@ -54,7 +56,7 @@ float GhostLevel = 0.0f;
 namespace {
 
 TPostShader PostShaderTable[] = {
-    {TPostEffect::Blur, "pshBlur", "BlurShader", {{"fBlurLevel", &BlurLevel}}, {}, {}},
+    {TPostEffect::Blur, "pshBlur", "BlurShader", {{"fBlurLevel", &BlurLevel, nullptr, true}}, {}, {}},
     {TPostEffect::Dream, "pshDream", "DreamShader", {{"fDreamLevel", &DreamLevel}}, {}, {}},
     {TPostEffect::Dream2, "pshDream2", "Dream2Shader", {{"fDreamLevel", &DreamLevel}, {"iDreamCount", nullptr, &DreamCount}}, {}, {}},
     {TPostEffect::GhostDream, "pshGhostDream", "GhostDreamShader", {{"fDreamLevel", &DreamLevel}, {"fGhostLevel", &GhostLevel}}, {}, {}},
@@ -151,7 +153,9 @@ void SelectPixelShader(const LPDIRECT3DPIXELSHADER9& Shader) {
 void CreatePostTarget() {
   TvokD3D* D3D = Engine->D3D;
   delete PostTarget;
-  PostTarget = new TvokRenderTarget(D3D, D3D->Width, D3D->Height);
+  // Smaller with --post-scale: the scene is drawn into fewer pixels and stretched over the screen.
+  const auto Scaled = [](int Size) { return std::max(1, static_cast<int>(std::lround(Size * double(PostScale)))); };
+  PostTarget = new TvokRenderTarget(D3D, Scaled(D3D->Width), Scaled(D3D->Height));
   // The upper 8 % of the captured picture is cut off and the rest stretched over the screen.
   PostTarget->SetTexCoords(0, 0.08f, 1, 1);
   // SetRect puts the far edges on Width - 1 and Height - 1, and pixel centres of
@@ -214,7 +218,7 @@ void ApplyPostEffect(TPostEffect Effect) {
   if (!Row) return;
   for (const TShaderConstant& Constant : Row->Constants) {
     if (Constant.Float)
-      SetFloatConstant(Row->ConstantTable, Constant.Name, *Constant.Float);
+      SetFloatConstant(Row->ConstantTable, Constant.Name, Constant.InPixels ? *Constant.Float * PostScale : *Constant.Float);
     else if (Constant.Int)
       SetIntConstant(Row->ConstantTable, Constant.Name, *Constant.Int);
   }

@@ -73,6 +73,8 @@ struct TShaderConstant {
   const char* Name = nullptr;
   const float* Float = nullptr;
   const int* Int = nullptr;
+  // A distance in pixels of the captured picture: it shrinks with the picture (PostScale).
+  bool InPixels = false;
 };
 struct TPostShader {
   TPostEffect Effect;

@@ -86,8 +86,13 @@ void RenderPart5(int) {
   IDirect3DDevice9* Device = Engine->D3D->Device.get();
 
   // Everything here lies at depth 0, which passes whatever depth earlier frames left: the depth
-  // clear would change no pixel.
+  // clear would change no pixel, and neither would the depth test (nor the zeros it writes, which
+  // nothing after reads). Without it a software rasteriser skips reading and writing the depth
+  // buffer under every pixel of the picture and the layers.
   BeginSceneFrame(false);
+  DWORD DepthTest = D3DZB_TRUE;
+  Device->GetRenderState(D3DRS_ZENABLE, &DepthTest);
+  Device->SetRenderState(D3DRS_ZENABLE, D3DZB_FALSE);
   const bool DrawPlane = SceneTime() > WhiteTime && EndPlane != nullptr;
   if (DrawPlane && PlaneReplacesScreen(Device))
     ClearBesidePlane(Device);
@@ -98,6 +103,7 @@ void RenderPart5(int) {
   DrawLayer(FlashSprite);
   DrawLayer(FadeSprite);
   EndSceneFrame();
+  Device->SetRenderState(D3DRS_ZENABLE, DepthTest);  // the warm-up passes through here too
 }
 
 void FreePart5() {

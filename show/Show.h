@@ -81,3 +81,8 @@ extern bool GentleLight;
 // The CODA switch: the music plays on under the end picture, its closing phrase fading with the
 // picture to the show's last frame. Off by default: the music stops 7.3 s into the last scene.
 extern bool MusicCoda;
+
+// --post-scale: the scenes with a post effect are drawn into a picture this fraction of the
+// screen's size (from 0.25 to 1), which the effect then stretches over the screen. 1 by default:
+// every pixel as the show has always drawn it. Takes effect when the show loads.
+extern float PostScale;

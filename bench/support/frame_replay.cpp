@@ -45,9 +45,13 @@ void TakeFrame(CapturedFrame& f) {
   for (const std::string& call : calls) {
     if (call == "SetRenderTarget") targetChanged = true;
     unsigned flags = 0, color = 0;
-    if (std::sscanf(call.c_str(), "Clear %u %x", &flags, &color) == 2) {
+    int read = 0;
+    if (std::sscanf(call.c_str(), "Clear %u %x%n", &flags, &color, &read) == 2) {
       Op op;
       op.clear = true, op.flags = flags, op.color = color;
+      long l = 0, t = 0, r = 0, b = 0;
+      for (int n = 0; std::sscanf(call.c_str() + read, " %ld %ld %ld %ld%n", &l, &t, &r, &b, &n) == 4; read += n)
+        op.rects.push_back(RECT{LONG(l), LONG(t), LONG(r), LONG(b)});
       op.target = next > 0 ? f.draws[next - 1].state.renderTarget.get() : f.backBuffer;
       f.ops.push_back(op);
       pending.push_back(f.ops.size() - 1);
@@ -261,6 +265,8 @@ void LayerReplay::Apply(const gx::DeviceState& s, bool targetDirty) {
   } else if (Differs(p->viewport, s.viewport)) {
     d->SetViewport(&s.viewport);
   }
+  // After the target, which puts the rectangle back to its whole size.
+  if (s.render[D3DRS_SCISSORTESTENABLE]) d->SetScissorRect(&s.scissor);
   last = &s;
 }
 
@@ -277,7 +283,7 @@ void LayerReplay::Draw(int i) {
 
 void LayerReplay::Clear(const Op& op) {
   d->SetRenderTarget(0, surfaces.at(op.target));
-  d->Clear(0, nullptr, op.flags, op.color, 1.0f, 0);
+  d->Clear(DWORD(op.rects.size()), op.rects.empty() ? nullptr : op.rects.data(), op.flags, op.color, 1.0f, 0);
 }
 
 void LayerReplay::Frame() {

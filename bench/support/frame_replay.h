@@ -29,6 +29,7 @@ struct Op {
   DWORD flags = 0;
   D3DCOLOR color = 0;
   IDirect3DSurface9* target = nullptr;  // of a clear
+  std::vector<RECT> rects;              // of a clear; none: the whole target
 };
 
 struct CapturedFrame {

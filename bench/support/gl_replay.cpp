@@ -453,9 +453,16 @@ struct DirectReplay {
         glClearColor(c[0], c[1], c[2], c[3]);
         glClearDepth(1.0);
         glClearStencil(0);
-        glClear(((op.flags & D3DCLEAR_TARGET) ? GL_COLOR_BUFFER_BIT : 0) |
-                ((op.flags & D3DCLEAR_ZBUFFER) ? GL_DEPTH_BUFFER_BIT : 0) |
-                ((op.flags & D3DCLEAR_STENCIL) ? GL_STENCIL_BUFFER_BIT : 0));
+        const GLbitfield mask = ((op.flags & D3DCLEAR_TARGET) ? GL_COLOR_BUFFER_BIT : 0) |
+                                ((op.flags & D3DCLEAR_ZBUFFER) ? GL_DEPTH_BUFFER_BIT : 0) |
+                                ((op.flags & D3DCLEAR_STENCIL) ? GL_STENCIL_BUFFER_BIT : 0);
+        if (op.rects.empty()) glClear(mask);
+        for (const RECT& r : op.rects) {  // rows counted from the top, as the framebuffers keep them
+          glEnable(GL_SCISSOR_TEST);
+          glScissor(r.left, r.top, r.right - r.left, r.bottom - r.top);
+          glClear(mask);
+          glDisable(GL_SCISSOR_TEST);
+        }
         continue;
       }
       const DirectDraw& dd = draws[op.draw];

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <type_traits>
 
 #include "platform/gfx/diagnostics.h"
@@ -260,8 +261,13 @@ HRESULT Device::Clear(DWORD count, const RECT* rects, DWORD flags, D3DCOLOR colo
     return Refused(D3DERR_INVALIDCALL, __func__, "depth or stencil clear without a depth-stencil surface set");
   if (flags & ~(D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL))
     return Refused(D3DERR_INVALIDCALL, __func__, "unknown clear flags");
-  char note[64];
-  std::snprintf(note, sizeof note, "Clear %u %08x", flags, color);
+  // The rectangles follow, left top right bottom each, when there are any.
+  char head[40];
+  std::snprintf(head, sizeof head, "Clear %u %08x", flags, color);
+  std::string note = head;
+  for (DWORD i = 0; i < count; ++i)
+    note += " " + std::to_string(rects[i].left) + " " + std::to_string(rects[i].top) + " " +
+            std::to_string(rects[i].right) + " " + std::to_string(rects[i].bottom);
   backend_->Note(note);
   backend_->Clear(state_, count, rects, flags, color, z, stencil);
   return D3D_OK;

@@ -95,6 +95,16 @@ TEST(EntryOptions, FullScreenTakesNoValueAndGoesWithTheSize) {
   EXPECT_NE(HelpText().find("--fullscreen"), std::string::npos);
 }
 
+TEST(EntryOptions, PostScaleIsOneUnlessAskedForAFractionFromAQuarterToOne) {
+  EXPECT_EQ(Parse({"DEBUG"}).PostScale, 1.0f);
+  EXPECT_EQ(Parse({"--post-scale", "0.5"}).PostScale, 0.5f);
+  EXPECT_EQ(Parse({"--post-scale=.25"}).PostScale, 0.25f);
+  EXPECT_EQ(Parse({"--post-scale", "1.000"}).PostScale, 1.0f);
+  EXPECT_EQ(Parse({"--post-scale", "0.667"}).PostScale, 0.667f);
+  for (const char* Bad : {"0.2", "1.5", "0", "2", "half", "0.5x", "5e-1", ".", "0.1234", "-0.5", ""})
+    EXPECT_NE(ParseError({"--post-scale", Bad}).find("--post-scale"), std::string::npos) << Bad;
+}
+
 TEST(EntryOptions, MultisampleIsOffUnlessAskedForTwoFourOrEightSamples) {
   EXPECT_EQ(Parse({"DEBUG"}).MultiSample, 0);
   EXPECT_EQ(Parse({"--multisample", "4"}).MultiSample, 4);
