@@ -14,13 +14,18 @@ void GlShared::DropProgramsOf(std::uint64_t serial) {
   }
 }
 
-GlShared::~GlShared() {
+void GlShared::Close() {
   if (!context) return;
   context->MakeCurrent();
   for (auto& p : programs)
     if (p.second->id) glDeleteProgram(p.second->id);
+  programs.clear();
   shaders.Clear();
+  drawing = nullptr;
+  context.reset();
 }
+
+GlShared::~GlShared() { Close(); }
 
 void DeleteTarget(GlShared& gl, GlTarget& t) {
   if (gl.drawing == &t) gl.drawing = nullptr;
@@ -38,7 +43,7 @@ void DeleteTarget(GlShared& gl, GlTarget& t) {
 }
 
 GlTexture::~GlTexture() {
-  if (!gl) return;
+  if (!gl || !gl->context) return;
   gl->Current();
   for (auto& t : targets) DeleteTarget(*gl, t);
   gl->cache.ForgetTexture(name);
@@ -46,7 +51,7 @@ GlTexture::~GlTexture() {
 }
 
 GlSurface::~GlSurface() {
-  if (!gl) return;
+  if (!gl || !gl->context) return;
   gl->Current();
   DeleteTarget(*gl, target);
   if (texture) {
@@ -57,14 +62,14 @@ GlSurface::~GlSurface() {
 }
 
 GlBuffer::~GlBuffer() {
-  if (!gl) return;
+  if (!gl || !gl->context) return;
   gl->Current();
   gl->cache.ForgetBuffer(name);
   glDeleteBuffers(1, &name);
 }
 
 GlShaderTag::~GlShaderTag() {
-  if (!gl) return;
+  if (!gl || !gl->context) return;
   gl->Current();
   gl->DropProgramsOf(serial);
 }

@@ -26,6 +26,12 @@ struct GlShared {
 
   void Current() { context->MakeCurrent(); }
   void DropProgramsOf(std::uint64_t shaderSerial);
+  // Deletes the programs and the context (finishing its work first) while the device's window
+  // is still there. The device's backend calls it as it goes: objects the program keeps longer
+  // (a texture held to the process's end) must not keep the context, and with it work the driver
+  // has not done, until the display closes. Their names went with the context; they delete
+  // nothing afterwards.
+  void Close();
   ~GlShared();
 };
 
