@@ -43,6 +43,8 @@ class GlBackend final : public Backend {
     GLuint buffers[2] = {streamVbo_, streamIbo_};
     glDeleteBuffers(2, buffers);
     for (auto& s : samplers_) glDeleteSamplers(1, &s.second);
+    reader_.reset();
+    gl_->Close();
   }
 
   HRESULT Open(HWND window, UINT width, UINT height, const D3DPRESENT_PARAMETERS& params) override {

@@ -50,13 +50,18 @@ void GlShared::AbandonNames() {
   drawing = nullptr;
 }
 
-GlShared::~GlShared() {
+void GlShared::Close() {
   if (!context) return;
   context->MakeCurrent();
   for (auto& p : programs)
     if (p.second->id) glDeleteProgram(p.second->id);
+  programs.clear();
   shaders.Clear();
+  drawing = nullptr;
+  context.reset();
 }
+
+GlShared::~GlShared() { Close(); }
 
 void DeleteTarget(GlShared& gl, GlTarget& t) {
   if (gl.drawing == &t) gl.drawing = nullptr;
@@ -100,7 +105,7 @@ GlBuffer::~GlBuffer() {
 }
 
 GlShaderTag::~GlShaderTag() {
-  if (!gl) return;
+  if (!gl || !gl->context) return;
   gl->Current();
   gl->DropProgramsOf(serial);
 }

@@ -32,6 +32,12 @@ struct GlShared {
   void DropProgramsOf(std::uint64_t shaderSerial);
   // The context came back: every name held so far is abandoned, none deleted.
   void AbandonNames();
+  // Deletes the programs and the context (finishing its work first) while the device's window
+  // is still there. The device's backend calls it as it goes: objects the program keeps longer
+  // (a texture held to the process's end) must not keep the context, and with it work the driver
+  // has not done, until the display closes. Their names went with the context; they delete
+  // nothing afterwards.
+  void Close();
   ~GlShared();
 };
 
@@ -46,8 +52,8 @@ struct GlObject : GpuObject {
   std::shared_ptr<GlShared> gl;
   std::uint64_t generation = 0;
   explicit GlObject(std::shared_ptr<GlShared> shared) : gl(std::move(shared)), generation(gl->generation) {}
-  // Made in the context in use, so its names may be used and deleted.
-  bool Live() const { return gl && generation == gl->generation; }
+  // Made in the context in use, which is still open, so its names may be used and deleted.
+  bool Live() const { return gl && gl->context && generation == gl->generation; }
 };
 
 // A framebuffer with one colour attachment and whichever depth buffer was last attached. With
