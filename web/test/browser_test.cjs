@@ -48,7 +48,8 @@ const check = (ok, what) => {
   if (!ok) failures++;
 };
 
-async function openPage(browser, query, { noWebGL2 = false, prefix = '', viewport, javaScript = true, url } = {}) {
+// routes: [pattern, handler] pairs in place before the page loads (it asks for its files at once).
+async function openPage(browser, query, { noWebGL2 = false, prefix = '', viewport, javaScript = true, url, routes = [] } = {}) {
   const context = await browser.newContext({ viewport: viewport || { width: 1280, height: 720 },
                                              javaScriptEnabled: javaScript });
   const page = await context.newPage();
@@ -66,6 +67,7 @@ async function openPage(browser, query, { noWebGL2 = false, prefix = '', viewpor
       };
     });
   }
+  for (const [pattern, handler] of routes) await page.route(pattern, handler);
   await page.goto(url || base + prefix + '/Quorvanteplidusk.html?' + query);
   return { context, page, errors };
 }
@@ -352,10 +354,10 @@ async function loading(browser) {
   // progress, and the show starts once it is in, with sound. The music is held back here until
   // the page has shown that, so no timing decides the outcome.
   {
-    const { context, page } = await openPage(browser, `size=${size}`);
     let release = null;
     const held = new Promise((resolve) => { release = resolve; });
-    await page.route('**/Quorvanteplidusk.ogg', async (route) => { await held; await route.continue(); });
+    const { context, page } = await openPage(browser, `size=${size}`, {
+      routes: [['**/Quorvanteplidusk.ogg', async (route) => { await held; await route.continue(); }]] });
     await start(page);
     const waiting = await pageText(page);
     const before = await showState(page);
