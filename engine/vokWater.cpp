@@ -295,7 +295,7 @@ void TWater::FillHeights(DWORD* Texels, int Pitch) const {
       row[x] = EncodeWaterHeight(Cells ? Cells[y * WaterGridSide + x].Height : 0.0f);
     DWORD* out = Texels + static_cast<std::ptrdiff_t>(y) * Pitch;
     for (int x = 0; x < WaterGridSide; ++x) {
-      const DWORD here = row[x], right = row[(x + 1) & 63];
+      const DWORD here = row[x], right = row[(x + 1) % WaterGridSide];
       // Bytes A, R, G, B of the DWORD: right's low byte, here high and low, right's high byte.
       out[x] = ((right & 0xFFu) << 24) | (here << 8) | (right >> 8);
     }
