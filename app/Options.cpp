@@ -249,6 +249,9 @@ const std::vector<TOptionRow> Options = {
     {"--controls", "", "in a window: Space pauses, Left/Right jump 5 s, Home restarts",
      "in a window: Space pauses and resumes, Left/Right jump 5 s, Home restarts; the title shows the show time",
      [](TValues&, TOptions& O, std::string&) { return O.Controls = true; }},
+    {"--wall-clock", "", "a live run's clock counts real time instead of following the music heard",
+     "a live run's clock counts real time alone; by default it follows the music as it is heard (after a stall, a busy machine or a slow sound output the picture catches up with the sound)",
+     [](TValues&, TOptions& O, std::string&) { return O.WallClock = true; }},
     {"--capture", "FILE",
      "render headless into a video: .mp4 (H.264+AAC), .mkv\n"
      "(H.264+FLAC), .webm (VP9+Opus); --fps (default 60), --size\n"

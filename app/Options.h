@@ -49,6 +49,7 @@ struct TOptions {
   bool Lossless = false;  // --lossless: FFV1 in .mkv
   int Quality = -1;       // --quality: CRF-like, -1 = the encoder's default
   bool Controls = false;  // --controls: Space, Left, Right, Home in a window
+  bool WallClock = false;  // --wall-clock: a live run's clock ignores the music heard
 };
 
 // The values that follow an option on the command line ("--name value" or "--name=value").

@@ -201,6 +201,8 @@ void TPlayback::Attach(TvokEngine& Engine) {
     Engine.RateDen = Options.FpsDen;
     Engine.FixedFrame = 0;
   }
+  // A live run's clock follows the music as it is heard; a fixed step has its own.
+  if (!Engine.FixedStep && !Options.WallClock) Engine.HeardTime = HeardMusicTime;
   if (Options.Controls && !os::Headless()) Engine.OnKeyDown = ControlKey;
   if (Capture || Engine.OnKeyDown) {
     ChainedPresented = Engine.OnFramePresented;

@@ -65,6 +65,10 @@ std::uint32_t TvokBassPlayer::GetPosition(std::uint32_t Channel) {
 
 void TvokBassPlayer::SetVolume(int Volume) { audio::SetVolume(Volume); }
 
+bool TvokBassPlayer::GetHeardPosition(std::uint32_t Channel, double& Frame, bool& Started) {
+  return audio::ChannelIsPlaying(Channel) && audio::ChannelHeardPosition(Channel, Frame, Started);
+}
+
 bool TvokBassPlayer::SetPosition(std::uint32_t Channel, std::uint64_t Bytes) {
   return audio::ChannelSetPosition(Channel, Bytes);
 }

@@ -28,6 +28,9 @@ class TvokBassPlayer : public TvokObject {
   // Bytes of decoded 16-bit stereo data played; 0xFFFFFFFF for a bad handle.
   std::uint32_t GetPosition(std::uint32_t Channel);
   void SetVolume(int Volume);
+  // The channel's frame leaving the speakers now (decoded stereo frames since its start); Started
+  // is false until its sound since the last start or jump is heard. False without a device.
+  bool GetHeardPosition(std::uint32_t Channel, double& Frame, bool& Started);
   // Seeking and pausing (show-maker controls, --start, capture): the channel goes on from a byte
   // position of decoded 16-bit stereo data; the whole output pauses and resumes.
   bool SetPosition(std::uint32_t Channel, std::uint64_t Bytes);

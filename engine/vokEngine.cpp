@@ -239,10 +239,13 @@ void TvokEngine::UpdateClock() {
     Now = os::TimeGetTime();
   } else {
     Now = os::TimeGetTime();
-    DeltaTime = static_cast<int>(Now - LastTick);
-    Time += Now - LastTick;
+    uint32_t Next = Time + (Now - LastTick);
     LastTick = Now;
+    if (HeardTime) Next = FollowHeard(Next, Now);
+    DeltaTime = static_cast<int>(Next - Time);
+    Time = Next;
   }
+  StepTick = Now;
   if (MeasureFps && Now - FpsWindowStart >= 1000u) {
     Fps = RoundHalfEven(static_cast<double>(FpsFrames) * 1000.0 / static_cast<double>(Now - FpsWindowStart));
     FpsFrames = 0;
@@ -276,8 +279,47 @@ void TvokEngine::RenderFrame() {
   D3D->Device->EndScene();
   const HRESULT Result = D3D->Device->Present(PresentSourceRect, PresentDestRect, nullptr, nullptr);
   if (Result == D3DERR_DEVICELOST) DeviceLost = true;
+  if (HeardTime && !FixedStep) {
+    const double Lead = static_cast<double>(os::TimeGetTime() - StepTick);
+    PresentLead = PresentLead == 0 ? Lead : PresentLead + (Lead - PresentLead) * 0.1;
+  }
   ++FpsFrames;
   if (OnFramePresented) OnFramePresented();
+}
+
+namespace {
+// Beyond this distance from what is heard the clock jumps there (a stall, a device that ran dry);
+// within it the distance is taken up a quarter per frame, so frames stay even.
+constexpr double HeardSnapMs = 50.0;
+constexpr double HeardPull = 0.25;
+// How long the picture waits at the start or after a jump for music that has not reached the
+// speakers (a sound output waking up). A device that never plays is given up on after this.
+constexpr uint32_t HeardWaitLimit = 3000;
+}  // namespace
+
+uint32_t TvokEngine::FollowHeard(uint32_t Next, uint32_t Now) {
+  double Heard = 0;
+  bool Started = false;
+  if (!HeardTime(Heard, Started)) {
+    WaitingForMusic = false;
+    return Next;
+  }
+  if (!Started) {
+    if (!WaitingForMusic) {
+      WaitingForMusic = true;
+      WaitingSince = Now;
+    }
+    // The picture holds until the music is heard; the time waited is not show time.
+    if (Now - WaitingSince < HeardWaitLimit) return Time;
+    return Next;
+  }
+  WaitingForMusic = false;
+  const double Target = Heard + PresentLead;
+  const double Error = Target - static_cast<double>(Next);
+  const double Aim = std::fabs(Error) > HeardSnapMs ? Target : static_cast<double>(Next) + Error * HeardPull;
+  // The clock never runs backwards: a picture ahead of the music waits for it.
+  if (Aim <= static_cast<double>(Time)) return Time;
+  return static_cast<uint32_t>(std::llround(Aim));
 }
 
 uint32_t TvokEngine::RateFrameTime(uint64_t K) const {

@@ -83,6 +83,13 @@ class TvokEngine : public TvokObject {
   bool QuitCalled = false;
   // Show-maker controls: while Paused no frame runs (the caller resets the clock on resuming).
   bool Paused = false;
+  // A live run with music follows what is heard: the show's moment leaving the speakers now, in ms,
+  // and whether the music's sound has reached them since it last started or jumped. False when
+  // there is no music to follow; the clock then counts real time. Nil: real time always.
+  bool (*HeardTime)(double& Ms, bool& Started) = nullptr;
+  // How long a frame takes from its clock step to being shown (ms, smoothed): the clock aims at
+  // what will be heard when the picture appears.
+  double PresentLead = 0;
   // Sees every key press before the engine does; true when it took the key. Nil in a plain run.
   bool (*OnKeyDown)(uint32_t VirtualKey) = nullptr;
 
@@ -109,6 +116,8 @@ class TvokEngine : public TvokObject {
 
   void UpdateClock();
   void RestoreDevice();
+  // The next clock value on the heard music's clock: Next is where real time alone would put it.
+  uint32_t FollowHeard(uint32_t Next, uint32_t Now);
   // One frame of the show's logic without a picture: clock, move and render routines run as in
   // RenderFrame, but the device draws nothing (unless Draw) and nothing is presented. Seeking
   // replays the show with these, so every moment is reached exactly as a run from 0 reaches it.
@@ -118,6 +127,9 @@ class TvokEngine : public TvokObject {
 
  private:
   void CreateEngineWindow(int Width, int Height, uint32_t WindowStyle);
+  uint32_t StepTick = 0;            // real time of the current frame's clock step
+  bool WaitingForMusic = false;     // the music plays but is not heard yet
+  uint32_t WaitingSince = 0;
 };
 
 // The window procedure of the engine's window class.

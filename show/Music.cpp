@@ -94,6 +94,14 @@ uint32_t MusicPosition() {
   return Position == 0xFFFFFFFFu ? 0 : Position;
 }
 
+bool HeardMusicTime(double& Ms, bool& Started) {
+  if (MusicPlayer == nullptr || MusicChannel == 0) return false;
+  double Frame = 0;
+  if (!MusicPlayer->GetHeardPosition(MusicChannel, Frame, Started)) return false;
+  Ms = Frame * 1000.0 / MusicRate;
+  return true;
+}
+
 void SeekMusic(uint64_t Frame) {
   if (MusicPlayer != nullptr && MusicChannel != 0) MusicPlayer->SetPosition(MusicChannel, Frame * 4);
 }

@@ -135,6 +135,7 @@ void MovePart1(int) {
     StartSceneClock();
     DropTime = SceneStart;
   }
+  EnterDueStep(Part1Scene);
 
   const uint32_t T = SceneTime();
   const uint32_t S = StepTime();

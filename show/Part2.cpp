@@ -72,6 +72,26 @@ void MovePart2(int) {
     StartSceneClock();
     Stream.Start(SceneStart);  // the first tickets; spawn and shake timers from the scene's start
   }
+  // A new step's one-time changes come before its first frame's formulas.
+  if (EnterDueStep(Part2Scene) == timeline::TStepAdvance::NextStep) {
+    switch (Step) {
+      case 2:
+        D3D->CameraRotation.x = DegToRad(338.0f);
+        D3D->CameraRotation.y = DegToRad(340.0f);
+        break;
+      case 3:
+        Stream.Beat.BeatHold = true;
+        D3D->CameraRotation.y = DegToRad(0.0f);
+        D3D->CameraRotation.z = DegToRad(0.0f);
+        break;
+      case 4:
+        Stream.Beat.BeatHold = true;
+        D3D->CameraRotation.x = DegToRad(340.0f);
+        D3D->CameraRotation.y = DegToRad(334.0f);
+        D3D->CameraRotation.z = DegToRad(0.0f);
+        break;
+    }
+  }
 
   Stream.Advance(Time, *D3D);
 
@@ -96,25 +116,7 @@ void MovePart2(int) {
 
   if (Step >= 3) BeatFlash(Stream.Beat);
 
-  if (AdvanceSceneStep(Part2Scene) == timeline::TStepAdvance::NextStep) {
-    switch (Step) {
-      case 2:
-        D3D->CameraRotation.x = DegToRad(338.0f);
-        D3D->CameraRotation.y = DegToRad(340.0f);
-        break;
-      case 3:
-        Stream.Beat.BeatHold = true;
-        D3D->CameraRotation.y = DegToRad(0.0f);
-        D3D->CameraRotation.z = DegToRad(0.0f);
-        break;
-      case 4:
-        Stream.Beat.BeatHold = true;
-        D3D->CameraRotation.x = DegToRad(340.0f);
-        D3D->CameraRotation.y = DegToRad(334.0f);
-        D3D->CameraRotation.z = DegToRad(0.0f);
-        break;
-    }
-  }
+  AdvanceSceneStep(Part2Scene);
 }
 
 void RenderPart2(int) {

@@ -47,6 +47,7 @@ void MovePart4(int) {
     Stream.Start(SceneStart);  // the first tickets; spawn and shake timers from the scene's start
     Stream.Beat.BeatTime = SceneStart;
   }
+  EnterDueStep(Part4Scene);
 
   const uint32_t T = SceneTime();
   const bool Moving = T < FreezeTime;

@@ -27,6 +27,18 @@ void TraceWallTime(std::string& Json) {
   TraceNumber(Json, "wall_ms", Ms);
 }
 
+// In a live run that follows the music: the moment heard when the frame was shown (ms, as the
+// show's clock counts) and that instant on the monotonic clock (ms), so a run can be set against
+// a recording of what the speakers played.
+void TraceHeard(std::string& Json) {
+  if (Engine == nullptr || Engine->HeardTime == nullptr || Engine->FixedStep) return;
+  using Clock = std::chrono::steady_clock;
+  TraceNumber(Json, "clock_ms", std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count());
+  double Heard = 0;
+  bool Started = false;
+  if (HeardMusicTime(Heard, Started) && Started) TraceNumber(Json, "heard_ms", Heard);
+}
+
 // Programs the graphics layer has built so far: a run can show that none is built mid-show.
 void TracePrograms(std::string& Json) {
   if (Engine == nullptr || Engine->D3D == nullptr || !Engine->D3D->Device) return;
@@ -61,6 +73,7 @@ void InstallShow() {
   AddTraceAppender(AppendShowTrace);
   AddTraceAppender(TraceMusic);
   AddTraceAppender(TraceWallTime);
+  AddTraceAppender(TraceHeard);
   AddTraceAppender(TracePrograms);
   const TScene& First = *Scenes().front();
   ShowFace.FirstMove = First.Move;

@@ -63,6 +63,11 @@ void RenderMusic(int16_t* Stereo, size_t Frames);
 std::string MusicError();
 // True while there is music to hear: a player with a sound output and the music file loaded.
 bool MusicAudible();
+// The show's moment that is being heard now, in ms (the music's frame leaving the speakers, at
+// MusicRate, the music having started at show time 0), and whether the music's sound has reached
+// the speakers since it last started or jumped. False while no music plays on a sound device: then
+// there is nothing to follow. The engine's HeardTime in live runs.
+bool HeardMusicTime(double& Ms, bool& Started);
 // Bytes of decoded 16-bit stereo music played so far; 0 without a player or a channel.
 uint32_t MusicPosition();
 // The output's volume, 0 to 100 (the page's volume control; the show starts at 100).

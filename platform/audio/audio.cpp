@@ -8,10 +8,12 @@
 #endif
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <semaphore>
 #include <thread>
 
@@ -20,6 +22,53 @@ namespace audio {
 namespace {
 
 constexpr int kDeviceFrames = 1024;  // SDL's own buffer, about 23 ms at 44.1 kHz
+
+// When each block the device took begins to be heard, newest last: the output frame it starts
+// at, its length, and the moment on ClockMs(). The heard position is read from these.
+struct Block {
+  std::uint64_t output = 0;
+  std::uint64_t frames = 0;
+  double heardAt = 0;
+};
+constexpr std::size_t kBlocks = 8;  // a few blocks' worth, a fifth of a second of device requests
+
+class BlockClock {
+ public:
+  void Note(std::uint64_t output, std::uint64_t frames, double heardAt, double rate) {
+    std::lock_guard<std::mutex> l(mutex_);
+    if (count_ > 0) {
+      // A block heard later than the one before it ends, by more than a block's length, follows a
+      // gap (a pause, a device that ran dry): what came before says nothing of the clock now.
+      const Block& prev = blocks_[count_ - 1];
+      const double prevEnd = prev.heardAt + static_cast<double>(prev.frames) * 1000.0 / rate;
+      if (heardAt > prevEnd + static_cast<double>(frames) * 1000.0 / rate) count_ = 0;
+    }
+    if (count_ == kBlocks) {
+      std::rotate(blocks_.begin(), blocks_.begin() + 1, blocks_.end());
+      --count_;
+    }
+    blocks_[count_++] = Block{output, frames, heardAt};
+  }
+  // The output frame leaving the speakers at `now`; false before the first block. A device
+  // request comes late under load but never early, so each block's time, carried forward at the
+  // nominal rate, can only lag the true one: the latest of the recent blocks' predictions is the
+  // best, and nothing is heard that the device has not been given.
+  bool HeardOutputFrame(double now, double rate, double& frame) const {
+    std::lock_guard<std::mutex> l(mutex_);
+    if (count_ == 0) return false;
+    double best = -1e300;
+    for (std::size_t i = 0; i < count_; ++i)
+      best = std::max(best, static_cast<double>(blocks_[i].output) + (now - blocks_[i].heardAt) * rate / 1000.0);
+    const Block& last = blocks_[count_ - 1];
+    frame = std::clamp(best, 0.0, static_cast<double>(last.output + last.frames));
+    return true;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::array<Block, kBlocks> blocks_{};
+  std::size_t count_ = 0;
+};
 
 struct Output {
   bool offline = false;
@@ -30,6 +79,10 @@ struct Output {
   std::atomic<bool> quit{false};
   std::atomic<bool> wakePending{false};
   std::counting_semaphore<> wake{0};
+  int rate = kDefaultRate;
+  double latencyMs = 0;              // from a block's request to its first frame being heard
+  std::atomic<double> nextHeardAt{-1};  // set by an output with a clock of its own
+  BlockClock heard;
 };
 
 Output* g_out = nullptr;
@@ -52,15 +105,24 @@ void Wake(Output* out) {
   if (!out->wakePending.exchange(true, std::memory_order_acq_rel)) out->wake.release();
 }
 
+double SteadyMs() {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 void SDLCALL Callback(void* user, Uint8* stream, int len) {
   auto* out = static_cast<Output*>(user);
+  const double now = SteadyMs();
+  const double given = out->nextHeardAt.exchange(-1);
+  const std::uint64_t output = out->mixer->OutputFrames();
 #ifdef __EMSCRIPTEN__
   // The browser build has no threads: Web Audio asks on the page's thread, and the rings are
   // topped up right here, by the same decoder and mixer, before mixing.
   while (out->mixer->Fill()) {
   }
 #endif
-  out->mixer->Mix(reinterpret_cast<std::int16_t*>(stream), static_cast<std::size_t>(len) / 4);
+  const std::size_t frames = static_cast<std::size_t>(len) / 4;
+  out->mixer->Mix(reinterpret_cast<std::int16_t*>(stream), frames);
+  out->heard.Note(output, frames, given >= 0 ? given : now + out->latencyMs, out->rate);
   Wake(out);  // there is room in the rings again
 }
 
@@ -131,6 +193,10 @@ bool Init(int device, int frequency, void* /*window*/) {
     SDL_QuitSubSystem(SDL_INIT_AUDIO);
     return Fail("audio device: " + why);
   }
+  out->rate = have.freq > 0 ? have.freq : frequency;
+  // A block is asked for when the device has room for it: what it still holds ahead of the
+  // speakers then is about one more block, and the sound system behind SDL keeps as much again.
+  out->latencyMs = 2.0 * have.samples * 1000.0 / out->rate;
 
 #ifdef __EMSCRIPTEN__
   (void)WorkerLoop;
@@ -248,6 +314,24 @@ std::uint64_t ChannelGetPosition(Handle h) {
   }
   return frames * 4;
 }
+
+bool ChannelHeardPosition(Handle h, double& frame, bool& started) {
+  if (!Ready()) return false;
+  if (g_out->offline) return Fail("no sound device");
+  double output = 0;
+  bool known = g_out->heard.HeardOutputFrame(SteadyMs(), g_out->rate, output);
+  if (!known) output = -1;  // nothing was taken yet: nothing heard
+  if (!g_out->mixer->HeardFrame(h, output, frame, started)) return Fail("invalid handle");
+  return true;
+}
+
+double OutputLatencyMs() { return g_out ? g_out->latencyMs : 0.0; }
+
+void SetNextBlockHeardAt(double heardAtMs) {
+  if (g_out) g_out->nextHeardAt.store(heardAtMs);
+}
+
+double ClockMs() { return SteadyMs(); }
 
 bool SetVolume(int volume) {
   if (!Ready()) return false;

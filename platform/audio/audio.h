@@ -57,6 +57,22 @@ bool ChannelIsPlaying(Handle h);
 // UINT64_MAX on failure.
 std::uint64_t ChannelGetPosition(Handle h);
 
+// What is heard: the frame of channel h leaving the speakers now (a fraction of a frame kept),
+// counted since the channel's start and not wrapped for a looping stream. It is estimated from when
+// the output took each block and how much sound the output holds ahead of the speakers, so it
+// stands still while the output starves or is paused, and a jump or restart counts only once its
+// sound is heard: `started` is false until then (the frame is where the channel goes on from).
+// False without a sound device (offline output included) or for a bad handle.
+bool ChannelHeardPosition(Handle h, double& frame, bool& started);
+// How long a frame mixed now takes to reach the speakers, in ms: the device's buffer and what the
+// sound system holds behind it (or what the output's own clock reports).
+double OutputLatencyMs();
+// For an output that knows when its sound is heard (the browser's audio clock): the block mixed
+// next begins to be heard at `heardAtMs` on the ClockMs() clock, in place of the estimate.
+void SetNextBlockHeardAt(double heardAtMs);
+// The clock all of this is measured on: a monotonic clock in ms.
+double ClockMs();
+
 // Master volume 0..100, linear gain.
 bool SetVolume(int volume);
 int GetVolume();

@@ -1,6 +1,7 @@
 #include "platform/audio/mixer.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace audio {
@@ -34,6 +35,40 @@ struct Mixer::Channel {
   std::atomic<bool> ended{false};        // ... and the ring has run dry while playing
   std::atomic<std::uint64_t> consumed{0};
   std::atomic<std::uint64_t> length{0};  // frames, 0 until known
+
+  // Where the channel's frames went in the output, newest last: runs of output frames that
+  // carried consecutive frames of the channel. A restart or a jump begins a new epoch; the runs of
+  // older epochs are still being heard for a moment but say nothing of where the channel is now.
+  // Written by Mix() and the control calls, read by HeardFrame(), all under mixMutex_.
+  struct Run {
+    std::uint64_t output = 0;
+    std::uint64_t frame = 0;
+    std::uint64_t count = 0;
+  };
+  static constexpr std::size_t kRuns = 16;
+  std::array<Run, kRuns> runs{};
+  std::size_t runCount = 0;  // runs of the current epoch, at most kRuns (the oldest are dropped)
+  bool runsDropped = false;
+
+  void NoteRun(std::uint64_t output, std::uint64_t frame, std::uint64_t count) {
+    if (runCount > 0) {
+      Run& last = runs[(runCount - 1) % kRuns];
+      if (last.output + last.count == output && last.frame + last.count == frame) {
+        last.count += count;
+        return;
+      }
+    }
+    if (runCount == kRuns) {  // drop the oldest, keep the order
+      std::rotate(runs.begin(), runs.begin() + 1, runs.end());
+      --runCount;
+      runsDropped = true;
+    }
+    runs[runCount++] = Run{output, frame, count};
+  }
+  void NewEpoch() {
+    runCount = 0;
+    runsDropped = false;
+  }
 };
 
 Mixer::Mixer(int rate, int bufferMs) : rate_(rate > 0 ? rate : 44100), bufferMs_(bufferMs) { mixing_.reserve(16); }
@@ -110,6 +145,7 @@ bool Mixer::Play(Handle h, bool restart) {
       c->read.store(0);
       c->consumed.store(0);
       c->ended.store(false);
+      c->NewEpoch();
     }
     c->decodeEnded.store(!c->decoder->Rewind());
     c->sinceRewind = 0;
@@ -130,6 +166,7 @@ bool Mixer::Seek(Handle h, std::uint64_t frame) {
     c->written.store(0);
     c->read.store(0);
     c->ended.store(false);
+    c->NewEpoch();
   }
   bool ok = c->decoder->Rewind();
   c->sinceRewind = 0;
@@ -251,6 +288,7 @@ void Mixer::Mix(std::int16_t* out, std::size_t frames) {
         done += run;
       }
       c->read.store(r + n, std::memory_order_release);
+      if (n > 0) c->NoteRun(outputFrames_, c->consumed.load(std::memory_order_relaxed), n);
       c->consumed.fetch_add(n, std::memory_order_relaxed);
       if (n < block && c->decodeEnded.load(std::memory_order_acquire) &&
           c->written.load(std::memory_order_acquire) == r + n) {
@@ -264,7 +302,44 @@ void Mixer::Mix(std::int16_t* out, std::size_t frames) {
     }
     out += 2 * block;
     frames -= block;
+    outputFrames_ += block;
   }
+}
+
+std::uint64_t Mixer::OutputFrames() const {
+  std::lock_guard<std::mutex> m(mixMutex_);
+  return outputFrames_;
+}
+
+bool Mixer::HeardFrame(Handle h, double outputFrame, double& frame, bool& started) const {
+  auto c = Find(h);
+  if (!c) return false;
+  std::lock_guard<std::mutex> m(mixMutex_);
+  started = false;
+  if (c->runCount == 0) {
+    // Nothing of this epoch mixed yet: the channel goes on from where it was put.
+    frame = static_cast<double>(c->consumed.load(std::memory_order_relaxed));
+    return true;
+  }
+  const Channel::Run& first = c->runs[0];
+  started = true;
+  if (outputFrame < static_cast<double>(first.output)) {
+    // Before the epoch's first frame was heard (or, long after it, before the oldest run kept).
+    started = c->runsDropped;
+    frame = static_cast<double>(first.frame);
+    return true;
+  }
+  // The newest run that began at or before the output frame; past its end the channel was
+  // silent (stopped, run dry) until the next run, so it stays at that end.
+  for (std::size_t i = c->runCount; i-- > 0;) {
+    const Channel::Run& run = c->runs[i];
+    if (outputFrame < static_cast<double>(run.output)) continue;
+    const double into = std::min(outputFrame - static_cast<double>(run.output), static_cast<double>(run.count));
+    frame = static_cast<double>(run.frame) + into;
+    return true;
+  }
+  frame = static_cast<double>(first.frame);
+  return true;
 }
 
 }  // namespace audio

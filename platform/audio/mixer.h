@@ -51,6 +51,17 @@ class Mixer {
   std::uint64_t PositionFrames(Handle h) const;
   std::size_t ChannelCount() const;
 
+  // Frames mixed for the output since the mixer was made: the output's own frame count, which
+  // HeardFrame() maps back to a channel's frames.
+  std::uint64_t OutputFrames() const;
+  // The frame of channel h that was mixed at output frame `outputFrame` (a fraction of a frame is
+  // kept), counted since the channel's start (not wrapped for a looping channel). Only what was
+  // mixed since the channel last started over or jumped counts: `started` is false while
+  // `outputFrame` lies before that (the frame is then where the channel goes on from). Past the
+  // channel's last mixed frame (stopped, or not yet mixed) it stays there. False for an unknown
+  // handle.
+  bool HeardFrame(Handle h, double outputFrame, double& frame, bool& started) const;
+
   void SetVolume(int percent);  // clamped to 0..100
   int Volume() const { return volume_.load(std::memory_order_relaxed); }
 
@@ -74,8 +85,9 @@ class Mixer {
 
   // What the callback walks. Changed only while holding mixMutex_, which the
   // callback holds for its whole run: control calls never wait for decoding.
-  std::mutex mixMutex_;
+  mutable std::mutex mixMutex_;
   std::vector<Channel*> mixing_;
+  std::uint64_t outputFrames_ = 0;  // under mixMutex_
 };
 
 }  // namespace audio
