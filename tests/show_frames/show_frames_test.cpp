@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -234,6 +235,33 @@ TEST(ShowFrames, GentleLimitsFlashesToThreeASecondAndSoftensTheirRise) {
     for (size_t I = 0; I < Gentle.size(); ++I) {
       ASSERT_EQ(Gentle[I].Time, Plain[I].Time);
       ASSERT_EQ(Gentle[I].Step, Plain[I].Step);
+    }
+  }
+}
+
+// Every flash is seen in the first frame at or after the moment it is due, whatever the frame
+// rate: a step that opens with a flash shows it in the frame that notices the step. Against the
+// finest rate (which is within one of its frames of each moment due) every rate's flash comes no
+// earlier and less than one of its own frames later, so any two rates are at most 41 ms apart.
+TEST(ShowFrames, FlashesComeInTheFirstFrameOfTheirMomentAtEveryRate) {
+  Scratch Dir("show_frames_flash_rates");
+  std::map<int, std::vector<double>> Starts;
+  for (int Fps : {144, 60, 30, 25}) {
+    const std::string File = Dir.File(std::to_string(Fps) + ".jsonl");
+    const std::string Log = RunShow(Dir, "--backend recording --size 64x36 --fps " + std::to_string(Fps) + " --trace " + File);
+    const std::vector<TracedFrame> Frames = ReadTrace(File);
+    ASSERT_GT(Frames.size(), 100u * Fps) << Log;
+    int Largest = 0;
+    Starts[Fps] = FlashStarts(Frames, &Largest);
+  }
+  const std::vector<double>& Finest = Starts[144];
+  ASSERT_GT(Finest.size(), 50u);
+  for (int Fps : {60, 30, 25}) {
+    ASSERT_EQ(Starts[Fps].size(), Finest.size()) << Fps << " fps";
+    for (size_t I = 0; I < Finest.size(); ++I) {
+      const double Late = Starts[Fps][I] - Finest[I];
+      EXPECT_GT(Late, -1000.0 / 144) << Fps << " fps, the flash at " << Finest[I] << " ms";
+      EXPECT_LT(Late, 1000.0 / Fps) << Fps << " fps, the flash at " << Finest[I] << " ms";
     }
   }
 }
