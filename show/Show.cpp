@@ -27,11 +27,11 @@ void TraceWallTime(std::string& Json) {
   TraceNumber(Json, "wall_ms", Ms);
 }
 
-// In a live run that follows the music: the moment heard when the frame was shown (ms, as the
-// show's clock counts) and that instant on the monotonic clock (ms), so a run can be set against
-// a recording of what the speakers played.
+// In a live run: the instant the frame was shown on the monotonic clock (ms) and the moment of the
+// music heard then (ms, as the show's clock counts), so a run can be set against a recording of
+// what the speakers played.
 void TraceHeard(std::string& Json) {
-  if (Engine == nullptr || Engine->HeardTime == nullptr || Engine->FixedStep) return;
+  if (Engine == nullptr || Engine->FixedStep) return;
   using Clock = std::chrono::steady_clock;
   TraceNumber(Json, "clock_ms", std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count());
   double Heard = 0;
