@@ -1,5 +1,6 @@
 #include "engine/vokEngine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 
@@ -288,9 +289,12 @@ void TvokEngine::RenderFrame() {
 }
 
 namespace {
-// Beyond this distance from what is heard the clock jumps there (a stall, a device that ran dry);
-// within it the distance is taken up a quarter per frame, so frames stay even.
-constexpr double HeardSnapMs = 50.0;
+// Beyond a frame's length from what is heard (a stall, a device that ran dry, a frame held up) the
+// clock jumps there at once; a smaller distance is taken up a quarter per frame, so frames stay
+// even while the picture stays within a frame of the sound.
+// (A frame is taken as at most HeardSnapMaxMs: the wall clock's step over a stall is no frame.)
+constexpr double HeardSnapMinMs = 4.0;
+constexpr double HeardSnapMaxMs = 100.0;
 constexpr double HeardPull = 0.25;
 // How long the picture waits at the start or after a jump for music that has not reached the
 // speakers (a sound output waking up). A device that never plays is given up on after this.
@@ -316,7 +320,8 @@ uint32_t TvokEngine::FollowHeard(uint32_t Next, uint32_t Now) {
   WaitingForMusic = false;
   const double Target = Heard + PresentLead;
   const double Error = Target - static_cast<double>(Next);
-  const double Aim = std::fabs(Error) > HeardSnapMs ? Target : static_cast<double>(Next) + Error * HeardPull;
+  const double Snap = std::clamp(static_cast<double>(Next - Time), HeardSnapMinMs, HeardSnapMaxMs);
+  const double Aim = std::fabs(Error) > Snap ? Target : static_cast<double>(Next) + Error * HeardPull;
   // The clock never runs backwards: a picture ahead of the music waits for it.
   if (Aim <= static_cast<double>(Time)) return Time;
   return static_cast<uint32_t>(std::llround(Aim));

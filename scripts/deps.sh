@@ -5,7 +5,7 @@ set -euo pipefail
 
 # The tests include X11's headers themselves (and XFixes' to see the cursor), the picture generator draws with DejaVu's italic
 # faces (fonts-dejavu-extra), the fuzzer needs clang's libFuzzer, and scripts/frame_report.py
-# needs python3.
+# needs python3. The live sync test starts a PulseAudio server of its own and records it (parec).
 PACKAGES=(
   build-essential cmake pkg-config git
   libsdl2-dev libepoxy-dev libegl-dev libgl-dev libgl1-mesa-dri libegl-mesa0 libgbm1
@@ -17,6 +17,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-xserver-utils x11-utils
   zenity
+  pulseaudio pulseaudio-utils
   clang libclang-rt-14-dev
   python3
 )

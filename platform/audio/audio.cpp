@@ -34,14 +34,20 @@ constexpr std::size_t kBlocks = 8;  // a few blocks' worth, a fifth of a second 
 
 class BlockClock {
  public:
+  // A block taken at `requested` + the latency. It cannot be heard before the blocks ahead of it
+  // have played, wherever the device takes many at once (it catches up after a stall); and when
+  // it would be heard more than a block after they ran out, the device ran dry in between (a
+  // pause, a stall) and what came before says nothing of the clock now.
   void Note(std::uint64_t output, std::uint64_t frames, double heardAt, double rate) {
     std::lock_guard<std::mutex> l(mutex_);
     if (count_ > 0) {
-      // A block heard later than the one before it ends, by more than a block's length, follows a
-      // gap (a pause, a device that ran dry): what came before says nothing of the clock now.
-      const Block& prev = blocks_[count_ - 1];
-      const double prevEnd = prev.heardAt + static_cast<double>(prev.frames) * 1000.0 / rate;
-      if (heardAt > prevEnd + static_cast<double>(frames) * 1000.0 / rate) count_ = 0;
+      double queued = 1e300;  // when the blocks ahead, as the clock reads them, reach this one
+      for (std::size_t i = 0; i < count_; ++i)
+        queued = std::min(queued, blocks_[i].heardAt + static_cast<double>(output - blocks_[i].output) * 1000.0 / rate);
+      if (heardAt > queued + static_cast<double>(frames) * 1000.0 / rate)
+        count_ = 0;
+      else
+        heardAt = std::max(heardAt, queued);
     }
     if (count_ == kBlocks) {
       std::rotate(blocks_.begin(), blocks_.begin() + 1, blocks_.end());

@@ -230,6 +230,7 @@ struct Frame {
   double At;     // monotonic ms when it was shown
   double Shown;  // the show's clock in it
   double Gap = 0;  // ms since the frame before it was shown
+  double Estimated = NAN;  // what the program took to be heard
   double Heard = NAN;  // the show's moment being played then (from the recording)
   double Offset() const { return Shown - Heard; }
 };
@@ -315,6 +316,7 @@ LiveRun PlayLive(const std::vector<std::string>& Extra, double UntilMs, std::vec
   std::vector<double> Gaps;
   for (std::string Line; std::getline(In, Line);) {
     Frame F{Field(Line, "clock_ms"), Field(Line, "time")};
+    F.Estimated = Field(Line, "heard_ms");
     if (std::isnan(F.At)) continue;
     if (!Result.Frames.empty()) Gaps.push_back(F.Gap = F.At - Result.Frames.back().At);
     // The recorded frame played at that instant, and the music's frame in it.
@@ -377,6 +379,10 @@ TEST(HeardSync, ThePictureFollowsTheMusicThroughStallsAndLoad) {
   std::vector<double> Abs = All;
   for (double& A : Abs) A = std::fabs(A);
   std::printf("whole run: %s\n", Describe(R, 0, 1e300).c_str());
+  if (std::getenv("VK_LIVE_DUMP"))
+    for (const Frame& F : R.Frames)
+      std::printf("%.1f %.0f %.1f %.1f %.1f\n", F.At - R.Frames.front().At, F.Shown, F.Heard, F.Gap, F.Estimated);
+  for (const auto& D : R.Disturbed) std::printf("disturbed %.0f-%.0f\n", D.first - R.Frames.front().At, D.second - R.Frames.front().At);
   EXPECT_LE(std::fabs(Percentile(All, 0.5)), FrameMs) << Describe(R, 0, 1e300);
   EXPECT_LE(Percentile(Abs, 0.99), 2 * FrameMs) << Describe(R, 0, 1e300);
   for (size_t I = 0; I < R.Disturbed.size(); ++I) {
