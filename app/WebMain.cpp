@@ -234,6 +234,9 @@ EMSCRIPTEN_KEEPALIVE int vk_web_context_restored() {
   return 1;
 }
 EMSCRIPTEN_KEEPALIVE int vk_web_holding() { return Holding ? 1 : 0; }
+// The page's audio clock, before each sound request: when (performance.now() ms) the block asked
+// for begins to be heard. The show's clock follows what is heard (TvokEngine::HeardTime).
+EMSCRIPTEN_KEEPALIVE void vk_web_block_heard_at(double Ms) { NoteMusicHeardAt(Ms); }
 EMSCRIPTEN_KEEPALIVE void vk_web_release() { Release(); }
 
 }  // extern "C"

@@ -102,6 +102,8 @@ bool HeardMusicTime(double& Ms, bool& Started) {
   return true;
 }
 
+void NoteMusicHeardAt(double Ms) { audio::SetNextBlockHeardAt(Ms); }
+
 void SeekMusic(uint64_t Frame) {
   if (MusicPlayer != nullptr && MusicChannel != 0) MusicPlayer->SetPosition(MusicChannel, Frame * 4);
 }

@@ -68,6 +68,9 @@ bool MusicAudible();
 // the speakers since it last started or jumped. False while no music plays on a sound device: then
 // there is nothing to follow. The engine's HeardTime in live runs.
 bool HeardMusicTime(double& Ms, bool& Started);
+// For a sound output with a clock of its own (the page's audio context): the block of music the
+// output asks for next begins to be heard at Ms on the engine's monotonic clock.
+void NoteMusicHeardAt(double Ms);
 // Bytes of decoded 16-bit stereo music played so far; 0 without a player or a channel.
 uint32_t MusicPosition();
 // The output's volume, 0 to 100 (the page's volume control; the show starts at 100).
