@@ -147,13 +147,13 @@ void WorkerLoop(Output* out) {
 
 // From a block's request to its first frame leaving the speakers, in ms, for SDL's driver with a
 // device buffer of `samples` frames. A PulseAudio stream is asked for more once half its one-block
-// target has played, so half a block is still queued, and the sink adds a few ms of its own (both
-// measured against a null sink's recording: tests/live). Other drivers ask when a whole period
-// has room while one more still plays.
+// target has played, so about half a block is still queued (measured against a null sink's
+// recording, tests/live: the server raises its latency by a few ms after the client runs dry).
+// Other drivers ask when a whole period has room while one more still plays.
 double DeviceLatencyMs(const char* driver, int samples, int rate) {
   const double block = samples * 1000.0 / rate;
   const std::string name = driver ? driver : "";
-  if (name == "pulseaudio") return 0.5 * block + 3.5;
+  if (name == "pulseaudio") return 0.5 * block;
   if (name == "dummy" || name == "disk") return 0;
   return block;
 }
