@@ -305,25 +305,8 @@ void StartSceneClock() {
 uint32_t SceneTime() { return Engine->Time - SceneStart; }
 uint32_t StepTime() { return Engine->Time - StepStart; }
 
-namespace {
-// A step began at the top of this frame's move routine: the routine's end leaves the steps alone.
-bool StepEnteredThisFrame = false;
-}  // namespace
-
-timeline::TStepAdvance EnterDueStep(std::span<const uint32_t> StepEnd) {
-  StepEnteredThisFrame = false;
-  if (Step < 1 || static_cast<size_t>(Step) >= StepEnd.size()) return timeline::TStepAdvance::None;
-  const auto Result = timeline::AdvanceStep(Step, StepStart, SceneStart, Engine->Time, StepEnd);
-  StepEnteredThisFrame = Result == timeline::TStepAdvance::NextStep;
-  return Result;
-}
-
 timeline::TStepAdvance AdvanceSceneStep(std::span<const uint32_t> StepEnd, TvokFrameProc NextMove,
                                         TvokFrameProc NextRender) {
-  if (StepEnteredThisFrame) {
-    StepEnteredThisFrame = false;
-    return timeline::TStepAdvance::None;
-  }
   auto Result = timeline::AdvanceStep(Step, StepStart, SceneStart, Engine->Time, StepEnd);
   if (Result == timeline::TStepAdvance::HandOver) {
     NextSceneDue = true;

@@ -148,12 +148,6 @@ uint32_t StepTime();
 // form that takes their row (SceneTable.h).
 timeline::TStepAdvance AdvanceSceneStep(std::span<const uint32_t> StepEnd, TvokFrameProc NextMove,
                                         TvokFrameProc NextRender);
-// Run at the top of a move routine, before the step's formulas: a step whose start is due
-// begins now, so the frame that notices it already shows it (its flash, fade and camera), as a
-// hand-over's first frame does. The last step's end, the hand-over, stays with AdvanceSceneStep
-// at the routine's end, which ends no second step in the frame. NextStep leaves the new step in
-// Step for the scene's one-time changes.
-timeline::TStepAdvance EnterDueStep(std::span<const uint32_t> StepEnd);
 
 // Layer alphas: each frame's value through SetAlpha; a nil layer is ignored. With GentleLight
 // the white layer's value is what the scene asks for; the prologue shows it through the limiter.

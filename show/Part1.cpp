@@ -125,25 +125,12 @@ void LoadPart1() {
   PoolSet->Position = D3DXVECTOR3(1.8f, -1.0f, 0.25f);
 }
 
-void MovePart1(int) {
+namespace {
+
+// What each step does to the white layer and the camera, T ms into the scene.
+void MoveStep(uint32_t T) {
   TvokD3D* D3D = Engine->D3D;
-  if (BeginFirstFrame(Part1Scene)) {
-    SetupFog(1);
-    D3D->SetCamera(true, 0.0f, 0.0f, -45.0f);
-    D3D->CameraRotation.x = DegToRad(340.0f);
-    BlurLevel = 4.0f;
-    StartSceneClock();
-    DropTime = SceneStart;
-  }
-  EnterDueStep(Part1Scene);
-
-  const uint32_t T = SceneTime();
   const uint32_t S = StepTime();
-  const double Sway = static_cast<double>(T) / 300.0;
-  D3D->CameraPosition.x = static_cast<float>(std::cos(Sway) * 1.5);
-  D3D->CameraPosition.y = static_cast<float>(std::sin(Sway) * 3.0);
-  D3D->CameraRotation.x = DegToRad(static_cast<float>(335.0 - Sway));
-
   switch (Step) {
     case 1:
       FadeOutLayer(FlashSprite, T, 10.0);
@@ -161,8 +148,30 @@ void MovePart1(int) {
       ShortFlashLayer(FlashSprite, S);
       break;
   }
+}
 
-  AdvanceSceneStep(Part1Scene);
+}  // namespace
+
+void MovePart1(int) {
+  TvokD3D* D3D = Engine->D3D;
+  if (BeginFirstFrame(Part1Scene)) {
+    SetupFog(1);
+    D3D->SetCamera(true, 0.0f, 0.0f, -45.0f);
+    D3D->CameraRotation.x = DegToRad(340.0f);
+    BlurLevel = 4.0f;
+    StartSceneClock();
+    DropTime = SceneStart;
+  }
+
+  const uint32_t T = SceneTime();
+  const double Sway = static_cast<double>(T) / 300.0;
+  D3D->CameraPosition.x = static_cast<float>(std::cos(Sway) * 1.5);
+  D3D->CameraPosition.y = static_cast<float>(std::sin(Sway) * 3.0);
+  D3D->CameraRotation.x = DegToRad(static_cast<float>(335.0 - Sway));
+
+  MoveStep(T);
+  // A step that ends here shows its successor in this very frame.
+  if (AdvanceSceneStep(Part1Scene) == timeline::TStepAdvance::NextStep) MoveStep(T);
 }
 
 void RenderPart1(int) {

@@ -57,44 +57,10 @@ void LoadPart2() {
   Stream.Clear();
 }
 
-void MovePart2(int) {
-  TvokD3D* D3D = Engine->D3D;
-  const uint32_t Time = Engine->Time;
-  if (BeginFirstFrame(Part2Scene)) {
-    D3D->SetCamera(true, 0.0f, -2.0f, -10.0f);
-    D3D->CameraRotation.x = DegToRad(338.0f);
-    D3D->CameraRotation.y = DegToRad(20.0f);
-    SetupFog(2);
-    SetupLight(2);
-    BlurLevel = 4.0f;
-    SetLayerAlpha(FlashSprite, 0);
-    SetLayerAlpha(FadeSprite, 0);
-    StartSceneClock();
-    Stream.Start(SceneStart);  // the first tickets; spawn and shake timers from the scene's start
-  }
-  // A new step's one-time changes come before its first frame's formulas.
-  if (EnterDueStep(Part2Scene) == timeline::TStepAdvance::NextStep) {
-    switch (Step) {
-      case 2:
-        D3D->CameraRotation.x = DegToRad(338.0f);
-        D3D->CameraRotation.y = DegToRad(340.0f);
-        break;
-      case 3:
-        Stream.Beat.BeatHold = true;
-        D3D->CameraRotation.y = DegToRad(0.0f);
-        D3D->CameraRotation.z = DegToRad(0.0f);
-        break;
-      case 4:
-        Stream.Beat.BeatHold = true;
-        D3D->CameraRotation.x = DegToRad(340.0f);
-        D3D->CameraRotation.y = DegToRad(334.0f);
-        D3D->CameraRotation.z = DegToRad(0.0f);
-        break;
-    }
-  }
+namespace {
 
-  Stream.Advance(Time, *D3D);
-
+// What each step does to the white layer and the camera.
+void MoveStep(TvokD3D* D3D) {
   const double S = static_cast<double>(StepTime());
   switch (Step) {
     case 1:
@@ -115,8 +81,50 @@ void MovePart2(int) {
   }
 
   if (Step >= 3) BeatFlash(Stream.Beat);
+}
 
-  AdvanceSceneStep(Part2Scene);
+}  // namespace
+
+void MovePart2(int) {
+  TvokD3D* D3D = Engine->D3D;
+  const uint32_t Time = Engine->Time;
+  if (BeginFirstFrame(Part2Scene)) {
+    D3D->SetCamera(true, 0.0f, -2.0f, -10.0f);
+    D3D->CameraRotation.x = DegToRad(338.0f);
+    D3D->CameraRotation.y = DegToRad(20.0f);
+    SetupFog(2);
+    SetupLight(2);
+    BlurLevel = 4.0f;
+    SetLayerAlpha(FlashSprite, 0);
+    SetLayerAlpha(FadeSprite, 0);
+    StartSceneClock();
+    Stream.Start(SceneStart);  // the first tickets; spawn and shake timers from the scene's start
+  }
+
+  Stream.Advance(Time, *D3D);
+
+  MoveStep(D3D);
+
+  if (AdvanceSceneStep(Part2Scene) == timeline::TStepAdvance::NextStep) {
+    switch (Step) {
+      case 2:
+        D3D->CameraRotation.x = DegToRad(338.0f);
+        D3D->CameraRotation.y = DegToRad(340.0f);
+        break;
+      case 3:
+        Stream.Beat.BeatHold = true;
+        D3D->CameraRotation.y = DegToRad(0.0f);
+        D3D->CameraRotation.z = DegToRad(0.0f);
+        break;
+      case 4:
+        Stream.Beat.BeatHold = true;
+        D3D->CameraRotation.x = DegToRad(340.0f);
+        D3D->CameraRotation.y = DegToRad(334.0f);
+        D3D->CameraRotation.z = DegToRad(0.0f);
+        break;
+    }
+    MoveStep(D3D);  // the new step shows in this very frame
+  }
 }
 
 void RenderPart2(int) {

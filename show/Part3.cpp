@@ -92,7 +92,6 @@ void MovePart3(int) {
     BeatStart = SceneStart;
     BeatCount = 1;
   }
-  EnterDueStep(Part3Scene);
 
   D3D->CameraPosition.x = static_cast<float>(std::cos(static_cast<double>(SceneTime()) / 5000.0) * 1.0);
   if (Step == 1) FadeOutLayer(FadeSprite, StepTime(), 2.0);

@@ -27,32 +27,10 @@ TTicketStream& Part4Stream() { return Stream; }
 
 void LoadPart4() { Stream.Clear(); }
 
-void MovePart4(int) {
-  TvokD3D* D3D = Engine->D3D;
-  const uint32_t Time = Engine->Time;
-  if (BeginFirstFrame(Part4Scene)) {
-    D3D->SetCamera(true, 0.0f, 1.0f, -10.0f);
-    D3D->CameraRotation = D3DXVECTOR3(DegToRad(350.0f), DegToRad(330.0f), DegToRad(30.0f));
-    SetupFog(4);
-    SetupLight(4);
-    if (TicketSet != nullptr) {
-      TicketSet->Rescale(1.0f, 1.0f, 1.0f);
-      TicketSet->Rotation = D3DXVECTOR3(0.0f, DegToRad(90.0f), 0.0f);
-      TicketSet->Position.y = -1.0f;
-    }
-    BlurLevel = 4.0f;
-    SetLayerAlpha(FlashSprite, 0);
-    SetLayerAlpha(FadeSprite, 0);
-    StartSceneClock();
-    Stream.Start(SceneStart);  // the first tickets; spawn and shake timers from the scene's start
-    Stream.Beat.BeatTime = SceneStart;
-  }
-  EnterDueStep(Part4Scene);
+namespace {
 
-  const uint32_t T = SceneTime();
-  const bool Moving = T < FreezeTime;
-  if (Moving) Stream.Advance(Time, *D3D);
-
+// What each step does to the layers and the camera; Moving while the stream still moves.
+void MoveStep(TvokD3D* D3D, bool Moving) {
   const double S = static_cast<double>(StepTime());
   switch (Step) {
     case 1:
@@ -76,11 +54,42 @@ void MovePart4(int) {
       }
       break;
   }
+}
+
+}  // namespace
+
+void MovePart4(int) {
+  TvokD3D* D3D = Engine->D3D;
+  const uint32_t Time = Engine->Time;
+  if (BeginFirstFrame(Part4Scene)) {
+    D3D->SetCamera(true, 0.0f, 1.0f, -10.0f);
+    D3D->CameraRotation = D3DXVECTOR3(DegToRad(350.0f), DegToRad(330.0f), DegToRad(30.0f));
+    SetupFog(4);
+    SetupLight(4);
+    if (TicketSet != nullptr) {
+      TicketSet->Rescale(1.0f, 1.0f, 1.0f);
+      TicketSet->Rotation = D3DXVECTOR3(0.0f, DegToRad(90.0f), 0.0f);
+      TicketSet->Position.y = -1.0f;
+    }
+    BlurLevel = 4.0f;
+    SetLayerAlpha(FlashSprite, 0);
+    SetLayerAlpha(FadeSprite, 0);
+    StartSceneClock();
+    Stream.Start(SceneStart);  // the first tickets; spawn and shake timers from the scene's start
+    Stream.Beat.BeatTime = SceneStart;
+  }
+
+  const uint32_t T = SceneTime();
+  const bool Moving = T < FreezeTime;
+  if (Moving) Stream.Advance(Time, *D3D);
+
+  MoveStep(D3D, Moving);
 
   // One beat grid for the whole scene; once running it overrides step one's own flash.
   if (Moving) BeatFlash(Stream.Beat);
 
-  AdvanceSceneStep(Part4Scene);
+  // A step that ends here shows its successor in this very frame.
+  if (AdvanceSceneStep(Part4Scene) == timeline::TStepAdvance::NextStep) MoveStep(D3D, Moving);
 }
 
 void RenderPart4(int) {

@@ -38,8 +38,6 @@ timeline::TStepAdvance AdvanceSceneStep(const TScene& Row) {
   return AdvanceSceneStep(Row.StepEnd, Next ? Next->Move : nullptr, Next ? Next->Render : nullptr);
 }
 
-timeline::TStepAdvance EnterDueStep(const TScene& Row) { return EnterDueStep(Row.StepEnd); }
-
 uint32_t SceneLength(const TScene& Row) { return Row.StepEnd.empty() ? Row.EndTime : Row.StepEnd.back(); }
 
 uint32_t ShowLength(std::span<const TScene* const> Rows) {

@@ -60,7 +60,6 @@ const TScene* NextScene(const TScene& Row);
 // post effect; the step advance runs on the row's step table and hands over to the next row.
 bool BeginFirstFrame(const TScene& Row);
 timeline::TStepAdvance AdvanceSceneStep(const TScene& Row);
-timeline::TStepAdvance EnterDueStep(const TScene& Row);
 
 // A scene's nominal length: the end of its last step, or its EndTime.
 uint32_t SceneLength(const TScene& Row);
