@@ -183,6 +183,17 @@ std::vector<Case> Cases() {
                {"--headless"}, 1, {"\"fxRadialBlur\"", "ends early"}});
   c.push_back({"StoredSizeWrong", Damaged([](auto& e) { Find(e, "Ticket-3").storedSize += 1000; }), {"--headless"}, 1,
                {"entry \"Ticket-3\" (number 10)", "sizes do not fit"}});
+  // A header whose name alone is damaged: the entry is there, named with its number, not "missing".
+  auto nameTooLong = Damaged([](auto& e) { e[0].nameLength = 200; });  // texEye
+  c.push_back({"DamagedNameLength", nameTooLong, {"--headless"}, 0,
+               {"warning", "entry \"texEye\" (number 1): its header is damaged", "name length is 200"}});
+  c.push_back({"DamagedNameLengthStrict", nameTooLong, {"--headless", "--strict"}, 1,
+               {"entry \"texEye\" (number 1): its header is damaged", "--strict", "1 asset"}});
+  c.push_back({"DamagedNameBytes", Damaged([](auto& e) { e[3].name[2] = '\x01'; }), {"--headless", "--strict"}, 1,
+               {"entry \"texShowDown\" (number 4): its header is damaged", "bytes no entry name has", "1 asset"}});
+  // One flipped bit in an entry's size: that entry is named, not a phantom read from its payload.
+  c.push_back({"FlippedSizeBit", Damaged([](auto& e) { Find(e, "texEnvMap").size ^= 64; }), {"--headless"}, 1,
+               {"entry \"texEnvMap\" (number 2)", "sizes do not fit"}});
   // Damaged assets in a good archive: a warning naming each, the show goes on; --strict fails it.
   auto floorIsText = Damaged([text](auto& e) { Replace(e, "Floor", text); });
   c.push_back({"TextForAPicture", floorIsText, {"--headless"}, 0, {"warning", "\"Floor\"", "picture"}});
