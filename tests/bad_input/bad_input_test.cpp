@@ -266,6 +266,30 @@ std::vector<Case> Cases() {
                      .write(reinterpret_cast<const char*>(music.data()), std::streamsize(music.size()));
                },
                {"--headless", "--strict"}, 1, {"warning", "Quorvanteplidusk.ogg", "the rest of the show is silent"}});
+  // Cut inside the pages that come before the first sound: no sound at all, said so.
+  c.push_back({"MusicCutBeforeItsFirstSound",
+               [](const fs::path& dir) {
+                 fs::copy_file(GoodArchive, dir / "Quorvanteplidusk.vkr");
+                 Bytes music = vktest::ReadFileBytes(GoodMusic);
+                 music.resize(6000);
+                 std::ofstream(dir / "Quorvanteplidusk.ogg", std::ios::binary)
+                     .write(reinterpret_cast<const char*>(music.data()), std::streamsize(music.size()));
+               },
+               {"--headless", "--strict"}, 1, {"warning", "Quorvanteplidusk.ogg", "holds no sound", "--strict"}});
+  // A hole of a gibibyte after the music (sparse: it takes no room on the disk) is not searched
+  // through; the show starts at once and plays the music.
+  c.push_back({"MusicFollowedByASparseGibibyte",
+               [](const fs::path& dir) {
+                 fs::copy_file(GoodArchive, dir / "Quorvanteplidusk.vkr");
+                 CopyMusic(dir);
+                 fs::resize_file(dir / "Quorvanteplidusk.ogg", fs::file_size(GoodMusic) + (std::uintmax_t(1) << 30));
+               },
+               {"--headless", "--strict"}, 0, {}});
+  c.push_back({"NoSoundDevice", [](const fs::path& dir) {
+                 fs::copy_file(GoodArchive, dir / "Quorvanteplidusk.vkr");
+                 CopyMusic(dir);
+               },
+               {"--headless", "--strict"}, 0, {"warning: no sound device", "no-such-driver"}, false, {}, "no-such-driver"});
   c.push_back({"MusicFifo",
                [](const fs::path& dir) {
                  fs::copy_file(GoodArchive, dir / "Quorvanteplidusk.vkr");
