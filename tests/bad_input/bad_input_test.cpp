@@ -213,6 +213,13 @@ std::vector<Case> Cases() {
                  Replace(e, "texWater", bmp);
                }),
                {"--headless"}, 0, {"warning", "\"texWater\""}});
+  c.push_back({"BmpPixelsAtOffsetZero",
+               Damaged([](auto& e) {
+                 Bytes bmp = Inflate(Find(e, "texWater"));
+                 std::memset(bmp.data() + 10, 0, 4);  // the pixels would be read from the headers
+                 Replace(e, "texWater", bmp);
+               }),
+               {"--headless", "--strict"}, 1, {"warning", "\"texWater\"", "pixel data offset 0", "--strict"}});
   c.push_back({"CubeMapIsText", Damaged([text](auto& e) { Replace(e, "WaterCube", text); }), {"--headless"}, 0,
                {"warning", "\"WaterCube\"", "cube map"}});
   c.push_back({"EffectSyntaxError",
