@@ -246,6 +246,18 @@ std::vector<Case> Cases() {
                  Replace(e, "pshBlur", vktest::ToBytes(text));
                }),
                {"--headless", "--strict"}, 1, {"warning", "\"pshBlur\"", "shader", "--strict"}});
+  // A shader that compiles but links with nothing (more uniforms than any driver holds): refused
+  // when it is made, named, and the show goes on without the blur.
+  c.push_back({"ShaderDoesNotLink",
+               Damaged([](auto& e) {
+                 Bytes psh = Inflate(Find(e, "pshBlur"));
+                 std::string text(psh.begin(), psh.end());
+                 text.replace(text.find("vec4 BlurShader()"), 17, "uniform vec4 bigArr[100000];\nvec4 BlurShader()");
+                 text.replace(text.find("return vec4(sum / weight, 1.0);"), 31,
+                              "return vec4(sum / weight, 1.0) + bigArr[int(uv.x * 99999.0)];");
+                 Replace(e, "pshBlur", vktest::ToBytes(text));
+               }),
+               {"--headless", "--strict"}, 1, {"warning", "\"pshBlur\"", "refused the shader", "--strict"}});
   c.push_back({"EntryMissing",
                Damaged([](auto& e) { e.erase(e.begin() + 13); }),  // Ticket-7
                {"--headless"}, 0, {"warning", "\"Ticket-7\"", "missing"}});
