@@ -381,6 +381,19 @@ TEST_P(BadInput, IsNamedWithTheRightStatusAndLeavesNothingBehind) {
   EXPECT_EQ(Listing(dir_), expected) << o.err;
 }
 
+// The good files through loading and scene one with the graphics layer's diagnostics on: nothing
+// the show does is refused (a draw while loading, outside any scene, would be).
+TEST_F(BadInput, AGoodRunGivesTheGraphicsDiagnosticsNothingToSay) {
+  fs::copy_file(GoodArchive, dir_ / "Quorvanteplidusk.vkr");
+  CopyMusic(dir_);
+  vktest::ProcessOptions options{dir_.string(), {"SDL_AUDIODRIVER=dummy"}, true};
+  const Outcome o = vktest::Run(Program, {"--headless", "--gfx-debug", "--size", "64x36", "--fixed-step", "40", "--until",
+                                          "2000", "--seed", "1"},
+                                options);
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.err.find("graphics:"), std::string::npos) << o.err;
+}
+
 INSTANTIATE_TEST_SUITE_P(Table, BadInput, ::testing::ValuesIn(Cases()),
                          [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
 
