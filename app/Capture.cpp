@@ -1,4 +1,5 @@
 #include "app/Capture.h"
+#include "app/OutputFile.h"
 
 #include <unistd.h>
 
@@ -39,7 +40,10 @@ TCapture::TCapture() = default;
 
 TCapture::~TCapture() {
   // A capture that did not finish leaves nothing under the final name.
-  if (Writer) Writer->Abort();
+  if (Writer) {
+    os::RemoveTemporaryFile(Writer->TemporaryPath());
+    Writer->Abort();
+  }
 }
 
 bool TCapture::Open(const TOptions& Options, int Width, int Height, std::string& Error) {
@@ -60,12 +64,16 @@ bool TCapture::Open(const TOptions& Options, int Width, int Height, std::string&
   Settings.quality = Options.Quality;
   Settings.audioRate = static_cast<int>(MusicRate);
   Settings.queueFrames = 3;
+  if (!CheckRenamedOutput(Settings.path, Error)) return false;
   std::string Why;
   Writer = video::Writer::Open(Settings, Why);
   if (!Writer) {
-    Error = Options.CaptureFile + ": " + Why;
+    // The writer names the file itself when the file is what failed.
+    Error = Why.rfind(Settings.path + ": ", 0) == 0 ? Why : Options.CaptureFile + ": " + Why;
     return false;
   }
+  // A signal that ends the process outright takes the unfinished file with it.
+  os::AddTemporaryFile(Writer->TemporaryPath());
   EndTime = Options.HasUntil ? std::min(Options.Until, ShowEndTime) : ShowEndTime;
   return true;
 }
@@ -173,7 +181,12 @@ int TCapture::Finish(TvokEngine* Engine) {
     while (Taken < Queued && !ReadFailed && !Writer->Failed()) Take(*Engine, Taken);
   if (Engine && Began) Progress(*Engine, true);
   const int Signal = os::StopSignal();
-  const char* SignalName = Signal == SIGINT ? "Ctrl+C" : "SIGTERM";
+  const char* SignalName = os::StopSignalName(Signal);
+  // Forgotten once the file has its name or is gone, whichever way this ends.
+  struct TForget {
+    std::string Name;
+    ~TForget() { os::RemoveTemporaryFile(Name); }
+  } Forget{Writer->TemporaryPath()};
   // Stopped before its first frame: a file with no picture would play nowhere.
   if (Written == 0 && !ReadFailed && !Writer->Failed()) {
     Writer->Abort();

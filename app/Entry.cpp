@@ -1,7 +1,12 @@
 #include "app/Entry.h"
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <utility>
 
 #include "app/RunTools.h"
@@ -73,12 +78,28 @@ void ReportFatal(const std::string& Text) {
 
 namespace {
 
+// When the process runs with a limit on its memory (ulimit -v), what a failure for want of memory
+// looks like from inside (a driver library that "cannot be opened", no display, a refused
+// allocation) is said to be that limit; empty without one.
+std::string MemoryLimitNote() {
+#ifdef _WIN32
+  return "";
+#else
+  rlimit Limit{};
+  if (getrlimit(RLIMIT_AS, &Limit) != 0 || Limit.rlim_cur == RLIM_INFINITY) return "";
+  return "\r The process may use only " + std::to_string(Limit.rlim_cur >> 20) +
+         " MiB of memory (ulimit -v); the graphics driver and the show need more.";
+#endif
+}
+
 // Runs one stage of a run; an exception it lets out is shown in the error box and makes the
 // run end with status 1. Returns what the stage returned, false after an exception.
 template <class Stage>
 bool Guarded(int& ExitCode, Stage&& Run) {
   try {
     return Run();
+  } catch (const std::bad_alloc&) {
+    ReportFatal("Out of memory." + MemoryLimitNote());
   } catch (const std::exception& Error) {
     ReportFatal(Error.what());
   } catch (...) {
@@ -206,7 +227,7 @@ bool CreateAndLoadDemo(const TOptions& Options, TRunTools& Tools, TPlayback& Pla
     Tools.Attach(*Engine);
     Playback.Attach(*Engine);
     if (!Engine->Ok) {
-      os::MessageBox(nullptr, Engine->ErrorText, "Error", os::MB_OK);
+      os::MessageBox(nullptr, Engine->ErrorText + MemoryLimitNote(), "Error", os::MB_OK);
       ExitCode = 1;
       return false;
     }
@@ -227,8 +248,15 @@ int FinishDemo(TRunTools& Tools, int ExitCode) {
     Cleanup();
     return true;
   });
+  // Stopped before the first frame, a run asked for outputs has made none of them: no success.
+  const int Signal = os::StopSignal();
+  if (ExitCode == 0 && Signal != 0 && Tools.HasOutputs() && Tools.FramesSeen() == 0) {
+    std::fprintf(stderr, "%s: interrupted by %s before the first frame\n", ShowTitle,
+                 os::StopSignalName(Signal));
+    ExitCode = 128 + Signal;
+  }
   std::string Problems;
-  if (!Tools.Finish(Problems)) {
+  if (!Tools.Finish(ExitCode == 0, Problems)) {
     std::fprintf(stderr, "%s: %s\n", ShowTitle, Problems.c_str());
     if (ExitCode == 0) ExitCode = 1;
   }

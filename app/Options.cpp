@@ -353,24 +353,11 @@ bool CheckCombinations(const TOptions& Options, std::string& Error) {
             " is odd; H.264 and VP9 video need an even width and height";
     return false;
   }
+  // A video is written with seeks back to its header: only into a file. (Whether the file can be
+  // made in its folder is found when the capture opens it, as for every other output: status 1.)
   struct stat Info {};
-  if (stat(File.c_str(), &Info) == 0 && S_ISDIR(Info.st_mode)) {
-    Error = "--capture: '" + File + "' is a directory";
-    return false;
-  }
-  // A video is written with seeks back to its header: only into a file.
-  if (stat(File.c_str(), &Info) == 0 && !S_ISREG(Info.st_mode)) {
+  if (stat(File.c_str(), &Info) == 0 && !S_ISREG(Info.st_mode) && !S_ISDIR(Info.st_mode)) {
     Error = "--capture: '" + File + "' is no regular file (a pipe, a device or a socket cannot take a video)";
-    return false;
-  }
-  const auto Slash = File.find_last_of('/');
-  const std::string Dir = Slash == std::string::npos ? "." : Slash == 0 ? "/" : File.substr(0, Slash);
-  if (stat(Dir.c_str(), &Info) != 0 || !S_ISDIR(Info.st_mode)) {
-    Error = "--capture: the directory '" + Dir + "' does not exist";
-    return false;
-  }
-  if (access(Dir.c_str(), W_OK) != 0 || (access(File.c_str(), F_OK) == 0 && access(File.c_str(), W_OK) != 0)) {
-    Error = "--capture: '" + File + "' cannot be written (" + std::strerror(errno == 0 ? EACCES : errno) + ")";
     return false;
   }
   return true;

@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "app/Options.h"
+#include "platform/os/system.h"
 
 namespace {
 
@@ -65,6 +66,59 @@ TKind KindOf(const std::string& FileName) {
   return TKind::Other;
 }
 
+// The standard streams as the program found them: one that was closed has /dev/null in its place
+// (so that no file the program opens takes its number and receives its messages), and an output
+// that names it is refused rather than written into that stand-in.
+bool StreamClosed[3] = {false, false, false};
+
+// The descriptor an output name stands for when it names one of the program's own open streams
+// (/dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N, /proc/PID/fd/N of this process); -1 when
+// it names none. Such a name is a link to whatever the stream is (a file the shell redirected
+// to, a pipe, a terminal), so it is written through the stream itself: reopening it would start
+// over at the beginning of a redirected file, and replacing it would replace the link.
+int StreamNamed(const std::string& FileName) {
+#ifdef _WIN32
+  (void)FileName;
+  return -1;  // Windows names its streams otherwise (CON), and they are no files to replace
+#else
+  std::error_code Ignored;
+  const std::string Name = std::filesystem::absolute(FileName, Ignored).lexically_normal().string();
+  if (Name == "/dev/stdin") return 0;
+  if (Name == "/dev/stdout") return 1;
+  if (Name == "/dev/stderr") return 2;
+  std::string Number;
+  const std::string Own = "/proc/" + std::to_string(getpid()) + "/fd/";
+  for (const std::string& Folder : {std::string("/dev/fd/"), std::string("/proc/self/fd/"), Own})
+    if (Name.size() > Folder.size() && Name.compare(0, Folder.size(), Folder) == 0) Number = Name.substr(Folder.size());
+  if (Number.empty() || Number.size() > 6 || Number.find_first_not_of("0123456789") != std::string::npos) return -1;
+  return std::atoi(Number.c_str());
+#endif
+}
+
+// Whether a name lies in the system's folders of devices and processes, where an output never
+// creates or renames a file: what is there is written in place or not at all.
+bool UnderSystemFolder(const std::string& FileName) {
+  std::error_code Ignored;
+  const std::filesystem::path Name = std::filesystem::absolute(FileName, Ignored).lexically_normal();
+  const std::string Folder = std::filesystem::weakly_canonical(Name.parent_path(), Ignored).string() + "/";
+  return Folder.rfind("/dev/", 0) == 0 || Folder.rfind("/proc/", 0) == 0;
+}
+
+// A symbolic link that the rename would replace (one to a regular file or to nothing): refused,
+// because replacing it loses the link and writing through it would write where the link points,
+// which is how a planted link turns an output into someone else's file.
+bool ReplaceableLink(const std::string& FileName) {
+#ifdef _WIN32
+  (void)FileName;
+  return false;
+#else
+  struct stat Link {};
+  if (lstat(FileName.c_str(), &Link) != 0 || !S_ISLNK(Link.st_mode)) return false;
+  const TKind Kind = KindOf(FileName);
+  return Kind == TKind::Missing || Kind == TKind::Regular;
+#endif
+}
+
 // ---- Which file a name means ------------------------------------------------------------------
 // An output replaces the directory entry its name ends in (the rename replaces a symbolic link
 // itself, never what it points to), so two names mean the same output when their entries are the
@@ -103,7 +157,23 @@ TOutputFile::~TOutputFile() { Discard(); }
 bool TOutputFile::Open(const std::string& AFileName, std::string& Error) {
   Discard();
   FileName = AFileName;
-  switch (KindOf(FileName)) {
+#ifndef _WIN32
+  if (const int Stream = StreamNamed(FileName); Stream >= 0) {
+    if (Stream <= 2 && StreamClosed[Stream]) {
+      Error = FileName + ": the program was started with that stream closed";
+      return false;
+    }
+    Fd = fcntl(Stream, F_DUPFD_CLOEXEC, 3);
+    if (Fd < 0) {
+      Error = Describe(FileName, errno == EINVAL ? EBADF : errno);
+      return false;
+    }
+    return true;
+  }
+#endif
+  if (ReplaceableLink(FileName)) return CheckRenamedOutput(FileName, Error);
+  const TKind Kind = KindOf(FileName);
+  switch (Kind) {
     case TKind::Folder:
       Error = Describe(FileName, EISDIR);
       return false;
@@ -120,6 +190,11 @@ bool TOutputFile::Open(const std::string& AFileName, std::string& Error) {
     default:
       break;
   }
+  if (UnderSystemFolder(FileName)) {
+    Error = Kind == TKind::Missing ? Describe(FileName, ENOENT) + " (outputs are not created among devices or processes)"
+                                   : FileName + ": an output is not written over a file among devices or processes";
+    return false;
+  }
   std::string Folder, Base;
   SplitName(FileName, Folder, Base);
   // Found now rather than by the rename at the end, after the whole run.
@@ -133,6 +208,7 @@ bool TOutputFile::Open(const std::string& AFileName, std::string& Error) {
     Temporary.clear();
     return false;
   }
+  os::AddTemporaryFile(Temporary);
   return true;
 }
 
@@ -150,23 +226,57 @@ bool TOutputFile::Commit(std::string& Error) {
   if (Failure != 0) {
     Error = Describe(FileName, Failure);
     if (!InPlace) ::unlink(Temporary.c_str());
-    Temporary.clear();
-    return false;
   }
+  if (!InPlace) os::RemoveTemporaryFile(Temporary);
   Temporary.clear();
-  return true;
+  return Failure == 0;
 }
 
 void TOutputFile::Discard() {
   if (Fd >= 0) ::close(Fd);
   Fd = -1;
-  if (!Temporary.empty()) ::unlink(Temporary.c_str());
+  if (!Temporary.empty()) {
+    ::unlink(Temporary.c_str());
+    os::RemoveTemporaryFile(Temporary);
+  }
   Temporary.clear();
 }
 
 // ---- Checks before the run --------------------------------------------------------------------
 
-bool WrittenInPlace(const std::string& FileName) { return KindOf(FileName) == TKind::InPlace; }
+bool WrittenInPlace(const std::string& FileName) {
+  return StreamNamed(FileName) >= 0 || (!ReplaceableLink(FileName) && KindOf(FileName) == TKind::InPlace);
+}
+
+bool CheckRenamedOutput(const std::string& FileName, std::string& Error) {
+  if (StreamNamed(FileName) >= 0 || UnderSystemFolder(FileName)) {
+    Error = FileName + ": names a device or a stream; this output is written only to a file of its own";
+    return false;
+  }
+  if (ReplaceableLink(FileName)) {
+    Error = FileName + ": is a symbolic link; an output is written under its own name, never through or over a link";
+    return false;
+  }
+  if (KindOf(FileName) == TKind::Folder) {
+    Error = Describe(FileName, EISDIR);
+    return false;
+  }
+  return true;
+}
+
+void NoteStandardStreams() {
+#ifndef _WIN32
+  for (int Stream = 0; Stream <= 2; ++Stream) {
+    if (fcntl(Stream, F_GETFD) >= 0 || errno != EBADF) continue;
+    StreamClosed[Stream] = true;
+    const int Fd = ::open("/dev/null", Stream == 0 ? O_RDONLY : O_WRONLY);
+    if (Fd >= 0 && Fd != Stream) {
+      dup2(Fd, Stream);
+      ::close(Fd);
+    }
+  }
+#endif
+}
 
 bool CheckWritable(const std::string& FileName, std::string& Error) {
   // A pipe is only tried by whoever keeps it open: closing a trial would end its reader's input.

@@ -4,7 +4,10 @@
 // never through a symbolic link, and renamed onto the final name once complete: a failed or
 // interrupted write never leaves a truncated file under the name asked for, and the rename
 // replaces only what this run wrote. A pipe or a character device (a terminal, /dev/null) is
-// written in place, opened so that a pipe nobody reads is refused instead of blocking the run.
+// written in place, opened so that a pipe nobody reads is refused instead of blocking the run; a
+// name of one of the program's own streams (/dev/stdout, /dev/fd/1 ...) is written through that
+// stream, whatever it is. Nothing is ever created or renamed among devices and processes (/dev,
+// /proc), and a symbolic link that the rename would replace is refused.
 
 #include <cstdint>
 #include <string>
@@ -38,8 +41,15 @@ class TOutputFile {
   int Fd = -1;
 };
 
-// A pipe, a terminal or /dev/null is written as it is: it cannot be renamed into place.
+// A pipe, a terminal, /dev/null or one of the program's streams is written as it is: it cannot be
+// renamed into place.
 bool WrittenInPlace(const std::string& FileName);
+// For an output that is always written under a temporary name and renamed (a video): refuses a
+// stream, anything among devices and processes, and a symbolic link the rename would replace.
+bool CheckRenamedOutput(const std::string& FileName, std::string& Error);
+// Called first thing: a standard stream the program was started without gets /dev/null in its
+// place, and an output naming it is refused.
+void NoteStandardStreams();
 // Whether a file can later be written under FileName, found out now: a trial of a temporary file
 // in its folder, removed at once; a pipe is tried for a reader.
 bool CheckWritable(const std::string& FileName, std::string& Error);

@@ -94,9 +94,24 @@ void TRunTools::FramePresented(TvokEngine& Engine) {
   if (Recording && Engine.D3D && Engine.D3D->Device) gx::GxClearRecording(Engine.D3D->Device.get());
 }
 
-bool TRunTools::Finish(std::string& Problems) {
+std::string TRunTools::OutputNames() const {
+  std::string Names = Options.TraceFile;
+  for (const auto& Shot : Options.Screenshots)
+    if (!Shot.Done) Names += (Names.empty() ? "" : ", ") + Shot.File;
+  return Names;
+}
+
+bool TRunTools::Finish(bool Succeeded, std::string& Problems) {
   if (ActiveTools == this) ActiveTools = nullptr;
   SetTraceActive(false);
+  if (Trace && !Succeeded) {
+    // An incomplete trace of a failed run would replace a good one under the same name.
+    std::fclose(Trace);
+    Trace = nullptr;
+    const bool Renamed = TraceFile.Path() != Options.TraceFile;  // not a stream written in place
+    TraceFile.Discard();
+    if (Renamed) Failures.push_back(Options.TraceFile + ": not written, the run did not complete");
+  }
   if (Trace) {
     const bool Written = std::fflush(Trace) == 0 && !std::ferror(Trace);
     const int WriteError = errno;
@@ -113,7 +128,7 @@ bool TRunTools::Finish(std::string& Problems) {
   }
   HeldShots.clear();
   for (const auto& Shot : Options.Screenshots)
-    if (!Shot.Done) Failures.push_back(Shot.File + ": the show ended before " + std::to_string(Shot.Time) + " ms");
+    if (!Shot.Done && Succeeded) Failures.push_back(Shot.File + ": the show ended before " + std::to_string(Shot.Time) + " ms");
   Problems.clear();
   for (const auto& F : Failures) Problems += (Problems.empty() ? "" : "; ") + F;
   return Failures.empty();

@@ -23,8 +23,14 @@ class TRunTools {
   bool Start(const TOptions& Options, std::string& Error);
   // Sets the engine's step and hooks the per-frame work onto it.
   void Attach(TvokEngine& Engine);
-  // Closes the trace; false with Problems when an output asked for was not produced.
-  bool Finish(std::string& Problems);
+  // Closes the trace and puts it under its name when the run Succeeded; a failed run leaves the
+  // name as it was. False with Problems when an output asked for was not produced.
+  bool Finish(bool Succeeded, std::string& Problems);
+  // Whether the run asked for an output (a trace or a screenshot) and how many frames it saw.
+  bool HasOutputs() const { return !Options.TraceFile.empty() || !Options.Screenshots.empty(); }
+  unsigned long long FramesSeen() const { return Frames; }
+  // The outputs' names, for a message about what was not written.
+  std::string OutputNames() const;
 
   // The per-frame work, after each presented frame.
   void FramePresented(TvokEngine& Engine);

@@ -60,16 +60,48 @@ bool SizesFit(const TResourceEntry& Entry, int64_t Remaining) {
   return payload >= 0 && payload <= Remaining;
 }
 
-// Whether the header's name is one the packer could have written. A header read from the wrong
-// place (after an entry whose sizes are wrong) nearly always fails this; a good header whose
-// payload runs past the end is a file cut short at that entry.
-bool NameLooksRight(const TResourceEntry& Entry) {
-  if (Entry.NameLength == 0 || Entry.NameLength > kResourceMaxNameLength) return false;
-  for (int i = 0; i < Entry.NameLength; ++i) {
-    const unsigned char c = static_cast<unsigned char>(Entry.Name[i]);
-    if (c < 0x20 || c == 0x7f) return false;
-  }
-  return true;
+// Whether a byte is one the packer writes in a name: printable ASCII other than the space (the
+// manifest it reads separates its fields with white space).
+bool NameByte(unsigned char c) { return c > 0x20 && c < 0x7f; }
+
+// Why the header's name is not one the packer could have written; empty when it is. A header read
+// from the wrong place (after an entry whose sizes are wrong) nearly always fails this; so does a
+// good header whose name alone was damaged.
+std::string NameDamage(const TResourceEntry& Entry) {
+  if (Entry.NameLength == 0) return "its name is empty";
+  if (Entry.NameLength > kResourceMaxNameLength)
+    return "its name length is " + std::to_string(Entry.NameLength) + ", more than the " +
+           std::to_string(kResourceMaxNameLength) + " a name may have";
+  for (int i = 0; i < Entry.NameLength; ++i)
+    if (!NameByte(static_cast<unsigned char>(Entry.Name[i]))) return "its name holds bytes no entry name has";
+  return "";
+}
+
+bool NameLooksRight(const TResourceEntry& Entry) { return NameDamage(Entry).empty(); }
+
+// Whether the bytes the reader does not interpret are as the packer leaves them: the name field
+// zero after the name, the reserved bytes zero, the storage flag 0 or 1. A header read from the
+// wrong place (from inside a payload) all but never has them so.
+bool ShapeLooksRight(const TResourceEntry& Entry) {
+  const auto Zero = [](const uint8_t* Bytes, size_t Count) {
+    for (size_t i = 0; i < Count; ++i)
+      if (Bytes[i] != 0) return false;
+    return true;
+  };
+  const size_t used = Entry.NameLength > kResourceMaxNameLength ? kResourceMaxNameLength : Entry.NameLength;
+  return Zero(reinterpret_cast<const uint8_t*>(Entry.Name) + used, kResourceMaxNameLength - used) &&
+         Zero(Entry.Reserved1, sizeof Entry.Reserved1) && Zero(Entry.Reserved2, sizeof Entry.Reserved2) &&
+         Zero(Entry.Reserved3, sizeof Entry.Reserved3) && Entry.Compressed <= 1;
+}
+
+// What a damaged name most likely said, for the messages: with a length beyond the field, the
+// field's bytes up to the first that no name has.
+std::string GuessedName(const TResourceEntry& Entry) {
+  if (Entry.NameLength <= kResourceMaxNameLength) return PrintableName(Entry);
+  std::string s;
+  for (int i = 0; i < kResourceMaxNameLength && NameByte(static_cast<unsigned char>(Entry.Name[i])); ++i)
+    s += Entry.Name[i];
+  return s;
 }
 
 void ReleaseData(TResourceEntry& Entry) {
@@ -97,6 +129,7 @@ bool TvokResource::Open(const std::string& AFileName) {
   EntryCount = 0;
   Index = 0;
   FileName = AFileName;
+  Damaged.clear();
 
   // Non-blocking, so that a FIFO or a terminal given as the archive is refused below instead of
   // waiting forever for a writer; the descriptor is a regular file's once it is kept.
@@ -157,26 +190,59 @@ bool TvokResource::ReadByName(const std::string& Name, TResourceEntry& Entry) {
     if (!SizesFit(Entry, FileSize - Position)) {
       const std::string name = PrintableName(Entry);
       const bool negative = Entry.Size < 0 || (Entry.Compressed && Entry.StoredSize < 0);
-      const bool ownFault = NameLooksRight(Entry) || Index == 1;
+      const bool ownFault = Index == 1 || (NameLooksRight(Entry) && ShapeLooksRight(Entry));
+      const std::string damage = NameDamage(Entry);
       std::memset(static_cast<void*>(&Entry), 0, kResourceEntryHeaderSize);
       if (!ownFault) Fail(StructureError(Index, previous));
+      if (!damage.empty())
+        Fail("entry number " + std::to_string(Index) + ": its header is damaged (" + damage + ", and " +
+             (negative ? "a size is negative" : "its payload runs past the end of the file") + ")");
       Fail("entry \"" + name + "\" (number " + std::to_string(Index) + "): " +
            (negative ? "a size is negative" : "its payload runs past the end of the file"));
     }
-    if (NameMatches(Entry, Name)) {
+    const int64_t payload = Entry.Compressed ? Entry.StoredSize : Entry.Size;
+    const std::string damage = NameDamage(Entry);
+    // A header whose name or shape is wrong: either this entry's header alone is damaged (the
+    // entry after it is where its sizes say), or it is no header at all, read from the wrong place
+    // because the sizes of the entry before it are wrong.
+    if (Index > 1 && (!damage.empty() || !ShapeLooksRight(Entry)) && !NextHeaderFits(Position + payload)) {
+      std::memset(static_cast<void*>(&Entry), 0, kResourceEntryHeaderSize);
+      Fail(StructureError(Index, previous));
+    }
+    if (!damage.empty()) {
+      NoteDamaged(Index, GuessedName(Entry), damage);
+    } else if (NameMatches(Entry, Name)) {
       ReadData(Entry);
       return true;
     }
-    const int64_t payload = Entry.Compressed ? Entry.StoredSize : Entry.Size;
     if (fseeko(Stream, payload, SEEK_CUR) != 0) Fail("cannot seek past entry " + std::to_string(Index));
     Position += payload;
     previous = PrintableName(Entry);
   }
+  LastWalked = previous;
   // Zeroing the record alone would lose the block it holds; release it first.
   ReleaseData(Entry);
   std::memset(static_cast<void*>(&Entry), 0, sizeof(Entry));
   ErrorText = Name + " resource not found! (ReadByName, ReadByNumber)";
   return false;
+}
+
+bool TvokResource::NextHeaderFits(int64_t At) {
+  // The last entry ends the file; with entries still to come, a header must follow.
+  if (At == FileSize) return Index == EntryCount;
+  if (FileSize - At < kResourceEntryHeaderSize) return false;
+  TResourceEntry next{};
+  const off_t here = ftello(Stream);
+  const bool read = fseeko(Stream, At, SEEK_SET) == 0 &&
+                    std::fread(&next, 1, kResourceEntryHeaderSize, Stream) == kResourceEntryHeaderSize;
+  if (fseeko(Stream, here, SEEK_SET) != 0) Fail("cannot seek back to entry " + std::to_string(Index));
+  return read && ShapeLooksRight(next) && SizesFit(next, FileSize - At - kResourceEntryHeaderSize);
+}
+
+void TvokResource::NoteDamaged(int32_t Number, const std::string& Guess, const std::string& Damage) {
+  for (const auto& d : Damaged)
+    if (d.Number == Number) return;
+  Damaged.push_back({Number, Guess, Damage});
 }
 
 std::string TvokResource::StructureError(int32_t Number, const std::string& Previous) const {
@@ -197,6 +263,11 @@ void TvokResource::Verify() {
   if (Index < EntryCount)
     Fail("the archive ends after entry " + std::to_string(Index) + " of " + std::to_string(EntryCount) +
          " (the file is cut short)");
+  // The packer writes nothing after the last entry: bytes there mean its size is too small.
+  if (Position < FileSize) {
+    Fail("entry \"" + LastWalked + "\" (number " + std::to_string(EntryCount) + "), the last, is followed by " +
+         std::to_string(FileSize - Position) + " bytes that belong to no entry (its size is wrong)");
+  }
 }
 
 void TvokResource::ReadData(TResourceEntry& Entry) {

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 // A damaged or missing archive. Rather than letting the runtime end the program unexplained, it
 // names the file and the entry so the entry point can say what went wrong and exit non-zero.
@@ -53,6 +54,14 @@ static_assert(offsetof(TResourceEntry, StoredSize) == 52);
 static_assert(offsetof(TResourceEntry, Compressed) == 64);
 static_assert(offsetof(TResourceEntry, Data) >= kResourceEntryHeaderSize);
 
+// An entry whose header is in its place (its sizes lead to the next header) but whose name is not
+// one the packer writes: the entry is there, but no name finds it.
+struct TDamagedEntry {
+  int32_t Number;     // 1 for the first entry
+  std::string Guess;  // what the name most likely said ("" when nothing of it can be read)
+  std::string Damage; // "its name length is 200, more than the 40 a name may have"
+};
+
 class TvokResource {
  public:
   std::FILE* Stream = nullptr;
@@ -79,9 +88,12 @@ class TvokResource {
   void Close();
   void FreeEntry(TResourceEntry& Entry);
   // Walks every entry header once: throws EResourceError naming the entry when the count is not
-  // positive or an entry's sizes do not fit the file.
+  // positive or an entry's sizes do not fit the file (a header read from the wrong place because
+  // of them blames the entry before it); notes the entries whose name alone is damaged.
   void Verify();
   int64_t SizeOfFile() const { return FileSize; }
+  // The entries with a damaged name met so far (Verify meets them all), in archive order.
+  const std::vector<TDamagedEntry>& DamagedEntries() const { return Damaged; }
 
   // Hard ceiling for one entry's data: no show picture comes near it, and it keeps a forged
   // Size from asking for gigabytes.
@@ -90,6 +102,12 @@ class TvokResource {
  private:
   int64_t FileSize = 0;
   int64_t Position = 0;  // where the next read starts; kept so nothing is read past FileSize
+  std::vector<TDamagedEntry> Damaged;
+  std::string LastWalked;  // the name of the last entry a lookup passed that found nothing
+
+  // Whether a good header (or the end of the file after the last entry) lies at At.
+  bool NextHeaderFits(int64_t At);
+  void NoteDamaged(int32_t Number, const std::string& Guess, const std::string& Damage);
 
   void ReadData(TResourceEntry& Entry);
   // The message for a damaged header at entry Number: the entry before it, whose sizes led there.

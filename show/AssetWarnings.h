@@ -14,8 +14,11 @@ void AssetWarning(const std::string& What, const std::string& Reason);
 // AssetWarning for an entry of the show's archive.
 void EntryWarning(const std::string& EntryName, const std::string& Reason);
 // The reason an archive entry could not be read, for a loader whose ReadByName failed: the
-// entry is missing (the reader's message says so).
+// entry is missing, or it is there with a damaged name (then named with its number).
 void WarnMissingEntry(const std::string& EntryName);
+// Once everything is loaded: the entries with a damaged name that no loader asked for by the name
+// they most likely had, each with its number.
+void WarnDamagedEntries();
 
 // Why a D3DX load of an entry of Size bytes failed with hr: the decoder's or parser's words when
 // it gave any, otherwise what the result code says.

@@ -129,7 +129,7 @@ void LoadPixelShader(TPostShader& Row) {
   Shader.reset();
   if (FAILED(Dev->CreatePixelShader(static_cast<const DWORD*>(Code->GetBufferPointer()), Shader))) {
     Shader.reset();
-    EntryWarning(EntryName, "the device refused the shader");
+    EntryWarning(EntryName, "the device refused the shader (the graphics message above says why); the show goes on without it");
     os::Sleep(1);
   }
   Code.reset();

@@ -36,11 +36,18 @@ std::string UnreadableReason(const std::string& FileName) {
 
 // A music file that ends before the show does (a download cut short, another piece of music)
 // would leave the rest of the show silent without a word. The decoders know a file's length
-// from its headers and last page, so this costs an open, not a decode.
+// from its headers and last page, so this costs an open, not a decode; a length they do not know
+// (or a stream cut before its first sound) is found by decoding its first moment.
 void WarnIfShorterThanTheShow(const std::string& FileName) {
   std::unique_ptr<audio::Decoder> Decoder = audio::OpenStreamDecoder(FileName, audio::kDefaultRate);
   if (!Decoder) Decoder = audio::OpenModuleDecoder(FileName, audio::kDefaultRate, false);
-  if (!Decoder || Decoder->LengthFrames() == 0) return;
+  if (!Decoder) return;
+  if (Decoder->LengthFrames() == 0) {
+    int16_t First[2 * 1024];
+    if (Decoder->Read(First, 1024) == 0)
+      AssetWarning(FileName, "the music holds no sound (the file ends before its first sound); the show is silent");
+    return;
+  }
   const uint64_t LengthMs = Decoder->LengthFrames() * 1000 / audio::kDefaultRate;
   // A second's grace: the last fade may outlast the last note.
   if (LengthMs + 1000 >= ShowEndTime) return;
@@ -54,20 +61,27 @@ void WarnIfShorterThanTheShow(const std::string& FileName) {
 
 void LoadMusic(HWND Window, const std::string& FileName) {
   MusicPlayer = new TvokBassPlayer(Window);
-  // Without an audio device the show is silent by design and says nothing about it; a music file
-  // that cannot be played is the show maker's to know about.
+  // Without an audio device the show is silent; that is the machine's business, not the show
+  // maker's (no asset is at fault, so --strict does not count it), but it is said. What is wrong
+  // with the music file is still found by the decoders alone, on any machine.
   const bool HaveOutput = MusicPlayer->Ok;
+  if (!HaveOutput) {
+    const std::string Why = audio::LastError();
+    std::fprintf(stderr, "Quorvanteplidusk: warning: no sound device%s; the show plays without sound\n",
+                 Why.empty() ? "" : (" (" + Why + ")").c_str());
+    std::fflush(stderr);
+  }
   const std::string Unreadable = UnreadableReason(FileName);
   const bool Blocking = Unreadable == NotRegular;
   if (Blocking || !MusicPlayer->Load(MusicChannel, FileName)) {
-    // Without an output the player refuses every file; the decoders alone still tell a file
-    // that could never play, which the show maker should hear about on any machine.
     const bool Decodable = !HaveOutput && Unreadable.empty() &&
                            (audio::OpenStreamDecoder(FileName, 44100) || audio::OpenModuleDecoder(FileName, 44100, false));
     if (!Unreadable.empty())
       AssetWarning(FileName, Unreadable + "; the show goes on without music");
     else if (!Decodable)
       AssetWarning(FileName, "not a music file the player can decode; the show goes on without music");
+    else
+      WarnIfShorterThanTheShow(FileName);
   } else {
     WarnIfShorterThanTheShow(FileName);
   }

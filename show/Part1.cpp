@@ -110,13 +110,13 @@ void LoadPart1() {
   WaterEffect->Position = D3DXVECTOR3(0.0f, -1.0f, 0.0f);
 
   // The clock stands still while loading, so these rounds only settle the effect's state:
-  // the water keeps the shape the first drop gave it.
+  // the water keeps the shape the first drop gave it. Nothing is drawn: loading happens outside
+  // any scene, where the device refuses every draw.
   WaterEffect->Water->Drop(DropCell, DropCell);
   const D3DXVECTOR3 Still(0.0f, 0.0f, 0.0f);
   for (int Round = 0; Round < LoadRounds; ++Round) {
     WaterEffect->Update(Still, Still);
     WaterEffect->SetWorld();
-    WaterEffect->Render(true);
   }
 
   PoolSet = new TzanObjectSet();

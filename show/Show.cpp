@@ -4,6 +4,7 @@
 
 #include "engine/vokResource.h"
 #include "platform/gfx/backend.h"
+#include "show/AssetWarnings.h"
 #include "show/Globals.h"
 #include "show/Music.h"
 #include "show/Random.h"
@@ -54,6 +55,7 @@ void LoadShow(const std::string& ArchiveFileName) {
   try {
     OpenResource(ArchiveFileName);
     for (const TShowStage& Stage : LoadStages()) Stage.Run();
+    WarnDamagedEntries();
     CloseResource();
   } catch (...) {
     FreeResource();

@@ -113,6 +113,85 @@ class Resampler final : public Decoder {
   bool ended_ = false;
 };
 
+// An Ogg file as far as its pages go. libvorbisfile finds a stream's length by searching backwards
+// from the end of the file for the last page, a byte window at a time; whatever follows the
+// stream (a sparse hole of gigabytes, a long run of zeros, another file appended) is searched
+// through completely, which takes minutes and cannot be stopped. The pages are walked forwards
+// instead, header by header, and the decoder is shown a file that ends where they end.
+class OggView {
+ public:
+  ~OggView() {
+    if (file_) std::fclose(file_);
+  }
+
+  bool Open(const std::string& path) {
+    file_ = std::fopen(path.c_str(), "rb");
+    if (!file_) return false;
+    end_ = PagesEnd();
+    return std::fseek(file_, 0, SEEK_SET) == 0;
+  }
+
+  static ov_callbacks Callbacks() { return {ReadCb, SeekCb, CloseCb, TellCb}; }
+
+ private:
+  // How far a damaged page is looked past for the next one, as a player resynchronises.
+  static constexpr long kResync = 65536;
+
+  static bool IsPage(const unsigned char* p) { return std::memcmp(p, "OggS", 4) == 0 && p[4] == 0; }
+
+  // The offset just past the last page that follows on from the first.
+  std::int64_t PagesEnd() {
+    std::int64_t at = 0, end = 0;
+    unsigned char head[27 + 255];
+    std::vector<unsigned char> window;
+    while (fseeko(file_, at, SEEK_SET) == 0 && std::fread(head, 1, 27, file_) == 27) {
+      if (!IsPage(head)) {
+        // Damage in the middle: the next page within reach, else the stream has ended.
+        window.resize(kResync);
+        if (fseeko(file_, at + 1, SEEK_SET) != 0) break;
+        const std::size_t got = std::fread(window.data(), 1, window.size(), file_);
+        std::size_t i = 0;
+        while (i + 27 <= got && !IsPage(&window[i])) ++i;
+        if (i + 27 > got) break;
+        at += 1 + static_cast<std::int64_t>(i);
+        continue;
+      }
+      const int segments = head[26];
+      if (std::fread(head + 27, 1, static_cast<std::size_t>(segments), file_) != static_cast<std::size_t>(segments)) break;
+      std::int64_t body = 0;
+      for (int i = 0; i < segments; ++i) body += head[27 + i];
+      at += 27 + segments + body;
+      end = at;
+    }
+    return end;
+  }
+
+  static std::size_t ReadCb(void* to, std::size_t size, std::size_t count, void* source) {
+    auto* v = static_cast<OggView*>(source);
+    const std::int64_t at = ftello(v->file_);
+    if (at < 0 || size == 0 || at >= v->end_) return 0;
+    const std::size_t room = static_cast<std::size_t>(v->end_ - at) / size;
+    return std::fread(to, size, std::min(count, room), v->file_);
+  }
+
+  static int SeekCb(void* source, ogg_int64_t offset, int whence) {
+    auto* v = static_cast<OggView*>(source);
+    std::int64_t to = offset;
+    if (whence == SEEK_CUR) to += ftello(v->file_);
+    if (whence == SEEK_END) to += v->end_;
+    if (to < 0) return -1;
+    return fseeko(v->file_, std::min<std::int64_t>(to, v->end_), SEEK_SET);
+  }
+
+  static long TellCb(void* source) { return static_cast<long>(ftello(static_cast<OggView*>(source)->file_)); }
+
+  // The decoder owns the view; it closes the file itself.
+  static int CloseCb(void*) { return 0; }
+
+  std::FILE* file_ = nullptr;
+  std::int64_t end_ = 0;
+};
+
 class VorbisDecoder final : public Decoder {
  public:
   ~VorbisDecoder() override {
@@ -120,7 +199,7 @@ class VorbisDecoder final : public Decoder {
   }
 
   bool Open(const std::string& path) {
-    if (ov_fopen(path.c_str(), &vf_) != 0) return false;
+    if (!view_.Open(path) || ov_open_callbacks(&view_, &vf_, nullptr, 0, OggView::Callbacks()) != 0) return false;
     open_ = true;
     const vorbis_info* vi = ov_info(&vf_, -1);
     if (!vi || vi->channels < 1 || vi->rate <= 0) return false;
@@ -193,6 +272,7 @@ class VorbisDecoder final : public Decoder {
   }
 
   static constexpr std::size_t kChunk = 8192;  // samples
+  OggView view_;  // before vf_: the decoder reads it until ov_clear
   OggVorbis_File vf_{};
   bool open_ = false;
   int rate_ = 0;
@@ -253,10 +333,14 @@ class ModuleDecoder final : public Decoder {
   }
 
   bool Open(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    // A module is read whole; none comes near this, and a file that does is something else.
+    constexpr std::streamoff kLargest = 256 << 20;
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) return false;
-    std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (data.empty()) return false;
+    const std::streamoff size = in.tellg();
+    if (size <= 0 || size > kLargest || !in.seekg(0)) return false;
+    std::vector<char> data(static_cast<std::size_t>(size));
+    if (!in.read(data.data(), size)) return false;
     int error = 0;
     mod_ = openmpt_module_create_from_memory2(data.data(), data.size(), openmpt_log_func_silent, nullptr,
                                               openmpt_error_func_ignore, nullptr, &error, nullptr, nullptr);

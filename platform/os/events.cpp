@@ -1,4 +1,9 @@
 #include <csignal>
+#include <cstring>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "platform/os/internal.h"
 #include "platform/os/system.h"
@@ -59,8 +64,36 @@ void PostMouse(HWND window, uint32_t message, int x, int y, uint32_t buttons) {
   PostMessage(window, message, MouseKeyFlags(buttons), lp);
 }
 
+// The files to remove on a hard end, kept where a signal handler can read them: a slot's name is
+// complete before its flag says so, and the flag is cleared before the name changes.
+constexpr int kTemporarySlots = 16;
+constexpr size_t kTemporaryNameSize = 4096;
+char g_temporaryNames[kTemporarySlots][kTemporaryNameSize];
+volatile std::sig_atomic_t g_temporaryUsed[kTemporarySlots] = {};
+
+void RemoveTemporaryFiles() {
+  for (int i = 0; i < kTemporarySlots; ++i)
+    if (g_temporaryUsed[i]) unlink(g_temporaryNames[i]);
+}
+
+// Ends the process as the signal's default action would, leaving no temporary file behind.
+void EndBySignal(int signal) {
+  RemoveTemporaryFiles();
+  struct sigaction sa {};
+  sa.sa_handler = SIG_DFL;
+  sigemptyset(&sa.sa_mask);
+  sigaction(signal, &sa, nullptr);
+  raise(signal);
+}
+
 void OnSignal(int signal) {
-  if (g_signalled == 0) g_signalled = signal;
+  // One request to stop closes the show like its close box; a second one, should the first not
+  // be enough, ends the process the default way.
+  if (g_signalled == 0) {
+    g_signalled = signal;
+    return;
+  }
+  EndBySignal(signal);
 }
 
 }  // namespace
@@ -210,11 +243,29 @@ void InstallSignalHandlers() {
   struct sigaction sa {};
   sa.sa_handler = OnSignal;
   sigemptyset(&sa.sa_mask);
-  // One request to stop closes the show like its close box; a second one, should the first not
-  // be enough, ends the process the default way.
+#ifdef _WIN32
+  // The C library resets the handler once it has run: the second Ctrl+C ends the process.
   sa.sa_flags = SA_RESETHAND;
+#endif
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+#ifndef _WIN32
+  // A closed terminal is a request to stop, unless the program was started to ignore it (nohup).
+  struct sigaction hangup {};
+  if (sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler != SIG_IGN) sigaction(SIGHUP, &sa, nullptr);
+  struct sigaction quit {};
+  quit.sa_handler = EndBySignal;
+  sigemptyset(&quit.sa_mask);
+  sigaction(SIGQUIT, &quit, nullptr);
+  // A library that gives up (abort) takes the run's unfinished files with it.
+  sigaction(SIGABRT, &quit, nullptr);
+  // Failed writes are reported by whoever writes, with the file's name.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGPIPE, &ignore, nullptr);
+  sigaction(SIGXFSZ, &ignore, nullptr);
+#endif
 }
 
 void PumpEvents() {
@@ -229,6 +280,29 @@ void PumpEvents() {
 void CatchStopRequests() { detail::InstallSignalHandlers(); }
 
 bool StopRequested() { return detail::g_signalled != 0; }
+
+const char* StopSignalName(int signal) {
+  if (signal == SIGINT) return "Ctrl+C";
+#ifndef _WIN32
+  if (signal == SIGHUP) return "SIGHUP";
+#endif
+  return "SIGTERM";
+}
+
+void AddTemporaryFile(const std::string& path) {
+  if (path.empty() || path.size() >= detail::kTemporaryNameSize) return;
+  for (int i = 0; i < detail::kTemporarySlots; ++i) {
+    if (detail::g_temporaryUsed[i]) continue;
+    std::memcpy(detail::g_temporaryNames[i], path.c_str(), path.size() + 1);
+    detail::g_temporaryUsed[i] = 1;
+    return;
+  }
+}
+
+void RemoveTemporaryFile(const std::string& path) {
+  for (int i = 0; i < detail::kTemporarySlots; ++i)
+    if (detail::g_temporaryUsed[i] && path == detail::g_temporaryNames[i]) detail::g_temporaryUsed[i] = 0;
+}
 int StopSignal() { return detail::g_signalled; }
 
 }  // namespace os

@@ -14,14 +14,24 @@ namespace os {
 // the process the usual way). Safe to call more than once.
 bool Init();
 const std::string& InitError();
-// Turns Ctrl+C and SIGTERM into stop requests from now on (Init does it too; a program calls it
-// first thing, so that no request made while it starts up ends it the hard way or goes unheard).
+// Turns Ctrl+C, SIGTERM and SIGHUP (a closed terminal) into stop requests from now on (Init does
+// it too; a program calls it first thing, so that no request made while it starts up ends it the
+// hard way or goes unheard). A second request, or SIGQUIT, ends the process the default way, after
+// removing the files AddTemporaryFile names. A write to a pipe nobody reads, or beyond the file
+// size limit (ulimit -f), fails with EPIPE or EFBIG instead of ending the process.
 void CatchStopRequests();
-// A Ctrl+C or SIGTERM has come since Init (it stays true for the rest of the run, so a request
-// made before there is a window still closes the window once there is one); which signal, or 0.
+// A Ctrl+C, SIGTERM or SIGHUP has come since Init (it stays true for the rest of the run, so a
+// request made before there is a window still closes the window once there is one); which
+// signal, or 0.
 bool StopRequested();
 int StopSignal();
 bool VideoAvailable();  // the window system is up (false headless)
+// The name of a stop request's signal for a message: "Ctrl+C", "SIGTERM", "SIGHUP".
+const char* StopSignalName(int signal);
+// A file of the run's that must not outlive it (an output under its temporary name): removed if
+// a signal ends the process the hard way. Up to 16 at a time; forgotten by name.
+void AddTemporaryFile(const std::string& path);
+void RemoveTemporaryFile(const std::string& path);
 // Frees every window and stops the window system.
 void Shutdown();
 

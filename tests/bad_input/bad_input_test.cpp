@@ -183,6 +183,17 @@ std::vector<Case> Cases() {
                {"--headless"}, 1, {"\"fxRadialBlur\"", "ends early"}});
   c.push_back({"StoredSizeWrong", Damaged([](auto& e) { Find(e, "Ticket-3").storedSize += 1000; }), {"--headless"}, 1,
                {"entry \"Ticket-3\" (number 10)", "sizes do not fit"}});
+  // A header whose name alone is damaged: the entry is there, named with its number, not "missing".
+  auto nameTooLong = Damaged([](auto& e) { e[0].nameLength = 200; });  // texEye
+  c.push_back({"DamagedNameLength", nameTooLong, {"--headless"}, 0,
+               {"warning", "entry \"texEye\" (number 1): its header is damaged", "name length is 200"}});
+  c.push_back({"DamagedNameLengthStrict", nameTooLong, {"--headless", "--strict"}, 1,
+               {"entry \"texEye\" (number 1): its header is damaged", "--strict", "1 asset"}});
+  c.push_back({"DamagedNameBytes", Damaged([](auto& e) { e[3].name[2] = '\x01'; }), {"--headless", "--strict"}, 1,
+               {"entry \"texShowDown\" (number 4): its header is damaged", "bytes no entry name has", "1 asset"}});
+  // One flipped bit in an entry's size: that entry is named, not a phantom read from its payload.
+  c.push_back({"FlippedSizeBit", Damaged([](auto& e) { Find(e, "texEnvMap").size ^= 64; }), {"--headless"}, 1,
+               {"entry \"texEnvMap\" (number 2)", "sizes do not fit"}});
   // Damaged assets in a good archive: a warning naming each, the show goes on; --strict fails it.
   auto floorIsText = Damaged([text](auto& e) { Replace(e, "Floor", text); });
   c.push_back({"TextForAPicture", floorIsText, {"--headless"}, 0, {"warning", "\"Floor\"", "picture"}});
@@ -202,6 +213,13 @@ std::vector<Case> Cases() {
                  Replace(e, "texWater", bmp);
                }),
                {"--headless"}, 0, {"warning", "\"texWater\""}});
+  c.push_back({"BmpPixelsAtOffsetZero",
+               Damaged([](auto& e) {
+                 Bytes bmp = Inflate(Find(e, "texWater"));
+                 std::memset(bmp.data() + 10, 0, 4);  // the pixels would be read from the headers
+                 Replace(e, "texWater", bmp);
+               }),
+               {"--headless", "--strict"}, 1, {"warning", "\"texWater\"", "pixel data offset 0", "--strict"}});
   c.push_back({"CubeMapIsText", Damaged([text](auto& e) { Replace(e, "WaterCube", text); }), {"--headless"}, 0,
                {"warning", "\"WaterCube\"", "cube map"}});
   c.push_back({"EffectSyntaxError",
@@ -228,6 +246,18 @@ std::vector<Case> Cases() {
                  Replace(e, "pshBlur", vktest::ToBytes(text));
                }),
                {"--headless", "--strict"}, 1, {"warning", "\"pshBlur\"", "shader", "--strict"}});
+  // A shader that compiles but links with nothing (more uniforms than any driver holds): refused
+  // when it is made, named, and the show goes on without the blur.
+  c.push_back({"ShaderDoesNotLink",
+               Damaged([](auto& e) {
+                 Bytes psh = Inflate(Find(e, "pshBlur"));
+                 std::string text(psh.begin(), psh.end());
+                 text.replace(text.find("vec4 BlurShader()"), 17, "uniform vec4 bigArr[100000];\nvec4 BlurShader()");
+                 text.replace(text.find("return vec4(sum / weight, 1.0);"), 31,
+                              "return vec4(sum / weight, 1.0) + bigArr[int(uv.x * 99999.0)];");
+                 Replace(e, "pshBlur", vktest::ToBytes(text));
+               }),
+               {"--headless", "--strict"}, 1, {"warning", "\"pshBlur\"", "refused the shader", "--strict"}});
   c.push_back({"EntryMissing",
                Damaged([](auto& e) { e.erase(e.begin() + 13); }),  // Ticket-7
                {"--headless"}, 0, {"warning", "\"Ticket-7\"", "missing"}});
@@ -255,6 +285,30 @@ std::vector<Case> Cases() {
                      .write(reinterpret_cast<const char*>(music.data()), std::streamsize(music.size()));
                },
                {"--headless", "--strict"}, 1, {"warning", "Quorvanteplidusk.ogg", "the rest of the show is silent"}});
+  // Cut inside the pages that come before the first sound: no sound at all, said so.
+  c.push_back({"MusicCutBeforeItsFirstSound",
+               [](const fs::path& dir) {
+                 fs::copy_file(GoodArchive, dir / "Quorvanteplidusk.vkr");
+                 Bytes music = vktest::ReadFileBytes(GoodMusic);
+                 music.resize(6000);
+                 std::ofstream(dir / "Quorvanteplidusk.ogg", std::ios::binary)
+                     .write(reinterpret_cast<const char*>(music.data()), std::streamsize(music.size()));
+               },
+               {"--headless", "--strict"}, 1, {"warning", "Quorvanteplidusk.ogg", "holds no sound", "--strict"}});
+  // A hole of a gibibyte after the music (sparse: it takes no room on the disk) is not searched
+  // through; the show starts at once and plays the music.
+  c.push_back({"MusicFollowedByASparseGibibyte",
+               [](const fs::path& dir) {
+                 fs::copy_file(GoodArchive, dir / "Quorvanteplidusk.vkr");
+                 CopyMusic(dir);
+                 fs::resize_file(dir / "Quorvanteplidusk.ogg", fs::file_size(GoodMusic) + (std::uintmax_t(1) << 30));
+               },
+               {"--headless", "--strict"}, 0, {}});
+  c.push_back({"NoSoundDevice", [](const fs::path& dir) {
+                 fs::copy_file(GoodArchive, dir / "Quorvanteplidusk.vkr");
+                 CopyMusic(dir);
+               },
+               {"--headless", "--strict"}, 0, {"warning: no sound device", "no-such-driver"}, false, {}, "no-such-driver"});
   c.push_back({"MusicFifo",
                [](const fs::path& dir) {
                  fs::copy_file(GoodArchive, dir / "Quorvanteplidusk.vkr");
@@ -325,6 +379,19 @@ TEST_P(BadInput, IsNamedWithTheRightStatusAndLeavesNothingBehind) {
   std::set<std::string> expected = before;
   expected.insert(c.outputs.begin(), c.outputs.end());
   EXPECT_EQ(Listing(dir_), expected) << o.err;
+}
+
+// The good files through loading and scene one with the graphics layer's diagnostics on: nothing
+// the show does is refused (a draw while loading, outside any scene, would be).
+TEST_F(BadInput, AGoodRunGivesTheGraphicsDiagnosticsNothingToSay) {
+  fs::copy_file(GoodArchive, dir_ / "Quorvanteplidusk.vkr");
+  CopyMusic(dir_);
+  vktest::ProcessOptions options{dir_.string(), {"SDL_AUDIODRIVER=dummy"}, true};
+  const Outcome o = vktest::Run(Program, {"--headless", "--gfx-debug", "--size", "64x36", "--fixed-step", "40", "--until",
+                                          "2000", "--seed", "1"},
+                                options);
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.err.find("graphics:"), std::string::npos) << o.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, BadInput, ::testing::ValuesIn(Cases()),

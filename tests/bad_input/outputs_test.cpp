@@ -112,20 +112,87 @@ TEST_F(Outputs, PathsThatAreTheShowsOwnFilesOrAnotherOutputAreRefusedBeforeRende
   }
 }
 
-TEST_F(Outputs, APlantedSymbolicLinkIsReplacedNeverWrittenThrough) {
+// A link is neither written through (a planted link would turn the output into someone else's
+// file) nor replaced (/dev/stdout is one): an output named by a link to a file, or by a dangling
+// one, is refused before anything runs, and the link and what it points to stay as they were.
+TEST_F(Outputs, APlantedSymbolicLinkIsRefusedNeverWrittenThroughNorReplaced) {
   std::ofstream(dir_ / "victim.txt") << "victim";
-  // The final names point at the victim, and so do the names older versions wrote under.
-  for (const char* name : {"s.png", "t.jsonl", "c.mkv", "c.mkv.part"}) fs::create_symlink("victim.txt", dir_ / name);
-  Started shots(dir_, With({"--until", "300", "--fixed-step", "40", "--screenshot", "100", "s.png", "--trace", "t.jsonl"}));
-  EXPECT_EQ(shots.Wait(), 0) << shots.Printed();
-  Started capture(dir_, With({"--capture", "c.mkv", "--until", "200", "--fps", "20"}));
-  EXPECT_EQ(capture.Wait(), 0) << capture.Printed();
-  EXPECT_EQ(ReadText(dir_ / "victim.txt"), "victim");
-  for (const char* name : {"s.png", "t.jsonl", "c.mkv"}) {
-    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir_ / name))) << name;
-    EXPECT_GT(fs::file_size(dir_ / name), 0u) << name;
+  for (const char* name : {"s.png", "t.jsonl", "c.mkv"}) fs::create_symlink("victim.txt", dir_ / name);
+  fs::create_symlink("nowhere.txt", dir_ / "d.jsonl");
+  for (const auto& args : {std::vector<std::string>{"--screenshot", "100", "s.png"},
+                           std::vector<std::string>{"--trace", "t.jsonl"}, std::vector<std::string>{"--trace", "d.jsonl"},
+                           std::vector<std::string>{"--capture", "c.mkv", "--fps", "20"}}) {
+    Started run(dir_, With(args));
+    EXPECT_EQ(run.Wait(), 1) << run.Printed();
+    EXPECT_TRUE(Has(run.Output(), "is a symbolic link")) << run.Printed();
   }
-  EXPECT_EQ(Left(), (std::set<std::string>{"victim.txt", "s.png", "t.jsonl", "c.mkv", "c.mkv.part"}));
+  EXPECT_EQ(ReadText(dir_ / "victim.txt"), "victim");
+  for (const char* name : {"s.png", "t.jsonl", "c.mkv", "d.jsonl"}) EXPECT_TRUE(fs::is_symlink(dir_ / name)) << name;
+  EXPECT_EQ(Left(), (std::set<std::string>{"victim.txt", "s.png", "t.jsonl", "c.mkv", "d.jsonl"}));
+}
+
+// The program's own streams named as outputs (what /dev/stdout links to) are written through the
+// stream as the shell set it up: a redirected file gets the frames at its end, never a file renamed
+// over the link, a closed stream is refused. Nothing is created among the devices.
+TEST_F(Outputs, AStreamNamedAsAnOutputIsWrittenThroughTheStream) {
+  const auto shell = [&](const std::string& command) {
+    return vktest::Run("/bin/sh", {"-c", command}, {dir_.string(), {"SDL_AUDIODRIVER=dummy"}, true});
+  };
+  const std::string run = "./Quorvanteplidusk --headless --size 64x36 --seed 1 --fixed-step 40 --until 200 ";
+  std::ofstream(dir_ / "out.txt") << "before\n";
+  for (const char* name : {"/dev/fd/1", "/proc/self/fd/1"}) {
+    const vktest::Finished r = shell(run + "--trace " + name + " >> out.txt");
+    EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+  }
+  const std::string out = ReadText(dir_ / "out.txt");
+  EXPECT_EQ(out.rfind("before\n{\"frame\":1,", 0), 0u) << out;
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 11) << out;  // five frames, twice
+  const vktest::Finished shot = shell(run + "--screenshot 100 /dev/fd/1 > shot.png");
+  EXPECT_EQ(shot.status, 0) << shot.err;
+  EXPECT_EQ(ReadText(dir_ / "shot.png").substr(1, 3), "PNG");
+  const vktest::Finished closed = shell(run + "--trace /dev/fd/1 >&-");
+  EXPECT_EQ(closed.status, 1) << closed.err;
+  EXPECT_TRUE(Has(closed.err, "/dev/fd/1: the program was started with that stream closed")) << closed.err;
+  // A name among the devices that does not exist is not made there.
+  const std::string device = "/dev/vk-no-such-output-" + std::to_string(getpid());
+  const vktest::Finished missing = shell(run + "--trace " + device);
+  EXPECT_EQ(missing.status, 1) << missing.err;
+  EXPECT_TRUE(Has(missing.err, "not created among devices")) << missing.err;
+  EXPECT_FALSE(fs::exists(fs::symlink_status(device)));
+  std::error_code ignored;
+  fs::remove(device, ignored);
+  const vktest::Finished video = shell("./Quorvanteplidusk --size 64x36 --capture /dev/fd/1.mkv --until 100 > v.mkv");
+  EXPECT_EQ(video.status, 1) << video.err;
+  EXPECT_TRUE(Has(video.err, "names a device or a stream")) << video.err;
+  EXPECT_EQ(Left(), (std::set<std::string>{"out.txt", "shot.png", "v.mkv"}));
+}
+
+// An existing output is replaced only by a complete one: a run that fails, or that is stopped
+// before its first frame (which is no success either), leaves it as it was.
+TEST_F(Outputs, AFailedOrStoppedRunLeavesAnExistingOutputAlone) {
+  std::ofstream(dir_ / "t.jsonl") << "old";
+  fs::remove(dir_ / "Quorvanteplidusk.vkr");
+  std::ofstream(dir_ / "Quorvanteplidusk.vkr") << "this is no archive";
+  Started failed(dir_, With({"--fixed-step", "40", "--until", "200", "--trace", "t.jsonl"}));
+  EXPECT_EQ(failed.Wait(), 1) << failed.Printed();
+  EXPECT_TRUE(Has(failed.Output(), "t.jsonl: not written")) << failed.Printed();
+  EXPECT_EQ(ReadText(dir_ / "t.jsonl"), "old");
+  fs::remove(dir_ / "Quorvanteplidusk.vkr");
+  fs::create_symlink(fs::path(VK_RUN_DIR) / "Quorvanteplidusk.vkr", dir_ / "Quorvanteplidusk.vkr");
+  // The replay up to --start comes before the first frame; the request comes once the trace's
+  // temporary file shows the run has begun.
+  Started stopped(dir_, With({"--fixed-step", "40", "--start", "100000", "--trace", "t.jsonl"}));
+  bool begun = false;
+  for (int i = 0; i < 3000 && !begun && stopped.Running(); ++i) {
+    stopped.Drain(20);
+    for (const auto& name : Left()) begun = begun || name.rfind(".t.jsonl.", 0) == 0;
+  }
+  ASSERT_TRUE(begun) << stopped.Printed();
+  stopped.Signal(SIGINT);
+  EXPECT_EQ(stopped.Wait(), 128 + SIGINT) << stopped.Printed();
+  EXPECT_TRUE(Has(stopped.Output(), "interrupted by Ctrl+C before the first frame")) << stopped.Printed();
+  EXPECT_EQ(ReadText(dir_ / "t.jsonl"), "old");
+  EXPECT_EQ(Left(), std::set<std::string>{"t.jsonl"});
 }
 
 TEST_F(Outputs, APipeNobodyReadsIsRefusedAtOnceAndDevicesAreWrittenInPlace) {
@@ -206,6 +273,74 @@ TEST_F(Outputs, ACaptureStoppedBeforeItsFirstFrameLeavesNoFile) {
   run.Signal(SIGTERM);
   EXPECT_EQ(run.Wait(), 128 + SIGTERM) << run.Printed();
   EXPECT_TRUE(Has(run.Output(), "before the first frame: nothing was captured")) << run.Printed();
+  EXPECT_EQ(Left(), std::set<std::string>{});
+}
+
+// A closed terminal (SIGHUP) is a request to stop like Ctrl+C; SIGQUIT and a second request end
+// the process at once, the default way, but never leave the capture's temporary file behind.
+TEST_F(Outputs, EverySignalThatEndsARunTakesItsTemporaryFilesAlong) {
+  struct Case {
+    std::vector<int> signals;
+    std::set<int> statuses;
+  };
+  const std::vector<Case> cases = {{{SIGHUP}, {128 + SIGHUP}},
+                                   {{SIGQUIT}, {128 + SIGQUIT}},
+                                   {{SIGTERM, SIGINT}, {128 + SIGINT, 128 + SIGTERM}}};
+  for (const auto& c : cases) {
+    Started run(dir_, With({"--capture", "c.mkv", "--start", "100000", "--fps", "20", "--trace", "t.jsonl"}));
+    bool begun = false;
+    for (int i = 0; i < 3000 && !begun && run.Running(); ++i) {
+      run.Drain(20);
+      for (const auto& name : Left()) begun = begun || name.rfind(".c.mkv.", 0) == 0;
+    }
+    ASSERT_TRUE(begun) << run.Printed();
+    for (int signal : c.signals) run.Signal(signal);
+    const int status = run.Wait();
+    EXPECT_TRUE(c.statuses.count(status)) << c.signals.front() << ": " << status << run.Printed();
+    if (c.signals.front() == SIGHUP) {
+      EXPECT_TRUE(Has(run.Output(), "interrupted by SIGHUP before the first frame")) << run.Printed();
+    }
+    EXPECT_EQ(Left(), std::set<std::string>{}) << c.signals.front();
+  }
+}
+
+// What the system refuses the run (a handful of open files, a file size limit, little memory)
+// ends it with a message that says so and status 1, never a crash, and leaves nothing behind.
+TEST_F(Outputs, ResourceLimitsEndTheRunWithAMessage) {
+  const auto limited = [&](const std::string& limit, const std::string& args) {
+    return vktest::Run("/bin/sh", {"-c", limit + " && exec ./Quorvanteplidusk --headless --size 64x36 " + args},
+                       {dir_.string(), {"SDL_AUDIODRIVER=dummy"}, true});
+  };
+  const vktest::Finished files = limited("ulimit -n 5", "--fixed-step 40 --until 200 --trace t.jsonl");
+  EXPECT_EQ(files.status, 1) << files.err;
+  EXPECT_TRUE(Has(files.err, "only 5 files may be open at once (ulimit -n)")) << files.err;
+  // 100 blocks of 512 bytes: a lossless video is past them within a few frames.
+  const vktest::Finished size = limited("ulimit -f 100", "--size 320x180 --capture c.mkv --lossless --until 3000");
+  EXPECT_EQ(size.status, 1) << size.err;
+  EXPECT_TRUE(Has(size.err, "c.mkv: ") && Has(size.err, "File too large")) << size.err;
+  const vktest::Finished trace = limited("ulimit -f 1", "--fixed-step 40 --until 4000 --trace t.jsonl");
+  EXPECT_EQ(trace.status, 1) << trace.err;
+  EXPECT_TRUE(Has(trace.err, "t.jsonl: File too large")) << trace.err;
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer's own memory map needs an unlimited address space
+  const vktest::Finished memory = limited("ulimit -v 300000", "--fixed-step 40 --until 200");
+  if (memory.status != 0) {  // a driver that fits in 292 MiB runs the show
+    EXPECT_EQ(memory.status, 1) << memory.err;
+    EXPECT_TRUE(Has(memory.err, "MiB of memory (ulimit -v)")) << memory.err;
+  }
+#endif
+  EXPECT_EQ(Left(), std::set<std::string>{});
+}
+
+// A reader that goes away is a failed output, not a process killed by SIGPIPE.
+TEST_F(Outputs, APipeWhoseReaderLeavesFailsTheOutput) {
+  const vktest::Finished r = vktest::Run(
+      "/bin/sh",
+      {"-c", "(./Quorvanteplidusk --headless --size 64x36 --fixed-step 40 --until 20000 --trace /dev/fd/1; "
+                   "echo $? >&3) 3>status | head -c 1 > /dev/null"},
+      {dir_.string(), {"SDL_AUDIODRIVER=dummy"}, true});
+  EXPECT_EQ(ReadText(dir_ / "status"), "1\n") << r.err;
+  EXPECT_TRUE(Has(r.err, "/dev/fd/1: Broken pipe")) << r.err;
+  fs::remove(dir_ / "status");
   EXPECT_EQ(Left(), std::set<std::string>{});
 }
 

@@ -392,8 +392,6 @@ TEST(Capture, BadInputIsRefusedWithStatusTwoBeforeAnythingRuns) {
       {{"--capture", Out, "--fps", "abc"}, "--fps"},
       {{"--capture", Out, "--fps", "60/0"}, "--fps"},
       {{"--capture", (Dir / "bad.avi").string()}, "extension"},
-      {{"--capture", (Dir / "missing" / "bad.mp4").string()}, "does not exist"},
-      {{"--capture", (Dir / "adir.mp4").string()}, "directory"},
       {{"--capture", Out, "--size", "0x90"}, "--size"},
       {{"--capture", Out, "--size", "3842x2160"}, "3840x2160"},
       {{"--capture", Out, "--size", "3840x2162"}, "3840x2160"},
@@ -402,7 +400,6 @@ TEST(Capture, BadInputIsRefusedWithStatusTwoBeforeAnythingRuns) {
       {{"--headless", "--start", "999999"}, "beyond the end"},
       {{"--capture", (Dir / "bad.mp4").string(), "--lossless"}, ".mkv"},
   };
-  fs::create_directories(Dir / "adir.mp4");
   for (const auto& [Args, Words] : Cases) {
     const vktest::Finished R = RunProgram(Args);
     EXPECT_EQ(R.status, 2) << Args[Args.size() - 1] << ": " << R.err;
@@ -410,6 +407,25 @@ TEST(Capture, BadInputIsRefusedWithStatusTwoBeforeAnythingRuns) {
     EXPECT_FALSE(fs::exists(Out));
     EXPECT_EQ(TemporaryOf(Out), fs::path());
   }
+}
+
+// A file that cannot be made where it is asked for is status 1, as for the trace and screenshots:
+// the command line is right, the file system refuses.
+TEST(Capture, AFileThatCannotBeMadeThereIsStatusOneBeforeAnythingRuns) {
+  const fs::path Dir = ScratchDir();
+  fs::create_directories(Dir / "adir.mp4");
+  const std::vector<std::pair<std::string, std::string>> Cases = {
+      {(Dir / "missing" / "bad.mp4").string(), "No such file or directory"},
+      {(Dir / "adir.mp4").string(), "Is a directory"},
+  };
+  for (const auto& [File, Words] : Cases) {
+    const vktest::Finished R = RunProgram({"--capture", File});
+    EXPECT_EQ(R.status, 1) << File << ": " << R.err;
+    EXPECT_NE(R.err.find(File + ": " + Words), std::string::npos) << R.err;
+    EXPECT_EQ(R.err.find(File + ": " + File), std::string::npos) << "named twice: " << R.err;
+    EXPECT_EQ(TemporaryOf(File), fs::path());
+  }
+  EXPECT_TRUE(fs::is_directory(Dir / "adir.mp4"));
 }
 
 }  // namespace

@@ -81,6 +81,54 @@ TEST(D3dxImage, PngWithAndWithoutAlpha) {
   ExpectDecodes(d3dx::DecodePng, d3dxtest::EncodePng(6, 4, false, Checker), false, 6, 4, Checker);
 }
 
+// A 16-bit PNG that says nothing of its colour space is sRGB, as an 8-bit one is: its levels come
+// out as they are stored (scaled to 8 bits), exactly as the same picture saying sRGB or gamma
+// 1/2.2 does, not brightened as if they were linear light.
+TEST(D3dxImage, SixteenBitPngWithoutAColourSpaceIsTakenAsSrgb) {
+  const auto ramp = [](std::uint32_t x, std::uint32_t y) { return std::uint16_t((y * 16 + x) * 257); };
+  for (const char* space : {"", "gAMA", "sRGB"}) {
+    const Bytes file = d3dxtest::EncodePng16(16, 16, ramp, space);
+    Image img;
+    std::string error;
+    ASSERT_TRUE(d3dx::DecodePng(file.data(), file.size(), img, error)) << space << ": " << error;
+    for (std::uint32_t y = 0; y < 16; ++y)
+      for (std::uint32_t x = 0; x < 16; ++x)
+        for (int shift : {0, 8, 16})
+          ASSERT_NEAR(int((At(img, x, y) >> shift) & 0xFF), int(y * 16 + x), 1) << "\"" << space << "\" " << x << "," << y;
+  }
+}
+
+// Bitmaps whose palette or pixel offset points into the wrong bytes are refused with the reason,
+// not drawn from their headers.
+TEST(D3dxImage, BitmapsWhosePaletteOrPixelsAreMisplacedAreRefused) {
+  const auto two = [](std::uint32_t x, std::uint32_t) { return x % 2 ? 0xFFFFFFFFu : 0xFF000000u; };
+  Image img;
+  std::string error;
+  const Bytes good = d3dxtest::MakeBmp(8, 2, 8, false, two);
+  ASSERT_TRUE(d3dx::DecodeBmp(good.data(), good.size(), img, error)) << error;
+  // A 1-bit bitmap whose pixels follow the header at once: no palette.
+  Bytes oneBit = {'B', 'M'};
+  d3dxtest::Put32(oneBit, 54 + 8);
+  d3dxtest::Put32(oneBit, 0);
+  d3dxtest::Put32(oneBit, 54);
+  for (std::uint32_t v : {40u, 8u, 2u}) d3dxtest::Put32(oneBit, v);
+  d3dxtest::Put16(oneBit, 1);
+  d3dxtest::Put16(oneBit, 1);
+  for (int i = 0; i < 6; ++i) d3dxtest::Put32(oneBit, 0);
+  for (std::uint32_t v : {0x55000000u, 0xAA000000u}) d3dxtest::Put32(oneBit, v);
+  error.clear();
+  EXPECT_FALSE(d3dx::DecodeBmp(oneBit.data(), oneBit.size(), img, error));
+  EXPECT_EQ(error, "a 1-bit bitmap without a palette");
+  Bytes manyColours = good;
+  std::memset(manyColours.data() + 46, 0xFF, 4);
+  EXPECT_FALSE(d3dx::DecodeBmp(manyColours.data(), manyColours.size(), img, error));
+  EXPECT_NE(error.find("claims 4294967295 palette colours"), std::string::npos) << error;
+  Bytes offsetZero = good;
+  std::memset(offsetZero.data() + 10, 0, 4);
+  EXPECT_FALSE(d3dx::DecodeBmp(offsetZero.data(), offsetZero.size(), img, error));
+  EXPECT_NE(error.find("pixel data offset 0 lies inside"), std::string::npos) << error;
+}
+
 TEST(D3dxImage, JpegDecodesCloseToTheOriginal) {
   auto pattern = [](std::uint32_t x, std::uint32_t y) { return x < 8 ? 0xFFC03020u : 0xFF2040E0u; };
   const Bytes file = d3dxtest::EncodeJpeg(16, 8, 95, pattern);

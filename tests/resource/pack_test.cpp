@@ -101,6 +101,7 @@ TEST(Packer, RefusesBadManifestsWithoutWritingAnArchive) {
       {"kind 7 stored data.txt\n", "kind"},
       {"store 4 squashed data.txt\n", "neither stored nor compressed"},
       {"short 4 stored\n", "expected NAME KIND"},
+      {"n\xc3\xa4me 4 stored data.txt\n", "not printable ASCII"},  // the reader would take it for damage
   };
   for (const auto& c : cases) {
     const std::string manifest = WriteManifest("bad.txt", c.manifest);

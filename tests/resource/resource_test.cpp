@@ -439,3 +439,64 @@ TEST(ResourceReader, GlobalsStartEmpty) {
   EXPECT_EQ(r.Index, 0);
   EXPECT_EQ(r.Stream, nullptr);
 }
+
+// ---- Damaged headers ----------------------------------------------------------------------------
+
+TEST(ResourceReader, AnEntryWhoseNameAloneIsDamagedIsNotedWithItsNumberAndNeverFound) {
+  RawEntry tooLong = Stored("texEye", ToBytes("eye"));
+  tooLong.nameLength = 200;
+  const std::string file = Dir().Write(
+      "names.vkr", Archive({tooLong, Stored("fog", ToBytes("fog")), Stored(std::string("tex\x01ye"), ToBytes("ctl")),
+                            Stored("a b", ToBytes("space")), Stored(std::string("n\xc3\xa4me"), ToBytes("high"))}));
+  TvokResource r;
+  ASSERT_TRUE(r.Open(file));
+  r.Verify();
+  const auto& damaged = r.DamagedEntries();
+  ASSERT_EQ(damaged.size(), 4u);
+  EXPECT_EQ(damaged[0].Number, 1);
+  EXPECT_EQ(damaged[0].Guess, "texEye");
+  EXPECT_NE(damaged[0].Damage.find("name length is 200"), std::string::npos) << damaged[0].Damage;
+  EXPECT_EQ(damaged[1].Number, 3);
+  EXPECT_EQ(damaged[1].Guess, "tex?ye");
+  EXPECT_NE(damaged[1].Damage.find("bytes no entry name has"), std::string::npos) << damaged[1].Damage;
+  EXPECT_EQ(damaged[2].Guess, "a b");
+  EXPECT_EQ(damaged[3].Number, 5);
+  TResourceEntry e{};
+  EXPECT_TRUE(r.ReadByName("fog", e));
+  EXPECT_EQ(DataOf(e), "fog");
+  EXPECT_FALSE(r.ReadByName("texEye", e));
+  EXPECT_FALSE(r.ReadByName("a b", e));
+  r.FreeEntry(e);
+}
+
+// Every single bit flipped in the size that leads from one header to the next, in every entry of
+// the show's own archive: the start-up refuses the file naming that entry and its number, never
+// one read from the wrong place, and never takes the file as good.
+TEST(ResourceReader, AFlippedSizeBitBlamesTheEntryWhoseSizeItIs) {
+  const Bytes good = ReadFileBytes(VK_RUN_DIR "/Quorvanteplidusk.vkr");
+  int32_t count = 0;
+  std::memcpy(&count, good.data() + 15, 4);
+  size_t at = 19;
+  for (int32_t number = 1; number <= count; ++number) {
+    const std::string name(reinterpret_cast<const char*>(good.data() + at + 1), good[at]);
+    const bool compressed = good[at + 64] != 0;
+    const size_t field = at + (compressed ? 52 : 48);
+    int32_t size = 0;
+    std::memcpy(&size, good.data() + field, 4);
+    for (int bit = 0; bit < 32; ++bit) {
+      Bytes damaged = good;
+      damaged[field + size_t(bit / 8)] ^= uint8_t(1u << (bit % 8));
+      const std::string file = Dir().Write("flipped.vkr", damaged);
+      std::string message;
+      try {
+        OpenResource(file);
+      } catch (const EResourceError& err) {
+        message = err.what();
+      }
+      FreeResource();
+      const std::string blamed = "entry \"" + name + "\" (number " + std::to_string(number) + ")";
+      EXPECT_NE(message.find(blamed), std::string::npos) << "bit " << bit << " of " << blamed << ": " << message;
+    }
+    at += 68 + size_t(size);
+  }
+}

@@ -121,6 +121,45 @@ Bytes EncodePng(std::uint32_t w, std::uint32_t h, bool alpha, const Pattern& pat
   return out;
 }
 
+Bytes EncodePng16(std::uint32_t w, std::uint32_t h, const std::function<std::uint16_t(std::uint32_t, std::uint32_t)>& level,
+                  const std::string& space) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  Bytes out;
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    throw std::runtime_error("png16 write");
+  }
+  png_set_write_fn(
+      png, &out,
+      [](png_structp p, png_bytep data, png_size_t n) {
+        auto* o = static_cast<Bytes*>(png_get_io_ptr(p));
+        o->insert(o->end(), data, data + n);
+      },
+      nullptr);
+  png_set_IHDR(png, info, w, h, 16, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  if (space == "gAMA") {
+    png_set_gAMA_fixed(png, info, 45455);
+    png_set_cHRM_fixed(png, info, 31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000);
+  } else if (space == "sRGB") {
+    png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
+  }
+  png_write_info(png, info);
+  std::vector<std::uint8_t> row(std::size_t(w) * 6);
+  for (std::uint32_t y = 0; y < h; ++y) {
+    for (std::uint32_t x = 0; x < w; ++x)
+      for (int c = 0; c < 3; ++c) {
+        row[x * 6 + c * 2] = std::uint8_t(level(x, y) >> 8);  // PNG's samples are big-endian
+        row[x * 6 + c * 2 + 1] = std::uint8_t(level(x, y));
+      }
+    png_write_row(png, row.data());
+  }
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return out;
+}
+
 Bytes EncodeJpeg(std::uint32_t w, std::uint32_t h, int quality, const Pattern& pattern) {
   jpeg_compress_struct info;
   jpeg_error_mgr err;

@@ -29,6 +29,10 @@ Bytes MakeBmp(std::uint32_t w, std::uint32_t h, int bits, bool topDown, const Pa
 // A 32-bit bitmap with a V3 header and an alpha mask.
 Bytes MakeBmpWithAlpha(std::uint32_t w, std::uint32_t h, const Pattern& pattern);
 Bytes EncodePng(std::uint32_t w, std::uint32_t h, bool alpha, const Pattern& pattern);
+// A 16-bit grey RGB PNG: every sample of texel (x, y) is level(x, y). Space: "" says nothing of
+// the colour space, "gAMA" writes gamma 1/2.2 with sRGB's chromaticities, "sRGB" an sRGB chunk.
+Bytes EncodePng16(std::uint32_t w, std::uint32_t h, const std::function<std::uint16_t(std::uint32_t, std::uint32_t)>& level,
+                  const std::string& space);
 Bytes EncodeJpeg(std::uint32_t w, std::uint32_t h, int quality, const Pattern& pattern);
 
 // A DDS file; faces 1 (2D) or 6 (cube); bits 32 with or without an alpha mask, or 24.

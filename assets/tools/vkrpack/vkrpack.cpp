@@ -99,6 +99,12 @@ std::vector<ManifestEntry> ParseManifest(const fs::path& manifest, const std::ve
     if (e.name.size() > kMaxName)
       errors.push_back(where + "entry name \"" + e.name + "\" is " + std::to_string(e.name.size()) +
                        " bytes; at most 40 fit");
+    // The reader takes a name with any other byte for a damaged header.
+    for (unsigned char c : e.name)
+      if (c <= 0x20 || c >= 0x7f) {
+        errors.push_back(where + "entry name \"" + e.name + "\" holds a byte that is not printable ASCII");
+        break;
+      }
     if (w[1].size() != 1 || w[1][0] < '1' || w[1][0] > '4')
       errors.push_back(where + "kind \"" + w[1] + "\" is not 1, 2, 3 or 4");
     else

@@ -3,6 +3,7 @@
 // bottom-up or top-down. Run-length compression is not supported.
 
 #include <cstring>
+#include <string>
 
 #include "platform/gfx/d3dx/image.h"
 
@@ -82,15 +83,33 @@ bool DecodeBmp(const std::uint8_t* data, std::size_t size, Image& out, std::stri
     return false;
   }
 
+  // The pixels follow the headers (and the palette); an offset into them would draw the headers.
+  if (pixelOffset < paletteOffset) {
+    error = "the pixel data offset " + std::to_string(pixelOffset) + " lies inside the bitmap's headers";
+    return false;
+  }
+
   // Palette.
   std::uint8_t palette[256][4] = {};
   if (paletted) {
+    if (colorsUsed > (1u << bits)) {
+      error = "the bitmap claims " + std::to_string(colorsUsed) + " palette colours; " + std::to_string(bits) +
+              " bits per pixel have " + std::to_string(1u << bits);
+      return false;
+    }
     std::uint32_t count = colorsUsed ? colorsUsed : (1u << bits);
-    if (count > (1u << bits)) count = 1u << bits;
     if (paletteOffset + std::uint64_t(count) * paletteEntrySize > size) {
       error = "truncated palette";
       return false;
     }
+    // The palette ends where the pixels begin: entries it would take from the pixels are not
+    // there (they read black, as on Windows), and a palette with no entry at all is no bitmap.
+    const std::uint64_t room = (pixelOffset - paletteOffset) / paletteEntrySize;
+    if (room == 0) {
+      error = "a " + std::to_string(bits) + "-bit bitmap without a palette";
+      return false;
+    }
+    if (count > room) count = std::uint32_t(room);
     for (std::uint32_t i = 0; i < count; ++i) {
       const std::uint8_t* e = data + paletteOffset + i * paletteEntrySize;
       palette[i][0] = e[0];

@@ -6,6 +6,8 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 #include <jpeglib.h>
 #include <png.h>
@@ -125,7 +127,38 @@ bool JpegDecode(const std::uint8_t* data, std::size_t size, Image& out, bool hea
 // ---------------------------------------------------------------------------
 // PNG
 
+// libpng's simplified reader takes 16-bit samples of a file that says nothing of its colour space
+// for linear light and encodes them to sRGB on the way to 8 bits, which brightens every picture
+// (8-bit ones it takes for sRGB). A file without gAMA, sRGB, iCCP or cHRM is sRGB as every viewer
+// shows it; for a 16-bit one that is said with an sRGB chunk after IHDR. Empty when nothing needs
+// saying.
+std::vector<std::uint8_t> WithColourSpaceSaid(const std::uint8_t* data, std::size_t size) {
+  constexpr std::size_t kAfterIhdr = 8 + 8 + 13 + 4;
+  if (size < kAfterIhdr || std::memcmp(data + 12, "IHDR", 4) != 0 || data[24] != 16) return {};
+  for (std::size_t at = 8; at + 8 <= size;) {
+    const std::uint32_t length = (std::uint32_t(data[at]) << 24) | (std::uint32_t(data[at + 1]) << 16) |
+                                 (std::uint32_t(data[at + 2]) << 8) | data[at + 3];
+    const char* type = reinterpret_cast<const char*>(data + at + 4);
+    if (std::memcmp(type, "IDAT", 4) == 0) break;
+    for (const char* said : {"gAMA", "sRGB", "iCCP", "cHRM"})
+      if (std::memcmp(type, said, 4) == 0) return {};
+    if (length > size) break;
+    at += 12 + std::size_t(length);
+  }
+  // Length 1, "sRGB", rendering intent 0 (perceptual), and the chunk's CRC.
+  static const std::uint8_t kSrgb[] = {0, 0, 0, 1, 's', 'R', 'G', 'B', 0, 0xAE, 0xCE, 0x1C, 0xE9};
+  std::vector<std::uint8_t> said(data, data + kAfterIhdr);
+  said.insert(said.end(), std::begin(kSrgb), std::end(kSrgb));
+  said.insert(said.end(), data + kAfterIhdr, data + size);
+  return said;
+}
+
 bool PngDecode(const std::uint8_t* data, std::size_t size, Image& out, bool headerOnly, std::string& error) {
+  const std::vector<std::uint8_t> said = headerOnly ? std::vector<std::uint8_t>() : WithColourSpaceSaid(data, size);
+  if (!said.empty()) {
+    data = said.data();
+    size = said.size();
+  }
   png_image image;
   std::memset(&image, 0, sizeof image);
   image.version = PNG_IMAGE_VERSION;

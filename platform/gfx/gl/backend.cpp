@@ -341,6 +341,12 @@ class GlBackend final : public Backend {
       quietLink_ = false;
       if (!quad) return D3DERR_INVALIDCALL;
       if (kGlEs && !quad->ok) gl_->programs.erase(pk);
+      // A shader that compiles but links with nothing (more uniforms than the driver holds) would
+      // fail every draw it is used in: it is refused now, where its maker can hear of it.
+      if (!kGlEs && !quad->ok) {
+        shader.gpu.reset();
+        return D3DERR_INVALIDCALL;
+      }
     }
     return D3D_OK;
   }
