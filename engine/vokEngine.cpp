@@ -289,12 +289,12 @@ void TvokEngine::RenderFrame() {
 }
 
 namespace {
-// Beyond a frame's length from what is heard (a stall, a device that ran dry, a frame held up) the
-// clock jumps there at once; a smaller distance is taken up a quarter per frame, so frames stay
-// even while the picture stays within a frame of the sound.
-// (A frame is taken as at most HeardSnapMaxMs: the wall clock's step over a stall is no frame.)
+// Beyond half a frame from what is heard (a stall, a device that ran dry, a frame held up) the
+// clock jumps there at once; a smaller distance (the estimate's own jitter) is taken up a quarter
+// per frame, so frames stay even while the picture stays within a frame of the sound. A frame is
+// taken as at most HeardSnapMaxMs: the wall clock's step over a stall is no frame.
 constexpr double HeardSnapMinMs = 4.0;
-constexpr double HeardSnapMaxMs = 100.0;
+constexpr double HeardSnapMaxMs = 50.0;
 constexpr double HeardPull = 0.25;
 // How long the picture waits at the start or after a jump for music that has not reached the
 // speakers (a sound output waking up). A device that never plays is given up on after this.
@@ -320,7 +320,7 @@ uint32_t TvokEngine::FollowHeard(uint32_t Next, uint32_t Now) {
   WaitingForMusic = false;
   const double Target = Heard + PresentLead;
   const double Error = Target - static_cast<double>(Next);
-  const double Snap = std::clamp(static_cast<double>(Next - Time), HeardSnapMinMs, HeardSnapMaxMs);
+  const double Snap = std::clamp(0.5 * static_cast<double>(Next - Time), HeardSnapMinMs, HeardSnapMaxMs);
   const double Aim = std::fabs(Error) > Snap ? Target : static_cast<double>(Next) + Error * HeardPull;
   // The clock never runs backwards: a picture ahead of the music waits for it.
   if (Aim <= static_cast<double>(Time)) return Time;

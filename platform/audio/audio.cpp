@@ -1,6 +1,7 @@
 #include "platform/audio/audio.h"
 
 #include "platform/audio/mixer.h"
+#include "platform/audio/output_clock.h"
 
 #include <SDL.h>
 #if !defined(__EMSCRIPTEN__) && !defined(_WIN32)
@@ -8,7 +9,6 @@
 #endif
 
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -23,59 +23,6 @@ namespace {
 
 constexpr int kDeviceFrames = 1024;  // SDL's own buffer, about 23 ms at 44.1 kHz
 
-// When each block the device took begins to be heard, newest last: the output frame it starts
-// at, its length, and the moment on ClockMs(). The heard position is read from these.
-struct Block {
-  std::uint64_t output = 0;
-  std::uint64_t frames = 0;
-  double heardAt = 0;
-};
-constexpr std::size_t kBlocks = 8;  // a few blocks' worth, a fifth of a second of device requests
-
-class BlockClock {
- public:
-  // A block taken at `requested` + the latency. It cannot be heard before the blocks ahead of it
-  // have played, wherever the device takes many at once (it catches up after a stall); and when
-  // it would be heard more than a block after they ran out, the device ran dry in between (a
-  // pause, a stall) and what came before says nothing of the clock now.
-  void Note(std::uint64_t output, std::uint64_t frames, double heardAt, double rate) {
-    std::lock_guard<std::mutex> l(mutex_);
-    if (count_ > 0) {
-      double queued = 1e300;  // when the blocks ahead, as the clock reads them, reach this one
-      for (std::size_t i = 0; i < count_; ++i)
-        queued = std::min(queued, blocks_[i].heardAt + static_cast<double>(output - blocks_[i].output) * 1000.0 / rate);
-      if (heardAt > queued + static_cast<double>(frames) * 1000.0 / rate)
-        count_ = 0;
-      else
-        heardAt = std::max(heardAt, queued);
-    }
-    if (count_ == kBlocks) {
-      std::rotate(blocks_.begin(), blocks_.begin() + 1, blocks_.end());
-      --count_;
-    }
-    blocks_[count_++] = Block{output, frames, heardAt};
-  }
-  // The output frame leaving the speakers at `now`; false before the first block. A device
-  // request comes late under load but never early, so each block's time, carried forward at the
-  // nominal rate, can only lag the true one: the latest of the recent blocks' predictions is the
-  // best, and nothing is heard that the device has not been given.
-  bool HeardOutputFrame(double now, double rate, double& frame) const {
-    std::lock_guard<std::mutex> l(mutex_);
-    if (count_ == 0) return false;
-    double best = -1e300;
-    for (std::size_t i = 0; i < count_; ++i)
-      best = std::max(best, static_cast<double>(blocks_[i].output) + (now - blocks_[i].heardAt) * rate / 1000.0);
-    const Block& last = blocks_[count_ - 1];
-    frame = std::clamp(best, 0.0, static_cast<double>(last.output + last.frames));
-    return true;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::array<Block, kBlocks> blocks_{};
-  std::size_t count_ = 0;
-};
-
 struct Output {
   bool offline = false;
   bool paused = false;  // offline only: Stop was called
@@ -88,7 +35,7 @@ struct Output {
   int rate = kDefaultRate;
   double latencyMs = 0;              // from a block's request to its first frame being heard
   std::atomic<double> nextHeardAt{-1};  // set by an output with a clock of its own
-  BlockClock heard;
+  OutputClock heard;
 };
 
 Output* g_out = nullptr;
