@@ -23,6 +23,7 @@ extern "C" {
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -51,23 +52,36 @@ struct Track {
   }
 };
 
+#ifndef O_BINARY
+#define O_BINARY 0
+#endif
+#ifndef O_CLOEXEC
+#define O_CLOEXEC 0
+#endif
+
 // The temporary file beside `path`: an unpredictable hidden name in the same folder, created
-// exclusively (never through an existing name or a symbolic link). -1 with `error` set on failure.
-int CreateTemporary(const std::string& path, std::string& name, std::string& error) {
+// exclusively (never through an existing name or a symbolic link), with the permissions any new
+// file of the user gets. Each name is announced before its file is made. -1 with `error` set on
+// failure.
+int CreateTemporary(const std::string& path, const Settings& settings, std::string& name, std::string& error) {
+  static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::mt19937_64 random{std::random_device{}()};
   const auto slash = path.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  name = folder + "/." + base.substr(0, 200) + ".XXXXXX";
-  const int fd = mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) {
-    error = path + ": " + std::strerror(errno);
-    name.clear();
-    return -1;
+  int err = EEXIST;
+  for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
+    name = folder + "/." + base.substr(0, 200) + ".";
+    for (int i = 0; i < 6; ++i) name += letters[random() % (sizeof letters - 1)];
+    if (settings.temporaryName) settings.temporaryName(name, false);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY | O_CLOEXEC, 0666);
+    if (fd >= 0) return fd;
+    err = errno;
+    if (settings.temporaryName) settings.temporaryName(name, true);
   }
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  return fd;
+  error = path + ": " + std::strerror(err);
+  name.clear();
+  return -1;
 }
 
 // What the producer hands the encoder thread, in order.
@@ -286,7 +300,7 @@ struct Writer::Impl {
     }
     if (!OpenVideo(error)) return false;
     if (settings.audioRate > 0 && !OpenAudio(error)) return false;
-    fd = CreateTemporary(settings.path, temporary, error);
+    fd = CreateTemporary(settings.path, settings, temporary, error);
     if (fd < 0) return false;
     constexpr int kBufferSize = 1 << 16;
     auto* buffer = static_cast<std::uint8_t*>(av_malloc(kBufferSize));
