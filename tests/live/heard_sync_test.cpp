@@ -384,15 +384,17 @@ TEST(HeardSync, ThePictureFollowsTheMusicThroughStallsAndLoad) {
   const double FrameMs = OneFrame(R);
   const std::vector<double> All = Offsets(R, 0, 1e300);
   ASSERT_GT(All.size(), R.Frames.size() / 2) << "the recording places too few frames in the music\n" << R.Log;
-  std::vector<double> Abs = All;
-  for (double& A : Abs) A = std::fabs(A);
   std::printf("whole run: %s\n", Describe(R, 0, 1e300).c_str());
   if (std::getenv("VK_LIVE_DUMP"))
     for (const Frame& F : R.Frames)
       std::printf("%.1f %.0f %.1f %.1f %.1f\n", F.At - R.Frames.front().At, F.Shown, F.Heard, F.Gap, F.Estimated);
   for (const auto& D : R.Disturbed) std::printf("disturbed %.0f-%.0f\n", D.first - R.Frames.front().At, D.second - R.Frames.front().At);
   EXPECT_LE(std::fabs(Percentile(All, 0.5)), FrameMs) << Describe(R, 0, 1e300);
-  EXPECT_LE(Percentile(Abs, 0.99), 2 * FrameMs) << Describe(R, 0, 1e300);
+  // The 99th percentile within two frames, a frame that came late counting its own lateness (it
+  // is shown that much after its clock step, whatever the clock).
+  std::vector<double> Beyond;
+  for (const Frame& F : Placed(R, 0, 1e300)) Beyond.push_back(std::fabs(F.Offset()) - std::max(0.0, F.Gap - FrameMs));
+  EXPECT_LE(Percentile(Beyond, 0.99), 2 * FrameMs) << Describe(R, 0, 1e300);
   for (size_t I = 0; I < R.Disturbed.size(); ++I) {
     const double From = R.Disturbed[I].second + 1000;
     const double To = I + 1 < R.Disturbed.size() ? R.Disturbed[I + 1].first : From + 3000;
