@@ -46,8 +46,16 @@ set(VK_WIN_FONTS /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf /usr/share/font
 file(COPY ${VK_WIN_FONTS} DESTINATION ${VK_RUN_DIR}/fonts)
 file(COPY ${VK_WIN_FONTS} DESTINATION ${CMAKE_BINARY_DIR}/tests/fonts)
 
+# Every program of ours ends with the status it gives exit and without waiting for the exit
+# handlers of the host's libraries under Wine (platform/os/exit_win32.cpp).
+function(vk_windows_exit target)
+  target_link_libraries(${target} PRIVATE vk_os)
+  target_link_options(${target} PRIVATE -Wl,--undefined=vk_os_exit -Wl,--wrap=exit)
+endfunction()
+
 # The show itself: a windowed program that still prints to the console it was started from, and
 # opens files in binary mode (platform/os/startup_win32.cpp).
 function(vk_windows_program target)
   target_link_options(${target} PRIVATE -mwindows -Wl,--undefined=vk_os_startup)
+  vk_windows_exit(${target})
 endfunction()

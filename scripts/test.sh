@@ -5,6 +5,11 @@
 # and runs it and its test programs under Wine (scripts/windows/test.sh); then gives each fuzz target
 # (archive, pictures, effects and shaders, music) a short run. Tests that need an X
 # display start their own Xvfb; the rest run headless through EGL.
+#
+# Every section runs even when an earlier one failed, so one failure never hides the others; a
+# section that needs what an earlier one makes (the tests need their build) is reported as not run
+# when that one failed. The end gives each section's result and time, and the status is non-zero
+# when any section failed or did not run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -12,18 +17,46 @@ JOBS=${JOBS:-$(nproc)}
 
 ./scripts/deps.sh
 
-# Each section says how long it took, so a run that creeps towards CI's time limit shows where.
 START=$(date +%s)
-SECTION_START=$START
-SECTION=""
+NAMES=()
+RESULTS=()
+SECONDS_TAKEN=()
+declare -A RESULT_OF
+
+# section NAME NEEDS FUNCTION: runs FUNCTION in a subshell of its own with `set -e`, unless a
+# section named in NEEDS (comma-separated, may be empty) did not pass. Each says how long it took,
+# so a run that creeps towards CI's time limit shows where.
 section() {
-  local now
-  now=$(date +%s)
-  if [ -n "$SECTION" ]; then printf -- '---- %s took %d s\n' "$SECTION" $((now - SECTION_START)); fi
-  SECTION=$*
-  SECTION_START=$now
-  printf '\n==== %s ====\n' "$*"
+  local name=$1 needs=$2 fn=$3 need needed result status t0 took
+  printf '\n==== %s ====\n' "$name"
+  result=""
+  IFS=, read -ra needed <<<"$needs"
+  for need in "${needed[@]}"; do
+    if [ "${RESULT_OF[$need]:-}" != passed ]; then
+      result="not run"
+      echo "not run: it needs \"$need\", which did not pass"
+      break
+    fi
+  done
+  t0=$(date +%s)
+  if [ -z "$result" ]; then
+    # A subshell tested by `if` or `||` would run with `set -e` switched off, so the status is
+    # taken afterwards with errexit off here.
+    set +e
+    ( set -euo pipefail; "$fn" )
+    status=$?
+    set -e
+    if [ $status -eq 0 ]; then result=passed; else result=failed; fi
+  fi
+  took=$(($(date +%s) - t0))
+  [ "$result" = "not run" ] || printf -- '---- %s %s, took %d s\n' "$name" "$result" "$took"
+  NAMES+=("$name")
+  RESULTS+=("$result")
+  SECONDS_TAKEN+=("$took")
+  RESULT_OF[$name]=$result
 }
+# A stop request ends the whole run, not just the section that was running.
+trap 'echo; echo "stopped"; exit 130' INT TERM
 
 # Runs one build's tests. A test skips only when a tool it needs is missing, which on CI means
 # scripts/deps.sh missed a package: that fails the run instead of passing with less tested.
@@ -37,18 +70,13 @@ run_tests() {  # run_tests BUILD_DIR TIMEOUT_SECONDS
   fi
 }
 
-section "build"
-cmake -S "$ROOT" -B "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$ROOT/build" -j"$JOBS"
-
-section "tests"
-run_tests "$ROOT/build" 900
-
-section "browser build and test"
-./scripts/web/test.sh "$ROOT/build"
-
-section "Windows build and test under Wine"
-./scripts/windows/test.sh "$ROOT/build"
+build() {
+  cmake -S "$ROOT" -B "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$ROOT/build" -j"$JOBS"
+}
+tests() { run_tests "$ROOT/build" 900; }
+browser() { ./scripts/web/test.sh "$ROOT/build"; }
+windows() { ./scripts/windows/test.sh "$ROOT/build"; }
 
 # Every sanitized program shares these: the tests, the generators the build runs and the programs
 # the tests start. The suppressions cover only leaks that lie wholly inside system libraries
@@ -60,19 +88,23 @@ section "Windows build and test under Wine"
 # run at exit dies on that ("Tracer caught signal 11") after the test itself has passed, once in a
 # few hundred GL test programs. Without the interceptor the checker does not scan dynamic TLS,
 # which holds no pointer of ours: every thread of ours keeps its objects in static TLS or on the heap.
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0
-export LSAN_OPTIONS=suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0
-export UBSAN_OPTIONS=print_stacktrace=1
+sanitized_env() {
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0
+  export LSAN_OPTIONS=suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0
+  export UBSAN_OPTIONS=print_stacktrace=1
+}
+sanitizer_build() {
+  sanitized_env
+  cmake -S "$ROOT" -B "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DVK_SANITIZE=ON -DVK_BENCH=OFF >/dev/null
+  cmake --build "$ROOT/build-asan" -j"$JOBS"
+}
+sanitized_tests() {
+  sanitized_env
+  run_tests "$ROOT/build-asan" 1800
+}
 
-section "sanitizer build"
-cmake -S "$ROOT" -B "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DVK_SANITIZE=ON -DVK_BENCH=OFF >/dev/null
-cmake --build "$ROOT/build-asan" -j"$JOBS"
-
-section "tests under sanitizers"
-run_tests "$ROOT/build-asan" 1800
-
-if [ -d "$ROOT/fuzz" ]; then
-  section "fuzzing the parsers of outside bytes (short runs)"
+fuzzing() {
+  sanitized_env
   CC=clang CXX=clang++ cmake -S "$ROOT" -B "$ROOT/build-fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DVK_FUZZ=ON -DVK_TESTS=OFF -DVK_BENCH=OFF >/dev/null
   cmake --build "$ROOT/build-fuzz" -j"$JOBS" --target fuzz_resource fuzz_image fuzz_effect fuzz_audio
@@ -98,7 +130,31 @@ if [ -d "$ROOT/fuzz" ]; then
   fuzz image 200000 "$ROOT/build/assets/pictures"
   fuzz effect 100000 "$ROOT/assets/shaders" "$ROOT/assets/effects"
   fuzz audio 8000 -max_len=65536 "$ROOT/build/run/Quorvanteplidusk.ogg"
-fi
+}
 
-section "all tests passed"
+section "build" "" build
+section "tests" "build" tests
+section "browser build and test" "build" browser
+section "Windows build and test under Wine" "build" windows
+section "sanitizer build" "" sanitizer_build
+section "tests under sanitizers" "sanitizer build" sanitized_tests
+# The fuzz targets start from the first build's archive, pictures and music.
+if [ -d "$ROOT/fuzz" ]; then section "fuzzing the parsers of outside bytes (short runs)" "build" fuzzing; fi
+
+printf '\n==== summary ====\n'
+passed=0 failed=0 not_run=0
+for i in "${!NAMES[@]}"; do
+  case ${RESULTS[$i]} in
+    passed) passed=$((passed + 1)); printf '%-8s %-52s %6d s\n' passed "${NAMES[$i]}" "${SECONDS_TAKEN[$i]}" ;;
+    failed) failed=$((failed + 1)); printf '%-8s %-52s %6d s\n' FAILED "${NAMES[$i]}" "${SECONDS_TAKEN[$i]}" ;;
+    *) not_run=$((not_run + 1)); printf '%-8s %s\n' "not run" "${NAMES[$i]}" ;;
+  esac
+done
+printf '%d sections passed, %d failed, %d not run\n' $passed $failed $not_run
+if [ $failed -eq 0 ] && [ $not_run -eq 0 ]; then
+  printf '\n==== all tests passed ====\n'
+else
+  printf '\n==== some tests failed ====\n'
+fi
 printf 'total %d s\n' $(($(date +%s) - START))
+[ $failed -eq 0 ] && [ $not_run -eq 0 ]

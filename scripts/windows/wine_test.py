@@ -13,6 +13,7 @@ import argparse
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -75,6 +76,19 @@ class Program:
         self.err.close()
 
 
+def ended(status):
+    """How a program ended, in words: a time limit and a signal are named as such, never shown as
+    a status (Program.wait gives None for a program it had to stop, Popen -N for signal N)."""
+    if status is None:
+        return 'did not end within its time limit and was stopped'
+    if status < 0:
+        try:
+            return 'was killed by %s' % signal.Signals(-status).name
+        except ValueError:
+            return 'was killed by signal %d' % -status
+    return 'ended with status %d' % status
+
+
 def run(argv, cwd, timeout):
     p = Program(argv, cwd)
     try:
@@ -126,7 +140,7 @@ class Checks:
             args += ['--screenshot', str(t), os.path.join(self.a.out, 'wine-%d.png' % t)]
         status, _, _, printed = run(args, self.a.program, 1800)
         if status != 0:
-            raise Failure('the show under Wine ended with status %s\n%s' % (status, printed))
+            raise Failure('the show under Wine %s\n%s' % (ended(status), printed))
         scenes, last = set(), 0
         with open(trace, 'rb') as f:
             for line in f:
@@ -167,7 +181,7 @@ class Checks:
             args += ['--screenshot', str(t), os.path.join(self.a.out, 'native-%d.png' % t)]
         status, _, _, printed = run(args, self.a.native, 1800)
         if status != 0:
-            raise Failure('the native program ended with status %s\n%s' % (status, printed))
+            raise Failure('the native program %s\n%s' % (ended(status), printed))
         return self.compare_pictures()
 
     def compare_pictures(self):
@@ -198,7 +212,7 @@ class Checks:
                 raise Failure('xdotool could not type into the show window\n' + p.printed())
             status = p.wait(120)
             if status != 0:
-                raise Failure('Escape: status %s, expected 0\n%s' % (status, p.printed()))
+                raise Failure('after Escape the show %s, expected status 0\n%s' % (ended(status), p.printed()))
             if find_window(SHOW_CAPTION, 0.5):
                 raise Failure('the show window is still there after the program ended')
         finally:
@@ -235,8 +249,9 @@ class Checks:
             args = ['DEBUG', '--headless', '--size', '160x90', '--until', '500']
             ws, _, werr, wprinted = run([self.wine, self.exe] + args, tmp, 300)
             ns, _, nerr, _ = run([self.native] + args, tmp, 300)
-        if ws != ns or ws == 0:
-            raise Failure('status %s under Wine, %s natively\n%s' % (ws, ns, wprinted))
+        # Two programs stopped at their time limit (None) or killed alike are no match.
+        if ws is None or ws <= 0 or ws != ns:
+            raise Failure('under Wine the program %s, natively it %s\n%s' % (ended(ws), ended(ns), wprinted))
         if wine_noise_free(werr).strip() != nerr.strip():
             raise Failure('the message differs:\nWine:   %r\nnative: %r' % (werr, nerr))
         return 'status %d and the native message: %s' % (ws, nerr.strip().splitlines()[0][:100])
@@ -245,8 +260,8 @@ class Checks:
         for args in (['--help'], ['--no-such-option']):
             ws, wout, werr, wprinted = run([self.wine, self.exe] + args, self.a.program, 120)
             ns, nout, nerr, _ = run([self.native] + args, self.a.native, 120)
-            if ws != ns or wout.replace('\r\n', '\n') != nout or wine_noise_free(werr).strip() != nerr.strip():
-                raise Failure('%s: status %s, native %s\n%s' % (args[0], ws, ns, wprinted))
+            if ws is None or ws < 0 or ws != ns or wout.replace('\r\n', '\n') != nout or wine_noise_free(werr).strip() != nerr.strip():
+                raise Failure('%s: under Wine the program %s, natively it %s\n%s' % (args[0], ended(ws), ended(ns), wprinted))
         return '--help and a bad option as natively'
 
 
