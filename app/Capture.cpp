@@ -65,13 +65,6 @@ bool TCapture::Open(const TOptions& Options, int Width, int Height, std::string&
   Settings.audioRate = static_cast<int>(MusicRate);
   Settings.queueFrames = 3;
   if (!CheckRenamedOutput(Settings.path, Error)) return false;
-  // A signal that ends the process outright takes the unfinished file with it, whenever it comes.
-  Settings.temporaryName = [](const std::string& Name, bool Gone) {
-    if (Gone)
-      os::RemoveTemporaryFile(Name);
-    else
-      os::AddTemporaryFile(Name);
-  };
   std::string Why;
   Writer = video::Writer::Open(Settings, Why);
   if (!Writer) {

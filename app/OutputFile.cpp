@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <random>
 
 #include "app/Options.h"
 #include "platform/os/system.h"
@@ -26,42 +25,6 @@ void SplitName(const std::string& FileName, std::string& Folder, std::string& Ba
   const auto Slash = FileName.find_last_of('/');
   Folder = Slash == std::string::npos ? "." : Slash == 0 ? "/" : FileName.substr(0, Slash);
   Base = Slash == std::string::npos ? FileName : FileName.substr(Slash + 1);
-}
-
-#ifndef O_BINARY
-#define O_BINARY 0
-#endif
-#ifndef O_CLOEXEC
-#define O_CLOEXEC 0
-#endif
-
-// A new file of unpredictable name in Folder, created exclusively (an existing name, a symbolic
-// link included, is never opened): -1 with errno set when that fails. The name is handed to the
-// signal handlers' clean-up before the file exists, so a stop that comes at any moment takes the
-// file along (it cannot come between the file's making and its registration).
-int CreateTemporary(const std::string& Folder, const std::string& Base, std::string& Name) {
-  static const char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  static std::mt19937_64 Random{std::random_device{}()};
-  for (int Attempt = 0; Attempt < 100; ++Attempt) {
-    // Hidden, and short enough for any file system however long the final name is.
-    Name = Folder + "/." + Base.substr(0, 200) + ".";
-    for (int I = 0; I < 6; ++I) Name += Letters[Random() % (sizeof Letters - 1)];
-    os::AddTemporaryFile(Name);
-    // The permissions any new file of the user gets (the mode less the umask).
-    const int Fd = ::open(Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY | O_CLOEXEC, 0666);
-    if (Fd >= 0) {
-#ifdef __EMSCRIPTEN__
-      // The browser's file system reports a umask of 0777 and has no other users.
-      fchmod(Fd, 0600);
-#endif
-      return Fd;
-    }
-    const int Error = errno;
-    os::RemoveTemporaryFile(Name);
-    errno = Error;
-    if (Error != EEXIST) return -1;
-  }
-  return -1;
 }
 
 // Opens a pipe or a device for writing without waiting for a reader; afterwards writes block as
@@ -222,7 +185,7 @@ bool TOutputFile::Open(const std::string& AFileName, std::string& Error) {
     Error = Describe(FileName, ENAMETOOLONG);
     return false;
   }
-  Fd = CreateTemporary(Folder, Base, Temporary);
+  Fd = os::CreateTemporaryFile(FileName, Temporary);
   if (Fd < 0) {
     Error = Describe(FileName, errno);
     Temporary.clear();

@@ -1,14 +1,36 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <random>
+#include <string>
 
 #ifndef _WIN32
 #include <unistd.h>
+#else
+#include <io.h>
 #endif
 
 #include "platform/os/internal.h"
 #include "platform/os/system.h"
 
 namespace os {
+namespace {
+// An output's bytes as written (Windows would translate line ends otherwise); not inherited.
+#ifdef O_BINARY
+constexpr int kBinary = O_BINARY;
+#else
+constexpr int kBinary = 0;
+#endif
+#ifdef O_CLOEXEC
+constexpr int kCloseOnExec = O_CLOEXEC;
+#else
+constexpr int kCloseOnExec = 0;
+#endif
+}  // namespace
+
 namespace detail {
 namespace {
 
@@ -302,6 +324,33 @@ void AddTemporaryFile(const std::string& path) {
 void RemoveTemporaryFile(const std::string& path) {
   for (int i = 0; i < detail::kTemporarySlots; ++i)
     if (detail::g_temporaryUsed[i] && path == detail::g_temporaryNames[i]) detail::g_temporaryUsed[i] = 0;
+}
+
+int CreateTemporaryFile(const std::string& finalPath, std::string& name) {
+  static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::mt19937_64 random{std::random_device{}()};
+  const auto slash = finalPath.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : finalPath.substr(0, slash);
+  const std::string base = slash == std::string::npos ? finalPath : finalPath.substr(slash + 1);
+  int error = EEXIST;
+  for (int attempt = 0; attempt < 100 && error == EEXIST; ++attempt) {
+    // Hidden, and short enough for any file system however long the final name is.
+    name = folder + "/." + base.substr(0, 200) + ".";
+    for (int i = 0; i < 6; ++i) name += letters[random() % (sizeof letters - 1)];
+    AddTemporaryFile(name);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | kBinary | kCloseOnExec, 0666);
+    if (fd >= 0) {
+#ifdef __EMSCRIPTEN__
+      ::fchmod(fd, 0600);  // the browser's file system reports a umask of 0777 and has no other users
+#endif
+      return fd;
+    }
+    error = errno;
+    RemoveTemporaryFile(name);
+  }
+  name.clear();
+  errno = error;
+  return -1;
 }
 int StopSignal() { return detail::g_signalled; }
 

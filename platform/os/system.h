@@ -32,6 +32,12 @@ const char* StopSignalName(int signal);
 // a signal ends the process the hard way. Up to 16 at a time; forgotten by name.
 void AddTemporaryFile(const std::string& path);
 void RemoveTemporaryFile(const std::string& path);
+// A new file for an output that is renamed onto `finalPath` once complete: an unpredictable hidden
+// name in the same folder, created exclusively (never through an existing name or a symbolic
+// link), with the permissions any new file of the user gets. Its name is a temporary file (above)
+// from before the file exists, so a signal that comes at any moment takes the file along. The
+// descriptor (write-only, binary), or -1 with errno set; `name` receives the file's name.
+int CreateTemporaryFile(const std::string& finalPath, std::string& name);
 // Frees every window and stops the window system.
 void Shutdown();
 

@@ -15,6 +15,8 @@ extern "C" {
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/os/system.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -23,7 +25,6 @@ extern "C" {
 #include <cstdio>
 #include <deque>
 #include <mutex>
-#include <random>
 #include <thread>
 #include <vector>
 
@@ -51,38 +52,6 @@ struct Track {
     avcodec_free_context(&codec);
   }
 };
-
-#ifndef O_BINARY
-#define O_BINARY 0
-#endif
-#ifndef O_CLOEXEC
-#define O_CLOEXEC 0
-#endif
-
-// The temporary file beside `path`: an unpredictable hidden name in the same folder, created
-// exclusively (never through an existing name or a symbolic link), with the permissions any new
-// file of the user gets. Each name is announced before its file is made. -1 with `error` set on
-// failure.
-int CreateTemporary(const std::string& path, const Settings& settings, std::string& name, std::string& error) {
-  static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  static std::mt19937_64 random{std::random_device{}()};
-  const auto slash = path.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  int err = EEXIST;
-  for (int attempt = 0; attempt < 100 && err == EEXIST; ++attempt) {
-    name = folder + "/." + base.substr(0, 200) + ".";
-    for (int i = 0; i < 6; ++i) name += letters[random() % (sizeof letters - 1)];
-    if (settings.temporaryName) settings.temporaryName(name, false);
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_BINARY | O_CLOEXEC, 0666);
-    if (fd >= 0) return fd;
-    err = errno;
-    if (settings.temporaryName) settings.temporaryName(name, true);
-  }
-  error = path + ": " + std::strerror(err);
-  name.clear();
-  return -1;
-}
 
 // What the producer hands the encoder thread, in order.
 struct Item {
@@ -300,7 +269,8 @@ struct Writer::Impl {
     }
     if (!OpenVideo(error)) return false;
     if (settings.audioRate > 0 && !OpenAudio(error)) return false;
-    fd = CreateTemporary(settings.path, settings, temporary, error);
+    fd = os::CreateTemporaryFile(settings.path, temporary);
+    if (fd < 0) error = settings.path + ": " + std::strerror(errno);
     if (fd < 0) return false;
     constexpr int kBufferSize = 1 << 16;
     auto* buffer = static_cast<std::uint8_t*>(av_malloc(kBufferSize));
@@ -508,7 +478,10 @@ std::unique_ptr<Writer> Writer::Open(const Settings& settings, std::string& erro
   if (!impl->Open(error)) {
     const std::string temporary = impl->temporary;
     impl.reset();
-    if (!temporary.empty()) std::remove(temporary.c_str());
+    if (!temporary.empty()) {
+      std::remove(temporary.c_str());
+      os::RemoveTemporaryFile(temporary);
+    }
     return nullptr;
   }
   return std::unique_ptr<Writer>(new Writer(std::move(impl)));

@@ -15,7 +15,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <functional>
 #include <string>
 
 namespace video {
@@ -37,9 +36,6 @@ struct Settings {
   int audioRate = 44100;  // rate of the submitted sound; 0 = no sound track
   int queueFrames = 3;    // frames waiting for the encoder at most
   int encoderThreads = 0; // 0 = the codec's choice
-  // Told the temporary file's name before the file is made, and again with `gone` when a name is
-  // given up, so that a signal handler can take the file along whenever the signal comes.
-  std::function<void(const std::string& name, bool gone)> temporaryName;
 };
 
 class Writer {
