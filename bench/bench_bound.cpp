@@ -24,14 +24,26 @@
 
 #include "bench/support/frame_replay.h"
 #include "platform/gfx/backend.h"
+#include "show/SceneTable.h"
 
 namespace {
 
 using namespace replay;
 
 constexpr UINT kWidth = 1280, kHeight = 720;
-// Show times (seed 7, the recording backend's fixed step): scenes two, three, four and five.
-const std::vector<std::uint32_t> kMoments = {22000, 40000, 52000, 60000, 70000, 85000, 97000, 103000};
+// Show times (seed 7, the recording backend's fixed step): a quarter and three quarters into every
+// scene after the first, from the scene table.
+std::vector<std::uint32_t> SceneMoments() {
+  std::vector<std::uint32_t> moments;
+  const auto rows = Scenes();
+  for (size_t i = 1; i < rows.size(); ++i) {
+    const std::uint32_t start = SceneStartTime(int(i) + 1), length = SceneLength(*rows[i]);
+    moments.push_back(start + length / 4);
+    moments.push_back(start + length * 3 / 4);
+  }
+  return moments;
+}
+const std::vector<std::uint32_t> kMoments = SceneMoments();
 
 std::vector<CapturedFrame> g_frames;
 
@@ -216,7 +228,7 @@ BENCHMARK(BM_FrameAgainstBound)
     ->MinTime(0.5)
     ->UseManualTime();
 
-// What the end picture's frame (scene five: the picture, opaque, and one layer blended over it)
+// What the end picture's frame (the last scene: the picture, opaque, and one layer blended over it)
 // is made of, each part timed alone against the quad in the same iteration: the picture as drawn
 // (a 1920 x 1080 texture shown at 1280 x 720), the same from a texture of the screen's size, the
 // layer as drawn (its sampler filters between mip levels, though it is drawn at one texel per
@@ -251,7 +263,7 @@ CapturedFrame EndPartOf(const CapturedFrame& frame, EndPart part) {
 void BM_EndPictureParts(benchmark::State& state) {
   Capture();
   const CapturedFrame& frame = g_frames[size_t(state.range(0))];
-  if (frame.scene != 5) Fail("not a frame of the end picture");
+  if (frame.scene != Scenes().back()->Number) Fail("not a frame of the end picture");
   std::vector<CapturedFrame> parts;
   for (int p = 0; p < kEndPartCount; ++p) parts.push_back(EndPartOf(frame, EndPart(p)));
   std::vector<std::unique_ptr<LayerReplay>> replays;
@@ -275,9 +287,10 @@ void BM_EndPictureParts(benchmark::State& state) {
     quadTime += q;
     state.SetIterationTime(q);
   }
-  state.SetLabel("scene 5 at " + std::to_string(frame.time) + " ms, in quads");
+  state.SetLabel("scene " + std::to_string(frame.scene) + " at " + std::to_string(frame.time) + " ms, in quads");
   for (int p = 0; p < kEndPartCount; ++p) state.counters[kEndPartNames[p]] = partTime[size_t(p)] / quadTime;
 }
-BENCHMARK(BM_EndPictureParts)->Arg(6)->Unit(benchmark::kMillisecond)->MinTime(0.5)->UseManualTime();
+// The first moment of the last scene, once the end picture shows.
+BENCHMARK(BM_EndPictureParts)->Arg(int(SceneMoments().size()) - 2)->Unit(benchmark::kMillisecond)->MinTime(0.5)->UseManualTime();
 
 }  // namespace

@@ -342,12 +342,12 @@ void BeatFlash(timeline::TBeatFlash& Beat) {
 
 // ---- Light and fog --------------------------------------------------------------------------
 
-void SetupLight(int Scene) {
+void SetupLight(const TScene& Row) {
   IDirect3DDevice9* Dev = Device();
   if (!Dev) return;
   Dev->SetRenderState(D3DRS_LIGHTING, TRUE);
   Dev->SetRenderState(D3DRS_AMBIENT, 0x00FFFFFF);
-  const TSceneLight& Light = SceneRow(Scene).Light;
+  const TSceneLight& Light = Row.Light;
   SceneLight = D3DLIGHT9{};
   SceneLight.Type = D3DLIGHT_DIRECTIONAL;
   SceneLight.Diffuse = D3DCOLORVALUE{Light.Diffuse, Light.Diffuse, Light.Diffuse, 0.0f};
@@ -370,8 +370,8 @@ D3DXVECTOR3 LightDirection(const TSceneLight& Light) {
   return {static_cast<float>(std::cos(Angle)), Light.Y, static_cast<float>(std::sin(Angle))};
 }
 
-void SetupFog(int Scene) {
-  const TSceneFog& Fog = SceneRow(Scene).Fog;
+void SetupFog(const TScene& Row) {
+  const TSceneFog& Fog = Row.Fog;
   if (!Fog.Enabled) return;
   const float Start = Fog.Start, End = Fog.End;
   IDirect3DDevice9* Dev = Device();

@@ -1,5 +1,5 @@
 #pragma once
-// What the five scenes share: the scene clock and step state, the two full-screen colour
+// What the scenes share: the scene clock and step state, the two full-screen colour
 // layers, the light, the post-processing shaders and their selection, and the routines every
 // scene runs the same way (first frame, step advance and hand-over, fades, beat flash, the
 // frame prologue and epilogue, light and fog set-up).
@@ -30,7 +30,7 @@ class TWaterEffect;
 
 extern uint32_t StepStart;   // engine time at which the current step began
 extern uint32_t SceneStart;  // engine time of the running scene's first frame
-extern int CurrentScene;     // scene whose first frame was done last (1..5); render guard
+extern int CurrentScene;     // number of the scene whose first frame was done last; render guard
 extern int Step;             // step of the running scene; 0 = first frame not done yet
 extern int FrameCount;       // frames whose render routine reached the epilogue; never reset
 
@@ -164,10 +164,6 @@ void DrawLayer(TvokSprite* Layer);
 // The beat flash on FlashSprite: a flash 231 ms after the step start (of the step in which
 // Beat.BeatHold was last set), then every 923 ms, each fading out in 255 ms.
 void BeatFlash(timeline::TBeatFlash& Beat);
-
-// Light and fog of a scene, from its row of the scene table; a scene without fog sets none.
-void SetupLight(int Scene);
-void SetupFog(int Scene);
 
 // The show's state after a frame as JSON fields, each preceded by a comma:
 // ,"scene":..,"step":..,"flash":..,"fade":..,"post_effect":..,"blur_level":..,

@@ -9,9 +9,14 @@
 #include "engine/vokWater.h"
 #include "show/AssetWarnings.h"
 #include "show/Globals.h"
-#include "show/Parts.h"
 #include "show/SceneTable.h"
 #include "show/Scenes.h"
+
+// The scene's routines: the rest of the show reaches them through the row.
+static void LoadPart1();
+static void MovePart1(int DeltaTime);
+static void RenderPart1(int DeltaTime);
+static void FreePart1();
 
 namespace {
 
@@ -78,7 +83,7 @@ void LoadPart1() {
   TvokD3D* D3D = Engine->D3D;
   IDirect3DDevice9* Device = D3D->Device.get();
 
-  SetupLight(1);
+  SetupLight(Part1Scene);
   for (DWORD Stage = 0; Stage <= 1; ++Stage) {
     Device->SetTextureStageState(Stage, D3DTSS_COLORARG1, D3DTA_TEXTURE);
     Device->SetTextureStageState(Stage, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
@@ -155,7 +160,7 @@ void MoveStep(uint32_t T) {
 void MovePart1(int) {
   TvokD3D* D3D = Engine->D3D;
   if (BeginFirstFrame(Part1Scene)) {
-    SetupFog(1);
+    SetupFog(Part1Scene);
     D3D->SetCamera(true, 0.0f, 0.0f, -45.0f);
     D3D->CameraRotation.x = DegToRad(340.0f);
     BlurLevel = 4.0f;
@@ -175,7 +180,7 @@ void MovePart1(int) {
 }
 
 void RenderPart1(int) {
-  if (!SceneIsCurrent(1)) return;
+  if (!SceneIsCurrent(Part1Scene)) return;
   IDirect3DDevice9* Device = Engine->D3D->Device.get();
 
   BeginSceneFrame();

@@ -3,22 +3,37 @@
 
 #include "engine/vokModells.h"
 #include "show/Globals.h"
-#include "show/Parts.h"
 #include "show/SceneTable.h"
 #include "show/Scenes.h"
 #include "show/TicketStream.h"
+
+// The scene's routines: the rest of the show reaches them through the row.
+static void LoadPart2();
+static void MovePart2(int DeltaTime);
+static void RenderPart2(int DeltaTime);
+static void FreePart2();
+static void WarmUpPart2(TWarmUpPhase Phase);
 
 namespace {
 
 constexpr uint32_t StepEnd[] = {7384, 14769, 22153, 29538};
 
 TTicketStream Stream(-4.0f);
+std::optional<TTicketStream> KeptStream;  // over the warm-up pass
+
+// The ticket set's pose and picture, which scenes three and four change too, over the warm-up.
+struct TTicketSetPose {
+  D3DXVECTOR3 Position, Rotation;
+  float Alpha;
+  LPDIRECT3DTEXTURE9 Texture;
+} KeptPose{};
 
 }  // namespace
 
 // This scene's row of the show's table (SceneTable.cpp).
 extern const TScene Part2Scene{2, "Part2", LoadPart2, MovePart2, RenderPart2, FreePart2, StepEnd, 0,
-                               LightAround(0.5f, 30.0f, -0.7f), FogFrom(40.0f, 60.0f), TPostEffect::Blur};
+                               LightAround(0.5f, 30.0f, -0.7f), FogFrom(40.0f, 60.0f), TPostEffect::Blur,
+                               WarmUpPart2};
 
 TTicketStream& Part2Stream() { return Stream; }
 
@@ -92,8 +107,8 @@ void MovePart2(int) {
     D3D->SetCamera(true, 0.0f, -2.0f, -10.0f);
     D3D->CameraRotation.x = DegToRad(338.0f);
     D3D->CameraRotation.y = DegToRad(20.0f);
-    SetupFog(2);
-    SetupLight(2);
+    SetupFog(Part2Scene);
+    SetupLight(Part2Scene);
     BlurLevel = 4.0f;
     SetLayerAlpha(FlashSprite, 0);
     SetLayerAlpha(FadeSprite, 0);
@@ -128,7 +143,7 @@ void MovePart2(int) {
 }
 
 void RenderPart2(int) {
-  if (!SceneIsCurrent(2)) return;
+  if (!SceneIsCurrent(Part2Scene)) return;
   RenderTicketStream(Stream);
 }
 
@@ -141,4 +156,19 @@ void FreePart2() {
   TicketPlane = nullptr;
   delete FogPlane;
   FogPlane = nullptr;
+}
+
+void WarmUpPart2(TWarmUpPhase Phase) {
+  WarmUpTicketStream(Stream, KeptStream, Phase);
+  if (Phase == TWarmUpPhase::Before) {
+    if (TicketSet) KeptPose = {TicketSet->Position, TicketSet->Rotation, TicketSet->Alpha, nullptr};
+    if (TicketPlane) KeptPose.Texture = TicketPlane->Texture;
+    return;
+  }
+  if (TicketSet) {
+    TicketSet->Position = KeptPose.Position;
+    TicketSet->Rotation = KeptPose.Rotation;
+    TicketSet->Alpha = KeptPose.Alpha;
+  }
+  if (TicketPlane) TicketPlane->Texture = KeptPose.Texture;
 }

@@ -7,9 +7,14 @@
 
 #include "engine/vokModells.h"
 #include "show/Globals.h"
-#include "show/Parts.h"
 #include "show/SceneTable.h"
 #include "show/Scenes.h"
+
+// The scene's routines: the rest of the show reaches them through the row.
+static void LoadPart3();
+static void MovePart3(int DeltaTime);
+static void RenderPart3(int DeltaTime);
+static void FreePart3();
 
 namespace {
 
@@ -76,8 +81,8 @@ void MovePart3(int) {
   if (BeginFirstFrame(Part3Scene)) {
     D3D->SetCamera(true, 0.0f, 2.8f, -9.0f);
     D3D->CameraRotation.x = DegToRad(5.0f);
-    SetupLight(3);
-    SetupFog(3);
+    SetupLight(Part3Scene);
+    SetupFog(Part3Scene);
     BlurLevel = 4.0f;
     SetLayerAlpha(FlashSprite, 0);
     SetLayerAlpha(FadeSprite, 0);
@@ -116,7 +121,7 @@ void MovePart3(int) {
 }
 
 void RenderPart3(int) {
-  if (!SceneIsCurrent(3)) return;
+  if (!SceneIsCurrent(Part3Scene)) return;
   IDirect3DDevice9* Device = Engine->D3D->Device.get();
 
   BeginSceneFrame();

@@ -6,9 +6,15 @@
 
 #include "engine/vokModells.h"
 #include "show/Globals.h"
-#include "show/Parts.h"
 #include "show/SceneTable.h"
 #include "show/Scenes.h"
+
+// The scene's routines: the rest of the show reaches them through the row.
+static void LoadPart4();
+static void MovePart4(int DeltaTime);
+static void RenderPart4(int DeltaTime);
+static void FreePart4();
+static void WarmUpPart4(TWarmUpPhase Phase);
 
 namespace {
 
@@ -16,12 +22,14 @@ constexpr uint32_t StepEnd[] = {7385, 14769, 22154, 29539};
 constexpr uint32_t FreezeTime = 27692;
 
 TTicketStream Stream(-2.0f);
+std::optional<TTicketStream> KeptStream;  // over the warm-up pass
 
 }  // namespace
 
 // This scene's row of the show's table (SceneTable.cpp).
 extern const TScene Part4Scene{4, "Part4", LoadPart4, MovePart4, RenderPart4, FreePart4, StepEnd, 0,
-                               LightAround(0.5f, 30.0f, -0.7f), FogFrom(40.0f, 60.0f), TPostEffect::Blur};
+                               LightAround(0.5f, 30.0f, -0.7f), FogFrom(40.0f, 60.0f), TPostEffect::Blur,
+                               WarmUpPart4};
 
 TTicketStream& Part4Stream() { return Stream; }
 
@@ -64,8 +72,8 @@ void MovePart4(int) {
   if (BeginFirstFrame(Part4Scene)) {
     D3D->SetCamera(true, 0.0f, 1.0f, -10.0f);
     D3D->CameraRotation = D3DXVECTOR3(DegToRad(350.0f), DegToRad(330.0f), DegToRad(30.0f));
-    SetupFog(4);
-    SetupLight(4);
+    SetupFog(Part4Scene);
+    SetupLight(Part4Scene);
     if (TicketSet != nullptr) {
       TicketSet->Rescale(1.0f, 1.0f, 1.0f);
       TicketSet->Rotation = D3DXVECTOR3(0.0f, DegToRad(90.0f), 0.0f);
@@ -93,8 +101,10 @@ void MovePart4(int) {
 }
 
 void RenderPart4(int) {
-  if (!SceneIsCurrent(4)) return;
+  if (!SceneIsCurrent(Part4Scene)) return;
   RenderTicketStream(Stream);
 }
 
 void FreePart4() {}
+
+void WarmUpPart4(TWarmUpPhase Phase) { WarmUpTicketStream(Stream, KeptStream, Phase); }

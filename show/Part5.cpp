@@ -3,9 +3,14 @@
 
 #include "show/Globals.h"
 #include "show/Music.h"
-#include "show/Parts.h"
 #include "show/SceneTable.h"
 #include "show/Scenes.h"
+
+// The scene's routines: the rest of the show reaches them through the row.
+static void LoadPart5();
+static void MovePart5(int DeltaTime);
+static void RenderPart5(int DeltaTime);
+static void FreePart5();
 
 namespace {
 
@@ -55,7 +60,7 @@ void MovePart5(int) {
   TvokD3D* D3D = Engine->D3D;
   const uint32_t Time = Engine->Time;
   if (BeginFirstFrame(Part5Scene)) {
-    SetupLight(5);
+    SetupLight(Part5Scene);
     D3D->SetCamera(true, 0.0f, 0.0f, -30.0f);
     D3D->CameraRotation.x = DegToRad(300.0f);
     StartSceneClock();
@@ -82,7 +87,7 @@ void MovePart5(int) {
 }
 
 void RenderPart5(int) {
-  if (!SceneIsCurrent(5)) return;
+  if (!SceneIsCurrent(Part5Scene)) return;
   IDirect3DDevice9* Device = Engine->D3D->Device.get();
 
   // Everything here lies at depth 0, which passes whatever depth earlier frames left: the depth

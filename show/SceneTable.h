@@ -32,8 +32,13 @@ struct TSceneFog {
 constexpr TSceneFog FogFrom(float Start, float End) { return {true, Start, End}; }
 constexpr TSceneFog NoFog{false, 0.0f, 0.0f};
 
+// What a scene's warm-up routine is asked to do: before the pass, keep a copy of the scene's own
+// state and ready it to draw all it can draw; after it, put the copy back.
+enum class TWarmUpPhase { Before, After };
+
 struct TScene {
-  int Number;        // CurrentScene while it plays (its render guard) and the trace's "scene"
+  int Number;        // CurrentScene while it plays (its render guard) and the trace's "scene";
+                     // unique, but free: the rows play in the order of the table, not of these
   const char* Name;  // the unit: "Part1" has LoadPart1, MovePart1, RenderPart1 and FreePart1
   void (*Load)();    // once at start-up, with the archive open
   TvokFrameProc Move;
@@ -47,6 +52,9 @@ struct TScene {
   TSceneLight Light;
   TSceneFog Fog;
   TPostEffect Effect;  // selected on its first frame
+  // What the warm-up pass must put back of the scene's own state besides what every scene shares
+  // (show/WarmUp.cpp): none for a scene whose render routine changes nothing of its own.
+  void (*WarmUp)(TWarmUpPhase Phase) = nullptr;
 };
 
 // The rows in show order.
@@ -60,6 +68,12 @@ const TScene* NextScene(const TScene& Row);
 // post effect; the step advance runs on the row's step table and hands over to the next row.
 bool BeginFirstFrame(const TScene& Row);
 timeline::TStepAdvance AdvanceSceneStep(const TScene& Row);
+// Render guard: a render routine draws only while its row's scene is the current one.
+inline bool SceneIsCurrent(const TScene& Row) { return SceneIsCurrent(Row.Number); }
+
+// The row's light and fog on the device; a row without fog sets none up.
+void SetupLight(const TScene& Row);
+void SetupFog(const TScene& Row);
 
 // A scene's nominal length: the end of its last step, or its EndTime.
 uint32_t SceneLength(const TScene& Row);

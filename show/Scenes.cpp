@@ -24,3 +24,17 @@ void RenderTicketStream(const TTicketStream& Tickets) {
   EndSceneFrame();
 }
 
+
+void WarmUpTicketStream(TTicketStream& Stream, std::optional<TTicketStream>& Kept, TWarmUpPhase Phase) {
+  if (Phase == TWarmUpPhase::After) {
+    if (Kept) Stream = *Kept;
+    Kept.reset();
+    return;
+  }
+  Kept.emplace(Stream);
+  TTicket& Ticket = Stream.Tickets[0];
+  Ticket.Active = true;
+  Ticket.Image = 1;
+  Ticket.Angle = DegToRad(90.0f);
+  Ticket.Pos = D3DXVECTOR3(0.0f, Stream.LaneY, 10.0f);
+}

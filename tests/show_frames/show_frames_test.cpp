@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "show/SceneTable.h"
 #include "tests/support/png_file.h"
 
 namespace fs = std::filesystem;
@@ -62,8 +63,13 @@ std::vector<TracedFrame> ReadTrace(const std::string& File) {
   return Frames;
 }
 
-// The moments of the cuts on the show's own grid: the sums of the scene lengths.
-constexpr double Cuts[] = {18461, 18461 + 29538, 18461 + 29538 + 14769, 18461 + 29538 + 14769 + 29539};
+// The moments of the cuts on the show's own grid: where each scene after the first starts.
+std::vector<double> SceneCuts() {
+  std::vector<double> Cuts;
+  for (size_t Position = 2; Position <= Scenes().size(); ++Position) Cuts.push_back(SceneStartTime(int(Position)));
+  return Cuts;
+}
+const std::vector<double> Cuts = SceneCuts();
 
 struct Picture {
   unsigned Width = 0, Height = 0;
@@ -116,7 +122,9 @@ void ExpectEdgesLikeTheirNeighbours(const Picture& P, const std::string& What) {
 // scene's first frame is the first frame at or after the moment the previous scene ended.
 TEST(ShowFrames, EveryFrameAroundTheCutsDrawsAndEachSceneStartsOnTime) {
   Scratch Dir("show_frames_cuts");
-  const std::string Log = RunShow(Dir, "--backend recording --size 64x36 --fps 60 --until 93000 --trace " + Dir.File("t.jsonl"));
+  // Up to a little after the last cut.
+  const std::string Until = std::to_string(long(Cuts.back()) + 700);
+  const std::string Log = RunShow(Dir, "--backend recording --size 64x36 --fps 60 --until " + Until + " --trace " + Dir.File("t.jsonl"));
   const std::vector<TracedFrame> Frames = ReadTrace(Dir.File("t.jsonl"));
   ASSERT_GT(Frames.size(), 5000u) << Log;
   int Seen = 0;
@@ -124,20 +132,21 @@ TEST(ShowFrames, EveryFrameAroundTheCutsDrawsAndEachSceneStartsOnTime) {
     EXPECT_EQ(Frames[I].FrameCount, Frames[I - 1].FrameCount + 1) << "frame at " << Frames[I].Time << " ms drew nothing";
     EXPECT_NE(Frames[I].Step, 0) << "at " << Frames[I].Time;
     if (Frames[I].Scene != Frames[I - 1].Scene) {
-      ASSERT_LT(Seen, 4);
+      ASSERT_LT(Seen, int(Cuts.size()));
       const double Cut = Cuts[Seen++];
       EXPECT_GE(Frames[I].Time, Cut) << "scene " << Frames[I].Scene;
       EXPECT_LT(Frames[I - 1].Time, Cut) << "scene " << Frames[I].Scene;
     }
   }
-  EXPECT_EQ(Seen, 4) << Log;
+  EXPECT_EQ(Seen, int(Cuts.size())) << Log;
 }
 
 // The pictures of the frames around two cuts (into the slide show and into the end picture) at
 // 60 frames a second: the last frame of the old scene, the first of the new one and the next one
 // all differ (before, the frame that noticed the cut drew nothing and showed the old picture again).
 TEST(ShowFrames, NoFrameAroundACutRepeatsTheOneBefore) {
-  for (double Cut : {Cuts[1], Cuts[3]}) {
+  // Into the third scene and into the last.
+  for (double Cut : {Cuts[1], Cuts.back()}) {
     Scratch Dir("show_frames_cut_pictures");
     // Frame k of a 60 fps run is at k * 1000 / 60 ms, whole ms; First is the first at or after the cut.
     long First = static_cast<long>(Cut * 60 / 1000);

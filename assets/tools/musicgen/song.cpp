@@ -9,13 +9,13 @@ namespace musicgen {
 
 namespace {
 
-// Where the show cuts (in bars): water intro, first ticket stream, slide show,
-// second stream (its last bar frozen), the end picture.
-constexpr int kStream1 = 10;
-constexpr int kSlides = 26;
-constexpr int kStream2 = 34;
-constexpr int kFreeze = 49;
-constexpr int kEnd = 50;
+// Where the show cuts (cuts.h): water intro, first ticket stream, slide show, second stream (its
+// last bar frozen), the end picture.
+constexpr int kStream1 = kSceneStartBar[1];
+constexpr int kSlides = kSceneStartBar[2];
+constexpr int kStream2 = kSceneStartBar[3];
+constexpr int kFreeze = kSceneStartBar[4] - 1;
+constexpr int kEnd = kSceneStartBar[4];
 
 struct Chord {
   std::vector<int> pad;  // voicing around middle C

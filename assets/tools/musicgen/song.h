@@ -6,11 +6,9 @@
 
 #include <vector>
 
-namespace musicgen {
+#include "cuts.h"
 
-constexpr double kBpm = 130.0;
-constexpr double kBeatSeconds = 60.0 / kBpm;
-constexpr int kSongBars = 57;  // about 105 s: the show's whole run
+namespace musicgen {
 
 // Renders the song, interleaved stereo floats at kRate, normalised.
 // `seconds` < 0 renders all of it; otherwise the song is cut there.
