@@ -276,14 +276,7 @@ HRESULT Device::Clear(DWORD count, const RECT* rects, DWORD flags, D3DCOLOR colo
 // ---------------------------------------------------------------------------
 // Resources
 
-static bool FailResource() {
-  auto& faults = InjectedFaults();
-  if (faults.failCreateResource > 0) {
-    --faults.failCreateResource;
-    return true;
-  }
-  return false;
-}
+static bool FailResource() { return FaultFires(&Faults::failCreateResource); }
 
 // Index checks shared by the light and stage calls; the message names the number refused.
 static HRESULT CheckLightIndex(const char* call, DWORD index, const std::array<bool, kMaxLights>* mustBeSet) {
@@ -348,40 +341,34 @@ static HRESULT CheckTextureArgs(const char* call, UINT width, UINT height, UINT&
   return D3D_OK;
 }
 
-HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
-                              std::shared_ptr<IDirect3DTexture9>& texture, void*) {
+// Both kinds of texture are made the same way: checked, given their system copy, then their GPU copy.
+template <class Object, class Interface>
+HRESULT Device::MakeTexture(const char* call, D3DRESOURCETYPE type, UINT width, UINT height, UINT levels, UINT faces,
+                            DWORD usage, D3DFORMAT format, D3DPOOL pool, std::shared_ptr<Interface>& texture) {
   texture.reset();
-  HRESULT hr = CheckTextureArgs(__func__, width, height, levels, usage, format, pool);
+  HRESULT hr = CheckTextureArgs(call, width, height, levels, usage, format, pool);
   if (FAILED(hr)) return hr;
-  if (FailResource()) return Refused(D3DERR_OUTOFVIDEOMEMORY, __func__, "injected fault (failCreateResource)");
+  if (FailResource()) return Refused(D3DERR_OUTOFVIDEOMEMORY, call, "injected fault (failCreateResource)");
   TextureStore store;
-  store.type = D3DRTYPE_TEXTURE;
+  store.type = type;
   store.format = format, store.usage = usage, store.pool = pool;
-  store.width = width, store.height = height, store.levels = levels, store.faces = 1;
+  store.width = width, store.height = height, store.levels = levels, store.faces = faces;
   store.Allocate();
-  auto t = std::make_shared<Texture>(weak_from_this(), std::move(store));
+  auto t = std::make_shared<Object>(weak_from_this(), std::move(store));
   hr = backend_->CreateTexture(t->core.store);
   if (FAILED(hr)) return hr;
   texture = t;
   return D3D_OK;
 }
 
+HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                              std::shared_ptr<IDirect3DTexture9>& texture, void*) {
+  return MakeTexture<Texture>(__func__, D3DRTYPE_TEXTURE, width, height, levels, 1, usage, format, pool, texture);
+}
+
 HRESULT Device::CreateCubeTexture(UINT edge, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                                   std::shared_ptr<IDirect3DCubeTexture9>& texture, void*) {
-  texture.reset();
-  HRESULT hr = CheckTextureArgs(__func__, edge, edge, levels, usage, format, pool);
-  if (FAILED(hr)) return hr;
-  if (FailResource()) return Refused(D3DERR_OUTOFVIDEOMEMORY, __func__, "injected fault (failCreateResource)");
-  TextureStore store;
-  store.type = D3DRTYPE_CUBETEXTURE;
-  store.format = format, store.usage = usage, store.pool = pool;
-  store.width = edge, store.height = edge, store.levels = levels, store.faces = 6;
-  store.Allocate();
-  auto t = std::make_shared<CubeTexture>(weak_from_this(), std::move(store));
-  hr = backend_->CreateTexture(t->core.store);
-  if (FAILED(hr)) return hr;
-  texture = t;
-  return D3D_OK;
+  return MakeTexture<CubeTexture>(__func__, D3DRTYPE_CUBETEXTURE, edge, edge, levels, 6, usage, format, pool, texture);
 }
 
 HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
