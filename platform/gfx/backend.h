@@ -38,6 +38,8 @@ struct Faults {
 };
 Faults& InjectedFaults();
 void ClearFaults();
+// Counts one of the counted faults down: true when it fires now.
+bool FaultFires(int Faults::*counter);
 
 // A lost graphics context, as the browser reports it (WebGL's context-lost and -restored events)
 // or as a test makes it (natively the context is replaced by a fresh one when it comes back, so

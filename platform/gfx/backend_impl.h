@@ -25,6 +25,7 @@ struct DrawCall {
   const void* userVertices = nullptr;  // the UP calls
   UINT userStride = 0;
   const void* userIndices = nullptr;
+  D3DFORMAT userIndexFormat = D3DFMT_INDEX16;
 };
 
 enum class StateKind {

@@ -276,14 +276,7 @@ HRESULT Device::Clear(DWORD count, const RECT* rects, DWORD flags, D3DCOLOR colo
 // ---------------------------------------------------------------------------
 // Resources
 
-static bool FailResource() {
-  auto& faults = InjectedFaults();
-  if (faults.failCreateResource > 0) {
-    --faults.failCreateResource;
-    return true;
-  }
-  return false;
-}
+static bool FailResource() { return FaultFires(&Faults::failCreateResource); }
 
 // Index checks shared by the light and stage calls; the message names the number refused.
 static HRESULT CheckLightIndex(const char* call, DWORD index, const std::array<bool, kMaxLights>* mustBeSet) {
@@ -348,40 +341,34 @@ static HRESULT CheckTextureArgs(const char* call, UINT width, UINT height, UINT&
   return D3D_OK;
 }
 
-HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
-                              std::shared_ptr<IDirect3DTexture9>& texture, void*) {
+// Both kinds of texture are made the same way: checked, given their system copy, then their GPU copy.
+template <class Object, class Interface>
+HRESULT Device::MakeTexture(const char* call, D3DRESOURCETYPE type, UINT width, UINT height, UINT levels, UINT faces,
+                            DWORD usage, D3DFORMAT format, D3DPOOL pool, std::shared_ptr<Interface>& texture) {
   texture.reset();
-  HRESULT hr = CheckTextureArgs(__func__, width, height, levels, usage, format, pool);
+  HRESULT hr = CheckTextureArgs(call, width, height, levels, usage, format, pool);
   if (FAILED(hr)) return hr;
-  if (FailResource()) return Refused(D3DERR_OUTOFVIDEOMEMORY, __func__, "injected fault (failCreateResource)");
+  if (FailResource()) return Refused(D3DERR_OUTOFVIDEOMEMORY, call, "injected fault (failCreateResource)");
   TextureStore store;
-  store.type = D3DRTYPE_TEXTURE;
+  store.type = type;
   store.format = format, store.usage = usage, store.pool = pool;
-  store.width = width, store.height = height, store.levels = levels, store.faces = 1;
+  store.width = width, store.height = height, store.levels = levels, store.faces = faces;
   store.Allocate();
-  auto t = std::make_shared<Texture>(weak_from_this(), std::move(store));
+  auto t = std::make_shared<Object>(weak_from_this(), std::move(store));
   hr = backend_->CreateTexture(t->core.store);
   if (FAILED(hr)) return hr;
   texture = t;
   return D3D_OK;
 }
 
+HRESULT Device::CreateTexture(UINT width, UINT height, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                              std::shared_ptr<IDirect3DTexture9>& texture, void*) {
+  return MakeTexture<Texture>(__func__, D3DRTYPE_TEXTURE, width, height, levels, 1, usage, format, pool, texture);
+}
+
 HRESULT Device::CreateCubeTexture(UINT edge, UINT levels, DWORD usage, D3DFORMAT format, D3DPOOL pool,
                                   std::shared_ptr<IDirect3DCubeTexture9>& texture, void*) {
-  texture.reset();
-  HRESULT hr = CheckTextureArgs(__func__, edge, edge, levels, usage, format, pool);
-  if (FAILED(hr)) return hr;
-  if (FailResource()) return Refused(D3DERR_OUTOFVIDEOMEMORY, __func__, "injected fault (failCreateResource)");
-  TextureStore store;
-  store.type = D3DRTYPE_CUBETEXTURE;
-  store.format = format, store.usage = usage, store.pool = pool;
-  store.width = edge, store.height = edge, store.levels = levels, store.faces = 6;
-  store.Allocate();
-  auto t = std::make_shared<CubeTexture>(weak_from_this(), std::move(store));
-  hr = backend_->CreateTexture(t->core.store);
-  if (FAILED(hr)) return hr;
-  texture = t;
-  return D3D_OK;
+  return MakeTexture<CubeTexture>(__func__, D3DRTYPE_CUBETEXTURE, edge, edge, levels, 6, usage, format, pool, texture);
 }
 
 HRESULT Device::CreateVertexBuffer(UINT length, DWORD usage, DWORD fvf, D3DPOOL pool,
@@ -847,102 +834,125 @@ HRESULT Device::GetIndices(std::shared_ptr<IDirect3DIndexBuffer9>& buffer) {
   return D3D_OK;
 }
 
-HRESULT Device::ValidDraw(const char* call, D3DPRIMITIVETYPE type, UINT primitiveCount) const {
+// The one check every draw call goes through. What Direct3D 9 itself refuses, and whatever would
+// let a draw read outside memory the layer knows the size of, is always checked. The index scan
+// of a user-pointer draw is what Direct3D's debug runtime adds: it runs with debug output on.
+HRESULT Device::CheckDraw(const char* call, const DrawCall& d) const {
   // As in Direct3D 9, nothing is drawn outside BeginScene / EndScene.
   if (!inScene_) return Refused(D3DERR_INVALIDCALL, call, "outside BeginScene/EndScene");
-  if (VertexCountOf(type, 1) == 0) return Refused(D3DERR_INVALIDCALL, call, "unknown primitive type");
-  if (primitiveCount > (1u << 24)) return Refused(D3DERR_INVALIDCALL, call, "more than 2^24 primitives");
+  if (VertexCountOf(d.type, 1) == 0) return Refused(D3DERR_INVALIDCALL, call, "unknown primitive type");
+  if (d.primitiveCount > (1u << 24)) return Refused(D3DERR_INVALIDCALL, call, "more than 2^24 primitives");
   if (!state_.vertexShader && LayoutOf(state_.fvf).position < 0)
     return Refused(D3DERR_INVALIDCALL, call, "the FVF in force has no position and no vertex shader is set");
+  switch (d.kind) {
+    case DrawRecord::Kind::Primitive: return CheckStreamDraw(call, d);
+    case DrawRecord::Kind::IndexedPrimitive: return CheckIndexedStreamDraw(call, d);
+    case DrawRecord::Kind::PrimitiveUP:
+      if (!d.userVertices || d.userStride == 0)
+        return Refused(D3DERR_INVALIDCALL, call, "no vertices or a zero stride");
+      return D3D_OK;
+    case DrawRecord::Kind::IndexedPrimitiveUP: return CheckUserIndexedDraw(call, d);
+  }
   return D3D_OK;
 }
 
-HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) {
-  HRESULT hr = ValidDraw(__func__, type, primitiveCount);
-  if (FAILED(hr)) return hr;
+HRESULT Device::CheckStreamDraw(const char* call, const DrawCall& d) const {
   auto* vb = static_cast<VertexBuffer*>(state_.streamBuffer.get());
-  if (!vb || state_.streamStride == 0) return Refused(D3DERR_INVALIDCALL, __func__, "no vertex buffer on stream 0");
-  DrawCall call;
-  call.kind = DrawRecord::Kind::Primitive;
-  call.type = type;
-  call.primitiveCount = primitiveCount;
-  call.vertexCount = VertexCountOf(type, primitiveCount);
-  call.startVertex = startVertex;
+  if (!vb || state_.streamStride == 0) return Refused(D3DERR_INVALIDCALL, call, "no vertex buffer on stream 0");
   // Never let a draw read past the end of its vertex buffer.
-  std::uint64_t end = std::uint64_t(state_.streamOffset) +
-                      (std::uint64_t(startVertex) + call.vertexCount) * state_.streamStride;
+  std::uint64_t end =
+      std::uint64_t(state_.streamOffset) + (std::uint64_t(d.startVertex) + d.vertexCount) * state_.streamStride;
   if (end > vb->store.data.size())
-    return Refused(D3DERR_INVALIDCALL, __func__,
+    return Refused(D3DERR_INVALIDCALL, call,
                    Why("reads vertex bytes up to %llu of a %zu-byte vertex buffer", (unsigned long long)end,
                        vb->store.data.size()));
-  if (primitiveCount == 0) return D3D_OK;
-  ++stats_.draws;
-  return backend_->Draw(state_, call);
+  return D3D_OK;
 }
 
-HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT minIndex, UINT numVertices,
-                                     UINT startIndex, UINT primitiveCount) {
-  HRESULT hr = ValidDraw(__func__, type, primitiveCount);
-  if (FAILED(hr)) return hr;
+HRESULT Device::CheckIndexedStreamDraw(const char* call, const DrawCall& d) const {
   auto* vb = static_cast<VertexBuffer*>(state_.streamBuffer.get());
   auto* ib = static_cast<IndexBuffer*>(state_.indices.get());
   if (!vb || !ib || state_.streamStride == 0)
-    return Refused(D3DERR_INVALIDCALL, __func__, "no vertex buffer on stream 0 or no index buffer set");
-  DrawCall call;
-  call.kind = DrawRecord::Kind::IndexedPrimitive;
-  call.type = type;
-  call.primitiveCount = primitiveCount;
-  call.vertexCount = VertexCountOf(type, primitiveCount);
-  call.baseVertex = baseVertex;
-  call.minIndex = minIndex;
-  call.numVertices = numVertices;
-  call.startIndex = startIndex;
-  if ((std::uint64_t(startIndex) + call.vertexCount) * 2 > ib->store.data.size())
-    return Refused(D3DERR_INVALIDCALL, __func__,
-                   Why("reads indexes %u..%u of a %zu-index buffer", startIndex, startIndex + call.vertexCount - 1,
-                       ib->store.data.size() / 2));
-  // Every index must name a vertex inside the buffer; GL would otherwise read
-  // whatever lies behind it.
-  std::int64_t vertices = (std::int64_t(vb->store.data.size()) - state_.streamOffset) / state_.streamStride;
-  // The range of the whole buffer settles it for almost every draw; only a
-  // draw near the limits looks at the indexes it reads.
+    return Refused(D3DERR_INVALIDCALL, call, "no vertex buffer on stream 0 or no index buffer set");
   auto& store = ib->store;
+  if ((std::uint64_t(d.startIndex) + d.vertexCount) * 2 > store.data.size())
+    return Refused(D3DERR_INVALIDCALL, call,
+                   Why("reads indexes %u..%u of a %zu-index buffer", d.startIndex, d.startIndex + d.vertexCount - 1,
+                       store.data.size() / 2));
+  // Every index must name a vertex inside the buffer; GL would otherwise read whatever lies
+  // behind it. The range of the whole buffer, kept until the buffer changes, settles it for
+  // almost every draw; only a draw near the limits looks at the indexes it reads.
+  std::int64_t vertices = (std::int64_t(vb->store.data.size()) - state_.streamOffset) / state_.streamStride;
   const auto* all = reinterpret_cast<const std::uint16_t*>(store.data.data());
   if (store.indexRangeVersion != store.version) {
     auto [lo, hi] = std::minmax_element(all, all + store.data.size() / 2);
     store.lowestIndex = *lo, store.highestIndex = *hi;
     store.indexRangeVersion = store.version;
   }
-  if (call.vertexCount && (baseVertex + std::int64_t(store.highestIndex) >= vertices ||
-                           baseVertex + std::int64_t(store.lowestIndex) < 0)) {
-    std::int64_t lo = 0xFFFF, hi = 0;
-    for (UINT i = 0; i < call.vertexCount; ++i)
-      lo = std::min<std::int64_t>(lo, all[startIndex + i]), hi = std::max<std::int64_t>(hi, all[startIndex + i]);
-    if (baseVertex + hi >= vertices || baseVertex + lo < 0)
-      return Refused(D3DERR_INVALIDCALL, __func__,
-                     Why("indexes %lld..%lld plus base vertex %d leave the %lld vertices of the vertex buffer",
-                         (long long)lo, (long long)hi, baseVertex, (long long)vertices));
-  }
-  if (primitiveCount == 0) return D3D_OK;
+  if (d.vertexCount == 0 || (d.baseVertex + std::int64_t(store.highestIndex) < vertices &&
+                             d.baseVertex + std::int64_t(store.lowestIndex) >= 0))
+    return D3D_OK;
+  auto [lo, hi] = std::minmax_element(all + d.startIndex, all + d.startIndex + d.vertexCount);
+  if (d.baseVertex + std::int64_t(*hi) >= vertices || d.baseVertex + std::int64_t(*lo) < 0)
+    return Refused(D3DERR_INVALIDCALL, call,
+                   Why("indexes %lld..%lld plus base vertex %d leave the %lld vertices of the vertex buffer",
+                       (long long)*lo, (long long)*hi, d.baseVertex, (long long)vertices));
+  return D3D_OK;
+}
+
+HRESULT Device::CheckUserIndexedDraw(const char* call, const DrawCall& d) const {
+  if (!d.userVertices || !d.userIndices || d.userStride == 0 || d.userIndexFormat != D3DFMT_INDEX16)
+    return Refused(D3DERR_INVALIDCALL, call, "no vertices or indexes, a zero stride, or indexes that are not 16-bit");
+  if (!DebugOutput()) return D3D_OK;
+  const auto* idx = static_cast<const std::uint16_t*>(d.userIndices);
+  for (UINT i = 0; i < d.vertexCount; ++i)
+    if (idx[i] < d.minIndex || idx[i] >= d.minIndex + d.numVertices)
+      return Refused(D3DERR_INVALIDCALL, call,
+                     Why("index %u lies outside the vertex range %u..%u", unsigned(idx[i]), d.minIndex,
+                         d.minIndex + d.numVertices - 1));
+  return D3D_OK;
+}
+
+// Hands a checked draw to the backend; a draw of no primitives succeeds and draws nothing.
+HRESULT Device::SubmitDraw(const DrawCall& d) {
+  if (d.primitiveCount == 0) return D3D_OK;
   ++stats_.draws;
-  return backend_->Draw(state_, call);
+  return backend_->Draw(state_, d);
+}
+
+static DrawCall MakeDrawCall(DrawRecord::Kind kind, D3DPRIMITIVETYPE type, UINT primitiveCount) {
+  DrawCall d;
+  d.kind = kind;
+  d.type = type;
+  d.primitiveCount = primitiveCount;
+  d.vertexCount = VertexCountOf(type, primitiveCount);
+  return d;
+}
+
+HRESULT Device::DrawPrimitive(D3DPRIMITIVETYPE type, UINT startVertex, UINT primitiveCount) {
+  DrawCall d = MakeDrawCall(DrawRecord::Kind::Primitive, type, primitiveCount);
+  d.startVertex = startVertex;
+  if (HRESULT hr = CheckDraw(__func__, d); FAILED(hr)) return hr;
+  return SubmitDraw(d);
+}
+
+HRESULT Device::DrawIndexedPrimitive(D3DPRIMITIVETYPE type, INT baseVertex, UINT minIndex, UINT numVertices,
+                                     UINT startIndex, UINT primitiveCount) {
+  DrawCall d = MakeDrawCall(DrawRecord::Kind::IndexedPrimitive, type, primitiveCount);
+  d.baseVertex = baseVertex;
+  d.minIndex = minIndex;
+  d.numVertices = numVertices;
+  d.startIndex = startIndex;
+  if (HRESULT hr = CheckDraw(__func__, d); FAILED(hr)) return hr;
+  return SubmitDraw(d);
 }
 
 HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, const void* data, UINT stride) {
-  HRESULT hr = ValidDraw(__func__, type, primitiveCount);
-  if (FAILED(hr)) return hr;
-  if (!data || stride == 0) return Refused(D3DERR_INVALIDCALL, __func__, "no vertices or a zero stride");
-  DrawCall call;
-  call.kind = DrawRecord::Kind::PrimitiveUP;
-  call.type = type;
-  call.primitiveCount = primitiveCount;
-  call.vertexCount = VertexCountOf(type, primitiveCount);
-  call.userVertices = data;
-  call.userStride = stride;
-  if (primitiveCount) {
-    ++stats_.draws;
-    hr = backend_->Draw(state_, call);
-  }
+  DrawCall d = MakeDrawCall(DrawRecord::Kind::PrimitiveUP, type, primitiveCount);
+  d.userVertices = data;
+  d.userStride = stride;
+  if (HRESULT hr = CheckDraw(__func__, d); FAILED(hr)) return hr;
+  HRESULT hr = SubmitDraw(d);
   // The user-pointer calls leave stream 0 unset.
   SetStreamSource(0, nullptr, 0, 0);
   return hr;
@@ -950,31 +960,15 @@ HRESULT Device::DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT primitiveCount, cons
 
 HRESULT Device::DrawIndexedPrimitiveUP(D3DPRIMITIVETYPE type, UINT minIndex, UINT numVertices, UINT primitiveCount,
                                        const void* indexData, D3DFORMAT indexFormat, const void* data, UINT stride) {
-  HRESULT hr = ValidDraw(__func__, type, primitiveCount);
-  if (FAILED(hr)) return hr;
-  if (!data || !indexData || stride == 0 || indexFormat != D3DFMT_INDEX16)
-    return Refused(D3DERR_INVALIDCALL, __func__,
-                   "no vertices or indexes, a zero stride, or indexes that are not 16-bit");
-  DrawCall call;
-  call.kind = DrawRecord::Kind::IndexedPrimitiveUP;
-  call.type = type;
-  call.primitiveCount = primitiveCount;
-  call.vertexCount = VertexCountOf(type, primitiveCount);
-  call.minIndex = minIndex;
-  call.numVertices = numVertices;
-  call.userVertices = data;
-  call.userStride = stride;
-  call.userIndices = indexData;
-  const auto* idx = static_cast<const std::uint16_t*>(indexData);
-  for (UINT i = 0; i < call.vertexCount; ++i)
-    if (idx[i] < minIndex || idx[i] >= minIndex + numVertices)
-      return Refused(D3DERR_INVALIDCALL, __func__,
-                     Why("index %u lies outside the vertex range %u..%u", unsigned(idx[i]), minIndex,
-                         minIndex + numVertices - 1));
-  if (primitiveCount) {
-    ++stats_.draws;
-    hr = backend_->Draw(state_, call);
-  }
+  DrawCall d = MakeDrawCall(DrawRecord::Kind::IndexedPrimitiveUP, type, primitiveCount);
+  d.minIndex = minIndex;
+  d.numVertices = numVertices;
+  d.userVertices = data;
+  d.userStride = stride;
+  d.userIndices = indexData;
+  d.userIndexFormat = indexFormat;
+  if (HRESULT hr = CheckDraw(__func__, d); FAILED(hr)) return hr;
+  HRESULT hr = SubmitDraw(d);
   SetStreamSource(0, nullptr, 0, 0);
   SetIndices(nullptr);
   return hr;

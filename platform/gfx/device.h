@@ -136,7 +136,14 @@ class Device final : public IDirect3DDevice9, public std::enable_shared_from_thi
   }
   HRESULT CreateBackBuffer();
   HRESULT ResolveSize(HWND window, D3DPRESENT_PARAMETERS& params);
-  HRESULT ValidDraw(const char* call, D3DPRIMITIVETYPE type, UINT primitiveCount) const;
+  HRESULT CheckDraw(const char* call, const DrawCall& d) const;
+  HRESULT CheckStreamDraw(const char* call, const DrawCall& d) const;
+  HRESULT CheckIndexedStreamDraw(const char* call, const DrawCall& d) const;
+  HRESULT CheckUserIndexedDraw(const char* call, const DrawCall& d) const;
+  HRESULT SubmitDraw(const DrawCall& d);
+  template <class Object, class Interface>
+  HRESULT MakeTexture(const char* call, D3DRESOURCETYPE type, UINT width, UINT height, UINT levels, UINT faces,
+                      DWORD usage, D3DFORMAT format, D3DPOOL pool, std::shared_ptr<Interface>& texture);
 
   std::shared_ptr<IDirect3D9> d3d_;
   BackendKind kind_;

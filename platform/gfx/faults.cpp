@@ -11,4 +11,11 @@ Faults g_faults;
 Faults& InjectedFaults() { return g_faults; }
 void ClearFaults() { g_faults = Faults{}; }
 
+bool FaultFires(int Faults::*counter) {
+  int& left = g_faults.*counter;
+  if (left <= 0) return false;
+  --left;
+  return true;
+}
+
 }  // namespace gx

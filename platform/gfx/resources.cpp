@@ -15,14 +15,7 @@ std::uint64_t NextSerial() {
   return next++;
 }
 
-static bool FailLock() {
-  auto& faults = InjectedFaults();
-  if (faults.failLock > 0) {
-    --faults.failLock;
-    return true;
-  }
-  return false;
-}
+static bool FailLock() { return FaultFires(&Faults::failLock); }
 
 template <class T>
 static HRESULT DeviceOf(const std::weak_ptr<Device>& weak, std::shared_ptr<IDirect3DDevice9>& out) {

@@ -363,6 +363,34 @@ TEST_F(RecordingDevice, UserPointerDrawsLeaveTheStreamUnset) {
   EXPECT_EQ(0u, stride);
 }
 
+// The scan of a user-pointer draw's indexes is what Direct3D's debug runtime adds: with debug
+// output on an index outside the promised range is refused; without it the draw goes through.
+// What Direct3D 9 itself refuses stays refused either way.
+TEST_F(RecordingDevice, UserIndexesOutsideTheirRangeAreRefusedWithDebugOutputOnly) {
+  const bool debugWas = gx::DebugOutput();
+  ScreenVertex v[4] = {};
+  const std::uint16_t idx[3] = {0, 1, 3};  // 3 is outside 0..2
+  auto draw = [&](const void* indexes, D3DFORMAT format) {
+    return d->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 3, 1, indexes, format, v, sizeof v[0]);
+  };
+  d->SetFVF(D3DFVF_XYZRHW | D3DFVF_DIFFUSE);
+  gx::GxClearRecording(d);
+  gx::SetDebugOutput(false);
+  EXPECT_EQ(D3DERR_INVALIDCALL, draw(idx, D3DFMT_INDEX16));  // outside a scene
+  d->BeginScene();
+  gx::SetDebugOutput(true);
+  EXPECT_EQ(D3DERR_INVALIDCALL, draw(idx, D3DFMT_INDEX16));
+  gx::SetDebugOutput(false);
+  EXPECT_EQ(D3DERR_INVALIDCALL, draw(idx, D3DFMT_INDEX32));
+  EXPECT_EQ(D3DERR_INVALIDCALL, draw(nullptr, D3DFMT_INDEX16));
+  EXPECT_EQ(D3D_OK, draw(idx, D3DFMT_INDEX16));
+  d->EndScene();
+  gx::SetDebugOutput(debugWas);
+  const auto& draws = gx::GxRecordedDraws(d);
+  ASSERT_EQ(1u, draws.size());
+  EXPECT_EQ(3u, draws[0].vertexCount);  // the promised range, whatever the indexes say
+}
+
 TEST_F(RecordingDevice, LocksCheckTheirRangesAndPairing) {
   std::shared_ptr<IDirect3DVertexBuffer9> vb;
   d->CreateVertexBuffer(100, D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, 0, D3DPOOL_DEFAULT, vb, nullptr);
