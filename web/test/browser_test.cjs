@@ -518,14 +518,6 @@ async function controlsPart(browser) {
   // The show's clock is what the page hears: the two agree to within a frame (or one sound request).
   const frame0 = Math.max(1000 / 60, base0.frameMs, base0.blockMs);
   check(Math.abs(base0.offset) <= frame0, 'heard and shown agree: ' + base0.offset.toFixed(1) + ' ms (one frame ' + frame0.toFixed(1) + ' ms)');
-  // A page held up for a second (a long task, a busy machine): the sound stops with it, and a
-  // second later the picture has caught up with what is heard, not run on ahead of it.
-  await page.evaluate(() => { const end = performance.now() + 1000; while (performance.now() < end); });
-  await page.waitForTimeout(1000);
-  const held = await measureSync(page);
-  const frameH = Math.max(1000 / 60, base0.frameMs, held.frameMs, held.blockMs);
-  check(held.samples >= 10 && Math.abs(held.offset) <= frameH,
-        'a page held up for a second: heard - shown ' + held.offset.toFixed(1) + ' ms a second later (one frame ' + frameH.toFixed(1) + ' ms)');
   const within = async (what, action) => {
     await action();
     await page.waitForFunction(() => !Module._vk_web_holding() && !Module._vk_web_paused(), null, { timeout: 120000 });
