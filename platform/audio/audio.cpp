@@ -289,13 +289,10 @@ bool ChannelHeardPosition(Handle h, double& frame, bool& started) {
   return true;
 }
 
-double OutputLatencyMs() { return g_out ? g_out->latencyMs : 0.0; }
-
 void SetNextBlockHeardAt(double heardAtMs) {
   if (g_out) g_out->nextHeardAt.store(heardAtMs);
 }
 
-double ClockMs() { return SteadyMs(); }
 
 bool SetVolume(int volume) {
   if (!Ready()) return false;

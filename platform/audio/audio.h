@@ -64,14 +64,10 @@ std::uint64_t ChannelGetPosition(Handle h);
 // sound is heard: `started` is false until then (the frame is where the channel goes on from).
 // False without a sound device (offline output included) or for a bad handle.
 bool ChannelHeardPosition(Handle h, double& frame, bool& started);
-// How long a frame mixed now takes to reach the speakers, in ms: the device's buffer and what the
-// sound system holds behind it (or what the output's own clock reports).
-double OutputLatencyMs();
 // For an output that knows when its sound is heard (the browser's audio clock): the block mixed
-// next begins to be heard at `heardAtMs` on the ClockMs() clock, in place of the estimate.
+// next begins to be heard at `heardAtMs` on the monotonic clock (ms; performance.now() in the
+// browser), in place of the estimate.
 void SetNextBlockHeardAt(double heardAtMs);
-// The clock all of this is measured on: a monotonic clock in ms.
-double ClockMs();
 
 // Master volume 0..100, linear gain.
 bool SetVolume(int volume);
